@@ -1,0 +1,18 @@
+// The commands of the filedist host program. Each takes the arguments after
+// its own name and returns the process exit status.
+#ifndef FILEDIST_CLI_CLI_COMMANDS_H
+#define FILEDIST_CLI_CLI_COMMANDS_H
+
+struct CliCommand {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);
+};
+
+int RunKeyCommand(int argc, char** argv);
+int RunListCommand(int argc, char** argv);
+
+// True when args hold -h or --help.
+bool WantsHelp(int argc, char** argv);
+
+#endif  // FILEDIST_CLI_CLI_COMMANDS_H

@@ -1,0 +1,48 @@
+// filedist: builds releases, updates clients and drives the library's other
+// services from the command line.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/cli_commands.h"
+
+namespace {
+
+const CliCommand kCommands[] = {
+    {"key", "print the file keys (MD5) of files", RunKeyCommand},
+    {"list", "print a version list as a table", RunListCommand},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: filedist COMMAND [ARGS...]\n\ncommands:\n");
+  for (const CliCommand& command : kCommands) {
+    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  }
+  std::fprintf(out, "\nfiledist COMMAND --help describes one command.\n");
+}
+
+}  // namespace
+
+bool WantsHelp(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
+  }
+  return false;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
+      std::strcmp(argv[1], "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const CliCommand& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 2, argv + 2);
+  }
+  std::fprintf(stderr, "filedist: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}

@@ -1,0 +1,53 @@
+#include "fileio/file_key.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common.h"
+#include "fileio/md5.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Large reads keep the hashing, not the system calls, the cost of a key.
+constexpr size_t kReadSize = 1 << 16;
+
+void WriteHex(const unsigned char digest[16], char* out) {
+  static const char kDigits[] = "0123456789abcdef";
+  for (int i = 0; i < 16; ++i) {
+    out[2 * i] = kDigits[digest[i] >> 4];
+    out[2 * i + 1] = kDigits[digest[i] & 15];
+  }
+  out[32] = '\0';
+}
+
+}  // namespace
+
+void ComputeFileKey(const char* path, char* keyOut) {
+  if (keyOut == nullptr) return;
+  unsigned char digest[16] = {};
+  FILE* file = path != nullptr ? plat::OpenFileDenyWrite(path) : nullptr;
+  if (file == nullptr) {
+    if (path != nullptr) std::printf("%s can't be opened\n", path);
+    WriteHex(digest, keyOut);
+    return;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
+  Md5State state;
+  Md5Init(&state);
+  for (;;) {
+    size_t got = std::fread(buffer.get(), 1, kReadSize, file);
+    if (got == 0) break;
+    Md5Update(&state, buffer.get(), got);
+  }
+  Md5Final(&state, digest);
+  std::fclose(file);
+  WriteHex(digest, keyOut);
+  std::printf("MD%d (%s) = %s\n", 5, path, keyOut);
+}
+
+extern "C" COMMON_API void COMMON_CALL GetFileKey(const char* filePath, char* keyOut) {
+  ComputeFileKey(filePath, keyOut);
+}

@@ -1,0 +1,14 @@
+// File keys: the MD5 digest of a file's bytes as 32 lowercase hex digits.
+#ifndef FILEDIST_FILEIO_FILE_KEY_H
+#define FILEDIST_FILEIO_FILE_KEY_H
+
+// Text length of a key with its terminating NUL.
+constexpr int kFileKeySize = 33;
+
+// Writes the key of the file at path into keyOut (33 bytes) and prints
+// "MD5 (path) = key" on standard output. A file that cannot be opened (or is
+// open for writing elsewhere, where the system tells) gets 32 zero digits
+// and the line "path can't be opened". A read error ends the data early.
+void ComputeFileKey(const char* path, char* keyOut);
+
+#endif  // FILEDIST_FILEIO_FILE_KEY_H

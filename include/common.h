@@ -1,0 +1,146 @@
+/* common.h - the C interface of the file-distribution library.
+ *
+ * Conventions
+ * -----------
+ * - Text is narrow: bytes in the system's ANSI code page on Windows, bytes as
+ *   the file system takes them on POSIX systems. Every string argument is
+ *   NUL-terminated.
+ * - Paths may use the backslash or the slash as separator. Relative paths that
+ *   the library writes into version lists always use the backslash
+ *   (".\data\a.txt"), so that lists made on any system serve Windows clients.
+ * - Relative paths given to BuildVer, and the paths in version lists, are
+ *   resolved against the startup directory: the directory of the host
+ *   program's executable, not the current directory and not the library's.
+ * - Functions with a result return 1 for success and 0 for failure.
+ * - Ownership: arrays of VersionEntry handed out by LoadVersionInfo and
+ *   GenerateUpdateList belong to the library's heap. Give them back with
+ *   FreeVersionInfo or FreeUpdateList (either releases an array from either
+ *   source), never with your own allocator. Both set the caller's pointer to
+ *   NULL, so a second call on the same variable does nothing.
+ * - Threads: the library keeps one process-wide version object. Call the
+ *   functions from one thread at a time.
+ * - Files the library writes are byte-identical on every target: text files
+ *   end their lines with carriage return and line feed.
+ */
+#ifndef FILEDIST_COMMON_H
+#define FILEDIST_COMMON_H
+
+#include <stddef.h>
+
+#include "filedist_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Lengths of the text fields of a VersionEntry, terminator included. */
+#define VERSION_PATH_SIZE 1024
+#define VERSION_KEY_SIZE 33
+
+/* Values of VersionEntry.flag. */
+enum {
+  ENTRY_LISTED = 0,   /* read from, or to be written to, a version list */
+  ENTRY_NEW = 1,      /* update list: fetch it (not installed, or a missing .exe/.dll) */
+  ENTRY_CHANGED = 2,  /* update list: fetch it (its key differs from the client's) */
+  ENTRY_OBSOLETE = 3  /* update list: the client has it, the new release does not */
+};
+
+/* One file of a version list. Arrays of it cross the library boundary with
+ * records exactly 1068 bytes apart; the layout is fixed. */
+typedef struct VersionEntry {
+  char path[VERSION_PATH_SIZE]; /* NUL-terminated; at most 1023 characters */
+  char key[VERSION_KEY_SIZE];   /* 32 lowercase hex digits of the MD5 digest */
+  char reserved0[3];            /* padding, contents unspecified */
+  int size;                     /* the size recorded in the version list */
+  unsigned char flag;           /* one of the ENTRY_* values */
+  char reserved1[3];            /* padding, contents unspecified */
+} VersionEntry;
+
+#ifdef __cplusplus
+#  define COMMON_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#  define COMMON_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+COMMON_STATIC_ASSERT(sizeof(int) == 4, "VersionEntry.size is a 32-bit integer");
+COMMON_STATIC_ASSERT(sizeof(VersionEntry) == 1068, "VersionEntry is 1068 bytes");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, path) == 0, "path at 0");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, key) == 1024, "key at 1024");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved0) == 1057, "padding at 1057");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, size) == 1060, "size at 1060");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, flag) == 1064, "flag at 1064");
+COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved1) == 1065, "padding at 1065");
+
+/* Builds a release of sourceDir: keys and compresses every file that
+ * Filters.ini (in the startup directory) does not exclude, writes VerComp.dat
+ * and Ver into the startup directory, and gathers everything in a new
+ * directory releaseDir\Patch_YYYYMMDD_HHMMSS. outputDir receives the
+ * temporary tree __CompressTemp__, removed after success. patchDirOut, if not
+ * NULL, must hold 1024 bytes; it receives the patch directory's path.
+ * Returns 1 on success, 0 on failure (the log file says why). */
+COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
+                                    const char* releaseDir, char* patchDirOut);
+
+/* Reads the version list at listPath. On success returns 1 and sets *count
+ * and *records (NULL for an empty list; otherwise an array to give back with
+ * FreeVersionInfo). On failure returns 0 and leaves both untouched. */
+COMMON_API int COMMON_CALL LoadVersionInfo(const char* listPath, VersionEntry** records,
+                                           int* count);
+
+/* Compares the new version list with the client's own and hands out the
+ * update list: ENTRY_NEW and ENTRY_CHANGED records in new-list order, then
+ * ENTRY_OBSOLETE records in local-list order. *totalSize is the sum of the
+ * sizes to fetch, clamped to 2147483647. *records is never NULL on success
+ * (give it back with FreeUpdateList). The local list stays loaded for
+ * UpdateClientVersionInfo. Returns 0, touching no output, if either list
+ * cannot be read (a missing local list is a failure, an empty one is not). */
+COMMON_API int COMMON_CALL GenerateUpdateList(const char* newListPath, const char* localListPath,
+                                              VersionEntry** records, int* count,
+                                              int* totalSize);
+
+/* Give back an array from LoadVersionInfo or GenerateUpdateList and set
+ * *records to NULL. NULL arguments are ignored. The two are interchangeable. */
+COMMON_API void COMMON_CALL FreeUpdateList(VersionEntry** records);
+COMMON_API void COMMON_CALL FreeVersionInfo(VersionEntry** records);
+
+/* Records that the file of entry is now installed: changes the key of the
+ * path in the local list loaded by the last GenerateUpdateList, or appends
+ * the record, and rewrites the whole list at listPath (atomically: the old
+ * list stays whole if writing fails). Returns 1 if the list was written. */
+COMMON_API int COMMON_CALL UpdateClientVersionInfo(const char* listPath, VersionEntry entry);
+
+/* Decompresses the fetched gzip file sourceFile into targetFile, creating
+ * directories as needed and replacing a read-only target. A source that is
+ * not gzip is copied as it is. The target is replaced only when the whole
+ * stream decoded; returns 0 and leaves it untouched otherwise. */
+COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile);
+
+/* Writes the file key of filePath (32 lowercase hex digits of its MD5 digest
+ * and a NUL) into keyOut, which must hold 33 bytes, and prints
+ * "MD5 (path) = key" on standard output. A file that cannot be opened gets
+ * 32 zero digits and the line "path can't be opened". */
+COMMON_API void COMMON_CALL GetFileKey(const char* filePath, char* keyOut);
+
+/* Creates dirPath with all its missing parents. Returns 1 if it exists
+ * afterwards (an existing file counts), else 0. */
+COMMON_API int COMMON_CALL MakeDirTree(const char* dirPath);
+
+/* Switches the log file BuildVer.log beside the host executable on: 1 writes
+ * errors, 2 adds warnings, 3 information, 4 everything. 0 or any value
+ * outside 0..4 switches logging off. The file is appended to, never
+ * truncated. */
+COMMON_API void COMMON_CALL SetLogLevel(int level);
+
+/* Opens port in the Windows Firewall (tcp nonzero: TCP, zero: UDP) under
+ * name. Returns 1 on success or if an enabled entry exists; 0 otherwise and
+ * always on systems without the Windows Firewall. */
+COMMON_API int COMMON_CALL AddPort2FW(int port, int tcp, const char* name);
+
+/* Authorises the program imagePath in the Windows Firewall under name.
+ * Results as AddPort2FW. */
+COMMON_API int COMMON_CALL AddProc2FW(const char* imagePath, const char* name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FILEDIST_COMMON_H */

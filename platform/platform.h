@@ -1,0 +1,152 @@
+// The narrow operating-system layer. Everything above this folder reaches
+// the file system, the clock and the process through these functions, so no
+// algorithm file needs to know which system it runs on. The win32 back end
+// makes the Win32 calls the library was designed around; the POSIX back end
+// gives the same answers on Linux.
+//
+// Paths: both '\' and '/' are separators in every path given to these
+// functions. Paths built for the file system use kPathSeparator.
+#ifndef FILEDIST_PLATFORM_PLATFORM_H
+#define FILEDIST_PLATFORM_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// The separator this back end puts into paths it builds: '\' or '/'.
+extern const char kPathSeparator;
+// What a host program file is called here: ".exe" or "".
+extern const char* const kExecutableSuffix;
+
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Position of the last separator of path, or std::string::npos.
+size_t FindLastSeparator(const std::string& path);
+
+// File attributes with their Windows values.
+enum : uint32_t {
+  kAttrReadOnly = 0x1,
+  kAttrHidden = 0x2,
+  kAttrSystem = 0x4,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrNormal = 0x80,
+  kAttrReparsePoint = 0x400,
+};
+
+struct DirEntry {
+  std::string name;
+  uint32_t attributes = 0;  // kAttr* bits
+  uint64_t size = 0;        // file size in bytes; 0 for directories
+};
+
+// Lists the entries of directory dir (without "." and ".."), in the order
+// NTFS keeps them: ordinal, by the upper-case form of the name. Returns false
+// when the directory cannot be enumerated.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries);
+
+// True when a file or directory exists at path.
+bool PathExists(const char* path);
+
+// Reads the attributes of path; false when it does not exist.
+bool GetAttributes(const char* path, uint32_t* attributes);
+
+// Makes path writable and visible: normal plus archive (0xA0).
+bool SetAttributesNormal(const char* path);
+
+enum class MakeDirResult { kCreated, kAlreadyExists, kFailed };
+// Creates one directory; its parent must exist.
+MakeDirResult MakeOneDirectory(const char* path);
+
+// Removes an empty directory.
+bool RemoveEmptyDirectory(const char* path);
+
+// Deletes a file. A read-only file is refused as Windows refuses it.
+bool RemoveFile(const char* path);
+
+// Copies src over dst (created or overwritten) with src's attributes.
+bool CopyFileOver(const char* src, const char* dst);
+
+// Renames from to to, replacing an existing file in one step. A read-only
+// destination is refused, on every system.
+bool ReplaceFileAtomically(const char* from, const char* to);
+
+// Full path of the running program's executable (not of this library).
+bool GetExecutablePath(std::string* path);
+
+struct LocalTime {
+  int year, month, day, hour, minute, second, millisecond;
+};
+// The local time, from one reading of the clock.
+LocalTime GetLocalTimeNow();
+
+// Reads section of the initialisation file iniPath as the Windows profile
+// functions return it: its lines, each ending in a NUL, within capacity bytes.
+// Returns an empty string when the file or the section is missing.
+std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity);
+
+// True unless path starts at a root: a separator, a drive letter and colon on
+// Windows, or a UNC name.
+bool IsRelativePath(const char* path);
+
+// Joins dir and rel with one separator and removes "." and ".." segments; an
+// absolute rel stands alone. Fails when the result does not fit the limit
+// (MAX_PATH on Windows, 1023 bytes elsewhere).
+bool CombinePath(const char* dir, const char* rel, std::string* out);
+
+// The path of file relative to directory fromDir, compared case-insensitively
+// component by component, written with '\' separators (".\data\a.txt").
+// Fails when the two share no root.
+bool RelativePathTo(const char* fromDir, const char* file, std::string* out);
+
+// Length of an open file in bytes, or -1.
+int64_t FileLength(FILE* file);
+
+// Opens a file with the runtime's default sharing (others may read and write).
+FILE* OpenFile(const char* path, const char* mode);
+
+// Opens a file for binary reading while refusing writers: fails if another
+// process has it open for writing, where the system can tell.
+FILE* OpenFileDenyWrite(const char* path);
+
+// Sets the process-wide locale (C runtime and C++ streams) to the user's
+// default, or back to the classic "C" locale.
+void SetUserDefaultLocale();
+void SetClassicLocale();
+
+// A process-local lock (a critical section on Windows).
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+
+ private:
+  alignas(8) unsigned char storage_[64];
+};
+
+class MutexLock {
+ public:
+  explicit MutexLock(Mutex* mutex) : mutex_(mutex) { mutex_->Lock(); }
+  ~MutexLock() { mutex_->Unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex* mutex_;
+};
+
+// Runs a program and waits for it: argv[0] is the program's path. Standard
+// output and standard error are collected into *output when it is not null.
+// Returns the exit status, or -1 when the program could not be started.
+int RunProgram(const std::vector<std::string>& argv, std::string* output);
+
+}  // namespace plat
+
+#endif  // FILEDIST_PLATFORM_PLATFORM_H

@@ -1,0 +1,219 @@
+// Files and directories on POSIX systems, answering as the Win32 calls do.
+// Read-only means the owner has no write bit; hidden means a leading dot.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_path.h"
+
+namespace plat {
+
+const char kPathSeparator = '/';
+const char* const kExecutableSuffix = "";
+
+std::string ToNativePath(const char* path) {
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+namespace {
+
+const char* BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+uint32_t AttributesOf(const struct stat& st, const char* name) {
+  uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
+  if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+    attributes |= kAttrHidden;
+  }
+  if (attributes == 0 && !S_ISDIR(st.st_mode)) attributes = kAttrArchive;
+  return attributes;
+}
+
+// NTFS keeps a directory's names in a B-tree ordered by their upper-case
+// form, compared code unit by code unit; enumerations return that order.
+bool NtfsOrderLess(const DirEntry& a, const DirEntry& b) {
+  const std::string& x = a.name;
+  const std::string& y = b.name;
+  size_t n = std::min(x.size(), y.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char cx = static_cast<unsigned char>(x[i]);
+    unsigned char cy = static_cast<unsigned char>(y[i]);
+    if (cx >= 'a' && cx <= 'z') cx = static_cast<unsigned char>(cx - 'a' + 'A');
+    if (cy >= 'a' && cy <= 'z') cy = static_cast<unsigned char>(cy - 'a' + 'A');
+    if (cx != cy) return cx < cy;
+  }
+  if (x.size() != y.size()) return x.size() < y.size();
+  return x < y;  // names equal but for case cannot share an NTFS directory
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
+  entries->clear();
+  std::string native = ToNativePath(dir.c_str());
+  std::unique_ptr<DIR, DirCloser> handle(opendir(native.c_str()));
+  if (!handle) return false;
+  int dir_fd = dirfd(handle.get());
+  while (struct dirent* item = readdir(handle.get())) {
+    if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+    struct stat st;
+    struct stat link_st;
+    if (fstatat(dir_fd, item->d_name, &link_st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (fstatat(dir_fd, item->d_name, &st, 0) != 0) continue;  // dangling link
+    DirEntry entry;
+    entry.name = item->d_name;
+    entry.attributes = AttributesOf(st, item->d_name);
+    if (S_ISLNK(link_st.st_mode)) entry.attributes |= kAttrReparsePoint;
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    entries->push_back(std::move(entry));
+  }
+  std::sort(entries->begin(), entries->end(), NtfsOrderLess);
+  return true;
+}
+
+bool PathExists(const char* path) {
+  struct stat st;
+  return path != nullptr && stat(ToNativePath(path).c_str(), &st) == 0;
+}
+
+bool GetAttributes(const char* path, uint32_t* attributes) {
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return false;
+  *attributes = AttributesOf(st, BaseName(native));
+  return true;
+}
+
+bool SetAttributesNormal(const char* path) {
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return false;
+  return chmod(native.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+}
+
+MakeDirResult MakeOneDirectory(const char* path) {
+  if (mkdir(ToNativePath(path).c_str(), 0777) == 0) return MakeDirResult::kCreated;
+  return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;
+}
+
+bool RemoveEmptyDirectory(const char* path) { return rmdir(ToNativePath(path).c_str()) == 0; }
+
+bool RemoveFile(const char* path) {
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return false;
+  return unlink(native.c_str()) == 0;
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CopyFileOver(const char* src, const char* dst) {
+  std::string native_src = ToNativePath(src);
+  std::string native_dst = ToNativePath(dst);
+  int in = open(native_src.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(in);
+    return false;
+  }
+  struct stat dst_st;
+  if (stat(native_dst.c_str(), &dst_st) == 0 && (dst_st.st_mode & S_IWUSR) == 0) {
+    close(in);  // Windows refuses to overwrite a read-only file
+    return false;
+  }
+  int out = open(native_dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  static constexpr size_t kChunk = 1 << 18;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(in, buffer.get(), kChunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) {
+      ok = false;
+      break;
+    }
+  }
+  close(in);
+  if (fchmod(out, st.st_mode & 07777) != 0) ok = false;
+  if (close(out) != 0) ok = false;
+  return ok;
+}
+
+bool ReplaceFileAtomically(const char* from, const char* to) {
+  std::string native_to = ToNativePath(to);
+  struct stat st;
+  // rename() would replace a read-only file; Windows refuses, and so do we,
+  // so that a protected list stays protected on every system.
+  if (stat(native_to.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) return false;
+  return rename(ToNativePath(from).c_str(), native_to.c_str()) == 0;
+}
+
+FILE* OpenFile(const char* path, const char* mode) {
+  std::string native = ToNativePath(path);
+  // Windows will not open a read-only file for writing, whoever asks; POSIX
+  // lets the superuser. Answer as Windows does on every system.
+  if (std::strpbrk(mode, "wa+") != nullptr) {
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+      errno = EACCES;
+      return nullptr;
+    }
+  }
+  return std::fopen(native.c_str(), mode);
+}
+
+int64_t FileLength(FILE* file) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+FILE* OpenFileDenyWrite(const char* path) {
+  // POSIX has no share modes; a directory opens but cannot be read, so refuse it.
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  return std::fopen(native.c_str(), "rb");
+}
+
+}  // namespace plat

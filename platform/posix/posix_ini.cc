@@ -1,0 +1,66 @@
+// Initialisation files on POSIX systems, read as GetPrivateProfileSectionA
+// reads them: section names match without regard to case, each line of the
+// section is trimmed of surrounding blanks, blank and comment lines are left
+// out, and the lines come back each followed by a NUL.
+#include <cstring>
+#include <fstream>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_path.h"
+
+namespace plat {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+bool SameName(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity) {
+  std::string result;
+  if (iniPath == nullptr || section == nullptr || capacity < 2) return result;
+  std::ifstream in(ToNativePath(iniPath), std::ios::binary);
+  if (!in) return result;
+  bool inside = false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string text = Trim(line);
+    if (!text.empty() && text[0] == '[') {
+      size_t close = text.find(']');
+      std::string name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      if (inside) break;  // the first section of that name is the one read
+      inside = SameName(name, section);
+      continue;
+    }
+    if (!inside || text.empty() || text[0] == ';') continue;
+    // Room must stay for this line's NUL and the closing NUL.
+    if (result.size() + text.size() + 2 > capacity) {
+      result.append(text, 0, capacity - 2 - result.size());
+      result.push_back('\0');
+      break;
+    }
+    result += text;
+    result.push_back('\0');
+  }
+  return result;
+}
+
+}  // namespace plat

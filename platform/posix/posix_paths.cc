@@ -1,0 +1,117 @@
+// Path arithmetic on POSIX systems, in the manner of the Windows shell's path
+// functions but bounded by the library's 1024-byte buffers instead of
+// MAX_PATH.
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_path.h"
+
+namespace plat {
+
+namespace {
+
+constexpr size_t kMaxPathLength = 1023;
+
+struct SplitPath {
+  bool absolute = false;
+  std::vector<std::string> parts;
+};
+
+// Splits at both separators, dropping empty and "." segments and folding
+// ".." into its parent; ".." at the root stays at the root.
+SplitPath Split(const char* path) {
+  SplitPath split;
+  split.absolute = IsPathSeparator(path[0]);
+  std::string part;
+  for (const char* p = path;; ++p) {
+    if (*p != '\0' && !IsPathSeparator(*p)) {
+      part.push_back(*p);
+      continue;
+    }
+    if (part == "..") {
+      if (!split.parts.empty() && split.parts.back() != "..") {
+        split.parts.pop_back();
+      } else if (!split.absolute) {
+        split.parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      split.parts.push_back(part);
+    }
+    part.clear();
+    if (*p == '\0') break;
+  }
+  return split;
+}
+
+std::string Join(const SplitPath& split) {
+  std::string joined = split.absolute ? "/" : "";
+  for (size_t i = 0; i < split.parts.size(); ++i) {
+    if (i > 0) joined.push_back('/');
+    joined += split.parts[i];
+  }
+  return joined;
+}
+
+bool SameComponent(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsRelativePath(const char* path) { return path != nullptr && !IsPathSeparator(path[0]); }
+
+bool CombinePath(const char* dir, const char* rel, std::string* out) {
+  if (dir == nullptr && rel == nullptr) return false;
+  std::string joined;
+  if (rel != nullptr && IsPathSeparator(rel[0])) {
+    joined = rel;
+  } else {
+    joined = dir != nullptr ? dir : "";
+    if (rel != nullptr && rel[0] != '\0') {
+      if (!joined.empty()) joined.push_back('/');
+      joined += rel;
+    }
+  }
+  std::string result = Join(Split(joined.c_str()));
+  if (result.empty() || result.size() > kMaxPathLength) return false;
+  *out = std::move(result);
+  return true;
+}
+
+bool RelativePathTo(const char* fromDir, const char* file, std::string* out) {
+  if (fromDir == nullptr || file == nullptr) return false;
+  SplitPath from = Split(fromDir);
+  SplitPath to = Split(file);
+  if (from.absolute != to.absolute) return false;
+  size_t common = 0;
+  while (common < from.parts.size() && common < to.parts.size() &&
+         SameComponent(from.parts[common], to.parts[common])) {
+    ++common;
+  }
+  // Two relative paths must share their first component to share a root.
+  if (!from.absolute && common == 0) return false;
+  std::string result;
+  if (common == from.parts.size()) {
+    result = ".";
+  } else {
+    for (size_t i = common; i < from.parts.size(); ++i) result += i == common ? ".." : "\\..";
+  }
+  for (size_t i = common; i < to.parts.size(); ++i) {
+    result.push_back('\\');
+    result += to.parts[i];
+  }
+  if (result.size() > kMaxPathLength) return false;
+  *out = std::move(result);
+  return true;
+}
+
+}  // namespace plat

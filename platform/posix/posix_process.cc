@@ -1,0 +1,89 @@
+// The running process on POSIX systems: its executable, the clock, a lock and
+// child programs.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_path.h"
+
+namespace plat {
+
+bool GetExecutablePath(std::string* path) {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer) - 1) return false;
+  path->assign(buffer, static_cast<size_t>(length));
+  return true;
+}
+
+LocalTime GetLocalTimeNow() {
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  tzset();
+  struct tm parts;
+  time_t seconds = now.tv_sec;
+  localtime_r(&seconds, &parts);
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,     parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_usec / 1000)};
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage holds a pthread mutex");
+
+Mutex::Mutex() { pthread_mutex_init(new (storage_) pthread_mutex_t, nullptr); }
+Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::Unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+  if (argv.empty()) return -1;
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) dup2(null_fd, 0);
+    int sink = output != nullptr ? pipe_fds[1] : open("/dev/null", O_WRONLY);
+    dup2(sink, 1);
+    dup2(sink, 2);
+    std::vector<std::string> native;
+    std::vector<char*> args;
+    for (const std::string& arg : argv) native.push_back(arg);
+    native[0] = ToNativePath(argv[0].c_str());
+    for (std::string& arg : native) args.push_back(&arg[0]);
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = read(pipe_fds[0], buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    if (output != nullptr) output->append(buffer, static_cast<size_t>(got));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) {
+    int code = WEXITSTATUS(status);
+    return code == 127 ? -1 : code;
+  }
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace plat

@@ -1,0 +1,79 @@
+// Files and directories through the Win32 narrow-character calls.
+#include <windows.h>
+#include <shlwapi.h>
+#include <io.h>
+#include <share.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+const char kPathSeparator = '\\';
+const char* const kExecutableSuffix = ".exe";
+
+namespace {
+
+// Longest path a formatted search pattern may hold: "%s\*.*" in 1024 bytes.
+constexpr size_t kPatternCapacity = 1024;
+
+}  // namespace
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
+  entries->clear();
+  std::string pattern = dir + "\\*.*";
+  if (pattern.size() >= kPatternCapacity) return false;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+    DirEntry entry;
+    entry.name = data.cFileName;
+    entry.attributes = data.dwFileAttributes;
+    entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) entry.size = 0;
+    entries->push_back(std::move(entry));
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  return true;
+}
+
+bool PathExists(const char* path) { return path != nullptr && PathFileExistsA(path) != FALSE; }
+
+bool GetAttributes(const char* path, uint32_t* attributes) {
+  DWORD value = GetFileAttributesA(path);
+  if (value == INVALID_FILE_ATTRIBUTES) return false;
+  *attributes = value;
+  return true;
+}
+
+bool SetAttributesNormal(const char* path) {
+  return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE) != FALSE;
+}
+
+MakeDirResult MakeOneDirectory(const char* path) {
+  if (CreateDirectoryA(path, nullptr)) return MakeDirResult::kCreated;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::kAlreadyExists
+                                                : MakeDirResult::kFailed;
+}
+
+bool RemoveEmptyDirectory(const char* path) { return RemoveDirectoryA(path) != FALSE; }
+
+bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool CopyFileOver(const char* src, const char* dst) { return CopyFileA(src, dst, FALSE) != FALSE; }
+
+bool ReplaceFileAtomically(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
+
+FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+FILE* OpenFileDenyWrite(const char* path) { return _fsopen(path, "rb", _SH_DENYWR); }
+
+}  // namespace plat

@@ -1,0 +1,109 @@
+// The running process through Win32: its executable, the clock, a critical
+// section, profile sections and child programs.
+#include <windows.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+bool GetExecutablePath(std::string* path) {
+  char buffer[1024] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  // A path that fills the buffer has been cut short.
+  if (length == 0 || length >= sizeof(buffer) - 1) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+LocalTime GetLocalTimeNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return LocalTime{now.wYear, now.wMonth,  now.wDay,         now.wHour,
+                   now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity) {
+  if (iniPath == nullptr || section == nullptr || capacity < 2) return std::string();
+  std::string buffer(capacity, '\0');
+  DWORD length = GetPrivateProfileSectionA(section, &buffer[0], static_cast<DWORD>(capacity), iniPath);
+  buffer.resize(length);
+  return buffer;
+}
+
+static_assert(sizeof(CRITICAL_SECTION) <= 64, "Mutex storage holds a critical section");
+
+Mutex::Mutex() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
+Mutex::~Mutex() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void Mutex::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void Mutex::Unlock() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+
+namespace {
+
+// Quotes one argument by the rules CommandLineToArgvW and the C runtime use.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
+    else quoted.append(backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+  if (argv.empty()) return -1;
+  std::string command_line;
+  for (const std::string& arg : argv) {
+    if (!command_line.empty()) command_line.push_back(' ');
+    command_line += QuoteArgument(arg);
+  }
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return -1;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE null_input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                  OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_input;
+  startup.hStdOutput = write_end;
+  startup.hStdError = write_end;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessA(argv[0].c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &process);
+  CloseHandle(write_end);
+  if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
+  if (!started) {
+    CloseHandle(read_end);
+    return -1;
+  }
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    if (output != nullptr) output->append(buffer, got);
+  }
+  CloseHandle(read_end);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return static_cast<int>(exit_code);
+}
+
+}  // namespace plat

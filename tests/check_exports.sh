@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Checks the shared library's export table: the twelve C functions under their
+# plain names, and on Windows that the DLL needs no runtime DLLs of its own.
+set -euo pipefail
+mode=$1
+library=$2
+functions="BuildVer LoadVersionInfo GenerateUpdateList FreeUpdateList FreeVersionInfo
+UpdateClientVersionInfo MakeClientFile GetFileKey MakeDirTree SetLogLevel AddPort2FW AddProc2FW"
+
+if [ "$mode" = win32 ]; then
+  dump=$(i686-w64-mingw32-objdump -p "$library")
+  exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+            sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
+  imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
+  status=0
+  for dll in $imports; do
+    case "$dll" in
+      kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ole32.dll|oleaut32.dll|shlwapi.dll|shell32.dll) ;;
+      *) echo "common.dll imports a non-system DLL: $dll"; status=1 ;;
+    esac
+  done
+else
+  exports=$(nm -D --defined-only "$library" | awk '{print $3}')
+  status=0
+fi
+
+for name in $functions; do
+  if ! printf '%s\n' "$exports" | grep -qx "$name"; then
+    echo "missing export: $name"
+    status=1
+  fi
+done
+# Every other export is a C++ class member (a mangled name); no internal C
+# function may leak out.
+extra=$(printf '%s\n' "$exports" | grep -v '^_Z' | grep -vx -F "$(printf '%s\n' $functions)" |
+        grep -v '^$' || true)
+if [ -n "$extra" ]; then
+  echo "unexpected exports:"; printf '%s\n' "$extra"
+  status=1
+fi
+[ $status -eq 0 ] && echo "export table: $(printf '%s\n' $functions | wc -l) functions, as expected"
+exit $status

@@ -1,0 +1,52 @@
+// A host program for tests whose answers depend on the host executable's
+// directory. Each argument pair is one step, run in order:
+//   level N         SetLogLevel(N)
+//   error TEXT      one line through LogError (warning, info, debug alike)
+//   startup         prints GetStartupDir's result
+//   logpath         prints the log file's path
+//   resolve PATH    prints IOUtil_ResolvePath(PATH, startup directory)
+// Prints "FAIL" for a step that fails and exits 1 on an unknown step.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common.h"
+#include "fileio/io_util.h"
+#include "log/logger.h"
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string step = argv[i];
+    const char* arg = i + 1 < argc ? argv[i + 1] : "";
+    if (step == "level") {
+      SetLogLevel(std::atoi(arg));
+      ++i;
+    } else if (step == "error") {
+      LogError() << arg;
+      ++i;
+    } else if (step == "warning") {
+      LogWarning() << arg;
+      ++i;
+    } else if (step == "info") {
+      LogInfo() << arg;
+      ++i;
+    } else if (step == "debug") {
+      LogDebug() << arg;
+      ++i;
+    } else if (step == "startup") {
+      char dir[1024];
+      std::printf("%s\n", GetStartupDir(dir, sizeof(dir)) ? dir : "FAIL");
+    } else if (step == "logpath") {
+      std::printf("%s\n", Logger::GetLogFilePath().c_str());
+    } else if (step == "resolve") {
+      char dir[1024];
+      std::string resolved = GetStartupDir(dir, sizeof(dir)) ? IOUtil_ResolvePath(arg, dir) : "";
+      std::printf("%s\n", resolved.empty() ? "FAIL" : resolved.c_str());
+      ++i;
+    } else {
+      std::fprintf(stderr, "test_host: unknown step '%s'\n", argv[i]);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,56 @@
+// Scratch directories, files and child programs for the tests.
+#ifndef FILEDIST_TESTS_SUPPORT_TEST_SUPPORT_H
+#define FILEDIST_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh, empty directory under the system's temporary directory, removed
+// with everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() joined with a relative path written with '/'.
+  std::string Sub(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// The platform's separator, for building expected paths.
+char Sep();
+
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+void SetReadOnly(const std::string& path, bool read_only);
+
+// Directory of the running test program.
+std::string TestProgramDir();
+
+// Copies the program `name` (built beside the test programs) into dir and
+// returns the copy's path. The startup directory of the copy is dir.
+std::string CopyProgramInto(const std::string& name, const std::string& dir);
+
+// Runs a program; stdout and stderr are collected into *output with "\r\n"
+// turned into "\n". Returns the exit status.
+int Run(const std::vector<std::string>& argv, std::string* output);
+
+// Lines of text without their line ends.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The log lines of a log file with their time stamps cut off:
+// "[ERROR] : text".
+std::vector<std::string> LogLinesWithoutTime(const std::string& log_path);
+
+}  // namespace testing_support
+
+#endif  // FILEDIST_TESTS_SUPPORT_TEST_SUPPORT_H

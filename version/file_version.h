@@ -1,0 +1,56 @@
+// CFileVersion: the library's one long-lived object. It holds the scan list
+// of the last release build, the two lists of the last update comparison
+// with their indexes, the filter lists and the directories of the pipeline.
+#ifndef FILEDIST_VERSION_FILE_VERSION_H
+#define FILEDIST_VERSION_FILE_VERSION_H
+
+#include <string>
+#include <vector>
+
+#include "version/version_record.h"
+
+class CFileVersion {
+ public:
+  CFileVersion() = default;
+  virtual ~CFileVersion() = default;
+  CFileVersion(const CFileVersion&) = delete;
+  CFileVersion& operator=(const CFileVersion&) = delete;
+
+  // Empties the scan list, the four directories and the loaded lists with
+  // their indexes. The filter lists and the excluded list stay.
+  void Reset();
+
+  // Directory scan and filters.
+  void LoadFilters(const char* iniPath);
+  void ScanDirectory(const char* dirPath);
+
+  // Client side: compare two lists; record an installed file.
+  bool GenerateUpdateList(const char* newListPath, const char* localListPath,
+                          VersionRecordList* result, int* totalSize);
+  bool UpdateClientVersionInfo(const char* listPath, const VersionEntry& entry);
+
+  // The four release stages, in the order BuildVer runs them.
+  int GenerateFileVersionInfo(const char* sourceDir);
+  int CompressFileVersionInfo(const char* outputDir);
+  int WriteFileVersionInfo();
+  int GenerateReleasePatch(const char* releaseDir, char* patchDirOut);
+
+  VersionRecordList m_scanList;
+  VersionRecordList m_newList;
+  VersionRecordList m_localList;
+  PathIndex m_newIndex;
+  PathIndex m_localIndex;
+  std::vector<std::string> m_extFilters;
+  std::vector<std::string> m_fileFilters;
+  std::vector<std::string> m_keywordFilters;
+  std::vector<std::string> m_excludedList;
+  std::string m_startupDir;
+  std::string m_sourceDir;
+  std::string m_outputDir;
+  std::string m_patchDir;
+};
+
+// The one object, made at load time; null only if it could not be made.
+extern CFileVersion* g_fileVersion;
+
+#endif  // FILEDIST_VERSION_FILE_VERSION_H

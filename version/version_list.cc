@@ -1,0 +1,131 @@
+#include "version/version_list.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The runtime's text-to-integer reading: leading blanks, an optional sign,
+// digits up to the first other character. Values beyond 32 bits saturate,
+// as the Windows runtime's atoi does.
+int32_t ParseSize(const char* text, const char* end) {
+  while (text < end && (*text == ' ' || (*text >= '\t' && *text <= '\r'))) ++text;
+  bool negative = false;
+  if (text < end && (*text == '+' || *text == '-')) negative = *text++ == '-';
+  int64_t value = 0;
+  for (; text < end && *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  return static_cast<int32_t>(value);
+}
+
+void ParseLine(const char* line, const char* end, VersionRecordList* entries, PathIndex* index) {
+  if (line == end) return;
+  const char* first_comma = static_cast<const char*>(std::memchr(line, ',', end - line));
+  if (first_comma == nullptr) return;
+  const char* key = first_comma + 1;
+  const char* second_comma = static_cast<const char*>(std::memchr(key, ',', end - key));
+  if (second_comma == nullptr) return;
+  size_t path_length = static_cast<size_t>(first_comma - line);
+  size_t key_length = static_cast<size_t>(second_comma - key);
+  // A record must fit the fixed fields a host receives; one that does not is
+  // left out rather than cut into a different path or key.
+  if (path_length > kMaxRecordPathLength || key_length > kMaxRecordKeyLength) return;
+  VersionRecord record;
+  record.path.assign(line, path_length);
+  record.key.assign(key, key_length);
+  record.size = ParseSize(second_comma + 1, end);
+  (*index)[record.path] = static_cast<int32_t>(entries->size());
+  entries->push_back(std::move(record));
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex* index) {
+  if (listPath == nullptr) return false;
+  entries->clear();
+  index->clear();
+  plat::SetUserDefaultLocale();
+  FilePtr file(plat::OpenFile(listPath, "rb"));
+  if (!file) {
+    plat::SetClassicLocale();
+    return false;
+  }
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<char[]> chunk(new char[kChunk]);
+  std::string pending;  // a line that runs across chunks
+  for (;;) {
+    size_t got = std::fread(chunk.get(), 1, kChunk, file.get());
+    if (got == 0) break;
+    const char* p = chunk.get();
+    const char* end = p + got;
+    while (p < end) {
+      const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+      if (newline == nullptr) {
+        pending.append(p, end);
+        break;
+      }
+      const char* line = p;
+      const char* line_end = newline;
+      if (!pending.empty()) {
+        pending.append(p, newline);
+        line = pending.data();
+        line_end = line + pending.size();
+      }
+      // Text mode turns a carriage return and line feed into a line feed.
+      if (line_end > line && line_end[-1] == '\r') --line_end;
+      ParseLine(line, line_end, entries, index);
+      pending.clear();
+      p = newline + 1;
+    }
+  }
+  // A last line without a line feed still counts.
+  ParseLine(pending.data(), pending.data() + pending.size(), entries, index);
+  file.reset();
+  plat::SetClassicLocale();
+  return true;
+}
+
+std::string FormatVersionLine(const VersionRecord& record) {
+  std::string line = record.path;
+  line.push_back(',');
+  line += record.key;
+  line.push_back(',');
+  line += std::to_string(record.size);
+  return line;
+}
+
+bool Data2File(const char* listPath, VersionRecordList entries) {
+  if (listPath == nullptr) return false;
+  std::string text;
+  size_t estimate = 0;
+  for (const VersionRecord& record : entries) estimate += record.path.size() + record.key.size() + 16;
+  text.reserve(estimate);
+  for (const VersionRecord& record : entries) {
+    text += FormatVersionLine(record);
+    text += "\r\n";
+  }
+  entries.clear();
+  entries.shrink_to_fit();
+
+  std::string temporary = std::string(listPath) + ".~tmp";
+  FILE* file = plat::OpenFile(temporary.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = std::fflush(file) == 0 && written;
+  written = std::fclose(file) == 0 && written;
+  if (written && plat::ReplaceFileAtomically(temporary.c_str(), listPath)) return true;
+  plat::RemoveFile(temporary.c_str());
+  return false;
+}

@@ -1,0 +1,25 @@
+// Version list files: one line per record, "path,key,size", lines ending in
+// carriage return and line feed.
+#ifndef FILEDIST_VERSION_VERSION_LIST_H
+#define FILEDIST_VERSION_VERSION_LIST_H
+
+#include "version/version_record.h"
+
+// Reads the version list at listPath into entries and index (both emptied
+// first). Lines of any length are read whole; a line without two commas, or
+// whose path or key does not fit a VersionEntry, is skipped. A path listed
+// twice gives two records; the index keeps the last. Switches the process
+// locale to the user's default while reading and leaves it at "C". Returns
+// false when listPath is null (nothing touched) or the file cannot be opened
+// (entries and index left empty).
+bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex* index);
+
+// Writes entries to listPath: to a temporary file beside it first, every
+// write and the close checked, then renamed over the list in one step. On
+// any failure the old list stays as it was and the result is false.
+bool Data2File(const char* listPath, VersionRecordList entries);
+
+// The text of one list line without its line end.
+std::string FormatVersionLine(const VersionRecord& record);
+
+#endif  // FILEDIST_VERSION_VERSION_LIST_H
