@@ -5,6 +5,7 @@
 #include <share.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -18,6 +19,15 @@ namespace {
 
 // Longest path a formatted search pattern may hold: "%s\*.*" in 1024 bytes.
 constexpr size_t kPatternCapacity = 1024;
+
+// Windows refuses to write, replace or delete a read-only file. Wine running
+// as root lets all three through; asking first gives the Windows answer
+// everywhere.
+bool IsReadOnlyFile(const char* path) {
+  DWORD value = GetFileAttributesA(path);
+  return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY) &&
+         !(value & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 }  // namespace
 
@@ -62,17 +72,26 @@ MakeDirResult MakeOneDirectory(const char* path) {
 
 bool RemoveEmptyDirectory(const char* path) { return RemoveDirectoryA(path) != FALSE; }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool RemoveFile(const char* path) { return !IsReadOnlyFile(path) && DeleteFileA(path) != FALSE; }
 
-bool CopyFileOver(const char* src, const char* dst) { return CopyFileA(src, dst, FALSE) != FALSE; }
+bool CopyFileOver(const char* src, const char* dst) {
+  return !IsReadOnlyFile(dst) && CopyFileA(src, dst, FALSE) != FALSE;
+}
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  return !IsReadOnlyFile(to) &&
+         MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
 
-FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+FILE* OpenFile(const char* path, const char* mode) {
+  if (std::strpbrk(mode, "wa+") != nullptr && IsReadOnlyFile(path)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return std::fopen(path, mode);
+}
 
 FILE* OpenFileDenyWrite(const char* path) { return _fsopen(path, "rb", _SH_DENYWR); }
 
