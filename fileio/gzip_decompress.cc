@@ -1,0 +1,158 @@
+#include "fileio/gzip_decompress.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "log/logger.h"
+#include "platform/platform.h"
+
+namespace {
+
+// gzip members carry their header and trailer; inflate checks both.
+constexpr int kGzipWindowBits = 15 + 16;
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
+  return length >= 2 && data[0] == 0x1f && data[1] == 0x8b;
+}
+
+bool WriteBytes(FILE* out, const unsigned char* data, size_t length) {
+  return length == 0 || std::fwrite(data, 1, length, out) == length;
+}
+
+// Reads until the buffer holds wanted bytes or the input ends. False on a
+// read error.
+bool Fill(FILE* in, unsigned char* buffer, size_t* held, size_t wanted) {
+  while (*held < wanted) {
+    size_t got = std::fread(buffer + *held, 1, wanted - *held, in);
+    if (got == 0) return std::ferror(in) == 0;
+    *held += got;
+  }
+  return true;
+}
+
+DecompressStatus CopyPlain(FILE* in, FILE* out, unsigned char* buffer, size_t held) {
+  for (;;) {
+    if (!WriteBytes(out, buffer, held)) return DecompressStatus::kWriteError;
+    held = std::fread(buffer, 1, kGzipChunkSize, in);
+    if (held == 0) return std::ferror(in) ? DecompressStatus::kReadError : DecompressStatus::kOk;
+  }
+}
+
+class Inflater {
+ public:
+  Inflater() { std::memset(&stream_, 0, sizeof(stream_)); }
+  ~Inflater() {
+    if (ready_) inflateEnd(&stream_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  bool Start() {
+    ready_ = inflateInit2(&stream_, kGzipWindowBits) == Z_OK;
+    return ready_;
+  }
+  z_stream* stream() { return &stream_; }
+
+ private:
+  z_stream stream_;
+  bool ready_ = false;
+};
+
+DecompressStatus Inflate(FILE* in, FILE* out, unsigned char* input, size_t held,
+                         unsigned char* output) {
+  Inflater inflater;
+  if (!inflater.Start()) throw std::bad_alloc();
+  z_stream* z = inflater.stream();
+  z->next_in = input;
+  z->avail_in = static_cast<uInt>(held);
+  for (;;) {
+    if (z->avail_in == 0) {
+      size_t got = std::fread(input, 1, kGzipChunkSize, in);
+      if (got == 0) {
+        // The input ended inside a member: a cut-off download.
+        return std::ferror(in) ? DecompressStatus::kReadError : DecompressStatus::kCorrupt;
+      }
+      z->next_in = input;
+      z->avail_in = static_cast<uInt>(got);
+    }
+    z->next_out = output;
+    z->avail_out = static_cast<uInt>(kGzipChunkSize);
+    int result = inflate(z, Z_NO_FLUSH);
+    size_t produced = kGzipChunkSize - z->avail_out;
+    if (!WriteBytes(out, output, produced)) return DecompressStatus::kWriteError;
+    if (result == Z_MEM_ERROR) throw std::bad_alloc();
+    if (result == Z_BUF_ERROR) {
+      // No progress with output room to spare: only more input can help.
+      if (z->avail_in != 0) return DecompressStatus::kCorrupt;
+      continue;
+    }
+    if (result != Z_OK && result != Z_STREAM_END) return DecompressStatus::kCorrupt;
+    if (result != Z_STREAM_END) continue;
+
+    // One member is complete and checked. Another may follow, as in a file
+    // made by appending gzip files; anything else after it is ignored.
+    size_t rest = z->avail_in;
+    std::memmove(input, z->next_in, rest);
+    if (!Fill(in, input, &rest, 2)) return DecompressStatus::kReadError;
+    if (!StartsWithGzipMagic(input, rest)) return DecompressStatus::kOk;
+    if (inflateReset(z) != Z_OK) return DecompressStatus::kCorrupt;
+    z->next_in = input;
+    z->avail_in = static_cast<uInt>(rest);
+  }
+}
+
+}  // namespace
+
+DecompressStatus DecompressStream(FILE* in, FILE* out) {
+  std::unique_ptr<unsigned char[]> input(new unsigned char[kGzipChunkSize]);
+  size_t held = 0;
+  if (!Fill(in, input.get(), &held, 2)) return DecompressStatus::kReadError;
+  if (!StartsWithGzipMagic(input.get(), held)) return CopyPlain(in, out, input.get(), held);
+  std::unique_ptr<unsigned char[]> output(new unsigned char[kGzipChunkSize]);
+  return Inflate(in, out, input.get(), held, output.get());
+}
+
+bool IOUtil_DecompressFile(const char* src, const char* dst) {
+  if (src == nullptr || dst == nullptr) return false;
+  FilePtr in(plat::OpenFile(src, "rb"));
+  if (!in) {
+    LogError() << "Open Src File [" << src << "] Fail!";
+    return false;
+  }
+  FILE* out = plat::OpenFile(dst, "wb");
+  if (out == nullptr) {
+    LogError() << "Open Dst File [" << dst << "] Fail!";
+    return false;
+  }
+  DecompressStatus status = DecompressStatus::kWriteError;
+  try {
+    status = DecompressStream(in.get(), out);
+  } catch (...) {
+    std::fclose(out);
+    throw;
+  }
+  bool closed = std::fclose(out) == 0;
+  if (status == DecompressStatus::kOk && !closed) status = DecompressStatus::kWriteError;
+  switch (status) {
+    case DecompressStatus::kOk:
+      return true;
+    case DecompressStatus::kCorrupt:
+      LogError() << "Decompress File [" << src << "] Fail! The data is damaged or incomplete.";
+      break;
+    case DecompressStatus::kReadError:
+      LogError() << "Read Src File [" << src << "] Fail!";
+      break;
+    case DecompressStatus::kWriteError:
+      LogError() << "Write Dst File [" << dst << "] Fail!";
+      break;
+  }
+  return false;
+}
