@@ -5,6 +5,9 @@
 //   startup         prints GetStartupDir's result
 //   logpath         prints the log file's path
 //   resolve PATH    prints IOUtil_ResolvePath(PATH, startup directory)
+//   key PATH        GetFileKey(PATH), then prints "KEY=" and the key
+//   mkdir PATH      makes one directory (to block the log file's name)
+//   rmdir PATH      removes an empty directory
 // Prints "FAIL" for a step that fails and exits 1 on an unknown step.
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include "common.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -42,6 +46,17 @@ int main(int argc, char** argv) {
       char dir[1024];
       std::string resolved = GetStartupDir(dir, sizeof(dir)) ? IOUtil_ResolvePath(arg, dir) : "";
       std::printf("%s\n", resolved.empty() ? "FAIL" : resolved.c_str());
+      ++i;
+    } else if (step == "key") {
+      char key[33];
+      GetFileKey(arg, key);
+      std::printf("KEY=%s\n", key);
+      ++i;
+    } else if (step == "mkdir") {
+      if (plat::MakeOneDirectory(arg) != plat::MakeDirResult::kCreated) std::printf("FAIL\n");
+      ++i;
+    } else if (step == "rmdir") {
+      if (!plat::RemoveEmptyDirectory(arg)) std::printf("FAIL\n");
       ++i;
     } else {
       std::fprintf(stderr, "test_host: unknown step '%s'\n", argv[i]);
