@@ -5,6 +5,8 @@
 //   startup         prints GetStartupDir's result
 //   logpath         prints the log file's path
 //   resolve PATH    prints IOUtil_ResolvePath(PATH, startup directory)
+//   updatelist NEW LOCAL  prints GenerateUpdateList's records, one
+//                   "flag,size,path,key" line each, then "total N"
 //   key PATH        GetFileKey(PATH), then prints "KEY=" and the key
 //   mkdir PATH      makes one directory (to block the log file's name)
 //   rmdir PATH      removes an empty directory
@@ -58,6 +60,22 @@ int main(int argc, char** argv) {
     } else if (step == "rmdir") {
       if (!plat::RemoveEmptyDirectory(arg)) std::printf("FAIL\n");
       ++i;
+    } else if (step == "updatelist") {
+      const char* local = i + 2 < argc ? argv[i + 2] : "";
+      VersionEntry* records = nullptr;
+      int count = 0;
+      int total = 0;
+      if (GenerateUpdateList(arg, local, &records, &count, &total)) {
+        for (int r = 0; r < count; ++r) {
+          std::printf("%d,%d,%s,%s\n", records[r].flag, records[r].size, records[r].path,
+                      records[r].key);
+        }
+        std::printf("total %d\n", total);
+        FreeUpdateList(&records);
+      } else {
+        std::printf("FAIL\n");
+      }
+      i += 2;
     } else {
       std::fprintf(stderr, "test_host: unknown step '%s'\n", argv[i]);
       return 1;
