@@ -1,0 +1,36 @@
+// The firewall's COM identifiers and the replaceable runtime table.
+#include "firewall/win32/firewall_com_runtime.h"
+
+namespace fw {
+
+const CLSID kClsidNetFwMgr = {
+    0x304CE942, 0x6E39, 0x40D8, {0x94, 0x3A, 0xB9, 0x13, 0xC4, 0x0C, 0x9C, 0xD4}};
+const IID kIidNetFwMgr = {
+    0xF7898AF5, 0xCAC4, 0x4632, {0xA2, 0xEC, 0xDA, 0x06, 0xE5, 0x11, 0x1A, 0xF2}};
+const CLSID kClsidNetFwAuthorizedApplication = {
+    0xEC9846B3, 0x2762, 0x4A6B, {0xA2, 0x14, 0x6A, 0xCB, 0x60, 0x34, 0x62, 0xD2}};
+const IID kIidNetFwAuthorizedApplication = {
+    0xB5E64FFA, 0xC2C5, 0x444E, {0xA3, 0x01, 0xFB, 0x5E, 0x00, 0x01, 0x80, 0x50}};
+const CLSID kClsidNetFwOpenPort = {
+    0x0CA545C6, 0x37AD, 0x4A6C, {0xBF, 0x92, 0x9F, 0x76, 0x10, 0x06, 0x7E, 0xF5}};
+const IID kIidNetFwOpenPort = {
+    0xE0483BA0, 0x47FF, 0x4D9C, {0xA6, 0xD6, 0x77, 0x41, 0xD0, 0xB1, 0x95, 0xF7}};
+
+namespace {
+
+const ComRuntime kSystemRuntime = {&CoInitializeEx, &CoUninitialize, &CoCreateInstance};
+ComRuntime g_runtime = kSystemRuntime;
+
+}  // namespace
+
+const ComRuntime& SystemComRuntime() { return kSystemRuntime; }
+
+const ComRuntime& CurrentComRuntime() { return g_runtime; }
+
+ComRuntime ReplaceComRuntime(const ComRuntime& runtime) {
+  ComRuntime previous = g_runtime;
+  g_runtime = runtime;
+  return previous;
+}
+
+}  // namespace fw
