@@ -9,6 +9,7 @@ struct CliCommand {
   int (*run)(int argc, char** argv);
 };
 
+int RunBuildCommand(int argc, char** argv);
 int RunKeyCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
 

@@ -8,6 +8,7 @@
 namespace {
 
 const CliCommand kCommands[] = {
+    {"build", "build a release of a folder (Patch_* directory)", RunBuildCommand},
     {"key", "print the file keys (MD5) of files", RunKeyCommand},
     {"list", "print a version list as a table", RunListCommand},
 };

@@ -1,6 +1,7 @@
 // BuildVer: the release pipeline's entry point.
 #include <string>
 
+#include "build/release_dirs.h"
 #include "common.h"
 #include "fileio/io_util.h"
 #include "platform/platform.h"
@@ -11,6 +12,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (g_fileVersion == nullptr) return 0;
   CFileVersion& version = *g_fileVersion;
   version.Reset();
+  // Known before the scan, so that a release made inside its own source tree
+  // does not take in its earlier output.
+  version.m_scanSkipDirs = ReleaseOutputDirs(outputDir, releaseDir);
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;

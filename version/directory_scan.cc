@@ -1,5 +1,147 @@
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fileio/file_key.h"
+#include "fileio/io_util.h"
+#include "log/logger.h"
+#include "platform/platform.h"
 #include "version/file_version.h"
 
-// Not built yet.
-void CFileVersion::LoadFilters(const char*) {}
-void CFileVersion::ScanDirectory(const char*) {}
+namespace {
+
+// Filters.ini is read a section at a time into a buffer of this size.
+constexpr size_t kSectionCapacity = 4096;
+
+// The entries of one filter line: the text before each semicolon, and the
+// text after the last one if any. Nothing is trimmed; empty entries stay.
+void AppendFilterEntries(const std::string& line, std::vector<std::string>* filters) {
+  size_t start = 0;
+  for (size_t semicolon = line.find(';'); semicolon != std::string::npos;
+       semicolon = line.find(';', start)) {
+    filters->push_back(line.substr(start, semicolon - start));
+    start = semicolon + 1;
+  }
+  if (start < line.size()) filters->push_back(line.substr(start));
+}
+
+std::string LowerAscii(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool AnyEntryOccursIn(const std::vector<std::string>& filters, const std::string& lowerName) {
+  for (const std::string& filter : filters) {
+    if (lowerName.find(filter) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A path as its components, so that two spellings of one directory (either
+// separator, doubled separators, "." and ".." segments, letter case) compare
+// equal.
+std::vector<std::string> PathComponents(const std::string& path) {
+  std::vector<std::string> components;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !plat::IsPathSeparator(path[end])) ++end;
+    std::string part = LowerAscii(path.substr(start, end - start));
+    if (part == "..") {
+      if (!components.empty()) components.pop_back();
+    } else if (!part.empty() && part != ".") {
+      components.push_back(std::move(part));
+    }
+    start = end + 1;
+  }
+  return components;
+}
+
+struct ScanContext {
+  CFileVersion* version;
+  std::vector<std::vector<std::string>> skipDirs;
+};
+
+bool IsSkippedDir(const ScanContext& context, const std::string& path) {
+  if (context.skipDirs.empty()) return false;
+  std::vector<std::string> components = PathComponents(path);
+  for (const std::vector<std::string>& skip : context.skipDirs) {
+    if (skip == components) return true;
+  }
+  return false;
+}
+
+// True when one of the filter lists excludes the file; the name goes into
+// the excluded list once for every list that matched.
+bool IsExcluded(CFileVersion* version, const std::string& name) {
+  std::string lowerName = LowerAscii(name);
+  bool excluded = false;
+  for (const std::vector<std::string>* filters :
+       {&version->m_extFilters, &version->m_fileFilters, &version->m_keywordFilters}) {
+    if (AnyEntryOccursIn(*filters, lowerName)) {
+      version->m_excludedList.push_back(lowerName);
+      excluded = true;
+    }
+  }
+  return excluded;
+}
+
+void ScanTree(const ScanContext& context, const std::string& dir) {
+  std::vector<plat::DirEntry> entries;
+  if (!plat::ListDirectory(dir, &entries)) return;
+  for (const plat::DirEntry& entry : entries) {
+    std::string path;
+    // A path that would not fit a path buffer cannot be released anyway.
+    if (!FormatChildPath(dir, entry.name.c_str(), &path)) continue;
+    if (entry.attributes & plat::kAttrDirectory) {
+      if (entry.attributes & plat::kAttrReparsePoint) {
+        // A link may lead back up the tree; its target is not walked.
+        LogWarning() << "Link [" << path << "] not followed";
+        continue;
+      }
+      if (IsSkippedDir(context, path)) continue;
+      ScanTree(context, path);
+      continue;
+    }
+    if (IsExcluded(context.version, entry.name)) continue;
+    VersionRecord record;
+    char key[kFileKeySize] = {};
+    ComputeFileKey(path.c_str(), key);
+    record.key = key;
+    record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+    LogInfo() << "MD5 [" << path << "] = " << record.key;
+    record.path = std::move(path);
+    context.version->m_scanList.push_back(std::move(record));
+  }
+}
+
+}  // namespace
+
+void CFileVersion::LoadFilters(const char* iniPath) {
+  m_extFilters.clear();
+  m_fileFilters.clear();
+  m_keywordFilters.clear();
+  if (iniPath == nullptr || !plat::PathExists(iniPath)) return;
+  const struct {
+    const char* section;
+    std::vector<std::string>* filters;
+  } sections[] = {{"Ext", &m_extFilters}, {"File", &m_fileFilters}, {"Keyword", &m_keywordFilters}};
+  for (const auto& section : sections) {
+    // Only the first line of a section counts: the text up to the first NUL.
+    std::string text = plat::ReadIniSection(iniPath, section.section, kSectionCapacity);
+    std::string line(text.c_str());
+    if (!line.empty()) AppendFilterEntries(line, section.filters);
+  }
+}
+
+void CFileVersion::ScanDirectory(const char* dirPath) {
+  if (dirPath == nullptr) return;
+  ScanContext context;
+  context.version = this;
+  for (const std::string& skip : m_scanSkipDirs) context.skipDirs.push_back(PathComponents(skip));
+  ScanTree(context, dirPath);
+}

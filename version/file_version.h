@@ -48,6 +48,10 @@ class CFileVersion {
   std::string m_sourceDir;
   std::string m_outputDir;
   std::string m_patchDir;
+  // Directories the scan does not enter: the release's own output (its
+  // temporary tree and earlier patch directories), should it lie inside the
+  // source tree. BuildVer sets them before the first stage.
+  std::vector<std::string> m_scanSkipDirs;
 };
 
 // The one object, made at load time; null only if it could not be made.

@@ -1,0 +1,52 @@
+// Release stage 1: find the directories, read the filters, scan the source.
+#include <cstdio>
+#include <string>
+
+#include "fileio/io_util.h"
+#include "log/logger.h"
+#include "platform/platform.h"
+#include "version/file_version.h"
+
+namespace {
+
+const char* const kStage = "CFileVersion::GenerateFileVersionInfo";
+
+}  // namespace
+
+int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
+  m_scanList.clear();
+  m_startupDir.clear();
+  m_sourceDir.clear();
+  m_outputDir.clear();
+  m_patchDir.clear();
+  if (sourceDir == nullptr) {
+    LogError() << "[" << kStage << "] failed.";
+    return 0;
+  }
+  char startup[kPathBufferSize];
+  if (!GetStartupDir(startup, sizeof(startup))) {
+    LogError() << "GetStartupDir failed in [" << kStage << "]";
+    return 0;
+  }
+  m_startupDir = startup;
+
+  std::string source = IOUtil_ResolvePath(sourceDir, m_startupDir);
+  if (source.empty()) return 0;
+  if (!plat::PathExists(source.c_str())) {
+    LogError() << "Create [" << source << "] failed in [" << kStage << "]";
+    return 0;
+  }
+  m_sourceDir = source;
+  m_excludedList.clear();
+
+  std::string ini_path;
+  LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
+  ScanDirectory(m_sourceDir.c_str());
+  for (const std::string& name : m_excludedList) {
+    // "文件 [%s] 根据Filters.ini被过滤" in code page 936, as the packers'
+    // consoles show it.
+    std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
+                name.c_str());
+  }
+  return 1;
+}

@@ -1,0 +1,102 @@
+// Release stage 4: the dated patch directory, holding the compressed tree,
+// the compressed version list and the compressed key file.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "build/release_dirs.h"
+#include "fileio/io_util.h"
+#include "log/logger.h"
+#include "platform/platform.h"
+#include "version/file_version.h"
+
+namespace {
+
+const char* const kStage = "CFileVersion::GenerateReleasePatch";
+
+void LogCombineFailure(const std::string& dir, const std::string& path) {
+  LogError() << "Combine [" << dir << "] and [" << path << "] failed in [" << kStage << "]";
+}
+
+// Copies one listed file from the temporary tree into the patch directory.
+bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_dir,
+                   const std::string& relative) {
+  std::string target;
+  if (!Combine(patch_dir.c_str(), relative.c_str(), &target)) {
+    LogCombineFailure(patch_dir, relative);
+    return false;
+  }
+  std::string parent;
+  if (!SplitParentDir(target, &parent)) {
+    LogError() << "rFind in string [" << target << "] failed in [" << kStage << "]";
+    return false;
+  }
+  if (!IOUtil_MakeDirTree(parent.c_str())) {
+    LogError() << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
+    return false;
+  }
+  std::string source;
+  if (!Combine(temporary_tree.c_str(), relative.c_str(), &source)) {
+    LogCombineFailure(temporary_tree, relative);
+    return false;
+  }
+  if (!IOUtil_CopyFile(source.c_str(), target.c_str())) {
+    LogError() << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
+               << kStage << "]";
+    return false;
+  }
+  return true;
+}
+
+bool CopyVersionFiles(const std::string& temporary_tree, const std::string& patch_dir) {
+  for (const char* name : {"VerComp.dat", "Ver"}) {
+    std::string source;
+    std::string target;
+    if (!FormatChildPath(temporary_tree, name, &source) ||
+        !FormatChildPath(patch_dir, name, &target) ||
+        !IOUtil_CopyFile(source.c_str(), target.c_str())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut) {
+  std::string release = IOUtil_ResolvePath(releaseDir, m_startupDir);
+  if (release.empty()) {
+    LogError() << "releaseDir [" << release << "] is empty in [" << kStage << "]";
+    return 0;
+  }
+  std::string name = PatchDirName(plat::GetLocalTimeNow());
+  std::string patch_dir;
+  if (!FormatChildPath(release, name.c_str(), &patch_dir)) {
+    // Neither a path buffer nor the caller's 1024 bytes would hold it.
+    LogError() << "IOUtil_MakeDirTree for [" << release << plat::kPathSeparator << name
+               << "] failed in [" << kStage << "]";
+    return 0;
+  }
+  // Handed back before the directory is made, so that a caller whose build
+  // failed here still sees where it was to go.
+  if (patchDirOut != nullptr) std::memcpy(patchDirOut, patch_dir.c_str(), patch_dir.size() + 1);
+  if (!IOUtil_MakeDirTree(patch_dir.c_str())) {
+    LogError() << "IOUtil_MakeDirTree for [" << patch_dir << "] failed in [" << kStage << "]";
+    return 0;
+  }
+  m_patchDir = patch_dir;
+  std::string temporary_tree = m_outputDir + plat::kPathSeparator + kCompressTempName;
+  std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+
+  int copied = 0;
+  for (const VersionRecord& record : m_scanList) {
+    if (!CopyIntoPatch(temporary_tree, m_patchDir, record.path)) return 0;
+    ++copied;
+  }
+  if (copied < 1) return 1;
+  if (!CopyVersionFiles(temporary_tree, m_patchDir)) {
+    LogError() << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
+    return 0;
+  }
+  return 1;
+}

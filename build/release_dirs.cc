@@ -1,0 +1,46 @@
+#include "build/release_dirs.h"
+
+#include <cstdio>
+
+#include "fileio/io_util.h"
+
+std::string PatchDirName(const plat::LocalTime& time) {
+  char name[36];
+  std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,
+                time.day, time.hour, time.minute, time.second);
+  return name;
+}
+
+bool IsPatchDirName(const std::string& name) {
+  static const char kPattern[] = "Patch_dddddddd_dddddd";
+  if (name.size() != sizeof(kPattern) - 1) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    bool matches = kPattern[i] == 'd' ? (name[i] >= '0' && name[i] <= '9') : name[i] == kPattern[i];
+    if (!matches) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir) {
+  std::vector<std::string> dirs;
+  char startup[kPathBufferSize];
+  if (!GetStartupDir(startup, sizeof(startup))) return dirs;
+
+  std::string output = IOUtil_ResolvePath(outputDir, startup);
+  std::string temporary_tree;
+  if (!output.empty() && FormatChildPath(output, kCompressTempName, &temporary_tree)) {
+    dirs.push_back(temporary_tree);
+  }
+
+  std::string release = IOUtil_ResolvePath(releaseDir, startup);
+  std::vector<plat::DirEntry> entries;
+  if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
+  for (const plat::DirEntry& entry : entries) {
+    std::string patch_dir;
+    if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name) &&
+        FormatChildPath(release, entry.name.c_str(), &patch_dir)) {
+      dirs.push_back(patch_dir);
+    }
+  }
+  return dirs;
+}

@@ -1,0 +1,125 @@
+// filedist build SOURCE: a release of a folder, through BuildVer.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "cli/cli_commands.h"
+#include "common.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--log-level N]\n"
+    "\n"
+    "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
+    "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
+    "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
+    "VerComp.dat and its key file Ver. The last line printed is that directory.\n"
+    "\n"
+    "filedist works from the directory its own program file lies in (its\n"
+    "startup directory): it reads Filters.ini there, writes the plain\n"
+    "VerComp.dat, Ver and the log BuildVer.log there. Copy filedist into a\n"
+    "packer directory of your own, with a Filters.ini if you want one.\n"
+    "\n"
+    "  --out DIR        where the temporary tree __CompressTemp__ is made; it is\n"
+    "                   removed after a successful build and kept after a failed\n"
+    "                   one (default: the startup directory)\n"
+    "  --releases DIR   where the Patch_* directory is made\n"
+    "                   (default: the folder 'releases' in the startup directory)\n"
+    "  --log-level N    0 no log, 1 errors (default), 2 warnings, 3 every file,\n"
+    "                   4 everything\n"
+    "\n"
+    "SOURCE, --out and --releases are taken relative to the current directory.\n"
+    "Filters.ini holds sections [Ext], [File] and [Keyword], each with one line of\n"
+    "entries separated by ';'; a file whose lowercased name contains an entry\n"
+    "is left out. Example:\n"
+    "  [Ext]\n"
+    "  .pdb;.bak\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the build failed, 2 on a usage error.\n";
+
+int UsageError(const char* reason) {
+  std::fprintf(stderr, "filedist: %s\n%s", reason, kUsage);
+  return 2;
+}
+
+// The library takes relative paths against its startup directory; a user
+// means the current one.
+std::string Absolute(const char* path) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? std::string(path) : absolute.lexically_normal().string();
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+bool ParseLogLevel(const char* text, int* level) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > 4) return false;
+  *level = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+int RunBuildCommand(int argc, char** argv) {
+  if (WantsHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const char* source = nullptr;
+  std::string output = ".";
+  std::string releases = "releases";
+  int log_level = 1;
+  for (int i = 0; i < argc; ++i) {
+    const char* arg = argv[i];
+    bool takes_value = std::strcmp(arg, "--out") == 0 || std::strcmp(arg, "--releases") == 0 ||
+                       std::strcmp(arg, "--log-level") == 0;
+    if (takes_value) {
+      if (i + 1 >= argc) return UsageError("an option lacks its value");
+      const char* value = argv[++i];
+      if (std::strcmp(arg, "--out") == 0) {
+        output = Absolute(value);
+      } else if (std::strcmp(arg, "--releases") == 0) {
+        releases = Absolute(value);
+      } else if (!ParseLogLevel(value, &log_level)) {
+        return UsageError("--log-level takes a number from 0 to 4");
+      }
+    } else if (arg[0] == '-' && arg[1] == '-') {
+      return UsageError("unknown option");
+    } else if (source == nullptr) {
+      source = arg;
+    } else {
+      return UsageError("only one SOURCE may be given");
+    }
+  }
+  if (source == nullptr) return UsageError("SOURCE is missing");
+
+  std::string source_dir = Absolute(source);
+  SetLogLevel(log_level);
+  char patch_dir[1024] = {};
+  int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
+  std::fflush(stdout);
+  if (!built) {
+    if (!IsDirectory(source_dir)) {
+      std::fprintf(stderr, "filedist: build failed: source folder '%s' does not exist\n",
+                   source_dir.c_str());
+    } else if (log_level == 0) {
+      std::fprintf(stderr, "filedist: build failed (run with --log-level 1 to learn why)\n");
+    } else {
+      std::fprintf(stderr,
+                   "filedist: build failed; the reason is in BuildVer.log beside the filedist "
+                   "program\n");
+    }
+    return 1;
+  }
+  std::printf("%s\n", patch_dir);
+  return 0;
+}
