@@ -1,0 +1,236 @@
+#include "fileio/gzip_decompress.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::SetReadOnly;
+using testing_support::WriteFileBytes;
+
+// One gzip member of data, made by zlib.
+std::string Gzip(const std::string& data) {
+  z_stream z;
+  std::memset(&z, 0, sizeof(z));
+  EXPECT_EQ(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY),
+            Z_OK);
+  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string RandomBytes(size_t length, unsigned seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(length, '\0');
+  for (char& c : bytes) c = static_cast<char>(engine() & 0xff);
+  return bytes;
+}
+
+// Text that compresses well but spans several 32768-byte pieces both ways.
+std::string LongText(size_t length) {
+  std::string text;
+  for (size_t i = 0; text.size() < length; ++i) text += "line " + std::to_string(i) + "\n";
+  text.resize(length);
+  return text;
+}
+
+std::string Corrupted(std::string bytes, size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+  return bytes;
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir)) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(MakeClientFile, DecodesWhatZlibWrote) {
+  const std::string text = LongText(200000);
+  const std::string noise = RandomBytes(100000, 7);
+  struct Case {
+    const char* name;
+    std::string source;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"empty member", Gzip(""), ""},
+      {"short text", Gzip("abc"), "abc"},
+      {"several pieces", Gzip(text), text},
+      {"incompressible", Gzip(noise), noise},
+      {"two members", Gzip("first ") + Gzip(text), "first " + text},
+      {"garbage after the member", Gzip("abc") + "trailing garbage", "abc"},
+      {"plain text", "not compressed at all", "not compressed at all"},
+      {"plain binary", noise.substr(1), noise.substr(1)},
+      {"zero bytes", "", ""},
+      {"one magic byte", "\x1f", "\x1f"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir scratch;
+    std::string src = scratch.Sub("fetched.gz");
+    std::string dst = scratch.Sub("file.bin");
+    WriteFileBytes(src, c.source);
+    EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1) << c.name;
+    ASSERT_TRUE(FileExists(dst)) << c.name;
+    EXPECT_TRUE(ReadFileBytes(dst) == c.expected) << c.name;
+    EXPECT_EQ(NamesIn(scratch.path()), (std::vector<std::string>{"fetched.gz", "file.bin"}))
+        << c.name;
+  }
+}
+
+// A damaged or cut-off download must never replace a working file.
+TEST(MakeClientFile, DamagedDataLeavesTheTargetAlone) {
+  const std::string text = LongText(100000);
+  const std::string good = Gzip(text);
+  const std::string small = Gzip("hello, world");
+  struct Case {
+    const char* name;
+    std::string source;
+  };
+  const Case cases[] = {
+      {"crc flipped", Corrupted(good, good.size() - 6)},
+      {"length flipped", Corrupted(good, good.size() - 2)},
+      {"deflate data flipped", Corrupted(good, 40)},
+      {"cut inside the data", good.substr(0, good.size() / 2)},
+      {"cut inside the trailer", good.substr(0, good.size() - 3)},
+      {"trailer missing", good.substr(0, good.size() - 8)},
+      {"header only", good.substr(0, 10)},
+      {"magic only", good.substr(0, 2)},
+      {"second member cut", small + good.substr(0, good.size() - 1)},
+      {"bad method", Corrupted(small, 2)},
+  };
+  for (const Case& c : cases) {
+    ScratchDir scratch;
+    std::string src = scratch.Sub("fetched.gz");
+    std::string dst = scratch.Sub("file.txt");
+    WriteFileBytes(src, c.source);
+    WriteFileBytes(dst, "the old version");
+    EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 0) << c.name;
+    EXPECT_EQ(ReadFileBytes(dst), "the old version") << c.name;
+    EXPECT_EQ(NamesIn(scratch.path()), (std::vector<std::string>{"fetched.gz", "file.txt"}))
+        << c.name;
+
+    // A damaged file where no target was before creates no target either.
+    std::string fresh = scratch.Sub("fresh.txt");
+    EXPECT_EQ(MakeClientFile(src.c_str(), fresh.c_str()), 0) << c.name;
+    EXPECT_FALSE(FileExists(fresh)) << c.name;
+  }
+}
+
+TEST(MakeClientFile, CreatesMissingDirectories) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  WriteFileBytes(src, Gzip("nested"));
+  std::string dst = scratch.Sub("c/sub/deeper/x.dat");
+  EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
+  EXPECT_EQ(ReadFileBytes(dst), "nested");
+
+  // Either separator may be used in the target path.
+  std::string mixed = scratch.path() + "\\d\\e/y.dat";
+  EXPECT_EQ(MakeClientFile(src.c_str(), mixed.c_str()), 1);
+  EXPECT_EQ(ReadFileBytes(scratch.Sub("d/e/y.dat")), "nested");
+}
+
+TEST(MakeClientFile, MissingSourceTouchesNothing) {
+  ScratchDir scratch;
+  std::string dst = scratch.Sub("new/dir/x.dat");
+  EXPECT_EQ(MakeClientFile(scratch.Sub("absent.gz").c_str(), dst.c_str()), 0);
+  EXPECT_FALSE(FileExists(scratch.Sub("new")));
+
+  std::string existing = scratch.Sub("kept.txt");
+  WriteFileBytes(existing, "kept");
+  EXPECT_EQ(MakeClientFile(scratch.Sub("absent.gz").c_str(), existing.c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(existing), "kept");
+
+  EXPECT_EQ(MakeClientFile(nullptr, existing.c_str()), 0);
+  EXPECT_EQ(MakeClientFile(existing.c_str(), nullptr), 0);
+  EXPECT_EQ(ReadFileBytes(existing), "kept");
+}
+
+TEST(MakeClientFile, ReplacesReadOnlyTarget) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  std::string dst = scratch.Sub("locked.dll");
+  WriteFileBytes(src, Gzip("new contents"));
+  WriteFileBytes(dst, "old contents");
+  SetReadOnly(dst, true);
+  EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
+  EXPECT_EQ(ReadFileBytes(dst), "new contents");
+
+  // A damaged download leaves a read-only target read-only and unchanged.
+  WriteFileBytes(src, Gzip("newer").substr(0, 12));
+  SetReadOnly(dst, true);
+  EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(dst), "new contents");
+  FILE* writable = plat::OpenFile(dst.c_str(), "ab");
+  EXPECT_EQ(writable, nullptr) << "the target lost its protection";
+  if (writable != nullptr) std::fclose(writable);
+}
+
+TEST(MakeClientFile, UnwritableTargetIsAFailure) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  WriteFileBytes(src, Gzip("data"));
+  // The target's directory would have to be where a file is.
+  WriteFileBytes(scratch.Sub("blocker"), "a file, not a directory");
+  std::string under_file = scratch.Sub("blocker/x.dat");
+  EXPECT_EQ(MakeClientFile(src.c_str(), under_file.c_str()), 0);
+
+  // A directory stands where the file belongs.
+  MakeDirs(scratch.Sub("taken/x.dat"));
+  EXPECT_EQ(MakeClientFile(src.c_str(), scratch.Sub("taken/x.dat").c_str()), 0);
+  EXPECT_EQ(NamesIn(scratch.Sub("taken")), (std::vector<std::string>{"x.dat"}));
+}
+
+TEST(MakeClientFile, StaleLeftoverIsReplaced) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  std::string dst = scratch.Sub("file.txt");
+  WriteFileBytes(src, Gzip("fresh"));
+  // What an interrupted earlier call may have left behind.
+  WriteFileBytes(dst + ".~part", "half a file");
+  SetReadOnly(dst + ".~part", true);
+  EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
+  EXPECT_EQ(ReadFileBytes(dst), "fresh");
+  EXPECT_FALSE(FileExists(dst + ".~part"));
+}
+
+TEST(DecompressFile, ReportsEveryKindOfFailure) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("a.gz");
+  WriteFileBytes(src, Gzip("payload"));
+  EXPECT_TRUE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("out").c_str()));
+  EXPECT_EQ(ReadFileBytes(scratch.Sub("out")), "payload");
+  EXPECT_FALSE(IOUtil_DecompressFile(scratch.Sub("none.gz").c_str(), scratch.Sub("o2").c_str()));
+  EXPECT_FALSE(FileExists(scratch.Sub("o2")));
+  EXPECT_FALSE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("no/dir/out").c_str()));
+  WriteFileBytes(src, Gzip("payload").substr(0, 15));
+  EXPECT_FALSE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("out").c_str()));
+}
+
+}  // namespace
