@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing filedist needs on a fresh Debian machine:
+# the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
+# (32-bit) to run the Windows test programs, and the tools the tests use as
+# independent oracles (gzip, zip, unzip, md5sum, python3's web server).
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+packages=(
+  cmake make g++ pkg-config
+  libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386
+  clang libclang-rt-14-dev
+  gzip zip unzip coreutils python3 curl
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" > /dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
+fi
