@@ -12,6 +12,7 @@ struct CliCommand {
 int RunBuildCommand(int argc, char** argv);
 int RunKeyCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
+int RunFirewallCommand(int argc, char** argv);
 
 // True when args hold -h or --help.
 bool WantsHelp(int argc, char** argv);

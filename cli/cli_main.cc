@@ -11,6 +11,8 @@ const CliCommand kCommands[] = {
     {"build", "build a release of a folder (Patch_* directory)", RunBuildCommand},
     {"key", "print the file keys (MD5) of files", RunKeyCommand},
     {"list", "print a version list as a table", RunListCommand},
+    {"firewall", "open a port or authorise a program in the Windows Firewall",
+     RunFirewallCommand},
 };
 
 void PrintUsage(FILE* out) {

@@ -1,0 +1,92 @@
+// filedist firewall port PORT tcp|udp NAME
+// filedist firewall program PATH NAME
+// Opens a port or authorises a program in the Windows Firewall through the
+// library's AddPort2FW and AddProc2FW.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli/cli_commands.h"
+#include "common.h"
+#include "filedist_firewall.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: filedist firewall port PORT tcp|udp NAME\n"
+    "       filedist firewall program PATH NAME\n"
+    "Opens PORT (1 to 65535) for TCP or UDP, or authorises the program file PATH,\n"
+    "in the current profile of the Windows Firewall, listed under NAME. An entry\n"
+    "that exists and is enabled is left as it is. If the profile does not allow\n"
+    "exceptions at all, that is switched off first. Changing the firewall needs\n"
+    "administrator rights. Windows only.\n"
+    "Exit status 0 when the entry is in place, 1 when the firewall refused.\n";
+
+int Usage(const char* problem) {
+  if (problem != nullptr) std::fprintf(stderr, "filedist firewall: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// A port number in decimal digits only, 1 to 65535.
+bool ParsePort(const char* text, int* port) {
+  if (*text == '\0' || std::strlen(text) > 5) return false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+  }
+  *port = std::atoi(text);
+  return *port >= 1 && *port <= 65535;
+}
+
+int Report(bool done, const std::string& what) {
+  if (done) {
+    std::printf("%s: in place\n", what.c_str());
+    return 0;
+  }
+  std::fprintf(stderr,
+               "filedist: the Windows Firewall refused %s (administrator rights may be needed)\n",
+               what.c_str());
+  return 1;
+}
+
+int NoFirewall() {
+  std::fprintf(stderr, "filedist: the firewall commands are Windows-only; there is no Windows "
+                       "Firewall on this system\n");
+  return 1;
+}
+
+int RunPort(int argc, char** argv) {
+  if (argc != 3) return Usage("port takes PORT, tcp or udp, and NAME");
+  int port = 0;
+  if (!ParsePort(argv[0], &port)) return Usage("PORT must be a number from 1 to 65535");
+  const bool tcp = std::strcmp(argv[1], "tcp") == 0;
+  if (!tcp && std::strcmp(argv[1], "udp") != 0) return Usage("the protocol is tcp or udp");
+  if (argv[2][0] == '\0') return Usage("NAME must not be empty");
+  if (!filedist::HasWindowsFirewall()) return NoFirewall();
+  const std::string what =
+      "port " + std::to_string(port) + "/" + argv[1] + " \"" + argv[2] + "\"";
+  return Report(AddPort2FW(port, tcp ? 1 : 0, argv[2]) == 1, what);
+}
+
+int RunProgram(int argc, char** argv) {
+  if (argc != 2) return Usage("program takes PATH and NAME");
+  if (argv[0][0] == '\0') return Usage("PATH must not be empty");
+  if (argv[1][0] == '\0') return Usage("NAME must not be empty");
+  if (!filedist::HasWindowsFirewall()) return NoFirewall();
+  const std::string what = std::string("program ") + argv[0] + " \"" + argv[1] + "\"";
+  return Report(AddProc2FW(argv[0], argv[1]) == 1, what);
+}
+
+}  // namespace
+
+int RunFirewallCommand(int argc, char** argv) {
+  if (WantsHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 0) return Usage(nullptr);
+  if (std::strcmp(argv[0], "port") == 0) return RunPort(argc - 1, argv + 1);
+  if (std::strcmp(argv[0], "program") == 0) return RunProgram(argc - 1, argv + 1);
+  return Usage("the first argument is port or program");
+}
