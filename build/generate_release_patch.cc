@@ -2,6 +2,7 @@
 // the compressed version list and the compressed key file.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "build/release_dirs.h"

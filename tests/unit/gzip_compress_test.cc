@@ -1,0 +1,144 @@
+#include "fileio/gzip_compress.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::SetReadOnly;
+using testing_support::WriteFileBytes;
+
+const std::string kHeader("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x0b", 10);
+
+// zlib as an independent reader: the gzip wrapper checks the header, the
+// CRC-32 and the length.
+bool Inflate(const std::string& gzip, std::string* plain) {
+  z_stream stream = {};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return false;
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  stream.avail_in = static_cast<uInt>(gzip.size());
+  plain->clear();
+  char out[16384];
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(out);
+    stream.avail_out = sizeof(out);
+    result = inflate(&stream, Z_NO_FLUSH);
+    plain->append(out, sizeof(out) - stream.avail_out);
+  }
+  bool whole = result == Z_STREAM_END && stream.avail_in == 0;
+  inflateEnd(&stream);
+  return whole;
+}
+
+// The whole input deflated in one call at level 6, default strategy: what
+// the streamed member must hold between header and trailer.
+std::string RawDeflateLevel6(const std::string& plain) {
+  z_stream stream = {};
+  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&stream, static_cast<uLong>(plain.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  stream.avail_in = static_cast<uInt>(plain.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+uint32_t LittleEndian32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+std::string Content(size_t size, int kind) {
+  std::mt19937 random(static_cast<unsigned>(size));
+  std::string text;
+  text.reserve(size);
+  while (text.size() < size) {
+    if (kind == 0) {
+      text.push_back(static_cast<char>(random()));  // incompressible
+    } else {
+      text += "line " + std::to_string(random() % 1000) + " of some release notes\r\n";
+    }
+  }
+  text.resize(size);
+  return text;
+}
+
+TEST(CompressFile, WritesOneGzipMemberOfLevelSixDeflateData) {
+  struct Case {
+    size_t size;
+    int kind;
+  };
+  // Around the 32768-byte pieces the data moves in, and well past them.
+  const Case cases[] = {{1, 1},     {1000, 1},  {32767, 0}, {32768, 1},
+                        {32769, 0}, {100000, 0}, {100000, 1}, {3 * 32768 + 5, 1}};
+  ScratchDir scratch;
+  std::string src = scratch.Sub("plain.bin");
+  std::string dst = scratch.Sub("packed.bin");
+  for (const Case& c : cases) {
+    SCOPED_TRACE("size " + std::to_string(c.size) + " kind " + std::to_string(c.kind));
+    std::string plain = Content(c.size, c.kind);
+    WriteFileBytes(src, plain);
+    EXPECT_EQ(IOUtil_CompressFile(src.c_str(), dst.c_str()), static_cast<int64_t>(c.size));
+    std::string gzip = ReadFileBytes(dst);
+    ASSERT_GT(gzip.size(), 18u);
+    EXPECT_EQ(gzip.substr(0, 10), kHeader);
+    EXPECT_EQ(gzip.substr(10, gzip.size() - 18), RawDeflateLevel6(plain));
+    EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 8),
+              crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size())));
+    EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 4), static_cast<uint32_t>(c.size));
+    std::string expanded;
+    EXPECT_TRUE(Inflate(gzip, &expanded));
+    EXPECT_TRUE(expanded == plain);
+  }
+}
+
+TEST(CompressFile, EmptySourceIsASuccessWithAnEmptyMember) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("empty");
+  std::string dst = scratch.Sub("empty.gz");
+  WriteFileBytes(src, "");
+  WriteFileBytes(dst, "an older, longer file that must be truncated");
+  EXPECT_EQ(IOUtil_CompressFile(src.c_str(), dst.c_str()), 0);
+  // Header, an empty final fixed block (03 00), CRC 0 and length 0.
+  EXPECT_EQ(ReadFileBytes(dst), kHeader + std::string("\x03\x00", 2) + std::string(8, '\0'));
+}
+
+TEST(CompressFile, FailuresAreToldFromZeroBytes) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("src");
+  WriteFileBytes(src, "data");
+
+  // A missing source leaves a valid member of no data at the destination.
+  std::string dst = scratch.Sub("from_missing.gz");
+  EXPECT_EQ(IOUtil_CompressFile(scratch.Sub("missing").c_str(), dst.c_str()), -1);
+  std::string expanded = "x";
+  EXPECT_TRUE(Inflate(ReadFileBytes(dst), &expanded));
+  EXPECT_EQ(expanded, "");
+  EXPECT_EQ(ReadFileBytes(dst).size(), 20u);
+
+  // A destination that cannot be written: read-only, or in a missing folder.
+  std::string read_only = scratch.Sub("read_only.gz");
+  WriteFileBytes(read_only, "kept");
+  SetReadOnly(read_only, true);
+  EXPECT_EQ(IOUtil_CompressFile(src.c_str(), read_only.c_str()), -1);
+  EXPECT_EQ(ReadFileBytes(read_only), "kept");
+  EXPECT_EQ(IOUtil_CompressFile(src.c_str(), scratch.Sub("no/such/dir.gz").c_str()), -1);
+
+  EXPECT_EQ(IOUtil_CompressFile(nullptr, dst.c_str()), -1);
+  EXPECT_EQ(IOUtil_CompressFile(src.c_str(), nullptr), -1);
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// Stages 2 to 4 of a release build, run on an object whose directories are
+// set by hand (stage 1 and BuildVer as a whole depend on the host
+// executable's directory and are tested end to end).
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "build/release_dirs.h"
+#include "fileio/file_key.h"
+#include "support/test_support.h"
+#include "version/file_version.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::Sep;
+using testing_support::SetReadOnly;
+using testing_support::WriteFileBytes;
+
+std::string Gunzip(const std::string& path) {
+  std::string gzip = ReadFileBytes(path);
+  z_stream stream = {};
+  EXPECT_EQ(inflateInit2(&stream, 16 + MAX_WBITS), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(&gzip[0]);
+  stream.avail_in = static_cast<uInt>(gzip.size());
+  std::string plain;
+  char out[4096];
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(out);
+    stream.avail_out = sizeof(out);
+    result = inflate(&stream, Z_NO_FLUSH);
+    plain.append(out, sizeof(out) - stream.avail_out);
+  }
+  EXPECT_EQ(result, Z_STREAM_END) << path;
+  inflateEnd(&stream);
+  return plain;
+}
+
+std::string KeyOfFile(const std::string& path) {
+  char key[kFileKeySize];
+  ComputeFileKey(path.c_str(), key);
+  return key;
+}
+
+int32_t SizeOf(const std::string& path) { return static_cast<int32_t>(ReadFileBytes(path).size()); }
+
+// A source tree src/{a.txt, empty.dat, data/b.bin} as stage 1 leaves it:
+// absolute paths, plain keys and sizes.
+struct ReleaseFixture {
+  ScratchDir scratch;
+  CFileVersion version;
+  std::vector<std::string> relative = {"a.txt", "data/b.bin", "empty.dat"};
+  std::vector<std::string> content = {"hello\r\n", std::string(70000, '\x01') + "tail", ""};
+
+  ReleaseFixture() {
+    MakeDirs(scratch.Sub("src/data"));
+    MakeDirs(scratch.Sub("startup"));
+    version.m_startupDir = scratch.Sub("startup");
+    version.m_sourceDir = scratch.Sub("src");
+    for (size_t i = 0; i < relative.size(); ++i) {
+      std::string path = scratch.Sub("src/" + relative[i]);
+      WriteFileBytes(path, content[i]);
+      version.m_scanList.push_back(
+          VersionRecord{path, KeyOfFile(path), static_cast<int32_t>(content[i].size()), 0});
+    }
+  }
+  std::string Listed(size_t i) const {
+    std::string path = ".\\" + relative[i];
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    return path;
+  }
+};
+
+TEST(CompressFileVersionInfo, CompressesEveryFileAndRewritesRecords) {
+  ReleaseFixture f;
+  std::vector<std::string> keys;
+  for (const VersionRecord& record : f.version.m_scanList) keys.push_back(record.key);
+  // A missing output directory is made with its parents.
+  ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out/deeper").c_str()), 1);
+  EXPECT_EQ(f.version.m_outputDir, f.scratch.Sub("out/deeper"));
+  for (size_t i = 0; i < f.relative.size(); ++i) {
+    const VersionRecord& record = f.version.m_scanList[i];
+    std::string packed = f.scratch.Sub("out/deeper/__CompressTemp__/" + f.relative[i]);
+    EXPECT_EQ(record.path, f.Listed(i));
+    EXPECT_EQ(record.key, keys[i]);
+    EXPECT_EQ(record.size, SizeOf(packed));
+    EXPECT_EQ(Gunzip(packed), f.content[i]);
+  }
+  // The empty file is released like any other: a 20-byte member.
+  EXPECT_EQ(f.version.m_scanList[2].size, 20);
+}
+
+TEST(CompressFileVersionInfo, EmptyListMakesNoTreeAndBadArgumentsFail) {
+  ReleaseFixture f;
+  VersionRecordList files = f.version.m_scanList;
+  f.version.m_scanList.clear();
+  EXPECT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
+  EXPECT_TRUE(FileExists(f.scratch.Sub("out")));
+  EXPECT_FALSE(FileExists(f.scratch.Sub("out/__CompressTemp__")));
+
+  EXPECT_EQ(f.version.CompressFileVersionInfo(nullptr), 0);
+
+  // A listed file that has gone: the stage stops there; earlier entries
+  // keep their new form.
+  f.version.m_scanList = files;
+  f.version.m_scanList[1].path = f.scratch.Sub("src/gone.bin");
+  EXPECT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 0);
+  EXPECT_EQ(f.version.m_scanList[0].path, f.Listed(0));
+  EXPECT_EQ(f.version.m_scanList[1].path, f.scratch.Sub("src/gone.bin"));
+}
+
+TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
+  ReleaseFixture f;
+  ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
+  ASSERT_EQ(f.version.WriteFileVersionInfo(), 1);
+
+  std::string list_path = f.scratch.Sub("startup/VerComp.dat");
+  std::string expected;
+  for (const VersionRecord& record : f.version.m_scanList) {
+    expected += record.path + "," + record.key + "," + std::to_string(record.size) + "\r\n";
+  }
+  EXPECT_EQ(ReadFileBytes(list_path), expected);
+  std::string ver = ReadFileBytes(f.scratch.Sub("startup/Ver"));
+  EXPECT_EQ(ver, KeyOfFile(list_path) + "\r\n");
+  EXPECT_EQ(ver.size(), 34u);
+  EXPECT_EQ(Gunzip(f.scratch.Sub("out/__CompressTemp__/VerComp.dat")), expected);
+  EXPECT_EQ(Gunzip(f.scratch.Sub("out/__CompressTemp__/Ver")), ver);
+}
+
+TEST(WriteFileVersionInfo, FailsOnEmptyListAndProtectedFiles) {
+  ReleaseFixture f;
+  ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
+  VersionRecordList files = f.version.m_scanList;
+
+  f.version.m_scanList.clear();
+  EXPECT_EQ(f.version.WriteFileVersionInfo(), 0);
+  EXPECT_FALSE(FileExists(f.scratch.Sub("startup/VerComp.dat")));
+
+  // A read-only list stays as it was.
+  f.version.m_scanList = files;
+  std::string list_path = f.scratch.Sub("startup/VerComp.dat");
+  WriteFileBytes(list_path, "old list");
+  SetReadOnly(list_path, true);
+  EXPECT_EQ(f.version.WriteFileVersionInfo(), 0);
+  EXPECT_EQ(ReadFileBytes(list_path), "old list");
+  SetReadOnly(list_path, false);
+
+  // A read-only key file: the list is written, the key is not.
+  std::string key_path = f.scratch.Sub("startup/Ver");
+  WriteFileBytes(key_path, "old key");
+  SetReadOnly(key_path, true);
+  EXPECT_EQ(f.version.WriteFileVersionInfo(), 0);
+  EXPECT_NE(ReadFileBytes(list_path), "old list");
+  EXPECT_EQ(ReadFileBytes(key_path), "old key");
+}
+
+TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
+  ReleaseFixture f;
+  ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
+  ASSERT_EQ(f.version.WriteFileVersionInfo(), 1);
+  // Relative release directories are taken against the startup directory.
+  char patch_dir[1024];
+  std::memset(patch_dir, 'x', sizeof(patch_dir));
+  ASSERT_EQ(f.version.GenerateReleasePatch("patches", patch_dir), 1);
+
+  std::string patch = patch_dir;
+  EXPECT_EQ(patch, f.version.m_patchDir);
+  std::string prefix = f.scratch.Sub("startup/patches") + Sep();
+  ASSERT_EQ(patch.compare(0, prefix.size(), prefix), 0) << patch;
+  EXPECT_TRUE(IsPatchDirName(patch.substr(prefix.size()))) << patch;
+  for (size_t i = 0; i < f.relative.size(); ++i) {
+    std::string released = patch + Sep() + f.relative[i];
+    for (char& c : released) {
+      if (c == '/') c = Sep();
+    }
+    EXPECT_EQ(Gunzip(released), f.content[i]);
+  }
+  EXPECT_EQ(Gunzip(patch + Sep() + "VerComp.dat"),
+            ReadFileBytes(f.scratch.Sub("startup/VerComp.dat")));
+  EXPECT_EQ(Gunzip(patch + Sep() + "Ver"), ReadFileBytes(f.scratch.Sub("startup/Ver")));
+
+  // A second run within the same second reuses the directory and replaces
+  // even read-only files left in it.
+  SetReadOnly(patch + Sep() + "a.txt", true);
+  WriteFileBytes(f.scratch.Sub("out/__CompressTemp__/a.txt"), "replacement");
+  char again[1024];
+  if (f.version.GenerateReleasePatch("patches", again) == 1 && patch == again) {
+    EXPECT_EQ(ReadFileBytes(patch + Sep() + "a.txt"), "replacement");
+  }
+}
+
+TEST(GenerateReleasePatch, FailsWithoutTouchingTheCallerBufferWhenThePathCannotBeMade) {
+  ReleaseFixture f;
+  ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
+  ASSERT_EQ(f.version.WriteFileVersionInfo(), 1);
+  char patch_dir[1024] = "untouched";
+
+  EXPECT_EQ(f.version.GenerateReleasePatch(nullptr, patch_dir), 0);
+  EXPECT_STREQ(patch_dir, "untouched");
+
+  // With the dated name the path would pass 1023 characters: it fails
+  // rather than overrun a 1024-byte buffer.
+  std::string long_release = f.scratch.path();
+  while (long_release.size() < 1010) long_release += Sep() + std::string(50, 'r');
+  EXPECT_EQ(f.version.GenerateReleasePatch(long_release.c_str(), patch_dir), 0);
+  EXPECT_STREQ(patch_dir, "untouched");
+  EXPECT_TRUE(f.version.m_patchDir.empty());
+
+  // A null buffer is allowed.
+  EXPECT_EQ(f.version.GenerateReleasePatch(f.scratch.Sub("rel").c_str(), nullptr), 1);
+}
+
+TEST(ReleaseDirs, PatchDirectoryNames) {
+  EXPECT_EQ(PatchDirName(plat::LocalTime{2009, 6, 30, 17, 5, 9, 42}), "Patch_20090630_170509");
+  EXPECT_EQ(PatchDirName(plat::LocalTime{2010, 12, 1, 0, 0, 0, 0}), "Patch_20101201_000000");
+  const struct {
+    const char* name;
+    bool matches;
+  } cases[] = {{"Patch_20090630_170509", true},  {"Patch_2009063_170509", false},
+               {"patch_20090630_170509", false}, {"Patch_20090630_17050x", false},
+               {"Patch_20090630_1705090", false}, {"Patch_20090630-170509", false}};
+  for (const auto& c : cases) EXPECT_EQ(IsPatchDirName(c.name), c.matches) << c.name;
+}
+
+TEST(ReleaseDirs, NamesTheTemporaryTreeAndExistingPatchDirectories) {
+  ScratchDir scratch;
+  MakeDirs(scratch.Sub("rel/Patch_20090630_170509"));
+  MakeDirs(scratch.Sub("rel/Patch_other"));
+  WriteFileBytes(scratch.Sub("rel/Patch_20090630_170510"), "a file, not a directory");
+  std::vector<std::string> dirs =
+      ReleaseOutputDirs(scratch.Sub("out").c_str(), scratch.Sub("rel").c_str());
+  EXPECT_EQ(dirs, (std::vector<std::string>{scratch.Sub("out/__CompressTemp__"),
+                                            scratch.Sub("rel/Patch_20090630_170509")}));
+  EXPECT_TRUE(ReleaseOutputDirs(nullptr, nullptr).empty());
+}
+
+}  // namespace
