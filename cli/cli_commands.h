@@ -10,8 +10,11 @@ struct CliCommand {
 };
 
 int RunBuildCommand(int argc, char** argv);
+int RunGzipCommand(int argc, char** argv);
+int RunGunzipCommand(int argc, char** argv);
 int RunKeyCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
+int RunUpdateCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
 
 // True when args hold -h or --help.

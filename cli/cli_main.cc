@@ -9,8 +9,11 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"build", "build a release of a folder (Patch_* directory)", RunBuildCommand},
+    {"gzip", "compress a file with the library's gzip engine", RunGzipCommand},
+    {"gunzip", "expand a gzip file with the library's gzip engine", RunGunzipCommand},
     {"key", "print the file keys (MD5) of files", RunKeyCommand},
     {"list", "print a version list as a table", RunListCommand},
+    {"update", "bring this program's folder up to a release", RunUpdateCommand},
     {"firewall", "open a port or authorise a program in the Windows Firewall",
      RunFirewallCommand},
 };

@@ -1,0 +1,30 @@
+// The little the filedist program needs from the operating system beyond
+// the library and the standard library. Each system has its own file,
+// chosen by the build.
+#ifndef FILEDIST_CLI_CLI_PLATFORM_H
+#define FILEDIST_CLI_CLI_PLATFORM_H
+
+#include <cstdio>
+#include <string>
+
+// Directory of the running filedist program file, without a trailing
+// separator; empty when it cannot be found.
+std::string ProgramDirectory();
+
+// True when stream is attached to a terminal.
+bool IsTerminal(FILE* stream);
+
+// Sends standard output to the null device for as long as it lives: the
+// library prints a line for every file key it computes.
+class QuietStdout {
+ public:
+  QuietStdout();
+  ~QuietStdout();
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+#endif  // FILEDIST_CLI_CLI_PLATFORM_H

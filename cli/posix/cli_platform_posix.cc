@@ -1,0 +1,31 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli/cli_platform.h"
+
+std::string ProgramDirectory() {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer) - 1) return std::string();
+  std::string path(buffer, static_cast<size_t>(length));
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+QuietStdout::QuietStdout() {
+  std::fflush(stdout);
+  int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd < 0) return;
+  saved_ = dup(STDOUT_FILENO);
+  if (saved_ >= 0) dup2(null_fd, STDOUT_FILENO);
+  close(null_fd);
+}
+
+QuietStdout::~QuietStdout() {
+  if (saved_ < 0) return;
+  std::fflush(stdout);
+  dup2(saved_, STDOUT_FILENO);
+  close(saved_);
+}

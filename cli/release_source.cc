@@ -1,0 +1,96 @@
+#include "cli/release_source.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "cli/list_path.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// Percent-encodes one path component for a URL.
+std::string EncodeComponent(const std::string& part) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : part) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                 (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                 byte == '~';
+    if (plain) {
+      encoded.push_back(c);
+    } else {
+      encoded.push_back('%');
+      encoded.push_back(kHex[byte >> 4]);
+      encoded.push_back(kHex[byte & 15]);
+    }
+  }
+  return encoded;
+}
+
+bool CopyLocal(const std::string& from, const std::string& to, const ByteProgress& progress,
+               std::string* error) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    *error = "cannot write " + to;
+    return false;
+  }
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  uint64_t copied = 0;
+  while (in) {
+    in.read(buffer.get(), kChunk);
+    std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    if (!out.write(buffer.get(), got)) {
+      *error = "cannot write " + to;
+      return false;
+    }
+    copied += static_cast<uint64_t>(got);
+    if (progress) progress(copied);
+  }
+  if (in.bad()) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  out.close();
+  if (!out) {
+    *error = "cannot write " + to;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ReleaseSource::ReleaseSource(std::string location)
+    : location_(std::move(location)),
+      is_url_(StartsWith(location_, "http://") || StartsWith(location_, "https://")) {}
+
+bool ReleaseSource::Check(std::string* error) const {
+  if (is_url_) return true;
+  std::error_code failure;
+  if (std::filesystem::is_directory(location_, failure)) return true;
+  *error = "release folder '" + location_ + "' does not exist";
+  return false;
+}
+
+bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
+                          const ByteProgress& progress, std::string* error) const {
+  if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
+  std::string url = location_;
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
+  return HttpDownload(url, dest, progress, error);
+}

@@ -1,0 +1,32 @@
+// Where `filedist update` takes a release from: a patch directory made by a
+// release build, given as a folder (local or UNC) or as an http:// URL of a
+// web server that serves one.
+#ifndef FILEDIST_CLI_RELEASE_SOURCE_H
+#define FILEDIST_CLI_RELEASE_SOURCE_H
+
+#include <string>
+#include <vector>
+
+#include "cli/http_download.h"
+
+class ReleaseSource {
+ public:
+  explicit ReleaseSource(std::string location);
+
+  bool is_url() const { return is_url_; }
+  const std::string& location() const { return location_; }
+
+  // False, with *error set, when a folder source does not exist.
+  bool Check(std::string* error) const;
+
+  // Fetches the release file with the path components parts (as
+  // SplitListPath gives them) into dest.
+  bool Fetch(const std::vector<std::string>& parts, const std::string& dest,
+             const ByteProgress& progress, std::string* error) const;
+
+ private:
+  std::string location_;
+  bool is_url_;
+};
+
+#endif  // FILEDIST_CLI_RELEASE_SOURCE_H

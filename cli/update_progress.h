@@ -1,0 +1,39 @@
+// What `filedist update` shows while it fetches: a bar with bytes and files
+// on a terminal, one plain line per file otherwise.
+#ifndef FILEDIST_CLI_UPDATE_PROGRESS_H
+#define FILEDIST_CLI_UPDATE_PROGRESS_H
+
+#include <cstdint>
+#include <string>
+
+class UpdateProgress {
+ public:
+  UpdateProgress(bool terminal, uint64_t total_bytes, int total_files);
+
+  // A file begins; bytes of it arrive; it ends.
+  void StartFile(const std::string& path);
+  void FileBytes(uint64_t received);
+  void FinishFile(const std::string& path, uint64_t size, bool placed);
+
+  // A message that must not be drawn over by the bar.
+  void Message(const std::string& text);
+  // Clears the bar before the summary.
+  void Finish();
+
+ private:
+  void Draw(bool force);
+
+  bool terminal_;
+  uint64_t total_bytes_;
+  int total_files_;
+  uint64_t done_bytes_ = 0;
+  uint64_t file_bytes_ = 0;
+  int done_files_ = 0;
+  int drawn_permille_ = -1;
+  std::string current_;
+};
+
+// "12.3 MiB", "512 bytes".
+std::string FormatBytes(uint64_t bytes);
+
+#endif  // FILEDIST_CLI_UPDATE_PROGRESS_H

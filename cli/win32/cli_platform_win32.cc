@@ -1,0 +1,32 @@
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "cli/cli_platform.h"
+
+std::string ProgramDirectory() {
+  char buffer[1024] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  if (length == 0 || length >= sizeof(buffer) - 1) return std::string();
+  std::string path(buffer, length);
+  size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+QuietStdout::QuietStdout() {
+  std::fflush(stdout);
+  int null_fd = _open("NUL", _O_WRONLY);
+  if (null_fd < 0) return;
+  saved_ = _dup(_fileno(stdout));
+  if (saved_ >= 0) _dup2(null_fd, _fileno(stdout));
+  _close(null_fd);
+}
+
+QuietStdout::~QuietStdout() {
+  if (saved_ < 0) return;
+  std::fflush(stdout);
+  _dup2(saved_, _fileno(stdout));
+  _close(saved_);
+}
