@@ -12,10 +12,16 @@ cmake --preset native > /dev/null
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
 
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset sanitize > /dev/null
+cmake --build --preset sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --preset sanitize -j "$jobs"
+
 cmake --preset win32 > /dev/null
 cmake --build --preset win32 -j "$jobs"
 # The first Wine start makes its prefix; do it once before the timed tests.
 wineboot -i > /dev/null 2>&1 || true
 ctest --preset win32
 
-echo "all tests passed: native and Windows (Wine)"
+echo "all tests passed: native, sanitized and Windows (Wine)"
