@@ -1,0 +1,71 @@
+// filedist gzip SOURCE DEST and filedist gunzip SOURCE DEST: one file
+// through the library's own gzip engine.
+#include <cstdio>
+
+#include "cli/cli_commands.h"
+#include "zip_classes.h"
+
+namespace {
+
+// Runs zip_object on dest and turns its result into an exit status and at
+// most one line of our own (the engine writes its own diagnostics).
+int RunSwap(CMamaZip& zip_object, const char* command, const char* source, const char* dest) {
+  int result;
+  try {
+    result = zip_object.SwapSize(dest);
+  } catch (const CZipException& error) {
+    std::fprintf(stderr, "filedist %s: %s: %s\n", command, source, error.GetString());
+    return 1;
+  }
+  switch (result) {
+    case 0:
+      return 0;
+    case -1:
+      std::fprintf(stderr, "filedist %s: %s: not a gzip file or single-entry zip archive this engine reads\n",
+                   command, source);
+      return 1;
+    case -10:
+      std::fprintf(stderr, "filedist %s: source and destination are the same file\n", command);
+      return 2;
+    case -11:
+      std::fprintf(stderr, "filedist %s: cannot open source '%s'\n", command, source);
+      return 1;
+    case -12:
+      std::fprintf(stderr, "filedist %s: cannot open or create destination '%s'\n", command, dest);
+      return 1;
+    default:
+      std::fprintf(stderr, "filedist %s: unexpected result %d\n", command, result);
+      return 1;
+  }
+}
+
+int Usage(int argc, char** argv, const char* command, const char* text) {
+  bool asked = WantsHelp(argc, argv);
+  std::fprintf(asked ? stdout : stderr, "usage: filedist %s SOURCE DEST\n%s", command, text);
+  return asked ? 0 : 2;
+}
+
+}  // namespace
+
+int RunGzipCommand(int argc, char** argv) {
+  if (WantsHelp(argc, argv) || argc != 2) {
+    return Usage(argc, argv, "gzip",
+                 "Compresses SOURCE into the gzip file DEST (level 6, SOURCE's name stored).\n"
+                 "An existing DEST is replaced. Exit status 0 on success, 1 on failure,\n"
+                 "2 for wrong arguments or when SOURCE and DEST are the same.\n");
+  }
+  CZip zip(argv[0]);
+  return RunSwap(zip, "gzip", argv[0], argv[1]);
+}
+
+int RunGunzipCommand(int argc, char** argv) {
+  if (WantsHelp(argc, argv) || argc != 2) {
+    return Usage(argc, argv, "gunzip",
+                 "Expands the gzip file (or single-entry zip archive) SOURCE into DEST.\n"
+                 "An existing DEST is replaced. Exit status 0 on success, 1 on failure\n"
+                 "(DEST then keeps what was decoded before the error), 2 for wrong\n"
+                 "arguments or when SOURCE and DEST are the same.\n");
+  }
+  CUnzip unzip(argv[0]);
+  return RunSwap(unzip, "gunzip", argv[0], argv[1]);
+}

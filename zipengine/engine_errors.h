@@ -1,0 +1,28 @@
+// How the engine reports: messages on standard error, and the abort step
+// that ends a run it cannot continue.
+#ifndef FILEDIST_ZIPENGINE_ENGINE_ERRORS_H
+#define FILEDIST_ZIPENGINE_ENGINE_ERRORS_H
+
+namespace zipengine {
+
+// printf to standard error.
+void Message(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Closes both descriptors of the run and throws CZipException. The
+// destination keeps what was written.
+[[noreturn]] void AbortRun();
+
+// A read that failed or found the end of input where data was needed.
+[[noreturn]] void ReportReadError(int error_number);
+// A write to the destination that failed.
+[[noreturn]] void ReportWriteError(int error_number);
+// Corrupt or unsupported data found while decompressing.
+[[noreturn]] void ReportDataError(const char* text);
+
+}  // namespace zipengine
+
+#endif  // FILEDIST_ZIPENGINE_ENGINE_ERRORS_H

@@ -1,0 +1,115 @@
+// The compressor's sliding window, hash chains and longest-match search,
+// with the parameters of level 6.
+#ifndef FILEDIST_ZIPENGINE_MATCH_FINDER_H
+#define FILEDIST_ZIPENGINE_MATCH_FINDER_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "zipengine/deflate_tables.h"
+#include "zipengine/engine_state.h"
+
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the match comparison reads words as little-endian"
+#endif
+
+namespace zipengine {
+
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHashMask = kHashSize - 1;
+constexpr unsigned kHashShift = 5;  // three shifts push a byte out of the key
+constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+constexpr unsigned kMaxDistance = kWindowSize - kMinLookahead;  // 32506
+constexpr unsigned kGoodMatch = 8;
+constexpr unsigned kMaxLazyMatch = 16;
+constexpr unsigned kNiceMatch = 128;
+constexpr unsigned kMaxChain = 128;
+constexpr unsigned kTooFar = 4096;
+
+struct MatchState {
+  unsigned position;    // current string start in the window
+  unsigned lookahead;   // valid bytes from position on
+  unsigned match_start;
+  unsigned hash_key;
+  long block_start;     // window position of the current block; negative once slid out
+  bool input_ended;
+};
+
+extern MatchState g_match;
+
+inline unsigned UpdateHash(unsigned key, unsigned byte) {
+  return ((key << kHashShift) ^ byte) & kHashMask;
+}
+
+// Links position into the chain of its three-byte key and returns the
+// previous head of that chain (0 for none).
+inline unsigned InsertString(unsigned position, unsigned& hash_key) {
+  hash_key = UpdateHash(hash_key, g_engine.window[position + kMinMatch - 1]);
+  unsigned head = g_engine.hash_head[hash_key];
+  g_engine.hash_chain[position & kWindowMask] = static_cast<uint16_t>(head);
+  g_engine.hash_head[hash_key] = static_cast<uint16_t>(position);
+  return head;
+}
+
+inline uint16_t Load16(const unsigned char* p) {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Number of equal bytes at a and b, at most kMaxMatch - 2, compared a word
+// at a time.
+inline unsigned CommonLength(const unsigned char* a, const unsigned char* b) {
+  unsigned length = 0;
+  do {
+    uint64_t difference = Load64(a + length) ^ Load64(b + length);
+    if (difference != 0) return length + (static_cast<unsigned>(__builtin_ctzll(difference)) >> 3);
+    length += 8;
+  } while (length < kMaxMatch - 2);
+  return kMaxMatch - 2;
+}
+
+// Longest match for the string at g_match.position along the chain starting
+// at chain_head, longer than previous_length; sets g_match.match_start when
+// it finds one. The result may run past the lookahead; the caller clips it.
+inline unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
+  const unsigned char* window = g_engine.window;
+  const uint16_t* chain = g_engine.hash_chain;
+  unsigned position = g_match.position;
+  const unsigned char* scan = window + position;
+  unsigned chain_budget = previous_length >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
+  unsigned best = previous_length;
+  unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
+  uint16_t scan_start = Load16(scan);
+  uint16_t scan_end = Load16(scan + best - 1);
+  unsigned candidate = chain_head;
+  do {
+    const unsigned char* match = window + candidate;
+    // Only a candidate that can beat the best so far is compared in full.
+    if (Load16(match + best - 1) != scan_end || Load16(match) != scan_start) continue;
+    unsigned length = 2 + CommonLength(scan + 2, match + 2);
+    if (length > best) {
+      g_match.match_start = candidate;
+      best = length;
+      if (length >= kNiceMatch) break;
+      scan_end = Load16(scan + best - 1);
+    }
+  } while ((candidate = chain[candidate & kWindowMask]) > limit && --chain_budget != 0);
+  return best;
+}
+
+// Slides the window when the position nears its end and reads more input
+// into the free space.
+void FillWindow();
+
+// Prepares the window and hash for a new run and reads the first input.
+void StartMatchFinder();
+
+}  // namespace zipengine
+
+#endif  // FILEDIST_ZIPENGINE_MATCH_FINDER_H

@@ -1,0 +1,114 @@
+#include "zip_classes.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "zipengine/engine_state.h"
+#include "zipengine/gzip_compressor.h"
+#include "zipengine/gzip_decompressor.h"
+#include "zipengine/gzip_header.h"
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
+namespace {
+
+const char kZipping[] = "zipping";
+const char kUnzipping[] = "unzipping";
+
+// Copies name into a field of `size` bytes; a name that does not fit leaves
+// the field empty, which no file can be opened by.
+void CopyName(char* field, size_t size, const char* name) {
+  size_t length = std::strlen(name);
+  if (length < size) {
+    std::memcpy(field, name, length + 1);
+  } else {
+    field[0] = '\0';
+  }
+}
+
+// The messages of a run name the file that run reads (cut to the field for
+// a long CUnzip name; a CZip name always fits).
+void NameRunInput(const char* source) {
+  char* field = zipengine::g_engine.input_name;
+  size_t length = std::strlen(source);
+  if (length >= sizeof zipengine::g_engine.input_name) length = sizeof zipengine::g_engine.input_name - 1;
+  std::memcpy(field, source, length);
+  field[length] = '\0';
+}
+
+}  // namespace
+
+CMamaZip::CMamaZip(const char* source) : m_operation(nullptr) {
+  CopyName(m_source, sizeof m_source, source);
+}
+
+CMamaZip::CMamaZip(const CMamaZip& other) : m_operation(other.m_operation) {
+  std::memcpy(m_source, other.m_source, sizeof m_source);
+}
+
+CMamaZip& CMamaZip::operator=(const CMamaZip& other) {
+  std::memcpy(m_source, other.m_source, sizeof m_source);
+  m_operation = other.m_operation;
+  return *this;
+}
+
+int CMamaZip::SwapSize(const char* destination) {
+  if (std::strcmp(m_source, destination) == 0) return -10;
+  int source_fd = open(m_source, O_RDONLY | O_BINARY);
+  if (source_fd < 0) return -11;
+  int destination_fd = open(destination, O_RDWR | O_CREAT | O_BINARY, 0666);
+  if (destination_fd < 0) {
+    close(source_fd);
+    return -12;
+  }
+  zipengine::g_engine.source_fd = source_fd;
+  zipengine::g_engine.destination_fd = destination_fd;
+  int result = HardWork(source_fd, destination_fd);
+  close(source_fd);
+  close(destination_fd);
+  zipengine::g_engine.source_fd = -1;
+  zipengine::g_engine.destination_fd = -1;
+  return result;
+}
+
+CZip::CZip(const char* source) : CMamaZip(source) {
+  m_operation = kZipping;
+  // The header stores this name, and it must fit the engine's field too.
+  if (std::strlen(m_source) >= sizeof zipengine::g_engine.input_name) m_source[0] = '\0';
+  NameRunInput(m_source);
+  zipengine::g_engine.store_name = 1;
+}
+
+CZip::CZip(const CZip& other) : CMamaZip(other) {}
+
+CZip& CZip::operator=(const CZip& other) {
+  CMamaZip::operator=(other);
+  return *this;
+}
+
+int CZip::HardWork(int sourceFd, int destinationFd) {
+  zipengine::StartRun();
+  NameRunInput(m_source);
+  zipengine::g_engine.bytes_read = 0;
+  return zipengine::CompressRun(sourceFd, destinationFd);
+}
+
+CUnzip::CUnzip(const char* source) : CMamaZip(source) { m_operation = kUnzipping; }
+
+CUnzip::CUnzip(const CUnzip& other) : CMamaZip(other) {}
+
+CUnzip& CUnzip::operator=(const CUnzip& other) {
+  CMamaZip::operator=(other);
+  return *this;
+}
+
+int CUnzip::HardWork(int sourceFd, int destinationFd) {
+  zipengine::StartRun();
+  NameRunInput(m_source);
+  if (zipengine::DetectMethod(sourceFd) < 0) return -1;
+  zipengine::g_engine.bytes_written = 0;
+  return zipengine::DecompressRun(sourceFd, destinationFd) != 0 ? -1 : 0;
+}
