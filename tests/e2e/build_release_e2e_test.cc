@@ -2,7 +2,6 @@
 // packer directory of its own, since Filters.ini, VerComp.dat, Ver and
 // BuildVer.log belong to the directory the program lies in.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <ctime>
@@ -12,8 +11,8 @@
 #include <vector>
 
 #include "build/release_dirs.h"
-#include "fileio/md5.h"
 #include "platform/platform.h"
+#include "support/release_oracles.h"
 #include "support/test_support.h"
 
 namespace {
@@ -21,6 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::CopyProgramInto;
 using testing_support::FileExists;
+using testing_support::GunzipFile;
+using testing_support::KeyOfBytes;
 using testing_support::LogLinesWithoutTime;
 using testing_support::MakeDirs;
 using testing_support::ReadFileBytes;
@@ -33,41 +34,6 @@ using Strings = std::vector<std::string>;
 
 const char kGenerateStage[] = "CFileVersion::GenerateFileVersionInfo";
 const char kWriteStage[] = "CFileVersion::WriteFileVersionInfo";
-
-std::string KeyOf(const std::string& bytes) {
-  Md5State state;
-  Md5Init(&state);
-  Md5Update(&state, bytes.data(), bytes.size());
-  unsigned char digest[16];
-  Md5Final(&state, digest);
-  static const char kDigits[] = "0123456789abcdef";
-  std::string key;
-  for (unsigned char byte : digest) {
-    key.push_back(kDigits[byte >> 4]);
-    key.push_back(kDigits[byte & 15]);
-  }
-  return key;
-}
-
-std::string Gunzip(const std::string& path) {
-  std::string gzip = ReadFileBytes(path);
-  z_stream stream = {};
-  EXPECT_EQ(inflateInit2(&stream, 16 + MAX_WBITS), Z_OK);
-  stream.next_in = reinterpret_cast<Bytef*>(&gzip[0]);
-  stream.avail_in = static_cast<uInt>(gzip.size());
-  std::string plain;
-  char out[16384];
-  int result = Z_OK;
-  while (result == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(out);
-    stream.avail_out = sizeof(out);
-    result = inflate(&stream, Z_NO_FLUSH);
-    plain.append(out, sizeof(out) - stream.avail_out);
-  }
-  EXPECT_TRUE(result == Z_STREAM_END && stream.avail_in == 0) << path << " is not one whole member";
-  inflateEnd(&stream);
-  return plain;
-}
 
 std::string Native(const std::string& relative) {
   std::string path = relative;
@@ -206,18 +172,18 @@ TEST_F(BuildRelease, ReleasesEveryUnfilteredFileWithItsListAndKey) {
   for (const SourceFile& file : files_) {
     if (!file.released) continue;
     std::string released = patch + Sep() + Native(file.relative);
-    EXPECT_TRUE(Gunzip(released) == file.content) << file.relative;
+    EXPECT_TRUE(GunzipFile(released) == file.content) << file.relative;
     std::string size = std::to_string(ReadFileBytes(released).size());
-    list += Listed(file.relative) + "," + KeyOf(file.content) + "," + size + "\r\n";
-    md5_lines.push_back("[INFO] : MD5 [" + Source(file.relative) + "] = " + KeyOf(file.content));
+    list += Listed(file.relative) + "," + KeyOfBytes(file.content) + "," + size + "\r\n";
+    md5_lines.push_back("[INFO] : MD5 [" + Source(file.relative) + "] = " + KeyOfBytes(file.content));
     compress_lines.push_back("[INFO] : Compress [" + Listed(file.relative) + "] = " + size);
   }
   EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), list);
   std::string ver = ReadFileBytes(Packer("Ver"));
-  EXPECT_EQ(ver, KeyOf(list) + "\r\n");
+  EXPECT_EQ(ver, KeyOfBytes(list) + "\r\n");
   EXPECT_EQ(ver.size(), 34u);
-  EXPECT_EQ(Gunzip(patch + Sep() + "VerComp.dat"), list);
-  EXPECT_EQ(Gunzip(patch + Sep() + "Ver"), ver);
+  EXPECT_EQ(GunzipFile(patch + Sep() + "VerComp.dat"), list);
+  EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ver);
 
   // Level 3 logs every keyed and every compressed file, and nothing else.
   Strings log_lines = md5_lines;
@@ -275,7 +241,7 @@ TEST_F(BuildRelease, ReadOnlyVersionListFailsAndKeepsTheTemporaryTree) {
             Strings{"[ERROR] : Data2File failed for [" + Packer("VerComp.dat") + "] in [" +
                     kWriteStage + "]"});
   EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), "protected");
-  EXPECT_EQ(Gunzip(Packer("__CompressTemp__/a.txt")), "hello\r\n");
+  EXPECT_EQ(GunzipFile(Packer("__CompressTemp__/a.txt")), "hello\r\n");
   EXPECT_FALSE(FileExists(Packer("releases")));
 }
 
@@ -293,9 +259,9 @@ TEST_F(BuildRelease, ReadOnlyFileLeftInThePatchDirectoryIsReplaced) {
   }
   std::string patch = BuildOk({});
   ASSERT_TRUE(FileExists(patch + Sep() + "VerComp.dat")) << patch;
-  EXPECT_EQ(Gunzip(patch + Sep() + "a.txt"), "hello\r\n");
-  EXPECT_EQ(Gunzip(patch + Sep() + Native("bin/app.bin")), files_[2].content);
-  EXPECT_EQ(Gunzip(patch + Sep() + "Ver"), ReadFileBytes(Packer("Ver")));
+  EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
+  EXPECT_EQ(GunzipFile(patch + Sep() + Native("bin/app.bin")), files_[2].content);
+  EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ReadFileBytes(Packer("Ver")));
 }
 
 TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {

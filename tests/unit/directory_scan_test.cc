@@ -4,33 +4,19 @@
 #include <string>
 #include <vector>
 
-#include "fileio/md5.h"
 #include "platform/platform.h"
+#include "support/release_oracles.h"
 #include "support/test_support.h"
 #include "version/file_version.h"
 
 namespace {
 
+using testing_support::KeyOfBytes;
 using testing_support::MakeDirs;
 using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::WriteFileBytes;
 using Strings = std::vector<std::string>;
-
-std::string KeyOf(const std::string& bytes) {
-  Md5State state;
-  Md5Init(&state);
-  Md5Update(&state, bytes.data(), bytes.size());
-  unsigned char digest[16];
-  Md5Final(&state, digest);
-  static const char kDigits[] = "0123456789abcdef";
-  std::string key;
-  for (unsigned char byte : digest) {
-    key.push_back(kDigits[byte >> 4]);
-    key.push_back(kDigits[byte & 15]);
-  }
-  return key;
-}
 
 Strings ScannedPaths(const CFileVersion& version, const std::string& root) {
   Strings paths;
@@ -111,7 +97,7 @@ TEST(ScanDirectory, WalksDepthFirstInDirectoryOrderWithKeysAndSizes) {
   for (size_t i = 0; i < version.m_scanList.size(); ++i) {
     const VersionRecord& record = version.m_scanList[i];
     std::string content = expected[i].content ? expected[i].content : std::string(5000, '\x7f');
-    EXPECT_EQ(record.key, KeyOf(content)) << record.path;
+    EXPECT_EQ(record.key, KeyOfBytes(content)) << record.path;
     EXPECT_EQ(record.size, expected[i].size) << record.path;
     EXPECT_EQ(record.flag, ENTRY_LISTED);
   }

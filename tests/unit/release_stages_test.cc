@@ -2,7 +2,6 @@
 // set by hand (stage 1 and BuildVer as a whole depend on the host
 // executable's directory and are tested end to end).
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -10,38 +9,20 @@
 
 #include "build/release_dirs.h"
 #include "fileio/file_key.h"
+#include "support/release_oracles.h"
 #include "support/test_support.h"
 #include "version/file_version.h"
 
 namespace {
 
 using testing_support::FileExists;
+using testing_support::GunzipFile;
 using testing_support::MakeDirs;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::SetReadOnly;
 using testing_support::WriteFileBytes;
-
-std::string Gunzip(const std::string& path) {
-  std::string gzip = ReadFileBytes(path);
-  z_stream stream = {};
-  EXPECT_EQ(inflateInit2(&stream, 16 + MAX_WBITS), Z_OK);
-  stream.next_in = reinterpret_cast<Bytef*>(&gzip[0]);
-  stream.avail_in = static_cast<uInt>(gzip.size());
-  std::string plain;
-  char out[4096];
-  int result = Z_OK;
-  while (result == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(out);
-    stream.avail_out = sizeof(out);
-    result = inflate(&stream, Z_NO_FLUSH);
-    plain.append(out, sizeof(out) - stream.avail_out);
-  }
-  EXPECT_EQ(result, Z_STREAM_END) << path;
-  inflateEnd(&stream);
-  return plain;
-}
 
 std::string KeyOfFile(const std::string& path) {
   char key[kFileKeySize];
@@ -93,7 +74,7 @@ TEST(CompressFileVersionInfo, CompressesEveryFileAndRewritesRecords) {
     EXPECT_EQ(record.path, f.Listed(i));
     EXPECT_EQ(record.key, keys[i]);
     EXPECT_EQ(record.size, SizeOf(packed));
-    EXPECT_EQ(Gunzip(packed), f.content[i]);
+    EXPECT_EQ(GunzipFile(packed), f.content[i]);
   }
   // The empty file is released like any other: a 20-byte member.
   EXPECT_EQ(f.version.m_scanList[2].size, 20);
@@ -132,8 +113,8 @@ TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
   std::string ver = ReadFileBytes(f.scratch.Sub("startup/Ver"));
   EXPECT_EQ(ver, KeyOfFile(list_path) + "\r\n");
   EXPECT_EQ(ver.size(), 34u);
-  EXPECT_EQ(Gunzip(f.scratch.Sub("out/__CompressTemp__/VerComp.dat")), expected);
-  EXPECT_EQ(Gunzip(f.scratch.Sub("out/__CompressTemp__/Ver")), ver);
+  EXPECT_EQ(GunzipFile(f.scratch.Sub("out/__CompressTemp__/VerComp.dat")), expected);
+  EXPECT_EQ(GunzipFile(f.scratch.Sub("out/__CompressTemp__/Ver")), ver);
 }
 
 TEST(WriteFileVersionInfo, FailsOnEmptyListAndProtectedFiles) {
@@ -182,11 +163,11 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
     for (char& c : released) {
       if (c == '/') c = Sep();
     }
-    EXPECT_EQ(Gunzip(released), f.content[i]);
+    EXPECT_EQ(GunzipFile(released), f.content[i]);
   }
-  EXPECT_EQ(Gunzip(patch + Sep() + "VerComp.dat"),
+  EXPECT_EQ(GunzipFile(patch + Sep() + "VerComp.dat"),
             ReadFileBytes(f.scratch.Sub("startup/VerComp.dat")));
-  EXPECT_EQ(Gunzip(patch + Sep() + "Ver"), ReadFileBytes(f.scratch.Sub("startup/Ver")));
+  EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ReadFileBytes(f.scratch.Sub("startup/Ver")));
 
   // A second run within the same second reuses the directory and replaces
   // even read-only files left in it.
