@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The main job, end to end on the bundled sample tree: build filedist, make a
+# release of samples/app in a packer directory, then bring a client folder up
+# to that release. Everything it makes lies in out/main-job/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install_deps.sh
+
+cmake --preset native > /dev/null
+cmake --build --preset native -j "$(nproc)" --target filedist
+
+job=out/main-job
+rm -rf "$job"
+mkdir -p "$job/packer"
+
+# ---- release half: filedist build ----------------------------------------
+# filedist reads Filters.ini beside its own program file and writes the plain
+# VerComp.dat, Ver and BuildVer.log there, so it works from a packer
+# directory of its own.
+cp out/native/filedist samples/Filters.ini "$job/packer/"
+echo "== filedist build samples/app (Filters.ini leaves out .pdb and .bak files)"
+"$job/packer/filedist" build samples/app --log-level 3 | tee "$job/build.out"
+PATCH_DIR=$(tail -n 1 "$job/build.out")
+export PATCH_DIR
+echo "== the release: $PATCH_DIR"
+(cd "$PATCH_DIR" && find . -type f | sort)
+echo "== its version list"
+"$job/packer/filedist" list "$job/packer/VerComp.dat"
+
+# ---- client half: filedist update ----------------------------------------
+# Brings a client folder up to the release in "$PATCH_DIR" (see
+# `filedist update --help`). Written by the client side of the project.
