@@ -10,12 +10,16 @@
 //   key PATH        GetFileKey(PATH), then prints "KEY=" and the key
 //   mkdir PATH      makes one directory (to block the log file's name)
 //   rmdir PATH      removes an empty directory
+//   compress SRC DST  prints IOUtil_CompressFile's result
+//   buildver SRC OUT REL  BuildVer ("-" passes a null pointer), then prints
+//                   "BUILD=" with the result and the patch directory
 // Prints "FAIL" for a step that fails and exits 1 on an unknown step.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "common.h"
+#include "fileio/gzip_compress.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "platform/platform.h"
@@ -76,6 +80,20 @@ int main(int argc, char** argv) {
         std::printf("FAIL\n");
       }
       i += 2;
+    } else if (step == "compress") {
+      const char* dst = i + 2 < argc ? argv[i + 2] : "";
+      std::printf("%s\n", std::to_string(IOUtil_CompressFile(arg, dst)).c_str());
+      i += 2;
+    } else if (step == "buildver") {
+      const char* args[3] = {};
+      for (int k = 0; k < 3; ++k) {
+        const char* value = i + 1 + k < argc ? argv[i + 1 + k] : "-";
+        args[k] = std::strcmp(value, "-") == 0 ? nullptr : value;
+      }
+      char patch_dir[1024] = {};
+      int built = BuildVer(args[0], args[1], args[2], patch_dir);
+      std::printf("BUILD=%d %s\n", built, patch_dir);
+      i += 3;
     } else {
       std::fprintf(stderr, "test_host: unknown step '%s'\n", argv[i]);
       return 1;
