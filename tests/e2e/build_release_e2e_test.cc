@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <random>
@@ -305,6 +306,63 @@ TEST_F(BuildRelease, UsageErrors) {
     EXPECT_NE(output.find("usage: filedist build"), std::string::npos);
   }
   EXPECT_FALSE(FileExists(Packer("VerComp.dat")));
+}
+
+// BuildVer called directly by a host: relative arguments, null arguments.
+class BuildVerHost : public BuildRelease {
+ protected:
+  BuildVerHost() { host_ = CopyProgramInto("test_host", packer_); }
+
+  Strings Host(const Strings& steps) {
+    Strings argv = {host_};
+    argv.insert(argv.end(), steps.begin(), steps.end());
+    std::string output;
+    EXPECT_EQ(testing_support::Run(argv, &output), 0) << output;
+    Strings build_lines;
+    for (const std::string& line : SplitLines(output)) {
+      if (line.compare(0, 6, "BUILD=") == 0 || line == "-1" || line == "0") {
+        build_lines.push_back(line);
+      }
+    }
+    return build_lines;
+  }
+
+  std::string host_;
+};
+
+TEST_F(BuildVerHost, RelativeArgumentsResolveAgainstTheHostDirectory) {
+  // The source tree moved into the packer directory: "src" means
+  // packer/src, wherever the host runs from.
+  fs::rename(source_, Packer("src"));
+  Strings lines = Host({"level", "1", "buildver", "src", "work", "out/releases"});
+  ASSERT_EQ(lines.size(), 1u);
+  std::string prefix = "BUILD=1 " + Packer("out/releases") + Sep();
+  ASSERT_EQ(lines[0].compare(0, prefix.size(), prefix), 0) << lines[0];
+  std::string patch = lines[0].substr(std::strlen("BUILD=1 "));
+  EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
+  EXPECT_TRUE(FileExists(Packer("work")));
+  EXPECT_FALSE(FileExists(Packer("work/__CompressTemp__")));
+  EXPECT_TRUE(LogLinesWithoutTime(Packer("BuildVer.log")).empty());
+}
+
+TEST_F(BuildVerHost, NullArgumentsFailWithTheirLines) {
+  EXPECT_EQ(Host({"level", "1", "buildver", "-", "work", "rel"}), Strings{"BUILD=0 "});
+  EXPECT_EQ(Host({"level", "1", "buildver", source_, "work", "-"}), Strings{"BUILD=0 "});
+  EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
+            (Strings{std::string("[ERROR] : [") + kGenerateStage + "] failed.",
+                     "[ERROR] : releaseDir [] is empty in [CFileVersion::GenerateReleasePatch]"}));
+  // The failed last stage leaves the temporary tree for a look.
+  EXPECT_EQ(GunzipFile(Packer("work/__CompressTemp__/a.txt")), "hello\r\n");
+  EXPECT_FALSE(FileExists(Packer("rel")));
+}
+
+TEST_F(BuildVerHost, CompressingAMissingSourceLogsItsLine) {
+  std::string missing = scratch_.Sub("missing.bin");
+  std::string packed = scratch_.Sub("packed.gz");
+  EXPECT_EQ(Host({"level", "1", "compress", missing, packed}), Strings{"-1"});
+  EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
+            Strings{"[ERROR] : Open Src File [" + missing + "] Fail!"});
+  EXPECT_EQ(GunzipFile(packed), "");
 }
 
 }  // namespace
