@@ -97,27 +97,48 @@ bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex
   return true;
 }
 
+namespace {
+
+// Appends one list line without its line end; no temporaries, since a
+// client rewrites its whole list once per installed file.
+void AppendVersionLine(const VersionRecord& record, std::string* text) {
+  *text += record.path;
+  text->push_back(',');
+  *text += record.key;
+  text->push_back(',');
+  // Signed decimal, written by hand: printf's machinery costs more than the
+  // rest of the line.
+  char digits[12];
+  char* end = digits + sizeof(digits);
+  char* p = end;
+  uint32_t magnitude = record.size < 0 ? 0u - static_cast<uint32_t>(record.size)
+                                       : static_cast<uint32_t>(record.size);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (record.size < 0) *--p = '-';
+  text->append(p, static_cast<size_t>(end - p));
+}
+
+}  // namespace
+
 std::string FormatVersionLine(const VersionRecord& record) {
-  std::string line = record.path;
-  line.push_back(',');
-  line += record.key;
-  line.push_back(',');
-  line += std::to_string(record.size);
+  std::string line;
+  AppendVersionLine(record, &line);
   return line;
 }
 
-bool Data2File(const char* listPath, VersionRecordList entries) {
+bool Data2File(const char* listPath, const VersionRecordList& entries) {
   if (listPath == nullptr) return false;
   std::string text;
   size_t estimate = 0;
   for (const VersionRecord& record : entries) estimate += record.path.size() + record.key.size() + 16;
   text.reserve(estimate);
   for (const VersionRecord& record : entries) {
-    text += FormatVersionLine(record);
+    AppendVersionLine(record, &text);
     text += "\r\n";
   }
-  entries.clear();
-  entries.shrink_to_fit();
 
   std::string temporary = std::string(listPath) + ".~tmp";
   FILE* file = plat::OpenFile(temporary.c_str(), "wb");

@@ -17,7 +17,7 @@ bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex
 // Writes entries to listPath: to a temporary file beside it first, every
 // write and the close checked, then renamed over the list in one step. On
 // any failure the old list stays as it was and the result is false.
-bool Data2File(const char* listPath, VersionRecordList entries);
+bool Data2File(const char* listPath, const VersionRecordList& entries);
 
 // The text of one list line without its line end.
 std::string FormatVersionLine(const VersionRecord& record);
