@@ -317,9 +317,15 @@ int RunUpdate(const Options& options) {
     return 0;
   }
 
-  int failures = InstallFiles(source, work, install_dir, local_list, plan);
-  std::printf("fetched %zu of %zu files (%s) from %s\n", plan.fetch.size() - failures,
-              plan.fetch.size(), FormatBytes(plan.fetch_bytes).c_str(), source.location().c_str());
+  int failures = 0;
+  if (plan.fetch.empty()) {
+    std::printf("already up to date with %s\n", source.location().c_str());
+  } else {
+    failures = InstallFiles(source, work, install_dir, local_list, plan);
+    std::printf("fetched %zu of %zu files (%s) from %s\n", plan.fetch.size() - failures,
+                plan.fetch.size(), FormatBytes(plan.fetch_bytes).c_str(),
+                source.location().c_str());
+  }
   if (options.prune) {
     failures += PruneFiles(install_dir, plan);
   } else if (!plan.obsolete.empty()) {
