@@ -1,0 +1,186 @@
+// The exported classes: SwapSize's results, copies and assignments,
+// CZipException, and the engine state between runs.
+#include "zip_classes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "support/gzip_oracle.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::RunCUnzip;
+using testing_support::RunCZip;
+using testing_support::ScratchDir;
+using testing_support::SwapOutcome;
+using testing_support::WriteFileBytes;
+
+// Opens the protected fields for inspection.
+class ZipProbe : public CZip {
+ public:
+  explicit ZipProbe(const CZip& other) : CZip(other) {}
+  const char* Operation() const { return m_operation; }
+  const char* Source() const { return m_source; }
+};
+
+class UnzipProbe : public CUnzip {
+ public:
+  explicit UnzipProbe(const CUnzip& other) : CUnzip(other) {}
+  const char* Operation() const { return m_operation; }
+  const char* Source() const { return m_source; }
+};
+
+TEST(ZipClasses, SwapSizeResultsForNamesAndFiles) {
+  ScratchDir dir;
+  std::string source = dir.Sub("a.txt");
+  WriteFileBytes(source, "content");
+
+  // The source's own name: nothing is opened or changed.
+  EXPECT_EQ(RunCZip(source, source).result, -10);
+  EXPECT_EQ(RunCUnzip(source, source).result, -10);
+  EXPECT_EQ(ReadFileBytes(source), "content");
+
+  // A missing source creates no destination.
+  EXPECT_EQ(RunCZip(dir.Sub("missing.txt"), dir.Sub("out.gz")).result, -11);
+  EXPECT_EQ(RunCUnzip(dir.Sub("missing.gz"), dir.Sub("out.txt")).result, -11);
+  EXPECT_FALSE(FileExists(dir.Sub("out.gz")));
+  EXPECT_FALSE(FileExists(dir.Sub("out.txt")));
+
+  // A destination in a missing directory.
+  EXPECT_EQ(RunCZip(source, dir.Sub("no/such/dir/out.gz")).result, -12);
+  EXPECT_EQ(RunCUnzip(source, dir.Sub("no/such/dir/out.txt")).result, -12);
+}
+
+TEST(ZipClasses, NamesTooLongForTheFieldsAreRefused) {
+  ScratchDir dir;
+  std::string long_name = dir.Sub(std::string(600, 'n'));
+  EXPECT_EQ(RunCUnzip(long_name, dir.Sub("out")).result, -11);
+  // A CZip name also goes into the engine's 260-byte field.
+  std::string medium = dir.Sub(std::string(300 - dir.path().size(), 'm'));
+  ASSERT_GE(medium.size(), 260u);
+  EXPECT_EQ(RunCZip(medium, dir.Sub("out.gz")).result, -11);
+  EXPECT_FALSE(FileExists(dir.Sub("out.gz")));
+}
+
+TEST(ZipClasses, CopiesKeepTheirOperationAndAssignmentKeepsTheClass) {
+  CZip zip("source.bin");
+  ZipProbe zip_copy(zip);
+  EXPECT_STREQ(zip_copy.Operation(), "zipping");
+  EXPECT_STREQ(zip_copy.Source(), "source.bin");
+  CUnzip unzip("packed.gz");
+  UnzipProbe unzip_copy(unzip);
+  EXPECT_STREQ(unzip_copy.Operation(), "unzipping");
+  EXPECT_STREQ(unzip_copy.Source(), "packed.gz");
+
+  CZip other("other.bin");
+  static_cast<CZip&>(zip_copy) = other;
+  EXPECT_STREQ(zip_copy.Source(), "other.bin");
+  EXPECT_STREQ(zip_copy.Operation(), "zipping");
+
+  // Assigning through the base copies the name and the operation name, but
+  // the object still runs its own HardWork: a CZip keeps compressing.
+  ScratchDir dir;
+  std::string plain = dir.Sub("plain.txt");
+  WriteFileBytes(plain, "some plain text");
+  CZip compressor(dir.Sub("unused").c_str());
+  CUnzip reader(plain.c_str());
+  static_cast<CMamaZip&>(compressor) = reader;
+  ZipProbe after(compressor);
+  EXPECT_STREQ(after.Operation(), "unzipping");
+  ASSERT_EQ(compressor.SwapSize(dir.Sub("plain.gz").c_str()), 0);
+  std::string expanded;
+  EXPECT_TRUE(testing_support::ZlibGunzip(ReadFileBytes(dir.Sub("plain.gz")), &expanded));
+  EXPECT_EQ(expanded, "some plain text");
+}
+
+TEST(ZipClasses, ExceptionTextIsBounded) {
+  CZipException error("problem with zipping/unzipping operation : %d", 1);
+  EXPECT_STREQ(error.GetString(), "problem with zipping/unzipping operation : 1");
+  CZipException copy("");
+  copy = error;
+  EXPECT_STREQ(copy.GetString(), "problem with zipping/unzipping operation : 1");
+  std::string wide(500, 'w');
+  CZipException cut("%s", wide.c_str());
+  EXPECT_EQ(std::strlen(cut.GetString()), 127u);
+}
+
+TEST(ZipClasses, FailureThrowsWithBothFilesClosed) {
+  ScratchDir dir;
+  std::string source = dir.Sub("bad.gz");
+  std::string destination = dir.Sub("bad.out");
+  WriteFileBytes(source, std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x07", 11));
+  SwapOutcome outcome = RunCUnzip(source, destination);
+  ASSERT_TRUE(outcome.threw);
+  EXPECT_EQ(outcome.exception, "problem with zipping/unzipping operation : 1");
+  // Closed files can be removed on every system (Windows refuses open ones).
+  EXPECT_EQ(std::remove(source.c_str()), 0);
+  EXPECT_EQ(std::remove(destination.c_str()), 0);
+}
+
+TEST(ZipClasses, ExistingDestinationIsReplacedUnlessTheInputIsRefused) {
+  ScratchDir dir;
+  std::string source = dir.Sub("short.txt");
+  std::string packed = dir.Sub("short.gz");
+  std::string expanded = dir.Sub("short.out");
+  WriteFileBytes(source, "short");
+  WriteFileBytes(packed, std::string(100000, 'o'));
+  WriteFileBytes(expanded, std::string(100000, 'o'));
+  ASSERT_EQ(RunCZip(source, packed).result, 0);
+  std::string plain;
+  EXPECT_TRUE(testing_support::ZlibGunzip(ReadFileBytes(packed), &plain)) << "no old bytes after the member";
+  ASSERT_EQ(RunCUnzip(packed, expanded).result, 0);
+  EXPECT_EQ(ReadFileBytes(expanded), "short");
+
+  // A refused input writes nothing: the destination stays as it was.
+  std::string not_gzip = dir.Sub("not.gz");
+  WriteFileBytes(not_gzip, "not compressed");
+  EXPECT_EQ(RunCUnzip(not_gzip, expanded).result, -1);
+  EXPECT_EQ(ReadFileBytes(expanded), "short");
+}
+
+// Runs start from empty buffers whatever the previous run left, aborted
+// half-way or not, with the same objects or new ones.
+TEST(ZipClasses, RunsAfterFailuresStartAfresh) {
+  ScratchDir dir;
+  const std::string data = testing_support::TextLike(90000, 80);
+  std::string source = dir.Sub("data.txt");
+  WriteFileBytes(source, data);
+  std::string good = dir.Sub("good.gz");
+  ASSERT_EQ(RunCZip(source, good).result, 0);
+  std::string member = ReadFileBytes(good);
+  std::string truncated = dir.Sub("truncated.gz");
+  WriteFileBytes(truncated, member.substr(0, member.size() / 2));
+
+  CUnzip good_reader(good.c_str());
+  CUnzip bad_reader(truncated.c_str());
+  for (int round = 0; round < 3; ++round) {
+    std::string out = dir.Sub("out" + std::to_string(round));
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(bad_reader.SwapSize(out.c_str()), CZipException);
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(good_reader.SwapSize(out.c_str()), 0);
+    EXPECT_TRUE(ReadFileBytes(out) == data) << round;
+    ASSERT_EQ(RunCZip(source, good).result, 0);
+    EXPECT_TRUE(ReadFileBytes(good) == member) << "the same input gives the same output";
+  }
+}
+
+TEST(ZipClasses, WriteErrorThrows) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  ScratchDir dir;
+  std::string source = dir.Sub("data.txt");
+  WriteFileBytes(source, testing_support::RandomBytes(100000, 81));
+  SwapOutcome outcome = RunCZip(source, "/dev/full");
+  if (!outcome.threw && outcome.result == -12) GTEST_SKIP() << "/dev/full cannot be opened here";
+  EXPECT_TRUE(outcome.threw);
+  EXPECT_EQ(outcome.exception, "problem with zipping/unzipping operation : 1");
+  EXPECT_NE(outcome.stderr_text.find("\n(null): "), std::string::npos) << outcome.stderr_text;
+}
+
+}  // namespace
