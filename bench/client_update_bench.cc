@@ -2,6 +2,7 @@
 // that differ in 1% of their keys, 10,000 UpdateClientVersionInfo calls on a
 // 10,000-record list, and MakeClientFile against gzip -d on one 128 MiB file.
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <random>
 #include <string>
@@ -61,7 +62,11 @@ int main(int argc, char** argv) {
                count, generate);
 
   WriteList(client_list, 10000, 0);
+  // Processor time too: on a shared machine the wall clock mostly measures
+  // the neighbours.
+  double update_cpu = 1e30;
   double update = bench::BestOf(3, [&] {
+    std::clock_t cpu_start = std::clock();
     VersionEntry* records = nullptr;
     int total = 0;
     // Loads the 10,000 records as the client's list.
@@ -77,9 +82,13 @@ int main(int argc, char** argv) {
       std::snprintf(entry.key, sizeof(entry.key), "%032x", i * 40503u);
       if (!UpdateClientVersionInfo(client_list.c_str(), entry)) std::exit(1);
     }
+    double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    if (cpu < update_cpu) update_cpu = cpu;
   });
-  std::fprintf(stderr, "UpdateClientVersionInfo 10,000 calls, 10,000 records  %.3f s (target < 20 s)\n",
-               update);
+  std::fprintf(stderr,
+               "UpdateClientVersionInfo 10,000 calls, 10,000 records  %.3f s, processor %.3f s "
+               "(target < 20 s)\n",
+               update, update_cpu);
 
   const size_t kMiB = 128;
   WriteData(data, kMiB);

@@ -162,8 +162,9 @@ class LoopbackServer {
  public:
   explicit LoopbackServer(const std::string& root, const std::string& work) : work_(work) {
     std::string log = work + "/server.log";
-    std::string command = "python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + root +
-                          "' > '" + log + "' 2>&1 & echo $! > '" + work + "/server.pid'";
+    // Bounded in time, so that a test that dies cannot leave it running.
+    std::string command = "timeout 300 python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" +
+                          root + "' > '" + log + "' 2>&1 & echo $! > '" + work + "/server.pid'";
     if (std::system(command.c_str()) != 0) return;
     pid_ = ReadFileBytes(work + "/server.pid");
     while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == '\r')) pid_.pop_back();
