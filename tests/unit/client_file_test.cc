@@ -1,5 +1,3 @@
-#include "fileio/gzip_decompress.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -218,19 +216,6 @@ TEST(MakeClientFile, StaleLeftoverIsReplaced) {
   EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
   EXPECT_EQ(ReadFileBytes(dst), "fresh");
   EXPECT_FALSE(FileExists(dst + ".~part"));
-}
-
-TEST(DecompressFile, ReportsEveryKindOfFailure) {
-  ScratchDir scratch;
-  std::string src = scratch.Sub("a.gz");
-  WriteFileBytes(src, Gzip("payload"));
-  EXPECT_TRUE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("out").c_str()));
-  EXPECT_EQ(ReadFileBytes(scratch.Sub("out")), "payload");
-  EXPECT_FALSE(IOUtil_DecompressFile(scratch.Sub("none.gz").c_str(), scratch.Sub("o2").c_str()));
-  EXPECT_FALSE(FileExists(scratch.Sub("o2")));
-  EXPECT_FALSE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("no/dir/out").c_str()));
-  WriteFileBytes(src, Gzip("payload").substr(0, 15));
-  EXPECT_FALSE(IOUtil_DecompressFile(src.c_str(), scratch.Sub("out").c_str()));
 }
 
 }  // namespace
