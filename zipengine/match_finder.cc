@@ -20,6 +20,41 @@ void SlideWindow() {
 
 }  // namespace
 
+unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
+  const unsigned char* window = g_engine.window;
+  const uint16_t* chain = g_engine.hash_chain;
+  unsigned position = g_match.position;
+  const unsigned char* scan = window + position;
+  unsigned chain_budget = previous_length >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
+  unsigned best = previous_length;
+  unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
+  // Only a candidate equal to the string in all of bytes 0..best can beat
+  // the best so far. Checking four bytes at each end of that range (three
+  // while best is 2) rejects nearly every other candidate before its full
+  // comparison; it covers the usual check of the first two bytes and the
+  // two at the best length, so the same candidates win.
+  unsigned end_offset = best >= 3 ? best - 3 : 0;
+  uint32_t mask = best >= 3 ? 0xffffffffu : 0x00ffffffu;
+  uint32_t scan_start = Load32(scan) & mask;
+  uint32_t scan_end = Load32(scan + end_offset) & mask;
+  unsigned candidate = chain_head;
+  do {
+    const unsigned char* match = window + candidate;
+    if ((Load32(match + end_offset) & mask) != scan_end || (Load32(match) & mask) != scan_start) continue;
+    unsigned length = 2 + CommonLength(scan + 2, match + 2);
+    if (length > best) {
+      g_match.match_start = candidate;
+      best = length;
+      if (length >= kNiceMatch) break;
+      end_offset = best - 3;
+      mask = 0xffffffffu;
+      scan_start = Load32(scan);
+      scan_end = Load32(scan + end_offset);
+    }
+  } while ((candidate = chain[candidate & kWindowMask]) > limit && --chain_budget != 0);
+  return best;
+}
+
 void FillWindow() {
   unsigned free_space = 2 * kWindowSize - g_match.lookahead - g_match.position;
   if (g_match.position >= kWindowSize + kMaxDistance) {

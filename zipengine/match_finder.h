@@ -51,8 +51,8 @@ inline unsigned InsertString(unsigned position, unsigned& hash_key) {
   return head;
 }
 
-inline uint16_t Load16(const unsigned char* p) {
-  uint16_t v;
+inline uint32_t Load32(const unsigned char* p) {
+  uint32_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
@@ -77,31 +77,9 @@ inline unsigned CommonLength(const unsigned char* a, const unsigned char* b) {
 // Longest match for the string at g_match.position along the chain starting
 // at chain_head, longer than previous_length; sets g_match.match_start when
 // it finds one. The result may run past the lookahead; the caller clips it.
-inline unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
-  const unsigned char* window = g_engine.window;
-  const uint16_t* chain = g_engine.hash_chain;
-  unsigned position = g_match.position;
-  const unsigned char* scan = window + position;
-  unsigned chain_budget = previous_length >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
-  unsigned best = previous_length;
-  unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
-  uint16_t scan_start = Load16(scan);
-  uint16_t scan_end = Load16(scan + best - 1);
-  unsigned candidate = chain_head;
-  do {
-    const unsigned char* match = window + candidate;
-    // Only a candidate that can beat the best so far is compared in full.
-    if (Load16(match + best - 1) != scan_end || Load16(match) != scan_start) continue;
-    unsigned length = 2 + CommonLength(scan + 2, match + 2);
-    if (length > best) {
-      g_match.match_start = candidate;
-      best = length;
-      if (length >= kNiceMatch) break;
-      scan_end = Load16(scan + best - 1);
-    }
-  } while ((candidate = chain[candidate & kWindowMask]) > limit && --chain_budget != 0);
-  return best;
-}
+// Kept out of line: the chain walk needs all the registers it can get.
+unsigned LongestMatch(unsigned chain_head, unsigned previous_length);
+
 
 // Slides the window when the position nears its end and reads more input
 // into the free space.
