@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Makes the seed corpora of the fuzz targets in out/fuzz/seeds/<entry>/ with
+# the project's own tools: a release of samples/app made by 'filedist build'
+# (its version list and its gzip files), 'filedist gzip' on sample files, the
+# samples' Filters.ini, and a few zip archives and gzip files with header
+# fields the release never writes. The hand-written seeds in fuzz/seeds/ are
+# added as they are.
+#
+# usage: fuzz/make_seeds.sh [FILEDIST]   (default: out/fuzz/filedist)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+filedist=$(realpath "${1:-out/fuzz/filedist}")
+seeds=out/fuzz/seeds
+work=out/fuzz/seed-work
+rm -rf "$seeds" "$work"
+for entry in version_list filters_ini unzip client_file zip_round_trip; do
+  mkdir -p "$seeds/$entry"
+done
+mkdir -p "$work/packer" "$work/plain"
+cp -r fuzz/seeds/. "$seeds/"
+
+# A release of the sample tree, as a packer makes it.
+cp "$filedist" samples/Filters.ini "$work/packer/"
+"$work/packer/filedist" build samples/app --releases "$work/releases" > "$work/build.out"
+patch_dir=$(tail -n 1 "$work/build.out")
+cp "$work/packer/VerComp.dat" "$seeds/version_list/release_list.txt"
+cp samples/Filters.ini "$seeds/filters_ini/samples_filters.ini"
+n=0
+while IFS= read -r -d '' file; do
+  n=$((n + 1))
+  cp "$file" "$seeds/client_file/release_$n.gz"
+  cp "$file" "$seeds/unzip/release_$n.gz"
+done < <(find "$patch_dir" -type f -print0 | sort -z)
+
+# The engine's own gzip files, and plain data for the round trip.
+while IFS= read -r -d '' file; do
+  name=$(basename "$file")
+  cp "$file" "$seeds/zip_round_trip/$name"
+  "$filedist" gzip "$file" "$seeds/unzip/$name.gz"
+done < <(find samples/app -type f -size -8k -print0 | sort -z)
+# Longer than the 32 KiB window, so matches reach across a window flush.
+for i in $(seq 15); do cat samples/app/data/strings.txt samples/app/bin/app.bin; done > "$work/plain/long.bin"
+"$filedist" gzip "$work/plain/long.bin" "$seeds/unzip/long.bin.gz"
+cp "$seeds/unzip/long.bin.gz" "$seeds/client_file/long.bin.gz"
+head -c 100000 "$work/plain/long.bin" > "$seeds/zip_round_trip/long.bin"
+
+# Client side: plain (not gzip) data is copied, members one after another are
+# all decoded, and an empty fetched file gives an empty client file.
+cp samples/app/readme.txt "$seeds/client_file/plain.txt"
+: > "$seeds/client_file/empty"
+cat "$seeds/unzip/readme.txt.gz" "$seeds/unzip/settings.ini.gz" > "$seeds/client_file/two_members.gz"
+cp "$seeds/client_file/two_members.gz" "$seeds/unzip/two_members.gz"
+
+# gzip and zip as other writers: a stored name, stored zip entries, deflated
+# ones, sizes in a data descriptor (a zip written to a pipe), two entries.
+gzip -c -9 samples/app/data/strings.txt > "$seeds/unzip/strings_gzip9.gz"
+(cd samples/app && zip -q -0 "$OLDPWD/$work/stored.zip" readme.txt)
+(cd samples/app && zip -q -9 "$OLDPWD/$work/deflated.zip" data/levels/level2.dat)
+(cd samples/app && zip -q -D "$OLDPWD/$work/two.zip" readme.txt config/settings.ini)
+(cd samples/app && zip -q - readme.txt | cat > "$OLDPWD/$work/descriptor.zip")
+cp "$work"/*.zip "$seeds/unzip/"
+# Every optional header field the engine skips: extra field, name, comment.
+python3 - "$seeds/unzip/readme.txt.gz" "$seeds/unzip/all_fields.gz" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+flags = data[3]
+body = data[10:]
+if flags & 0x08:  # drop the stored name; it is written again below
+    body = body[body.index(b"\0") + 1:]
+header = bytes([0x1F, 0x8B, 8, 0x1C | 0x01, 0, 0, 0, 0, 0, 3])
+extra = b"AB\x04\x00data"
+out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a comment\0" + body
+open(sys.argv[2], "wb").write(out)
+PY
+
+for entry in version_list filters_ini unzip client_file zip_round_trip; do
+  echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
+done
