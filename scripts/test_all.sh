@@ -18,6 +18,9 @@ cmake --build --preset sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --preset sanitize -j "$jobs"
 
+# Each libFuzzer target for a minute (clang build of its own, in out/fuzz).
+bash fuzz/run.sh 60
+
 cmake --preset win32 > /dev/null
 cmake --build --preset win32 -j "$jobs"
 # The first Wine start makes its prefix; do it once before the timed tests.
