@@ -42,7 +42,36 @@ done < <(find samples/app -type f -size -8k -print0 | sort -z)
 for i in $(seq 15); do cat samples/app/data/strings.txt samples/app/bin/app.bin; done > "$work/plain/long.bin"
 "$filedist" gzip "$work/plain/long.bin" "$seeds/unzip/long.bin.gz"
 cp "$seeds/unzip/long.bin.gz" "$seeds/client_file/long.bin.gz"
+# Compressed files larger than the 32 KiB input buffers, so that refills land
+# inside the deflate data: noise (stored or nearly stored blocks) and bytes
+# of very uneven frequencies (long Huffman codes).
+python3 - "$work/plain" <<'PY'
+import random, sys
+rng = random.Random(11)
+open(sys.argv[1] + "/noise.bin", "wb").write(bytes(rng.getrandbits(8) for _ in range(40000)))
+counts = [1, 1]
+while len(counts) < 24:
+    counts.append(counts[-1] + counts[-2])
+data = [symbol for symbol, count in enumerate(counts) for _ in range(count)]
+rng.shuffle(data)
+open(sys.argv[1] + "/uneven.bin", "wb").write(bytes(data))
+PY
+for name in noise uneven; do
+  "$filedist" gzip "$work/plain/$name.bin" "$seeds/unzip/$name.bin.gz"
+  cp "$seeds/unzip/$name.bin.gz" "$seeds/client_file/$name.bin.gz"
+done
 head -c 100000 "$work/plain/long.bin" > "$seeds/zip_round_trip/long.bin"
+# Byte frequencies in the Fibonacci series: Huffman codes longer than deflate
+# allows, which the compressor must cut to length.
+python3 - "$seeds/zip_round_trip/fibonacci.bin" <<'PY'
+import random, sys
+counts = [1, 1]
+while len(counts) < 22:
+    counts.append(counts[-1] + counts[-2])
+data = [symbol for symbol, count in enumerate(counts) for _ in range(count)]
+random.Random(7).shuffle(data)
+open(sys.argv[1], "wb").write(bytes(data))
+PY
 
 # Client side: plain (not gzip) data is copied, members one after another are
 # all decoded, and an empty fetched file gives an empty client file.
