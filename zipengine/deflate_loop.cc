@@ -25,6 +25,11 @@ void RunDeflate() {
     unsigned hash_key = m.hash_key;
     unsigned chain_head = InsertString(m.position, hash_key);
     m.hash_key = hash_key;
+    // The next position's chain walk starts from memory that is rarely in
+    // the first-level cache; ask for it while this position is searched.
+    unsigned next_head = g_engine.hash_head[UpdateHash(hash_key, window[m.position + kMinMatch])];
+    __builtin_prefetch(g_engine.hash_chain + (next_head & kWindowMask));
+    __builtin_prefetch(window + next_head);
 
     unsigned previous_length = match_length;
     unsigned previous_start = m.match_start;
