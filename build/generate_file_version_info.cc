@@ -38,6 +38,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   }
   m_sourceDir = source;
   m_excludedList.clear();
+  m_unreadableList.clear();
 
   std::string ini_path;
   LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
@@ -48,5 +49,10 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
     std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
                 name.c_str());
   }
-  return 1;
+  // A file that cannot be read would be released under a key that is not
+  // its contents', and every client would fetch it again and again.
+  for (const std::string& path : m_unreadableList) {
+    LogError() << "Read [" << path << "] failed in [" << kStage << "]";
+  }
+  return m_unreadableList.empty() ? 1 : 0;
 }

@@ -24,14 +24,14 @@ void WriteHex(const unsigned char digest[16], char* out) {
 
 }  // namespace
 
-void ComputeFileKey(const char* path, char* keyOut) {
-  if (keyOut == nullptr) return;
+bool ComputeFileKey(const char* path, char* keyOut) {
+  if (keyOut == nullptr) return false;
   unsigned char digest[16] = {};
   FILE* file = path != nullptr ? plat::OpenFileDenyWrite(path) : nullptr;
   if (file == nullptr) {
     if (path != nullptr) std::printf("%s can't be opened\n", path);
     WriteHex(digest, keyOut);
-    return;
+    return false;
   }
   std::setvbuf(file, nullptr, _IONBF, 0);
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
@@ -42,10 +42,12 @@ void ComputeFileKey(const char* path, char* keyOut) {
     if (got == 0) break;
     Md5Update(&state, buffer.get(), got);
   }
+  bool complete = !std::ferror(file);
   Md5Final(&state, digest);
   std::fclose(file);
   WriteHex(digest, keyOut);
   std::printf("MD%d (%s) = %s\n", 5, path, keyOut);
+  return complete;
 }
 
 extern "C" COMMON_API void COMMON_CALL GetFileKey(const char* filePath, char* keyOut) {

@@ -9,6 +9,8 @@ constexpr int kFileKeySize = 33;
 // "MD5 (path) = key" on standard output. A file that cannot be opened (or is
 // open for writing elsewhere, where the system tells) gets 32 zero digits
 // and the line "path can't be opened". A read error ends the data early.
-void ComputeFileKey(const char* path, char* keyOut);
+// Returns false when the file could not be read, so that callers can tell an
+// unreadable file from one whose digest is zero.
+bool ComputeFileKey(const char* path, char* keyOut);
 
 #endif  // FILEDIST_FILEIO_FILE_KEY_H

@@ -106,10 +106,12 @@ bool RelativePathTo(const char* fromDir, const char* file, std::string* out);
 int64_t FileLength(FILE* file);
 
 // Opens a file with the runtime's default sharing (others may read and write).
+// Reading is refused for anything but a regular file (a named pipe would
+// block), writing for a read-only file.
 FILE* OpenFile(const char* path, const char* mode);
 
-// Opens a file for binary reading while refusing writers: fails if another
-// process has it open for writing, where the system can tell.
+// Opens a regular file for binary reading while refusing writers: fails if
+// another process has it open for writing, where the system can tell.
 FILE* OpenFileDenyWrite(const char* path);
 
 // Sets the process-wide locale (C runtime and C++ streams) to the user's

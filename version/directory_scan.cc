@@ -111,7 +111,7 @@ void ScanTree(const ScanContext& context, const std::string& dir) {
     if (IsExcluded(context.version, entry.name)) continue;
     VersionRecord record;
     char key[kFileKeySize] = {};
-    ComputeFileKey(path.c_str(), key);
+    if (!ComputeFileKey(path.c_str(), key)) context.version->m_unreadableList.push_back(path);
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;

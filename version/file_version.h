@@ -44,6 +44,9 @@ class CFileVersion {
   std::vector<std::string> m_fileFilters;
   std::vector<std::string> m_keywordFilters;
   std::vector<std::string> m_excludedList;
+  // Files the last scan found but could not read (locked, vanished, not a
+  // regular file): their keys would be wrong, so the release stops.
+  std::vector<std::string> m_unreadableList;
   std::string m_startupDir;
   std::string m_sourceDir;
   std::string m_outputDir;

@@ -199,6 +199,15 @@ FILE* OpenFile(const char* path, const char* mode) {
       return nullptr;
     }
   }
+  if (std::strchr(mode, 'r') != nullptr && std::strchr(mode, '+') == nullptr) {
+    // A named pipe or device would block or never end; release and client
+    // files are regular files.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      return nullptr;
+    }
+  }
   return std::fopen(native.c_str(), mode);
 }
 
@@ -209,11 +218,20 @@ int64_t FileLength(FILE* file) {
 }
 
 FILE* OpenFileDenyWrite(const char* path) {
-  // POSIX has no share modes; a directory opens but cannot be read, so refuse it.
-  std::string native = ToNativePath(path);
+  // POSIX has no share modes. Only regular files are keyed: opening a named
+  // pipe would wait for a writer forever, and a directory opens but cannot
+  // be read.
+  int fd = open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat st;
-  if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
-  return std::fopen(native.c_str(), "rb");
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 }  // namespace plat

@@ -13,14 +13,21 @@
 //   compress SRC DST  prints IOUtil_CompressFile's result
 //   buildver SRC OUT REL  BuildVer ("-" passes a null pointer), then prints
 //                   "BUILD=" with the result and the patch directory
+//   fsizelimit N    no file may grow past N bytes from here on; prints
+//                   "NOLIMIT" where the system has no such limit
+//   makeclient SRC DST  prints MakeClientFile's result as "CLIENT=n"
+//   updateclient PATH KEY SIZE LIST  UpdateClientVersionInfo of that
+//                   record, then prints "UPDATE=n"
 // Prints "FAIL" for a step that fails and exits 1 on an unknown step.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "common.h"
 #include "fileio/gzip_compress.h"
 #include "fileio/io_util.h"
+#include "host/file_size_limit.h"
 #include "log/logger.h"
 #include "platform/platform.h"
 
@@ -53,6 +60,20 @@ int main(int argc, char** argv) {
       std::string resolved = GetStartupDir(dir, sizeof(dir)) ? IOUtil_ResolvePath(arg, dir) : "";
       std::printf("%s\n", resolved.empty() ? "FAIL" : resolved.c_str());
       ++i;
+    } else if (step == "fsizelimit") {
+      if (!LimitFileSize(std::strtoull(arg, nullptr, 10))) std::printf("NOLIMIT\n");
+      ++i;
+    } else if (step == "makeclient" && i + 2 < argc) {
+      std::printf("CLIENT=%d\n", MakeClientFile(argv[i + 1], argv[i + 2]));
+      i += 2;
+    } else if (step == "updateclient" && i + 4 < argc) {
+      VersionEntry entry;
+      std::memset(&entry, 0, sizeof(entry));
+      std::snprintf(entry.path, sizeof(entry.path), "%s", argv[i + 1]);
+      std::snprintf(entry.key, sizeof(entry.key), "%s", argv[i + 2]);
+      entry.size = std::atoi(argv[i + 3]);
+      std::printf("UPDATE=%d\n", UpdateClientVersionInfo(argv[i + 4], entry));
+      i += 4;
     } else if (step == "key") {
       char key[33];
       GetFileKey(arg, key);
