@@ -31,6 +31,13 @@
  * CZipException by value out of SwapSize. The destination keeps what was
  * written before the error; it is not removed.
  *
+ * The 32-bit Windows common.dll carries its own static C++ runtime (it needs
+ * no runtime DLLs), and with that runtime an exception cannot unwind into
+ * another module: a separately built host that calls SwapSize in common.dll
+ * ends in std::terminate when a run fails. Code linked with the library's
+ * static core (as the filedist program is) catches it normally, and so
+ * does every host on Linux.
+ *
  * Destination
  * -----------
  * An existing destination is emptied when the run starts writing, so no old
