@@ -51,10 +51,14 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
       continue;
     }
     if (!inside || text.empty() || text[0] == ';') continue;
-    // Room must stay for this line's NUL and the closing NUL.
+    // Room must stay for this line's NUL and the closing NUL. Lines that
+    // filled the buffer to its last byte leave no room for even a cut line.
     if (result.size() + text.size() + 2 > capacity) {
-      result.append(text, 0, capacity - 2 - result.size());
-      result.push_back('\0');
+      size_t room = capacity - 1 - result.size();
+      if (room != 0) {
+        result.append(text, 0, room - 1);
+        result.push_back('\0');
+      }
       break;
     }
     result += text;

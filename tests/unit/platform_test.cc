@@ -219,6 +219,20 @@ TEST(PlatformIni, ReadsSectionsAsTheProfileFunctionsDo) {
   EXPECT_EQ(plat::ReadIniSection(scratch.Sub("none.ini").c_str(), "Ext", 4096), "");
 }
 
+// Found by fuzzing: two lines that fill the buffer to its last byte, then a
+// third, once came back longer than the capacity.
+TEST(PlatformIni, SectionStaysWithinItsCapacity) {
+  ScratchDir scratch;
+  std::string ini = scratch.Sub("full.ini");
+  WriteFileBytes(ini, "[S]\r\nabcdefg\r\nhijklm\r\nxyz\r\n");
+  // 7 + 1 and 6 + 1 bytes: the two lines take 15 of the 16.
+  for (size_t capacity : {size_t{16}, size_t{15}, size_t{10}, size_t{9}}) {
+    std::string section = plat::ReadIniSection(ini.c_str(), "S", capacity);
+    EXPECT_LE(section.size() + 1, capacity) << capacity;
+    EXPECT_EQ(std::string(section.c_str()), "abcdefg") << capacity;
+  }
+}
+
 TEST(PlatformProcess, ExecutablePathAndClock) {
   std::string exe;
   ASSERT_TRUE(plat::GetExecutablePath(&exe));
