@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
+#include <sanitizer/common_interface_defs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,8 +80,11 @@ void RemoveIfPresent(const std::string& path) {
 }
 
 void Fail(const char* what, const char* file, int line) {
-  std::fprintf(stderr, "\n%s:%d: invariant broken: %s\n", file, line, what);
-  std::fflush(stderr);
+  // Through the sanitizers' report channel: with -close_fd_mask the
+  // process's own standard error is closed.
+  char text[512];
+  std::snprintf(text, sizeof text, "%s:%d: invariant broken: %s", file, line, what);
+  __sanitizer_report_error_summary(text);
   std::abort();
 }
 
