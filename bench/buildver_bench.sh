@@ -94,11 +94,7 @@ count=$(find "$tree" -type f | wc -l)
 bytes=$(du -sb "$tree" | cut -f1)
 echo "tree: $count files, $((bytes / 1000000)) MB"
 
-packer=$bench_dir/packer
-rm -rf "$packer"
-mkdir -p "$packer"
-cp "$program" "$packer/"
-build="$packer/$(basename "$program")"
+rm -rf "$bench_dir"/packer*
 find "$tree" -type f -print0 > "$bench_dir/files"
 max_args=$(($(getconf ARG_MAX) - 65536))
 
@@ -115,8 +111,14 @@ for round in $(seq 1 "$rounds"); do
   xargs -0 -s "$max_args" md5sum < "$bench_dir/files" > /dev/null
   t1=$(now)
   xargs -0 -s "$max_args" gzip -6 -c < "$bench_dir/files" > /dev/null
+  # A packer directory per round, all removed at the end: ext4 makes new
+  # files slowly while thousands of inodes were deleted within the last
+  # minutes, and that would time the cleanup of the round before.
+  packer=$bench_dir/packer$round
+  mkdir -p "$packer"
+  cp "$program" "$packer/"
   t2=$(now)
-  "$build" build "$tree" --log-level 3 > /dev/null
+  "$packer/$(basename "$program")" build "$tree" --log-level 3 > /dev/null
   t3=$(now)
   md5=$(elapsed "$t0" "$t1")
   gz=$(elapsed "$t1" "$t2")
@@ -126,6 +128,6 @@ for round in $(seq 1 "$rounds"); do
   if [ -z "$best_ratio" ] || python3 -c "import sys; sys.exit(0 if $ratio < $best_ratio else 1)"; then
     best_ratio=$ratio
   fi
-  rm -rf "$packer/releases" "$packer/BuildVer.log"
 done
+rm -rf "$bench_dir"/packer*
 echo "best ratio time(BuildVer) / (time(md5sum) + time(gzip -6)): $best_ratio (target <= 0.95)"

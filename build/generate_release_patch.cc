@@ -1,5 +1,6 @@
 // Release stage 4: the dated patch directory, holding the compressed tree,
 // the compressed version list and the compressed key file.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -8,12 +9,30 @@
 #include "build/release_dirs.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "platform/file_links.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
 namespace {
 
 const char* const kStage = "CFileVersion::GenerateReleasePatch";
+
+// The patch directory takes each compressed file under a second name where
+// the file system allows it: nothing is copied, and removing the temporary
+// tree afterwards frees no file (a file system slows down making new files
+// while thousands were freed just before). Elsewhere the file is copied.
+// Either way a protected file left there by an earlier run is replaced.
+bool PlaceInPatch(const std::string& source, const std::string& target) {
+  uint32_t attributes = 0;
+  if (plat::GetAttributes(target.c_str(), &attributes)) {
+    if (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) {
+      plat::SetAttributesNormal(target.c_str());
+    }
+    plat::RemoveFile(target.c_str());
+  }
+  return plat::LinkFile(source.c_str(), target.c_str()) ||
+         IOUtil_CopyFile(source.c_str(), target.c_str());
+}
 
 void LogCombineFailure(const std::string& dir, const std::string& path) {
   LogError() << "Combine [" << dir << "] and [" << path << "] failed in [" << kStage << "]";
@@ -41,7 +60,7 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
     LogCombineFailure(temporary_tree, relative);
     return false;
   }
-  if (!IOUtil_CopyFile(source.c_str(), target.c_str())) {
+  if (!PlaceInPatch(source, target)) {
     LogError() << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
                << kStage << "]";
     return false;
@@ -55,7 +74,7 @@ bool CopyVersionFiles(const std::string& temporary_tree, const std::string& patc
     std::string target;
     if (!FormatChildPath(temporary_tree, name, &source) ||
         !FormatChildPath(patch_dir, name, &target) ||
-        !IOUtil_CopyFile(source.c_str(), target.c_str())) {
+        !PlaceInPatch(source, target)) {
       return false;
     }
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -169,13 +170,21 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
             ReadFileBytes(f.scratch.Sub("startup/VerComp.dat")));
   EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ReadFileBytes(f.scratch.Sub("startup/Ver")));
 
+  // The patch names the compressed files rather than copying them (the
+  // scratch directory's file system allows it): they are one file.
+  std::string temporary = f.scratch.Sub("out/__CompressTemp__/a.txt");
+  WriteFileBytes(temporary, "changed through the temporary name");
+  EXPECT_EQ(ReadFileBytes(patch + Sep() + "a.txt"), "changed through the temporary name");
+
   // A second run within the same second reuses the directory and replaces
-  // even read-only files left in it.
-  SetReadOnly(patch + Sep() + "a.txt", true);
-  WriteFileBytes(f.scratch.Sub("out/__CompressTemp__/a.txt"), "replacement");
+  // a read-only file left in it.
+  std::string stale = patch + Sep() + "a.txt";
+  std::filesystem::remove(stale);
+  WriteFileBytes(stale, "stale");
+  SetReadOnly(stale, true);
   char again[1024];
   if (f.version.GenerateReleasePatch("patches", again) == 1 && patch == again) {
-    EXPECT_EQ(ReadFileBytes(patch + Sep() + "a.txt"), "replacement");
+    EXPECT_EQ(ReadFileBytes(stale), "changed through the temporary name");
   }
 }
 
