@@ -265,6 +265,7 @@ int main(int argc, char** argv) {
   std::printf("%-24s %ld bytes vs %ld bytes  ratio %.4f  (target <= 1)\n", "CZip size vs gzip -6", ours_size,
               gzip_size, static_cast<double>(ours_size) / gzip_size);
   Report("CUnzip vs gzip -d", corpus_mb, cunzip, gunzip, 1.4);
+  std::printf("(cpu ratio: user+system time of each side; the steadier figure when other processes share the cores)\n");
   std::remove(ours_out.c_str());
   std::remove(gzip_out.c_str());
   return 0;
