@@ -30,3 +30,18 @@ echo "== its version list"
 # ---- client half: filedist update ----------------------------------------
 # Brings a client folder up to the release in "$PATCH_DIR" (see
 # `filedist update --help`). Written by the client side of the project.
+mkdir -p "$job/client"
+cp out/native/filedist "$job/client/"
+echo "== filedist update --dry-run: the plan for an empty client"
+"$job/client/filedist" update "$PATCH_DIR" --dry-run
+echo "== filedist update"
+"$job/client/filedist" update "$PATCH_DIR"
+echo "== the client's version list"
+"$job/client/filedist" list "$job/client/VerComp.dat"
+echo "== a second update finds nothing to do"
+"$job/client/filedist" update "$PATCH_DIR" | tee "$job/update2.out"
+grep -q "already up to date" "$job/update2.out"
+echo "== the client matches the release's source, file for file"
+(cd samples/app && find . -type f ! -name '*.pdb' ! -name '*.bak' -print0 | sort -z |
+  xargs -0 -I{} cmp {} "../../$job/client/{}")
+echo "main job done: release in $PATCH_DIR, client in $job/client"
