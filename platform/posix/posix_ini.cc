@@ -20,18 +20,6 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-bool SameName(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity) {
@@ -47,7 +35,7 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
       size_t close = text.find(']');
       std::string name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       if (inside) break;  // the first section of that name is the one read
-      inside = SameName(name, section);
+      inside = EqualIgnoringAsciiCase(name, section);
       continue;
     }
     if (!inside || text.empty() || text[0] == ';') continue;

@@ -53,7 +53,9 @@ std::string Join(const SplitPath& split) {
   return joined;
 }
 
-bool SameComponent(const std::string& a, const std::string& b) {
+}  // namespace
+
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]);
@@ -64,8 +66,6 @@ bool SameComponent(const std::string& a, const std::string& b) {
   }
   return true;
 }
-
-}  // namespace
 
 bool IsRelativePath(const char* path) { return path != nullptr && !IsPathSeparator(path[0]); }
 
@@ -94,7 +94,7 @@ bool RelativePathTo(const char* fromDir, const char* file, std::string* out) {
   if (from.absolute != to.absolute) return false;
   size_t common = 0;
   while (common < from.parts.size() && common < to.parts.size() &&
-         SameComponent(from.parts[common], to.parts[common])) {
+         EqualIgnoringAsciiCase(from.parts[common], to.parts[common])) {
     ++common;
   }
   // Two relative paths must share their first component to share a root.

@@ -4,46 +4,25 @@
 // old client list stay whole, and no half-written file takes a good one's
 // place.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <fstream>
-#include <random>
 
 #include "fileio/io_util.h"
 #include "platform/platform.h"
+#include "support/gzip_oracle.h"
 #include "support/test_support.h"
 #include "version/file_version.h"
 
 namespace {
 
 using testing_support::CopyProgramInto;
+using testing_support::RandomBytes;
 using testing_support::LogLinesWithoutTime;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SplitLines;
 using testing_support::WriteFileBytes;
-
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
-std::string Gzip(const std::string& plain) {
-  z_stream stream = {};
-  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, static_cast<uLong>(plain.size())) + 32, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-  stream.avail_in = static_cast<uInt>(plain.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
 
 std::vector<std::string> NamesIn(const std::string& dir) {
   std::vector<plat::DirEntry> entries;
@@ -77,7 +56,7 @@ class FaultTest : public ::testing::Test {
 
 TEST_F(FaultTest, FullDiskLeavesTheOldClientFileWhole) {
   std::string source = scratch_.Sub("fetched.bin");
-  WriteFileBytes(source, Gzip(RandomBytes(300000, 1)));
+  WriteFileBytes(source, testing_support::ZlibGzip(RandomBytes(300000, 1)));
   testing_support::MakeDirs(scratch_.Sub("client"));
   std::string target = scratch_.Sub("client/app.dll");
   WriteFileBytes(target, "the installed version");
