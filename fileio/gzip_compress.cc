@@ -113,6 +113,10 @@ class GzipMemberWriter {
 
 int64_t IOUtil_CompressFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return -1;
+  // A release names its compressed files from the patch directory too (hard
+  // links); a new file, not a truncated old one, keeps an earlier patch's
+  // copy from changing under it.
+  plat::RemoveFile(dst);
   FilePtr out(plat::OpenFile(dst, "wb"));
   if (!out) {
     LogError() << "Open Dst File [" << dst << "] Fail!";

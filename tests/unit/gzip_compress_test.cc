@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "platform/file_links.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
 
@@ -123,3 +124,21 @@ TEST(CompressFile, FailuresAreToldFromZeroBytes) {
 }
 
 }  // namespace
+
+// A patch directory may name the same file as the temporary tree (a hard
+// link left by a failed release); compressing again must not change it.
+TEST(CompressFile, ReplacesTheDestinationInsteadOfRewritingIt) {
+  ScratchDir scratch;
+  WriteFileBytes(scratch.Sub("old.txt"), "old release");
+  WriteFileBytes(scratch.Sub("new.txt"), "new release");
+  ASSERT_GT(IOUtil_CompressFile(scratch.Sub("old.txt").c_str(), scratch.Sub("tree.gz").c_str()), 0);
+  if (!plat::LinkFile(scratch.Sub("tree.gz").c_str(), scratch.Sub("patch.gz").c_str())) {
+    GTEST_SKIP() << "no hard links here";
+  }
+  ASSERT_GT(IOUtil_CompressFile(scratch.Sub("new.txt").c_str(), scratch.Sub("tree.gz").c_str()), 0);
+  std::string tree, patch;
+  ASSERT_TRUE(GunzipBytes(ReadFileBytes(scratch.Sub("tree.gz")), &tree));
+  ASSERT_TRUE(GunzipBytes(ReadFileBytes(scratch.Sub("patch.gz")), &patch));
+  EXPECT_EQ(tree, "new release");
+  EXPECT_EQ(patch, "old release");
+}
