@@ -11,6 +11,25 @@
 
 namespace testing_support {
 
+namespace {
+
+// Runs a prepared deflate stream over all of data and ends it.
+std::string DeflateWhole(z_stream* stream, const std::string& data) {
+  // Room for the header fields a gzip writer may add, too.
+  std::string out(deflateBound(stream, static_cast<uLong>(data.size())) + 1024, '\0');
+  stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream->avail_in = static_cast<uInt>(data.size());
+  stream->next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream->avail_out = static_cast<uInt>(out.size());
+  int result = deflate(stream, Z_FINISH);
+  out.resize(stream->total_out);
+  deflateEnd(stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
+  return out;
+}
+
+}  // namespace
+
 std::string ZlibGzip(const std::string& data, const ZlibGzipOptions& options) {
   z_stream stream{};
   if (deflateInit2(&stream, options.level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -26,15 +45,7 @@ std::string ZlibGzip(const std::string& data, const ZlibGzipOptions& options) {
   header.extra_len = static_cast<uInt>(extra.size());
   header.hcrc = options.header_crc ? 1 : 0;
   deflateSetHeader(&stream, &header);
-  std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 1024, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
+  return DeflateWhole(&stream, data);
 }
 
 std::string ZlibDeflateRaw(const std::string& data, int level) {
@@ -42,15 +53,7 @@ std::string ZlibDeflateRaw(const std::string& data, int level) {
   if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::runtime_error("deflateInit2");
   }
-  std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 64, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
+  return DeflateWhole(&stream, data);
 }
 
 bool ZlibGunzip(const std::string& member, std::string* data) {

@@ -5,46 +5,23 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common.h"
 #include "platform/platform.h"
+#include "support/gzip_oracle.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::FileExists;
+using testing_support::RandomBytes;
 using testing_support::MakeDirs;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SetReadOnly;
 using testing_support::WriteFileBytes;
-
-// One gzip member of data, made by zlib.
-std::string Gzip(const std::string& data) {
-  z_stream z;
-  std::memset(&z, 0, sizeof(z));
-  EXPECT_EQ(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY),
-            Z_OK);
-  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-std::string RandomBytes(size_t length, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::string bytes(length, '\0');
-  for (char& c : bytes) c = static_cast<char>(engine() & 0xff);
-  return bytes;
-}
 
 // Text that compresses well but spans several 32768-byte pieces both ways.
 std::string LongText(size_t length) {
@@ -77,12 +54,12 @@ TEST(MakeClientFile, DecodesWhatZlibWrote) {
     std::string expected;
   };
   const Case cases[] = {
-      {"empty member", Gzip(""), ""},
-      {"short text", Gzip("abc"), "abc"},
-      {"several pieces", Gzip(text), text},
-      {"incompressible", Gzip(noise), noise},
-      {"two members", Gzip("first ") + Gzip(text), "first " + text},
-      {"garbage after the member", Gzip("abc") + "trailing garbage", "abc"},
+      {"empty member", testing_support::ZlibGzip(""), ""},
+      {"short text", testing_support::ZlibGzip("abc"), "abc"},
+      {"several pieces", testing_support::ZlibGzip(text), text},
+      {"incompressible", testing_support::ZlibGzip(noise), noise},
+      {"two members", testing_support::ZlibGzip("first ") + testing_support::ZlibGzip(text), "first " + text},
+      {"garbage after the member", testing_support::ZlibGzip("abc") + "trailing garbage", "abc"},
       {"plain text", "not compressed at all", "not compressed at all"},
       {"plain binary", noise.substr(1), noise.substr(1)},
       {"zero bytes", "", ""},
@@ -104,8 +81,8 @@ TEST(MakeClientFile, DecodesWhatZlibWrote) {
 // A damaged or cut-off download must never replace a working file.
 TEST(MakeClientFile, DamagedDataLeavesTheTargetAlone) {
   const std::string text = LongText(100000);
-  const std::string good = Gzip(text);
-  const std::string small = Gzip("hello, world");
+  const std::string good = testing_support::ZlibGzip(text);
+  const std::string small = testing_support::ZlibGzip("hello, world");
   struct Case {
     const char* name;
     std::string source;
@@ -143,7 +120,7 @@ TEST(MakeClientFile, DamagedDataLeavesTheTargetAlone) {
 TEST(MakeClientFile, CreatesMissingDirectories) {
   ScratchDir scratch;
   std::string src = scratch.Sub("fetched.gz");
-  WriteFileBytes(src, Gzip("nested"));
+  WriteFileBytes(src, testing_support::ZlibGzip("nested"));
   std::string dst = scratch.Sub("c/sub/deeper/x.dat");
   EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
   EXPECT_EQ(ReadFileBytes(dst), "nested");
@@ -174,14 +151,14 @@ TEST(MakeClientFile, ReplacesReadOnlyTarget) {
   ScratchDir scratch;
   std::string src = scratch.Sub("fetched.gz");
   std::string dst = scratch.Sub("locked.dll");
-  WriteFileBytes(src, Gzip("new contents"));
+  WriteFileBytes(src, testing_support::ZlibGzip("new contents"));
   WriteFileBytes(dst, "old contents");
   SetReadOnly(dst, true);
   EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
   EXPECT_EQ(ReadFileBytes(dst), "new contents");
 
   // A damaged download leaves a read-only target read-only and unchanged.
-  WriteFileBytes(src, Gzip("newer").substr(0, 12));
+  WriteFileBytes(src, testing_support::ZlibGzip("newer").substr(0, 12));
   SetReadOnly(dst, true);
   EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 0);
   EXPECT_EQ(ReadFileBytes(dst), "new contents");
@@ -193,7 +170,7 @@ TEST(MakeClientFile, ReplacesReadOnlyTarget) {
 TEST(MakeClientFile, UnwritableTargetIsAFailure) {
   ScratchDir scratch;
   std::string src = scratch.Sub("fetched.gz");
-  WriteFileBytes(src, Gzip("data"));
+  WriteFileBytes(src, testing_support::ZlibGzip("data"));
   // The target's directory would have to be where a file is.
   WriteFileBytes(scratch.Sub("blocker"), "a file, not a directory");
   std::string under_file = scratch.Sub("blocker/x.dat");
@@ -209,7 +186,7 @@ TEST(MakeClientFile, StaleLeftoverIsReplaced) {
   ScratchDir scratch;
   std::string src = scratch.Sub("fetched.gz");
   std::string dst = scratch.Sub("file.txt");
-  WriteFileBytes(src, Gzip("fresh"));
+  WriteFileBytes(src, testing_support::ZlibGzip("fresh"));
   // What an interrupted earlier call may have left behind.
   WriteFileBytes(dst + ".~part", "half a file");
   SetReadOnly(dst + ".~part", true);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file_links.h"
+#include "support/gzip_oracle.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
 
@@ -23,20 +24,6 @@ const std::string kHeader("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x0b", 10);
 
 // The whole input deflated in one call at level 6, default strategy: what
 // the streamed member must hold between header and trailer.
-std::string RawDeflateLevel6(const std::string& plain) {
-  z_stream stream = {};
-  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, static_cast<uLong>(plain.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-  stream.avail_in = static_cast<uInt>(plain.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 uint32_t LittleEndian32(const std::string& bytes, size_t at) {
   uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
@@ -77,7 +64,7 @@ TEST(CompressFile, WritesOneGzipMemberOfLevelSixDeflateData) {
     std::string gzip = ReadFileBytes(dst);
     ASSERT_GT(gzip.size(), 18u);
     EXPECT_EQ(gzip.substr(0, 10), kHeader);
-    EXPECT_EQ(gzip.substr(10, gzip.size() - 18), RawDeflateLevel6(plain));
+    EXPECT_EQ(gzip.substr(10, gzip.size() - 18), testing_support::ZlibDeflateRaw(plain, 6));
     EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 8),
               crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size())));
     EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 4), static_cast<uint32_t>(c.size));
