@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/gzip_oracle.h"
 #include "support/test_support.h"
 #include "zipengine/gzip_compressor.h"
@@ -221,12 +222,7 @@ TEST_F(GzipCompressor, StoresTheBaseNameOfTheSource) {
 // Everything CZip writes must expand with zlib and with CUnzip to the input.
 TEST_F(GzipCompressor, RoundTripsThroughZlibAndCUnzip) {
   std::string binary = ReadFileBytes(testing_support::TestProgramDir() + testing_support::Sep() +
-#ifdef _WIN32
-                                     "unit_tests.exe"
-#else
-                                     "unit_tests"
-#endif
-  );
+                                     "unit_tests" + plat::kExecutableSuffix);
   binary.resize(std::min<size_t>(binary.size(), 400000));
   struct Case {
     const char* what;
