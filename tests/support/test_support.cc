@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -69,6 +71,14 @@ bool FileExists(const std::string& path) {
 }
 
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<plat::DirEntry> entries;
+  EXPECT_TRUE(plat::ListDirectory(dir, &entries)) << dir;
+  std::vector<std::string> names;
+  for (const plat::DirEntry& entry : entries) names.push_back(entry.name);
+  return names;
+}
 
 void SetReadOnly(const std::string& path, bool read_only) {
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,

@@ -31,6 +31,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
+// The names in a directory, in the order the platform lists them; a
+// directory that cannot be listed fails the test.
+std::vector<std::string> NamesIn(const std::string& dir);
 void SetReadOnly(const std::string& path, bool read_only);
 
 // Directory of the running test program.

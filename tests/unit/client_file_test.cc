@@ -18,6 +18,7 @@ namespace {
 using testing_support::FileExists;
 using testing_support::RandomBytes;
 using testing_support::MakeDirs;
+using testing_support::NamesIn;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SetReadOnly;
@@ -34,15 +35,6 @@ std::string LongText(size_t length) {
 std::string Corrupted(std::string bytes, size_t at) {
   bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
   return bytes;
-}
-
-std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(dir)) {
-    names.push_back(item.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(MakeClientFile, DecodesWhatZlibWrote) {

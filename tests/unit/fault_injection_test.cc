@@ -19,18 +19,11 @@ namespace {
 using testing_support::CopyProgramInto;
 using testing_support::RandomBytes;
 using testing_support::LogLinesWithoutTime;
+using testing_support::NamesIn;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SplitLines;
 using testing_support::WriteFileBytes;
-
-std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<plat::DirEntry> entries;
-  plat::ListDirectory(dir, &entries);
-  std::vector<std::string> names;
-  for (const plat::DirEntry& entry : entries) names.push_back(entry.name);
-  return names;
-}
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(),

@@ -10,19 +10,12 @@
 
 namespace {
 
+using testing_support::NamesIn;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::SetReadOnly;
 using testing_support::WriteFileBytes;
-
-std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<plat::DirEntry> entries;
-  EXPECT_TRUE(plat::ListDirectory(dir, &entries));
-  std::vector<std::string> names;
-  for (const plat::DirEntry& entry : entries) names.push_back(entry.name);
-  return names;
-}
 
 TEST(PlatformDirectory, ListsEntriesWithKindAndSize) {
   ScratchDir scratch;
