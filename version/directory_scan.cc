@@ -8,6 +8,7 @@
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "version/ascii_lower.h"
 #include "version/file_version.h"
 
 namespace {
@@ -25,14 +26,6 @@ void AppendFilterEntries(const std::string& line, std::vector<std::string>* filt
     start = semicolon + 1;
   }
   if (start < line.size()) filters->push_back(line.substr(start));
-}
-
-std::string LowerAscii(const std::string& name) {
-  std::string lower = name;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 bool AnyEntryOccursIn(const std::vector<std::string>& filters, const std::string& lowerName) {

@@ -4,6 +4,7 @@
 
 #include "fileio/io_util.h"
 #include "platform/platform.h"
+#include "version/ascii_lower.h"
 #include "version/file_version.h"
 #include "version/version_list.h"
 
@@ -17,10 +18,7 @@ constexpr size_t kStartupDirCapacity = 512;
 // whose executable was deleted cannot start, while a missing data file may
 // have been removed on purpose.
 bool NamesProgramOrLibrary(const std::string& path) {
-  std::string lower = path;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  std::string lower = LowerAscii(path);
   return lower.find(".exe") != std::string::npos || lower.find(".dll") != std::string::npos;
 }
 
