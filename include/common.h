@@ -76,13 +76,21 @@ COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved1) == 1065, "padding at 1065
  * directory releaseDir\Patch_YYYYMMDD_HHMMSS. outputDir receives the
  * temporary tree __CompressTemp__, removed after success. patchDirOut, if not
  * NULL, must hold 1024 bytes; it receives the patch directory's path.
+ * Empty files are released like any other. A file that cannot be read stops
+ * the release (an ERROR line names it) instead of being released under a key
+ * that is not its contents'. Directory links inside sourceDir are not walked.
+ * VerComp.dat and Ver are replaced by rename, never left half-written.
  * Returns 1 on success, 0 on failure (the log file says why). */
 COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
                                     const char* releaseDir, char* patchDirOut);
 
 /* Reads the version list at listPath. On success returns 1 and sets *count
  * and *records (NULL for an empty list; otherwise an array to give back with
- * FreeVersionInfo). On failure returns 0 and leaves both untouched. */
+ * FreeVersionInfo). On failure returns 0 and leaves both untouched.
+ * Lines of any length are read whole: a record whose path or key does not fit
+ * its field is skipped and the lines after it are still read; a size beyond
+ * 32 bits reads as 2147483647. The list is plain text: decompress a release's
+ * gzip VerComp.dat with MakeClientFile first. */
 COMMON_API int COMMON_CALL LoadVersionInfo(const char* listPath, VersionEntry** records,
                                            int* count);
 
@@ -117,7 +125,8 @@ COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* ta
 /* Writes the file key of filePath (32 lowercase hex digits of its MD5 digest
  * and a NUL) into keyOut, which must hold 33 bytes, and prints
  * "MD5 (path) = key" on standard output. A file that cannot be opened gets
- * 32 zero digits and the line "path can't be opened". */
+ * 32 zero digits and the line "path can't be opened"; only regular files are
+ * read, so a directory or a named pipe gets that answer at once. */
 COMMON_API void COMMON_CALL GetFileKey(const char* filePath, char* keyOut);
 
 /* Creates dirPath with all its missing parents. Returns 1 if it exists
