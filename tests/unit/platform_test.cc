@@ -1,6 +1,7 @@
 // The behaviour both back ends share: these cases run natively against the
 // POSIX back end and under Wine against the Win32 calls.
 #include "platform/platform.h"
+#include "platform/file_lock.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,24 @@ TEST(PlatformProcess, ExecutablePathAndClock) {
   EXPECT_GE(now.year, 2020);
   EXPECT_TRUE(now.month >= 1 && now.month <= 12);
   EXPECT_TRUE(now.millisecond >= 0 && now.millisecond <= 999);
+}
+
+// One holder at a time, the lock free again once its holder lets go, and a
+// lock file that cannot be made reported as such rather than as busy.
+TEST(PlatformFileLock, OneHolderAtATime) {
+  ScratchDir scratch;
+  const std::string path = scratch.Sub("run.lock");
+  plat::FileLock first, second;
+  ASSERT_EQ(first.TryLock(path), plat::FileLock::Result::kLocked);
+  EXPECT_EQ(second.TryLock(path), plat::FileLock::Result::kBusy);
+  EXPECT_FALSE(second.locked());
+  first.Unlock();
+  EXPECT_EQ(second.TryLock(path), plat::FileLock::Result::kLocked);
+
+  plat::FileLock nowhere;
+  EXPECT_EQ(nowhere.TryLock(scratch.Sub("missing") + Sep() + "run.lock"),
+            plat::FileLock::Result::kFailed);
+  EXPECT_FALSE(nowhere.error().empty());
 }
 
 }  // namespace
