@@ -1,8 +1,12 @@
 // The filedist program's own surface: help on every command, keys, lists.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -69,6 +73,42 @@ TEST_F(CliTest, KeyPrintsOneLinePerFileAndFailsOnUnreadableOnes) {
                     "MD5 (" + scratch_.Sub("empty") + ") = d41d8cd98f00b204e9800998ecf8427e\n");
   EXPECT_EQ(Run({"key", scratch_.Sub("missing")}, &output), 1);
   EXPECT_NE(output.find("cannot read"), std::string::npos);
+}
+
+// Every file that cannot be keyed fails the command, and the files around it
+// are still keyed. On Windows a file that another program is writing cannot
+// be keyed either.
+TEST_F(CliTest, KeyFailsForEachFileItCannotKeyAndKeysTheRest) {
+  WriteFileBytes(scratch_.Sub("a.txt"), "abc");
+  WriteFileBytes(scratch_.Sub("b.txt"), "");
+  testing_support::MakeDirs(scratch_.Sub("folder"));
+  struct Refused {
+    std::string path;
+    const char* reason;
+  };
+  std::vector<Refused> refused = {{scratch_.Sub("folder"), "is a directory"},
+                                  {scratch_.Sub("missing"), "no such file"}};
+  std::ofstream writer;
+  if (plat::kPathSeparator == '\\') {
+    writer.open(scratch_.Sub("busy.log"), std::ios::binary);
+    writer << "still being written";
+    writer.flush();
+    refused.push_back({scratch_.Sub("busy.log"), "cannot be read"});
+  }
+  std::vector<std::string> args = {"key", scratch_.Sub("a.txt")};
+  for (const Refused& r : refused) args.push_back(r.path);
+  args.push_back(scratch_.Sub("b.txt"));
+  std::string output;
+  EXPECT_EQ(Run(args, &output), 1) << output;
+  // Keys from RFC 1321's test suite.
+  EXPECT_NE(output.find("MD5 (" + scratch_.Sub("a.txt") + ") = 900150983cd24fb0d6963f7d28e17f72\n"),
+            std::string::npos) << output;
+  EXPECT_NE(output.find("MD5 (" + scratch_.Sub("b.txt") + ") = d41d8cd98f00b204e9800998ecf8427e\n"),
+            std::string::npos) << output;
+  for (const Refused& r : refused) {
+    EXPECT_NE(output.find("filedist: cannot read '" + r.path + "': " + r.reason), std::string::npos)
+        << r.path << ": " << output;
+  }
 }
 
 TEST_F(CliTest, ListPrintsTheRecordsAsATable) {
