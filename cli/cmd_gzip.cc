@@ -51,8 +51,10 @@ int RunGzipCommand(int argc, char** argv) {
   if (WantsHelp(argc, argv) || argc != 2) {
     return Usage(argc, argv, "gzip",
                  "Compresses SOURCE into the gzip file DEST (level 6, SOURCE's name stored).\n"
-                 "An existing DEST is replaced. Exit status 0 on success, 1 on failure,\n"
-                 "2 for wrong arguments or when SOURCE and DEST are the same.\n");
+                 "An existing DEST is replaced. A failure to write DEST is reported on\n"
+                 "standard error as \"filedist: \" and the system's reason.\n"
+                 "Exit status 0 on success, 1 on failure, 2 for wrong arguments or when\n"
+                 "SOURCE and DEST are the same.\n");
   }
   CZip zip(argv[0]);
   return RunSwap(zip, "gzip", argv[0], argv[1]);
@@ -62,9 +64,13 @@ int RunGunzipCommand(int argc, char** argv) {
   if (WantsHelp(argc, argv) || argc != 2) {
     return Usage(argc, argv, "gunzip",
                  "Expands the gzip file (or single-entry zip archive) SOURCE into DEST.\n"
-                 "An existing DEST is replaced. Exit status 0 on success, 1 on failure\n"
-                 "(DEST then keeps what was decoded before the error), 2 for wrong\n"
-                 "arguments or when SOURCE and DEST are the same.\n");
+                 "An existing DEST is replaced. What is wrong with SOURCE is reported on\n"
+                 "standard error as \"filedist: SOURCE: ...\" (for example \"not in gzip\n"
+                 "format\", \"unexpected end of file\", \"invalid compressed data--crc\n"
+                 "error\"), followed by one line of this command.\n"
+                 "Exit status 0 on success, 1 on failure (DEST then keeps what was decoded\n"
+                 "before the error), 2 for wrong arguments or when SOURCE and DEST are the\n"
+                 "same.\n");
   }
   CUnzip unzip(argv[0]);
   return RunSwap(unzip, "gunzip", argv[0], argv[1]);

@@ -1,29 +1,67 @@
 // filedist key FILE...: the library prints "MD5 (FILE) = KEY" for each file.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/cli_commands.h"
-#include "common.h"
+#include "fileio/file_key.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: filedist key FILE...\n"
+    "\n"
+    "Prints the file key (the MD5 digest of the file's bytes, 32 lowercase hex\n"
+    "digits) of each FILE as \"MD5 (FILE) = KEY\" on standard output, in the\n"
+    "order given. Only regular files are keyed: a directory, a named pipe or a\n"
+    "device is refused without being opened or waited on.\n"
+    "\n"
+    "A FILE that cannot be keyed (missing, not a regular file, not readable, or\n"
+    "on Windows open for writing by another program) gets the library's line\n"
+    "\"FILE can't be opened\" on standard output and the reason on standard\n"
+    "error; the other files are still keyed.\n"
+    "\n"
+    "Exit status: 0 when every FILE was keyed, 1 when any could not be, 2 on a\n"
+    "usage error.\n";
+
+// Why path could not be keyed, for the user; asked only after the key
+// failed, so it never opens the file.
+const char* Reason(const char* path) {
+  std::error_code error;
+  std::filesystem::file_status status = std::filesystem::status(path, error);
+  switch (status.type()) {
+    case std::filesystem::file_type::not_found:
+      return "no such file";
+    case std::filesystem::file_type::directory:
+      return "is a directory";
+    case std::filesystem::file_type::regular:
+      return "cannot be read (no permission, or in use by another program)";
+    case std::filesystem::file_type::none:
+    case std::filesystem::file_type::unknown:
+      return "cannot be examined";
+    default:
+      return "is not a regular file";
+  }
+}
+
+}  // namespace
 
 int RunKeyCommand(int argc, char** argv) {
   if (WantsHelp(argc, argv) || argc == 0) {
-    std::fprintf(argc == 0 ? stderr : stdout,
-                 "usage: filedist key FILE...\n"
-                 "Prints the file key (MD5 digest) of each FILE as \"MD5 (FILE) = KEY\".\n"
-                 "Exit status 1 if a file cannot be read.\n");
+    std::fputs(kUsage, argc == 0 ? stderr : stdout);
     return argc == 0 ? 2 : 0;
   }
   int status = 0;
   for (int i = 0; i < argc; ++i) {
-    // The library keys an unreadable file as 32 zeros; tell the user instead.
-    FILE* probe = std::fopen(argv[i], "rb");
-    if (probe == nullptr) {
-      std::fprintf(stderr, "filedist: cannot read '%s'\n", argv[i]);
+    // The exported GetFileKey cannot say that it failed (an unreadable file
+    // gets 32 zeros); the key operation behind it can. It refuses anything
+    // but a regular file before reading, so a named pipe never blocks here.
+    char key[kFileKeySize];
+    if (!ComputeFileKey(argv[i], key)) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "filedist: cannot read '%s': %s\n", argv[i], Reason(argv[i]));
       status = 1;
-      continue;
     }
-    std::fclose(probe);
-    char key[33];
-    GetFileKey(argv[i], key);
   }
   std::fflush(stdout);
   return status;

@@ -1,21 +1,63 @@
 // filedist list VERSIONLIST: a version list as a table.
 #include <cstdio>
+#include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/version_list_text.h"
+#include "cli/work_dir.h"
 #include "common.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: filedist list VERSIONLIST\n"
+    "\n"
+    "Prints the records of a version list as a table (key, size, path) and a\n"
+    "last line with the number of files and the sum of their sizes. VERSIONLIST\n"
+    "is a plain list, such as the VerComp.dat that 'filedist build' leaves\n"
+    "beside the program or that 'filedist update' keeps in the install\n"
+    "directory, or the gzip-compressed VerComp.dat of a Patch_* directory,\n"
+    "which is decompressed first as a client does (into a temporary folder\n"
+    "that is removed afterwards).\n"
+    "\n"
+    "A file that is not a version list (binary data, or a line that is not\n"
+    "\"path,key,size\" with a 32-digit hexadecimal key and a decimal size) is\n"
+    "refused with the number of the first wrong line; nothing is listed.\n"
+    "\n"
+    "Exit status: 0 when the list was printed, 1 when the file cannot be read,\n"
+    "its compressed data is damaged or it is not a version list, 2 on a usage\n"
+    "error.\n";
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "filedist: %s\n", text.c_str());
+  return 1;
+}
+
+}  // namespace
 
 int RunListCommand(int argc, char** argv) {
   if (WantsHelp(argc, argv) || argc != 1) {
-    std::fprintf(argc != 1 ? stderr : stdout,
-                 "usage: filedist list VERSIONLIST\n"
-                 "Prints the records of a plain version list (VerComp.dat): key, size, path.\n");
+    std::fputs(kUsage, argc != 1 ? stderr : stdout);
     return argc != 1 ? 2 : 0;
+  }
+  const std::string list = argv[0];
+  // MakeClientFile decodes gzip and copies anything else as it is, so plain
+  // and compressed lists take the same road a client's list takes.
+  WorkDir work("filedist-list-");
+  if (!work.ok()) return Fail("cannot make a temporary folder");
+  const std::string plain = work.File("VerComp.dat");
+  if (!MakeClientFile(list.c_str(), plain.c_str())) {
+    return Fail("'" + list + "' is damaged or cannot be read (missing, unreadable, or "
+                "compressed data cut short or corrupt)");
+  }
+  std::string problem;
+  if (!CheckVersionListText(plain, &problem)) {
+    return Fail("'" + list + "' is not a version list: " + problem);
   }
   VersionEntry* records = nullptr;
   int count = 0;
-  if (!LoadVersionInfo(argv[0], &records, &count)) {
-    std::fprintf(stderr, "filedist: cannot read version list '%s'\n", argv[0]);
-    return 1;
+  if (!LoadVersionInfo(plain.c_str(), &records, &count)) {
+    return Fail("'" + list + "' cannot be read");
   }
   std::printf("%-32s %12s  %s\n", "KEY", "SIZE", "PATH");
   long long total = 0;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "cli/list_path.h"
 #include "cli/release_source.h"
 #include "cli/update_progress.h"
+#include "cli/work_dir.h"
 #include "common.h"
 
 namespace fs = std::filesystem;
@@ -61,33 +61,6 @@ int Fail(const std::string& text) {
   std::fprintf(stderr, "filedist: %s\n", text.c_str());
   return 1;
 }
-
-// A private folder for downloads, removed with everything in it.
-class WorkDir {
- public:
-  WorkDir() {
-    std::error_code error;
-    fs::path base = fs::temp_directory_path(error);
-    if (error) return;
-    std::random_device seed;
-    for (int attempt = 0; attempt < 20 && path_.empty(); ++attempt) {
-      fs::path candidate = base / ("filedist-update-" + std::to_string(seed()));
-      if (fs::create_directory(candidate, error)) path_ = candidate.string();
-    }
-  }
-  ~WorkDir() {
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  std::string File(const char* name) const { return (fs::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
 
 std::string KeyOf(const std::string& path) {
   char key[VERSION_KEY_SIZE] = {};
@@ -293,7 +266,7 @@ int RunUpdate(const Options& options) {
   ReleaseSource source(options.source);
   std::string error;
   if (!source.Check(&error)) return Fail(error);
-  WorkDir work;
+  WorkDir work("filedist-update-");
   if (!work.ok()) return Fail("cannot make a temporary folder for downloads");
 
   std::string release_list;

@@ -44,14 +44,22 @@
  * bytes are left after the new output. A CUnzip whose input is refused (-1
  * before anything is written) leaves an existing destination as it was.
  *
+ * Messages
+ * --------
+ * The engine writes its diagnostics to standard error. They begin with the
+ * program field "filedist" and, where a file is concerned, go on with the
+ * source name of the object that runs, whole and as given to its
+ * constructor:
+ *   filedist: data.bin.gz: not in gzip format
+ * A CUnzip's messages name its own source (never a CZip's). CZipException
+ * carries only the fixed text below.
+ *
  * Threads and state
  * -----------------
  * All objects share one process-wide engine with static buffers: one run at a
  * time in the process, and no CZip may be constructed while a run is going
- * on. Constructing a CZip records its source name in the engine; that name is
- * stored in the gzip header of the next compression and appears in the
- * messages of the next runs (of either class) until another CZip is made.
- * Runs allocate no memory.
+ * on. A compression stores the base name of its own source in the gzip
+ * header, whichever CZip was constructed last. Runs allocate no memory.
  *
  * Ownership: the objects hold copies of the names; nothing they return needs
  * to be freed. The classes have no destructors of their own.

@@ -10,6 +10,10 @@
 
 namespace zipengine {
 
+const char* ProgramName() { return "filedist"; }
+
+const char* SourceName() { return g_engine.source_name != nullptr ? g_engine.source_name : ""; }
+
 void Message(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -29,9 +33,9 @@ void AbortRun() {
 void ReportReadError(int error_number) {
   Message("\n%s: ", ProgramName());
   if (error_number != 0) {
-    Message("%s: %s\n", g_engine.input_name, std::strerror(error_number));
+    Message("%s: %s\n", SourceName(), std::strerror(error_number));
   } else {
-    Message("%s: unexpected end of file\n", g_engine.input_name);
+    Message("%s: unexpected end of file\n", SourceName());
   }
   AbortRun();
 }
@@ -42,7 +46,7 @@ void ReportWriteError(int error_number) {
 }
 
 void ReportDataError(const char* text) {
-  Message("\n%s: %s: %s\n", ProgramName(), g_engine.input_name, text);
+  Message("\n%s: %s: %s\n", ProgramName(), SourceName(), text);
   AbortRun();
 }
 

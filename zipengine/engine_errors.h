@@ -5,6 +5,15 @@
 
 namespace zipengine {
 
+// The first field of the messages: who is speaking. The engine runs inside
+// whatever program loaded the library, so it names the system rather than a
+// module file that differs between Windows and Linux.
+const char* ProgramName();
+
+// The second field of most messages: the file the run reads, as the caller
+// named it.
+const char* SourceName();
+
 // printf to standard error.
 void Message(const char* format, ...)
 #if defined(__GNUC__)

@@ -12,10 +12,4 @@ void StartRun() {
   g_engine.sizes_in_descriptor = 0;
 }
 
-const char* ProgramName() {
-  // Never set inside the library; printed the way the C runtimes print a
-  // null string rather than handed to printf as a null pointer.
-  return g_engine.program_name != nullptr ? g_engine.program_name : "(null)";
-}
-
 }  // namespace zipengine

@@ -47,14 +47,18 @@ struct EngineState {
   int source_fd;
   int destination_fd;
 
+  // The name a compression stores in its header: the running CZip's source,
+  // or before any run the most recently constructed one's.
   char input_name[kInputNameSize];
   int store_name;
+  // The running object's own source name, whole, for the messages; set at
+  // the start of every run (it points into the object, so it means nothing
+  // between runs).
+  const char* source_name;
 
   int method;               // -1 unknown, 8 deflate, 0 stored, 1..3 recognised only
   int zip_entry;            // decoding the first entry of a zip archive
   int sizes_in_descriptor;  // that entry's check values follow its data
-
-  const char* program_name;  // first field of the messages; nothing sets it
 };
 
 extern EngineState g_engine;
@@ -62,9 +66,6 @@ extern EngineState g_engine;
 // Empties the buffers and header flags so that a run starts the same way
 // whatever the previous run (finished or aborted) left behind.
 void StartRun();
-
-// The program name as the messages print it.
-const char* ProgramName();
 
 }  // namespace zipengine
 

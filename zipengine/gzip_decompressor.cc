@@ -80,7 +80,7 @@ int DecompressRun(int source_fd, int destination_fd) {
     g_engine.zip_entry = 0;
     g_engine.sizes_in_descriptor = 0;
     if (another_entry) {
-      Message("%s: %s has more than one entry -- unchanged\n", ProgramName(), g_engine.input_name);
+      Message("%s: %s has more than one entry -- unchanged\n", ProgramName(), SourceName());
       return 1;
     }
   }

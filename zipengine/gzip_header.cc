@@ -27,7 +27,7 @@ void SkipZeroTerminated() {
 
 int ReadGzipHeader() {
   const char* program = ProgramName();
-  const char* name = g_engine.input_name;
+  const char* name = SourceName();
   g_engine.method = static_cast<int>(NextInputByte());
   if (g_engine.method != 8) {
     Message("%s: %s: unknown method %d -- get newer version of gzip\n", program, name, g_engine.method);
@@ -59,7 +59,7 @@ int ReadGzipHeader() {
 
 int ReadZipHeader() {
   const char* program = ProgramName();
-  const char* name = g_engine.input_name;
+  const char* name = SourceName();
   const unsigned char* header = g_engine.input;
   // The whole local header must lie in what the first read brought in.
   if (g_engine.input_fill < kZipLocalHeaderSize) {
@@ -103,7 +103,7 @@ int DetectMethod(int source_fd) {
   if (first == 0x1f && second == 0x1e) return g_engine.method = 2;
   if (first == 0x1f && second == 0x9d) return g_engine.method = 1;
   if (first == 0x1f && second == 0xa0) return g_engine.method = 3;
-  Message("\n%s: %s: not in gzip format\n", ProgramName(), g_engine.input_name);
+  Message("\n%s: %s: not in gzip format\n", ProgramName(), SourceName());
   return -1;
 }
 

@@ -29,9 +29,9 @@ void CopyName(char* field, size_t size, const char* name) {
   }
 }
 
-// The messages of a run name the file that run reads (cut to the field for
-// a long CUnzip name; a CZip name always fits).
-void NameRunInput(const char* source) {
+// The name the next compression stores in its header (a CZip's name always
+// fits the field; the bound only keeps the copy safe).
+void RecordStoredName(const char* source) {
   char* field = zipengine::g_engine.input_name;
   size_t length = std::strlen(source);
   if (length >= sizeof zipengine::g_engine.input_name) length = sizeof zipengine::g_engine.input_name - 1;
@@ -78,7 +78,7 @@ CZip::CZip(const char* source) : CMamaZip(source) {
   m_operation = kZipping;
   // The header stores this name, and it must fit the engine's field too.
   if (std::strlen(m_source) >= sizeof zipengine::g_engine.input_name) m_source[0] = '\0';
-  NameRunInput(m_source);
+  RecordStoredName(m_source);
   zipengine::g_engine.store_name = 1;
 }
 
@@ -91,7 +91,9 @@ CZip& CZip::operator=(const CZip& other) {
 
 int CZip::HardWork(int sourceFd, int destinationFd) {
   zipengine::StartRun();
-  NameRunInput(m_source);
+  // The run stores and reports its own source, whichever CZip came last.
+  RecordStoredName(m_source);
+  zipengine::g_engine.source_name = m_source;
   zipengine::g_engine.bytes_read = 0;
   return zipengine::CompressRun(sourceFd, destinationFd);
 }
@@ -107,7 +109,8 @@ CUnzip& CUnzip::operator=(const CUnzip& other) {
 
 int CUnzip::HardWork(int sourceFd, int destinationFd) {
   zipengine::StartRun();
-  NameRunInput(m_source);
+  // Its messages name the file it reads, whole, not the last CZip's source.
+  zipengine::g_engine.source_name = m_source;
   if (zipengine::DetectMethod(sourceFd) < 0) return -1;
   zipengine::g_engine.bytes_written = 0;
   return zipengine::DecompressRun(sourceFd, destinationFd) != 0 ? -1 : 0;

@@ -1,13 +1,20 @@
 // The filedist program's own surface: help on every command, keys, lists.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "platform/platform.h"
+#include "support/gzip_oracle.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::CopyProgramInto;
+using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SplitLines;
 using testing_support::WriteFileBytes;
@@ -44,6 +51,16 @@ std::vector<std::string> CommandNames(const std::string& usage) {
   return names;
 }
 
+// Entries the list command's temporary folders leave in the temporary
+// directory.
+size_t TemporariesOfList() {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
+    if (entry.path().filename().string().rfind("filedist-list-", 0) == 0) ++count;
+  }
+  return count;
+}
+
 TEST_F(CliTest, EveryCommandAnswersHelp) {
   std::string usage;
   ASSERT_EQ(Run({"--help"}, &usage), 0);
@@ -71,6 +88,42 @@ TEST_F(CliTest, KeyPrintsOneLinePerFileAndFailsOnUnreadableOnes) {
   EXPECT_NE(output.find("cannot read"), std::string::npos);
 }
 
+// Every file that cannot be keyed fails the command, and the files around it
+// are still keyed. On Windows a file that another program is writing cannot
+// be keyed either.
+TEST_F(CliTest, KeyFailsForEachFileItCannotKeyAndKeysTheRest) {
+  WriteFileBytes(scratch_.Sub("a.txt"), "abc");
+  WriteFileBytes(scratch_.Sub("b.txt"), "");
+  testing_support::MakeDirs(scratch_.Sub("folder"));
+  struct Refused {
+    std::string path;
+    const char* reason;
+  };
+  std::vector<Refused> refused = {{scratch_.Sub("folder"), "is a directory"},
+                                  {scratch_.Sub("missing"), "no such file"}};
+  std::ofstream writer;
+  if (plat::kPathSeparator == '\\') {
+    writer.open(scratch_.Sub("busy.log"), std::ios::binary);
+    writer << "still being written";
+    writer.flush();
+    refused.push_back({scratch_.Sub("busy.log"), "cannot be read"});
+  }
+  std::vector<std::string> args = {"key", scratch_.Sub("a.txt")};
+  for (const Refused& r : refused) args.push_back(r.path);
+  args.push_back(scratch_.Sub("b.txt"));
+  std::string output;
+  EXPECT_EQ(Run(args, &output), 1) << output;
+  // Keys from RFC 1321's test suite.
+  EXPECT_NE(output.find("MD5 (" + scratch_.Sub("a.txt") + ") = 900150983cd24fb0d6963f7d28e17f72\n"),
+            std::string::npos) << output;
+  EXPECT_NE(output.find("MD5 (" + scratch_.Sub("b.txt") + ") = d41d8cd98f00b204e9800998ecf8427e\n"),
+            std::string::npos) << output;
+  for (const Refused& r : refused) {
+    EXPECT_NE(output.find("filedist: cannot read '" + r.path + "': " + r.reason), std::string::npos)
+        << r.path << ": " << output;
+  }
+}
+
 TEST_F(CliTest, ListPrintsTheRecordsAsATable) {
   WriteFileBytes(scratch_.Sub("VerComp.dat"),
                  ".\\bin\\app.exe,900150983cd24fb0d6963f7d28e17f72,23\r\n"
@@ -84,6 +137,60 @@ TEST_F(CliTest, ListPrintsTheRecordsAsATable) {
   EXPECT_NE(lines[2].find(" 20  .\\data\\a.txt"), std::string::npos);
   EXPECT_EQ(lines[3], "2 files, 43 bytes");
   EXPECT_EQ(Run({"list", scratch_.Sub("missing.dat")}, &output), 1);
+}
+
+// A release's own VerComp.dat is gzip; list reads it as a client does. What
+// is not a version list, compressed or not, is refused rather than listed.
+TEST_F(CliTest, ListReadsACompressedListAndRefusesWhatIsNoList) {
+  testing_support::MakeDirs(scratch_.Sub("src/sub"));
+  WriteFileBytes(scratch_.Sub("src/a.txt"), "abc");
+  WriteFileBytes(scratch_.Sub("src/sub/b.txt"), testing_support::TextLike(5000, 3));
+  std::string output;
+  ASSERT_EQ(Run({"build", scratch_.Sub("src"), "--releases", scratch_.Sub("rel")}, &output), 0) << output;
+  std::vector<std::string> patches = testing_support::NamesIn(scratch_.Sub("rel"));
+  ASSERT_EQ(patches.size(), 1u);
+  const std::string compressed = scratch_.Sub("rel/" + patches[0] + "/VerComp.dat");
+  std::string plain_text;
+  ASSERT_TRUE(testing_support::ZlibGunzip(ReadFileBytes(compressed), &plain_text));
+  WriteFileBytes(scratch_.Sub("plain.dat"), plain_text);
+
+  std::string expected;
+  ASSERT_EQ(Run({"list", scratch_.Sub("plain.dat")}, &expected), 0) << expected;
+  ASSERT_EQ(SplitLines(expected).size(), 4u) << expected;  // heading, two files, total
+  const size_t temporaries = TemporariesOfList();
+  EXPECT_EQ(Run({"list", compressed}, &output), 0) << output;
+  EXPECT_EQ(output, expected);
+  EXPECT_EQ(TemporariesOfList(), temporaries) << "the decompressed copy is left behind";
+
+  const std::string good_line = ".\\a.txt,900150983cd24fb0d6963f7d28e17f72,23\r\n";
+  const std::string bytes = ReadFileBytes(compressed);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"binary", testing_support::RandomBytes(3000, 5), "is not a version list: line "},
+      {"compressed binary", testing_support::ZlibGzip(testing_support::RandomBytes(3000, 6)),
+       "is not a version list: line "},
+      {"words", "hello, world\r\n", "is not a version list: line 1 is not path,key,size"},
+      {"key not hex", good_line + ".\\b.txt,not-a-key,3\r\n", "is not a version list: line 2 is not path,key,size"},
+      {"size not a number", good_line + ".\\b.txt,900150983cd24fb0d6963f7d28e17f72,3x\r\n",
+       "is not a version list: line 2 is not path,key,size"},
+      {"no path", ",900150983cd24fb0d6963f7d28e17f72,3\r\n", "is not a version list: line 1 is not path,key,size"},
+      {"control bytes", good_line + std::string(".\\b\x01.txt,900150983cd24fb0d6963f7d28e17f72,3\r\n"),
+       "is not a version list: line 2 holds binary data"},
+      {"line too long", std::string(2000, 'a') + ",900150983cd24fb0d6963f7d28e17f72,3\r\n",
+       "is not a version list: line 1 is longer than 1023 characters"},
+      {"cut-off compressed list", bytes.substr(0, bytes.size() - 6), "is damaged or cannot be read"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = scratch_.Sub("case.dat");
+    WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(Run({"list", path}, &output), 1) << c.what << ": " << output;
+    EXPECT_NE(output.find("filedist: '" + path + "' " + c.message), std::string::npos) << c.what << ": " << output;
+    EXPECT_EQ(output.find(" files, "), std::string::npos) << c.what << ": " << output;
+  }
 }
 
 }  // namespace

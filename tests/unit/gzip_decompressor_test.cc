@@ -90,7 +90,7 @@ TEST_F(GzipDecompressor, ZipWithSecondEntryWritesTheFirstAndReturnsMinusOne) {
   EXPECT_FALSE(outcome.threw);
   EXPECT_EQ(outcome.result, -1);
   EXPECT_TRUE(output == Sample());
-  EXPECT_EQ(outcome.stderr_text, "(null): " + dir_.Sub("in0") + " has more than one entry -- unchanged\n");
+  EXPECT_EQ(outcome.stderr_text, "filedist: " + dir_.Sub("in0") + " has more than one entry -- unchanged\n");
 }
 
 TEST_F(GzipDecompressor, ExpandsZlibMembersWithEveryOptionalField) {
@@ -140,7 +140,7 @@ TEST_F(GzipDecompressor, RefusesHeadersWithTheirMessages) {
   struct Case {
     int offset;
     int value;
-    const char* message;  // after "(null): NAME"
+    const char* message;  // after "filedist: NAME"
   };
   const Case cases[] = {
       {2, 7, ": unknown method 7 -- get newer version of gzip\n"},
@@ -155,13 +155,13 @@ TEST_F(GzipDecompressor, RefusesHeadersWithTheirMessages) {
   for (const Case& c : cases) {
     std::string bytes = member;
     bytes[c.offset] = static_cast<char>(c.value);
-    ExpectRefusal(bytes, "(null): " + InputName() + c.message, c.message);
+    ExpectRefusal(bytes, "filedist: " + InputName() + c.message, c.message);
   }
-  ExpectRefusal("plain text, not compressed", "\n(null): " + InputName() + ": not in gzip format\n", "text");
+  ExpectRefusal("plain text, not compressed", "\nfiledist: " + InputName() + ": not in gzip format\n", "text");
   // zlib's header CRC uses the flag bit that this format reads as multi-part.
   ZlibGzipOptions hcrc;
   hcrc.header_crc = true;
-  ExpectRefusal(ZlibGzip("data", hcrc), "(null): " + InputName() + " is a a multi-part gzip file -- get newer version of gzip\n",
+  ExpectRefusal(ZlibGzip("data", hcrc), "filedist: " + InputName() + " is a a multi-part gzip file -- get newer version of gzip\n",
                 "header crc");
 }
 
@@ -182,12 +182,12 @@ TEST_F(GzipDecompressor, RefusesZipArchivesItCannotRead) {
     std::string bytes = zip;
     bytes[c.offset] = static_cast<char>(c.value);
     if (c.offset == 27) bytes[29] = static_cast<char>(0xff);
-    ExpectRefusal(bytes, "\n(null): " + InputName() + c.message, c.what);
+    ExpectRefusal(bytes, "\nfiledist: " + InputName() + c.message, c.what);
   }
-  ExpectRefusal(std::string("PK\x03\x04", 4) + "short", "\n(null): " + InputName() + ": not a valid zip file\n",
+  ExpectRefusal(std::string("PK\x03\x04", 4) + "short", "\nfiledist: " + InputName() + ": not a valid zip file\n",
                 "header cut short");
   // "PK" without the local header signature is no zip archive at all.
-  ExpectRefusal("PKZIP text", "\n(null): " + InputName() + ": not in gzip format\n", "PK text");
+  ExpectRefusal("PKZIP text", "\nfiledist: " + InputName() + ": not in gzip format\n", "PK text");
 }
 
 TEST_F(GzipDecompressor, ZipEntriesAreChecked) {
@@ -197,7 +197,7 @@ TEST_F(GzipDecompressor, ZipEntriesAreChecked) {
   SwapOutcome outcome = Expand(wrong_size);
   EXPECT_TRUE(outcome.threw);
   EXPECT_EQ(outcome.stderr_text,
-            "len 18002, siz 17921\n\n(null): " + dir_.Sub("in0") + ": invalid compressed data--length mismatch\n");
+            "len 18002, siz 17921\n\nfiledist: " + dir_.Sub("in0") + ": invalid compressed data--length mismatch\n");
 
   std::string wrong_crc = stored;
   wrong_crc[14] ^= 0x40;

@@ -171,6 +171,39 @@ TEST(ZipClasses, RunsAfterFailuresStartAfresh) {
   }
 }
 
+// Every message begins with the program's name, and a run names its own
+// source, whole, whatever CZip was constructed last.
+TEST(ZipClasses, MessagesNameTheProgramAndTheRunsOwnSource) {
+  ScratchDir dir;
+  const std::string text = "plain text, no gzip";
+  std::string unzip_source = dir.Sub("plain.txt");
+  WriteFileBytes(unzip_source, text);
+  CUnzip unzip(unzip_source.c_str());
+  CZip later(dir.Sub("later.bin").c_str());  // made after the CUnzip, never run
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(unzip.SwapSize(dir.Sub("out").c_str()), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\nfiledist: " + unzip_source + ": not in gzip format\n");
+
+  // A compression stores its own source's name, not the last CZip's.
+  CZip first(unzip_source.c_str());
+  CZip second(dir.Sub("second.bin").c_str());
+  ASSERT_EQ(first.SwapSize(dir.Sub("first.gz").c_str()), 0);
+  std::string member = ReadFileBytes(dir.Sub("first.gz"));
+  EXPECT_EQ(member.substr(10, 10), std::string("plain.txt\0", 10));
+
+  // A CUnzip source longer than the header's name field is named in full.
+  std::string deep = dir.path();
+  while (deep.size() < 300) deep += testing_support::Sep() + std::string(40, 'd');
+  testing_support::MakeDirs(deep);
+  std::string long_source = deep + testing_support::Sep() + "cut.gz";
+  WriteFileBytes(long_source, member.substr(0, member.size() / 2));
+  ASSERT_LT(long_source.size(), 516u);
+  SwapOutcome outcome = RunCUnzip(long_source, dir.Sub("cut.out"));
+  if (outcome.result == -11) GTEST_SKIP() << "the system opens no path this long";
+  EXPECT_TRUE(outcome.threw);
+  EXPECT_EQ(outcome.stderr_text, "\nfiledist: " + long_source + ": unexpected end of file\n");
+}
+
 TEST(ZipClasses, WriteErrorThrows) {
   if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   ScratchDir dir;
@@ -180,7 +213,7 @@ TEST(ZipClasses, WriteErrorThrows) {
   if (!outcome.threw && outcome.result == -12) GTEST_SKIP() << "/dev/full cannot be opened here";
   EXPECT_TRUE(outcome.threw);
   EXPECT_EQ(outcome.exception, "problem with zipping/unzipping operation : 1");
-  EXPECT_NE(outcome.stderr_text.find("\n(null): "), std::string::npos) << outcome.stderr_text;
+  EXPECT_NE(outcome.stderr_text.find("\nfiledist: "), std::string::npos) << outcome.stderr_text;
 }
 
 }  // namespace
