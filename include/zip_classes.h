@@ -31,12 +31,20 @@
  * CZipException by value out of SwapSize. The destination keeps what was
  * written before the error; it is not removed.
  *
- * The 32-bit Windows common.dll carries its own static C++ runtime (it needs
- * no runtime DLLs), and with that runtime an exception cannot unwind into
- * another module: a separately built host that calls SwapSize in common.dll
- * ends in std::terminate when a run fails. Code linked with the library's
- * static core (as the filedist program is) catches it normally, and so
- * does every host on Linux.
+ * Where the exception is thrown: in the host's own code. The 32-bit Windows
+ * common.dll carries its own static C++ runtime (it needs no runtime DLLs),
+ * and an exception thrown by one runtime copy cannot unwind through frames
+ * that another copy registered: a throw from inside common.dll ended any
+ * separately built host in std::terminate. So for a host SwapSize is the
+ * inline function below: it calls the exported TrySwapSize, which catches
+ * the engine's failure inside the library and hands it back, and throws the
+ * CZipException from the host's side, where the host's own runtime unwinds
+ * and catches it: the shared libstdc++-6.dll of a host built with the
+ * compiler's default flags, or the copy that -static-libgcc
+ * -static-libstdc++ links into it. Any C++ host compiled against this header
+ * catches it, on Windows and on Linux alike. A host compiled against an
+ * older copy of this header calls the exported SwapSize, which still throws
+ * from inside the library; rebuild it with this one.
  *
  * Destination
  * -----------
@@ -61,6 +69,8 @@
 
 #include "filedist_export.h"
 
+class CZipException;
+
 /* Abstract base: the source name and the open/run/close sequence. */
 class COMMON_API CMamaZip {
  public:
@@ -74,8 +84,14 @@ class COMMON_API CMamaZip {
 
   /* Opens the source for reading and the destination for reading and
    * writing (created when missing), runs HardWork on them and closes both.
-   * Returns one of the results above or throws CZipException. */
+   * Returns one of the results above or throws CZipException. The library
+   * exports it as it always did; a host compiles the inline form below
+   * (see Exceptions), which behaves the same. */
+#if defined(COMMON_BUILDING_LIBRARY)
   int SwapSize(const char* destination);
+#else
+  inline int SwapSize(const char* destination);
+#endif
 
  protected:
   /* The operation proper on two open descriptors. */
@@ -84,6 +100,12 @@ class COMMON_API CMamaZip {
   char m_source[516];
   /* "zipping" or "unzipping"; informative only. */
   const char* m_operation;
+
+ private:
+  /* SwapSize that does not throw: true with SwapSize's result in *result,
+   * or false with the engine's CZipException copied into *failure (both
+   * files closed). What a host's SwapSize calls. */
+  bool TrySwapSize(const char* destination, int* result, CZipException* failure);
 };
 
 /* Compresses the source into one gzip member at level 6, storing the source's
@@ -122,5 +144,15 @@ class COMMON_API CZipException {
  private:
   char m_message[128];
 };
+
+#if !defined(COMMON_BUILDING_LIBRARY)
+/* The throw happens here, in the host's code and so in the host's runtime. */
+inline int CMamaZip::SwapSize(const char* destination) {
+  int result = 0;
+  CZipException failure("%s", "");
+  if (TrySwapSize(destination, &result, &failure)) return result;
+  throw CZipException("%s", failure.GetString());
+}
+#endif
 
 #endif /* FILEDIST_ZIP_CLASSES_H */
