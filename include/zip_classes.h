@@ -90,7 +90,11 @@ class COMMON_API CMamaZip {
 #if defined(COMMON_BUILDING_LIBRARY)
   int SwapSize(const char* destination);
 #else
-  inline int SwapSize(const char* destination);
+  /* The ABI tag gives the host's copy a link name of its own: the exported
+   * SwapSize keeps its name for hosts built before, and neither can stand in
+   * for the other (on Linux the host's copy would otherwise take the place
+   * of the library's inside TrySwapSize and call itself). */
+  inline int SwapSize(const char* destination) __attribute__((abi_tag("host")));
 #endif
 
  protected:
@@ -138,6 +142,10 @@ class COMMON_API CZipException {
  public:
   /* printf-style; the text is cut to fit the 128-byte field. */
   CZipException(const char* format, ...);
+  /* The plain byte copy that a throw or a catch by value makes; declared
+   * because the user-declared assignment leaves the implicit one
+   * deprecated, which warns in every host that throws one. */
+  CZipException(const CZipException& other) = default;
   CZipException& operator=(const CZipException& other);
   const char* GetString() const;
 
@@ -150,8 +158,8 @@ class COMMON_API CZipException {
 inline int CMamaZip::SwapSize(const char* destination) {
   int result = 0;
   CZipException failure("%s", "");
-  if (TrySwapSize(destination, &result, &failure)) return result;
-  throw CZipException("%s", failure.GetString());
+  if (!TrySwapSize(destination, &result, &failure)) throw failure;
+  return result;
 }
 #endif
 

@@ -113,7 +113,7 @@ if "$c_compiler" -O2 -Wall -Werror -I"$include_dir" "$sources/c_host.c" "$import
      -o "$folder/c_host$exe"; then
   expected="key $(md5sum < "$scratch/plain.txt" | cut -d' ' -f1)"
   output=$(cd "$folder" && run "./c_host$exe" 2>&1 | tr -d '\r') || true
-  if printf '%s\n' "$output" | grep -qx "$expected"; then
+  if grep -qx "$expected" <<< "$output"; then
     echo "ok: C host beside: $(cd "$folder" && ls | grep -v -e '^c_host' -e '^plain' -e '^truncated' | tr '\n' ' ')"
   else
     fail "C host: expected '$expected'"
