@@ -137,7 +137,8 @@ class COMMON_API CUnzip : public CMamaZip {
 };
 
 /* Thrown by value when a run fails; the text is
- * "problem with zipping/unzipping operation : 1". */
+ * "problem with zipping/unzipping operation : 1". A host catches it like an
+ * exception of its own, because for a host it is one (see Exceptions). */
 class COMMON_API CZipException {
  public:
   /* printf-style; the text is cut to fit the 128-byte field. */
