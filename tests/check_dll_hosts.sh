@@ -10,7 +10,10 @@
 # gzip and md5sum check what the hosts wrote.
 #
 # check_dll_hosts.sh win32|posix LIBRARY IMPORT_LIBRARY INCLUDE_DIR C_COMPILER CXX_COMPILER...
+# HOST_FLAGS in the environment go to every compile (a sanitized library
+# needs its hosts built with the same sanitizers).
 set -euo pipefail
+host_flags=${HOST_FLAGS:-}
 mode=$1
 library=$2
 import_library=$3
@@ -80,7 +83,7 @@ for compiler in "$@"; do
     name="$(basename "$compiler") ${flags:-(default flags)}"
     folder=$(new_folder "cpp$number")
     # shellcheck disable=SC2086
-    if ! "$compiler" $flags -Wall -Wextra -Werror -I"$include_dir" "$sources/cpp_host.cc" \
+    if ! "$compiler" $flags $host_flags -Wall -Wextra -Werror -I"$include_dir" "$sources/cpp_host.cc" \
          "$import_library" -o "$folder/cpp_host$exe"; then
       fail "$name: the C++ host does not build"
       continue
@@ -109,7 +112,8 @@ done
 
 # A C host needs nothing beside itself but the library.
 folder=$(new_folder c)
-if "$c_compiler" -O2 -Wall -Werror -I"$include_dir" "$sources/c_host.c" "$import_library" \
+# shellcheck disable=SC2086
+if "$c_compiler" $host_flags -Wall -Werror -I"$include_dir" "$sources/c_host.c" "$import_library" \
      -o "$folder/c_host$exe"; then
   expected="key $(md5sum < "$scratch/plain.txt" | cut -d' ' -f1)"
   output=$(cd "$folder" && run "./c_host$exe" 2>&1 | tr -d '\r') || true
