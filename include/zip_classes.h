@@ -31,12 +31,20 @@
  * CZipException by value out of SwapSize. The destination keeps what was
  * written before the error; it is not removed.
  *
- * The 32-bit Windows common.dll carries its own static C++ runtime (it needs
- * no runtime DLLs), and with that runtime an exception cannot unwind into
- * another module: a separately built host that calls SwapSize in common.dll
- * ends in std::terminate when a run fails. Code linked with the library's
- * static core (as the filedist program is) catches it normally, and so
- * does every host on Linux.
+ * Where the exception is thrown: in the host's own code. The 32-bit Windows
+ * common.dll carries its own static C++ runtime (it needs no runtime DLLs),
+ * and an exception thrown by one runtime copy cannot unwind through frames
+ * that another copy registered: a throw from inside common.dll ended any
+ * separately built host in std::terminate. So for a host SwapSize is the
+ * inline function below: it calls the exported TrySwapSize, which catches
+ * the engine's failure inside the library and hands it back, and throws the
+ * CZipException from the host's side, where the host's own runtime unwinds
+ * and catches it: the shared libstdc++-6.dll of a host built with the
+ * compiler's default flags, or the copy that -static-libgcc
+ * -static-libstdc++ links into it. Any C++ host compiled against this header
+ * catches it, on Windows and on Linux alike. A host compiled against an
+ * older copy of this header calls the exported SwapSize, which still throws
+ * from inside the library; rebuild it with this one.
  *
  * Destination
  * -----------
@@ -69,6 +77,8 @@
 
 #include "filedist_export.h"
 
+class CZipException;
+
 /* Abstract base: the source name and the open/run/close sequence. */
 class COMMON_API CMamaZip {
  public:
@@ -82,8 +92,18 @@ class COMMON_API CMamaZip {
 
   /* Opens the source for reading and the destination for reading and
    * writing (created when missing), runs HardWork on them and closes both.
-   * Returns one of the results above or throws CZipException. */
+   * Returns one of the results above or throws CZipException. The library
+   * exports it as it always did; a host compiles the inline form below
+   * (see Exceptions), which behaves the same. */
+#if defined(COMMON_BUILDING_LIBRARY)
   int SwapSize(const char* destination);
+#else
+  /* The ABI tag gives the host's copy a link name of its own: the exported
+   * SwapSize keeps its name for hosts built before, and neither can stand in
+   * for the other (on Linux the host's copy would otherwise take the place
+   * of the library's inside TrySwapSize and call itself). */
+  inline int SwapSize(const char* destination) __attribute__((abi_tag("host")));
+#endif
 
  protected:
   /* The operation proper on two open descriptors. */
@@ -92,6 +112,12 @@ class COMMON_API CMamaZip {
   char m_source[516];
   /* "zipping" or "unzipping"; informative only. */
   const char* m_operation;
+
+ private:
+  /* SwapSize that does not throw: true with SwapSize's result in *result,
+   * or false with the engine's CZipException copied into *failure (both
+   * files closed). What a host's SwapSize calls. */
+  bool TrySwapSize(const char* destination, int* result, CZipException* failure);
 };
 
 /* Compresses the source into one gzip member at level 6, storing the source's
@@ -119,16 +145,31 @@ class COMMON_API CUnzip : public CMamaZip {
 };
 
 /* Thrown by value when a run fails; the text is
- * "problem with zipping/unzipping operation : 1". */
+ * "problem with zipping/unzipping operation : 1". A host catches it like an
+ * exception of its own, because for a host it is one (see Exceptions). */
 class COMMON_API CZipException {
  public:
   /* printf-style; the text is cut to fit the 128-byte field. */
   CZipException(const char* format, ...);
+  /* The plain byte copy that a throw or a catch by value makes; declared
+   * because the user-declared assignment leaves the implicit one
+   * deprecated, which warns in every host that throws one. */
+  CZipException(const CZipException& other) = default;
   CZipException& operator=(const CZipException& other);
   const char* GetString() const;
 
  private:
   char m_message[128];
 };
+
+#if !defined(COMMON_BUILDING_LIBRARY)
+/* The throw happens here, in the host's code and so in the host's runtime. */
+inline int CMamaZip::SwapSize(const char* destination) {
+  int result = 0;
+  CZipException failure("%s", "");
+  if (!TrySwapSize(destination, &result, &failure)) throw failure;
+  return result;
+}
+#endif
 
 #endif /* FILEDIST_ZIP_CLASSES_H */

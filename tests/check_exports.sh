@@ -25,7 +25,9 @@ else
 fi
 
 for name in $functions; do
-  if ! printf '%s\n' "$exports" | grep -qx "$name"; then
+  # A here-string, not a pipe: grep -q stops at the first match, and under
+  # pipefail the writer's SIGPIPE would then report the name as missing.
+  if ! grep -qx "$name" <<< "$exports"; then
     echo "missing export: $name"
     status=1
   fi
