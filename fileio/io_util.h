@@ -52,4 +52,9 @@ bool FormatChildPath(const std::string& dir, const char* name, std::string* out)
 // The text before the last separator of path; false when there is none.
 bool SplitParentDir(const std::string& path, std::string* parent);
 
+// True when path names dir itself or lies inside it, told by the identities
+// of path and of each directory above it, so that any spelling of dir counts.
+// False when dir cannot be reached.
+bool IsSameOrInside(const std::string& path, const char* dir);
+
 #endif  // FILEDIST_FILEIO_IO_UTIL_H

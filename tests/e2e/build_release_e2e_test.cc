@@ -292,6 +292,47 @@ TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {
   EXPECT_TRUE(FileExists(second + Sep() + Native("releases/notes.txt")));
 }
 
+// A source tree that is the temporary tree, or lies inside it, names source
+// files as destinations. The build must fail before it writes over any of
+// them, and so never remove the tree either.
+TEST_F(BuildRelease, SourceInsideTheTemporaryTreeLosesNothing) {
+  struct Case {
+    const char* name;
+    std::string source;  // relative to the temporary tree
+  };
+  const Case cases[] = {
+      {"the tree itself", "."},
+      // sub/a.txt would be compressed onto sub/sub/a.txt's destination.
+      {"a folder inside it", "sub"},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    std::string work = scratch_.Sub("work" + std::to_string(++round));
+    std::string source = work + Sep() + "__CompressTemp__" + Sep() + Native(c.source);
+    fs::create_directories(source);
+    fs::copy(source_, source, fs::copy_options::recursive);
+    if (std::string(c.source) != ".") {
+      fs::copy(source_, source + Sep() + c.source, fs::copy_options::recursive);
+    }
+    const Strings before = FilesBelow(source);
+    std::vector<std::string> contents;
+    for (const std::string& file : before) contents.push_back(ReadFileBytes(source + Sep() + Native(file)));
+
+    std::string output;
+    std::string releases = scratch_.Sub("rel");
+    EXPECT_EQ(testing_support::Run(
+                  {program_, "build", source, "--out", work, "--releases", releases}, &output),
+              1)
+        << c.name << "\n" << output;
+    ASSERT_EQ(FilesBelow(source), before) << c.name;
+    for (size_t i = 0; i < before.size(); ++i) {
+      EXPECT_TRUE(ReadFileBytes(source + Sep() + Native(before[i])) == contents[i])
+          << c.name << ": " << before[i];
+    }
+    EXPECT_FALSE(FileExists(releases)) << c.name;
+  }
+}
+
 TEST_F(BuildRelease, UsageErrors) {
   const Strings cases[] = {
       {program_, "build"},
