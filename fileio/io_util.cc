@@ -94,6 +94,8 @@ int IOUtil_RemoveDirTree(const char* dirPath) {
 
 int IOUtil_CopyFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return 0;
+  // Copying a file onto another name of itself would empty it first.
+  if (plat::IsSameFile(src, dst)) return 0;
   uint32_t attributes = 0;
   if (plat::GetAttributes(dst, &attributes) &&
       (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem))) {

@@ -25,7 +25,8 @@ int IOUtil_MakeDirTree(const char* dirPath);
 int IOUtil_RemoveDirTree(const char* dirPath);
 
 // Copies src over dst; a read-only, hidden or system dst is made normal
-// first. Nonzero on success.
+// first. Nonzero on success; 0 with nothing touched when dst is src under
+// any name.
 int IOUtil_CopyFile(const char* src, const char* dst);
 
 // Writes the directory of the host executable, without a trailing separator,
