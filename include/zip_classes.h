@@ -19,8 +19,8 @@
  *   -10  the destination is the source file: the same name, or another
  *        name of the same file (./x, a hard or symbolic link, other letter
  *        case on Windows), told by the files' identities (device and inode,
- *        or volume serial number and file index). Nothing was opened and
- *        the file is untouched.
+ *        or volume serial number and file index). Nothing was read or
+ *        written: the file is untouched.
  *   -11  the source cannot be opened, or its name did not fit the object
  *        (515 bytes for a CUnzip, 259 for a CZip, whose name also goes into
  *        the gzip header and the messages).
