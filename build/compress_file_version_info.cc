@@ -2,6 +2,7 @@
 // turn each record into what the version list publishes: the path relative
 // to the source directory and the size of the compressed file.
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "fileio/gzip_compress.h"
@@ -29,6 +30,15 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     return 0;
   }
 
+  // A temporary tree that overlaps the source tree can name a source file as
+  // the destination of another; writing it would lose that file. The
+  // identities tell, whatever spelling the paths use.
+  std::set<plat::FileIdentity> sources;
+  for (const VersionRecord& record : m_scanList) {
+    plat::FileIdentity identity;
+    if (plat::GetFileIdentity(record.path.c_str(), &identity)) sources.insert(identity);
+  }
+
   for (VersionRecord& record : m_scanList) {
     std::string relative;
     if (!GetRelPath(m_sourceDir.c_str(), record.path.c_str(), &relative)) {
@@ -45,6 +55,11 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     if (!SplitParentDir(destination, &parent)) return 0;
     if (!IOUtil_MakeDirTree(parent.c_str())) {
       LogError() << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
+      return 0;
+    }
+    plat::FileIdentity existing;
+    if (plat::GetFileIdentity(destination.c_str(), &existing) && sources.count(existing) != 0) {
+      LogError() << "Compress onto source file [" << destination << "] failed in [" << kStage << "]";
       return 0;
     }
     if (IOUtil_CompressFile(record.path.c_str(), destination.c_str()) < 0) {

@@ -2,19 +2,15 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "common.h"
 #include "fileio/gzip_decompress.h"
 #include "fileio/io_util.h"
+#include "fileio/replacement_file.h"
+#include "log/logger.h"
 #include "platform/platform.h"
 
 namespace {
-
-// The decoded file is written under this name beside the target and renamed
-// over it only once it is whole, so a damaged download or a full disk never
-// costs the client a working file.
-constexpr const char* kPartialSuffix = ".~part";
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -26,35 +22,13 @@ bool IsProtected(const char* path) {
          (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) != 0;
 }
 
-// Removes a file left by an earlier, interrupted call.
-void DiscardFile(const char* path) {
-  if (!plat::PathExists(path)) return;
-  if (IsProtected(path)) plat::SetAttributesNormal(path);
-  plat::RemoveFile(path);
-}
-
-// The partial file goes with the call unless it became the target.
-class PartialFile {
- public:
-  explicit PartialFile(std::string path) : path_(std::move(path)) { DiscardFile(path_.c_str()); }
-  ~PartialFile() {
-    if (!placed_) plat::RemoveFile(path_.c_str());
-  }
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-
-  const char* path() const { return path_.c_str(); }
-  void MarkPlaced() { placed_ = true; }
-
- private:
-  std::string path_;
-  bool placed_ = false;
-};
-
 int PlaceClientFile(const char* src, const char* dst) {
   // Checked before anything is created: a missing download leaves no trace.
   std::unique_ptr<FILE, FileCloser> source(plat::OpenFile(src, "rb"));
   if (!source) return 0;
+  // The download under another name (./x, a link, other letter case on
+  // Windows): putting its plain form there would consume the download.
+  if (plat::IsSameFile(src, dst)) return 0;
 
   if (!plat::PathExists(dst)) {
     std::string parent;
@@ -62,14 +36,19 @@ int PlaceClientFile(const char* src, const char* dst) {
     if (!IOUtil_MakeDirTree(parent.c_str())) return 0;
   }
 
-  PartialFile partial(std::string(dst) + kPartialSuffix);
-  if (!IOUtil_DecompressFile(src, partial.path())) return 0;
+  // The decoded file is written beside the target and renamed over it only
+  // once it is whole, so a damaged download or a full disk never costs the
+  // client a working file.
+  ReplacementFile replacement;
+  if (!replacement.Create(dst)) {
+    LogError() << "Open Dst File [" << dst << "] Fail!";
+    return 0;
+  }
+  if (!DecompressOpenFile(source.get(), src, replacement.file(), dst)) return 0;
   // Only now, with a whole file to put in its place, is a protected target
   // opened up to be replaced.
-  if (IsProtected(dst)) plat::SetAttributesNormal(dst);
-  if (!plat::ReplaceFileAtomically(partial.path(), dst)) return 0;
-  partial.MarkPlaced();
-  return 1;
+  if (IsProtected(replacement.target())) plat::SetAttributesNormal(replacement.target());
+  return replacement.Commit() ? 1 : 0;
 }
 
 }  // namespace

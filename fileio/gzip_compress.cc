@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fileio/io_util.h"
 #include "log/logger.h"
 #include "platform/platform.h"
 
@@ -109,10 +110,33 @@ class GzipMemberWriter {
   uint32_t length_ = 0;
 };
 
+// What a source that cannot be opened leaves at the destination: a complete
+// member of no data.
+void WriteEmptyMember(const char* dst) {
+  plat::RemoveFile(dst);
+  FilePtr out(plat::OpenFile(dst, "wb"));
+  if (!out) return;
+  GzipMemberWriter writer(out.get());
+  if (writer.Start()) writer.Finish();
+}
+
 }  // namespace
 
 int64_t IOUtil_CompressFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return -1;
+  // The source is opened and checked before the destination is touched: a
+  // destination that is the source under another name, or lies inside a
+  // source directory, would be deleted before it was read.
+  FilePtr in(plat::OpenFile(src, "rb"));
+  if (!in) {
+    if (!IsSameOrInside(dst, src)) WriteEmptyMember(dst);
+    LogError() << "Open Src File [" << src << "] Fail!";
+    return -1;
+  }
+  if (plat::IsSameFile(src, dst)) {
+    LogError() << "Dst File [" << dst << "] is Src File [" << src << "]!";
+    return -1;
+  }
   // A release names its compressed files from the patch directory too (hard
   // links); a new file, not a truncated old one, keeps an earlier patch's
   // copy from changing under it.
@@ -127,14 +151,6 @@ int64_t IOUtil_CompressFile(const char* src, const char* dst) {
   GzipMemberWriter writer(out.get());
   if (!writer.Start()) {
     LogError() << "Deflate Init for [" << dst << "] Fail!";
-    return -1;
-  }
-
-  FilePtr in(plat::OpenFile(src, "rb"));
-  if (!in) {
-    // The destination is left holding a complete member of no data.
-    if (writer.Finish()) std::fflush(out.get());
-    LogError() << "Open Src File [" << src << "] Fail!";
     return -1;
   }
   std::setvbuf(in.get(), nullptr, _IONBF, 0);

@@ -11,8 +11,11 @@
 // default strategy, then the CRC-32 and the length modulo 2^32, both
 // little-endian. Returns the number of source bytes compressed (0 for an
 // empty source, which still gives a valid 20-byte file) or -1 on failure,
-// with one error line logged. A source that cannot be opened leaves an empty
-// member at dst; a read or write error leaves dst incomplete.
+// with one error line logged. The source is opened first: a dst that is the
+// source file under any name fails with nothing touched, and a source that
+// cannot be opened leaves an empty member at dst (unless dst lies inside a
+// source directory, which is left alone); a read or write error leaves dst
+// incomplete.
 int64_t IOUtil_CompressFile(const char* src, const char* dst);
 
 #endif  // FILEDIST_FILEIO_GZIP_COMPRESS_H

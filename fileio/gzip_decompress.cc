@@ -120,6 +120,34 @@ DecompressStatus DecompressStream(FILE* in, FILE* out) {
   return Inflate(in, out, input.get(), held, output.get());
 }
 
+namespace {
+
+// One error line for a failed decompression; true for success.
+bool ReportDecompressStatus(DecompressStatus status, const char* src, const char* dst) {
+  switch (status) {
+    case DecompressStatus::kOk:
+      return true;
+    case DecompressStatus::kCorrupt:
+      LogError() << "Decompress File [" << src << "] Fail! The data is damaged or incomplete.";
+      break;
+    case DecompressStatus::kReadError:
+      LogError() << "Read Src File [" << src << "] Fail!";
+      break;
+    case DecompressStatus::kWriteError:
+      LogError() << "Write Dst File [" << dst << "] Fail!";
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool DecompressOpenFile(FILE* in, const char* src, FILE* out, const char* dst) {
+  DecompressStatus status = DecompressStream(in, out);
+  if (status == DecompressStatus::kOk && std::fflush(out) != 0) status = DecompressStatus::kWriteError;
+  return ReportDecompressStatus(status, src, dst);
+}
+
 bool IOUtil_DecompressFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return false;
   FilePtr in(plat::OpenFile(src, "rb"));
@@ -141,18 +169,5 @@ bool IOUtil_DecompressFile(const char* src, const char* dst) {
   }
   bool closed = std::fclose(out) == 0;
   if (status == DecompressStatus::kOk && !closed) status = DecompressStatus::kWriteError;
-  switch (status) {
-    case DecompressStatus::kOk:
-      return true;
-    case DecompressStatus::kCorrupt:
-      LogError() << "Decompress File [" << src << "] Fail! The data is damaged or incomplete.";
-      break;
-    case DecompressStatus::kReadError:
-      LogError() << "Read Src File [" << src << "] Fail!";
-      break;
-    case DecompressStatus::kWriteError:
-      LogError() << "Write Dst File [" << dst << "] Fail!";
-      break;
-  }
-  return false;
+  return ReportDecompressStatus(status, src, dst);
 }

@@ -27,4 +27,8 @@ DecompressStatus DecompressStream(FILE* in, FILE* out);
 // decoded before the fault and is the caller's to discard.
 bool IOUtil_DecompressFile(const char* src, const char* dst);
 
+// As IOUtil_DecompressFile, on streams already open: in was opened from src,
+// out to dst (the names are for the log line). out is flushed, not closed.
+bool DecompressOpenFile(FILE* in, const char* src, FILE* out, const char* dst);
+
 #endif  // FILEDIST_FILEIO_GZIP_DECOMPRESS_H

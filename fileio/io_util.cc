@@ -26,6 +26,19 @@ bool SplitParentDir(const std::string& path, std::string* parent) {
   return true;
 }
 
+bool IsSameOrInside(const std::string& path, const char* dir) {
+  plat::FileIdentity dir_identity;
+  if (!plat::GetFileIdentity(dir, &dir_identity)) return false;
+  std::string current = path;
+  for (;;) {
+    plat::FileIdentity identity;
+    if (plat::GetFileIdentity(current.c_str(), &identity) && identity == dir_identity) return true;
+    std::string parent;
+    if (!SplitParentDir(current, &parent) || parent.empty()) return false;
+    current = std::move(parent);
+  }
+}
+
 namespace {
 
 // Makes path after its parent; see IOUtil_MakeDirTree. Each level of the
@@ -81,6 +94,8 @@ int IOUtil_RemoveDirTree(const char* dirPath) {
 
 int IOUtil_CopyFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return 0;
+  // Copying a file onto another name of itself would empty it first.
+  if (plat::IsSameFile(src, dst)) return 0;
   uint32_t attributes = 0;
   if (plat::GetAttributes(dst, &attributes) &&
       (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem))) {

@@ -25,7 +25,8 @@ int IOUtil_MakeDirTree(const char* dirPath);
 int IOUtil_RemoveDirTree(const char* dirPath);
 
 // Copies src over dst; a read-only, hidden or system dst is made normal
-// first. Nonzero on success.
+// first. Nonzero on success; 0 with nothing touched when dst is src under
+// any name.
 int IOUtil_CopyFile(const char* src, const char* dst);
 
 // Writes the directory of the host executable, without a trailing separator,
@@ -51,5 +52,10 @@ bool FormatChildPath(const std::string& dir, const char* name, std::string* out)
 
 // The text before the last separator of path; false when there is none.
 bool SplitParentDir(const std::string& path, std::string* parent);
+
+// True when path names dir itself or lies inside it, told by the identities
+// of path and of each directory above it, so that any spelling of dir counts.
+// False when dir cannot be reached.
+bool IsSameOrInside(const std::string& path, const char* dir);
 
 #endif  // FILEDIST_FILEIO_IO_UTIL_H

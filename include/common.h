@@ -113,13 +113,23 @@ COMMON_API void COMMON_CALL FreeVersionInfo(VersionEntry** records);
 /* Records that the file of entry is now installed: changes the key of the
  * path in the local list loaded by the last GenerateUpdateList, or appends
  * the record, and rewrites the whole list at listPath (atomically: the old
- * list stays whole if writing fails). Returns 1 if the list was written. */
+ * list stays whole if writing fails). The new text goes to a temporary file
+ * beside the list, made as MakeClientFile makes its own, so a leftover of a
+ * crashed call never stands in the way. Returns 1 if the list was written. */
 COMMON_API int COMMON_CALL UpdateClientVersionInfo(const char* listPath, VersionEntry entry);
 
 /* Decompresses the fetched gzip file sourceFile into targetFile, creating
  * directories as needed and replacing a read-only target. A source that is
  * not gzip is copied as it is. The target is replaced only when the whole
- * stream decoded; returns 0 and leaves it untouched otherwise. */
+ * stream decoded; returns 0 and leaves it untouched otherwise. Returns 0 and
+ * touches nothing when the two name one file (any spelling: "./x", a link,
+ * other letter case on Windows).
+ * The new file is written beside the target under a short temporary name of
+ * its own (".~fd" and hexadecimal digits), created afresh, never taking over
+ * an existing file, and removed on failure; then it is renamed over the
+ * target. On POSIX the replacement keeps the target's permission bits, and a
+ * target that is a symbolic link stays a link: the file it points to gets
+ * the new contents. */
 COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile);
 
 /* Writes the file key of filePath (32 lowercase hex digits of its MD5 digest

@@ -16,7 +16,11 @@
  *        archive whose first entry is stored or deflated, its header is
  *        refused, or the zip archive holds more than one entry (the first
  *        entry has then been written). A message is on standard error.
- *   -10  the destination name equals the source name; nothing was opened.
+ *   -10  the destination is the source file: the same name, or another
+ *        name of the same file (./x, a hard or symbolic link, other letter
+ *        case on Windows), told by the files' identities (device and inode,
+ *        or volume serial number and file index). Nothing was read or
+ *        written: the file is untouched.
  *   -11  the source cannot be opened, or its name did not fit the object
  *        (515 bytes for a CUnzip, 259 for a CZip, whose name also goes into
  *        the gzip header and the messages).
@@ -90,7 +94,8 @@ class COMMON_API CMamaZip {
    * own class (and so its own HardWork). */
   CMamaZip& operator=(const CMamaZip& other);
 
-  /* Opens the source for reading and the destination for reading and
+  /* Refuses a destination that is the source file under any name (-10),
+   * then opens the source for reading and the destination for reading and
    * writing (created when missing), runs HardWork on them and closes both.
    * Returns one of the results above or throws CZipException. The library
    * exports it as it always did; a host compiles the inline form below

@@ -20,6 +20,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (!version.WriteFileVersionInfo()) return 0;
   if (!version.GenerateReleasePatch(releaseDir, patchDirOut)) return 0;
   std::string temporary_tree = version.m_outputDir + plat::kPathSeparator + kCompressTempName;
-  IOUtil_RemoveDirTree(temporary_tree.c_str());
+  // A source tree inside the temporary tree would go with it.
+  if (!IsSameOrInside(version.m_sourceDir, temporary_tree.c_str())) {
+    IOUtil_RemoveDirTree(temporary_tree.c_str());
+  }
   return 1;
 }

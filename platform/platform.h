@@ -71,8 +71,47 @@ bool RemoveFile(const char* path);
 bool CopyFileOver(const char* src, const char* dst);
 
 // Renames from to to, replacing an existing file in one step. A read-only
-// destination is refused, on every system.
+// destination is refused, on every system. On POSIX the replacement takes
+// the permission bits (rwx for owner, group and others) of the file it
+// replaces, so that an updated program stays executable.
 bool ReplaceFileAtomically(const char* from, const char* to);
+
+// Creates path as a new, empty file open for binary writing, readable and
+// writable as any new file is. Never opens an existing file: when anything
+// of that name exists the result is null and errno is EEXIST.
+FILE* CreateNewFile(const char* path);
+
+// The longest path, terminator excluded, that this system's file calls take:
+// MAX_PATH - 1 on Windows.
+extern const size_t kMaxFilePathLength;
+
+// The path of the file that path names once the symbolic links met at its
+// last component are followed (the link's own name when it leads nowhere
+// after many hops). Writing through this path changes the file a link
+// points to and keeps the link. path itself where the system has no links.
+std::string FollowFileLinks(const char* path);
+
+// What makes a file itself, whatever name reaches it: the device and inode
+// on POSIX, the volume serial number and file index on Windows. Two names
+// (a "./" spelling, a hard or symbolic link, another letter case on Windows)
+// reach the same file exactly when their identities are equal.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+};
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+inline bool operator<(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
+
+// Identity of the file or directory at path, links followed; false when
+// nothing can be reached there.
+bool GetFileIdentity(const char* path, FileIdentity* identity);
+
+// True when both paths reach one existing file or directory.
+bool IsSameFile(const char* a, const char* b);
 
 // Full path of the running program's executable (not of this library).
 bool GetExecutablePath(std::string* path);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fileio/replacement_file.h"
 #include "platform/platform.h"
 
 namespace {
@@ -140,13 +141,10 @@ bool Data2File(const char* listPath, const VersionRecordList& entries) {
     text += "\r\n";
   }
 
-  std::string temporary = std::string(listPath) + ".~tmp";
-  FILE* file = plat::OpenFile(temporary.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fflush(file) == 0 && written;
-  written = std::fclose(file) == 0 && written;
-  if (written && plat::ReplaceFileAtomically(temporary.c_str(), listPath)) return true;
-  plat::RemoveFile(temporary.c_str());
-  return false;
+  // Written whole beside the list and renamed over it, so a crash or a full
+  // disk leaves the old list, never half of the new one.
+  ReplacementFile replacement;
+  if (!replacement.Create(listPath)) return false;
+  if (std::fwrite(text.data(), 1, text.size(), replacement.file()) != text.size()) return false;
+  return replacement.Commit();
 }

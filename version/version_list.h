@@ -14,9 +14,10 @@
 // (entries and index left empty).
 bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex* index);
 
-// Writes entries to listPath: to a temporary file beside it first, every
-// write and the close checked, then renamed over the list in one step. On
-// any failure the old list stays as it was and the result is false.
+// Writes entries to listPath: to a temporary file of its own beside it first
+// (see ReplacementFile), every write and the close checked, then renamed over
+// the list in one step. On any failure the old list stays as it was, the
+// temporary file is gone and the result is false.
 bool Data2File(const char* listPath, const VersionRecordList& entries);
 
 // The text of one list line without its line end.

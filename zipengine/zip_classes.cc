@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/platform.h"
 #include "zipengine/engine_state.h"
 #include "zipengine/gzip_compressor.h"
 #include "zipengine/gzip_decompressor.h"
@@ -57,6 +58,10 @@ CMamaZip& CMamaZip::operator=(const CMamaZip& other) {
 
 int CMamaZip::SwapSize(const char* destination) {
   if (std::strcmp(m_source, destination) == 0) return -10;
+  // The same file under another spelling (./x, a link, other letter case on
+  // Windows) would be emptied by the run that reads it, or read back its own
+  // output without end; asked before anything is opened.
+  if (plat::IsSameFile(m_source, destination)) return -10;
   int source_fd = open(m_source, O_RDONLY | O_BINARY);
   if (source_fd < 0) return -11;
   int destination_fd = open(destination, O_RDWR | O_CREAT | O_BINARY, 0666);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace plat {
 
 const char kPathSeparator = '/';
 const char* const kExecutableSuffix = "";
+const size_t kMaxFilePathLength = PATH_MAX - 1;
 
 std::string ToNativePath(const char* path) {
   std::string native(path);
@@ -184,8 +186,48 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
   struct stat st;
   // rename() would replace a read-only file; Windows refuses, and so do we,
   // so that a protected list stays protected on every system.
-  if (stat(native_to.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) return false;
-  return rename(ToNativePath(from).c_str(), native_to.c_str()) == 0;
+  bool replaces = stat(native_to.c_str(), &st) == 0;
+  if (replaces && (st.st_mode & S_IWUSR) == 0) return false;
+  std::string native_from = ToNativePath(from);
+  // The new file was made with the default mode; an updated tool.sh must
+  // stay as runnable as the one it replaces. Set-user and set-group bits
+  // are not carried over: the new file's owner may differ.
+  if (replaces && chmod(native_from.c_str(), st.st_mode & 0777) != 0) return false;
+  return rename(native_from.c_str(), native_to.c_str()) == 0;
+}
+
+FILE* CreateNewFile(const char* path) {
+  int fd = open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+std::string FollowFileLinks(const char* path) {
+  std::string current = ToNativePath(path);
+  // The bound is the kernel's own for one lookup; a loop of links ends at a
+  // link's name.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    char target[PATH_MAX];
+    ssize_t length = readlink(current.c_str(), target, sizeof(target) - 1);
+    if (length <= 0) break;
+    std::string next(target, static_cast<size_t>(length));
+    size_t slash = current.find_last_of('/');
+    if (next[0] != '/' && slash != std::string::npos) next = current.substr(0, slash + 1) + next;
+    current = std::move(next);
+  }
+  return current;
+}
+
+bool GetFileIdentity(const char* path, FileIdentity* identity) {
+  struct stat st;
+  if (path == nullptr || stat(ToNativePath(path).c_str(), &st) != 0) return false;
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->index = static_cast<uint64_t>(st.st_ino);
+  return true;
 }
 
 FILE* OpenFile(const char* path, const char* mode) {

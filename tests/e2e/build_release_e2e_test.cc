@@ -292,6 +292,56 @@ TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {
   EXPECT_TRUE(FileExists(second + Sep() + Native("releases/notes.txt")));
 }
 
+// A source tree that is the temporary tree, or lies inside it, may name
+// source files as destinations: the build must fail before it writes over
+// any of them. Where none collides the release is made, but the temporary
+// tree, which holds the source, stays.
+TEST_F(BuildRelease, SourceInsideTheTemporaryTreeLosesNothing) {
+  struct Case {
+    const char* name;
+    const char* below;  // the source folder below the temporary tree, if any
+    bool nested;        // the source holds a copy of itself in its folder `below`
+    int status;
+  };
+  const Case cases[] = {
+      {"the tree itself", nullptr, false, 1},
+      // sub/a.txt would be compressed onto sub/sub/a.txt's destination.
+      {"a folder inside it with its own name inside", "sub", true, 1},
+      {"a folder inside it", "sub", false, 0},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    std::string work = scratch_.Sub("work" + std::to_string(++round));
+    std::string source = work + Sep() + "__CompressTemp__";
+    if (c.below != nullptr) source += Sep() + std::string(c.below);
+    std::vector<std::string> copies = {source};
+    if (c.nested) copies.push_back(source + Sep() + c.below);
+    for (const std::string& copy : copies) {
+      for (const SourceFile& file : files_) {
+        std::string path = copy + Sep() + Native(file.relative);
+        MakeDirs(path.substr(0, path.find_last_of(Sep())));
+        WriteFileBytes(path, file.content);
+      }
+    }
+    const Strings before = FilesBelow(source);
+    std::vector<std::string> contents;
+    for (const std::string& file : before) contents.push_back(ReadFileBytes(source + Sep() + Native(file)));
+
+    std::string output;
+    std::string releases = scratch_.Sub("rel" + std::to_string(round));
+    EXPECT_EQ(testing_support::Run(
+                  {program_, "build", source, "--out", work, "--releases", releases}, &output),
+              c.status)
+        << c.name << "\n" << output;
+    ASSERT_EQ(FilesBelow(source), before) << c.name;
+    for (size_t i = 0; i < before.size(); ++i) {
+      EXPECT_TRUE(ReadFileBytes(source + Sep() + Native(before[i])) == contents[i])
+          << c.name << ": " << before[i];
+    }
+    EXPECT_EQ(FileExists(releases), c.status == 0) << c.name;
+  }
+}
+
 TEST_F(BuildRelease, UsageErrors) {
   const Strings cases[] = {
       {program_, "build"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/file_links.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +65,26 @@ std::string ReadFileBytes(const std::string& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+std::vector<OtherName> OtherNamesOf(const std::string& path) {
+  size_t slash = plat::FindLastSeparator(path);
+  std::string dir = path.substr(0, slash);
+  std::string name = path.substr(slash + 1);
+  std::vector<OtherName> names = {{"dot segment", dir + Sep() + "." + Sep() + name}};
+  std::string hard = dir + Sep() + "hard link to " + name;
+  if (plat::LinkFile(path.c_str(), hard.c_str())) names.push_back({"hard link", hard});
+  std::string symbolic = dir + Sep() + "symbolic link to " + name;
+  std::error_code error;
+  fs::create_symlink(name, symbolic, error);
+  if (!error) names.push_back({"symbolic link", symbolic});
+  if (Sep() == '\\') {
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_NE(upper, name) << "give the file a name with lower-case letters";
+    names.push_back({"other letter case", dir + Sep() + upper});
+  }
+  return names;
 }
 
 bool FileExists(const std::string& path) {

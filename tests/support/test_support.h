@@ -36,6 +36,17 @@ void MakeDirs(const std::string& path);
 std::vector<std::string> NamesIn(const std::string& dir);
 void SetReadOnly(const std::string& path, bool read_only);
 
+// Another name that reaches an existing file, and what kind of name it is.
+struct OtherName {
+  std::string kind;
+  std::string path;
+};
+// The names besides its own by which the file at path can be reached: a
+// spelling with a "." segment, a hard link and a symbolic link beside it
+// (where the system makes them), and on Windows the name in other letter
+// case.
+std::vector<OtherName> OtherNamesOf(const std::string& path);
+
 // Directory of the running test program.
 std::string TestProgramDir();
 

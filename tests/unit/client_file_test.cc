@@ -174,17 +174,68 @@ TEST(MakeClientFile, UnwritableTargetIsAFailure) {
   EXPECT_EQ(NamesIn(scratch.Sub("taken")), (std::vector<std::string>{"x.dat"}));
 }
 
-TEST(MakeClientFile, StaleLeftoverIsReplaced) {
+// Files beside the target whatever their names, even one an earlier version
+// used for its own leftovers, belong to someone: none is opened, emptied or
+// deleted, and a read-only one does not block the call.
+TEST(MakeClientFile, FilesBesideTheTargetAreLeftAlone) {
   ScratchDir scratch;
   std::string src = scratch.Sub("fetched.gz");
   std::string dst = scratch.Sub("file.txt");
   WriteFileBytes(src, testing_support::ZlibGzip("fresh"));
-  // What an interrupted earlier call may have left behind.
-  WriteFileBytes(dst + ".~part", "half a file");
+  WriteFileBytes(dst + ".~part", "someone's file");
   SetReadOnly(dst + ".~part", true);
   EXPECT_EQ(MakeClientFile(src.c_str(), dst.c_str()), 1);
   EXPECT_EQ(ReadFileBytes(dst), "fresh");
-  EXPECT_FALSE(FileExists(dst + ".~part"));
+  EXPECT_EQ(ReadFileBytes(dst + ".~part"), "someone's file");
+  EXPECT_EQ(NamesIn(scratch.path()),
+            (std::vector<std::string>{"fetched.gz", "file.txt", "file.txt.~part"}));
+  SetReadOnly(dst + ".~part", false);
+}
+
+// A target whose name is as long as the system allows is placed and
+// replaced, and no temporary file stays: 255 bytes for a name on Linux, 259
+// characters for the whole path on Windows, where a directory path may take
+// 248 of them and leave ten for the name.
+TEST(MakeClientFile, LongestNamesTheSystemAllows) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  WriteFileBytes(src, testing_support::ZlibGzip("long"));
+  const bool windows = testing_support::Sep() == '\\';
+  std::string deep = scratch.Sub(std::string(248 - scratch.path().size() - 1, 'd'));
+  MakeDirs(deep);
+  struct Case {
+    std::string dir;
+    size_t name_length;
+  };
+  const Case cases[] = {
+      {scratch.path(), windows ? 259 - scratch.path().size() - 1 : 255},
+      {deep, 259 - deep.size() - 1},
+  };
+  for (const Case& c : cases) {
+    std::string target = c.dir + testing_support::Sep() + std::string(c.name_length, 'n');
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(MakeClientFile(src.c_str(), target.c_str()), 1) << c.name_length;
+      EXPECT_EQ(ReadFileBytes(target), "long") << c.name_length;
+    }
+  }
+  EXPECT_EQ(NamesIn(scratch.path()).size(), 3u);
+  EXPECT_EQ(NamesIn(deep).size(), 1u);
+}
+
+// The fetched file under another name is not replaced by its plain form.
+TEST(MakeClientFile, SourceAndTargetOneFileTouchesNothing) {
+  ScratchDir scratch;
+  std::string src = scratch.Sub("fetched.gz");
+  const std::string member = testing_support::ZlibGzip(LongText(50000));
+  WriteFileBytes(src, member);
+  std::vector<std::string> names = {src};
+  for (const testing_support::OtherName& name : testing_support::OtherNamesOf(src)) {
+    names.push_back(name.path);
+  }
+  for (const std::string& name : names) {
+    EXPECT_EQ(MakeClientFile(src.c_str(), name.c_str()), 0) << name;
+    EXPECT_TRUE(ReadFileBytes(src) == member) << name;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace {
 
-using testing_support::FileExists;
+using testing_support::NamesIn;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SetReadOnly;
@@ -53,6 +53,10 @@ class ClientList {
   std::string list_;
   CFileVersion version_;
 };
+
+std::string DirOf(const std::string& path) {
+  return path.substr(0, path.find_last_of(testing_support::Sep()));
+}
 
 const std::string kTwoLines = std::string("a.txt,") + kOld + ",10\r\nb\\c.dll," + kOld + ",20\r\n";
 
@@ -117,11 +121,32 @@ TEST(ClientListUpdate, UnwritableListKeepsItsOldText) {
   SetReadOnly(list.path(), true);
   EXPECT_FALSE(list.Update(Entry("a.txt", kNew, 1)));
   EXPECT_EQ(list.Text(), kTwoLines);
-  EXPECT_FALSE(FileExists(list.path() + ".~tmp"));
+  EXPECT_EQ(NamesIn(DirOf(list.path())), (std::vector<std::string>{"new.dat", "VerComp.dat"}));
   // The edit stays in memory and reaches the file once it can be written.
   SetReadOnly(list.path(), false);
   EXPECT_TRUE(list.Update(Entry("b\\c.dll", kNew, 1)));
   EXPECT_EQ(list.Text(), std::string("a.txt,") + kNew + ",10\r\nb\\c.dll," + kNew + ",20\r\n");
+}
+
+// What an earlier version or another program left beside the list, under
+// any name, is neither taken over nor in the way, even read-only; and a list
+// whose name is as long as the system allows can be written.
+TEST(ClientListUpdate, TemporaryFileIsTheWritersOwn) {
+  ClientList list(kTwoLines);
+  std::string leftover = list.path() + ".~tmp";
+  WriteFileBytes(leftover, "someone's file");
+  SetReadOnly(leftover, true);
+  EXPECT_TRUE(list.Update(Entry("a.txt", kNew, 1)));
+  EXPECT_EQ(list.Text(), std::string("a.txt,") + kNew + ",10\r\nb\\c.dll," + kOld + ",20\r\n");
+  EXPECT_EQ(ReadFileBytes(leftover), "someone's file");
+  SetReadOnly(leftover, false);
+
+  std::string dir = DirOf(list.path());
+  size_t length = testing_support::Sep() == '\\' ? 259 - dir.size() - 1 : 255;
+  std::string longest = dir + testing_support::Sep() + std::string(length, 'v');
+  EXPECT_TRUE(list.version().UpdateClientVersionInfo(longest.c_str(), Entry("a.txt", kNew, 1)));
+  EXPECT_EQ(ReadFileBytes(longest), list.Text());
+  EXPECT_EQ(NamesIn(dir).size(), 4u);
 }
 
 TEST(ClientListUpdate, ExportWorksOnTheLoadedList) {

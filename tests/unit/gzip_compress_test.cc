@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/file_links.h"
 #include "support/gzip_oracle.h"
@@ -108,6 +109,30 @@ TEST(CompressFile, FailuresAreToldFromZeroBytes) {
 
   EXPECT_EQ(IOUtil_CompressFile(nullptr, dst.c_str()), -1);
   EXPECT_EQ(IOUtil_CompressFile(src.c_str(), nullptr), -1);
+}
+
+// The source is read before the destination is touched: a destination that
+// is the source under any name, or lies inside a source that is a directory,
+// is never deleted or emptied.
+TEST(CompressFile, NeverDestroysItsSource) {
+  ScratchDir scratch;
+  const std::string text = Content(50000, 1);
+  std::string src = scratch.Sub("release.txt");
+  WriteFileBytes(src, text);
+  std::vector<std::string> names = {src};
+  for (const testing_support::OtherName& name : testing_support::OtherNamesOf(src)) {
+    names.push_back(name.path);
+  }
+  for (const std::string& dst : names) {
+    EXPECT_EQ(IOUtil_CompressFile(src.c_str(), dst.c_str()), -1) << dst;
+    EXPECT_TRUE(ReadFileBytes(src) == text) << dst;
+  }
+
+  testing_support::MakeDirs(scratch.Sub("tree"));
+  std::string inside = scratch.Sub("tree/kept.txt");
+  WriteFileBytes(inside, "kept");
+  EXPECT_EQ(IOUtil_CompressFile(scratch.Sub("tree").c_str(), inside.c_str()), -1);
+  EXPECT_EQ(ReadFileBytes(inside), "kept");
 }
 
 }  // namespace

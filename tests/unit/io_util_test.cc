@@ -105,6 +105,12 @@ TEST(CopyFile, OverwritesProtectedAndCreatesMissingTargets) {
   EXPECT_EQ(ReadFileBytes(scratch.Sub("new")), "fresh bytes");
   EXPECT_EQ(IOUtil_CopyFile(scratch.Sub("missing").c_str(), scratch.Sub("new2").c_str()), 0);
   EXPECT_FALSE(FileExists(scratch.Sub("new2")));
+
+  // Another name of the source is not copied onto: that would empty it.
+  for (const testing_support::OtherName& name : testing_support::OtherNamesOf(scratch.Sub("src"))) {
+    EXPECT_EQ(IOUtil_CopyFile(scratch.Sub("src").c_str(), name.path.c_str()), 0) << name.kind;
+    EXPECT_EQ(ReadFileBytes(scratch.Sub("src")), "fresh bytes") << name.kind;
+  }
 }
 
 TEST(GetFileSize, SizesAndMissingFiles) {

@@ -14,6 +14,8 @@
 namespace {
 
 using testing_support::FileExists;
+using testing_support::OtherName;
+using testing_support::OtherNamesOf;
 using testing_support::ReadFileBytes;
 using testing_support::RunCUnzip;
 using testing_support::RunCZip;
@@ -55,6 +57,28 @@ TEST(ZipClasses, SwapSizeResultsForNamesAndFiles) {
   // A destination in a missing directory.
   EXPECT_EQ(RunCZip(source, dir.Sub("no/such/dir/out.gz")).result, -12);
   EXPECT_EQ(RunCUnzip(source, dir.Sub("no/such/dir/out.txt")).result, -12);
+}
+
+// One file under two names: a run would empty the file it reads, or read
+// back its own output without end.
+TEST(ZipClasses, SameFileUnderAnotherNameIsRefused) {
+  ScratchDir dir;
+  const std::string text = testing_support::TextLike(5000, 82);
+  const std::string member = testing_support::ZlibGzip(text);
+  std::string plain = dir.Sub("plain.txt");
+  std::string packed = dir.Sub("packed.gz");
+  WriteFileBytes(plain, text);
+  WriteFileBytes(packed, member);
+  for (const OtherName& name : OtherNamesOf(plain)) {
+    EXPECT_EQ(RunCZip(plain, name.path).result, -10) << name.kind;
+    EXPECT_TRUE(ReadFileBytes(plain) == text) << name.kind;
+  }
+  for (const OtherName& name : OtherNamesOf(packed)) {
+    SwapOutcome outcome = RunCUnzip(packed, name.path);
+    EXPECT_FALSE(outcome.threw) << name.kind;
+    EXPECT_EQ(outcome.result, -10) << name.kind;
+    EXPECT_TRUE(ReadFileBytes(packed) == member) << name.kind;
+  }
 }
 
 TEST(ZipClasses, NamesTooLongForTheFieldsAreRefused) {

@@ -1,0 +1,87 @@
+#include "fileio/replacement_file.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+#include "fileio/io_util.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kPrefix[] = ".~fd";
+constexpr size_t kHexDigits = 8;
+// Names taken by other calls or programs are passed over; this many in a row
+// means something else is wrong.
+constexpr int kAttempts = 64;
+
+// Name candidates differ between calls and between processes; exclusive
+// creation, not the numbers, is what keeps two writers apart.
+uint32_t NextNumber() {
+  static uint32_t state = static_cast<uint32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      reinterpret_cast<uintptr_t>(&state));
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  state += 0x9e3779b9u;
+  return state;
+}
+
+// ".~fd" and eight hexadecimal digits, or as many digits as the path limit
+// leaves room for (at least one: the target's own name fitted).
+std::string CandidateName(size_t room) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string name;
+  size_t digits = kHexDigits;
+  if (room < sizeof(kPrefix) - 1 + kHexDigits) {
+    digits = room > 0 ? room : 1;
+  } else {
+    name = kPrefix;
+  }
+  uint32_t number = NextNumber();
+  for (size_t i = 0; i < digits; ++i) {
+    name.push_back(kHex[number & 0xf]);
+    number = (number >> 4) | (number << 28);
+  }
+  return name;
+}
+
+}  // namespace
+
+ReplacementFile::~ReplacementFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (created_) plat::RemoveFile(path_.c_str());
+}
+
+bool ReplacementFile::Create(const char* target) {
+  if (target == nullptr || created_) return false;
+  target_ = plat::FollowFileLinks(target);
+  std::string dir;
+  bool has_dir = SplitParentDir(target_, &dir);
+  std::string prefix = has_dir ? dir + plat::kPathSeparator : std::string();
+  size_t room = plat::kMaxFilePathLength > prefix.size() ? plat::kMaxFilePathLength - prefix.size() : 0;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::string candidate = prefix + CandidateName(room);
+    errno = 0;
+    file_ = plat::CreateNewFile(candidate.c_str());
+    if (file_ != nullptr) {
+      path_ = std::move(candidate);
+      created_ = true;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool ReplacementFile::Commit() {
+  if (file_ == nullptr) return false;
+  bool written = std::ferror(file_) == 0;
+  written = std::fflush(file_) == 0 && written;
+  written = std::fclose(file_) == 0 && written;
+  file_ = nullptr;
+  if (!written || !plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) return false;
+  created_ = false;
+  return true;
+}

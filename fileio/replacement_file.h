@@ -1,0 +1,46 @@
+// New contents for a file, written beside it under a name of its own and put
+// in its place in one step once they are whole.
+#ifndef FILEDIST_FILEIO_REPLACEMENT_FILE_H
+#define FILEDIST_FILEIO_REPLACEMENT_FILE_H
+
+#include <cstdio>
+#include <string>
+
+// The temporary file is created exclusively in the target's directory under a
+// short name of its own (".~fd" and eight hexadecimal digits, shorter where
+// the path limit leaves less room), so that it never opens, empties or
+// deletes a file that is already there, fits beside a target whose name is as
+// long as the system allows, and no leftover of a crashed run can stand in the
+// way of the next one. Whatever becomes of the call, the temporary file goes
+// with the object unless it has become the target.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Creates the temporary file for target. A target that is a symbolic link
+  // is followed: the file the link names gets the new contents and the link
+  // stays. False when no file can be created in that directory.
+  bool Create(const char* target);
+
+  // The open temporary file, for binary writing.
+  FILE* file() const { return file_; }
+  const char* path() const { return path_.c_str(); }
+  // The file to be replaced, links followed.
+  const char* target() const { return target_.c_str(); }
+
+  // Closes the temporary file and renames it over the target, whose
+  // permission bits it takes on POSIX. False when a write, the close or the
+  // rename failed; a read-only target is refused and stays as it was.
+  bool Commit();
+
+ private:
+  std::string target_;
+  std::string path_;
+  FILE* file_ = nullptr;
+  bool created_ = false;
+};
+
+#endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H
