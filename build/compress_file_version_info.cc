@@ -1,12 +1,14 @@
 // Release stage 2: compress every listed file into the temporary tree and
 // turn each record into what the version list publishes: the path relative
 // to the source directory and the size of the compressed file.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "fileio/gzip_compress.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -44,17 +46,24 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     std::string parent;
     if (!SplitParentDir(destination, &parent)) return 0;
     if (!IOUtil_MakeDirTree(parent.c_str())) {
-      LogError() << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
+      SystemReason reason = LastSystemReason();
+      LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
     if (IOUtil_CompressFile(record.path.c_str(), destination.c_str()) < 0) {
-      LogError() << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
+      SystemReason reason = LastSystemReason();
+      LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
                  << "] failed";
       return 0;
     }
+    uint64_t plain_size = static_cast<uint32_t>(record.size);
     record.size = IOUtil_GetFileSize(destination.c_str());
     record.path = std::move(relative);
-    std::printf("Compress (%s) = %d\n", record.path.c_str(), record.size);
+    if (ReleaseObserver* observer = GetReleaseObserver()) {
+      observer->FileCompressed(record.path, plain_size, record.size);
+    } else {
+      std::printf("Compress (%s) = %d\n", record.path.c_str(), record.size);
+    }
     LogInfo() << "Compress [" << record.path << "] = " << record.size;
   }
   return 1;

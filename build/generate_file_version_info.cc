@@ -1,9 +1,11 @@
 // Release stage 1: find the directories, read the filters, scan the source.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -43,7 +45,8 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   std::string ini_path;
   LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
   ScanDirectory(m_sourceDir.c_str());
-  for (const std::string& name : m_excludedList) {
+  // A watching host has had each excluded file from the scan.
+  for (const std::string& name : GetReleaseObserver() ? std::vector<std::string>() : m_excludedList) {
     // "文件 [%s] 根据Filters.ini被过滤" in code page 936, as the packers'
     // consoles show it.
     std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",

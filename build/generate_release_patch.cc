@@ -9,6 +9,7 @@
 #include "build/release_dirs.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/file_links.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
@@ -52,7 +53,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
     return false;
   }
   if (!IOUtil_MakeDirTree(parent.c_str())) {
-    LogError() << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
     return false;
   }
   std::string source;
@@ -61,7 +63,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
     return false;
   }
   if (!PlaceInPatch(source, target)) {
-    LogError() << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
                << kStage << "]";
     return false;
   }
@@ -106,7 +109,11 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
   }
   m_patchDir = patch_dir;
   std::string temporary_tree = m_outputDir + plat::kPathSeparator + kCompressTempName;
-  std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+  if (ReleaseObserver* observer = GetReleaseObserver()) {
+    observer->PatchStarted(m_patchDir);
+  } else {
+    std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+  }
 
   int copied = 0;
   for (const VersionRecord& record : m_scanList) {
@@ -115,7 +122,8 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
   }
   if (copied < 1) return 1;
   if (!CopyVersionFiles(temporary_tree, m_patchDir)) {
-    LogError() << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
     return 0;
   }
   return 1;

@@ -2,8 +2,10 @@
 #include <string>
 
 #include "build/release_dirs.h"
+#include "build/release_preflight.h"
 #include "common.h"
 #include "fileio/io_util.h"
+#include "interface/build_hooks.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -12,9 +14,12 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (g_fileVersion == nullptr) return 0;
   CFileVersion& version = *g_fileVersion;
   version.Reset();
+  ReleasePreflight preflight;
+  if (!preflight.Check(sourceDir, outputDir, releaseDir)) return 0;
   // Known before the scan, so that a release made inside its own source tree
-  // does not take in its earlier output.
+  // does not take in its earlier output or the build's lock files.
   version.m_scanSkipDirs = ReleaseOutputDirs(outputDir, releaseDir);
+  for (const std::string& lock : preflight.lock_files()) version.m_scanSkipDirs.push_back(lock);
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;
@@ -23,3 +28,5 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   IOUtil_RemoveDirTree(temporary_tree.c_str());
   return 1;
 }
+
+void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer); }

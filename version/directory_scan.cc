@@ -7,6 +7,7 @@
 #include "fileio/file_key.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/platform.h"
 #include "version/ascii_lower.h"
 #include "version/file_version.h"
@@ -60,7 +61,7 @@ struct ScanContext {
   std::vector<std::vector<std::string>> skipDirs;
 };
 
-bool IsSkippedDir(const ScanContext& context, const std::string& path) {
+bool IsSkipped(const ScanContext& context, const std::string& path) {
   if (context.skipDirs.empty()) return false;
   std::vector<std::string> components = PathComponents(path);
   for (const std::vector<std::string>& skip : context.skipDirs) {
@@ -73,15 +74,18 @@ bool IsSkippedDir(const ScanContext& context, const std::string& path) {
 // the excluded list once for every list that matched.
 bool IsExcluded(CFileVersion* version, const std::string& name) {
   std::string lowerName = LowerAscii(name);
-  bool excluded = false;
+  int lists = 0;
   for (const std::vector<std::string>* filters :
        {&version->m_extFilters, &version->m_fileFilters, &version->m_keywordFilters}) {
     if (AnyEntryOccursIn(*filters, lowerName)) {
       version->m_excludedList.push_back(lowerName);
-      excluded = true;
+      ++lists;
     }
   }
-  return excluded;
+  if (lists > 0) {
+    if (ReleaseObserver* observer = GetReleaseObserver()) observer->FileExcluded(lowerName, lists);
+  }
+  return lists > 0;
 }
 
 void ScanTree(const ScanContext& context, const std::string& dir) {
@@ -97,10 +101,11 @@ void ScanTree(const ScanContext& context, const std::string& dir) {
         LogWarning() << "Link [" << path << "] not followed";
         continue;
       }
-      if (IsSkippedDir(context, path)) continue;
+      if (IsSkipped(context, path)) continue;
       ScanTree(context, path);
       continue;
     }
+    if (IsSkipped(context, path)) continue;
     if (IsExcluded(context.version, entry.name)) continue;
     VersionRecord record;
     char key[kFileKeySize] = {};
@@ -108,6 +113,7 @@ void ScanTree(const ScanContext& context, const std::string& dir) {
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;
+    if (ReleaseObserver* observer = GetReleaseObserver()) observer->FileKeyed(path, entry.size, record.key);
     record.path = std::move(path);
     context.version->m_scanList.push_back(std::move(record));
   }

@@ -51,9 +51,10 @@ class CFileVersion {
   std::string m_sourceDir;
   std::string m_outputDir;
   std::string m_patchDir;
-  // Directories the scan does not enter: the release's own output (its
-  // temporary tree and earlier patch directories), should it lie inside the
-  // source tree. BuildVer sets them before the first stage.
+  // Directories the scan does not enter and files it does not list: the
+  // release's own output (its temporary tree and earlier patch directories)
+  // and the build's lock files, should they lie inside the source tree.
+  // BuildVer sets them before the first stage.
   std::vector<std::string> m_scanSkipDirs;
 };
 

@@ -153,6 +153,7 @@ bool CopyFileOver(const char* src, const char* dst) {
   struct stat dst_st;
   if (stat(native_dst.c_str(), &dst_st) == 0 && (dst_st.st_mode & S_IWUSR) == 0) {
     close(in);  // Windows refuses to overwrite a read-only file
+    errno = EACCES;
     return false;
   }
   int out = open(native_dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -184,7 +185,10 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
   struct stat st;
   // rename() would replace a read-only file; Windows refuses, and so do we,
   // so that a protected list stays protected on every system.
-  if (stat(native_to.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) return false;
+  if (stat(native_to.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+    errno = EACCES;
+    return false;
+  }
   return rename(ToNativePath(from).c_str(), native_to.c_str()) == 0;
 }
 

@@ -88,6 +88,7 @@ int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
 FILE* OpenFile(const char* path, const char* mode) {
   if (std::strpbrk(mode, "wa+") != nullptr && IsReadOnlyFile(path)) {
     errno = EACCES;
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return std::fopen(path, mode);
