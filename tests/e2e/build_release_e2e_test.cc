@@ -109,23 +109,36 @@ TEST_F(BuildRelease, ReadOnlyVersionListFailsAndKeepsTheTemporaryTree) {
   EXPECT_EQ(testing_support::NamesIn(Packer("releases")), Strings{"Release.lock"});
 }
 
-TEST_F(BuildRelease, ReadOnlyFileLeftInThePatchDirectoryIsReplaced) {
-  // Whichever second the build lands in, its patch directory already holds
-  // read-only files from an "earlier run".
-  for (const std::string& name : PatchNamesFromNow(90)) {
+TEST_F(BuildRelease, AnExistingPatchDirectoryIsNeverWrittenInto) {
+  // The names of this second and the next are taken by earlier releases,
+  // which clients may be reading, with read-only files in them.
+  Strings taken = PatchNamesFromNow(2);
+  for (const std::string& name : taken) {
     std::string dir = Packer("releases/" + name);
-    MakeDirs(dir + Sep() + "bin");
-    for (const char* stale : {"a.txt", "bin/app.bin", "Ver"}) {
-      std::string path = dir + Sep() + Native(stale);
-      WriteFileBytes(path, "stale");
-      SetReadOnly(path, true);
+    MakeDirs(dir);
+    for (const char* stale : {"a.txt", "Ver"}) {
+      WriteFileBytes(dir + Sep() + stale, "earlier release");
+      SetReadOnly(dir + Sep() + stale, true);
     }
   }
-  std::string patch = BuildOk({});
-  ASSERT_TRUE(FileExists(patch + Sep() + "VerComp.dat")) << patch;
-  EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
-  EXPECT_EQ(GunzipFile(patch + Sep() + Native("bin/app.bin")), files_[2].content);
-  EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ReadFileBytes(Packer("Ver")));
+  // Two builds in a row, within a second or two of each other.
+  std::string first = BuildOk({});
+  std::string second = BuildOk({});
+  std::string releases = Packer("releases") + Sep();
+  for (const std::string& patch : {first, second}) {
+    ASSERT_EQ(patch.compare(0, releases.size(), releases), 0) << patch;
+    std::string name = patch.substr(releases.size());
+    EXPECT_TRUE(IsPatchDirName(name)) << name;
+    EXPECT_FALSE(Contains(taken, name)) << name;
+    EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
+  }
+  EXPECT_NE(first, second);
+  for (const std::string& name : taken) {
+    for (const char* stale : {"a.txt", "Ver"}) {
+      EXPECT_EQ(ReadFileBytes(Packer("releases/" + name) + Sep() + stale), "earlier release");
+    }
+    EXPECT_EQ(FilesBelow(Packer("releases/" + name)), (Strings{"Ver", "a.txt"}));
+  }
 }
 
 TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {
