@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "build/release_names.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "log/release_events.h"
@@ -41,6 +42,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_sourceDir = source;
   m_excludedList.clear();
   m_unreadableList.clear();
+  m_tooLongList.clear();
 
   std::string ini_path;
   LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
@@ -57,5 +59,8 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   for (const std::string& path : m_unreadableList) {
     LogError() << "Read [" << path << "] failed in [" << kStage << "]";
   }
-  return m_unreadableList.empty() ? 1 : 0;
+  // Refused here, before anything is compressed, rather than released in a
+  // form no client can install.
+  bool names_fit = CheckReleaseNames(m_sourceDir, m_scanList, m_tooLongList, kStage);
+  return m_unreadableList.empty() && names_fit ? 1 : 0;
 }

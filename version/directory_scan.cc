@@ -93,8 +93,15 @@ void ScanTree(const ScanContext& context, const std::string& dir) {
   if (!plat::ListDirectory(dir, &entries)) return;
   for (const plat::DirEntry& entry : entries) {
     std::string path;
-    // A path that would not fit a path buffer cannot be released anyway.
-    if (!FormatChildPath(dir, entry.name.c_str(), &path)) continue;
+    // A path that would not fit a path buffer cannot be released; the
+    // release says so instead of leaving the entry out unseen.
+    if (!FormatChildPath(dir, entry.name.c_str(), &path)) {
+      bool directory = (entry.attributes & plat::kAttrDirectory) != 0;
+      if (directory || !IsExcluded(context.version, entry.name)) {
+        context.version->m_tooLongList.push_back(dir + plat::kPathSeparator + entry.name);
+      }
+      continue;
+    }
     if (entry.attributes & plat::kAttrDirectory) {
       if (entry.attributes & plat::kAttrReparsePoint) {
         // A link may lead back up the tree; its target is not walked.

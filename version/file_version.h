@@ -47,6 +47,9 @@ class CFileVersion {
   // Files the last scan found but could not read (locked, vanished, not a
   // regular file): their keys would be wrong, so the release stops.
   std::vector<std::string> m_unreadableList;
+  // Entries whose path would not fit a path buffer: they cannot be handled,
+  // so the release stops rather than leave them out unseen.
+  std::vector<std::string> m_tooLongList;
   std::string m_startupDir;
   std::string m_sourceDir;
   std::string m_outputDir;
