@@ -4,6 +4,8 @@
 
 #include "fileio/io_util.h"
 
+const char* const kLatestName = "LATEST";
+
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
   std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,
@@ -33,6 +35,10 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   }
 
   std::string release = IOUtil_ResolvePath(releaseDir, startup);
+  std::string latest;
+  // The name of the newest patch directory, which filedist build keeps in
+  // the release folder for clients to follow.
+  if (!release.empty() && FormatChildPath(release, kLatestName, &latest)) dirs.push_back(latest);
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {

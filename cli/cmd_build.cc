@@ -1,7 +1,9 @@
 // filedist build SOURCE: a release of a folder, through BuildVer.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -19,7 +21,8 @@ const char kUsage[] =
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
     "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
-    "VerComp.dat and its key file Ver. A summary follows; the last line printed\n"
+    "VerComp.dat and its key file Ver, and names that directory in RELEASES/LATEST\n"
+    "(which 'filedist update RELEASES' follows). A summary follows; the last line printed\n"
     "is that directory. Errors and warnings go to standard error whatever the\n"
     "log level. Only one build at a time may use a packer directory or a\n"
     "release folder; a second one stops at once.\n"
@@ -67,6 +70,31 @@ std::string Absolute(const char* path) {
 bool IsDirectory(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
+}
+
+// RELEASES/LATEST names the newest patch directory, so that clients can be
+// pointed once at the releases folder. Written beside and renamed over, so a
+// client reads the old name or the new one, never half of one.
+bool WriteLatest(const std::string& patch_dir, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::string name = patch.filename().string();
+  std::string latest = (patch.parent_path() / "LATEST").string();
+  std::random_device seed;
+  std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
+  FILE* file = std::fopen(temporary.c_str(), "wbx");
+  if (file == nullptr) {
+    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
+    return false;
+  }
+  std::string line = name + "\n";
+  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written || !RenameOver(temporary, latest)) {
+    *error = "cannot write '" + latest + "': " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool ParseLogLevel(const char* text, int* level) {
@@ -137,6 +165,14 @@ int RunBuildCommand(int argc, char** argv) {
     } else {
       std::fprintf(stderr, "filedist: build failed; nothing was released\n");
     }
+    return 1;
+  }
+  std::string error;
+  if (!WriteLatest(patch_dir, &error)) {
+    // The release itself is whole; only the pointer to it is missing.
+    std::fprintf(stderr, "filedist: the release is built, but LATEST was not updated: %s\n",
+                 error.c_str());
+    report.PrintSummary(patch_dir);
     return 1;
   }
   report.PrintSummary(patch_dir);

@@ -6,6 +6,7 @@
 #include "common.h"
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"
+#include "log/logger.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -20,6 +21,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   // does not take in its earlier output or the build's lock files.
   version.m_scanSkipDirs = ReleaseOutputDirs(outputDir, releaseDir);
   for (const std::string& lock : preflight.lock_files()) version.m_scanSkipDirs.push_back(lock);
+  // The log, open for writing while the build runs (Windows lets no one
+  // key it then), should the packer directory lie in the tree.
+  version.m_scanSkipDirs.push_back(Logger::GetLogFilePath());
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;

@@ -25,8 +25,11 @@ constexpr size_t kPatternCapacity = 1024;
 // everywhere.
 bool IsReadOnlyFile(const char* path) {
   DWORD value = GetFileAttributesA(path);
-  return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY) &&
-         !(value & FILE_ATTRIBUTE_DIRECTORY);
+  bool read_only = value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY) &&
+                   !(value & FILE_ATTRIBUTE_DIRECTORY);
+  // The refusal is the system's own answer, and says so to whoever asks.
+  if (read_only) SetLastError(ERROR_ACCESS_DENIED);
+  return read_only;
 }
 
 }  // namespace

@@ -231,6 +231,7 @@ TEST(ReleaseDirs, NamesTheTemporaryTreeAndExistingPatchDirectories) {
   std::vector<std::string> dirs =
       ReleaseOutputDirs(scratch.Sub("out").c_str(), scratch.Sub("rel").c_str());
   EXPECT_EQ(dirs, (std::vector<std::string>{scratch.Sub("out/__CompressTemp__"),
+                                            scratch.Sub("rel/LATEST"),
                                             scratch.Sub("rel/Patch_20090630_170509")}));
   EXPECT_TRUE(ReleaseOutputDirs(nullptr, nullptr).empty());
 }
