@@ -87,8 +87,9 @@ void BuildReport::PrintSummary(const std::string& patchDir) const {
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   double percent = plain_bytes_ == 0 ? 100.0 : 100.0 * compressed_bytes_ / plain_bytes_;
-  std::printf("released %d files (%d left out by Filters.ini): %s -> %s compressed (%.1f%%) "
-              "in %.2f s into\n%s\n",
-              released_, excluded_, FormatBytes(plain_bytes_).c_str(),
-              FormatBytes(compressed_bytes_).c_str(), percent, seconds, patchDir.c_str());
+  std::printf("released %d files (%d left out by Filters.ini): %llu bytes, %llu compressed "
+              "(%.1f%%), in %.2f s, into\n%s\n",
+              released_, excluded_, static_cast<unsigned long long>(plain_bytes_),
+              static_cast<unsigned long long>(compressed_bytes_), percent, seconds,
+              patchDir.c_str());
 }

@@ -64,6 +64,29 @@ TEST_F(BuildRelease, ReleasesEveryUnfilteredFileWithItsListAndKey) {
   EXPECT_FALSE(FileExists(Packer("__CompressTemp__")));
 }
 
+// The packer's summary: what was released, what the filters left out, the
+// bytes before and after, and where it went.
+TEST_F(BuildRelease, EndsWithASummaryOfTheRelease) {
+  Strings printed;
+  std::string patch = BuildOk({}, &printed);
+  ASSERT_GE(printed.size(), 2u);
+  uint64_t plain = 0, packed = 0;
+  int released = 0;
+  for (const SourceFile& file : files_) {
+    if (!file.released) continue;
+    ++released;
+    plain += file.content.size();
+    packed += ReadFileBytes(patch + Sep() + Native(file.relative)).size();
+  }
+  std::string expected = "released " + std::to_string(released) +
+                         " files (3 left out by Filters.ini): " + std::to_string(plain) +
+                         " bytes, " + std::to_string(packed) + " compressed (";
+  const std::string& summary = printed[printed.size() - 2];
+  EXPECT_EQ(summary.compare(0, expected.size(), expected), 0) << summary;
+  EXPECT_NE(summary.find(" s, into"), std::string::npos) << summary;
+  EXPECT_EQ(printed.back(), patch);
+}
+
 TEST_F(BuildRelease, MissingSourceFailsWithItsLogLine) {
   std::string missing = scratch_.Sub("no such folder");
   std::string output;
