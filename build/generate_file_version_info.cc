@@ -43,6 +43,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_excludedList.clear();
   m_unreadableList.clear();
   m_tooLongList.clear();
+  m_linkErrors.clear();
 
   std::string ini_path;
   LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
@@ -59,8 +60,9 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   for (const std::string& path : m_unreadableList) {
     LogError() << "Read [" << path << "] failed in [" << kStage << "]";
   }
+  for (const std::string& text : m_linkErrors) LogError() << text << " in [" << kStage << "]";
   // Refused here, before anything is compressed, rather than released in a
   // form no client can install.
   bool names_fit = CheckReleaseNames(m_sourceDir, m_scanList, m_tooLongList, kStage);
-  return m_unreadableList.empty() && names_fit ? 1 : 0;
+  return m_unreadableList.empty() && m_linkErrors.empty() && names_fit ? 1 : 0;
 }

@@ -44,8 +44,9 @@ struct DirEntry {
 };
 
 // Lists the entries of directory dir (without "." and ".."), in the order
-// NTFS keeps them: ordinal, by the upper-case form of the name. Returns false
-// when the directory cannot be enumerated.
+// NTFS keeps them: ordinal, by the upper-case form of the name. Links carry
+// kAttrReparsePoint; one that leads nowhere is listed too, as a file. Returns
+// false when the directory cannot be enumerated.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries);
 
 // True when a file or directory exists at path.

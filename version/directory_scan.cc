@@ -9,6 +9,7 @@
 #include "log/logger.h"
 #include "log/release_events.h"
 #include "platform/platform.h"
+#include "platform/walk_identity.h"
 #include "version/ascii_lower.h"
 #include "version/file_version.h"
 
@@ -56,9 +57,17 @@ std::vector<std::string> PathComponents(const std::string& path) {
   return components;
 }
 
+// A directory being walked: the ones from the source down to the current
+// one. A link that leads to one of them would be walked for ever.
+struct Walking {
+  plat::WalkIdentity identity;
+  std::string path;
+};
+
 struct ScanContext {
   CFileVersion* version;
   std::vector<std::vector<std::string>> skipDirs;
+  std::vector<Walking> walking;
 };
 
 bool IsSkipped(const ScanContext& context, const std::string& path) {
@@ -88,7 +97,24 @@ bool IsExcluded(CFileVersion* version, const std::string& name) {
   return lists > 0;
 }
 
-void ScanTree(const ScanContext& context, const std::string& dir) {
+void ScanTree(ScanContext& context, const std::string& dir);
+
+// Walks the directory at path (reached through a link or not) unless it is
+// one of those being walked.
+void EnterDirectory(ScanContext& context, const std::string& path,
+                    const plat::WalkIdentity& identity) {
+  for (const Walking& walking : context.walking) {
+    if (!walking.identity.SameEntry(identity)) continue;
+    context.version->m_linkErrors.push_back("Link [" + path + "] leads back into [" +
+                                            walking.path + "], which contains it");
+    return;
+  }
+  context.walking.push_back(Walking{identity, path});
+  ScanTree(context, path);
+  context.walking.pop_back();
+}
+
+void ScanTree(ScanContext& context, const std::string& dir) {
   std::vector<plat::DirEntry> entries;
   if (!plat::ListDirectory(dir, &entries)) return;
   for (const plat::DirEntry& entry : entries) {
@@ -102,14 +128,28 @@ void ScanTree(const ScanContext& context, const std::string& dir) {
       }
       continue;
     }
-    if (entry.attributes & plat::kAttrDirectory) {
-      if (entry.attributes & plat::kAttrReparsePoint) {
-        // A link may lead back up the tree; its target is not walked.
-        LogWarning() << "Link [" << path << "] not followed";
+    bool directory = (entry.attributes & plat::kAttrDirectory) != 0;
+    if (entry.attributes & plat::kAttrReparsePoint) {
+      // A link is released as what it leads to: a directory is walked, a
+      // file is keyed. One that leads nowhere would leave a file out.
+      plat::WalkIdentity target;
+      if (!plat::IdentifyFollowingLinks(path, &target)) {
+        context.version->m_linkErrors.push_back("Link [" + path + "] leads to nothing");
         continue;
       }
+      directory = target.directory;
+      if (directory) {
+        if (!IsSkipped(context, path)) EnterDirectory(context, path, target);
+        continue;
+      }
+    } else if (directory) {
       if (IsSkipped(context, path)) continue;
-      ScanTree(context, path);
+      plat::WalkIdentity identity;
+      if (plat::IdentifyFollowingLinks(path, &identity)) {
+        EnterDirectory(context, path, identity);
+      } else {
+        ScanTree(context, path);
+      }
       continue;
     }
     if (IsSkipped(context, path)) continue;
@@ -150,5 +190,9 @@ void CFileVersion::ScanDirectory(const char* dirPath) {
   ScanContext context;
   context.version = this;
   for (const std::string& skip : m_scanSkipDirs) context.skipDirs.push_back(PathComponents(skip));
+  plat::WalkIdentity identity;
+  if (plat::IdentifyFollowingLinks(dirPath, &identity)) {
+    context.walking.push_back(Walking{identity, dirPath});
+  }
   ScanTree(context, dirPath);
 }

@@ -50,6 +50,9 @@ class CFileVersion {
   // Entries whose path would not fit a path buffer: they cannot be handled,
   // so the release stops rather than leave them out unseen.
   std::vector<std::string> m_tooLongList;
+  // Links the last scan could not release: ones that lead nowhere and ones
+  // that lead back into a directory being walked. The text of each error.
+  std::vector<std::string> m_linkErrors;
   std::string m_startupDir;
   std::string m_sourceDir;
   std::string m_outputDir;

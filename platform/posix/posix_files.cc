@@ -76,9 +76,17 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
     struct stat st;
     struct stat link_st;
     if (fstatat(dir_fd, item->d_name, &link_st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (fstatat(dir_fd, item->d_name, &st, 0) != 0) continue;  // dangling link
     DirEntry entry;
     entry.name = item->d_name;
+    if (fstatat(dir_fd, item->d_name, &st, 0) != 0) {
+      if (!S_ISLNK(link_st.st_mode)) continue;  // gone meanwhile
+      // A link that leads nowhere is listed, as Windows lists it: a scan
+      // must say that a file it names is missing, and a removal must be
+      // able to remove the link.
+      entry.attributes = AttributesOf(link_st, item->d_name) | kAttrReparsePoint;
+      entries->push_back(std::move(entry));
+      continue;
+    }
     entry.attributes = AttributesOf(st, item->d_name);
     if (S_ISLNK(link_st.st_mode)) entry.attributes |= kAttrReparsePoint;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);

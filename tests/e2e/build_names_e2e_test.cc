@@ -6,13 +6,6 @@ namespace {
 
 using namespace build_e2e;
 
-bool AnyLineHas(const Strings& lines, const std::string& a, const std::string& b) {
-  for (const std::string& line : lines) {
-    if (line.find(a) != std::string::npos && line.find(b) != std::string::npos) return true;
-  }
-  return false;
-}
-
 class BuildNames : public BuildVerHost {
  protected:
   struct Refused {
