@@ -100,6 +100,10 @@ bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir,
                << " in [" << kPatchStage << "]";
     return false;
   }
-  return TakeLock(&release_lock_, release_arg, kReleaseLockName, "release directory",
-                  &lock_files_);
+  if (!TakeLock(&release_lock_, release_arg, kReleaseLockName, "release directory",
+                &lock_files_)) {
+    return false;
+  }
+  release_dir_ = release_arg;
+  return true;
 }

@@ -27,10 +27,14 @@ class ReleasePreflight {
   // The lock files, which a scan of a tree holding them must not release.
   const std::vector<std::string>& lock_files() const { return lock_files_; }
 
+  // The release folder, resolved; empty when the check stopped before it.
+  const std::string& release_dir() const { return release_dir_; }
+
  private:
   plat::FileLock packer_lock_;
   plat::FileLock release_lock_;
   std::vector<std::string> lock_files_;
+  std::string release_dir_;
 };
 
 #endif  // FILEDIST_BUILD_RELEASE_PREFLIGHT_H

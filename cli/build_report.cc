@@ -45,8 +45,9 @@ void BuildReport::FileKeyed(const std::string& path, uint64_t size, const std::s
 }
 
 void BuildReport::FileCompressed(const std::string& listedPath, uint64_t plainSize,
-                                 int32_t compressedSize) {
+                                 int32_t compressedSize, bool fromEarlier) {
   ++released_;
+  if (fromEarlier) ++from_earlier_;
   plain_bytes_ += plainSize;
   compressed_bytes_ += static_cast<uint32_t>(compressedSize);
   if (progress_) {
@@ -87,9 +88,9 @@ void BuildReport::PrintSummary(const std::string& patchDir) const {
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   double percent = plain_bytes_ == 0 ? 100.0 : 100.0 * compressed_bytes_ / plain_bytes_;
-  std::printf("released %d files (%d left out by Filters.ini): %llu bytes, %llu compressed "
-              "(%.1f%%), in %.2f s, into\n%s\n",
-              released_, excluded_, static_cast<unsigned long long>(plain_bytes_),
+  std::printf("released %d files (%d left out by Filters.ini, %d unchanged since the last "
+              "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
+              released_, excluded_, from_earlier_, static_cast<unsigned long long>(plain_bytes_),
               static_cast<unsigned long long>(compressed_bytes_), percent, seconds,
               patchDir.c_str());
 }

@@ -18,8 +18,8 @@ class BuildReport : public ReleaseObserver {
   void Problem(int severity, const std::string& text, const std::string& reason) override;
   void FileExcluded(const std::string& lowerName, int lists) override;
   void FileKeyed(const std::string& path, uint64_t size, const std::string& key) override;
-  void FileCompressed(const std::string& listedPath, uint64_t plainSize,
-                      int32_t compressedSize) override;
+  void FileCompressed(const std::string& listedPath, uint64_t plainSize, int32_t compressedSize,
+                      bool fromEarlier) override;
   void PatchStarted(const std::string& patchDir) override;
 
   // Clears the progress line.
@@ -40,6 +40,7 @@ class BuildReport : public ReleaseObserver {
   int keyed_ = 0;
   uint64_t keyed_bytes_ = 0;
   int released_ = 0;
+  int from_earlier_ = 0;
   uint64_t plain_bytes_ = 0;
   uint64_t compressed_bytes_ = 0;
   bool drawn_ = false;

@@ -1,6 +1,7 @@
 // BuildVer: the release pipeline's entry point.
 #include <string>
 
+#include "build/earlier_release.h"
 #include "build/release_dirs.h"
 #include "build/release_preflight.h"
 #include "common.h"
@@ -24,6 +25,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   // The log, open for writing while the build runs (Windows lets no one
   // key it then), should the packer directory lie in the tree.
   version.m_scanSkipDirs.push_back(Logger::GetLogFilePath());
+  EarlierRelease earlier = FindEarlierRelease(preflight.release_dir());
+  version.m_earlierPatchDir = earlier.patchDir;
+  version.m_earlierKeys = std::move(earlier.keys);
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;

@@ -21,9 +21,10 @@ class ReleaseObserver {
   // A file keyed by the scan, with its size and key.
   virtual void FileKeyed(const std::string& path, uint64_t size, const std::string& key) = 0;
   // A file compressed into the temporary tree: its listed path, its size
-  // before and after.
+  // before and after, and whether its compressed form was taken unchanged
+  // from the earlier release.
   virtual void FileCompressed(const std::string& listedPath, uint64_t plainSize,
-                              int32_t compressedSize) = 0;
+                              int32_t compressedSize, bool fromEarlier) = 0;
   // The patch directory is being filled.
   virtual void PatchStarted(const std::string& patchDir) = 0;
 };

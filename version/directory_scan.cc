@@ -156,7 +156,12 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     if (IsExcluded(context.version, entry.name)) continue;
     VersionRecord record;
     char key[kFileKeySize] = {};
-    if (!ComputeFileKey(path.c_str(), key)) context.version->m_unreadableList.push_back(path);
+    uint32_t crc = 0;
+    bool want_crc = !context.version->m_earlierPatchDir.empty();
+    if (!ComputeFileKeyAndCrc(path.c_str(), key, want_crc ? &crc : nullptr)) {
+      context.version->m_unreadableList.push_back(path);
+    }
+    context.version->m_scanCrcs.push_back(crc);
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;

@@ -4,6 +4,8 @@
 #ifndef FILEDIST_VERSION_FILE_VERSION_H
 #define FILEDIST_VERSION_FILE_VERSION_H
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,15 @@ class CFileVersion {
   // and the build's lock files, should they lie inside the source tree.
   // BuildVer sets them before the first stage.
   std::vector<std::string> m_scanSkipDirs;
+  // The newest earlier release in the release folder, whose compressed
+  // files stage 2 takes for paths whose keys have not changed, and its list
+  // (path -> key). BuildVer sets them before the first stage; an empty
+  // directory means every file is compressed.
+  std::string m_earlierPatchDir;
+  std::map<std::string, std::string> m_earlierKeys;
+  // CRC-32 of each scanned file, beside m_scanList, while there is an
+  // earlier release to check its compressed files against (else zeros).
+  std::vector<uint32_t> m_scanCrcs;
 };
 
 // The one object, made at load time; null only if it could not be made.

@@ -79,7 +79,8 @@ TEST_F(BuildRelease, EndsWithASummaryOfTheRelease) {
     packed += ReadFileBytes(patch + Sep() + Native(file.relative)).size();
   }
   std::string expected = "released " + std::to_string(released) +
-                         " files (3 left out by Filters.ini): " + std::to_string(plain) +
+                         " files (3 left out by Filters.ini, 0 unchanged since the last release): " +
+                         std::to_string(plain) +
                          " bytes, " + std::to_string(packed) + " compressed (";
   const std::string& summary = printed[printed.size() - 2];
   EXPECT_EQ(summary.compare(0, expected.size(), expected), 0) << summary;
