@@ -43,6 +43,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_sourceDir = source;
   m_excludedList.clear();
   m_unreadableList.clear();
+  m_unreadableErrors.clear();
   m_tooLongList.clear();
   m_linkErrors.clear();
 
@@ -58,8 +59,10 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   }
   // A file that cannot be read would be released under a key that is not
   // its contents', and every client would fetch it again and again.
-  for (const std::string& path : m_unreadableList) {
-    LogError() << "Read [" << path << "] failed in [" << kStage << "]";
+  for (size_t i = 0; i < m_unreadableList.size(); ++i) {
+    int error = i < m_unreadableErrors.size() ? m_unreadableErrors[i] : 0;
+    LogError() << SystemReason{error} << "Read [" << m_unreadableList[i] << "] failed in ["
+               << kStage << "]";
   }
   for (const std::string& text : m_linkErrors) LogError() << text << " in [" << kStage << "]";
   // Refused here, before anything is compressed, rather than released in a

@@ -43,18 +43,26 @@ bool TakeLock(plat::FileLock* lock, const std::string& dir, const char* name, co
   return true;
 }
 
-// An overlap of two of the build's directories, logged.
-bool Overlaps(const std::string& inner, const char* inner_what, const std::string& outer,
-              const char* outer_what) {
-  if (inner.empty() || outer.empty() || !plat::PathIsWithin(inner, outer)) return false;
-  LogError() << "The " << inner_what << " [" << inner << "] lies inside the " << outer_what
-             << " [" << outer << "]; nothing was built in [" << kBuildVer << "]";
-  return true;
+// A directory of the build as the user named it (resolved against the
+// startup directory) and as the file system knows it (links resolved).
+struct Place {
+  std::string named;
+  std::string real;
+};
+
+Place Resolve(const std::string& named) {
+  return Place{named, named.empty() ? named : plat::ResolveExistingPart(named)};
 }
 
-std::string Resolved(const char* path, const std::string& startup) {
-  std::string resolved = IOUtil_ResolvePath(path, startup);
-  return resolved.empty() ? resolved : plat::ResolveExistingPart(resolved);
+// An overlap of two of the build's directories, logged.
+bool Overlaps(const Place& inner, const char* inner_what, const Place& outer,
+              const char* outer_what) {
+  if (inner.real.empty() || outer.real.empty() || !plat::PathIsWithin(inner.real, outer.real)) {
+    return false;
+  }
+  LogError() << "The " << inner_what << " [" << inner.named << "] lies inside the " << outer_what
+             << " [" << outer.named << "]; nothing was built in [" << kBuildVer << "]";
+  return true;
 }
 
 }  // namespace
@@ -69,15 +77,15 @@ bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir,
     return false;
   }
 
-  std::string source = sourceDir != nullptr ? Resolved(sourceDir, startup) : std::string();
+  Place source = Resolve(IOUtil_ResolvePath(sourceDir, startup));
   // A source that is missing fails stage 1 with its own line, before
   // anything is made.
-  if (source.empty() || !plat::PathExists(source.c_str())) return true;
-  std::string output = outputDir != nullptr ? Resolved(outputDir, startup) : std::string();
-  std::string temporary_tree;
-  if (!output.empty()) temporary_tree = output + plat::kPathSeparator + kCompressTempName;
+  if (source.named.empty() || !plat::PathExists(source.named.c_str())) return true;
+  std::string output = IOUtil_ResolvePath(outputDir, startup);
+  Place temporary_tree =
+      Resolve(output.empty() ? output : output + plat::kPathSeparator + kCompressTempName);
   std::string release_arg = IOUtil_ResolvePath(releaseDir, startup);
-  std::string release = release_arg.empty() ? release_arg : plat::ResolveExistingPart(release_arg);
+  Place release = Resolve(release_arg);
 
   // Removing the temporary tree after the build would take the source or
   // the new release with it; a temporary tree inside the release folder

@@ -9,6 +9,7 @@
 #include "log/logger.h"
 #include "log/release_events.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
 #include "platform/walk_identity.h"
 #include "version/ascii_lower.h"
 #include "version/file_version.h"
@@ -159,6 +160,7 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     uint32_t crc = 0;
     bool want_crc = !context.version->m_earlierPatchDir.empty();
     if (!ComputeFileKeyAndCrc(path.c_str(), key, want_crc ? &crc : nullptr)) {
+      context.version->m_unreadableErrors.push_back(plat::LastSystemError());
       context.version->m_unreadableList.push_back(path);
     }
     context.version->m_scanCrcs.push_back(crc);

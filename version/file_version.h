@@ -49,6 +49,8 @@ class CFileVersion {
   // Files the last scan found but could not read (locked, vanished, not a
   // regular file): their keys would be wrong, so the release stops.
   std::vector<std::string> m_unreadableList;
+  // The system's error code for each of them, beside it.
+  std::vector<int> m_unreadableErrors;
   // Entries whose path would not fit a path buffer: they cannot be handled,
   // so the release stops rather than leave them out unseen.
   std::vector<std::string> m_tooLongList;

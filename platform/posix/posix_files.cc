@@ -238,7 +238,9 @@ FILE* OpenFileDenyWrite(const char* path) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    int error = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : EINVAL;
     close(fd);
+    errno = error;
     return nullptr;
   }
   FILE* file = fdopen(fd, "rb");

@@ -65,12 +65,19 @@ TEST_F(BuildTerminal, ShowsOneProgressLineOnATerminalAndEveryLineWithVerbose) {
 TEST_F(BuildTerminal, ErrorsGoToStandardErrorWhateverTheLogLevel) {
   WriteFileBytes(scratch_.Sub("src/x,y.txt"), "a comma");
   int status = 0;
+  // A named pipe cannot be read as a file: the system's reason comes along.
+  Shell("mkfifo '" + scratch_.Sub("src/pipe") + "'", &status);
+  ASSERT_EQ(status, 0);
   std::string only_stdout = Shell(BuildCommand(" 2>/dev/null"), &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(only_stdout.find("error"), std::string::npos) << only_stdout;
   std::string only_stderr = Shell(BuildCommand(" --log-level 0 >/dev/null"), &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(only_stderr.find("filedist: error: Path [" + scratch_.Sub("src/x,y.txt") + "]"),
+            std::string::npos)
+      << only_stderr;
+  EXPECT_NE(only_stderr.find("filedist: error: Read [" + scratch_.Sub("src/pipe") +
+                             "] failed in [CFileVersion::GenerateFileVersionInfo]: Invalid argument"),
             std::string::npos)
       << only_stderr;
   EXPECT_NE(only_stderr.find("build failed"), std::string::npos) << only_stderr;
