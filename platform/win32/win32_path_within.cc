@@ -12,8 +12,8 @@ using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
 // junctions resolved. The call exists from Vista on; the library still runs
 // on XP, where links to directories are rare, so it is looked up.
 bool FinalPath(const std::string& path, std::string* out) {
-  static FinalPathFunction final_path = reinterpret_cast<FinalPathFunction>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA"));
+  static FinalPathFunction final_path = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
   if (final_path == nullptr) return false;
   HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
