@@ -135,7 +135,10 @@ void ScanTree(ScanContext& context, const std::string& dir) {
       // file is keyed. One that leads nowhere would leave a file out.
       plat::WalkIdentity target;
       if (!plat::IdentifyFollowingLinks(path, &target)) {
-        context.version->m_linkErrors.push_back("Link [" + path + "] leads to nothing");
+        // Unless the filters leave it out anyway.
+        if (!IsExcluded(context.version, entry.name)) {
+          context.version->m_linkErrors.push_back("Link [" + path + "] leads to nothing");
+        }
         continue;
       }
       directory = target.directory;
@@ -167,7 +170,9 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;
-    if (ReleaseObserver* observer = GetReleaseObserver()) observer->FileKeyed(path, entry.size, record.key);
+    if (ReleaseObserver* observer = GetReleaseObserver()) {
+      observer->FileKeyed(path, entry.size, record.key);
+    }
     record.path = std::move(path);
     context.version->m_scanList.push_back(std::move(record));
   }
