@@ -1,9 +1,9 @@
 // BuildVer: the release pipeline's entry point.
 #include <string>
 
-#include "build/earlier_release.h"
-#include "build/release_dirs.h"
-#include "build/release_preflight.h"
+#include "release/earlier_release.h"
+#include "release/release_dirs.h"
+#include "release/release_preflight.h"
 #include "common.h"
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"

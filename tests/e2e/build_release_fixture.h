@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "platform/platform.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "fileio/file_key.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"

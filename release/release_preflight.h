@@ -3,8 +3,8 @@
 // source, the temporary tree and the release folder do not overlap, and that
 // the release folder can be written. Whatever is refused here is refused
 // before a file is keyed, compressed or removed.
-#ifndef FILEDIST_BUILD_RELEASE_PREFLIGHT_H
-#define FILEDIST_BUILD_RELEASE_PREFLIGHT_H
+#ifndef FILEDIST_RELEASE_RELEASE_PREFLIGHT_H
+#define FILEDIST_RELEASE_RELEASE_PREFLIGHT_H
 
 #include <string>
 #include <vector>
@@ -37,4 +37,4 @@ class ReleasePreflight {
   std::string release_dir_;
 };
 
-#endif  // FILEDIST_BUILD_RELEASE_PREFLIGHT_H
+#endif  // FILEDIST_RELEASE_RELEASE_PREFLIGHT_H

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "build/release_names.h"
+#include "release/release_names.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "log/release_events.h"

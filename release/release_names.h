@@ -3,8 +3,8 @@
 // client reads back as written; a path longer than a record holds is skipped
 // by every reader; and a file named VerComp.dat or Ver at the top of the
 // tree would be overwritten in the release by the list and its key file.
-#ifndef FILEDIST_BUILD_RELEASE_NAMES_H
-#define FILEDIST_BUILD_RELEASE_NAMES_H
+#ifndef FILEDIST_RELEASE_RELEASE_NAMES_H
+#define FILEDIST_RELEASE_RELEASE_NAMES_H
 
 #include <string>
 #include <vector>
@@ -17,4 +17,4 @@
 bool CheckReleaseNames(const std::string& sourceDir, const VersionRecordList& scanList,
                        const std::vector<std::string>& tooLong, const char* stage);
 
-#endif  // FILEDIST_BUILD_RELEASE_NAMES_H
+#endif  // FILEDIST_RELEASE_RELEASE_NAMES_H

@@ -1,7 +1,7 @@
 // Names and places of what a release build makes, shared by its stages and
 // by BuildVer.
-#ifndef FILEDIST_BUILD_RELEASE_DIRS_H
-#define FILEDIST_BUILD_RELEASE_DIRS_H
+#ifndef FILEDIST_RELEASE_RELEASE_DIRS_H
+#define FILEDIST_RELEASE_RELEASE_DIRS_H
 
 #include <string>
 #include <vector>
@@ -23,4 +23,4 @@ bool IsPatchDirName(const std::string& name);
 // directory as the stages resolve them. Missing arguments contribute nothing.
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir);
 
-#endif  // FILEDIST_BUILD_RELEASE_DIRS_H
+#endif  // FILEDIST_RELEASE_RELEASE_DIRS_H

@@ -1,4 +1,4 @@
-#include "build/release_names.h"
+#include "release/release_names.h"
 
 #include "fileio/io_util.h"
 #include "log/logger.h"

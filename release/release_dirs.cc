@@ -1,4 +1,4 @@
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 
 #include <cstdio>
 

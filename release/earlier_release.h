@@ -1,8 +1,8 @@
 // The newest earlier release in a release folder, as a rebuild may take from
 // it: the compressed file of every path whose key has not changed is already
 // there, and taking it is far cheaper than compressing the same bytes again.
-#ifndef FILEDIST_BUILD_EARLIER_RELEASE_H
-#define FILEDIST_BUILD_EARLIER_RELEASE_H
+#ifndef FILEDIST_RELEASE_EARLIER_RELEASE_H
+#define FILEDIST_RELEASE_EARLIER_RELEASE_H
 
 #include <map>
 #include <string>
@@ -18,4 +18,4 @@ struct EarlierRelease {
 // there is none.
 EarlierRelease FindEarlierRelease(const std::string& releaseDir);
 
-#endif  // FILEDIST_BUILD_EARLIER_RELEASE_H
+#endif  // FILEDIST_RELEASE_EARLIER_RELEASE_H

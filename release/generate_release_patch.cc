@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "log/release_events.h"

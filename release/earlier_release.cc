@@ -1,9 +1,9 @@
-#include "build/earlier_release.h"
+#include "release/earlier_release.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "fileio/gzip_check.h"
 #include "fileio/io_util.h"
 #include "fileio/md5.h"

@@ -1,4 +1,4 @@
-#include "build/release_preflight.h"
+#include "release/release_preflight.h"
 
 #include "fileio/io_util.h"
 #include "log/logger.h"
