@@ -14,6 +14,10 @@ std::string ProgramDirectory();
 // True when stream is attached to a terminal.
 bool IsTerminal(FILE* stream);
 
+// Renames from to to, replacing an existing file in one step, so that a
+// reader sees the old file or the new one, never a half-written one.
+bool RenameOver(const std::string& from, const std::string& to);
+
 // Sends standard output to the null device for as long as it lives: the
 // library prints a line for every file key it computes.
 class QuietStdout {

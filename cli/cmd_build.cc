@@ -1,23 +1,31 @@
 // filedist build SOURCE: a release of a folder, through BuildVer.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include "cli/build_report.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_platform.h"
 #include "common.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--log-level N]\n"
+    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--log-level N] [--verbose]\n"
     "\n"
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
     "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
-    "VerComp.dat and its key file Ver. The last line printed is that directory.\n"
+    "VerComp.dat and its key file Ver, and names that directory in RELEASES/LATEST\n"
+    "(which 'filedist update RELEASES' follows). A summary follows; the last line printed\n"
+    "is that directory. Errors and warnings go to standard error whatever the\n"
+    "log level. Only one build at a time may use a packer directory or a\n"
+    "release folder; a second one stops at once.\n"
     "\n"
     "filedist works from the directory its own program file lies in (its\n"
     "startup directory): it reads Filters.ini there, writes the plain\n"
@@ -32,8 +40,10 @@ const char kUsage[] =
     "                   one (default: the startup directory)\n"
     "  --releases DIR   where the Patch_* directory is made\n"
     "                   (default: the folder 'releases' in the startup directory)\n"
-    "  --log-level N    0 no log, 1 errors (default), 2 warnings, 3 every file,\n"
-    "                   4 everything\n"
+    "  --log-level N    what BuildVer.log receives: 0 nothing, 1 errors (default),\n"
+    "                   2 warnings, 3 every file, 4 everything\n"
+    "  --verbose        a line per file also on a terminal, where a progress line\n"
+    "                   takes their place otherwise\n"
     "\n"
     "SOURCE, --out and --releases are taken relative to the current directory.\n"
     "Filters.ini holds sections [Ext], [File] and [Keyword], each with one line of\n"
@@ -62,6 +72,31 @@ bool IsDirectory(const std::string& path) {
   return std::filesystem::is_directory(path, error);
 }
 
+// RELEASES/LATEST names the newest patch directory, so that clients can be
+// pointed once at the releases folder. Written beside and renamed over, so a
+// client reads the old name or the new one, never half of one.
+bool WriteLatest(const std::string& patch_dir, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::string name = patch.filename().string();
+  std::string latest = (patch.parent_path() / "LATEST").string();
+  std::random_device seed;
+  std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
+  FILE* file = std::fopen(temporary.c_str(), "wbx");
+  if (file == nullptr) {
+    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
+    return false;
+  }
+  std::string line = name + "\n";
+  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written || !RenameOver(temporary, latest)) {
+    *error = "cannot write '" + latest + "': " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool ParseLogLevel(const char* text, int* level) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
@@ -81,8 +116,13 @@ int RunBuildCommand(int argc, char** argv) {
   std::string output = ".";
   std::string releases = "releases";
   int log_level = 1;
+  bool verbose = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
+    if (std::strcmp(arg, "--verbose") == 0) {
+      verbose = true;
+      continue;
+    }
     bool takes_value = std::strcmp(arg, "--out") == 0 || std::strcmp(arg, "--releases") == 0 ||
                        std::strcmp(arg, "--log-level") == 0;
     if (takes_value) {
@@ -107,22 +147,34 @@ int RunBuildCommand(int argc, char** argv) {
 
   std::string source_dir = Absolute(source);
   SetLogLevel(log_level);
+  BuildReport report(!verbose && IsTerminal(stderr));
+  WatchReleaseBuilds(&report);
   char patch_dir[1024] = {};
   int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
+  WatchReleaseBuilds(nullptr);
+  report.Finish();
   std::fflush(stdout);
   if (!built) {
     if (!IsDirectory(source_dir)) {
       std::fprintf(stderr, "filedist: build failed: source folder '%s' does not exist\n",
                    source_dir.c_str());
-    } else if (log_level == 0) {
-      std::fprintf(stderr, "filedist: build failed (run with --log-level 1 to learn why)\n");
+    } else if (report.errors() == 0 && !IsDirectory(output)) {
+      // The library names no reason for this one.
+      std::fprintf(stderr, "filedist: build failed: the folder '%s' for the temporary tree "
+                   "cannot be made\n", output.c_str());
     } else {
-      std::fprintf(stderr,
-                   "filedist: build failed; the reason is in BuildVer.log beside the filedist "
-                   "program\n");
+      std::fprintf(stderr, "filedist: build failed; nothing was released\n");
     }
     return 1;
   }
-  std::printf("%s\n", patch_dir);
+  std::string error;
+  if (!WriteLatest(patch_dir, &error)) {
+    // The release itself is whole; only the pointer to it is missing.
+    std::fprintf(stderr, "filedist: the release is built, but LATEST was not updated: %s\n",
+                 error.c_str());
+    report.PrintSummary(patch_dir);
+    return 1;
+  }
+  report.PrintSummary(patch_dir);
   return 0;
 }

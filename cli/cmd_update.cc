@@ -25,6 +25,7 @@ const char kUsage[] =
     "\n"
     "Brings the folder that holds this filedist program (its install directory)\n"
     "up to the release in SOURCE: a Patch_* directory made by 'filedist build',\n"
+    "or the releases folder holding it, whose file LATEST names the newest one;\n"
     "given as a folder or, where filedist was built with libcurl, as an http://\n"
     "URL of a web server that serves one.\n"
     "\n"
@@ -268,6 +269,7 @@ int RunUpdate(const Options& options) {
   if (!source.Check(&error)) return Fail(error);
   WorkDir work("filedist-update-");
   if (!work.ok()) return Fail("cannot make a temporary folder for downloads");
+  if (!source.FollowLatest(work.File("latest.txt"), &error)) return Fail(error);
 
   std::string release_list;
   if (int status = FetchReleaseList(source, work, &release_list)) return status;

@@ -72,6 +72,34 @@ bool CopyLocal(const std::string& from, const std::string& to, const ByteProgres
   return true;
 }
 
+// "Patch_YYYYMMDD_HHMMSS", as a release build names its directories.
+bool IsPatchName(const std::string& name) {
+  static const char kPattern[] = "Patch_dddddddd_dddddd";
+  if (name.size() != sizeof(kPattern) - 1) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    bool digit = name[i] >= '0' && name[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+std::string LastComponent(std::string location) {
+  while (!location.empty() && (location.back() == '/' || location.back() == '\\')) {
+    location.pop_back();
+  }
+  size_t separator = location.find_last_of("/\\");
+  return separator == std::string::npos ? location : location.substr(separator + 1);
+}
+
+bool ReadSmallFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  char buffer[256];
+  in.read(buffer, sizeof(buffer));
+  text->assign(buffer, static_cast<size_t>(in.gcount()));
+  return true;
+}
+
 }  // namespace
 
 ReleaseSource::ReleaseSource(std::string location)
@@ -93,4 +121,35 @@ bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::stri
   while (!url.empty() && url.back() == '/') url.pop_back();
   for (const std::string& part : parts) url += "/" + EncodeComponent(part);
   return HttpDownload(url, dest, progress, error);
+}
+
+bool ReleaseSource::FollowLatest(const std::string& scratch, std::string* error) {
+  if (IsPatchName(LastComponent(location_))) return true;
+  std::string text;
+  if (is_url_) {
+    // Anything but a LATEST to read means the URL is taken as a patch
+    // directory, as before; fetching its version list says what is wrong.
+    std::string ignored;
+    if (!Fetch({"LATEST"}, scratch, ByteProgress(), &ignored) || !ReadSmallFile(scratch, &text)) {
+      return true;
+    }
+  } else {
+    std::error_code missing;
+    if (std::filesystem::exists(JoinBelow(location_, {"VerComp.dat"}), missing)) return true;
+    if (!ReadSmallFile(JoinBelow(location_, {"LATEST"}), &text)) return true;
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (!IsPatchName(text)) {
+    *error = "LATEST in '" + location_ + "' does not name a patch directory";
+    return false;
+  }
+  if (is_url_) {
+    while (!location_.empty() && location_.back() == '/') location_.pop_back();
+    location_ += "/" + text;
+  } else {
+    location_ = JoinBelow(location_, {text});
+  }
+  return true;
 }

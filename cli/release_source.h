@@ -1,6 +1,7 @@
 // Where `filedist update` takes a release from: a patch directory made by a
 // release build, given as a folder (local or UNC) or as an http:// URL of a
-// web server that serves one.
+// web server that serves one; or the releases folder that holds it, whose
+// file LATEST names the newest patch directory.
 #ifndef FILEDIST_CLI_RELEASE_SOURCE_H
 #define FILEDIST_CLI_RELEASE_SOURCE_H
 
@@ -18,6 +19,11 @@ class ReleaseSource {
 
   // False, with *error set, when a folder source does not exist.
   bool Check(std::string* error) const;
+
+  // Turns a releases folder into the patch directory its LATEST names; a
+  // patch directory stays as it is. scratch is a file the URL form may use.
+  // False, with *error set, when LATEST names no patch directory.
+  bool FollowLatest(const std::string& scratch, std::string* error);
 
   // Fetches the release file with the path components parts (as
   // SplitListPath gives them) into dest.

@@ -2,6 +2,8 @@
 #ifndef FILEDIST_FILEIO_FILE_KEY_H
 #define FILEDIST_FILEIO_FILE_KEY_H
 
+#include <cstdint>
+
 // Text length of a key with its terminating NUL.
 constexpr int kFileKeySize = 33;
 
@@ -12,5 +14,9 @@ constexpr int kFileKeySize = 33;
 // Returns false when the file could not be read, so that callers can tell an
 // unreadable file from one whose digest is zero.
 bool ComputeFileKey(const char* path, char* keyOut);
+
+// The same, and the CRC-32 of the file's bytes (as gzip's trailer holds it)
+// into *crcOut from the same reading.
+bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut);
 
 #endif  // FILEDIST_FILEIO_FILE_KEY_H

@@ -78,7 +78,11 @@ COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved1) == 1065, "padding at 1065
  * NULL, must hold 1024 bytes; it receives the patch directory's path.
  * Empty files are released like any other. A file that cannot be read stops
  * the release (an ERROR line names it) instead of being released under a key
- * that is not its contents'. Directory links inside sourceDir are not walked.
+ * that is not its contents'. Links inside sourceDir are released as what they
+ * lead to; a dangling link or one that leads back into the tree stops the
+ * release. One build at a time per startup directory and per releaseDir (a
+ * second returns 0 at once); overlapping directories are refused before
+ * anything is touched, and an existing patch directory is never reused.
  * VerComp.dat and Ver are replaced by rename, never left half-written.
  * Returns 1 on success, 0 on failure (the log file says why). */
 COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,

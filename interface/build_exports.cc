@@ -1,9 +1,13 @@
 // BuildVer: the release pipeline's entry point.
 #include <string>
 
-#include "build/release_dirs.h"
+#include "release/earlier_release.h"
+#include "release/release_dirs.h"
+#include "release/release_preflight.h"
 #include "common.h"
 #include "fileio/io_util.h"
+#include "interface/build_hooks.h"
+#include "log/logger.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -12,9 +16,18 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (g_fileVersion == nullptr) return 0;
   CFileVersion& version = *g_fileVersion;
   version.Reset();
+  ReleasePreflight preflight;
+  if (!preflight.Check(sourceDir, outputDir, releaseDir)) return 0;
   // Known before the scan, so that a release made inside its own source tree
-  // does not take in its earlier output.
+  // does not take in its earlier output or the build's lock files.
   version.m_scanSkipDirs = ReleaseOutputDirs(outputDir, releaseDir);
+  for (const std::string& lock : preflight.lock_files()) version.m_scanSkipDirs.push_back(lock);
+  // The log, open for writing while the build runs (Windows lets no one
+  // key it then), should the packer directory lie in the tree.
+  version.m_scanSkipDirs.push_back(Logger::GetLogFilePath());
+  EarlierRelease earlier = FindEarlierRelease(preflight.release_dir());
+  version.m_earlierPatchDir = earlier.patchDir;
+  version.m_earlierKeys = std::move(earlier.keys);
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;
@@ -26,3 +39,5 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   }
   return 1;
 }
+
+void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer); }

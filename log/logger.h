@@ -13,7 +13,19 @@
 #include <sstream>
 #include <string>
 
+#include "log/release_events.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
+
+// Streamed into a line after a failed system call, the error code goes with
+// the line to a watching host (the filedist program prints the system's
+// text); the log file's line stays as it is.
+struct SystemReason {
+  int code;
+};
+
+// The code of the call that just failed.
+inline SystemReason LastSystemReason() { return SystemReason{plat::LastSystemError()}; }
 
 class Logger {
  public:
@@ -74,6 +86,11 @@ class LogLine {
     std::string text = stream_.str();
     Logger& logger = Logger::Instance();
     if (logger.Enabled(kType) && !text.empty()) logger.Write(kType, text);
+    if (kType <= Logger::kWarning && !text.empty()) {
+      if (ReleaseObserver* observer = GetReleaseObserver()) {
+        observer->Problem(kType, text, plat::SystemErrorText(reason_));
+      }
+    }
   }
   LogLine(const LogLine&) = delete;
   LogLine& operator=(const LogLine&) = delete;
@@ -87,9 +104,14 @@ class LogLine {
     if (text != nullptr) stream_ << text;
     return *this;
   }
+  LogLine& operator<<(SystemReason reason) {
+    reason_ = reason.code;
+    return *this;
+  }
 
  private:
   std::ostringstream stream_;
+  int reason_ = 0;
 };
 
 using LogError = LogLine<Logger::kError>;

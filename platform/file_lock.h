@@ -1,43 +1,39 @@
-// A lock that one process at a time can hold on a folder's work: a release
-// build on its packer and release folder, an update on its install folder.
-// The operating system drops it when its holder exits, however it exits, so
-// a killed run never leaves a stale lock behind for the next one to clear.
+// An operating-system lock on a file, held by one open handle: a second
+// holder is refused whether it is another process or another handle in this
+// one, and the lock goes with the process that held it, however it ends.
+// Release builds take one on their packer directory and one on their
+// release folder, so that two builds never share either.
 #ifndef FILEDIST_PLATFORM_FILE_LOCK_H
 #define FILEDIST_PLATFORM_FILE_LOCK_H
 
+#include <cstdint>
 #include <string>
 
 namespace plat {
 
+enum class LockResult {
+  kAcquired,  // this object holds the lock now
+  kBusy,      // someone else holds it
+  kFailed,    // the lock file cannot be made or opened
+};
+
 class FileLock {
  public:
-  enum class Result {
-    kLocked,  // this object holds the lock now
-    kBusy,    // another process (or another FileLock here) holds it
-    kFailed,  // the lock file cannot be created or opened; see error()
-  };
-
   FileLock() = default;
-  ~FileLock() { Unlock(); }
+  ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Creates lockPath if needed (never through a symbolic link) and takes an
-  // exclusive lock on it without waiting. The file itself stays: removing it
-  // while another process waits to open it would let two holders in.
-  Result TryLock(const std::string& lockPath);
-
-  // Releases a lock this object holds; nothing otherwise.
-  void Unlock();
-
-  bool locked() const { return handle_ != kNoHandle; }
-  // The system's text for a kFailed result.
-  const std::string& error() const { return error_; }
+  // Creates the lock file at path if it is missing and locks it without
+  // waiting. The file is left in place afterwards: removing it would let a
+  // third holder lock a new file while a second still holds the old one.
+  LockResult Acquire(const std::string& path);
+  void Release();
+  bool held() const { return handle_ != kNone; }
 
  private:
-  static constexpr long long kNoHandle = -1;
-  long long handle_ = kNoHandle;  // a file descriptor or a HANDLE
-  std::string error_;
+  static constexpr intptr_t kNone = -1;
+  intptr_t handle_ = kNone;
 };
 
 }  // namespace plat

@@ -44,8 +44,9 @@ struct DirEntry {
 };
 
 // Lists the entries of directory dir (without "." and ".."), in the order
-// NTFS keeps them: ordinal, by the upper-case form of the name. Returns false
-// when the directory cannot be enumerated.
+// NTFS keeps them: ordinal, by the upper-case form of the name. Links carry
+// kAttrReparsePoint; one that leads nowhere is listed too, as a file. Returns
+// false when the directory cannot be enumerated.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries);
 
 // True when a file or directory exists at path.
@@ -107,8 +108,9 @@ inline bool operator<(const FileIdentity& a, const FileIdentity& b) {
 }
 
 // Identity of the file or directory at path, links followed; false when
-// nothing can be reached there.
-bool GetFileIdentity(const char* path, FileIdentity* identity);
+// nothing can be reached there (a link that leads nowhere). *isDirectory,
+// when asked for, tells whether what path leads to is a directory.
+bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory = nullptr);
 
 // True when both paths reach one existing file or directory.
 bool IsSameFile(const char* a, const char* b);

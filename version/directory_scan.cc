@@ -7,7 +7,9 @@
 #include "fileio/file_key.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
 #include "version/ascii_lower.h"
 #include "version/file_version.h"
 
@@ -55,12 +57,20 @@ std::vector<std::string> PathComponents(const std::string& path) {
   return components;
 }
 
+// A directory being walked: the ones from the source down to the current
+// one. A link that leads to one of them would be walked for ever.
+struct Walking {
+  plat::FileIdentity identity;
+  std::string path;
+};
+
 struct ScanContext {
   CFileVersion* version;
   std::vector<std::vector<std::string>> skipDirs;
+  std::vector<Walking> walking;
 };
 
-bool IsSkippedDir(const ScanContext& context, const std::string& path) {
+bool IsSkipped(const ScanContext& context, const std::string& path) {
   if (context.skipDirs.empty()) return false;
   std::vector<std::string> components = PathComponents(path);
   for (const std::vector<std::string>& skip : context.skipDirs) {
@@ -73,41 +83,94 @@ bool IsSkippedDir(const ScanContext& context, const std::string& path) {
 // the excluded list once for every list that matched.
 bool IsExcluded(CFileVersion* version, const std::string& name) {
   std::string lowerName = LowerAscii(name);
-  bool excluded = false;
+  int lists = 0;
   for (const std::vector<std::string>* filters :
        {&version->m_extFilters, &version->m_fileFilters, &version->m_keywordFilters}) {
     if (AnyEntryOccursIn(*filters, lowerName)) {
       version->m_excludedList.push_back(lowerName);
-      excluded = true;
+      ++lists;
     }
   }
-  return excluded;
+  if (lists > 0) {
+    if (ReleaseObserver* observer = GetReleaseObserver()) observer->FileExcluded(lowerName, lists);
+  }
+  return lists > 0;
 }
 
-void ScanTree(const ScanContext& context, const std::string& dir) {
+void ScanTree(ScanContext& context, const std::string& dir);
+
+// Walks the directory at path (reached through a link or not) unless it is
+// one of those being walked.
+void EnterDirectory(ScanContext& context, const std::string& path,
+                    const plat::FileIdentity& identity) {
+  for (const Walking& walking : context.walking) {
+    if (!(walking.identity == identity)) continue;
+    context.version->m_linkErrors.push_back("Link [" + path + "] leads back into [" +
+                                            walking.path + "], which contains it");
+    return;
+  }
+  context.walking.push_back(Walking{identity, path});
+  ScanTree(context, path);
+  context.walking.pop_back();
+}
+
+void ScanTree(ScanContext& context, const std::string& dir) {
   std::vector<plat::DirEntry> entries;
   if (!plat::ListDirectory(dir, &entries)) return;
   for (const plat::DirEntry& entry : entries) {
     std::string path;
-    // A path that would not fit a path buffer cannot be released anyway.
-    if (!FormatChildPath(dir, entry.name.c_str(), &path)) continue;
-    if (entry.attributes & plat::kAttrDirectory) {
-      if (entry.attributes & plat::kAttrReparsePoint) {
-        // A link may lead back up the tree; its target is not walked.
-        LogWarning() << "Link [" << path << "] not followed";
-        continue;
+    // A path that would not fit a path buffer cannot be released; the
+    // release says so instead of leaving the entry out unseen.
+    if (!FormatChildPath(dir, entry.name.c_str(), &path)) {
+      bool directory = (entry.attributes & plat::kAttrDirectory) != 0;
+      if (directory || !IsExcluded(context.version, entry.name)) {
+        context.version->m_tooLongList.push_back(dir + plat::kPathSeparator + entry.name);
       }
-      if (IsSkippedDir(context, path)) continue;
-      ScanTree(context, path);
       continue;
     }
+    bool directory = (entry.attributes & plat::kAttrDirectory) != 0;
+    if (entry.attributes & plat::kAttrReparsePoint) {
+      // A link is released as what it leads to: a directory is walked, a
+      // file is keyed. One that leads nowhere would leave a file out.
+      plat::FileIdentity target;
+      if (!plat::GetFileIdentity(path.c_str(), &target, &directory)) {
+        // Unless the filters leave it out anyway.
+        if (!IsExcluded(context.version, entry.name)) {
+          context.version->m_linkErrors.push_back("Link [" + path + "] leads to nothing");
+        }
+        continue;
+      }
+      if (directory) {
+        if (!IsSkipped(context, path)) EnterDirectory(context, path, target);
+        continue;
+      }
+    } else if (directory) {
+      if (IsSkipped(context, path)) continue;
+      plat::FileIdentity identity;
+      if (plat::GetFileIdentity(path.c_str(), &identity)) {
+        EnterDirectory(context, path, identity);
+      } else {
+        ScanTree(context, path);
+      }
+      continue;
+    }
+    if (IsSkipped(context, path)) continue;
     if (IsExcluded(context.version, entry.name)) continue;
     VersionRecord record;
     char key[kFileKeySize] = {};
-    if (!ComputeFileKey(path.c_str(), key)) context.version->m_unreadableList.push_back(path);
+    uint32_t crc = 0;
+    bool want_crc = !context.version->m_earlierPatchDir.empty();
+    if (!ComputeFileKeyAndCrc(path.c_str(), key, want_crc ? &crc : nullptr)) {
+      context.version->m_unreadableErrors.push_back(plat::LastSystemError());
+      context.version->m_unreadableList.push_back(path);
+    }
+    context.version->m_scanCrcs.push_back(crc);
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;
+    if (ReleaseObserver* observer = GetReleaseObserver()) {
+      observer->FileKeyed(path, entry.size, record.key);
+    }
     record.path = std::move(path);
     context.version->m_scanList.push_back(std::move(record));
   }
@@ -137,5 +200,9 @@ void CFileVersion::ScanDirectory(const char* dirPath) {
   ScanContext context;
   context.version = this;
   for (const std::string& skip : m_scanSkipDirs) context.skipDirs.push_back(PathComponents(skip));
+  plat::FileIdentity identity;
+  if (plat::GetFileIdentity(dirPath, &identity)) {
+    context.walking.push_back(Walking{identity, dirPath});
+  }
   ScanTree(context, dirPath);
 }

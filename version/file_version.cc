@@ -12,6 +12,9 @@ void CFileVersion::Reset() {
   m_localList.clear();
   m_newIndex.clear();
   m_localIndex.clear();
+  m_earlierPatchDir.clear();
+  m_earlierKeys.clear();
+  m_scanCrcs.clear();
 }
 
 // Made at load time and never destroyed: hosts may call the library from

@@ -4,6 +4,8 @@
 #ifndef FILEDIST_VERSION_FILE_VERSION_H
 #define FILEDIST_VERSION_FILE_VERSION_H
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,14 +49,32 @@ class CFileVersion {
   // Files the last scan found but could not read (locked, vanished, not a
   // regular file): their keys would be wrong, so the release stops.
   std::vector<std::string> m_unreadableList;
+  // The system's error code for each of them, beside it.
+  std::vector<int> m_unreadableErrors;
+  // Entries whose path would not fit a path buffer: they cannot be handled,
+  // so the release stops rather than leave them out unseen.
+  std::vector<std::string> m_tooLongList;
+  // Links the last scan could not release: ones that lead nowhere and ones
+  // that lead back into a directory being walked. The text of each error.
+  std::vector<std::string> m_linkErrors;
   std::string m_startupDir;
   std::string m_sourceDir;
   std::string m_outputDir;
   std::string m_patchDir;
-  // Directories the scan does not enter: the release's own output (its
-  // temporary tree and earlier patch directories), should it lie inside the
-  // source tree. BuildVer sets them before the first stage.
+  // Directories the scan does not enter and files it does not list: the
+  // release's own output (its temporary tree and earlier patch directories)
+  // and the build's lock files, should they lie inside the source tree.
+  // BuildVer sets them before the first stage.
   std::vector<std::string> m_scanSkipDirs;
+  // The newest earlier release in the release folder, whose compressed
+  // files stage 2 takes for paths whose keys have not changed, and its list
+  // (path -> key). BuildVer sets them before the first stage; an empty
+  // directory means every file is compressed.
+  std::string m_earlierPatchDir;
+  std::map<std::string, std::string> m_earlierKeys;
+  // CRC-32 of each scanned file, beside m_scanList, while there is an
+  // earlier release to check its compressed files against (else zeros).
+  std::vector<uint32_t> m_scanCrcs;
 };
 
 // The one object, made at load time; null only if it could not be made.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include "cli/cli_platform.h"
@@ -28,4 +29,8 @@ QuietStdout::~QuietStdout() {
   std::fflush(stdout);
   dup2(saved_, STDOUT_FILENO);
   close(saved_);
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
 }

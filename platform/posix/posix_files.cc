@@ -78,9 +78,17 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
     struct stat st;
     struct stat link_st;
     if (fstatat(dir_fd, item->d_name, &link_st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (fstatat(dir_fd, item->d_name, &st, 0) != 0) continue;  // dangling link
     DirEntry entry;
     entry.name = item->d_name;
+    if (fstatat(dir_fd, item->d_name, &st, 0) != 0) {
+      if (!S_ISLNK(link_st.st_mode)) continue;  // gone meanwhile
+      // A link that leads nowhere is listed, as Windows lists it: a scan
+      // must say that a file it names is missing, and a removal must be
+      // able to remove the link.
+      entry.attributes = AttributesOf(link_st, item->d_name) | kAttrReparsePoint;
+      entries->push_back(std::move(entry));
+      continue;
+    }
     entry.attributes = AttributesOf(st, item->d_name);
     if (S_ISLNK(link_st.st_mode)) entry.attributes |= kAttrReparsePoint;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
@@ -155,6 +163,7 @@ bool CopyFileOver(const char* src, const char* dst) {
   struct stat dst_st;
   if (stat(native_dst.c_str(), &dst_st) == 0 && (dst_st.st_mode & S_IWUSR) == 0) {
     close(in);  // Windows refuses to overwrite a read-only file
+    errno = EACCES;
     return false;
   }
   int out = open(native_dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -187,7 +196,10 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
   // rename() would replace a read-only file; Windows refuses, and so do we,
   // so that a protected list stays protected on every system.
   bool replaces = stat(native_to.c_str(), &st) == 0;
-  if (replaces && (st.st_mode & S_IWUSR) == 0) return false;
+  if (replaces && (st.st_mode & S_IWUSR) == 0) {
+    errno = EACCES;
+    return false;
+  }
   std::string native_from = ToNativePath(from);
   // The new file was made with the default mode; an updated tool.sh must
   // stay as runnable as the one it replaces. Set-user and set-group bits
@@ -222,11 +234,12 @@ std::string FollowFileLinks(const char* path) {
   return current;
 }
 
-bool GetFileIdentity(const char* path, FileIdentity* identity) {
+bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory) {
   struct stat st;
   if (path == nullptr || stat(ToNativePath(path).c_str(), &st) != 0) return false;
   identity->volume = static_cast<uint64_t>(st.st_dev);
   identity->index = static_cast<uint64_t>(st.st_ino);
+  if (isDirectory != nullptr) *isDirectory = S_ISDIR(st.st_mode);
   return true;
 }
 
@@ -268,7 +281,9 @@ FILE* OpenFileDenyWrite(const char* path) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    int error = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : EINVAL;
     close(fd);
+    errno = error;
     return nullptr;
   }
   FILE* file = fdopen(fd, "rb");

@@ -1,42 +1,34 @@
-// FileLock through flock(): the lock belongs to the open file description, so
-// it holds against other processes and other descriptors of this one alike,
-// and goes when the descriptor closes or the process ends.
-#include <sys/file.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "platform/file_lock.h"
 #include "platform/posix/posix_path.h"
 
 namespace plat {
 
-FileLock::Result FileLock::TryLock(const std::string& lockPath) {
-  Unlock();
-  error_.clear();
-  std::string native = ToNativePath(lockPath.c_str());
-  int fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    error_ = std::strerror(errno);
-    return Result::kFailed;
-  }
+// flock rather than fcntl record locks: those belong to the process, so a
+// second build in the same host process would not be refused, and closing
+// any descriptor of the file would drop them.
+LockResult FileLock::Acquire(const std::string& path) {
+  Release();
+  int fd = open(ToNativePath(path.c_str()).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return LockResult::kFailed;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int code = errno;
+    int error = errno;
     close(fd);
-    if (code == EWOULDBLOCK) return Result::kBusy;
-    error_ = std::strerror(code);
-    return Result::kFailed;
+    errno = error;
+    return error == EWOULDBLOCK ? LockResult::kBusy : LockResult::kFailed;
   }
   handle_ = fd;
-  return Result::kLocked;
+  return LockResult::kAcquired;
 }
 
-void FileLock::Unlock() {
-  if (handle_ == kNoHandle) return;
-  close(static_cast<int>(handle_));  // closing drops the lock
-  handle_ = kNoHandle;
+void FileLock::Release() {
+  if (handle_ == kNone) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNone;
 }
 
 }  // namespace plat

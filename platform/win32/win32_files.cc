@@ -28,8 +28,11 @@ constexpr size_t kPatternCapacity = 1024;
 // everywhere.
 bool IsReadOnlyFile(const char* path) {
   DWORD value = GetFileAttributesA(path);
-  return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY) &&
-         !(value & FILE_ATTRIBUTE_DIRECTORY);
+  bool read_only = value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_READONLY) &&
+                   !(value & FILE_ATTRIBUTE_DIRECTORY);
+  // The refusal is the system's own answer, and says so to whoever asks.
+  if (read_only) SetLastError(ERROR_ACCESS_DENIED);
+  return read_only;
 }
 
 }  // namespace
@@ -99,7 +102,7 @@ FILE* CreateNewFile(const char* path) {
 
 std::string FollowFileLinks(const char* path) { return path; }
 
-bool GetFileIdentity(const char* path, FileIdentity* identity) {
+bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory) {
   if (path == nullptr) return false;
   // No access rights are asked for: reading the identity needs none, and a
   // file open elsewhere without sharing still answers. Directories need the
@@ -113,6 +116,7 @@ bool GetFileIdentity(const char* path, FileIdentity* identity) {
   if (!got) return false;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  if (isDirectory != nullptr) *isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
 }
 
@@ -121,6 +125,7 @@ int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
 FILE* OpenFile(const char* path, const char* mode) {
   if (std::strpbrk(mode, "wa+") != nullptr && IsReadOnlyFile(path)) {
     errno = EACCES;
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return std::fopen(path, mode);

@@ -1,155 +1,11 @@
 // `filedist build` run as a user runs it: the real program copied into a
 // packer directory of its own, since Filters.ini, VerComp.dat, Ver and
 // BuildVer.log belong to the directory the program lies in.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "build/release_dirs.h"
-#include "platform/platform.h"
-#include "support/release_oracles.h"
-#include "support/test_support.h"
+#include "e2e/build_release_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testing_support::CopyProgramInto;
-using testing_support::FileExists;
-using testing_support::GunzipFile;
-using testing_support::KeyOfBytes;
-using testing_support::LogLinesWithoutTime;
-using testing_support::MakeDirs;
-using testing_support::ReadFileBytes;
-using testing_support::ScratchDir;
-using testing_support::Sep;
-using testing_support::SetReadOnly;
-using testing_support::SplitLines;
-using testing_support::WriteFileBytes;
-using Strings = std::vector<std::string>;
-
-const char kGenerateStage[] = "CFileVersion::GenerateFileVersionInfo";
-const char kWriteStage[] = "CFileVersion::WriteFileVersionInfo";
-
-std::string Native(const std::string& relative) {
-  std::string path = relative;
-  std::replace(path.begin(), path.end(), '/', Sep());
-  return path;
-}
-
-std::string Listed(const std::string& relative) {
-  std::string path = ".\\" + relative;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
-std::string ExcludedLine(const std::string& name) {
-  return "\xCE\xC4\xBC\xFE [" + name + "] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB";
-}
-
-// Every file below dir, as relative paths with '/'.
-Strings FilesBelow(const std::string& dir) {
-  Strings files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    std::string relative = fs::relative(entry.path(), dir).generic_string();
-    files.push_back(relative);
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-bool Contains(const Strings& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// Names of the patch directories the next `seconds` seconds would get.
-Strings PatchNamesFromNow(int seconds) {
-  plat::LocalTime now = plat::GetLocalTimeNow();
-  Strings names;
-  for (int k = 0; k < seconds; ++k) {
-    std::tm t = {};
-    t.tm_year = now.year - 1900;
-    t.tm_mon = now.month - 1;
-    t.tm_mday = now.day;
-    t.tm_hour = now.hour;
-    t.tm_min = now.minute;
-    t.tm_sec = now.second + k;
-    t.tm_isdst = -1;
-    std::mktime(&t);
-    names.push_back(PatchDirName(plat::LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                                                 t.tm_hour, t.tm_min, t.tm_sec, 0}));
-  }
-  return names;
-}
-
-// A packer directory with the program, and a source tree beside it.
-class BuildRelease : public ::testing::Test {
- protected:
-  BuildRelease()
-      : packer_(scratch_.Sub("packer")), source_(scratch_.Sub("source tree")) {
-    MakeDirs(packer_);
-    program_ = CopyProgramInto("filedist", packer_);
-    std::mt19937 random(7);
-    std::string binary(70000, '\0');
-    for (char& c : binary) c = static_cast<char>(random());
-    files_ = {
-        {".hidden/h.txt", "hidden\n", true},
-        {"a.txt", "hello\r\n", true},
-        {"bin/app.bin", binary, true},
-        {"bin/app.pdb", "symbols", false},
-        {"docs/notes.txt", std::string(20000, 'n'), true},
-        {"docs/old.bak", "old", false},
-        {"docs/secret.pdb", "secret", false},
-        {"empty.dat", "", true},
-    };
-    for (const SourceFile& file : files_) {
-      std::string path = scratch_.Sub("source tree/" + file.relative);
-      MakeDirs(path.substr(0, path.find_last_of(Sep())));
-      WriteFileBytes(path, file.content);
-    }
-    WriteFileBytes(Packer("Filters.ini"), "[Ext]\r\n.pdb;.bak\r\n[Keyword]\r\nsecret\r\n");
-  }
-
-  std::string Packer(const std::string& relative) const {
-    return packer_ + Sep() + Native(relative);
-  }
-  std::string Source(const std::string& relative) const {
-    return source_ + Sep() + Native(relative);
-  }
-
-  int Build(const Strings& options, std::string* output) {
-    Strings argv = {program_, "build", source_};
-    argv.insert(argv.end(), options.begin(), options.end());
-    return testing_support::Run(argv, output);
-  }
-
-  // Builds successfully and gives the patch directory, the last line printed.
-  std::string BuildOk(const Strings& options, Strings* lines = nullptr) {
-    std::string output;
-    EXPECT_EQ(Build(options, &output), 0) << output;
-    Strings printed = SplitLines(output);
-    if (lines != nullptr) *lines = printed;
-    return printed.empty() ? std::string() : printed.back();
-  }
-
-  struct SourceFile {
-    std::string relative;
-    std::string content;
-    bool released;
-  };
-
-  ScratchDir scratch_;
-  std::string packer_;
-  std::string source_;
-  std::string program_;
-  std::vector<SourceFile> files_;
-};
+using namespace build_e2e;
 
 TEST_F(BuildRelease, ReleasesEveryUnfilteredFileWithItsListAndKey) {
   Strings printed;
@@ -208,6 +64,30 @@ TEST_F(BuildRelease, ReleasesEveryUnfilteredFileWithItsListAndKey) {
   EXPECT_FALSE(FileExists(Packer("__CompressTemp__")));
 }
 
+// The packer's summary: what was released, what the filters left out, the
+// bytes before and after, and where it went.
+TEST_F(BuildRelease, EndsWithASummaryOfTheRelease) {
+  Strings printed;
+  std::string patch = BuildOk({}, &printed);
+  ASSERT_GE(printed.size(), 2u);
+  uint64_t plain = 0, packed = 0;
+  int released = 0;
+  for (const SourceFile& file : files_) {
+    if (!file.released) continue;
+    ++released;
+    plain += file.content.size();
+    packed += ReadFileBytes(patch + Sep() + Native(file.relative)).size();
+  }
+  std::string expected = "released " + std::to_string(released) +
+                         " files (3 left out by Filters.ini, 0 unchanged since the last release): " +
+                         std::to_string(plain) +
+                         " bytes, " + std::to_string(packed) + " compressed (";
+  const std::string& summary = printed[printed.size() - 2];
+  EXPECT_EQ(summary.compare(0, expected.size(), expected), 0) << summary;
+  EXPECT_NE(summary.find(" s, into"), std::string::npos) << summary;
+  EXPECT_EQ(printed.back(), patch);
+}
+
 TEST_F(BuildRelease, MissingSourceFailsWithItsLogLine) {
   std::string missing = scratch_.Sub("no such folder");
   std::string output;
@@ -229,7 +109,9 @@ TEST_F(BuildRelease, EveryFileFilteredOutFailsAtTheVersionList) {
   EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
             Strings{std::string("[ERROR] : File List is empty in [") + kWriteStage + "]"});
   EXPECT_FALSE(FileExists(Packer("VerComp.dat")));
-  EXPECT_FALSE(FileExists(Packer("releases")));
+  // The release folder was made and checked before the work, and stays empty
+  // but for its lock file.
+  EXPECT_EQ(testing_support::NamesIn(Packer("releases")), Strings{"Release.lock"});
 }
 
 TEST_F(BuildRelease, ReadOnlyVersionListFailsAndKeepsTheTemporaryTree) {
@@ -237,32 +119,50 @@ TEST_F(BuildRelease, ReadOnlyVersionListFailsAndKeepsTheTemporaryTree) {
   SetReadOnly(Packer("VerComp.dat"), true);
   std::string output;
   EXPECT_EQ(Build({}, &output), 1);
-  EXPECT_NE(output.find("BuildVer.log"), std::string::npos) << output;
+  // The reason reaches the user, with the system's words for it.
+  EXPECT_NE(output.find("error: Data2File failed for [" + Packer("VerComp.dat") + "]"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find(Sep() == '/' ? "Permission denied" : "ccess"), std::string::npos)
+      << output;
   EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
             Strings{"[ERROR] : Data2File failed for [" + Packer("VerComp.dat") + "] in [" +
                     kWriteStage + "]"});
   EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), "protected");
   EXPECT_EQ(GunzipFile(Packer("__CompressTemp__/a.txt")), "hello\r\n");
-  EXPECT_FALSE(FileExists(Packer("releases")));
+  EXPECT_EQ(testing_support::NamesIn(Packer("releases")), Strings{"Release.lock"});
 }
 
-TEST_F(BuildRelease, ReadOnlyFileLeftInThePatchDirectoryIsReplaced) {
-  // Whichever second the build lands in, its patch directory already holds
-  // read-only files from an "earlier run".
-  for (const std::string& name : PatchNamesFromNow(90)) {
+TEST_F(BuildRelease, AnExistingPatchDirectoryIsNeverWrittenInto) {
+  // The names of this second and the next are taken by earlier releases,
+  // which clients may be reading, with read-only files in them.
+  Strings taken = PatchNamesFromNow(2);
+  for (const std::string& name : taken) {
     std::string dir = Packer("releases/" + name);
-    MakeDirs(dir + Sep() + "bin");
-    for (const char* stale : {"a.txt", "bin/app.bin", "Ver"}) {
-      std::string path = dir + Sep() + Native(stale);
-      WriteFileBytes(path, "stale");
-      SetReadOnly(path, true);
+    MakeDirs(dir);
+    for (const char* stale : {"a.txt", "Ver"}) {
+      WriteFileBytes(dir + Sep() + stale, "earlier release");
+      SetReadOnly(dir + Sep() + stale, true);
     }
   }
-  std::string patch = BuildOk({});
-  ASSERT_TRUE(FileExists(patch + Sep() + "VerComp.dat")) << patch;
-  EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
-  EXPECT_EQ(GunzipFile(patch + Sep() + Native("bin/app.bin")), files_[2].content);
-  EXPECT_EQ(GunzipFile(patch + Sep() + "Ver"), ReadFileBytes(Packer("Ver")));
+  // Two builds in a row, within a second or two of each other.
+  std::string first = BuildOk({});
+  std::string second = BuildOk({});
+  std::string releases = Packer("releases") + Sep();
+  for (const std::string& patch : {first, second}) {
+    ASSERT_EQ(patch.compare(0, releases.size(), releases), 0) << patch;
+    std::string name = patch.substr(releases.size());
+    EXPECT_TRUE(IsPatchDirName(name)) << name;
+    EXPECT_FALSE(Contains(taken, name)) << name;
+    EXPECT_EQ(GunzipFile(patch + Sep() + "a.txt"), "hello\r\n");
+  }
+  EXPECT_NE(first, second);
+  for (const std::string& name : taken) {
+    for (const char* stale : {"a.txt", "Ver"}) {
+      EXPECT_EQ(ReadFileBytes(Packer("releases/" + name) + Sep() + stale), "earlier release");
+    }
+    EXPECT_EQ(FilesBelow(Packer("releases/" + name)), (Strings{"Ver", "a.txt"}));
+  }
 }
 
 TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {
@@ -293,9 +193,9 @@ TEST_F(BuildRelease, OutputInsideTheSourceTreeIsNeverReleased) {
 }
 
 // A source tree that is the temporary tree, or lies inside it, may name
-// source files as destinations: the build must fail before it writes over
-// any of them. Where none collides the release is made, but the temporary
-// tree, which holds the source, stays.
+// source files as destinations, and the temporary tree goes after a build:
+// the build is refused before it writes or removes anything, whether or not
+// any name would collide.
 TEST_F(BuildRelease, SourceInsideTheTemporaryTreeLosesNothing) {
   struct Case {
     const char* name;
@@ -307,7 +207,7 @@ TEST_F(BuildRelease, SourceInsideTheTemporaryTreeLosesNothing) {
       {"the tree itself", nullptr, false, 1},
       // sub/a.txt would be compressed onto sub/sub/a.txt's destination.
       {"a folder inside it with its own name inside", "sub", true, 1},
-      {"a folder inside it", "sub", false, 0},
+      {"a folder inside it", "sub", false, 1},
   };
   int round = 0;
   for (const Case& c : cases) {
@@ -358,28 +258,6 @@ TEST_F(BuildRelease, UsageErrors) {
   EXPECT_FALSE(FileExists(Packer("VerComp.dat")));
 }
 
-// BuildVer called directly by a host: relative arguments, null arguments.
-class BuildVerHost : public BuildRelease {
- protected:
-  BuildVerHost() { host_ = CopyProgramInto("test_host", packer_); }
-
-  Strings Host(const Strings& steps) {
-    Strings argv = {host_};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    std::string output;
-    EXPECT_EQ(testing_support::Run(argv, &output), 0) << output;
-    Strings build_lines;
-    for (const std::string& line : SplitLines(output)) {
-      if (line.compare(0, 6, "BUILD=") == 0 || line == "-1" || line == "0") {
-        build_lines.push_back(line);
-      }
-    }
-    return build_lines;
-  }
-
-  std::string host_;
-};
-
 TEST_F(BuildVerHost, RelativeArgumentsResolveAgainstTheHostDirectory) {
   // The source tree moved into the packer directory: "src" means
   // packer/src, wherever the host runs from.
@@ -401,8 +279,9 @@ TEST_F(BuildVerHost, NullArgumentsFailWithTheirLines) {
   EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
             (Strings{std::string("[ERROR] : [") + kGenerateStage + "] failed.",
                      "[ERROR] : releaseDir [] is empty in [CFileVersion::GenerateReleasePatch]"}));
-  // The failed last stage leaves the temporary tree for a look.
-  EXPECT_EQ(GunzipFile(Packer("work/__CompressTemp__/a.txt")), "hello\r\n");
+  // A missing release folder is found before the work, not after it.
+  EXPECT_FALSE(FileExists(Packer("work/__CompressTemp__")));
+  EXPECT_FALSE(FileExists(Packer("VerComp.dat")));
   EXPECT_FALSE(FileExists(Packer("rel")));
 }
 

@@ -147,7 +147,10 @@ TEST_F(CliTest, ListReadsACompressedListAndRefusesWhatIsNoList) {
   WriteFileBytes(scratch_.Sub("src/sub/b.txt"), testing_support::TextLike(5000, 3));
   std::string output;
   ASSERT_EQ(Run({"build", scratch_.Sub("src"), "--releases", scratch_.Sub("rel")}, &output), 0) << output;
-  std::vector<std::string> patches = testing_support::NamesIn(scratch_.Sub("rel"));
+  std::vector<std::string> patches;
+  for (const std::string& name : testing_support::NamesIn(scratch_.Sub("rel"))) {
+    if (name.rfind("Patch_", 0) == 0) patches.push_back(name);
+  }
   ASSERT_EQ(patches.size(), 1u);
   const std::string compressed = scratch_.Sub("rel/" + patches[0] + "/VerComp.dat");
   std::string plain_text;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -217,6 +218,63 @@ TEST_F(ClientUpdateTest, OverHttp) {
   EXPECT_EQ(Update(client, {server.url() + "/no-such-release"}, &output), 1);
   EXPECT_NE(output.find("cannot fetch the version list"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client), kVersion2);
+}
+
+// A client pointed once at the releases folder follows its LATEST, which
+// each build rewrites, over a folder and over HTTP.
+TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
+  const std::string releases = Sub("releases");
+  auto build = [&](const Tree& tree, const std::string& name) {
+    WriteTree(Sub(name), tree);
+    std::string output;
+    EXPECT_EQ(testing_support::Run({packer_, "build", Sub(name), "--releases", releases}, &output),
+              0)
+        << output;
+    Strings lines = SplitLines(output);
+    std::string patch = lines.empty() ? std::string() : lines.back();
+    // LATEST names it, and nothing of the writing is left beside it.
+    EXPECT_EQ(ReadFileBytes(releases + testing_support::Sep() + "LATEST"),
+              fs::path(patch).filename().string() + "\n");
+    for (const auto& item : fs::directory_iterator(releases)) {
+      EXPECT_EQ(item.path().filename().string().find(".tmp"), std::string::npos) << item.path();
+    }
+    return patch;
+  };
+  bool http = !IsWindowsProgram() && std::system("python3 -c '' > /dev/null 2>&1") == 0;
+  std::unique_ptr<LoopbackServer> server;
+  if (http) server = std::make_unique<LoopbackServer>(scratch_.path(), Sub("packer"));
+  std::string folder_client = NewClient("folder-client");
+  std::string web_client = NewClient("web-client");
+  std::string output;
+
+  std::string patch1 = build(kVersion1, "v1");
+  ASSERT_EQ(Update(folder_client, {releases}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(folder_client), kVersion1);
+  if (http && server->ok()) {
+    if (Update(web_client, {server->url() + "/releases/"}, &output) != 0 &&
+        output.find("without HTTP support") != std::string::npos) {
+      http = false;
+    } else {
+      EXPECT_EQ(ClientFiles(web_client), kVersion1) << output;
+    }
+  }
+
+  std::string patch2 = build(kVersion2, "v2");
+  EXPECT_NE(patch1, patch2);
+  ASSERT_EQ(Update(folder_client, {releases, "--prune"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(folder_client), kVersion2);
+  if (http && server->ok()) {
+    ASSERT_EQ(Update(web_client, {server->url() + "/releases", "--prune"}, &output), 0) << output;
+    EXPECT_EQ(ClientFiles(web_client), kVersion2);
+  }
+  // A patch directory given directly is taken as it is.
+  ASSERT_EQ(Update(folder_client, {patch1}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(folder_client).at("data/a.txt"), kVersion1.at("data/a.txt"));
+
+  // A LATEST that names no patch directory is refused, not followed.
+  WriteFileBytes(releases + testing_support::Sep() + "LATEST", "../../etc\n");
+  EXPECT_EQ(Update(folder_client, {releases}, &output), 1);
+  EXPECT_NE(output.find("does not name a patch directory"), std::string::npos) << output;
 }
 
 TEST_F(ClientUpdateTest, DryRunChangesNothing) {

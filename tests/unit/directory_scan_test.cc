@@ -169,7 +169,7 @@ TEST(ScanDirectory, LeavesOutTheReleaseOwnDirectoriesHoweverSpelled) {
   EXPECT_EQ(ScannedPaths(version, root), (Strings{"a.txt", "rel/notes.txt"}));
 }
 
-TEST(ScanDirectory, DoesNotFollowDirectoryLinks) {
+TEST(ScanDirectory, WalksDirectoryLinksButNotBackUpTheTree) {
   ScratchDir scratch;
   std::string root = scratch.Sub("src");
   MakeDirs(scratch.Sub("src/sub"));
@@ -178,9 +178,16 @@ TEST(ScanDirectory, DoesNotFollowDirectoryLinks) {
   // A link back up the tree: followed, it would never end.
   std::filesystem::create_directory_symlink(root, scratch.Sub("src/sub/loop"), error);
   if (error) GTEST_SKIP() << "no directory links here: " << error.message();
+  // A link to a directory elsewhere is walked as that directory.
+  MakeDirs(scratch.Sub("elsewhere/deeper"));
+  WriteFileBytes(scratch.Sub("elsewhere/deeper/e.txt"), "e");
+  std::filesystem::create_directory_symlink(scratch.Sub("elsewhere"), scratch.Sub("src/linked"));
   CFileVersion version;
   version.ScanDirectory(root.c_str());
-  EXPECT_EQ(ScannedPaths(version, root), (Strings{"sub/a.txt"}));
+  EXPECT_EQ(ScannedPaths(version, root), (Strings{"linked/deeper/e.txt", "sub/a.txt"}));
+  EXPECT_EQ(version.m_linkErrors,
+            Strings{"Link [" + root + Sep() + "sub" + Sep() + "loop] leads back into [" + root +
+                    "], which contains it"});
 }
 
 TEST(ScanDirectory, SkipsEntriesWhosePathWouldNotFitAPathBuffer) {

@@ -244,16 +244,15 @@ TEST(PlatformFileLock, OneHolderAtATime) {
   ScratchDir scratch;
   const std::string path = scratch.Sub("run.lock");
   plat::FileLock first, second;
-  ASSERT_EQ(first.TryLock(path), plat::FileLock::Result::kLocked);
-  EXPECT_EQ(second.TryLock(path), plat::FileLock::Result::kBusy);
-  EXPECT_FALSE(second.locked());
-  first.Unlock();
-  EXPECT_EQ(second.TryLock(path), plat::FileLock::Result::kLocked);
+  ASSERT_EQ(first.Acquire(path), plat::LockResult::kAcquired);
+  EXPECT_EQ(second.Acquire(path), plat::LockResult::kBusy);
+  EXPECT_FALSE(second.held());
+  first.Release();
+  EXPECT_EQ(second.Acquire(path), plat::LockResult::kAcquired);
 
   plat::FileLock nowhere;
-  EXPECT_EQ(nowhere.TryLock(scratch.Sub("missing") + Sep() + "run.lock"),
-            plat::FileLock::Result::kFailed);
-  EXPECT_FALSE(nowhere.error().empty());
+  EXPECT_EQ(nowhere.Acquire(scratch.Sub("missing") + Sep() + "run.lock"),
+            plat::LockResult::kFailed);
 }
 
 }  // namespace

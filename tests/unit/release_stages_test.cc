@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "fileio/file_key.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
@@ -176,16 +176,18 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
   WriteFileBytes(temporary, "changed through the temporary name");
   EXPECT_EQ(ReadFileBytes(patch + Sep() + "a.txt"), "changed through the temporary name");
 
-  // A second run within the same second reuses the directory and replaces
-  // a read-only file left in it.
-  std::string stale = patch + Sep() + "a.txt";
-  std::filesystem::remove(stale);
-  WriteFileBytes(stale, "stale");
-  SetReadOnly(stale, true);
+  // A second run, within the same second or not, makes a directory of its
+  // own and leaves the first one's files alone.
+  std::string earlier = patch + Sep() + "a.txt";
+  std::filesystem::remove(earlier);
+  WriteFileBytes(earlier, "earlier release");
   char again[1024];
-  if (f.version.GenerateReleasePatch("patches", again) == 1 && patch == again) {
-    EXPECT_EQ(ReadFileBytes(stale), "changed through the temporary name");
-  }
+  ASSERT_EQ(f.version.GenerateReleasePatch("patches", again), 1);
+  EXPECT_NE(patch, std::string(again));
+  EXPECT_TRUE(IsPatchDirName(std::string(again).substr(prefix.size()))) << again;
+  EXPECT_EQ(ReadFileBytes(earlier), "earlier release");
+  EXPECT_EQ(ReadFileBytes(std::string(again) + Sep() + "a.txt"),
+            "changed through the temporary name");
 }
 
 TEST(GenerateReleasePatch, FailsWithoutTouchingTheCallerBufferWhenThePathCannotBeMade) {
@@ -229,6 +231,7 @@ TEST(ReleaseDirs, NamesTheTemporaryTreeAndExistingPatchDirectories) {
   std::vector<std::string> dirs =
       ReleaseOutputDirs(scratch.Sub("out").c_str(), scratch.Sub("rel").c_str());
   EXPECT_EQ(dirs, (std::vector<std::string>{scratch.Sub("out/__CompressTemp__"),
+                                            scratch.Sub("rel/LATEST"),
                                             scratch.Sub("rel/Patch_20090630_170509")}));
   EXPECT_TRUE(ReleaseOutputDirs(nullptr, nullptr).empty());
 }

@@ -1,9 +1,12 @@
 // Release stage 1: find the directories, read the filters, scan the source.
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "release/release_names.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
 
@@ -15,6 +18,7 @@ const char* const kStage = "CFileVersion::GenerateFileVersionInfo";
 
 int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_scanList.clear();
+  m_scanCrcs.clear();
   m_startupDir.clear();
   m_sourceDir.clear();
   m_outputDir.clear();
@@ -39,11 +43,15 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_sourceDir = source;
   m_excludedList.clear();
   m_unreadableList.clear();
+  m_unreadableErrors.clear();
+  m_tooLongList.clear();
+  m_linkErrors.clear();
 
   std::string ini_path;
   LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
   ScanDirectory(m_sourceDir.c_str());
-  for (const std::string& name : m_excludedList) {
+  // A watching host has had each excluded file from the scan.
+  for (const std::string& name : GetReleaseObserver() ? std::vector<std::string>() : m_excludedList) {
     // "文件 [%s] 根据Filters.ini被过滤" in code page 936, as the packers'
     // consoles show it.
     std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
@@ -51,8 +59,14 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   }
   // A file that cannot be read would be released under a key that is not
   // its contents', and every client would fetch it again and again.
-  for (const std::string& path : m_unreadableList) {
-    LogError() << "Read [" << path << "] failed in [" << kStage << "]";
+  for (size_t i = 0; i < m_unreadableList.size(); ++i) {
+    int error = i < m_unreadableErrors.size() ? m_unreadableErrors[i] : 0;
+    LogError() << SystemReason{error} << "Read [" << m_unreadableList[i] << "] failed in ["
+               << kStage << "]";
   }
-  return m_unreadableList.empty() ? 1 : 0;
+  for (const std::string& text : m_linkErrors) LogError() << text << " in [" << kStage << "]";
+  // Refused here, before anything is compressed, rather than released in a
+  // form no client can install.
+  bool names_fit = CheckReleaseNames(m_sourceDir, m_scanList, m_tooLongList, kStage);
+  return m_unreadableList.empty() && m_linkErrors.empty() && names_fit ? 1 : 0;
 }

@@ -1,12 +1,15 @@
 // Names and places of what a release build makes, shared by its stages and
 // by BuildVer.
-#ifndef FILEDIST_BUILD_RELEASE_DIRS_H
-#define FILEDIST_BUILD_RELEASE_DIRS_H
+#ifndef FILEDIST_RELEASE_RELEASE_DIRS_H
+#define FILEDIST_RELEASE_RELEASE_DIRS_H
 
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+
+// The file in a release folder that names its newest patch directory.
+extern const char* const kLatestName;
 
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);
@@ -16,8 +19,8 @@ bool IsPatchDirName(const std::string& name);
 
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
-// directories already in releaseDir, both resolved against the startup
+// directories already in releaseDir and its LATEST, resolved against the startup
 // directory as the stages resolve them. Missing arguments contribute nothing.
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir);
 
-#endif  // FILEDIST_BUILD_RELEASE_DIRS_H
+#endif  // FILEDIST_RELEASE_RELEASE_DIRS_H

@@ -24,7 +24,8 @@ bool Fits(const std::string& path) { return path.size() < kPathBufferSize; }
 
 bool CompressInto(const std::string& src, const std::string& dst) {
   if (!Fits(src) || !Fits(dst) || IOUtil_CompressFile(src.c_str(), dst.c_str()) < 0) {
-    LogError() << "IOUtil_CompressFile from [" << src << "] to [" << dst << "] failed.";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_CompressFile from [" << src << "] to [" << dst << "] failed.";
     return false;
   }
   return true;
@@ -35,14 +36,16 @@ bool CompressInto(const std::string& src, const std::string& dst) {
 bool WriteKeyFile(const std::string& path, const char* key) {
   FILE* file = Fits(path) ? plat::OpenFile(path.c_str(), "wb") : nullptr;
   if (file == nullptr) {
-    LogError() << "Open file [" << path << "] failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "Open file [" << path << "] failed in [" << kStage << "]";
     return false;
   }
   std::string line = std::string(key) + "\r\n";
   bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
   written = std::fclose(file) == 0 && written;
   if (!written) {
-    LogError() << "Write file [" << path << "] failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "Write file [" << path << "] failed in [" << kStage << "]";
     return false;
   }
   return true;
@@ -60,7 +63,8 @@ int CFileVersion::WriteFileVersionInfo() {
   const std::string temporary_tree = Child(m_outputDir, kCompressTempName);
 
   if (!Fits(list_path) || !Data2File(list_path.c_str(), m_scanList)) {
-    LogError() << "Data2File failed for [" << list_path << "] in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "Data2File failed for [" << list_path << "] in [" << kStage << "]";
     return 0;
   }
   if (!CompressInto(list_path, Child(temporary_tree, "VerComp.dat"))) return 0;

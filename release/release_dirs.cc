@@ -1,8 +1,10 @@
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 
 #include <cstdio>
 
 #include "fileio/io_util.h"
+
+const char* const kLatestName = "LATEST";
 
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
@@ -33,6 +35,10 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   }
 
   std::string release = IOUtil_ResolvePath(releaseDir, startup);
+  std::string latest;
+  // The name of the newest patch directory, which filedist build keeps in
+  // the release folder for clients to follow.
+  if (!release.empty() && FormatChildPath(release, kLatestName, &latest)) dirs.push_back(latest);
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {

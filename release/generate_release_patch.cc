@@ -6,11 +6,13 @@
 #include <initializer_list>
 #include <string>
 
-#include "build/release_dirs.h"
+#include "release/release_dirs.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "log/release_events.h"
 #include "platform/file_links.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
 #include "version/file_version.h"
 
 namespace {
@@ -21,7 +23,8 @@ const char* const kStage = "CFileVersion::GenerateReleasePatch";
 // the file system allows it: nothing is copied, and removing the temporary
 // tree afterwards frees no file (a file system slows down making new files
 // while thousands were freed just before). Elsewhere the file is copied.
-// Either way a protected file left there by an earlier run is replaced.
+// The directory is new, so a target is there only when two listed names meet
+// on one file; the later one wins, protected or not.
 bool PlaceInPatch(const std::string& source, const std::string& target) {
   uint32_t attributes = 0;
   if (plat::GetAttributes(target.c_str(), &attributes)) {
@@ -52,7 +55,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
     return false;
   }
   if (!IOUtil_MakeDirTree(parent.c_str())) {
-    LogError() << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
     return false;
   }
   std::string source;
@@ -61,7 +65,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
     return false;
   }
   if (!PlaceInPatch(source, target)) {
-    LogError() << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
                << kStage << "]";
     return false;
   }
@@ -81,6 +86,55 @@ bool CopyVersionFiles(const std::string& temporary_tree, const std::string& patc
   return true;
 }
 
+// A patch directory is never written into again once made: clients may be
+// reading it. So a name that exists is never taken; the build waits for the
+// next second and takes that one, and makes it exclusively, so that of two
+// builds racing for a name only one gets it. Hosts parse the name, so its
+// form stays.
+constexpr int kNamesToTry = 120;
+constexpr int kClockPollMilliseconds = 50;
+
+bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string* patch_dir) {
+  if (!IOUtil_MakeDirTree(release.c_str())) {
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_MakeDirTree for [" << release << "] failed in [" << kStage
+               << "]";
+    return false;
+  }
+  std::string taken;
+  for (int tried = 0; tried < kNamesToTry;) {
+    std::string name = PatchDirName(plat::GetLocalTimeNow());
+    if (name == taken) {
+      plat::PauseMilliseconds(kClockPollMilliseconds);
+      continue;
+    }
+    ++tried;
+    if (!FormatChildPath(release, name.c_str(), patch_dir)) {
+      // Neither a path buffer nor the caller's 1024 bytes would hold it.
+      LogError() << "IOUtil_MakeDirTree for [" << release << plat::kPathSeparator << name
+                 << "] failed in [" << kStage << "]";
+      return false;
+    }
+    // Handed back before the directory is made, so that a caller whose
+    // build failed here still sees where it was to go.
+    if (patchDirOut != nullptr) {
+      std::memcpy(patchDirOut, patch_dir->c_str(), patch_dir->size() + 1);
+    }
+    plat::MakeDirResult made = plat::MakeOneDirectory(patch_dir->c_str());
+    if (made == plat::MakeDirResult::kCreated) return true;
+    if (made == plat::MakeDirResult::kFailed) {
+      SystemReason reason = LastSystemReason();
+      LogError() << reason << "IOUtil_MakeDirTree for [" << *patch_dir << "] failed in ["
+                 << kStage << "]";
+      return false;
+    }
+    taken = name;
+  }
+  LogError() << "Every patch directory name up to [" << *patch_dir << "] is taken in [" << kStage
+             << "]";
+  return false;
+}
+
 }  // namespace
 
 int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut) {
@@ -89,24 +143,15 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
     LogError() << "releaseDir [" << release << "] is empty in [" << kStage << "]";
     return 0;
   }
-  std::string name = PatchDirName(plat::GetLocalTimeNow());
   std::string patch_dir;
-  if (!FormatChildPath(release, name.c_str(), &patch_dir)) {
-    // Neither a path buffer nor the caller's 1024 bytes would hold it.
-    LogError() << "IOUtil_MakeDirTree for [" << release << plat::kPathSeparator << name
-               << "] failed in [" << kStage << "]";
-    return 0;
-  }
-  // Handed back before the directory is made, so that a caller whose build
-  // failed here still sees where it was to go.
-  if (patchDirOut != nullptr) std::memcpy(patchDirOut, patch_dir.c_str(), patch_dir.size() + 1);
-  if (!IOUtil_MakeDirTree(patch_dir.c_str())) {
-    LogError() << "IOUtil_MakeDirTree for [" << patch_dir << "] failed in [" << kStage << "]";
-    return 0;
-  }
+  if (!MakeNewPatchDir(release, patchDirOut, &patch_dir)) return 0;
   m_patchDir = patch_dir;
   std::string temporary_tree = m_outputDir + plat::kPathSeparator + kCompressTempName;
-  std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+  if (ReleaseObserver* observer = GetReleaseObserver()) {
+    observer->PatchStarted(m_patchDir);
+  } else {
+    std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+  }
 
   int copied = 0;
   for (const VersionRecord& record : m_scanList) {
@@ -115,7 +160,8 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
   }
   if (copied < 1) return 1;
   if (!CopyVersionFiles(temporary_tree, m_patchDir)) {
-    LogError() << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
     return 0;
   }
   return 1;

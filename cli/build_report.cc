@@ -1,0 +1,96 @@
+#include "cli/build_report.h"
+
+#include <cstdio>
+
+#include "cli/update_progress.h"
+
+namespace {
+
+// Redrawing more often than this costs more than it shows.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+BuildReport::BuildReport(bool progress)
+    : progress_(progress), start_(std::chrono::steady_clock::now()) {}
+
+void BuildReport::Problem(int severity, const std::string& text, const std::string& reason) {
+  if (drawn_) std::fputs("\r\033[K", stderr);
+  if (severity == 1) ++errors_;
+  std::fprintf(stderr, "filedist: %s: %s%s%s\n", severity == 1 ? "error" : "warning", text.c_str(),
+               reason.empty() ? "" : ": ", reason.c_str());
+  std::fflush(stderr);
+  if (drawn_) Draw(true);
+}
+
+void BuildReport::FileExcluded(const std::string& lowerName, int lists) {
+  ++excluded_;
+  if (progress_) return;
+  // The library's own line, "文件 [%s] 根据Filters.ini被过滤" in code page 936,
+  // once for every filter list that matched.
+  for (int i = 0; i < lists; ++i) {
+    std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
+                lowerName.c_str());
+  }
+}
+
+void BuildReport::FileKeyed(const std::string& path, uint64_t size, const std::string& key) {
+  ++keyed_;
+  keyed_bytes_ += size;
+  if (progress_) {
+    Draw(false);
+  } else {
+    std::printf("MD5 (%s) = %s\n", path.c_str(), key.c_str());
+  }
+}
+
+void BuildReport::FileCompressed(const std::string& listedPath, uint64_t plainSize,
+                                 int32_t compressedSize, bool fromEarlier) {
+  ++released_;
+  if (fromEarlier) ++from_earlier_;
+  plain_bytes_ += plainSize;
+  compressed_bytes_ += static_cast<uint32_t>(compressedSize);
+  if (progress_) {
+    Draw(released_ == keyed_);
+  } else {
+    std::printf("Compress (%s) = %d\n", listedPath.c_str(), compressedSize);
+  }
+}
+
+void BuildReport::PatchStarted(const std::string& patchDir) {
+  if (!progress_) std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
+}
+
+void BuildReport::Draw(bool force) {
+  if (!progress_) return;
+  auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - drawn_at_ < kRedrawInterval) return;
+  drawn_at_ = now;
+  drawn_ = true;
+  if (released_ == 0) {
+    std::fprintf(stderr, "\r\033[Kkeying: %d files, %s", keyed_, FormatBytes(keyed_bytes_).c_str());
+  } else {
+    int percent = keyed_ == 0 ? 100 : static_cast<int>(100LL * released_ / keyed_);
+    std::fprintf(stderr, "\r\033[Kcompressing: %d/%d files (%d%%), %s of %s", released_, keyed_,
+                 percent, FormatBytes(plain_bytes_).c_str(), FormatBytes(keyed_bytes_).c_str());
+  }
+  std::fflush(stderr);
+}
+
+void BuildReport::Finish() {
+  if (!drawn_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+void BuildReport::PrintSummary(const std::string& patchDir) const {
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  double percent = plain_bytes_ == 0 ? 100.0 : 100.0 * compressed_bytes_ / plain_bytes_;
+  std::printf("released %d files (%d left out by Filters.ini, %d unchanged since the last "
+              "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
+              released_, excluded_, from_earlier_, static_cast<unsigned long long>(plain_bytes_),
+              static_cast<unsigned long long>(compressed_bytes_), percent, seconds,
+              patchDir.c_str());
+}

@@ -1,0 +1,101 @@
+// Release stage 2: compress every listed file into the temporary tree and
+// turn each record into what the version list publishes: the path relative
+// to the source directory and the size of the compressed file.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "fileio/gzip_check.h"
+#include "fileio/gzip_compress.h"
+#include "fileio/io_util.h"
+#include "log/logger.h"
+#include "log/release_events.h"
+#include "platform/file_links.h"
+#include "platform/platform.h"
+#include "version/file_version.h"
+
+namespace {
+
+const char* const kStage = "CFileVersion::CompressFileVersionInfo";
+
+// Takes the earlier release's compressed file for a path whose key has not
+// changed, once it has been decoded whole and found to hold bytes of the
+// source's CRC-32 and length: a damaged or foreign file there is compressed
+// afresh instead. The file is given a second name where the file system
+// allows (both releases only ever read it) and copied elsewhere. A
+// read-only one is left alone, so that the temporary tree can be removed.
+bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
+                            const std::string& relative, const std::string& destination) {
+  if (version.m_earlierPatchDir.empty() || index >= version.m_scanCrcs.size()) return false;
+  auto listed = version.m_earlierKeys.find(relative);
+  const VersionRecord& record = version.m_scanList[index];
+  if (listed == version.m_earlierKeys.end() || listed->second != record.key) return false;
+  std::string earlier;
+  uint32_t attributes = 0;
+  if (!Combine(version.m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
+      !plat::GetAttributes(earlier.c_str(), &attributes) ||
+      (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory)) ||
+      !IsGzipMemberOf(earlier.c_str(), version.m_scanCrcs[index],
+                      static_cast<uint32_t>(record.size))) {
+    return false;
+  }
+  // A file left by a build that failed before.
+  if (plat::PathExists(destination.c_str()) && !plat::RemoveFile(destination.c_str())) return false;
+  return plat::LinkFile(earlier.c_str(), destination.c_str()) ||
+         plat::CopyFileOver(earlier.c_str(), destination.c_str());
+}
+
+}  // namespace
+
+int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
+  if (outputDir == nullptr) return 0;
+  std::string output = IOUtil_ResolvePath(outputDir, m_startupDir);
+  if (output.empty()) return 0;
+  if (!plat::PathExists(output.c_str()) && !IOUtil_MakeDirTree(output.c_str())) return 0;
+  m_outputDir = output;
+  std::string temporary_tree;
+  if (!FormatChildPath(m_outputDir, kCompressTempName, &temporary_tree)) {
+    LogError() << "Combine [" << m_outputDir << "] and [" << kCompressTempName << "] failed in ["
+               << kStage << "]";
+    return 0;
+  }
+
+  for (size_t index = 0; index < m_scanList.size(); ++index) {
+    VersionRecord& record = m_scanList[index];
+    std::string relative;
+    if (!GetRelPath(m_sourceDir.c_str(), record.path.c_str(), &relative)) {
+      LogError() << "GetRelPath for [" << record.path << "] failed in [" << kStage << "]";
+      return 0;
+    }
+    std::string destination;
+    if (!Combine(temporary_tree.c_str(), relative.c_str(), &destination)) {
+      LogError() << "Combine [" << temporary_tree << "] and [" << relative << "] failed in ["
+                 << kStage << "]";
+      return 0;
+    }
+    std::string parent;
+    if (!SplitParentDir(destination, &parent)) return 0;
+    if (!IOUtil_MakeDirTree(parent.c_str())) {
+      SystemReason reason = LastSystemReason();
+      LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
+      return 0;
+    }
+    bool taken = TakeFromEarlierRelease(*this, index, relative, destination);
+    if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str()) < 0) {
+      SystemReason reason = LastSystemReason();
+      LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
+                 << "] failed";
+      return 0;
+    }
+    uint64_t plain_size = static_cast<uint32_t>(record.size);
+    record.size = IOUtil_GetFileSize(destination.c_str());
+    record.path = std::move(relative);
+    if (ReleaseObserver* observer = GetReleaseObserver()) {
+      observer->FileCompressed(record.path, plain_size, record.size, taken);
+    } else {
+      std::printf("Compress (%s) = %d\n", record.path.c_str(), record.size);
+    }
+    LogInfo() << "Compress [" << record.path << "] = " << record.size;
+  }
+  return 1;
+}

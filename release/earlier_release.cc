@@ -1,0 +1,88 @@
+#include "release/earlier_release.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "release/release_dirs.h"
+#include "fileio/gzip_check.h"
+#include "fileio/io_util.h"
+#include "fileio/md5.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A version list of a million files stays well below this.
+constexpr size_t kListLimit = size_t{1} << 28;
+
+std::string KeyOfBytes(const std::string& bytes) {
+  Md5State state;
+  Md5Init(&state);
+  Md5Update(&state, bytes.data(), bytes.size());
+  unsigned char digest[16];
+  Md5Final(&state, digest);
+  static const char kDigits[] = "0123456789abcdef";
+  std::string key;
+  for (unsigned char byte : digest) {
+    key.push_back(kDigits[byte >> 4]);
+    key.push_back(kDigits[byte & 15]);
+  }
+  return key;
+}
+
+// "path,key,size" lines, as the release wrote them.
+void ParseList(const std::string& list, std::map<std::string, std::string>* keys) {
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find('\n', start);
+    if (end == std::string::npos) end = list.size();
+    std::string line = list.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t first = line.find(',');
+    size_t second = first == std::string::npos ? first : line.find(',', first + 1);
+    if (second != std::string::npos) {
+      (*keys)[line.substr(0, first)] = line.substr(first + 1, second - first - 1);
+    }
+    start = end + 1;
+  }
+}
+
+bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
+  std::string list_path;
+  std::string key_path;
+  std::string list;
+  std::string key_file;
+  if (!FormatChildPath(patchDir, "VerComp.dat", &list_path) ||
+      !FormatChildPath(patchDir, "Ver", &key_path) ||
+      !GunzipFileToString(list_path.c_str(), kListLimit, &list) ||
+      !GunzipFileToString(key_path.c_str(), 64, &key_file) ||
+      key_file.compare(0, 32, KeyOfBytes(list)) != 0) {
+    return false;
+  }
+  release->patchDir = patchDir;
+  ParseList(list, &release->keys);
+  return true;
+}
+
+}  // namespace
+
+EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
+  EarlierRelease release;
+  std::vector<plat::DirEntry> entries;
+  if (releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) return release;
+  std::vector<std::string> names;
+  for (const plat::DirEntry& entry : entries) {
+    if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name)) {
+      names.push_back(entry.name);
+    }
+  }
+  // The names sort as the times they stand for.
+  std::sort(names.rbegin(), names.rend());
+  for (const std::string& name : names) {
+    std::string patch_dir;
+    if (FormatChildPath(releaseDir, name.c_str(), &patch_dir) && LoadRelease(patch_dir, &release)) {
+      break;
+    }
+    release = EarlierRelease();
+  }
+  return release;
+}

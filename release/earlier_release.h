@@ -1,0 +1,21 @@
+// The newest earlier release in a release folder, as a rebuild may take from
+// it: the compressed file of every path whose key has not changed is already
+// there, and taking it is far cheaper than compressing the same bytes again.
+#ifndef FILEDIST_RELEASE_EARLIER_RELEASE_H
+#define FILEDIST_RELEASE_EARLIER_RELEASE_H
+
+#include <map>
+#include <string>
+
+struct EarlierRelease {
+  std::string patchDir;                     // empty: there is none to take from
+  std::map<std::string, std::string> keys;  // listed path -> key
+};
+
+// Looks through the patch directories of releaseDir, newest name first, for
+// one whose compressed version list expands whole and matches its key file
+// (a build that failed halfway leaves a directory without them). Empty when
+// there is none.
+EarlierRelease FindEarlierRelease(const std::string& releaseDir);
+
+#endif  // FILEDIST_RELEASE_EARLIER_RELEASE_H

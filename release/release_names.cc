@@ -1,0 +1,54 @@
+#include "release/release_names.h"
+
+#include "fileio/io_util.h"
+#include "log/logger.h"
+#include "version/ascii_lower.h"
+
+namespace {
+
+// The relative path's own name when it lies at the top of the tree.
+bool IsTopLevel(const std::string& relative, std::string* name) {
+  if (relative.compare(0, 2, ".\\") != 0) return false;
+  std::string rest = relative.substr(2);
+  if (rest.find('\\') != std::string::npos) return false;
+  *name = LowerAscii(rest);
+  return true;
+}
+
+}  // namespace
+
+bool CheckReleaseNames(const std::string& sourceDir, const VersionRecordList& scanList,
+                       const std::vector<std::string>& tooLong, const char* stage) {
+  bool fits = true;
+  for (const std::string& path : tooLong) {
+    LogError() << "Path [" << path << "] is too long to be released in [" << stage << "]";
+    fits = false;
+  }
+  for (const VersionRecord& record : scanList) {
+    std::string relative;
+    if (!GetRelPath(sourceDir.c_str(), record.path.c_str(), &relative) ||
+        relative.size() > kMaxRecordPathLength) {
+      LogError() << "Path [" << record.path << "] is too long for a version list (at most "
+                 << kMaxRecordPathLength << " characters) in [" << stage << "]";
+      fits = false;
+      continue;
+    }
+    if (relative.find_first_of(",\r\n") != std::string::npos) {
+      LogError() << "Path [" << record.path
+                 << "] holds a comma or a line break, which a version list cannot carry; rename "
+                    "it or leave it out with Filters.ini in ["
+                 << stage << "]";
+      fits = false;
+      continue;
+    }
+    std::string name;
+    if (IsTopLevel(relative, &name) && (name == "vercomp.dat" || name == "ver")) {
+      LogError() << "File [" << record.path
+                 << "] would be overwritten by the release's own version list or key file; "
+                    "leave it out with Filters.ini in ["
+                 << stage << "]";
+      fits = false;
+    }
+  }
+  return fits;
+}

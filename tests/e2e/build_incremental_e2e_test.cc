@@ -1,0 +1,88 @@
+// A rebuild into a release folder that holds an earlier release takes the
+// compressed files of unchanged paths from it, once checked, and gives
+// exactly the release a full build gives.
+#include "e2e/build_release_fixture.h"
+#include "support/gzip_oracle.h"
+
+namespace {
+
+using namespace build_e2e;
+
+// Every file below dir with its bytes.
+std::vector<std::pair<std::string, std::string>> Contents(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& relative : FilesBelow(dir)) {
+    files.emplace_back(relative, ReadFileBytes(dir + Sep() + Native(relative)));
+  }
+  return files;
+}
+
+class BuildIncremental : public BuildVerHost {
+ protected:
+  std::string Summary(const Strings& printed) const {
+    return printed.size() >= 2 ? printed[printed.size() - 2] : std::string();
+  }
+};
+
+TEST_F(BuildIncremental, ARebuildTakesUnchangedFilesAndEqualsAFullBuild) {
+  std::string first = BuildOk({});
+  WriteFileBytes(Source("a.txt"), "hello again\r\n");          // changed
+  WriteFileBytes(Source("docs/added.txt"), "a file of its own");  // new
+
+  Strings printed;
+  std::string rebuilt = BuildOk({}, &printed);
+  // Five files did not change; of the seven released, two are compressed.
+  EXPECT_NE(Summary(printed).find("released 6 files (3 left out by Filters.ini, 4 unchanged"),
+            std::string::npos)
+      << Summary(printed);
+  std::string list = ReadFileBytes(Packer("VerComp.dat"));
+
+  // A full build of the same tree into a folder of its own.
+  std::string full = BuildOk({"--releases", Packer("full")});
+  EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), list);
+  EXPECT_EQ(Contents(rebuilt), Contents(full));
+  EXPECT_EQ(GunzipFile(rebuilt + Sep() + "a.txt"), "hello again\r\n");
+
+  // BuildVer itself takes from the rebuilt release in the same way.
+  Strings host = Host({"level", "1", "buildver", source_, ".", "releases"});
+  ASSERT_EQ(host.size(), 1u);
+  ASSERT_EQ(host[0].compare(0, 8, "BUILD=1 "), 0) << host[0];
+  EXPECT_EQ(Contents(host[0].substr(8)), Contents(full));
+  // The earlier releases are as they were.
+  EXPECT_EQ(GunzipFile(first + Sep() + "a.txt"), "hello\r\n");
+}
+
+TEST_F(BuildIncremental, ADamagedEarlierFileIsCompressedAfresh) {
+  std::string first = BuildOk({});
+  std::string notes = files_[4].content;
+  ASSERT_EQ(files_[4].relative, "docs/notes.txt");
+  std::string sound = ReadFileBytes(first + Sep() + Native("docs/notes.txt"));
+  const struct {
+    const char* name;
+    std::string bytes;
+  } damages[] = {
+      {"cut short", sound.substr(0, sound.size() - 5)},
+      {"a byte changed in the data", sound.substr(0, 15) + char(sound[15] ^ 1) + sound.substr(16)},
+      {"a second member after it", sound + sound},
+      {"a sound member of other bytes", testing_support::ZlibGzip(std::string(20000, 'm'))},
+      {"not gzip at all", std::string(20000, 'n')},
+  };
+  std::string full = BuildOk({"--releases", Packer("full")});
+  int folder = 0;
+  for (const auto& damage : damages) {
+    // The newest release of a folder holds the damaged file.
+    Strings releases = {"--releases", Packer("rel" + std::to_string(++folder))};
+    std::string earlier = BuildOk(releases);
+    std::string damaged = earlier + Sep() + Native("docs/notes.txt");
+    fs::remove(damaged);  // a name of its own, not the linked file
+    WriteFileBytes(damaged, damage.bytes);
+    Strings printed;
+    std::string rebuilt = BuildOk(releases, &printed);
+    EXPECT_EQ(GunzipFile(rebuilt + Sep() + Native("docs/notes.txt")), notes) << damage.name;
+    EXPECT_EQ(Contents(rebuilt), Contents(full)) << damage.name;
+    EXPECT_NE(Summary(printed).find("4 unchanged"), std::string::npos)
+        << damage.name << ": " << Summary(printed);
+  }
+}
+
+}  // namespace

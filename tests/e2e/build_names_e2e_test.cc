@@ -1,0 +1,106 @@
+// Names a version list cannot carry stop a release before anything is
+// compressed, each named in an error line.
+#include "e2e/build_release_fixture.h"
+
+namespace {
+
+using namespace build_e2e;
+
+class BuildNames : public BuildVerHost {
+ protected:
+  struct Refused {
+    std::string relative;  // below the source tree, '/' separated
+    std::string words;     // what the error line says
+  };
+
+  std::vector<Refused> Cases() const {
+    std::vector<Refused> cases = {
+        {"a,b.txt", "comma"},
+        {"sub,dir/c.txt", "comma"},
+        {"VerComp.dat", "leave it out with Filters.ini"},
+        {"ver", "leave it out with Filters.ini"},
+    };
+    if (Sep() == '/') {
+      // Names Windows does not allow, and a path past the library's 1023
+      // characters.
+      cases.push_back({"line\nbreak.txt", "line break"});
+      cases.push_back({"cr\rname.txt", "line break"});
+      std::string deep;
+      while (source_.size() + deep.size() < 1100) deep += std::string(200, 'd') + "/";
+      cases.push_back({deep + "f.txt", "too long"});
+    }
+    return cases;
+  }
+
+  void MakeCases() {
+    for (const Refused& c : Cases()) {
+      std::string path = Source(c.relative);
+      MakeDirs(path.substr(0, path.find_last_of(Sep())));
+      WriteFileBytes(path, "refused");
+    }
+    // Deeper down, the list's names are ordinary files.
+    WriteFileBytes(Source("docs/VerComp.dat"), "fine");
+    WriteFileBytes(Source("docs/Ver"), "fine");
+  }
+
+  // The log read whole: a name with a line break spans two lines of it.
+  void ExpectRefused(const std::string& log) {
+    size_t errors = 0;
+    for (size_t at = log.find("[ERROR] : "); at != std::string::npos;
+         at = log.find("[ERROR] : ", at + 1)) {
+      ++errors;
+    }
+    EXPECT_EQ(errors, Cases().size()) << log;
+    for (const Refused& c : Cases()) {
+      std::string named = Source(c.relative);
+      // The log stores a line feed as carriage return and line feed; a
+      // path too long to handle is named as far as it could be followed.
+      size_t lf = 0;
+      while ((lf = named.find('\n', lf)) != std::string::npos) {
+        named.insert(lf, "\r");
+        lf += 2;
+      }
+      if (c.words == "too long") named = named.substr(0, 1000);
+      size_t at = log.find("[" + named);
+      ASSERT_NE(at, std::string::npos) << c.relative << "\n" << log;
+      size_t end = log.find("[ERROR]", at);
+      EXPECT_NE(log.substr(at, end - at).find(c.words), std::string::npos) << c.relative;
+    }
+    // Nothing was compressed, and the last list stays.
+    EXPECT_FALSE(FileExists(Packer("__CompressTemp__")));
+    EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), "earlier list");
+    EXPECT_EQ(testing_support::NamesIn(Packer("releases")), Strings{"Release.lock"});
+  }
+};
+
+TEST_F(BuildNames, FiledistBuildRefusesThemAndNamesEach) {
+  MakeCases();
+  WriteFileBytes(Packer("VerComp.dat"), "earlier list");
+  std::string output;
+  EXPECT_EQ(Build({}, &output), 1) << output;
+  ExpectRefused(ReadFileBytes(Packer("BuildVer.log")));
+  EXPECT_NE(output.find("error: Path [" + Source("a,b.txt") + "]"), std::string::npos) << output;
+
+  // Left out with Filters.ini, as the error lines say, they stop nothing.
+  for (const Refused& c : Cases()) {
+    if (c.relative != "a,b.txt" && c.relative != "VerComp.dat") {
+      fs::remove_all(Source(c.relative.substr(0, c.relative.find('/'))));
+    }
+  }
+  WriteFileBytes(Packer("Filters.ini"), "[File]\r\nvercomp.dat;a,b\r\n");
+  std::string patch = BuildOk({});
+  std::string list = ReadFileBytes(Packer("VerComp.dat"));
+  EXPECT_NE(list.find(".\\a.txt,"), std::string::npos) << list;
+  EXPECT_NE(list.find(".\\docs\\Ver,"), std::string::npos) << list;
+  EXPECT_EQ(list.find("a,b"), std::string::npos) << list;
+  EXPECT_EQ(GunzipFile(patch + Sep() + "VerComp.dat"), list);
+}
+
+TEST_F(BuildNames, BuildVerRefusesThemToo) {
+  MakeCases();
+  WriteFileBytes(Packer("VerComp.dat"), "earlier list");
+  EXPECT_EQ(Host({"level", "1", "buildver", source_, "out", "releases"}), Strings{"BUILD=0 "});
+  ExpectRefused(ReadFileBytes(Packer("BuildVer.log")));
+}
+
+}  // namespace
