@@ -72,6 +72,36 @@ bool CopyLocal(const std::string& from, const std::string& to, const ByteProgres
   return true;
 }
 
+bool StreamLocal(const std::string& from, const BodySink& sink, std::string* error) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  while (in) {
+    in.read(buffer.get(), kChunk);
+    std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    if (!sink(buffer.get(), static_cast<size_t>(got))) {
+      *error = "the file was refused";
+      return false;
+    }
+  }
+  if (in.bad()) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  return true;
+}
+
+std::string FileUrl(std::string url, const std::vector<std::string>& parts) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
+  return url;
+}
+
 }  // namespace
 
 ReleaseSource::ReleaseSource(std::string location)
@@ -89,8 +119,11 @@ bool ReleaseSource::Check(std::string* error) const {
 bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
                           const ByteProgress& progress, std::string* error) const {
   if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
-  std::string url = location_;
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
-  return HttpDownload(url, dest, progress, error);
+  return HttpDownload(FileUrl(location_, parts), dest, progress, error);
+}
+
+bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
+                            std::string* error) const {
+  if (!is_url_) return StreamLocal(JoinBelow(location_, parts), sink, error);
+  return HttpDownloadTo(FileUrl(location_, parts), sink, error);
 }

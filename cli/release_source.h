@@ -24,6 +24,10 @@ class ReleaseSource {
   bool Fetch(const std::vector<std::string>& parts, const std::string& dest,
              const ByteProgress& progress, std::string* error) const;
 
+  // Streams the same file into sink, which may stop it.
+  bool FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
+               std::string* error) const;
+
  private:
   std::string location_;
   bool is_url_;
