@@ -12,7 +12,7 @@
 
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "update/release_tree.h"
+#include "support/release_tree.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/release_tree.h"
+#include "support/release_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +20,19 @@ std::string ListPath(const std::string& relative) {
   return path;
 }
 
-void WriteRelease(const std::string& dir, const Tree& tree) {
+void WriteRelease(const std::string& dir, const Tree& tree, const KeyList& listed,
+                  const Tree& served) {
   std::string list;
   for (const auto& [relative, bytes] : tree) {
     fs::path path = fs::path(dir) / fs::path(relative);
     fs::create_directories(path.parent_path());
-    std::string gz = ZlibGzip(bytes);
+    auto replaced = served.find(relative);
+    std::string gz = replaced != served.end() ? replaced->second : ZlibGzip(bytes);
     WriteFileBytes(path.string(), gz);
-    list += ListPath(relative) + "," + KeyOfBytes(bytes) + "," + std::to_string(gz.size()) + "\r\n";
+    std::string key = KeyOfBytes(bytes);
+    auto forged = listed.find(ListPath(relative));
+    if (forged != listed.end()) key = forged->second;
+    list += ListPath(relative) + "," + key + "," + std::to_string(gz.size()) + "\r\n";
   }
   fs::create_directories(dir);
   WriteFileBytes((fs::path(dir) / "VerComp.dat").string(), ZlibGzip(list));

@@ -1,8 +1,8 @@
 // Releases and install folders for the update engine's tests, written and
 // read with independent tools: zlib for the gzip files, the MD5 primitives
 // for keys, plain text parsing for lists.
-#ifndef FILEDIST_TESTS_UPDATE_RELEASE_TREE_H
-#define FILEDIST_TESTS_UPDATE_RELEASE_TREE_H
+#ifndef FILEDIST_TESTS_SUPPORT_RELEASE_TREE_H
+#define FILEDIST_TESTS_SUPPORT_RELEASE_TREE_H
 
 #include <map>
 #include <string>
@@ -15,7 +15,10 @@ using KeyList = std::map<std::string, std::string>;  // list path (".\a\b") -> k
 // Writes tree as a release folder below dir: every file gzip-compressed at
 // its path, VerComp.dat listing ".\path,key,compressed size" and Ver with
 // the list's key, both compressed.
-void WriteRelease(const std::string& dir, const Tree& tree);
+// Keys in listed replace the true key of those list paths; bytes in served
+// replace the compressed file of those tree paths, listed with their size.
+void WriteRelease(const std::string& dir, const Tree& tree, const KeyList& listed = {},
+                  const Tree& served = {});
 
 // The list path of a tree path: "a/b" gives ".\a\b".
 std::string ListPath(const std::string& relative);
@@ -33,4 +36,4 @@ std::string UnmatchedRecords(const std::string& dir);
 
 }  // namespace testing_support
 
-#endif  // FILEDIST_TESTS_UPDATE_RELEASE_TREE_H
+#endif  // FILEDIST_TESTS_SUPPORT_RELEASE_TREE_H
