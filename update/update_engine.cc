@@ -427,7 +427,10 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
       continue;
     }
     std::string source = staging_.CheckedPath(record.key);
-    if (!staging_.HasChecked(record.key)) {
+    // This run checked its staged files a moment ago; a finishing run
+    // checks again what an earlier one left.
+    bool staged = recovering ? staging_.HasChecked(record.key) : plat::PathExists(source.c_str());
+    if (!staged) {
       if (!recovering) reporter_->Problem("the checked copy of '" + record.path + "' is gone");
       ++*failures;
       continue;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/file_safety.h"
@@ -35,6 +37,16 @@ char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - '
 bool HasReparseAttribute(const std::string& path) {
   DWORD value = GetFileAttributesA(path.c_str());
   return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The absolute form of path with '\' separators and no trailing one.
+bool FullPath(const std::string& path, std::string* out) {
+  char buffer[MAX_PATH * 4];
+  DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  if (length == 0 || length >= sizeof buffer) return false;
+  out->assign(buffer, length);
+  while (out->size() > 3 && out->back() == '\\') out->pop_back();
+  return true;
 }
 
 }  // namespace
@@ -94,14 +106,20 @@ bool ResolvesInside(const std::string& dir, const std::string& root) {
   // The library targets systems without GetFinalPathNameByHandle, so a
   // junction's target is not resolved: every reparse point between root and
   // dir counts as leading outside.
-  std::string path = dir;
-  while (path.size() > root.size()) {
-    if (HasReparseAttribute(path)) return false;
-    size_t cut = path.find_last_of("\\/");
-    if (cut == std::string::npos) return false;
-    path.resize(cut);
+  std::string full_dir;
+  std::string full_root;
+  if (!FullPath(dir, &full_dir) || !FullPath(root, &full_root)) return false;
+  if (full_dir.size() < full_root.size() ||
+      !SameEntryName(full_dir.substr(0, full_root.size()), full_root) ||
+      (full_dir.size() > full_root.size() && full_dir[full_root.size()] != '\\')) {
+    return false;
   }
-  return GetFileAttributesA(dir.c_str()) != INVALID_FILE_ATTRIBUTES;
+  std::string path = full_dir;
+  while (path.size() > full_root.size()) {
+    if (HasReparseAttribute(path)) return false;
+    path.resize(path.find_last_of('\\'));
+  }
+  return GetFileAttributesA(full_dir.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool CopyPermissions(const std::string&, const std::string&) { return true; }

@@ -146,7 +146,7 @@ TEST_F(UpdateSafetyTest, ReleasesCannotReplaceTheUpdatersOwnFiles) {
                    ".filedist-lock"};
   if (IsWindowsProgram()) {
     // Windows strips trailing dots and spaces and ignores letter case.
-    names.insert(names.end(), {"VerComp.dat.", "vercomp.DAT ", "VER", "FILEDIST.EXE"});
+    names.insert(names.end(), {"VerComp.dat.", "vercomp.DAT ", "VER", "buildver.LOG"});
   }
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
