@@ -2,7 +2,10 @@
 // crash tests: with --crash-at N the process ends at the Nth change the
 // engine is about to make to the disk, as abruptly as a kill -9.
 //
-//   update_runner INSTALL RELEASE [--prune] [--crash-at N]
+// With --full-disk-at N every write from the Nth change on fails as on a
+// full disk (where the system can limit file sizes; exit 87 where not).
+//
+//   update_runner INSTALL RELEASE [--prune] [--crash-at N] [--full-disk-at N]
 //
 // Prints "points: K" (the changes a whole run made) at the end; exits with
 // the engine's status, or 86 at the crash.
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/file_size_limit.h"
 #include "update/fault_point.h"
 #include "update/folder_fetcher.h"
 #include "update/update_engine.h"
@@ -18,9 +22,11 @@
 namespace {
 
 int g_crash_at = 0;
+int g_full_disk_at = 0;
 
 void CrashHere(int point) {
   if (point == g_crash_at) std::_Exit(86);
+  if (point == g_full_disk_at && !LimitFileSize(0)) std::_Exit(87);
 }
 
 class PrintingReporter : public update::UpdateReporter {
@@ -43,6 +49,8 @@ int main(int argc, char** argv) {
       options.prune = true;
     } else if (std::strcmp(argv[i], "--crash-at") == 0 && i + 1 < argc) {
       g_crash_at = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--full-disk-at") == 0 && i + 1 < argc) {
+      g_full_disk_at = std::atoi(argv[++i]);
     } else {
       return 2;
     }
