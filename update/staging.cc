@@ -30,9 +30,15 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 void RemoveEntry(const std::string& path) {
-  if (!plat::IsLinkEntry(path) && !plat::PathExists(path.c_str())) return;
+  bool link = plat::IsLinkEntry(path);
+  if (!link && !plat::PathExists(path.c_str())) return;
   FaultPoint();
-  if (!plat::RemoveFile(path.c_str())) {
+  if (plat::RemoveFile(path.c_str())) return;
+  // A junction or a link to a folder goes as a folder does; a protected
+  // file is opened up first (never through a link).
+  if (link) {
+    plat::RemoveEmptyDirectory(path.c_str());
+  } else {
     plat::SetAttributesNormal(path.c_str());
     plat::RemoveFile(path.c_str());
   }
@@ -80,12 +86,16 @@ bool Staging::Prepare(std::string* error) {
                   (attributes & plat::kAttrDirectory) == 0)) {
     RemoveEntry(dir_);
   }
-  if (!plat::PathExists(dir_.c_str())) {
+  if (!plat::PathExists(dir_.c_str()) && !plat::IsLinkEntry(dir_)) {
     FaultPoint();
     if (plat::MakeOneDirectory(dir_.c_str()) == plat::MakeDirResult::kFailed) {
       *error = plat::LastErrorText();
       return false;
     }
+  }
+  if (plat::IsLinkEntry(dir_)) {
+    *error = "'" + dir_ + "' is a link that cannot be removed";
+    return false;
   }
   // Probe that files can be made here: a read-only install folder is found
   // before anything else happens.

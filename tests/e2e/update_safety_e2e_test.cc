@@ -266,9 +266,13 @@ TEST_F(UpdateSafetyTest, LinksLeadingOutsideAreRefused) {
   fs::remove(In("b.txt"));
   fs::create_symlink(Sub("outside/target.txt"), In("b.txt"));
   WriteFileBytes(Sub("outside/target.txt"), "outside, untouched");
+  // A staging folder planted as a link to elsewhere is not written through.
+  fs::remove_all(In(".filedist-staging"));
+  fs::create_directory_symlink(Sub("outside"), In(".filedist-staging"));
   tree = kVersion2;
   tree["inner/ok.txt"] = "inside after all";
   EXPECT_EQ(Update({Release("rel3", tree)}, &output), 0) << output;
+  EXPECT_EQ(testing_support::NamesIn(Sub("outside")), Strings{"target.txt"});
   EXPECT_EQ(ReadFileBytes(In("real/ok.txt")), "inside after all");
   // A file that is a link is replaced by the file, not written through.
   EXPECT_FALSE(fs::is_symlink(In("b.txt")));
