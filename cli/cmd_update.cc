@@ -9,6 +9,7 @@
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
+#include "update/install_verify.h"
 #include "update/update_engine.h"
 
 namespace {

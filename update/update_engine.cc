@@ -12,6 +12,7 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/apply_journal.h"
+#include "update/client_list.h"
 #include "update/durable_file.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
@@ -100,7 +101,6 @@ class UpdateRun {
   }
 
   int Run();
-  int Verify();
 
  private:
   int Fail(const std::string& text) {
@@ -172,23 +172,11 @@ int UpdateRun::CheckListWritable() {
 }
 
 bool UpdateRun::ReadClientList(VersionRecordList* records, std::string* error) {
-  records->clear();
-  if (!EntryExists(list_path_)) return true;  // nothing installed yet
-  PathIndex index;
-  if (ReadVersionList(list_path_.c_str(), records, &index)) return true;
-  *error = "cannot read the version list '" + list_path_ + "'";
-  return false;
+  return ReadInstalledList(list_path_, records, error);
 }
 
 bool UpdateRun::WriteClientList(const VersionRecordList& records, std::string* error) {
-  std::string text;
-  for (const VersionRecord& record : records) {
-    text += FormatVersionLine(record);
-    text += "\r\n";
-  }
-  if (WriteFileDurably(list_path_, staging_.PathOf(kNewListName), text, error)) return true;
-  *error = "cannot write the version list '" + list_path_ + "': " + *error;
-  return false;
+  return WriteInstalledList(list_path_, staging_.PathOf(kNewListName), records, error);
 }
 
 // Finishes an apply that a stopped run left behind: files it named are
@@ -572,59 +560,11 @@ int UpdateRun::Run() {
   return 0;
 }
 
-int UpdateRun::Verify() {
-  if (!EntryExists(list_path_)) {
-    return Fail("'" + options_.install_dir + "' has no version list " + kClientListName);
-  }
-  VersionRecordList client;
-  std::string error;
-  if (!ReadClientList(&client, &error)) return Fail(error);
-  PathIndex index;
-  for (size_t i = 0; i < client.size(); ++i) index[client[i].path] = static_cast<int32_t>(i);
-  int checked = 0;
-  int missing = 0;
-  int changed = 0;
-  for (size_t i = 0; i < client.size(); ++i) {
-    const VersionRecord& record = client[i];
-    if (index[record.path] != static_cast<int32_t>(i)) continue;
-    std::vector<std::string> parts;
-    std::string reason;
-    if (!SplitReleasePath(record.path, &parts, &reason)) {
-      reporter_->Problem("ignoring '" + record.path + "', which " + reason);
-      continue;
-    }
-    ++checked;
-    std::string target = JoinInstallPath(options_.install_dir, parts);
-    std::string key;
-    if (!EntryExists(target)) {
-      ++missing;
-      reporter_->Note("missing " + record.path);
-    } else if (!KeyOfInstalledFile(target, &key) || key != record.key) {
-      ++changed;
-      reporter_->Note("changed " + record.path);
-    }
-  }
-  bool interrupted = EntryExists(journal_path_);
-  if (interrupted) {
-    reporter_->Problem("an update of this folder was interrupted; 'filedist update' finishes it");
-  }
-  reporter_->Note(std::to_string(checked) + " files checked: " + std::to_string(missing) +
-                  " missing, " + std::to_string(changed) + " changed");
-  return (missing + changed > 0 || interrupted) ? 1 : 0;
-}
-
 }  // namespace
 
 int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter) {
   UpdateRun run(options, fetcher, reporter);
   return run.Run();
-}
-
-int RunVerify(const std::string& installDir, UpdateReporter* reporter) {
-  UpdateOptions options;
-  options.install_dir = installDir;
-  UpdateRun run(options, nullptr, reporter);
-  return run.Verify();
 }
 
 }  // namespace update

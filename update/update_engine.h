@@ -9,27 +9,12 @@
 #ifndef FILEDIST_UPDATE_UPDATE_ENGINE_H
 #define FILEDIST_UPDATE_UPDATE_ENGINE_H
 
-#include <cstdint>
 #include <string>
 
 #include "update/release_fetcher.h"
+#include "update/update_reporter.h"
 
 namespace update {
-
-// Where a run's messages go. Note lines say what was done (standard output
-// in the program); Problem lines say what failed or was left alone.
-class UpdateReporter {
- public:
-  virtual ~UpdateReporter() = default;
-  virtual void Note(const std::string& line) = 0;
-  virtual void Problem(const std::string& line) = 0;
-  // Progress of the fetching phase.
-  virtual void BeginFetch(uint64_t /*bytes*/, int /*files*/) {}
-  virtual void StartFile(const std::string& /*path*/) {}
-  virtual void FileBytes(uint64_t /*received*/) {}
-  virtual void FinishFile(const std::string& /*path*/, uint64_t /*size*/, bool /*ok*/) {}
-  virtual void EndFetch() {}
-};
 
 struct UpdateOptions {
   std::string install_dir;   // the folder brought up to the release
@@ -45,10 +30,6 @@ struct UpdateOptions {
 // Exit status: 0 when every file the release lists is installed with its
 // key, 1 when anything failed (each failure reported).
 int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter);
-
-// Re-keys every file the client list of installDir names and reports the
-// missing and changed ones. 0 when all match, 1 otherwise.
-int RunVerify(const std::string& installDir, UpdateReporter* reporter);
 
 }  // namespace update
 
