@@ -53,8 +53,13 @@ int CommandLine::Parse(int argc, char** argv) {
     // What was typed, without a value given with '='.
     std::string typed = optind > 0 && optind <= count ? args[optind - 1] : "";
     typed = typed.substr(0, typed.find('='));
+    // Both runtimes name the option in optopt; they differ in whether a value
+    // given to a flag returns ':' or '?', so the option itself tells.
+    if (optopt >= kFirstOptionCode) {
+      const OptionSpec& spec = specs_[static_cast<size_t>(optopt - kFirstOptionCode)];
+      return UsageError("option '" + typed + (spec.takes_value ? "' needs a value" : "' takes no value"));
+    }
     if (code == ':') return UsageError("option '" + typed + "' needs a value");
-    if (optopt >= kFirstOptionCode) return UsageError("option '" + typed + "' takes no value");
     if (optopt != 0 && typed.compare(0, 2, "--") != 0) {
       return UsageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
     }
