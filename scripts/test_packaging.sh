@@ -86,7 +86,7 @@ check_version_header() {
 # ---- 1. cmake --install of the native build -------------------------------
 step "native build and cmake --install"
 cmake --preset native > /dev/null
-cmake --build --preset native -j 2 > "$work/native-build.log" || { tail -n 30 "$work/native-build.log"; exit 1; }
+cmake --build --preset native -j 2 > "$work/native-build.log" 2>&1 || { tail -n 30 "$work/native-build.log"; exit 1; }
 stage=$work/stage
 cmake --install out/native --prefix "$stage" > /dev/null
 native_files="bin/filedist
@@ -134,13 +134,13 @@ step "plan_update in a project that adds filedist with add_subdirectory"
 cmake -S tests/consumers/subdirectory -B "$work/subdirectory" -DFILEDIST_SOURCE_DIR="$root" \
   -DCMAKE_BUILD_TYPE=Release > "$work/subdirectory.log" ||
   { cat "$work/subdirectory.log"; fail "add_subdirectory: configure"; }
-cmake --build "$work/subdirectory" -j 2 > "$work/subdirectory-build.log" ||
+cmake --build "$work/subdirectory" -j 2 > "$work/subdirectory-build.log" 2>&1 ||
   { tail -n 30 "$work/subdirectory-build.log"; fail "add_subdirectory: build"; }
 check_plan subdirectory "$work/subdirectory/plan_update"
 
 # ---- 4. the Debian package -------------------------------------------------
 step "cpack: Debian package"
-(cd out/native && cpack > "$work/cpack-deb.log") || { cat "$work/cpack-deb.log"; fail "cpack DEB"; }
+(cd out/native && cpack > "$work/cpack-deb.log" 2>&1) || { cat "$work/cpack-deb.log"; fail "cpack DEB"; }
 deb=$(ls out/native/packages/filedist_"$version"_*.deb)
 [ "$(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version)" = "filedist $version" ] ||
   fail "deb: package name or version"
@@ -152,7 +152,11 @@ LC_ALL=C sort <<< "$native_files" | diff -u - "$work/deb.files" ||
 echo "ok: $(basename "$deb") holds the install, Depends: $(dpkg-deb -f "$deb" Depends)"
 
 step "dpkg -i $(basename "$deb")"
-if dpkg -s filedist > /dev/null 2>&1; then fail "a filedist package is installed already"; fi
+if dpkg -s filedist > /dev/null 2>&1; then
+  # Left by a run that was stopped before it could clean up.
+  echo "removing the filedist package that is installed already"
+  $SUDO dpkg -r filedist > /dev/null
+fi
 remove_package() { $SUDO dpkg -r filedist > /dev/null || true; }
 trap remove_package EXIT
 $SUDO dpkg -i "$deb" > /dev/null
@@ -183,8 +187,8 @@ trap - EXIT
 # ---- 5. the Windows zip ----------------------------------------------------
 step "win32 build and cpack: zip"
 cmake --preset win32 > /dev/null
-cmake --build --preset win32 -j 2 > "$work/win32-build.log" || { tail -n 30 "$work/win32-build.log"; exit 1; }
-(cd out/win32 && cpack > "$work/cpack-zip.log") || { cat "$work/cpack-zip.log"; fail "cpack ZIP"; }
+cmake --build --preset win32 -j 2 > "$work/win32-build.log" 2>&1 || { tail -n 30 "$work/win32-build.log"; exit 1; }
+(cd out/win32 && cpack > "$work/cpack-zip.log" 2>&1) || { cat "$work/cpack-zip.log"; fail "cpack ZIP"; }
 zip=out/win32/packages/filedist-$version-win32.zip
 [ -f "$zip" ] || fail "no $zip"
 unzip -q "$zip" -d "$work/zip"
