@@ -33,6 +33,11 @@ fail() {
   exit 1
 }
 step() { echo "== $*"; }
+passed=0
+ok() {
+  echo "ok: $*"
+  passed=$((passed + 1))
+}
 
 version=$(sed -n 's/^project(filedist VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "no 'project(filedist VERSION x.y.z' in CMakeLists.txt"
@@ -65,7 +70,7 @@ check_plan() {
     { cat "$work/plan.$name"; fail "$name: plan_update failed"; }
   tr -d '\r' < "$work/plan.$name" | diff -u "$work/plan.expected" - ||
     fail "$name: plan_update printed another plan"
-  echo "ok: plan_update ($name)"
+  ok "plan_update ($name)"
 }
 
 # check_files NAME ROOT EXPECTED: the files and links under ROOT are exactly
@@ -73,7 +78,7 @@ check_plan() {
 check_files() {
   (cd "$2" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort) > "$work/$1.files"
   LC_ALL=C sort <<< "$3" | diff -u - "$work/$1.files" || fail "$1: other files than expected"
-  echo "ok: $1 holds exactly the expected files"
+  ok "$1 holds exactly the expected files"
 }
 
 # check_version_header NAME FILE: the installed header carries the version.
@@ -149,7 +154,7 @@ dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | LC_A
   > "$work/deb.files"
 LC_ALL=C sort <<< "$native_files" | diff -u - "$work/deb.files" ||
   fail "deb: other files than the install"
-echo "ok: $(basename "$deb") holds the install, Depends: $(dpkg-deb -f "$deb" Depends)"
+ok "$(basename "$deb") holds the install, Depends: $(dpkg-deb -f "$deb" Depends)"
 
 step "dpkg -i $(basename "$deb")"
 if dpkg -s filedist > /dev/null 2>&1; then
@@ -162,13 +167,13 @@ trap remove_package EXIT
 $SUDO dpkg -i "$deb" > /dev/null
 [ "$(command -v filedist)" = /usr/bin/filedist ] || fail "deb: filedist is not /usr/bin/filedist"
 installed_version=$(filedist --version)
-echo "$installed_version"
-[ "$installed_version" = "filedist $version" ] || fail "deb: filedist --version"
+[ "$installed_version" = "filedist $version" ] || fail "deb: filedist --version: $installed_version"
+ok "installed: $installed_version"
 check_version_header deb /usr/include/filedist/filedist_version.h
 step "the main job with /usr/bin/filedist"
 FILEDIST_PROGRAM=/usr/bin/filedist bash scripts/run_main_job.sh > "$work/main-job.log" 2>&1 ||
   { tail -n 40 "$work/main-job.log"; fail "main job with the installed program"; }
-tail -n 1 "$work/main-job.log"
+ok "$(tail -n 1 "$work/main-job.log")"
 step "plan_update against /usr (find_package and pkg-config without search paths)"
 cmake -S examples/plan_update -B "$work/system-find-package" > "$work/system.log" ||
   { cat "$work/system.log"; fail "find_package of the installed package"; }
@@ -221,5 +226,6 @@ i686-w64-mingw32-objdump -p "$work/mingw/plan_update.exe" | grep -qi 'DLL Name: 
   fail "mingw: plan_update.exe does not import common.dll"
 check_plan mingw wine "$work/mingw/plan_update.exe"
 
-echo "packaging checks passed in $(( $(date +%s) - started )) s: install, find_package, pkg-config," \
+echo "packaging checks done in $(( $(date +%s) - started )) s: install, find_package, pkg-config," \
   "add_subdirectory, Debian package, Windows zip"
+echo "packaging: $passed passed, 0 failed"
