@@ -149,7 +149,7 @@ step "cpack: Debian package"
 deb=$(ls out/native/packages/filedist_"$version"_*.deb)
 [ "$(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version)" = "filedist $version" ] ||
   fail "deb: package name or version"
-dpkg-deb -f "$deb" Depends | grep -q zlib1g || fail "deb: no dependency on zlib"
+grep -q zlib1g <<< "$(dpkg-deb -f "$deb" Depends)" || fail "deb: no dependency on zlib"
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | LC_ALL=C sort \
   > "$work/deb.files"
 LC_ALL=C sort <<< "$native_files" | diff -u - "$work/deb.files" ||
@@ -157,12 +157,12 @@ LC_ALL=C sort <<< "$native_files" | diff -u - "$work/deb.files" ||
 ok "$(basename "$deb") holds the install, Depends: $(dpkg-deb -f "$deb" Depends)"
 
 step "dpkg -i $(basename "$deb")"
-if dpkg -s filedist > /dev/null 2>&1; then
+remove_package() { $SUDO dpkg --purge filedist > /dev/null || true; }
+if [ "$(dpkg-query -W -f='${Status}' filedist 2> /dev/null || true)" != "" ]; then
   # Left by a run that was stopped before it could clean up.
   echo "removing the filedist package that is installed already"
-  $SUDO dpkg -r filedist > /dev/null
+  remove_package
 fi
-remove_package() { $SUDO dpkg -r filedist > /dev/null || true; }
 trap remove_package EXIT
 $SUDO dpkg -i "$deb" > /dev/null
 [ "$(command -v filedist)" = /usr/bin/filedist ] || fail "deb: filedist is not /usr/bin/filedist"
@@ -187,7 +187,7 @@ cc $(pkg-config --cflags filedist) examples/plan_update/plan_update.c -o "$work/
 check_plan system-pkg-config "$work/plan_update-system"
 remove_package
 trap - EXIT
-[ ! -e /usr/bin/filedist ] || fail "dpkg -r left /usr/bin/filedist"
+[ ! -e /usr/bin/filedist ] && [ ! -e /usr/lib/cmake/filedist ] || fail "dpkg --purge left files behind"
 
 # ---- 5. the Windows zip ----------------------------------------------------
 step "win32 build and cpack: zip"
@@ -222,7 +222,9 @@ grep -q "filedist_DIR:PATH=$win_root/lib/cmake/filedist" "$work/mingw/CMakeCache
   fail "mingw find_package found another filedist"
 cmake --build "$work/mingw" > /dev/null
 [ -f "$work/mingw/common.dll" ] || fail "mingw: common.dll was not put beside plan_update.exe"
-i686-w64-mingw32-objdump -p "$work/mingw/plan_update.exe" | grep -qi 'DLL Name: common.dll' ||
+# Here-strings, not pipes, into grep -q: under pipefail the writer's SIGPIPE
+# would turn a match into a failure.
+grep -qi 'DLL Name: common.dll' <<< "$(i686-w64-mingw32-objdump -p "$work/mingw/plan_update.exe")" ||
   fail "mingw: plan_update.exe does not import common.dll"
 check_plan mingw wine "$work/mingw/plan_update.exe"
 
