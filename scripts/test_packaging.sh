@@ -5,7 +5,8 @@
 #   2. examples/plan_update built against that install with find_package and
 #      with pkg-config, and run;
 #   3. the same example built into a project that adds filedist's source tree
-#      with add_subdirectory (the library alone, as filedist::common);
+#      with add_subdirectory, and into one that takes it with FetchContent
+#      (the library alone, as filedist::common);
 #   4. the Debian package from cpack: its contents, installed with dpkg -i,
 #      `filedist --version`, the main job's release and update with the
 #      installed program, the example against /usr; removed afterwards;
@@ -136,12 +137,21 @@ check_plan pkg-config env LD_LIBRARY_PATH="$stage/lib" "$work/plan_update-pkg-co
 
 # ---- 3. filedist's source tree inside another project ----------------------
 step "plan_update in a project that adds filedist with add_subdirectory"
-cmake -S tests/consumers/subdirectory -B "$work/subdirectory" -DFILEDIST_SOURCE_DIR="$root" \
-  -DCMAKE_BUILD_TYPE=Release > "$work/subdirectory.log" ||
-  { cat "$work/subdirectory.log"; fail "add_subdirectory: configure"; }
+consumer=tests/consumers/subproject
+cmake -S $consumer -B "$work/subdirectory" -DFILEDIST_SOURCE_DIR="$root" -DCMAKE_BUILD_TYPE=Release \
+  > "$work/subdirectory.log" 2>&1 || { cat "$work/subdirectory.log"; fail "add_subdirectory: configure"; }
 cmake --build "$work/subdirectory" -j 2 > "$work/subdirectory-build.log" 2>&1 ||
   { tail -n 30 "$work/subdirectory-build.log"; fail "add_subdirectory: build"; }
 check_plan subdirectory "$work/subdirectory/plan_update"
+
+step "plan_update in a project that takes filedist with FetchContent"
+tar -czf "$work/filedist-src.tar.gz" --exclude=./out --exclude=./.git -C "$root" .
+cmake -S $consumer -B "$work/fetchcontent" -DFILEDIST_ARCHIVE="$work/filedist-src.tar.gz" \
+  -DCMAKE_BUILD_TYPE=Release > "$work/fetchcontent.log" 2>&1 ||
+  { cat "$work/fetchcontent.log"; fail "FetchContent: configure"; }
+cmake --build "$work/fetchcontent" -j 2 > "$work/fetchcontent-build.log" 2>&1 ||
+  { tail -n 30 "$work/fetchcontent-build.log"; fail "FetchContent: build"; }
+check_plan fetchcontent "$work/fetchcontent/plan_update"
 
 # ---- 4. the Debian package -------------------------------------------------
 step "cpack: Debian package"
@@ -229,5 +239,5 @@ grep -qi 'DLL Name: common.dll' <<< "$(i686-w64-mingw32-objdump -p "$work/mingw/
 check_plan mingw wine "$work/mingw/plan_update.exe"
 
 echo "packaging checks done in $(( $(date +%s) - started )) s: install, find_package, pkg-config," \
-  "add_subdirectory, Debian package, Windows zip"
+  "add_subdirectory, FetchContent, Debian package, Windows zip"
 echo "packaging: $passed passed, 0 failed"

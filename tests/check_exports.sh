@@ -38,7 +38,7 @@ actual=$(printf '%s\n' "$exports" | grep -v '^$' | LC_ALL=C sort)
 missing=$(LC_ALL=C comm -23 <(printf '%s\n' "$expected") <(printf '%s\n' "$actual"))
 extra=$(LC_ALL=C comm -13 <(printf '%s\n' "$expected") <(printf '%s\n' "$actual"))
 if [ -n "$missing" ]; then
-  echo "missing exports:"; printf '  %s\n' $missing
+  echo "missing exports:"; printf '%s\n' "$missing" | sed 's/^/  /'
   status=1
 fi
 if [ -n "$extra" ]; then
