@@ -123,6 +123,16 @@ grep -q "filedist_DIR:PATH=$stage/lib/cmake/filedist" "$work/find-package/CMakeC
   fail "find_package found another filedist: $(grep filedist_DIR "$work/find-package/CMakeCache.txt")"
 cmake --build "$work/find-package" > /dev/null
 check_plan find-package "$work/find-package/plan_update"
+# The version file: a program that asks for the next major version is refused.
+mkdir -p "$work/next-major"
+printf 'cmake_minimum_required(VERSION 3.21)\nproject(next_major LANGUAGES C)\nfind_package(filedist %s CONFIG REQUIRED)\n' \
+  "$((major + 1)).0" > "$work/next-major/CMakeLists.txt"
+if cmake -S "$work/next-major" -B "$work/next-major/build" -DCMAKE_PREFIX_PATH="$stage" \
+     > "$work/next-major.log" 2>&1; then
+  fail "find_package(filedist $((major + 1)).0) accepted filedist $version"
+fi
+grep -q "version: $version" "$work/next-major.log" || { cat "$work/next-major.log"; fail "next major"; }
+ok "find_package(filedist $((major + 1)).0) refuses $version"
 
 step "plan_update with pkg-config"
 export PKG_CONFIG_PATH=$stage/lib/pkgconfig
@@ -221,6 +231,13 @@ lib/cmake/filedist/filedistTargets.cmake
 lib/libcommon.dll.a
 lib/pkgconfig/filedist.pc"
 check_version_header zip "$win_root/include/filedist/filedist_version.h"
+# The 32-bit package is no package for a 64-bit build.
+if cmake -S examples/plan_update -B "$work/native-on-zip" -DCMAKE_PREFIX_PATH="$win_root" \
+     > "$work/native-on-zip.log" 2>&1; then
+  fail "a native build accepted the 32-bit Windows package"
+fi
+grep -q '(32bit)' "$work/native-on-zip.log" || { cat "$work/native-on-zip.log"; fail "native on zip"; }
+ok "a native build refuses the 32-bit Windows package"
 [ "$(wine "$win_root/bin/filedist.exe" --version | tr -d '\r')" = "filedist $version" ] ||
   fail "zip: filedist.exe --version"
 
