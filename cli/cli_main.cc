@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/cli_commands.h"
+#include "filedist_version.h"
 
 namespace {
 
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
       std::strcmp(argv[1], "help") == 0) {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("filedist %s\n", FILEDIST_VERSION_STRING);
     return 0;
   }
   for (const CliCommand& command : kCommands) {

@@ -2,12 +2,18 @@
 # The main job, end to end on the bundled sample tree: build filedist, make a
 # release of samples/app in a packer directory, then bring a client folder up
 # to that release. Everything it makes lies in out/main-job/.
+# FILEDIST_PROGRAM=/usr/bin/filedist runs it with an installed program
+# instead of building one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
 
-cmake --preset native > /dev/null
-cmake --build --preset native -j "$(nproc)" --target filedist
+program=${FILEDIST_PROGRAM:-}
+if [ -z "$program" ]; then
+  cmake --preset native > /dev/null
+  cmake --build --preset native -j "$(nproc)" --target filedist
+  program=out/native/filedist
+fi
 
 job=out/main-job
 rm -rf "$job"
@@ -17,7 +23,7 @@ mkdir -p "$job/packer"
 # filedist reads Filters.ini beside its own program file and writes the plain
 # VerComp.dat, Ver and BuildVer.log there, so it works from a packer
 # directory of its own.
-cp out/native/filedist samples/Filters.ini "$job/packer/"
+cp "$program" samples/Filters.ini "$job/packer/"
 echo "== filedist build samples/app (Filters.ini leaves out .pdb and .bak files)"
 "$job/packer/filedist" build samples/app --log-level 3 | tee "$job/build.out"
 PATCH_DIR=$(tail -n 1 "$job/build.out")
@@ -31,7 +37,7 @@ echo "== its version list"
 # Brings a client folder up to the release in "$PATCH_DIR" (see
 # `filedist update --help`). Written by the client side of the project.
 mkdir -p "$job/client"
-cp out/native/filedist "$job/client/"
+cp "$program" "$job/client/"
 echo "== filedist update --dry-run: the plan for an empty client"
 "$job/client/filedist" update "$PATCH_DIR" --dry-run
 echo "== filedist update"

@@ -27,4 +27,7 @@ cmake --build --preset win32 -j "$jobs"
 wineboot -i > /dev/null 2>&1 || true
 ctest --preset win32
 
-echo "all tests passed: native, sanitized and Windows (Wine)"
+# The library as its users take it: installed, as a package, as a subproject.
+bash scripts/test_packaging.sh
+
+echo "all tests passed: native, sanitized, Windows (Wine) and packaging"

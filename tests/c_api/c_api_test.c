@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common.h"
+#include <filedist/common.h>
 
 static int failures = 0;
 

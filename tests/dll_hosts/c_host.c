@@ -3,7 +3,7 @@
  * plain.txt, and prints the file key of plain.txt. */
 #include <stdio.h>
 
-#include "common.h"
+#include <filedist/common.h>
 
 int main(void) {
   char key[33];

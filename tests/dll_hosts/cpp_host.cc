@@ -7,8 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "common.h"
-#include "zip_classes.h"
+#include <filedist/common.h>
+#include <filedist/zip_classes.h>
 
 static int failures = 0;
 
