@@ -1,0 +1,192 @@
+// Match finding of the fast deflate mode: hash chains over a buffer that
+// holds the last 32 KiB of history before the bytes being parsed. A search
+// walks a bounded number of links, so a position costs a bounded amount of
+// work whatever the data.
+#ifndef FILEDIST_ZIPENGINE_FAST_MATCH_H
+#define FILEDIST_ZIPENGINE_FAST_MATCH_H
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace zipengine {
+
+constexpr int kFastWindow = 32768;  // largest distance
+constexpr int kFastMaxMatch = 258;
+// Loads of up to eight bytes start at any byte of the data, so this many
+// bytes follow it in the buffer.
+constexpr int kFastBufferSpare = 16;
+
+inline uint32_t FastLoad32(const unsigned char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline uint64_t FastLoad64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Number of equal bytes at a and b, at most limit. Eight bytes are compared
+// at a time; the lowest set bit of their difference tells where the strings
+// part (both targets load little-endian, so the low byte is the first).
+inline int FastMatchLength(const unsigned char* a, const unsigned char* b, int limit) {
+  int n = 0;
+  while (n + 8 <= limit) {
+    uint64_t diff = FastLoad64(a + n) ^ FastLoad64(b + n);
+    if (diff != 0) {
+      int same = n + (__builtin_ctzll(diff) >> 3);
+      return same < limit ? same : limit;
+    }
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+// How hard a search tries: links walked in the long-string chain and in
+// the four-byte chain, and the length at which a match is good enough.
+struct FastSearchEffort {
+  int long_depth;
+  int short_depth;
+  int nice_len;
+};
+
+struct FastMatchFinder {
+  static constexpr int kHashBits = 15;
+  static constexpr int kHash3Bits = 12;
+  static constexpr int32_t kNone = -(1 << 30);
+  // A match of three bytes is taken only this near: farther, its distance
+  // code costs about as much as the three literals.
+  static constexpr int32_t kNear3 = 4096;
+  // Strings of this many bytes key the long chain.
+  static constexpr int kLongKey = 8;
+
+  // Positions are indices into the parser's buffer; a slide of the buffer
+  // moves them down. kNone and anything more than a window behind the
+  // current position mean "no earlier string". A chain slot holds the
+  // distance back to the previous position of the same hash (0: none
+  // within the window), so two bytes do and slides leave it alone.
+  //
+  // Two chains: one keyed by eight bytes, whose positions nearly all match
+  // the current string for eight bytes or more, so that a few links find
+  // the long matches even where short strings repeat everywhere (text of a
+  // small vocabulary, machine code); and one keyed by four bytes for the
+  // short matches when the long chain has none.
+  std::unique_ptr<int32_t[]> head{new int32_t[1 << kHashBits]};
+  std::unique_ptr<uint16_t[]> chain{new uint16_t[kFastWindow]};
+  std::unique_ptr<int32_t[]> long_head{new int32_t[1 << kHashBits]};
+  std::unique_ptr<uint16_t[]> long_chain{new uint16_t[kFastWindow]};
+  std::unique_ptr<int32_t[]> head3{new int32_t[1 << kHash3Bits]};
+  int hash_bits = kHashBits;  // bits in use: fewer for small inputs
+
+  // Empties the tables for a new input of about `expected` bytes (0 when
+  // unknown): a small input uses, and clears, only part of the head tables.
+  void Reset(size_t expected);
+
+  // Moves every position down by `shift`, a multiple of the window size (so
+  // that chain slots keep their places).
+  void Slide(int32_t shift);
+
+  uint32_t Hash4(const unsigned char* p) const { return (FastLoad32(p) * 0x9E3779B1u) >> (32 - hash_bits); }
+  uint32_t Hash8(const unsigned char* p) const {
+    return static_cast<uint32_t>((FastLoad64(p) * 0x9E3779B97F4A7C15ull) >> (64 - hash_bits));
+  }
+  static uint32_t Hash3(const unsigned char* p) { return ((FastLoad32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits); }
+
+  static uint16_t Link(int32_t pos, int32_t previous) {
+    int32_t back = pos - previous;
+    return back <= kFastWindow ? static_cast<uint16_t>(back) : 0;
+  }
+
+  // Links position pos into the chains.
+  void Insert(const unsigned char* buffer, int32_t pos) {
+    const unsigned char* here = buffer + pos;
+    uint32_t h = Hash4(here);
+    chain[pos & (kFastWindow - 1)] = Link(pos, head[h]);
+    head[h] = pos;
+    uint32_t h8 = Hash8(here);
+    long_chain[pos & (kFastWindow - 1)] = Link(pos, long_head[h8]);
+    long_head[h8] = pos;
+    head3[Hash3(here)] = pos;
+  }
+
+  // Walks up to depth links of a chain from candidate, keeping in *best_len
+  // and *distance the longest match found (only longer ones replace it, so
+  // among equals the nearest wins). True when the search may stop.
+  static bool Walk(const unsigned char* buffer, int32_t pos, int32_t candidate, const uint16_t* links, int depth,
+                   int max_len, int nice_len, int* best_len, int* distance) {
+    const unsigned char* here = buffer + pos;
+    const int32_t oldest = pos - kFastWindow;
+    const uint32_t first = FastLoad32(here);
+    int best = *best_len;
+    while (candidate > oldest && depth-- > 0) {
+      const unsigned char* there = buffer + candidate;
+      // Only a candidate that also agrees on the bytes that would make it
+      // longer than the best so far can win; most fail on these two loads.
+      int tail = best < 3 ? 0 : best - 3;
+      if (FastLoad32(there + tail) == FastLoad32(here + tail) && FastLoad32(there) == first) {
+        int len = FastMatchLength(there, here, max_len);
+        if (len > best) {
+          best = len;
+          *best_len = len;
+          *distance = pos - candidate;
+          if (len >= nice_len || len >= max_len) return true;
+        }
+      }
+      unsigned back = links[candidate & (kFastWindow - 1)];
+      if (back == 0) break;
+      candidate -= static_cast<int32_t>(back);
+    }
+    return false;
+  }
+
+  // Links pos into the chains and looks for an earlier match longer than
+  // best_len (at least 2): first in the long chain, then, when that gave
+  // nothing long, in the four-byte chain, and failing both a near match of
+  // three bytes. Returns its length and sets *distance, or returns best_len
+  // when there is none. max_len (4 to 258) bounds the match by the data
+  // available.
+  int FindAndInsert(const unsigned char* buffer, int32_t pos, int max_len, int best_len,
+                    const FastSearchEffort& effort, int* distance) {
+    const unsigned char* here = buffer + pos;
+    const int32_t slot = pos & (kFastWindow - 1);
+    uint32_t h = Hash4(here);
+    int32_t candidate = head[h];
+    chain[slot] = Link(pos, candidate);
+    head[h] = pos;
+    uint32_t h8 = Hash8(here);
+    int32_t long_candidate = long_head[h8];
+    long_chain[slot] = Link(pos, long_candidate);
+    long_head[h8] = pos;
+    uint32_t h3 = Hash3(here);
+    int32_t near3 = head3[h3];
+    head3[h3] = pos;
+    // The next position is most often the next one searched or linked:
+    // start loading its head entries while this search runs.
+    __builtin_prefetch(&head[Hash4(here + 1)]);
+    __builtin_prefetch(&long_head[Hash8(here + 1)]);
+    if (best_len >= max_len) return best_len;
+
+    const int asked = best_len;
+    if (Walk(buffer, pos, long_candidate, long_chain.get(), effort.long_depth, max_len, effort.nice_len, &best_len,
+             distance)) {
+      return best_len;
+    }
+    if (best_len < kLongKey &&
+        Walk(buffer, pos, candidate, chain.get(), effort.short_depth, max_len, effort.nice_len, &best_len, distance)) {
+      return best_len;
+    }
+    if (asked < 3 && best_len == asked && near3 > pos - kNear3 && near3 < pos &&
+        (FastLoad32(buffer + near3) & 0xffffff) == (FastLoad32(here) & 0xffffff)) {
+      best_len = 3;
+      *distance = pos - near3;
+    }
+    return best_len;
+  }
+};
+
+}  // namespace zipengine
+
+#endif  // FILEDIST_ZIPENGINE_FAST_MATCH_H
