@@ -9,6 +9,7 @@
 #include "log/logger.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
+#include "zipengine/fast_deflate.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     return 0;
   }
 
+  zipengine::FastGzipStream stream;
   for (VersionRecord& record : m_scanList) {
     std::string relative;
     if (!GetRelPath(m_sourceDir.c_str(), record.path.c_str(), &relative)) {
@@ -47,7 +49,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       LogError() << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
-    if (IOUtil_CompressFile(record.path.c_str(), destination.c_str()) < 0) {
+    if (IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
       LogError() << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
                  << "] failed";
       return 0;
