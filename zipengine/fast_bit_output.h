@@ -6,6 +6,7 @@
 #define FILEDIST_ZIPENGINE_FAST_BIT_OUTPUT_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace zipengine {
 
@@ -21,11 +22,12 @@ struct FastBitOutput {
     count += length;
   }
 
-  // Stores the whole bytes gathered so far. The eight bytes are stored
-  // unconditionally (the compiler makes one store of them), then only the
-  // whole ones are kept; the rest is overwritten by the next flush.
+  // Stores the whole bytes gathered so far. All eight bytes of the register
+  // are stored at once (both targets are little-endian, so its low byte
+  // lands first), then only the whole ones are kept; the rest is
+  // overwritten by the next flush.
   void Flush() {
-    for (int i = 0; i < 8; ++i) next[i] = static_cast<unsigned char>(bits >> (8 * i));
+    std::memcpy(next, &bits, 8);
     unsigned whole = count >> 3;
     next += whole;
     bits = whole == 8 ? 0 : bits >> (8 * whole);

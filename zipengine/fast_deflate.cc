@@ -180,7 +180,7 @@ void FastGzipStream::Compress(bool final) {
       symbols[symbol_count_++] = FastSymbol{static_cast<uint16_t>(len), static_cast<uint16_t>(distance)};
       TallyMatch(codes, &tally_, static_cast<unsigned>(len), static_cast<unsigned>(distance));
       int32_t match_end = pos + len;
-      for (int32_t p = std::max(linked, pos + 1); p < match_end; ++p) finder_.Insert(buf, p);
+      finder_.InsertRange(buf, std::max(linked, pos + 1), match_end);
       linked = match_end;
       pos = match_end;
     }

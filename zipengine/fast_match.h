@@ -100,16 +100,28 @@ struct FastMatchFinder {
     return back <= kFastWindow ? static_cast<uint16_t>(back) : 0;
   }
 
-  // Links position pos into the chains.
-  void Insert(const unsigned char* buffer, int32_t pos) {
-    const unsigned char* here = buffer + pos;
-    uint32_t h = Hash4(here);
-    chain[pos & (kFastWindow - 1)] = Link(pos, head[h]);
-    head[h] = pos;
-    uint32_t h8 = Hash8(here);
-    long_chain[pos & (kFastWindow - 1)] = Link(pos, long_head[h8]);
-    long_head[h8] = pos;
-    head3[Hash3(here)] = pos;
+  // Links positions from..to-1 into the chains. The tables and the hash
+  // width are held in locals: stores into the tables could otherwise be
+  // taken to change them, and they would be read again at every position.
+  void InsertRange(const unsigned char* buffer, int32_t from, int32_t to) {
+    int32_t* const short_heads = head.get();
+    int32_t* const long_heads = long_head.get();
+    uint16_t* const short_links = chain.get();
+    uint16_t* const long_links = long_chain.get();
+    int32_t* const heads3 = head3.get();
+    const int shift4 = 32 - hash_bits;
+    const int shift8 = 64 - hash_bits;
+    for (int32_t pos = from; pos < to; ++pos) {
+      const unsigned char* here = buffer + pos;
+      const int32_t slot = pos & (kFastWindow - 1);
+      const uint32_t h = (FastLoad32(here) * 0x9E3779B1u) >> shift4;
+      const uint32_t h8 = static_cast<uint32_t>((FastLoad64(here) * 0x9E3779B97F4A7C15ull) >> shift8);
+      short_links[slot] = Link(pos, short_heads[h]);
+      short_heads[h] = pos;
+      long_links[slot] = Link(pos, long_heads[h8]);
+      long_heads[h8] = pos;
+      heads3[Hash3(here)] = pos;
+    }
   }
 
   // Walks up to depth links of a chain from candidate, keeping in *best_len
@@ -121,14 +133,18 @@ struct FastMatchFinder {
     const int32_t oldest = pos - kFastWindow;
     const uint32_t first = FastLoad32(here);
     int best = *best_len;
+    // Only a candidate that also agrees on the four bytes that end at the
+    // byte that would make it longer than the best so far can win; most
+    // fail on that load and the next.
+    int tail = best < 3 ? 0 : best - 3;
+    uint32_t here_tail = FastLoad32(here + tail);
     while (candidate > oldest && depth-- > 0) {
       const unsigned char* there = buffer + candidate;
-      // Only a candidate that also agrees on the bytes that would make it
-      // longer than the best so far can win; most fail on these two loads.
-      int tail = best < 3 ? 0 : best - 3;
-      if (FastLoad32(there + tail) == FastLoad32(here + tail) && FastLoad32(there) == first) {
+      if (FastLoad32(there + tail) == here_tail && FastLoad32(there) == first) {
         int len = FastMatchLength(there, here, max_len);
         if (len > best) {
+          tail = len - 3;
+          here_tail = FastLoad32(here + tail);
           best = len;
           *best_len = len;
           *distance = pos - candidate;
@@ -152,21 +168,20 @@ struct FastMatchFinder {
                     const FastSearchEffort& effort, int* distance) {
     const unsigned char* here = buffer + pos;
     const int32_t slot = pos & (kFastWindow - 1);
-    uint32_t h = Hash4(here);
-    int32_t candidate = head[h];
+    const uint64_t bytes = FastLoad64(here);
+    const uint32_t h = (static_cast<uint32_t>(bytes) * 0x9E3779B1u) >> (32 - hash_bits);
+    const uint32_t h8 = static_cast<uint32_t>((bytes * 0x9E3779B97F4A7C15ull) >> (64 - hash_bits));
+    const uint32_t h3 = ((static_cast<uint32_t>(bytes) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
+    int32_t* const short_heads = head.get();
+    int32_t* const long_heads = long_head.get();
+    const int32_t candidate = short_heads[h];
+    const int32_t long_candidate = long_heads[h8];
+    const int32_t near3 = head3[h3];
     chain[slot] = Link(pos, candidate);
-    head[h] = pos;
-    uint32_t h8 = Hash8(here);
-    int32_t long_candidate = long_head[h8];
+    short_heads[h] = pos;
     long_chain[slot] = Link(pos, long_candidate);
-    long_head[h8] = pos;
-    uint32_t h3 = Hash3(here);
-    int32_t near3 = head3[h3];
+    long_heads[h8] = pos;
     head3[h3] = pos;
-    // The next position is most often the next one searched or linked:
-    // start loading its head entries while this search runs.
-    __builtin_prefetch(&head[Hash4(here + 1)]);
-    __builtin_prefetch(&long_head[Hash8(here + 1)]);
     if (best_len >= max_len) return best_len;
 
     const int asked = best_len;
