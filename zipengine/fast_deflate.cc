@@ -138,9 +138,13 @@ void FastGzipStream::Compress(bool final) {
   int32_t pos = parse_pos_;
   int32_t linked = pos;  // positions before this one are in the chains
 
+  // The symbol count lives in a local while the loop runs: stores into the
+  // symbol and tally arrays would otherwise make the compiler reload it.
+  size_t count = symbol_count_;
+  uint32_t* const litlen_tally = tally_.litlen;
   auto literal = [&](int32_t at) {
-    symbols[symbol_count_++] = FastSymbol{buf[at], 0};
-    TallyLiteral(&tally_, buf[at]);
+    symbols[count++] = FastSymbol{buf[at], 0};
+    ++litlen_tally[buf[at]];
   };
 
   int misses = 0;
@@ -177,15 +181,20 @@ void FastGzipStream::Compress(bool final) {
         len = next_len;
         distance = next_distance;
       }
-      symbols[symbol_count_++] = FastSymbol{static_cast<uint16_t>(len), static_cast<uint16_t>(distance)};
+      symbols[count++] = FastSymbol{static_cast<uint16_t>(len), static_cast<uint16_t>(distance)};
       TallyMatch(codes, &tally_, static_cast<unsigned>(len), static_cast<unsigned>(distance));
       int32_t match_end = pos + len;
       finder_.InsertRange(buf, std::max(linked, pos + 1), match_end);
       linked = match_end;
       pos = match_end;
     }
-    if (symbol_count_ >= kBlockSymbols) WriteBlock(pos, false);
+    if (count >= kBlockSymbols) {
+      symbol_count_ = count;
+      WriteBlock(pos, false);
+      count = 0;
+    }
   }
+  symbol_count_ = count;
   parse_pos_ = pos;
   if (final || symbol_count_ != 0) WriteBlock(pos, final);
 
