@@ -24,13 +24,15 @@ constexpr size_t kSymbolSpare = 128;
 
 // Search effort, chosen on release-like data (machine code, text, some
 // incompressible files) to come out no larger than gzip -6 at a fraction
-// of its time: links walked in the long-string chain and in the four-byte
-// chain; a quarter of each when the match in hand is already good; no
-// further search once a match is nice; no lazy look at the next position
-// once a match is this long.
-constexpr int kLongDepth = 48;
+// of its time: links walked in the long-string chain and in the short one;
+// a quarter of each when the match in hand is already good; no further
+// search once a match is nice; no lazy look at the next position once a
+// match is this long. The long chain is deep because text of a small
+// vocabulary needs it and costs little elsewhere: where strings of eight
+// bytes seldom repeat, its chains are short.
+constexpr int kLongDepth = 128;
 constexpr int kShortDepth = 16;
-constexpr int kGoodLength = 16;
+constexpr int kGoodLength = 8;
 constexpr int kNiceLength = 128;
 constexpr int kLazyLimit = 32;
 // After every 64 positions in a row without a match, one more position is

@@ -125,8 +125,13 @@ struct FastMatchFinder {
   }
 
   // Walks up to depth links of a chain from candidate, keeping in *best_len
-  // and *distance the longest match found (only longer ones replace it, so
-  // among equals the nearest wins). True when the search may stop.
+  // (at least 2 on entry) and *distance the longest match found (only
+  // longer ones replace it, so among equals the nearest wins). True when
+  // the search may stop. The long chain's candidates nearly all share their
+  // first eight bytes with the current string, so only the short chain's
+  // are checked for the first four before the full comparison; either way
+  // the comparison decides.
+  template <bool kCheckFirst>
   static bool Walk(const unsigned char* buffer, int32_t pos, int32_t candidate, const uint16_t* links, int depth,
                    int max_len, int nice_len, int* best_len, int* distance) {
     const unsigned char* here = buffer + pos;
@@ -140,7 +145,7 @@ struct FastMatchFinder {
     uint32_t here_tail = FastLoad32(here + tail);
     while (candidate > oldest && depth-- > 0) {
       const unsigned char* there = buffer + candidate;
-      if (FastLoad32(there + tail) == here_tail && FastLoad32(there) == first) {
+      if (FastLoad32(there + tail) == here_tail && (!kCheckFirst || FastLoad32(there) == first)) {
         int len = FastMatchLength(there, here, max_len);
         if (len > best) {
           tail = len - 3;
@@ -185,12 +190,12 @@ struct FastMatchFinder {
     if (best_len >= max_len) return best_len;
 
     const int asked = best_len;
-    if (Walk(buffer, pos, long_candidate, long_chain.get(), effort.long_depth, max_len, effort.nice_len, &best_len,
+    if (Walk<false>(buffer, pos, long_candidate, long_chain.get(), effort.long_depth, max_len, effort.nice_len, &best_len,
              distance)) {
       return best_len;
     }
     if (best_len < kLongKey &&
-        Walk(buffer, pos, candidate, chain.get(), effort.short_depth, max_len, effort.nice_len, &best_len, distance)) {
+        Walk<true>(buffer, pos, candidate, chain.get(), effort.short_depth, max_len, effort.nice_len, &best_len, distance)) {
       return best_len;
     }
     if (asked < 3 && best_len == asked && near3 > pos - kNear3 && near3 < pos &&
