@@ -14,8 +14,7 @@ void FastMatchFinder::Reset(size_t expected) {
   for (int i = 0; i < (1 << hash_bits); ++i) head[i] = long_head[i] = kNone;
   for (int i = 0; i < (1 << kHash3Bits); ++i) head3[i] = kNone;
   // Chain slots need no clearing: a slot is only read for a position that
-  // was linked, and linking writes it. A slot is overwritten only by a
-  // position a whole window later, which no search reaches from before it.
+  // was linked, and linking writes it.
 }
 
 void FastMatchFinder::Slide(int32_t shift) {
@@ -27,6 +26,8 @@ void FastMatchFinder::Slide(int32_t shift) {
   };
   move(head.get(), 1 << hash_bits);
   move(long_head.get(), 1 << hash_bits);
+  move(chain.get(), kFastWindow);
+  move(long_chain.get(), kFastWindow);
   move(head3.get(), 1 << kHash3Bits);
 }
 

@@ -65,19 +65,19 @@ struct FastMatchFinder {
 
   // Positions are indices into the parser's buffer; a slide of the buffer
   // moves them down. kNone and anything more than a window behind the
-  // current position mean "no earlier string". A chain slot holds the
-  // distance back to the previous position of the same hash (0: none
-  // within the window), so two bytes do and slides leave it alone.
+  // current position mean "no earlier string". The chain slot of a
+  // position holds the previous position of the same hash.
   //
   // Two chains: one keyed by eight bytes, whose positions nearly all match
   // the current string for eight bytes or more, so that a few links find
   // the long matches even where short strings repeat everywhere (text of a
   // small vocabulary, machine code); and one keyed by four bytes for the
-  // short matches when the long chain has none.
+  // short matches when the long chain has none. Beside them, the latest
+  // position of every three-byte hash, for near matches of three bytes.
   std::unique_ptr<int32_t[]> head{new int32_t[1 << kHashBits]};
-  std::unique_ptr<uint16_t[]> chain{new uint16_t[kFastWindow]};
+  std::unique_ptr<int32_t[]> chain{new int32_t[kFastWindow]};
   std::unique_ptr<int32_t[]> long_head{new int32_t[1 << kHashBits]};
-  std::unique_ptr<uint16_t[]> long_chain{new uint16_t[kFastWindow]};
+  std::unique_ptr<int32_t[]> long_chain{new int32_t[kFastWindow]};
   std::unique_ptr<int32_t[]> head3{new int32_t[1 << kHash3Bits]};
   int hash_bits = kHashBits;  // bits in use: fewer for small inputs
 
@@ -95,19 +95,14 @@ struct FastMatchFinder {
   }
   static uint32_t Hash3(const unsigned char* p) { return ((FastLoad32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits); }
 
-  static uint16_t Link(int32_t pos, int32_t previous) {
-    int32_t back = pos - previous;
-    return back <= kFastWindow ? static_cast<uint16_t>(back) : 0;
-  }
-
   // Links positions from..to-1 into the chains. The tables and the hash
   // width are held in locals: stores into the tables could otherwise be
   // taken to change them, and they would be read again at every position.
   void InsertRange(const unsigned char* buffer, int32_t from, int32_t to) {
     int32_t* const short_heads = head.get();
     int32_t* const long_heads = long_head.get();
-    uint16_t* const short_links = chain.get();
-    uint16_t* const long_links = long_chain.get();
+    int32_t* const short_links = chain.get();
+    int32_t* const long_links = long_chain.get();
     int32_t* const heads3 = head3.get();
     const int shift4 = 32 - hash_bits;
     const int shift8 = 64 - hash_bits;
@@ -116,9 +111,9 @@ struct FastMatchFinder {
       const int32_t slot = pos & (kFastWindow - 1);
       const uint32_t h = (FastLoad32(here) * 0x9E3779B1u) >> shift4;
       const uint32_t h8 = static_cast<uint32_t>((FastLoad64(here) * 0x9E3779B97F4A7C15ull) >> shift8);
-      short_links[slot] = Link(pos, short_heads[h]);
+      short_links[slot] = short_heads[h];
       short_heads[h] = pos;
-      long_links[slot] = Link(pos, long_heads[h8]);
+      long_links[slot] = long_heads[h8];
       long_heads[h8] = pos;
       heads3[Hash3(here)] = pos;
     }
@@ -132,7 +127,7 @@ struct FastMatchFinder {
   // are checked for the first four before the full comparison; either way
   // the comparison decides.
   template <bool kCheckFirst>
-  static bool Walk(const unsigned char* buffer, int32_t pos, int32_t candidate, const uint16_t* links, int depth,
+  static bool Walk(const unsigned char* buffer, int32_t pos, int32_t candidate, const int32_t* links, int depth,
                    int max_len, int nice_len, int* best_len, int* distance) {
     const unsigned char* here = buffer + pos;
     const int32_t oldest = pos - kFastWindow;
@@ -156,9 +151,9 @@ struct FastMatchFinder {
           if (len >= nice_len || len >= max_len) return true;
         }
       }
-      unsigned back = links[candidate & (kFastWindow - 1)];
-      if (back == 0) break;
-      candidate -= static_cast<int32_t>(back);
+      int32_t next = links[candidate & (kFastWindow - 1)];
+      if (next >= candidate) break;  // a slot that a later position has taken
+      candidate = next;
     }
     return false;
   }
@@ -182,9 +177,9 @@ struct FastMatchFinder {
     const int32_t candidate = short_heads[h];
     const int32_t long_candidate = long_heads[h8];
     const int32_t near3 = head3[h3];
-    chain[slot] = Link(pos, candidate);
+    chain[slot] = candidate;
     short_heads[h] = pos;
-    long_chain[slot] = Link(pos, long_candidate);
+    long_chain[slot] = long_candidate;
     long_heads[h8] = pos;
     head3[h3] = pos;
     if (best_len >= max_len) return best_len;
