@@ -130,7 +130,6 @@ struct FastMatchFinder {
   static bool Walk(const unsigned char* buffer, int32_t pos, int32_t candidate, const int32_t* links, int depth,
                    int max_len, int nice_len, int* best_len, int* distance) {
     const unsigned char* here = buffer + pos;
-    const int32_t oldest = pos - kFastWindow;
     const uint32_t first = FastLoad32(here);
     int best = *best_len;
     // Only a candidate that also agrees on the four bytes that end at the
@@ -138,7 +137,10 @@ struct FastMatchFinder {
     // fail on that load and the next.
     int tail = best < 3 ? 0 : best - 3;
     uint32_t here_tail = FastLoad32(here + tail);
-    while (candidate > oldest && depth-- > 0) {
+    // One unsigned test keeps the candidate between one and a window's
+    // length (less one) behind: it also ends the walk at kNone, and at a
+    // link that does not lead back (none should, but a walk must end).
+    while (static_cast<uint32_t>(pos - candidate - 1) < static_cast<uint32_t>(kFastWindow - 1) && depth-- > 0) {
       const unsigned char* there = buffer + candidate;
       if (FastLoad32(there + tail) == here_tail && (!kCheckFirst || FastLoad32(there) == first)) {
         int len = FastMatchLength(there, here, max_len);
@@ -151,9 +153,7 @@ struct FastMatchFinder {
           if (len >= nice_len || len >= max_len) return true;
         }
       }
-      int32_t next = links[candidate & (kFastWindow - 1)];
-      if (next >= candidate) break;  // a slot that a later position has taken
-      candidate = next;
+      candidate = links[candidate & (kFastWindow - 1)];
     }
     return false;
   }
