@@ -73,10 +73,10 @@ random.Random(7).shuffle(data)
 open(sys.argv[1], "wb").write(bytes(data))
 PY
 # The fast mode takes the same plain data, behind the byte that steers its
-# run (0x00: fed whole and then in pieces of one byte; 0xfc: repeated past
+# run (0x0c: fed whole and then in pieces of 4 KiB; 0xfc: repeated past
 # the stream's buffer and fed in pieces of 4 KiB).
 for file in "$seeds/zip_round_trip"/*; do
-  { printf '\x00'; cat "$file"; } > "$seeds/fast_deflate/$(basename "$file")"
+  { printf '\x0c'; cat "$file"; } > "$seeds/fast_deflate/$(basename "$file")"
 done
 { printf '\xfc'; head -c 5000 "$work/plain/long.bin"; } > "$seeds/fast_deflate/tiled_long.bin"
 
