@@ -100,30 +100,34 @@ const unsigned kRunExtraBits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
 
 void SendSymbols(const FastCodeTables& t, const FastSymbol* symbols, size_t count, const uint16_t* litlen_code,
                  const uint8_t* litlen_length, const uint16_t* dist_code, const uint8_t* dist_length,
-                 FastBitOutput* out) {
+                 FastBitOutput* destination) {
+  // A copy of the register in a local: the byte stores of a flush could
+  // otherwise be taken to change it, and it would be reloaded after each.
+  FastBitOutput out = *destination;
   // Literals (at most 15 bits each) gather until 32 bits wait; a match
   // (at most 48 bits) starts with at most 15 waiting. The register then
   // never holds more than 63.
   for (size_t i = 0; i < count; ++i) {
     FastSymbol sym = symbols[i];
     if (sym.dist == 0) {
-      out->Put(litlen_code[sym.litlen], litlen_length[sym.litlen]);
-      if (out->count >= 32) out->Flush();
+      out.Put(litlen_code[sym.litlen], litlen_length[sym.litlen]);
+      if (out.count >= 32) out.Flush();
     } else {
-      if (out->count >= 16) out->Flush();
+      if (out.count >= 16) out.Flush();
       unsigned length = sym.litlen;
       unsigned ls = t.length_symbol[length];
-      out->Put(litlen_code[ls], litlen_length[ls]);
-      out->Put(t.length_extra[length], t.length_extra_bits[length]);
+      out.Put(litlen_code[ls], litlen_length[ls]);
+      out.Put(t.length_extra[length], t.length_extra_bits[length]);
       unsigned dc = t.DistanceCode(sym.dist);
-      out->Put(dist_code[dc], dist_length[dc]);
-      out->Put(sym.dist - 1u - t.distance_base[dc], t.distance_extra_bits[dc]);
-      out->Flush();
+      out.Put(dist_code[dc], dist_length[dc]);
+      out.Put(sym.dist - 1u - t.distance_base[dc], t.distance_extra_bits[dc]);
+      out.Flush();
     }
   }
-  out->Flush();
-  out->Put(litlen_code[256], litlen_length[256]);
-  out->Flush();
+  out.Flush();
+  out.Put(litlen_code[256], litlen_length[256]);
+  out.Flush();
+  *destination = out;
 }
 
 void SendStored(const unsigned char* raw, size_t raw_size, bool final, FastBitOutput* out) {

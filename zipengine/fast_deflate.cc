@@ -126,8 +126,9 @@ void FastGzipStream::WriteBlock(int32_t end, bool final) {
 
 void FastGzipStream::Compress(bool final) {
   if (!tables_ready_) {
-    // A member that ends within its first piece is known in size.
-    finder_.Reset(final ? static_cast<size_t>(fill_) : 0);
+    // A member that ends within its first piece is known in size (an empty
+    // one is not "unknown").
+    finder_.Reset(final ? std::max<size_t>(static_cast<size_t>(fill_), 1) : 0);
     tables_ready_ = true;
   }
   // Hashing near the end reads a few bytes past the data: make them the
