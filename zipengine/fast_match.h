@@ -89,11 +89,18 @@ struct FastMatchFinder {
   // that chain slots keep their places).
   void Slide(int32_t shift);
 
-  uint32_t Hash4(const unsigned char* p) const { return (FastLoad32(p) * 0x9E3779B1u) >> (32 - hash_bits); }
-  uint32_t Hash8(const unsigned char* p) const {
-    return static_cast<uint32_t>((FastLoad64(p) * 0x9E3779B97F4A7C15ull) >> (64 - hash_bits));
+  // Hashes of the first four, eight and three of the bytes a load of eight
+  // gave (little-endian: the first byte is the low one), by multiplication:
+  // the high bits of the product depend on every byte.
+  static uint32_t Hash4(uint64_t bytes, int bits) {
+    return (static_cast<uint32_t>(bytes) * 0x9E3779B1u) >> (32 - bits);
   }
-  static uint32_t Hash3(const unsigned char* p) { return ((FastLoad32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits); }
+  static uint32_t Hash8(uint64_t bytes, int bits) {
+    return static_cast<uint32_t>((bytes * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+  }
+  static uint32_t Hash3(uint64_t bytes) {
+    return ((static_cast<uint32_t>(bytes) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
+  }
 
   // Links positions from..to-1 into the chains. The tables and the hash
   // width are held in locals: stores into the tables could otherwise be
@@ -104,18 +111,17 @@ struct FastMatchFinder {
     int32_t* const short_links = chain.get();
     int32_t* const long_links = long_chain.get();
     int32_t* const heads3 = head3.get();
-    const int shift4 = 32 - hash_bits;
-    const int shift8 = 64 - hash_bits;
+    const int bits = hash_bits;
     for (int32_t pos = from; pos < to; ++pos) {
-      const unsigned char* here = buffer + pos;
+      const uint64_t bytes = FastLoad64(buffer + pos);
       const int32_t slot = pos & (kFastWindow - 1);
-      const uint32_t h = (FastLoad32(here) * 0x9E3779B1u) >> shift4;
-      const uint32_t h8 = static_cast<uint32_t>((FastLoad64(here) * 0x9E3779B97F4A7C15ull) >> shift8);
+      const uint32_t h = Hash4(bytes, bits);
+      const uint32_t h8 = Hash8(bytes, bits);
       short_links[slot] = short_heads[h];
       short_heads[h] = pos;
       long_links[slot] = long_heads[h8];
       long_heads[h8] = pos;
-      heads3[Hash3(here)] = pos;
+      heads3[Hash3(bytes)] = pos;
     }
   }
 
@@ -169,9 +175,9 @@ struct FastMatchFinder {
     const unsigned char* here = buffer + pos;
     const int32_t slot = pos & (kFastWindow - 1);
     const uint64_t bytes = FastLoad64(here);
-    const uint32_t h = (static_cast<uint32_t>(bytes) * 0x9E3779B1u) >> (32 - hash_bits);
-    const uint32_t h8 = static_cast<uint32_t>((bytes * 0x9E3779B97F4A7C15ull) >> (64 - hash_bits));
-    const uint32_t h3 = ((static_cast<uint32_t>(bytes) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
+    const uint32_t h = Hash4(bytes, hash_bits);
+    const uint32_t h8 = Hash8(bytes, hash_bits);
+    const uint32_t h3 = Hash3(bytes);
     int32_t* const short_heads = head.get();
     int32_t* const long_heads = long_head.get();
     const int32_t candidate = short_heads[h];
