@@ -1,7 +1,5 @@
 #include "fileio/gzip_compress.h"
 
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,105 +7,53 @@
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "zipengine/fast_deflate.h"
 
 namespace {
 
 // Data moves in pieces of this size, so memory does not grow with the file.
 constexpr size_t kChunkSize = 32768;
 
-// No name, no time stamp, no extra flags; the operating-system byte is fixed
-// here rather than left to how zlib happened to be built.
-const unsigned char kGzipHeader[10] = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0b};
-
-// zlib's defaults, as its gzip file functions use them: level 6, a 32 KiB
-// window, memory level 8, default strategy. Negative window bits give raw
-// deflate data; the header and trailer are written here.
-constexpr int kLevel = 6;
-constexpr int kRawWindowBits = -15;
-constexpr int kMemLevel = 8;
-
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// One gzip member written to an open file. Output is gathered into whole
-// chunks before it is written, so the file sees few, large writes.
+// One gzip member written to an open file by the engine's fast mode, which
+// also writes the header and the trailer. Output is written out in whole
+// chunks, so the file sees few, large writes.
 class GzipMemberWriter {
  public:
-  explicit GzipMemberWriter(FILE* out) : out_(out), buffer_(new unsigned char[kChunkSize]) {
-    std::memset(&stream_, 0, sizeof(stream_));
-  }
-  ~GzipMemberWriter() {
-    if (initialised_) deflateEnd(&stream_);
-  }
+  GzipMemberWriter(FILE* out, zipengine::FastGzipStream* stream) : out_(out), stream_(stream) {}
   GzipMemberWriter(const GzipMemberWriter&) = delete;
   GzipMemberWriter& operator=(const GzipMemberWriter&) = delete;
 
   bool Start() {
-    if (deflateInit2(&stream_, kLevel, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
-      return false;
-    }
-    initialised_ = true;
-    std::memcpy(buffer_.get(), kGzipHeader, sizeof(kGzipHeader));
-    stream_.next_out = buffer_.get() + sizeof(kGzipHeader);
-    stream_.avail_out = static_cast<uInt>(kChunkSize - sizeof(kGzipHeader));
+    stream_->Begin();
     return true;
   }
 
   bool Add(const unsigned char* data, size_t size) {
-    crc_ = crc32(crc_, data, static_cast<uInt>(size));
-    length_ += static_cast<uint32_t>(size);
-    stream_.next_in = const_cast<Bytef*>(data);
-    stream_.avail_in = static_cast<uInt>(size);
-    return Deflate(Z_NO_FLUSH);
+    stream_->Add(data, size);
+    return stream_->output_size() < kChunkSize || Drain();
   }
 
   // Ends the deflate data and appends the CRC-32 and the length.
   bool Finish() {
-    if (!Deflate(Z_FINISH)) return false;
-    unsigned char trailer[8];
-    for (int i = 0; i < 4; ++i) {
-      trailer[i] = static_cast<unsigned char>(crc_ >> (8 * i));
-      trailer[4 + i] = static_cast<unsigned char>(length_ >> (8 * i));
-    }
-    for (unsigned char byte : trailer) {
-      if (stream_.avail_out == 0 && !FlushBuffer()) return false;
-      *stream_.next_out++ = byte;
-      --stream_.avail_out;
-    }
-    return FlushBuffer();
+    stream_->Finish();
+    return Drain();
   }
 
  private:
-  bool Deflate(int flush) {
-    for (;;) {
-      if (stream_.avail_out == 0 && !FlushBuffer()) return false;
-      int result = deflate(&stream_, flush);
-      if (result == Z_STREAM_ERROR) return false;
-      if (flush == Z_FINISH) {
-        if (result == Z_STREAM_END) return true;
-      } else if (stream_.avail_in == 0 && stream_.avail_out != 0) {
-        return true;
-      }
-    }
-  }
-
-  bool FlushBuffer() {
-    size_t pending = kChunkSize - stream_.avail_out;
-    if (pending > 0 && std::fwrite(buffer_.get(), 1, pending, out_) != pending) return false;
-    stream_.next_out = buffer_.get();
-    stream_.avail_out = static_cast<uInt>(kChunkSize);
+  bool Drain() {
+    size_t pending = stream_->output_size();
+    if (pending > 0 && std::fwrite(stream_->output(), 1, pending, out_) != pending) return false;
+    stream_->ClearOutput();
     return true;
   }
 
   FILE* out_;
-  std::unique_ptr<unsigned char[]> buffer_;
-  z_stream stream_;
-  bool initialised_ = false;
-  uLong crc_ = 0;
-  uint32_t length_ = 0;
+  zipengine::FastGzipStream* stream_;
 };
 
 // What a source that cannot be opened leaves at the destination: a complete
@@ -123,6 +69,11 @@ void WriteEmptyMember(const char* dst) {
 }  // namespace
 
 int64_t IOUtil_CompressFile(const char* src, const char* dst) {
+  zipengine::FastGzipStream stream;
+  return IOUtil_CompressFile(src, dst, &stream);
+}
+
+int64_t IOUtil_CompressFile(const char* src, const char* dst, zipengine::FastGzipStream* stream) {
   if (src == nullptr || dst == nullptr) return -1;
   // The source is opened and checked before the destination is touched: a
   // destination that is the source under another name, or lies inside a
@@ -148,7 +99,7 @@ int64_t IOUtil_CompressFile(const char* src, const char* dst) {
   }
   // Whole chunks go straight to the system; stdio would only copy them.
   std::setvbuf(out.get(), nullptr, _IONBF, 0);
-  GzipMemberWriter writer(out.get());
+  GzipMemberWriter writer(out.get(), stream);
   if (!writer.Start()) {
     LogError() << "Deflate Init for [" << dst << "] Fail!";
     return -1;

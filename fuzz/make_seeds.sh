@@ -13,7 +13,7 @@ filedist=$(realpath "${1:-out/fuzz/filedist}")
 seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
-for entry in version_list filters_ini unzip client_file zip_round_trip; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -72,6 +72,13 @@ data = [symbol for symbol, count in enumerate(counts) for _ in range(count)]
 random.Random(7).shuffle(data)
 open(sys.argv[1], "wb").write(bytes(data))
 PY
+# The fast mode takes the same plain data, behind the byte that steers its
+# run (0x0c: fed whole and then in pieces of 4 KiB; 0xfc: repeated past
+# the stream's buffer and fed in pieces of 4 KiB).
+for file in "$seeds/zip_round_trip"/*; do
+  { printf '\x0c'; cat "$file"; } > "$seeds/fast_deflate/$(basename "$file")"
+done
+{ printf '\xfc'; head -c 5000 "$work/plain/long.bin"; } > "$seeds/fast_deflate/tiled_long.bin"
 
 # Client side: plain (not gzip) data is copied, members one after another are
 # all decoded, and an empty fetched file gives an empty client file.
@@ -102,6 +109,6 @@ out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a 
 open(sys.argv[2], "wb").write(out)
 PY
 
-for entry in version_list filters_ini unzip client_file zip_round_trip; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

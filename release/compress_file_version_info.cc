@@ -13,6 +13,7 @@
 #include "platform/file_links.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
+#include "zipengine/fast_deflate.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     return 0;
   }
 
+  // One stream for the whole stage: its buffers are made once, not per file.
+  zipengine::FastGzipStream stream;
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     VersionRecord& record = m_scanList[index];
     std::string relative;
@@ -81,7 +84,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       return 0;
     }
     bool taken = TakeFromEarlierRelease(*this, index, relative, destination);
-    if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str()) < 0) {
+    if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
       SystemReason reason = LastSystemReason();
       LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
                  << "] failed";
