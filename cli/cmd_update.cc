@@ -1,6 +1,7 @@
-// filedist update SOURCE [--prune] [--dry-run]: brings the directory that
+// filedist update SOURCE [options]: brings the directory that
 // holds the filedist program up to the release in SOURCE.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,13 +22,14 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kUsage[] =
-    "usage: filedist update SOURCE [--prune] [--dry-run]\n"
+    "usage: filedist update SOURCE [--prune] [--dry-run] [--timeout SECONDS]\n"
+    "                       [--retries N] [--ca FILE]\n"
     "\n"
     "Brings the folder that holds this filedist program (its install directory)\n"
     "up to the release in SOURCE: a Patch_* directory made by 'filedist build',\n"
     "or the releases folder holding it, whose file LATEST names the newest one;\n"
-    "given as a folder or, where filedist was built with libcurl, as an http://\n"
-    "URL of a web server that serves one.\n"
+    "given as a folder or as an http:// or https:// URL of a web server that\n"
+    "serves one (through WinHTTP on Windows, libcurl elsewhere).\n"
     "\n"
     "The install directory's VerComp.dat lists what is installed (a missing one\n"
     "means nothing is, and is created). filedist fetches every file that is new\n"
@@ -36,6 +38,19 @@ const char kUsage[] =
     "\n"
     "  --prune     remove the installed files that the release no longer lists\n"
     "  --dry-run   print what would be fetched and removed; change nothing\n"
+    "  --timeout SECONDS\n"
+    "              give up on a connection that takes longer, on a server that sends\n"
+    "              nothing for that long, and on a transfer slower than 1 KiB a\n"
+    "              second over that long (default 30)\n"
+    "  --retries N try a file again N times after a failure that may pass (lost\n"
+    "              connection, time limit, HTTP 5xx or 429), waiting longer each\n"
+    "              time; a partly fetched file goes on where it stopped where the\n"
+    "              server takes ranges (default 3)\n"
+    "  --ca FILE   trust the certificate authorities in the PEM file FILE, in place\n"
+    "              of the system's, for https:// sources\n"
+    "\n"
+    "Proxies: on Windows, the proxy the system is set to; elsewhere http_proxy,\n"
+    "https_proxy and no_proxy.\n"
     "\n"
     "A release whose list names a path outside the install directory (absolute,\n"
     "or with '..') is refused as a whole.\n"
@@ -51,7 +66,22 @@ struct Options {
   const char* source = nullptr;
   bool prune = false;
   bool dry_run = false;
+  FetchSettings fetch;
 };
+
+// A whole number from low to high.
+bool ParseCount(const char* text, long low, long high, long* value) {
+  char* end = nullptr;
+  long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+// The longest list a release can hold is far below this; a server that sends
+// more is not serving a release.
+const uint64_t kListLimit = 1ull << 30;
+const uint64_t kKeyFileLimit = 4096;
 
 int UsageError(const char* reason) {
   std::fprintf(stderr, "filedist: %s\n%s", reason, kUsage);
@@ -83,10 +113,10 @@ bool IsListFile(const std::vector<std::string>& parts) {
 }
 
 // Fetches a release file that is itself gzip and decompresses it into plain.
-bool FetchPlain(const ReleaseSource& source, const char* name, const WorkDir& work,
-                const std::string& plain, std::string* error) {
+bool FetchPlain(const ReleaseSource& source, const char* name, uint64_t max_size,
+                const WorkDir& work, const std::string& plain, std::string* error) {
   std::string fetched = work.File("fetched.gz");
-  if (!source.Fetch({name}, fetched, ByteProgress(), error)) return false;
+  if (!source.Fetch({name}, fetched, max_size, FileProgress(), error)) return false;
   if (!MakeClientFile(fetched.c_str(), plain.c_str())) {
     *error = std::string(name) + " is damaged";
     return false;
@@ -99,11 +129,11 @@ bool FetchPlain(const ReleaseSource& source, const char* name, const WorkDir& wo
 int FetchReleaseList(const ReleaseSource& source, const WorkDir& work, std::string* list) {
   *list = work.File("release.dat");
   std::string error;
-  if (!FetchPlain(source, kListName, work, *list, &error)) {
+  if (!FetchPlain(source, kListName, kListLimit, work, *list, &error)) {
     return Fail("cannot fetch the version list from '" + source.location() + "': " + error);
   }
   std::string key_file = work.File("release.ver");
-  if (!FetchPlain(source, kKeyFileName, work, key_file, &error)) {
+  if (!FetchPlain(source, kKeyFileName, kKeyFileLimit, work, key_file, &error)) {
     return Fail("cannot fetch the key file Ver from '" + source.location() + "': " + error);
   }
   std::ifstream in(key_file, std::ios::binary);
@@ -213,7 +243,9 @@ int InstallFiles(const ReleaseSource& source, const WorkDir& work, const std::st
     progress.StartFile(entry.path);
     std::string target = JoinBelow(install_dir, item.parts);
     std::string error;
-    if (!source.Fetch(item.parts, fetched, [&](uint64_t got) { progress.FileBytes(got); },
+    // The release lists the size of the file it serves: a server that
+    // sends more is cut off there.
+    if (!source.Fetch(item.parts, fetched, size, [&](uint64_t held) { progress.FileBytes(held); },
                       &error)) {
       error = "cannot fetch '" + std::string(entry.path) + "': " + error;
     } else if (!MakeClientFile(fetched.c_str(), target.c_str())) {
@@ -264,7 +296,7 @@ int PruneFiles(const std::string& install_dir, const Plan& plan) {
 int RunUpdate(const Options& options) {
   std::string install_dir = ProgramDirectory();
   if (install_dir.empty()) return Fail("cannot find the directory of the filedist program");
-  ReleaseSource source(options.source);
+  ReleaseSource source(options.source, options.fetch);
   std::string error;
   if (!source.Check(&error)) return Fail(error);
   WorkDir work("filedist-update-");
@@ -297,9 +329,12 @@ int RunUpdate(const Options& options) {
     std::printf("already up to date with %s\n", source.location().c_str());
   } else {
     failures = InstallFiles(source, work, install_dir, local_list, plan);
-    std::printf("fetched %zu of %zu files (%s) from %s\n", plan.fetch.size() - failures,
-                plan.fetch.size(), FormatBytes(plan.fetch_bytes).c_str(),
-                source.location().c_str());
+    // What came over the network, retries and all; a folder source copies
+    // the listed bytes.
+    uint64_t moved = source.is_url() ? source.received() : plan.fetch_bytes;
+    std::printf("fetched %zu of %zu files (%s %s) from %s\n", plan.fetch.size() - failures,
+                plan.fetch.size(), FormatBytes(moved).c_str(),
+                source.is_url() ? "received" : "copied", source.location().c_str());
   }
   if (options.prune) {
     failures += PruneFiles(install_dir, plan);
@@ -325,6 +360,24 @@ int RunUpdateCommand(int argc, char** argv) {
       options.prune = true;
     } else if (std::strcmp(arg, "--dry-run") == 0) {
       options.dry_run = true;
+    } else if (std::strcmp(arg, "--timeout") == 0 || std::strcmp(arg, "--retries") == 0 ||
+               std::strcmp(arg, "--ca") == 0) {
+      if (i + 1 >= argc) return UsageError("an option is missing its value");
+      const char* value = argv[++i];
+      long number = 0;
+      if (std::strcmp(arg, "--ca") == 0) {
+        options.fetch.transport.ca_file = value;
+      } else if (std::strcmp(arg, "--timeout") == 0) {
+        if (!ParseCount(value, 1, 86400, &number)) {
+          return UsageError("--timeout takes a number of seconds from 1 to 86400");
+        }
+        options.fetch.transport.timeout_seconds = static_cast<int>(number);
+      } else {
+        if (!ParseCount(value, 0, 100, &number)) {
+          return UsageError("--retries takes a number from 0 to 100");
+        }
+        options.fetch.retry.retries = static_cast<int>(number);
+      }
     } else if (arg[0] == '-' && arg[1] == '-') {
       return UsageError("unknown option");
     } else if (options.source == nullptr) {

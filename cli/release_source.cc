@@ -34,7 +34,7 @@ std::string EncodeComponent(const std::string& part) {
   return encoded;
 }
 
-bool CopyLocal(const std::string& from, const std::string& to, const ByteProgress& progress,
+bool CopyLocal(const std::string& from, const std::string& to, const FileProgress& progress,
                std::string* error) {
   std::ifstream in(from, std::ios::binary);
   if (!in) {
@@ -91,6 +91,9 @@ std::string LastComponent(std::string location) {
   return separator == std::string::npos ? location : location.substr(separator + 1);
 }
 
+// LATEST holds one directory name; anything longer is no LATEST.
+const uint64_t kLatestLimit = 4096;
+
 bool ReadSmallFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -102,9 +105,12 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
 
 }  // namespace
 
-ReleaseSource::ReleaseSource(std::string location)
+ReleaseSource::ReleaseSource(std::string location, FetchSettings settings)
     : location_(std::move(location)),
-      is_url_(StartsWith(location_, "http://") || StartsWith(location_, "https://")) {}
+      is_url_(StartsWith(location_, "http://") || StartsWith(location_, "https://")),
+      settings_(std::move(settings)) {}
+
+ReleaseSource::~ReleaseSource() = default;
 
 bool ReleaseSource::Check(std::string* error) const {
   if (is_url_) return true;
@@ -115,12 +121,18 @@ bool ReleaseSource::Check(std::string* error) const {
 }
 
 bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
-                          const ByteProgress& progress, std::string* error) const {
+                          uint64_t max_size, const FileProgress& progress,
+                          std::string* error) const {
   if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
+  if (!transport_) {
+    transport_ = MakeHttpTransport(settings_.transport, error);
+    if (!transport_) return false;
+  }
   std::string url = location_;
   while (!url.empty() && url.back() == '/') url.pop_back();
   for (const std::string& part : parts) url += "/" + EncodeComponent(part);
-  return HttpDownload(url, dest, progress, error);
+  return FetchToFile(transport_.get(), url, dest, max_size, settings_.retry, progress, &stats_,
+                     error);
 }
 
 bool ReleaseSource::FollowLatest(const std::string& scratch, std::string* error) {
@@ -130,7 +142,7 @@ bool ReleaseSource::FollowLatest(const std::string& scratch, std::string* error)
     // Anything but a LATEST to read means the URL is taken as a patch
     // directory, as before; fetching its version list says what is wrong.
     std::string ignored;
-    if (!Fetch({"LATEST"}, scratch, ByteProgress(), &ignored) || !ReadSmallFile(scratch, &text)) {
+    if (!Fetch({"LATEST"}, scratch, kLatestLimit, FileProgress(), &ignored) || !ReadSmallFile(scratch, &text)) {
       return true;
     }
   } else {

@@ -5,14 +5,24 @@
 #ifndef FILEDIST_CLI_RELEASE_SOURCE_H
 #define FILEDIST_CLI_RELEASE_SOURCE_H
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cli/http_download.h"
+#include "transport/http_fetch.h"
+#include "transport/http_transport.h"
+
+// How a URL source fetches: time limits, certificates, retries.
+struct FetchSettings {
+  TransportOptions transport;
+  RetryPolicy retry;
+};
 
 class ReleaseSource {
  public:
-  explicit ReleaseSource(std::string location);
+  explicit ReleaseSource(std::string location, FetchSettings settings = FetchSettings());
+  ~ReleaseSource();
 
   bool is_url() const { return is_url_; }
   const std::string& location() const { return location_; }
@@ -26,13 +36,21 @@ class ReleaseSource {
   bool FollowLatest(const std::string& scratch, std::string* error);
 
   // Fetches the release file with the path components parts (as
-  // SplitListPath gives them) into dest.
-  bool Fetch(const std::vector<std::string>& parts, const std::string& dest,
-             const ByteProgress& progress, std::string* error) const;
+  // SplitListPath gives them) into dest. A file longer than max_size bytes
+  // fails (0: no limit); so does one that stays unfinished after the retries.
+  bool Fetch(const std::vector<std::string>& parts, const std::string& dest, uint64_t max_size,
+             const FileProgress& progress, std::string* error) const;
+
+  // Bytes received from the server so far, over every try of every file.
+  uint64_t received() const { return stats_.received; }
 
  private:
   std::string location_;
   bool is_url_;
+  FetchSettings settings_;
+  // Made at the first URL fetch, and kept so its connections are reused.
+  mutable std::unique_ptr<HttpTransport> transport_;
+  mutable FetchStats stats_;
 };
 
 #endif  // FILEDIST_CLI_RELEASE_SOURCE_H
