@@ -3,6 +3,7 @@
 // system is set to (a named one, or one found by automatic detection or a
 // configuration script) and checks certificates against the system's store,
 // or against the authorities of --ca alone.
+#include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
 #include <winhttp.h>
@@ -32,7 +33,13 @@ std::string ErrorText(DWORD code) {
     case ERROR_WINHTTP_CANNOT_CONNECT:
       return "cannot connect to the server";
     case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
       return "the connection was reset";
+    case WSAETIMEDOUT:
+      return "timed out";
+    case WSAECONNREFUSED:
+      return "the server refused the connection";
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
       return "the server's name cannot be resolved";
     case ERROR_WINHTTP_SECURE_FAILURE:
@@ -56,6 +63,11 @@ bool IsTransientError(DWORD code) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
     case ERROR_WINHTTP_RESEND_REQUEST:
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    // Some WinHTTPs pass the socket's own error through.
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAETIMEDOUT:
+    case WSAECONNREFUSED:
       return true;
     default:
       return false;
@@ -266,8 +278,14 @@ class WinHttpTransport : public HttpTransport {
     uint64_t window_bytes = 0;
     std::vector<char> buffer(1 << 16);
     for (;;) {
+      // Asking for what has arrived, not for a full buffer, returns as soon
+      // as anything comes, so that the rate below is measured as it goes.
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(request, &available)) return Failure(GetLastError(), result);
+      DWORD want = available == 0 ? 1 : available;
+      if (want > buffer.size()) want = static_cast<DWORD>(buffer.size());
       DWORD got = 0;
-      if (!WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
+      if (!WinHttpReadData(request, buffer.data(), want, &got)) {
         return Failure(GetLastError(), result);
       }
       if (got == 0) break;
