@@ -14,6 +14,7 @@ const CliCommand kCommands[] = {
     {"key", "print the file keys (MD5) of files", RunKeyCommand},
     {"list", "print a version list as a table", RunListCommand},
     {"update", "bring this program's folder up to a release", RunUpdateCommand},
+    {"verify", "check the installed files against their keys", RunVerifyCommand},
     {"firewall", "open a port or authorise a program in the Windows Firewall",
      RunFirewallCommand},
 };

@@ -34,44 +34,6 @@ std::string EncodeComponent(const std::string& part) {
   return encoded;
 }
 
-bool CopyLocal(const std::string& from, const std::string& to, const FileProgress& progress,
-               std::string* error) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + from;
-    return false;
-  }
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *error = "cannot write " + to;
-    return false;
-  }
-  constexpr size_t kChunk = 1 << 16;
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  uint64_t copied = 0;
-  while (in) {
-    in.read(buffer.get(), kChunk);
-    std::streamsize got = in.gcount();
-    if (got <= 0) break;
-    if (!out.write(buffer.get(), got)) {
-      *error = "cannot write " + to;
-      return false;
-    }
-    copied += static_cast<uint64_t>(got);
-    if (progress) progress(copied);
-  }
-  if (in.bad()) {
-    *error = "cannot read " + from;
-    return false;
-  }
-  out.close();
-  if (!out) {
-    *error = "cannot write " + to;
-    return false;
-  }
-  return true;
-}
-
 // "Patch_YYYYMMDD_HHMMSS", as a release build names its directories.
 bool IsPatchName(const std::string& name) {
   static const char kPattern[] = "Patch_dddddddd_dddddd";
@@ -79,6 +41,30 @@ bool IsPatchName(const std::string& name) {
   for (size_t i = 0; i < name.size(); ++i) {
     bool digit = name[i] >= '0' && name[i] <= '9';
     if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* error) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  while (in) {
+    in.read(buffer.get(), kChunk);
+    std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    if (!sink(buffer.get(), static_cast<size_t>(got))) {
+      *error = "the file was refused";
+      return false;
+    }
+  }
+  if (in.bad()) {
+    *error = "cannot read " + from;
+    return false;
   }
   return true;
 }
@@ -91,9 +77,6 @@ std::string LastComponent(std::string location) {
   return separator == std::string::npos ? location : location.substr(separator + 1);
 }
 
-// LATEST holds one directory name; anything longer is no LATEST.
-const uint64_t kLatestLimit = 4096;
-
 bool ReadSmallFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -101,6 +84,12 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
   in.read(buffer, sizeof(buffer));
   text->assign(buffer, static_cast<size_t>(in.gcount()));
   return true;
+}
+
+std::string FileUrl(std::string url, const std::vector<std::string>& parts) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
+  return url;
 }
 
 }  // namespace
@@ -120,31 +109,52 @@ bool ReleaseSource::Check(std::string* error) const {
   return false;
 }
 
-bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
-                          uint64_t max_size, const FileProgress& progress,
-                          std::string* error) const {
-  if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
-  if (!transport_) {
-    transport_ = MakeHttpTransport(settings_.transport, error);
-    if (!transport_) return false;
-  }
-  std::string url = location_;
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
-  return FetchToFile(transport_.get(), url, dest, max_size, settings_.retry, progress, &stats_,
-                     error);
+bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
+                            std::string* error) const {
+  if (!is_url_) return StreamLocal(JoinBelow(location_, parts), sink, error);
+  std::unique_ptr<HttpTransport> transport = TakeTransport(error);
+  if (!transport) return false;
+  FetchStats stats;
+  bool fetched = FetchStream(transport.get(), FileUrl(location_, parts), sink, settings_.retry,
+                             &stats, error);
+  std::lock_guard<std::mutex> hold(mutex_);
+  received_ += stats.received;
+  idle_.push_back(std::move(transport));
+  return fetched;
 }
 
-bool ReleaseSource::FollowLatest(const std::string& scratch, std::string* error) {
+std::unique_ptr<HttpTransport> ReleaseSource::TakeTransport(std::string* error) const {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!idle_.empty()) {
+      std::unique_ptr<HttpTransport> transport = std::move(idle_.back());
+      idle_.pop_back();
+      return transport;
+    }
+  }
+  return MakeHttpTransport(settings_.transport, error);
+}
+
+uint64_t ReleaseSource::received() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return received_;
+}
+
+bool ReleaseSource::FollowLatest(std::string* error) {
   if (IsPatchName(LastComponent(location_))) return true;
   std::string text;
   if (is_url_) {
     // Anything but a LATEST to read means the URL is taken as a patch
     // directory, as before; fetching its version list says what is wrong.
+    // A patch name is short: a longer body is no LATEST.
+    constexpr size_t kMostLatest = 256;
     std::string ignored;
-    if (!Fetch({"LATEST"}, scratch, kLatestLimit, FileProgress(), &ignored) || !ReadSmallFile(scratch, &text)) {
+    StreamSink keep = [&text](const char* data, size_t size) {
+      if (text.size() + size > kMostLatest) return false;
+      text.append(data, size);
       return true;
-    }
+    };
+    if (!FetchTo({"LATEST"}, keep, &ignored)) return true;
   } else {
     std::error_code missing;
     if (std::filesystem::exists(JoinBelow(location_, {"VerComp.dat"}), missing)) return true;

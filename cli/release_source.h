@@ -1,12 +1,13 @@
 // Where `filedist update` takes a release from: a patch directory made by a
-// release build, given as a folder (local or UNC) or as an http:// URL of a
-// web server that serves one; or the releases folder that holds it, whose
-// file LATEST names the newest patch directory.
+// release build, given as a folder (local or UNC) or as an http:// or https://
+// URL of a web server that serves one; or the releases folder that holds it,
+// whose file LATEST names the newest patch directory.
 #ifndef FILEDIST_CLI_RELEASE_SOURCE_H
 #define FILEDIST_CLI_RELEASE_SOURCE_H
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,26 +32,31 @@ class ReleaseSource {
   bool Check(std::string* error) const;
 
   // Turns a releases folder into the patch directory its LATEST names; a
-  // patch directory stays as it is. scratch is a file the URL form may use.
-  // False, with *error set, when LATEST names no patch directory.
-  bool FollowLatest(const std::string& scratch, std::string* error);
+  // patch directory stays as it is. Nothing is written to disk. False, with
+  // *error set, when LATEST names no patch directory.
+  bool FollowLatest(std::string* error);
 
-  // Fetches the release file with the path components parts (as
-  // SplitListPath gives them) into dest. A file longer than max_size bytes
-  // fails (0: no limit); so does one that stays unfinished after the retries.
-  bool Fetch(const std::vector<std::string>& parts, const std::string& dest, uint64_t max_size,
-             const FileProgress& progress, std::string* error) const;
+  // Streams the release file with the path components parts (as
+  // SplitListPath gives them) into sink, which may stop it. Over HTTP, a
+  // failure that may pass is tried again, going on where it stopped.
+  // Several threads may fetch at once: each takes a connection of its own,
+  // which the next fetch reuses.
+  bool FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
+               std::string* error) const;
 
   // Bytes received from the server so far, over every try of every file.
-  uint64_t received() const { return stats_.received; }
+  uint64_t received() const;
 
  private:
+  std::unique_ptr<HttpTransport> TakeTransport(std::string* error) const;
+
   std::string location_;
   bool is_url_;
   FetchSettings settings_;
-  // Made at the first URL fetch, and kept so its connections are reused.
-  mutable std::unique_ptr<HttpTransport> transport_;
-  mutable FetchStats stats_;
+  mutable std::mutex mutex_;
+  // Transports not in use, each holding its open connections.
+  mutable std::vector<std::unique_ptr<HttpTransport>> idle_;
+  mutable uint64_t received_ = 0;
 };
 
 #endif  // FILEDIST_CLI_RELEASE_SOURCE_H

@@ -2,112 +2,70 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 namespace {
 
-// The file being fetched, kept open across tries so that a resumed try
-// appends where the last one stopped.
-class FileSink : public BodySink {
+// Passes a body on to the caller's sink once, across tries.
+class ResumingSink : public BodySink {
  public:
-  FileSink(const std::string& path, uint64_t max_size, const FileProgress& progress,
-           FetchStats* stats)
-      : path_(path), max_size_(max_size), progress_(progress), stats_(stats) {}
-  ~FileSink() override {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
-
-  bool Open() { return Truncate(); }
+  ResumingSink(const StreamSink& sink, FetchStats* stats) : sink_(sink), stats_(stats) {}
 
   bool Start(bool partial) override {
-    if (partial) {
-      ++stats_->resumed;
-      return true;
-    }
-    // The whole body comes again: what is held goes.
-    if (held_ == 0) return true;
-    return Truncate();
+    // A partial answer starts where the last try stopped; a whole one has
+    // the bytes already taken skipped.
+    skip_ = partial ? 0 : delivered_;
+    if (partial) ++stats_->resumed;
+    return true;
   }
 
   bool Write(const char* data, size_t size) override {
     stats_->received += size;
-    if (max_size_ != 0 && size > max_size_ - held_) {
-      too_long_ = true;
+    if (skip_ > 0) {
+      size_t skipped = static_cast<size_t>(std::min<uint64_t>(skip_, size));
+      skip_ -= skipped;
+      data += skipped;
+      size -= skipped;
+      if (size == 0) return true;
+    }
+    if (!sink_(data, size)) {
+      refused_ = true;
       return false;
     }
-    if (std::fwrite(data, 1, size, file_) != size) {
-      write_failed_ = true;
-      return false;
-    }
-    held_ += size;
-    if (progress_) progress_(held_);
+    delivered_ += size;
     return true;
   }
 
-  bool Close() {
-    bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed;
-  }
-
-  uint64_t held() const { return held_; }
-  bool too_long() const { return too_long_; }
-  bool write_failed() const { return write_failed_; }
+  uint64_t delivered() const { return delivered_; }
 
  private:
-  bool Truncate() {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = std::fopen(path_.c_str(), "wb");
-    held_ = 0;
-    if (file_ == nullptr) {
-      write_failed_ = true;
-      return false;
-    }
-    if (progress_) progress_(0);
-    return true;
-  }
-
-  std::string path_;
-  uint64_t max_size_;
-  const FileProgress& progress_;
+  const StreamSink& sink_;
   FetchStats* stats_;
-  FILE* file_ = nullptr;
-  uint64_t held_ = 0;
-  bool too_long_ = false;
-  bool write_failed_ = false;
+  uint64_t delivered_ = 0;
+  uint64_t skip_ = 0;
+  bool refused_ = false;
 };
 
 }  // namespace
 
-bool FetchToFile(HttpTransport* transport, const std::string& url, const std::string& dest,
-                 uint64_t max_size, const RetryPolicy& policy, const FileProgress& progress,
-                 FetchStats* stats, std::string* error) {
+bool FetchStream(HttpTransport* transport, const std::string& url, const StreamSink& sink,
+                 const RetryPolicy& policy, FetchStats* stats, std::string* error) {
   FetchStats ignored;
   if (stats == nullptr) stats = &ignored;
-  FileSink sink(dest, max_size, progress, stats);
-  if (!sink.Open()) {
-    *error = "cannot write " + dest;
-    return false;
-  }
+  ResumingSink resuming(sink, stats);
   int delay_ms = policy.first_delay_ms;
   for (int attempt = 0;; ++attempt) {
     ++stats->tries;
-    TransferResult result = transport->Get(url, sink.held(), &sink);
-    if (result.status == TransferStatus::kOk) {
-      if (!sink.Close()) {
-        *error = "cannot write " + dest;
+    TransferResult result = transport->Get(url, resuming.delivered(), &resuming);
+    switch (result.status) {
+      case TransferStatus::kOk:
+        return true;
+      case TransferStatus::kStopped:
+        *error = "the body was refused";
         return false;
-      }
-      return true;
-    }
-    if (result.status == TransferStatus::kStopped) {
-      *error = sink.too_long() ? "the server sent more than the " + std::to_string(max_size) +
-                                     " bytes the release lists for it"
-                               : "cannot write " + dest;
-      return false;
+      case TransferStatus::kFailed:
+      case TransferStatus::kTransient:
+        break;
     }
     if (result.status == TransferStatus::kFailed || attempt >= policy.retries) {
       *error = result.error;

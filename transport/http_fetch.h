@@ -1,10 +1,10 @@
 // Fetching one file over an HttpTransport the way a flaky network needs:
-// transient failures are tried again after growing delays, a file cut off
-// part way resumes with a range request where the server takes ranges, and
-// a body longer than the file can be is cut off at once.
+// transient failures are tried again after growing delays, and a try after
+// one that was cut off goes on where it stopped, with a range request.
 #ifndef FILEDIST_TRANSPORT_HTTP_FETCH_H
 #define FILEDIST_TRANSPORT_HTTP_FETCH_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,20 +17,21 @@ struct RetryPolicy {
   int longest_delay_ms = 8000;
 };
 
-// Told the number of bytes of the file held so far: it goes back down when a
-// server that ignores ranges sends the file again from its start.
-using FileProgress = std::function<void(uint64_t held)>;
+// Takes the next bytes of the body. False stops the fetch for good.
+using StreamSink = std::function<bool(const char* data, size_t size)>;
 
 struct FetchStats {
   uint64_t received = 0;  // body bytes received, over every try
   int tries = 0;
-  int resumed = 0;        // tries that went on from where one stopped
+  int resumed = 0;        // tries that went on with a range request
 };
 
-// Fetches url into the file dest (created or truncated). A body longer than
-// max_size bytes fails at once (0: no limit). On failure *error says why.
-bool FetchToFile(HttpTransport* transport, const std::string& url, const std::string& dest,
-                 uint64_t max_size, const RetryPolicy& policy, const FileProgress& progress,
-                 FetchStats* stats, std::string* error);
+// Streams url into sink. sink sees every byte of the body once and in order,
+// whatever the tries: a try after the first asks for the bytes after those
+// sink took, and where the server sends the whole body again instead, that
+// many bytes are skipped. False, with *error set, when a failure does not
+// pass within policy.retries more tries, or will not pass, or sink stopped.
+bool FetchStream(HttpTransport* transport, const std::string& url, const StreamSink& sink,
+                 const RetryPolicy& policy, FetchStats* stats, std::string* error);
 
 #endif  // FILEDIST_TRANSPORT_HTTP_FETCH_H

@@ -60,6 +60,8 @@ Tree ReadTree(const std::string& root, const Strings& skip) {
     if (!item.is_regular_file()) continue;
     std::string relative = fs::relative(item.path(), root).generic_string();
     if (std::find(skip.begin(), skip.end(), relative) != skip.end()) continue;
+    // The updater's lock, staging folder and journal.
+    if (relative.compare(0, 10, ".filedist-") == 0) continue;
     tree[relative] = ReadFileBytes(item.path().string());
   }
   return tree;
@@ -316,7 +318,7 @@ TEST_F(ServedUpdateTest, ServerFaults) {
       // Two bytes a second is given up on well before the file is done.
       {"trickle", {"--timeout", "2", "--retries", "0"}, false, "slower than", "", 0},
       // More than the release lists for the file is cut off at once.
-      {"long", {}, false, "more than the", "", 0},
+      {"long", {}, false, "longer than the", "", 0},
 // A captive portal's page is no release.
       {"html", {}, false, "nothing was installed", "", 0},
   };
