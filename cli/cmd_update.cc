@@ -18,6 +18,7 @@ namespace {
 const char kUsage[] =
     "usage: filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]\n"
     "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
+    "                       [--quiet]\n"
     "\n"
     "Brings the install directory (DIR, or else the folder that holds this\n"
     "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
@@ -41,6 +42,7 @@ const char kUsage[] =
     "              match the release\n"
     "  --dry-run   print what would be fetched and removed; change no file\n"
     "  --jobs N    fetch up to N files at once (default 8)\n"
+    "  --quiet     print nothing but errors\n"
     "  --timeout SECONDS\n"
     "              give up on a connection that takes longer, on a server that\n"
     "              sends nothing for that long, and on a transfer slower than\n"
@@ -105,6 +107,7 @@ int RunUpdateCommand(int argc, char** argv) {
   const char* source_text = nullptr;
   const char* dir = nullptr;
   FetchSettings fetch;
+  bool quiet = false;
   options.jobs = 8;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
@@ -125,6 +128,8 @@ int RunUpdateCommand(int argc, char** argv) {
       }
     } else if (std::strcmp(arg, "--ca") == 0) {
       fetch.transport.ca_file = argv[++i];
+    } else if (std::strcmp(arg, "--quiet") == 0) {
+      quiet = true;
     } else if (std::strcmp(arg, "--prune") == 0) {
       options.prune = true;
     } else if (std::strcmp(arg, "--force") == 0) {
@@ -155,7 +160,7 @@ int RunUpdateCommand(int argc, char** argv) {
     return 1;
   }
   SourceFetcher fetcher(source);
-  ConsoleReporter reporter;
+  ConsoleReporter reporter(quiet);
   return update::RunUpdate(options, &fetcher, &reporter);
 }
 

@@ -28,9 +28,11 @@ class SourceFetcher : public update::ReleaseFetcher {
 };
 
 // Notes on standard output, problems on standard error, a progress bar on a
-// terminal while files are fetched.
+// terminal while files are fetched; with quiet, the problems alone.
 class ConsoleReporter : public update::UpdateReporter {
  public:
+  // quiet keeps the notes and the progress back: only problems are shown.
+  explicit ConsoleReporter(bool quiet = false) : quiet_(quiet) {}
   void Note(const std::string& line) override;
   void Problem(const std::string& line) override;
   void BeginFetch(uint64_t bytes, int files) override;
@@ -40,6 +42,7 @@ class ConsoleReporter : public update::UpdateReporter {
   void EndFetch() override;
 
  private:
+  bool quiet_;
   std::unique_ptr<UpdateProgress> progress_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -195,10 +196,17 @@ TEST_F(ServedUpdateTest, OverHttp) {
   std::string output;
   RunScenario(client, [&](const std::string& patch) { return UrlOf(patch); });
 
-  // A release that is not there is an error, not an empty release.
-  EXPECT_EQ(Update(client, {server_->Url("http") + "/no-such-release"}, &output), 1);
+  // A release that is not there is an error, not an empty release; --quiet
+  // prints that error and nothing else.
+  EXPECT_EQ(Update(client, {server_->Url("http") + "/no-such-release", "--quiet"}, &output), 1);
+  EXPECT_EQ(SplitLines(output).size(), 1u) << output;
   EXPECT_NE(output.find("cannot fetch the version list"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client), kVersion2);
+
+  std::string quiet_client = NewClient("quiet-client");
+  ASSERT_EQ(Update(quiet_client, {UrlOf(Release(kVersion1, "v3")), "--quiet"}, &output), 0);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(ClientFiles(quiet_client), kVersion1);
 }
 
 // A client pointed once at the releases folder follows its LATEST, which
@@ -343,6 +351,30 @@ TEST_F(ServedUpdateTest, ServerFaults) {
       }
       EXPECT_EQ(seen, c.times) << line << "\n" << log;
     }
+  }
+}
+
+// --jobs N fetches up to N files at once, and no more.
+TEST_F(ServedUpdateTest, FetchesFilesInParallel) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  const struct {
+    const char* jobs;
+    const char* most;  // requests under way at once, as the server saw them
+  } cases[] = {{"1", "most 1\n"}, {"3", "most 3\n"}};
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("--jobs ") + c.jobs);
+    std::string prefix = "slow-" + std::to_string(++index);
+    std::string client = NewClient("client" + std::to_string(index));
+    std::string output;
+    ASSERT_EQ(Update(client, {UrlOf(patch, "http", prefix + "/"), "--jobs", c.jobs}, &output), 0)
+        << output;
+    EXPECT_EQ(ClientFiles(client), kVersion1);
+    std::string log = server_->FaultLog();
+    size_t last = log.rfind(prefix + " most ");
+    ASSERT_NE(last, std::string::npos) << log;
+    EXPECT_EQ(log.substr(last + prefix.size() + 1, std::strlen(c.most)), c.most) << log;
   }
 }
 

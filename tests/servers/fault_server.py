@@ -13,6 +13,8 @@ LATEST), except html, which answers everything:
   /cutwhole/.. as cut, but ranges are ignored afterwards (200, whole body)
   /long/...    the file followed by a megabyte it does not hold
   /html/...    a 200 HTML page, as a captive portal sends
+  /slow/...    each answer after half a second; the most requests for
+               release files under way at once is logged as "FAULT-N most K"
 
 Every request is logged as "FAULT-N PATH RANGE" to the log file (RANGE is the
 Range header, "-" without one).
@@ -30,6 +32,8 @@ PORT, ROOT, LOG = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 LISTS = {"VerComp.dat", "Ver", "LATEST"}
 seen = {}
 lock = threading.Lock()
+active = {}
+most = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -57,6 +61,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = f.read()
         if os.path.basename(rest) in LISTS:
             fault = "plain"
+        if fault == "slow":
+            with lock:
+                active[prefix] = active.get(prefix, 0) + 1
+                if active[prefix] > most.get(prefix, 0):
+                    most[prefix] = active[prefix]
+                    with open(LOG, "a") as log:
+                        log.write("%s most %d\n" % (prefix, most[prefix]))
+            time.sleep(0.5)
+            with lock:
+                active[prefix] -= 1
         if fault == "flaky" and count <= 2:
             return self.send(503, b"busy")
         if fault == "trickle":
