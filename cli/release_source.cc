@@ -110,13 +110,21 @@ bool ReleaseSource::Check(std::string* error) const {
 }
 
 bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
-                            std::string* error) const {
-  if (!is_url_) return StreamLocal(JoinBelow(location_, parts), sink, error);
+                            std::string* error, uint64_t offset) const {
+  if (!is_url_) {
+    uint64_t skip = offset;
+    StreamSink rest = [&](const char* data, size_t size) {
+      size_t skipped = static_cast<size_t>(skip < size ? skip : size);
+      skip -= skipped;
+      return skipped == size || sink(data + skipped, size - skipped);
+    };
+    return StreamLocal(JoinBelow(location_, parts), offset > 0 ? rest : sink, error);
+  }
   std::unique_ptr<HttpTransport> transport = TakeTransport(error);
   if (!transport) return false;
   FetchStats stats;
-  bool fetched = FetchStream(transport.get(), FileUrl(location_, parts), sink, settings_.retry,
-                             &stats, error);
+  bool fetched = FetchStream(transport.get(), FileUrl(location_, parts), offset, sink,
+                             settings_.retry, &stats, error);
   std::lock_guard<std::mutex> hold(mutex_);
   received_ += stats.received;
   idle_.push_back(std::move(transport));

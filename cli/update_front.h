@@ -21,6 +21,10 @@ class SourceFetcher : public update::ReleaseFetcher {
              std::string* error) override {
     return source_.FetchTo(parts, sink, error);
   }
+  bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
+                 const update::FetchSink& sink, std::string* error) override {
+    return source_.FetchTo(parts, sink, error, offset);
+  }
   uint64_t BytesReceived() const override { return source_.received(); }
 
  private:

@@ -9,7 +9,8 @@ namespace {
 // Passes a body on to the caller's sink once, across tries.
 class ResumingSink : public BodySink {
  public:
-  ResumingSink(const StreamSink& sink, FetchStats* stats) : sink_(sink), stats_(stats) {}
+  ResumingSink(uint64_t offset, const StreamSink& sink, FetchStats* stats)
+      : sink_(sink), stats_(stats), delivered_(offset) {}
 
   bool Start(bool partial) override {
     // A partial answer starts where the last try stopped; a whole one has
@@ -41,18 +42,19 @@ class ResumingSink : public BodySink {
  private:
   const StreamSink& sink_;
   FetchStats* stats_;
-  uint64_t delivered_ = 0;
+  uint64_t delivered_;
   uint64_t skip_ = 0;
   bool refused_ = false;
 };
 
 }  // namespace
 
-bool FetchStream(HttpTransport* transport, const std::string& url, const StreamSink& sink,
+bool FetchStream(HttpTransport* transport, const std::string& url, uint64_t offset,
+                 const StreamSink& sink,
                  const RetryPolicy& policy, FetchStats* stats, std::string* error) {
   FetchStats ignored;
   if (stats == nullptr) stats = &ignored;
-  ResumingSink resuming(sink, stats);
+  ResumingSink resuming(offset, sink, stats);
   int delay_ms = policy.first_delay_ms;
   for (int attempt = 0;; ++attempt) {
     ++stats->tries;

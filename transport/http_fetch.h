@@ -26,12 +26,13 @@ struct FetchStats {
   int resumed = 0;        // tries that went on with a range request
 };
 
-// Streams url into sink. sink sees every byte of the body once and in order,
-// whatever the tries: a try after the first asks for the bytes after those
-// sink took, and where the server sends the whole body again instead, that
+// Streams the body of url from byte offset on into sink. sink sees every
+// byte once and in order, whatever the tries: a try asks for the bytes after
+// those sink took, and where the server sends the whole body instead, that
 // many bytes are skipped. False, with *error set, when a failure does not
 // pass within policy.retries more tries, or will not pass, or sink stopped.
-bool FetchStream(HttpTransport* transport, const std::string& url, const StreamSink& sink,
+bool FetchStream(HttpTransport* transport, const std::string& url, uint64_t offset,
+                 const StreamSink& sink,
                  const RetryPolicy& policy, FetchStats* stats, std::string* error);
 
 #endif  // FILEDIST_TRANSPORT_HTTP_FETCH_H

@@ -354,6 +354,25 @@ TEST_F(ServedUpdateTest, ServerFaults) {
   }
 }
 
+// A run cut off part-way through a file keeps what came; the next run asks
+// for the rest with a range request, and checks the whole file's key.
+TEST_F(ServedUpdateTest, NextRunGoesOnWhereOneWasCutOff) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string sep(1, testing_support::Sep());
+  uint64_t readme_size = ReadFileBytes(patch + sep + "readme.txt").size();
+  std::string url = UrlOf(patch, "http", "cut-1/");
+  std::string client = NewClient("client");
+  std::string output;
+  EXPECT_EQ(Update(client, {url, "--retries", "0"}, &output), 1) << output;
+  EXPECT_EQ(ClientFiles(client), Tree());
+  ASSERT_EQ(Update(client, {url, "--retries", "0"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client), kVersion1);
+  std::string resumed = "cut-1 " + fs::relative(patch, scratch_.path()).generic_string() +
+                        "/readme.txt bytes=" + std::to_string(readme_size / 2) + "-\n";
+  EXPECT_NE(server_->FaultLog().find(resumed), std::string::npos) << server_->FaultLog();
+}
+
 // --jobs N fetches up to N files at once, and no more.
 TEST_F(ServedUpdateTest, FetchesFilesInParallel) {
   if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";

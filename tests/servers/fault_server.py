@@ -13,6 +13,7 @@ LATEST), except html, which answers everything:
   /cutwhole/.. as cut, but ranges are ignored afterwards (200, whole body)
   /long/...    the file followed by a megabyte it does not hold
   /html/...    a 200 HTML page, as a captive portal sends
+  /delay/...   each answer, lists too, after 20 ms (for the benchmarks)
   /slow/...    each answer after half a second; the most requests for
                release files under way at once is logged as "FAULT-N most K"
 
@@ -52,6 +53,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with open(LOG, "a") as log:
                 log.write("%s %s %s\n" % (prefix, rest, requested))
             count = seen[(prefix, rest)] = seen.get((prefix, rest), 0) + 1
+        if fault == "delay":
+            time.sleep(0.02)
         if fault == "html":
             return self.send(200, b"<html><body>Please log in</body></html>", "text/html")
         path = os.path.join(ROOT, rest)
