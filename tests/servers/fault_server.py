@@ -94,6 +94,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
+            # A reset throws away what the client has not read yet: give it
+            # time to take the half first.
+            time.sleep(0.3)
             # A reset, not an orderly close.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.close_connection = True
