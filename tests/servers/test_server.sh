@@ -16,7 +16,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 mode=$1
-work=$2
+mkdir -p "$2" && work=$(cd "$2" && pwd) || exit 1
 
 free_ports() {
   python3 -c '
@@ -54,7 +54,7 @@ certs)
   touch done
   ;;
 nginx)
-  root=$3
+  root=$(cd "$3" && pwd) || exit 1
   mkdir -p "$work/nginx-temp" || exit 1
   tls=no
   [ -f "$work/certs/good.pem" ] && tls=yes
@@ -103,7 +103,7 @@ nginx)
   exit 1
   ;;
 faults)
-  root=$3
+  root=$(cd "$3" && pwd) || exit 1
   set -- $(free_ports 1)
   setsid timeout 600 python3 -u "$here/fault_server.py" "$1" "$root" "$work/faults.log" \
     > "$work/faults.out" 2>&1 < /dev/null &
