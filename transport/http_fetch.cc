@@ -29,10 +29,7 @@ class ResumingSink : public BodySink {
       size -= skipped;
       if (size == 0) return true;
     }
-    if (!sink_(data, size)) {
-      refused_ = true;
-      return false;
-    }
+    if (!sink_(data, size)) return false;
     delivered_ += size;
     return true;
   }
@@ -44,7 +41,6 @@ class ResumingSink : public BodySink {
   FetchStats* stats_;
   uint64_t delivered_;
   uint64_t skip_ = 0;
-  bool refused_ = false;
 };
 
 }  // namespace
