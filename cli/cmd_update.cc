@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
@@ -83,11 +84,6 @@ bool ParseCount(const char* text, long low, long high, int* value) {
   return true;
 }
 
-int UsageError(const char* reason, const char* usage) {
-  std::fprintf(stderr, "filedist: %s\n%s", reason, usage);
-  return 2;
-}
-
 // The install directory: --dir, or the program's folder.
 bool InstallDir(const char* dir, std::string* out) {
   *out = dir != nullptr ? dir : ProgramDirectory();
@@ -99,59 +95,33 @@ bool InstallDir(const char* dir, std::string* out) {
 }  // namespace
 
 int RunUpdateCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
+                            {"dry-run", false}, {"jobs", true}, {"timeout", true},
+                            {"retries", true}, {"ca", true}, {"quiet", false}});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().empty()) return line.UsageError("SOURCE is missing");
+  if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
+  const char* source_text = line.operands()[0].c_str();
   update::UpdateOptions options;
-  const char* source_text = nullptr;
-  const char* dir = nullptr;
-  FetchSettings fetch;
-  bool quiet = false;
+  options.prune = line.Has("prune");
+  options.force = line.Has("force");
+  options.repair = line.Has("repair");
+  options.dry_run = line.Has("dry-run");
+  if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
   options.jobs = 8;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    bool valued = std::strcmp(arg, "--jobs") == 0 || std::strcmp(arg, "--timeout") == 0 ||
-                  std::strcmp(arg, "--retries") == 0 || std::strcmp(arg, "--ca") == 0;
-    if (valued && i + 1 == argc) return UsageError("an option is missing its value", kUsage);
-    if (std::strcmp(arg, "--jobs") == 0) {
-      if (!ParseCount(argv[++i], 1, 64, &options.jobs)) {
-        return UsageError("--jobs takes a number from 1 to 64", kUsage);
-      }
-    } else if (std::strcmp(arg, "--timeout") == 0) {
-      if (!ParseCount(argv[++i], 1, 86400, &fetch.transport.timeout_seconds)) {
-        return UsageError("--timeout takes a number of seconds from 1 to 86400", kUsage);
-      }
-    } else if (std::strcmp(arg, "--retries") == 0) {
-      if (!ParseCount(argv[++i], 0, 100, &fetch.retry.retries)) {
-        return UsageError("--retries takes a number from 0 to 100", kUsage);
-      }
-    } else if (std::strcmp(arg, "--ca") == 0) {
-      fetch.transport.ca_file = argv[++i];
-    } else if (std::strcmp(arg, "--quiet") == 0) {
-      quiet = true;
-    } else if (std::strcmp(arg, "--prune") == 0) {
-      options.prune = true;
-    } else if (std::strcmp(arg, "--force") == 0) {
-      options.force = true;
-    } else if (std::strcmp(arg, "--repair") == 0) {
-      options.repair = true;
-    } else if (std::strcmp(arg, "--dry-run") == 0) {
-      options.dry_run = true;
-    } else if (std::strcmp(arg, "--dir") == 0) {
-      if (++i == argc) return UsageError("--dir needs a directory", kUsage);
-      dir = argv[i];
-    } else if (arg[0] == '-' && arg[1] == '-') {
-      return UsageError("unknown option", kUsage);
-    } else if (source_text == nullptr) {
-      source_text = arg;
-    } else {
-      return UsageError("only one SOURCE may be given", kUsage);
-    }
+  if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &options.jobs)) {
+    return line.UsageError("--jobs takes a number from 1 to 64");
   }
-  if (source_text == nullptr) return UsageError("SOURCE is missing", kUsage);
-  if (options.force && !options.prune) return UsageError("--force goes with --prune", kUsage);
-  if (!InstallDir(dir, &options.install_dir)) return 1;
+  FetchSettings fetch;
+  if (line.Has("timeout") &&
+      !ParseCount(line.Value("timeout"), 1, 86400, &fetch.transport.timeout_seconds)) {
+    return line.UsageError("--timeout takes a number of seconds from 1 to 86400");
+  }
+  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &fetch.retry.retries)) {
+    return line.UsageError("--retries takes a number from 0 to 100");
+  }
+  fetch.transport.ca_file = line.Value("ca", "");
+  if (!InstallDir(line.Value("dir"), &options.install_dir)) return 1;
 
   ReleaseSource source(source_text, fetch);
   std::string error;
@@ -160,25 +130,16 @@ int RunUpdateCommand(int argc, char** argv) {
     return 1;
   }
   SourceFetcher fetcher(source);
-  ConsoleReporter reporter(quiet);
+  ConsoleReporter reporter(line.Has("quiet"));
   return update::RunUpdate(options, &fetcher, &reporter);
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kVerifyUsage, stdout);
-    return 0;
-  }
-  const char* dir = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-      dir = argv[++i];
-    } else {
-      return UsageError("unknown argument", kVerifyUsage);
-    }
-  }
+  CommandLine line(kVerifyUsage, {{"dir", true}});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (!line.operands().empty()) return line.UsageError("verify takes no operands");
   std::string install_dir;
-  if (!InstallDir(dir, &install_dir)) return 1;
+  if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
   ConsoleReporter reporter;
   return update::RunVerify(install_dir, &reporter);
 }

@@ -2,7 +2,9 @@
 #ifndef FILEDIST_FILEIO_FILE_KEY_H
 #define FILEDIST_FILEIO_FILE_KEY_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Text length of a key with its terminating NUL.
 constexpr int kFileKeySize = 33;
@@ -18,5 +20,12 @@ bool ComputeFileKey(const char* path, char* keyOut);
 // The same, and the CRC-32 of the file's bytes (as gzip's trailer holds it)
 // into *crcOut from the same reading.
 bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut);
+
+// The key of an MD5 digest: its 32 lowercase hexadecimal digits.
+std::string FileKeyOfDigest(const unsigned char digest[16]);
+
+// The key of bytes held in memory, as ComputeFileKey gives it for a file
+// holding them.
+std::string FileKeyOfBytes(const void* data, size_t size);
 
 #endif  // FILEDIST_FILEIO_FILE_KEY_H
