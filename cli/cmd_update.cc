@@ -2,6 +2,7 @@
 // brings an install directory up to the release in SOURCE through the
 // update engine; and filedist verify [--dir DIR].
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -17,12 +18,14 @@ namespace {
 
 const char kUsage[] =
     "usage: filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]\n"
+    "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
+    "                       [--quiet]\n"
     "\n"
     "Brings the install directory (DIR, or else the folder that holds this\n"
     "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
     "'filedist build', or the releases folder holding it, whose file LATEST\n"
-    "names the newest one; given as a folder or, where filedist was built with\n"
-    "HTTP support, as an http:// URL of a web server that serves one.\n"
+    "names the newest one; given as a folder or as an http:// or https:// URL of\n"
+    "a web server that serves one (through WinHTTP on Windows, libcurl elsewhere).\n"
     "\n"
     "The install directory's VerComp.dat lists what is installed (a missing one\n"
     "means nothing is). filedist fetches every file that is new or changed in\n"
@@ -39,6 +42,21 @@ const char kUsage[] =
     "  --repair    re-key every installed file and fetch those that do not\n"
     "              match the release\n"
     "  --dry-run   print what would be fetched and removed; change no file\n"
+    "  --jobs N    fetch up to N files at once (default 8)\n"
+    "  --quiet     print nothing but errors\n"
+    "  --timeout SECONDS\n"
+    "              give up on a connection that takes longer, on a server that\n"
+    "              sends nothing for that long, and on a transfer slower than\n"
+    "              1 KiB a second over that long (default 30)\n"
+    "  --retries N try a file again up to N times after a failure that may pass\n"
+    "              (lost connection, time limit, HTTP 5xx, 429 or 408), waiting\n"
+    "              longer each time; a file cut off part-way goes on where it\n"
+    "              stopped where the server takes ranges (default 3)\n"
+    "  --ca FILE   for https:// sources, trust the certificate authorities in\n"
+    "              the PEM file FILE in place of the system's\n"
+    "\n"
+    "Proxies: on Windows, the proxy the system is set to (named, detected or\n"
+    "by configuration script); elsewhere http_proxy, https_proxy and no_proxy.\n"
     "\n"
     "A release whose list names a path outside the install directory (absolute,\n"
     "with '..', or through a link that leads outside), or one of filedist's own\n"
@@ -57,6 +75,14 @@ const char kVerifyUsage[] =
     "Exit status: 0 when every listed file has its key, 1 otherwise, 2 on a\n"
     "usage error.\n";
 
+// A whole number from low to high.
+bool ParseCount(const char* text, long low, long high, int* value) {
+  char* end = nullptr;
+  long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
 
 // The install directory: --dir, or the program's folder.
 bool InstallDir(const char* dir, std::string* out) {
@@ -70,7 +96,8 @@ bool InstallDir(const char* dir, std::string* out) {
 
 int RunUpdateCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
-                            {"dry-run", false}});
+                            {"dry-run", false}, {"jobs", true}, {"timeout", true},
+                            {"retries", true}, {"ca", true}, {"quiet", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -81,16 +108,29 @@ int RunUpdateCommand(int argc, char** argv) {
   options.repair = line.Has("repair");
   options.dry_run = line.Has("dry-run");
   if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
+  options.jobs = 8;
+  if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &options.jobs)) {
+    return line.UsageError("--jobs takes a number from 1 to 64");
+  }
+  FetchSettings fetch;
+  if (line.Has("timeout") &&
+      !ParseCount(line.Value("timeout"), 1, 86400, &fetch.transport.timeout_seconds)) {
+    return line.UsageError("--timeout takes a number of seconds from 1 to 86400");
+  }
+  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &fetch.retry.retries)) {
+    return line.UsageError("--retries takes a number from 0 to 100");
+  }
+  fetch.transport.ca_file = line.Value("ca", "");
   if (!InstallDir(line.Value("dir"), &options.install_dir)) return 1;
 
-  ReleaseSource source(source_text);
+  ReleaseSource source(source_text, fetch);
   std::string error;
   if (!source.Check(&error) || !source.FollowLatest(&error)) {
     std::fprintf(stderr, "filedist: %s\n", error.c_str());
     return 1;
   }
   SourceFetcher fetcher(source);
-  ConsoleReporter reporter;
+  ConsoleReporter reporter(line.Has("quiet"));
   return update::RunUpdate(options, &fetcher, &reporter);
 }
 

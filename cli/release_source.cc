@@ -34,44 +34,6 @@ std::string EncodeComponent(const std::string& part) {
   return encoded;
 }
 
-bool CopyLocal(const std::string& from, const std::string& to, const ByteProgress& progress,
-               std::string* error) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + from;
-    return false;
-  }
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *error = "cannot write " + to;
-    return false;
-  }
-  constexpr size_t kChunk = 1 << 16;
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  uint64_t copied = 0;
-  while (in) {
-    in.read(buffer.get(), kChunk);
-    std::streamsize got = in.gcount();
-    if (got <= 0) break;
-    if (!out.write(buffer.get(), got)) {
-      *error = "cannot write " + to;
-      return false;
-    }
-    copied += static_cast<uint64_t>(got);
-    if (progress) progress(copied);
-  }
-  if (in.bad()) {
-    *error = "cannot read " + from;
-    return false;
-  }
-  out.close();
-  if (!out) {
-    *error = "cannot write " + to;
-    return false;
-  }
-  return true;
-}
-
 // "Patch_YYYYMMDD_HHMMSS", as a release build names its directories.
 bool IsPatchName(const std::string& name) {
   static const char kPattern[] = "Patch_dddddddd_dddddd";
@@ -83,7 +45,7 @@ bool IsPatchName(const std::string& name) {
   return true;
 }
 
-bool StreamLocal(const std::string& from, const BodySink& sink, std::string* error) {
+bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* error) {
   std::ifstream in(from, std::ios::binary);
   if (!in) {
     *error = "cannot read " + from;
@@ -132,9 +94,12 @@ std::string FileUrl(std::string url, const std::vector<std::string>& parts) {
 
 }  // namespace
 
-ReleaseSource::ReleaseSource(std::string location)
+ReleaseSource::ReleaseSource(std::string location, FetchSettings settings)
     : location_(std::move(location)),
-      is_url_(StartsWith(location_, "http://") || StartsWith(location_, "https://")) {}
+      is_url_(StartsWith(location_, "http://") || StartsWith(location_, "https://")),
+      settings_(std::move(settings)) {}
+
+ReleaseSource::~ReleaseSource() = default;
 
 bool ReleaseSource::Check(std::string* error) const {
   if (is_url_) return true;
@@ -144,16 +109,43 @@ bool ReleaseSource::Check(std::string* error) const {
   return false;
 }
 
-bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
-                          const ByteProgress& progress, std::string* error) const {
-  if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
-  return HttpDownload(FileUrl(location_, parts), dest, progress, error);
+bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
+                            std::string* error, uint64_t offset) const {
+  if (!is_url_) {
+    uint64_t skip = offset;
+    StreamSink rest = [&](const char* data, size_t size) {
+      size_t skipped = static_cast<size_t>(skip < size ? skip : size);
+      skip -= skipped;
+      return skipped == size || sink(data + skipped, size - skipped);
+    };
+    return StreamLocal(JoinBelow(location_, parts), offset > 0 ? rest : sink, error);
+  }
+  std::unique_ptr<HttpTransport> transport = TakeTransport(error);
+  if (!transport) return false;
+  FetchStats stats;
+  bool fetched = FetchStream(transport.get(), FileUrl(location_, parts), offset, sink,
+                             settings_.retry, &stats, error);
+  std::lock_guard<std::mutex> hold(mutex_);
+  received_ += stats.received;
+  idle_.push_back(std::move(transport));
+  return fetched;
 }
 
-bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
-                            std::string* error) const {
-  if (!is_url_) return StreamLocal(JoinBelow(location_, parts), sink, error);
-  return HttpDownloadTo(FileUrl(location_, parts), sink, error);
+std::unique_ptr<HttpTransport> ReleaseSource::TakeTransport(std::string* error) const {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!idle_.empty()) {
+      std::unique_ptr<HttpTransport> transport = std::move(idle_.back());
+      idle_.pop_back();
+      return transport;
+    }
+  }
+  return MakeHttpTransport(settings_.transport, error);
+}
+
+uint64_t ReleaseSource::received() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return received_;
 }
 
 bool ReleaseSource::FollowLatest(std::string* error) {
@@ -165,7 +157,7 @@ bool ReleaseSource::FollowLatest(std::string* error) {
     // A patch name is short: a longer body is no LATEST.
     constexpr size_t kMostLatest = 256;
     std::string ignored;
-    BodySink keep = [&text](const char* data, size_t size) {
+    StreamSink keep = [&text](const char* data, size_t size) {
       if (text.size() + size > kMostLatest) return false;
       text.append(data, size);
       return true;

@@ -1,18 +1,29 @@
 // Where `filedist update` takes a release from: a patch directory made by a
-// release build, given as a folder (local or UNC) or as an http:// URL of a
-// web server that serves one; or the releases folder that holds it, whose
-// file LATEST names the newest patch directory.
+// release build, given as a folder (local or UNC) or as an http:// or https://
+// URL of a web server that serves one; or the releases folder that holds it,
+// whose file LATEST names the newest patch directory.
 #ifndef FILEDIST_CLI_RELEASE_SOURCE_H
 #define FILEDIST_CLI_RELEASE_SOURCE_H
 
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "cli/http_download.h"
+#include "transport/http_fetch.h"
+#include "transport/http_transport.h"
+
+// How a URL source fetches: time limits, certificates, retries.
+struct FetchSettings {
+  TransportOptions transport;
+  RetryPolicy retry;
+};
 
 class ReleaseSource {
  public:
-  explicit ReleaseSource(std::string location);
+  explicit ReleaseSource(std::string location, FetchSettings settings = FetchSettings());
+  ~ReleaseSource();
 
   bool is_url() const { return is_url_; }
   const std::string& location() const { return location_; }
@@ -25,18 +36,29 @@ class ReleaseSource {
   // *error set, when LATEST names no patch directory.
   bool FollowLatest(std::string* error);
 
-  // Fetches the release file with the path components parts (as
-  // SplitListPath gives them) into dest.
-  bool Fetch(const std::vector<std::string>& parts, const std::string& dest,
-             const ByteProgress& progress, std::string* error) const;
+  // Streams the release file with the path components parts (as
+  // SplitListPath gives them) into sink, which may stop it. Over HTTP, a
+  // failure that may pass is tried again, going on where it stopped.
+  // Several threads may fetch at once: each takes a connection of its own,
+  // which the next fetch reuses.
+  // From offset on, where offset is above zero: with a range request over
+  // HTTP.
+  bool FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
+               std::string* error, uint64_t offset = 0) const;
 
-  // Streams the same file into sink, which may stop it.
-  bool FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
-               std::string* error) const;
+  // Bytes received from the server so far, over every try of every file.
+  uint64_t received() const;
 
  private:
+  std::unique_ptr<HttpTransport> TakeTransport(std::string* error) const;
+
   std::string location_;
   bool is_url_;
+  FetchSettings settings_;
+  mutable std::mutex mutex_;
+  // Transports not in use, each holding its open connections.
+  mutable std::vector<std::unique_ptr<HttpTransport>> idle_;
+  mutable uint64_t received_ = 0;
 };
 
 #endif  // FILEDIST_CLI_RELEASE_SOURCE_H

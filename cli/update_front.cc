@@ -4,7 +4,9 @@
 
 #include "cli/cli_platform.h"
 
-void ConsoleReporter::Note(const std::string& line) { std::printf("%s\n", line.c_str()); }
+void ConsoleReporter::Note(const std::string& line) {
+  if (!quiet_) std::printf("%s\n", line.c_str());
+}
 
 void ConsoleReporter::Problem(const std::string& line) {
   if (progress_) {
@@ -16,6 +18,7 @@ void ConsoleReporter::Problem(const std::string& line) {
 }
 
 void ConsoleReporter::BeginFetch(uint64_t bytes, int files) {
+  if (quiet_) return;
   progress_.reset(new UpdateProgress(IsTerminal(stderr), bytes, files));
 }
 

@@ -21,15 +21,22 @@ class SourceFetcher : public update::ReleaseFetcher {
              std::string* error) override {
     return source_.FetchTo(parts, sink, error);
   }
+  bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
+                 const update::FetchSink& sink, std::string* error) override {
+    return source_.FetchTo(parts, sink, error, offset);
+  }
+  uint64_t BytesReceived() const override { return source_.received(); }
 
  private:
   const ReleaseSource& source_;
 };
 
 // Notes on standard output, problems on standard error, a progress bar on a
-// terminal while files are fetched.
+// terminal while files are fetched; with quiet, the problems alone.
 class ConsoleReporter : public update::UpdateReporter {
  public:
+  // quiet keeps the notes and the progress back: only problems are shown.
+  explicit ConsoleReporter(bool quiet = false) : quiet_(quiet) {}
   void Note(const std::string& line) override;
   void Problem(const std::string& line) override;
   void BeginFetch(uint64_t bytes, int files) override;
@@ -39,6 +46,7 @@ class ConsoleReporter : public update::UpdateReporter {
   void EndFetch() override;
 
  private:
+  bool quiet_;
   std::unique_ptr<UpdateProgress> progress_;
 };
 

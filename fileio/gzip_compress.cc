@@ -62,7 +62,8 @@ void WriteEmptyMember(const char* dst) {
   plat::RemoveFile(dst);
   FilePtr out(plat::OpenFile(dst, "wb"));
   if (!out) return;
-  GzipMemberWriter writer(out.get());
+  zipengine::FastGzipStream stream;
+  GzipMemberWriter writer(out.get(), &stream);
   if (writer.Start()) writer.Finish();
 }
 

@@ -2,8 +2,9 @@
 # Installs what building and testing filedist needs on a fresh Debian machine:
 # the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
 # (32-bit) to run the Windows test programs, dpkg-dev and file for the Debian
-# package, and the tools the tests use as independent oracles (gzip, zip,
-# unzip, md5sum, python3's web server).
+# package, the tools the tests use as independent oracles (gzip, zip, unzip,
+# md5sum), and the web servers of the update tests (nginx and openssl for
+# HTTP and HTTPS, python3 for faults).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
@@ -14,6 +15,7 @@ packages=(
   wine wine32:i386
   clang libclang-rt-14-dev
   gzip zip unzip coreutils python3 curl
+  nginx-light openssl
 )
 missing=()
 for p in "${packages[@]}"; do

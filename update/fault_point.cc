@@ -1,11 +1,14 @@
 #include "update/fault_point.h"
 
+#include <atomic>
+
 namespace update {
 
 namespace {
 
 FaultHook g_hook = nullptr;
-int g_passed = 0;
+// Files are fetched and staged by several threads at once.
+std::atomic<int> g_passed{0};
 
 }  // namespace
 
@@ -15,8 +18,8 @@ void SetFaultHook(FaultHook hook) {
 }
 
 void FaultPoint() {
-  ++g_passed;
-  if (g_hook != nullptr) g_hook(g_passed);
+  int passed = ++g_passed;
+  if (g_hook != nullptr) g_hook(passed);
 }
 
 int FaultPointsPassed() { return g_passed; }

@@ -5,6 +5,7 @@
 #define FILEDIST_UPDATE_RELEASE_FETCHER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,10 +24,29 @@ class ReleaseFetcher {
   virtual std::string Location() const = 0;
 
   // Streams the release file whose path components are parts (the list's
-  // ".\dir\name" gives "dir", "name") into sink. False, with *error set,
+  // ".\dir\name" gives "dir", "name") into sink. With UpdateOptions.jobs
+  // above one, several threads call this at once. False, with *error set,
   // when the file cannot be had or sink stopped it.
   virtual bool Fetch(const std::vector<std::string>& parts, const FetchSink& sink,
                      std::string* error) = 0;
+
+  // Streams the same file from byte offset on: what an earlier run fetched
+  // before it was cut off is not fetched again. This one fetches it all and
+  // passes on the bytes from offset.
+  virtual bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
+                         const FetchSink& sink, std::string* error) {
+    uint64_t skip = offset;
+    FetchSink rest = [&](const char* data, size_t size) {
+      size_t skipped = static_cast<size_t>(skip < size ? skip : size);
+      skip -= skipped;
+      return skipped == size || sink(data + skipped, size - skipped);
+    };
+    return Fetch(parts, rest, error);
+  }
+
+  // Bytes that came over the network so far, retries and all, for the
+  // summary; 0 for a fetcher that copies from a folder.
+  virtual uint64_t BytesReceived() const { return 0; }
 };
 
 }  // namespace update

@@ -144,16 +144,31 @@ void Staging::RemoveAll() const {
 }
 
 bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                       uint64_t maxFetched, const std::string& path,
+                       uint64_t maxFetched, const std::string& path, bool resume,
                        const FetchProgress& progress, std::string* error) const {
-  RemoveEntry(path);
-  FaultPoint();
-  FilePtr out(plat::CreateNewFile(path, error));
-  if (!out) {
-    *error = "cannot create '" + path + "': " + *error;
-    return false;
-  }
+  // A keyed file that an earlier run was cut off in is gone on from where it
+  // stopped: its key is checked once it is whole, like any other.
   uint64_t received = 0;
+  FilePtr out;
+  if (resume && !plat::IsLinkEntry(path) && plat::PathExists(path.c_str())) {
+    out.reset(plat::OpenFile(path.c_str(), "ab"));
+    int64_t length = out ? plat::FileLength(out.get()) : -1;
+    if (length > 0 && static_cast<uint64_t>(length) < maxFetched) {
+      received = static_cast<uint64_t>(length);
+    } else {
+      out.reset();
+    }
+  }
+  if (!out) {
+    RemoveEntry(path);
+    FaultPoint();
+    out.reset(plat::CreateNewFile(path, error));
+    if (!out) {
+      *error = "cannot create '" + path + "': " + *error;
+      return false;
+    }
+  }
+  uint64_t resumed_at = received;
   bool too_long = false;
   bool write_failed = false;
   FetchSink sink = [&](const char* data, size_t size) {
@@ -170,7 +185,8 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
     return true;
   };
   std::string fetch_error;
-  bool fetched = fetcher->Fetch(parts, sink, &fetch_error);
+  bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
+                                : fetcher->Fetch(parts, sink, &fetch_error);
   bool closed = std::fclose(out.release()) == 0;
   if (too_long) {
     *error = "the download is longer than the " + std::to_string(maxFetched) +
@@ -179,6 +195,8 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
     *error = "cannot write '" + path + "': " + plat::LastErrorText();
   } else if (!fetched) {
     *error = fetch_error;
+    // The bytes that came are kept for the next run to go on from.
+    if (resume && received > 0) return false;
   } else {
     return true;
   }
@@ -238,7 +256,7 @@ bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::strin
                            uint64_t maxFetched, const std::string& name, std::string* key,
                            std::string* error) {
   std::string download = PathOf(name + kDownloadSuffix);
-  if (!Download(fetcher, parts, maxFetched, download, FetchProgress(), error)) return false;
+  if (!Download(fetcher, parts, maxFetched, download, false, FetchProgress(), error)) return false;
   std::string target = PathOf(name);
   bool decoded = Decode(download, target, key, error);
   RemoveEntry(download);
@@ -253,7 +271,7 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
     return false;
   }
   std::string download = PathOf(key + kDownloadSuffix);
-  if (!Download(fetcher, parts, maxFetched, download, progress, error)) return false;
+  if (!Download(fetcher, parts, maxFetched, download, true, progress, error)) return false;
   std::string part = PathOf(key + kPartSuffix);
   std::string found;
   bool decoded = Decode(download, part, &found, error);

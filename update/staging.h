@@ -61,9 +61,10 @@ class Staging {
   void RemoveAll() const;
 
  private:
+  // With resume, what an earlier run left at path is gone on from.
   bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                uint64_t maxFetched, const std::string& path, const FetchProgress& progress,
-                std::string* error) const;
+                uint64_t maxFetched, const std::string& path, bool resume,
+                const FetchProgress& progress, std::string* error) const;
   bool Decode(const std::string& from, const std::string& to, std::string* key,
               std::string* error) const;
 

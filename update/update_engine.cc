@@ -1,11 +1,15 @@
 #include "update/update_engine.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/file_lock.h"
@@ -263,25 +267,59 @@ void UpdateRun::PrintPlan(const UpdatePlan& plan) {
 
 int UpdateRun::StageFiles(const UpdatePlan& plan) {
   reporter_->BeginFetch(plan.fetch_bytes, static_cast<int>(plan.fetch.size()));
-  std::set<std::string> staged;
-  int failures = 0;
+  // Files with one key are fetched once, for every path that lists it.
+  struct KeyJob {
+    std::vector<const PlannedFile*> files;
+    uint64_t received = 0;
+  };
+  std::vector<KeyJob> jobs;
+  std::map<std::string, size_t> job_of_key;
   for (const PlannedFile& file : plan.fetch) {
-    const VersionRecord& record = file.record;
-    reporter_->StartFile(record.path);
-    std::string error;
-    bool ok = staged.count(record.key) != 0 || staging_.HasChecked(record.key);
-    if (!ok) {
-      ok = staging_.FetchChecked(fetcher_, file.parts, record.key, ListedSize(record),
-                                 [this](uint64_t got) { reporter_->FileBytes(got); }, &error);
-    }
-    if (ok) {
-      staged.insert(record.key);
-    } else {
-      ++failures;
-      reporter_->Problem("cannot fetch '" + record.path + "': " + error);
-    }
-    reporter_->FinishFile(record.path, ListedSize(record), ok);
+    auto found = job_of_key.emplace(file.record.key, jobs.size());
+    if (found.second) jobs.emplace_back();
+    jobs[found.first->second].files.push_back(&file);
   }
+  // The reporter hears from one thread at a time; the bytes it is told are
+  // those of every transfer under way, so its progress counts them all.
+  std::mutex report;
+  uint64_t in_flight = 0;
+  int failures = 0;
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t index = next++; index < jobs.size(); index = next++) {
+      KeyJob& job = jobs[index];
+      const PlannedFile& first = *job.files.front();
+      {
+        std::lock_guard<std::mutex> hold(report);
+        reporter_->StartFile(first.record.path);
+      }
+      FetchProgress progress = [&](uint64_t got) {
+        std::lock_guard<std::mutex> hold(report);
+        in_flight = in_flight - job.received + got;
+        job.received = got;
+        reporter_->FileBytes(in_flight);
+      };
+      std::string error;
+      bool ok = staging_.HasChecked(first.record.key) ||
+                staging_.FetchChecked(fetcher_, first.parts, first.record.key,
+                                      ListedSize(first.record), progress, &error);
+      std::lock_guard<std::mutex> hold(report);
+      in_flight -= job.received;
+      for (const PlannedFile* file : job.files) {
+        if (!ok) {
+          ++failures;
+          reporter_->Problem("cannot fetch '" + file->record.path + "': " + error);
+        }
+        reporter_->FinishFile(file->record.path, ListedSize(file->record), ok);
+      }
+      if (in_flight > 0) reporter_->FileBytes(in_flight);
+    }
+  };
+  size_t threads = std::min<size_t>(options_.jobs < 1 ? 1 : options_.jobs, jobs.size());
+  std::vector<std::thread> helpers;
+  for (size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
   reporter_->EndFetch();
   return failures;
 }
@@ -549,8 +587,13 @@ int UpdateRun::Run() {
       return Fail("the update stopped part-way; run again to finish it");
     }
     if (!plan.fetch.empty()) {
+      // What came over the network, when that is known: retries and
+      // resumed files make it differ from what the release lists.
+      uint64_t received = fetcher_->BytesReceived();
       reporter_->Note("fetched " + std::to_string(plan.fetch.size()) + " files (" +
-                      FormatSize(plan.fetch_bytes) + ") from " + fetcher_->Location());
+                      FormatSize(plan.fetch_bytes) +
+                      (received > 0 ? ", " + FormatSize(received) + " received" : "") +
+                      ") from " + fetcher_->Location());
     }
     for (const std::string& path : removed_) reporter_->Note("removed " + path);
   }

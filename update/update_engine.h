@@ -25,6 +25,9 @@ struct UpdateOptions {
   bool force = false;        // prune also files changed since they were installed
   bool dry_run = false;      // say what would be done; change no installed file
   bool repair = false;       // re-key every listed file and fetch what does not match
+  // Files fetched at once, each by a thread of its own; the fetcher must
+  // take that many calls at a time.
+  int jobs = 1;
 };
 
 // Exit status: 0 when every file the release lists is installed with its

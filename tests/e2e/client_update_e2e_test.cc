@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "common.h"
 #include "platform/platform.h"
+#include "support/test_server.h"
 #include "support/test_support.h"
 
 namespace {
@@ -25,6 +27,7 @@ using testing_support::MakeDirs;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SplitLines;
+using testing_support::TestServer;
 using testing_support::WriteFileBytes;
 using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
 using Strings = std::vector<std::string>;
@@ -75,8 +78,6 @@ std::map<std::string, std::string> ListKeys(const std::string& list) {
   FreeVersionInfo(&records);
   return keys;
 }
-
-bool IsWindowsProgram() { return std::string(plat::kExecutableSuffix) == ".exe"; }
 
 class ClientUpdateTest : public ::testing::Test {
  protected:
@@ -160,66 +161,52 @@ TEST_F(ClientUpdateTest, FromAFolder) {
   RunScenario(NewClient("client"), [](const std::string& patch) { return patch; });
 }
 
-// A python web server on the loopback address, serving one directory.
-class LoopbackServer {
- public:
-  explicit LoopbackServer(const std::string& root, const std::string& work) : work_(work) {
-    std::string log = work + "/server.log";
-    // Bounded in time, so that a test that dies cannot leave it running.
-    std::string command = "timeout 300 python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" +
-                          root + "' > '" + log + "' 2>&1 & echo $! > '" + work + "/server.pid'";
-    if (std::system(command.c_str()) != 0) return;
-    pid_ = ReadFileBytes(work + "/server.pid");
-    while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == '\r')) pid_.pop_back();
-    // The server names its port once it listens.
-    for (int wait = 0; wait < 100 && port_.empty(); ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      std::string text = FileExists(log) ? ReadFileBytes(log) : "";
-      size_t at = text.find(" port ");
-      if (at == std::string::npos) continue;
-      size_t end = text.find_first_not_of("0123456789", at + 6);
-      if (end != std::string::npos && end > at + 6) port_ = text.substr(at + 6, end - at - 6);
+// nginx serving the scratch directory: a release is reached at the path of
+// its patch directory below it.
+class ServedUpdateTest : public ClientUpdateTest {
+ protected:
+  // Starts kind ("nginx" or "faults"); false skips the test.
+  bool StartServer(const std::string& kind, bool tls = false) {
+    if (!testing_support::CanStartTestServers(kind)) return false;
+    std::string work = Sub("server-" + kind);
+    MakeDirs(work);
+    std::string failure;
+    if (tls && !testing_support::MakeTestCertificates(work, &failure)) {
+      ADD_FAILURE() << failure;
+      return false;
     }
+    server_ = std::make_unique<TestServer>(kind, scratch_.path(), work);
+    EXPECT_TRUE(server_->ok()) << server_->failure();
+    return server_->ok();
   }
-  ~LoopbackServer() {
-    if (!pid_.empty()) std::system(("kill " + pid_ + " 2>/dev/null").c_str());
+
+  // The URL of patch (a directory below the scratch directory) on the server.
+  std::string UrlOf(const std::string& patch, const std::string& server = "http",
+                    const std::string& prefix = "") {
+    std::string relative = fs::relative(patch, scratch_.path()).generic_string();
+    return server_->Url(server) + "/" + prefix + relative;
   }
-  LoopbackServer(const LoopbackServer&) = delete;
-  LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-  std::string url() const { return "http://127.0.0.1:" + port_; }
-  bool ok() const { return !port_.empty(); }
-
- private:
-  std::string work_;
-  std::string pid_;
-  std::string port_;
+  std::unique_ptr<TestServer> server_;
 };
 
-TEST_F(ClientUpdateTest, OverHttp) {
-  if (IsWindowsProgram()) GTEST_SKIP() << "the Windows filedist takes folders and UNC paths only";
-  if (std::system("python3 -c '' > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "python3 is not installed; it serves the release over HTTP";
-  }
+TEST_F(ServedUpdateTest, OverHttp) {
+  if (!StartServer("nginx")) GTEST_SKIP() << "nginx or python3 cannot be started here";
   std::string client = NewClient("client");
   std::string output;
-  LoopbackServer server(scratch_.path(), Sub("packer"));
-  ASSERT_TRUE(server.ok()) << "the web server did not start";
-  std::string root = scratch_.path();
-  auto url = [&](const std::string& patch) {
-    return server.url() + "/" + fs::relative(patch, root).generic_string();
-  };
-  std::string probe = Release(kVersion1, "probe");
-  if (Update(NewClient("probe-client"), {url(probe), "--dry-run"}, &output) != 0 &&
-      output.find("without HTTP support") != std::string::npos) {
-    GTEST_SKIP() << "filedist was built without libcurl";
-  }
-  RunScenario(client, url);
+  RunScenario(client, [&](const std::string& patch) { return UrlOf(patch); });
 
-  // A release that is not there is an error, not an empty release.
-  EXPECT_EQ(Update(client, {server.url() + "/no-such-release"}, &output), 1);
+  // A release that is not there is an error, not an empty release; --quiet
+  // prints that error and nothing else.
+  EXPECT_EQ(Update(client, {server_->Url("http") + "/no-such-release", "--quiet"}, &output), 1);
+  EXPECT_EQ(SplitLines(output).size(), 1u) << output;
   EXPECT_NE(output.find("cannot fetch the version list"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client), kVersion2);
+
+  std::string quiet_client = NewClient("quiet-client");
+  ASSERT_EQ(Update(quiet_client, {UrlOf(Release(kVersion1, "v3")), "--quiet"}, &output), 0);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(ClientFiles(quiet_client), kVersion1);
 }
 
 // A client pointed once at the releases folder follows its LATEST, which
@@ -242,9 +229,13 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
     }
     return patch;
   };
-  bool http = !IsWindowsProgram() && std::system("python3 -c '' > /dev/null 2>&1") == 0;
-  std::unique_ptr<LoopbackServer> server;
-  if (http) server = std::make_unique<LoopbackServer>(scratch_.path(), Sub("packer"));
+  bool http = testing_support::CanStartTestServers("nginx");
+  std::unique_ptr<TestServer> server;
+  if (http) {
+    MakeDirs(Sub("server"));
+    server = std::make_unique<TestServer>("nginx", scratch_.path(), Sub("server"));
+    EXPECT_TRUE(server->ok()) << server->failure();
+  }
   std::string folder_client = NewClient("folder-client");
   std::string web_client = NewClient("web-client");
   std::string output;
@@ -253,12 +244,8 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
   ASSERT_EQ(Update(folder_client, {releases}, &output), 0) << output;
   EXPECT_EQ(ClientFiles(folder_client), kVersion1);
   if (http && server->ok()) {
-    if (Update(web_client, {server->url() + "/releases/"}, &output) != 0 &&
-        output.find("without HTTP support") != std::string::npos) {
-      http = false;
-    } else {
-      EXPECT_EQ(ClientFiles(web_client), kVersion1) << output;
-    }
+    ASSERT_EQ(Update(web_client, {server->Url("http") + "/releases/"}, &output), 0) << output;
+    EXPECT_EQ(ClientFiles(web_client), kVersion1) << output;
   }
 
   std::string patch2 = build(kVersion2, "v2");
@@ -266,7 +253,7 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
   ASSERT_EQ(Update(folder_client, {releases, "--prune"}, &output), 0) << output;
   EXPECT_EQ(ClientFiles(folder_client), kVersion2);
   if (http && server->ok()) {
-    ASSERT_EQ(Update(web_client, {server->url() + "/releases", "--prune"}, &output), 0) << output;
+    ASSERT_EQ(Update(web_client, {server->Url("http") + "/releases", "--prune"}, &output), 0) << output;
     EXPECT_EQ(ClientFiles(web_client), kVersion2);
   }
   // A patch directory given directly is taken as it is.
@@ -277,6 +264,137 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
   WriteFileBytes(releases + testing_support::Sep() + "LATEST", "../../etc\n");
   EXPECT_EQ(Update(folder_client, {releases}, &output), 1);
   EXPECT_NE(output.find("does not name a patch directory"), std::string::npos) << output;
+}
+
+// Certificates are checked: --ca trusts the test's own authority, and only
+// for a certificate of that authority made out to the host in the URL.
+TEST_F(ServedUpdateTest, OverHttpsTheCertificateIsChecked) {
+  if (!StartServer("nginx", true)) GTEST_SKIP() << "nginx, openssl or python3 cannot be started";
+  std::string patch = Release(kVersion1, "v1");
+  std::string ca = Sub("server-nginx/certs/ca.pem");
+  struct Case {
+    const char* name;
+    const char* server;
+    bool with_ca;
+    bool installs;
+  } cases[] = {
+      {"the test's authority, for localhost", "https", true, true},
+      {"an authority the system does not know", "https", false, false},
+      {"a certificate for another host name", "wronghost", true, false},
+      {"a certificate of another authority", "otherca", true, false},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string client = NewClient("client" + std::to_string(index++));
+    Strings args = {UrlOf(patch, c.server), "--retries", "0"};
+    if (c.with_ca) args.insert(args.end(), {"--ca", ca});
+    std::string output;
+    EXPECT_EQ(Update(client, args, &output), c.installs ? 0 : 1) << output;
+    EXPECT_EQ(ClientFiles(client), c.installs ? kVersion1 : Tree()) << output;
+    if (!c.installs) {
+      EXPECT_NE(output.find("cannot fetch the version list"), std::string::npos) << output;
+    }
+  }
+}
+
+// What a flaky or hostile server does to an update, and what the client
+// makes of it. Faults hit the release's files, not its lists.
+TEST_F(ServedUpdateTest, ServerFaults) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string sep(1, testing_support::Sep());
+  // readme.txt as the release serves it, compressed.
+  uint64_t readme_size = ReadFileBytes(patch + sep + "readme.txt").size();
+  std::string readme = fs::relative(patch, scratch_.path()).generic_string() + "/readme.txt";
+  std::string resumed = readme + " bytes=" + std::to_string(readme_size / 2) + "-\n";
+  struct Case {
+    const char* fault;
+    Strings options;
+    bool installs;
+    const char* says;     // in the output
+    std::string logged;   // a line of the server's log, after "FAULT-N "
+    int times;            // how often
+  } cases[] = {
+      // Two 503s, then the file: tried three times.
+      {"flaky", {}, true, "", readme + " -\n", 3},
+      {"flaky", {"--retries", "0"}, false, "HTTP 503", readme + " -\n", 1},
+      // Cut off half way: the rest is asked for with a range.
+      {"cut", {}, true, "", resumed, 1},
+      // A server that ignores the range sends the whole file again.
+      {"cutwhole", {}, true, "", resumed, 1},
+      // Two bytes a second is given up on well before the file is done.
+      {"trickle", {"--timeout", "2", "--retries", "0"}, false, "slower than", "", 0},
+      // More than the release lists for the file is cut off at once.
+      {"long", {}, false, "longer than the", "", 0},
+// A captive portal's page is no release.
+      {"html", {}, false, "nothing was installed", "", 0},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + (c.options.empty() ? "" : " " + c.options[0]));
+    std::string client = NewClient("client" + std::to_string(index++));
+    std::string prefix = std::string(c.fault) + "-" + std::to_string(index);
+    std::string url = UrlOf(patch, "http", prefix + "/");
+    Strings args = {url};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::string output;
+    EXPECT_EQ(Update(client, args, &output), c.installs ? 0 : 1) << output;
+    EXPECT_EQ(ClientFiles(client), c.installs ? kVersion1 : Tree()) << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    if (c.times > 0) {
+      std::string log = server_->FaultLog();
+      std::string line = prefix + " " + c.logged;
+      int seen = 0;
+      for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+        if (at == 0 || log[at - 1] == '\n') ++seen;
+      }
+      EXPECT_EQ(seen, c.times) << line << "\n" << log;
+    }
+  }
+}
+
+// A run cut off part-way through a file keeps what came; the next run asks
+// for the rest with a range request, and checks the whole file's key.
+TEST_F(ServedUpdateTest, NextRunGoesOnWhereOneWasCutOff) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string sep(1, testing_support::Sep());
+  uint64_t readme_size = ReadFileBytes(patch + sep + "readme.txt").size();
+  std::string url = UrlOf(patch, "http", "cut-1/");
+  std::string client = NewClient("client");
+  std::string output;
+  EXPECT_EQ(Update(client, {url, "--retries", "0"}, &output), 1) << output;
+  EXPECT_EQ(ClientFiles(client), Tree());
+  ASSERT_EQ(Update(client, {url, "--retries", "0"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client), kVersion1);
+  std::string resumed = "cut-1 " + fs::relative(patch, scratch_.path()).generic_string() +
+                        "/readme.txt bytes=" + std::to_string(readme_size / 2) + "-\n";
+  EXPECT_NE(server_->FaultLog().find(resumed), std::string::npos) << server_->FaultLog();
+}
+
+// --jobs N fetches up to N files at once, and no more.
+TEST_F(ServedUpdateTest, FetchesFilesInParallel) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  const struct {
+    const char* jobs;
+    const char* most;  // requests under way at once, as the server saw them
+  } cases[] = {{"1", "most 1\n"}, {"3", "most 3\n"}};
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("--jobs ") + c.jobs);
+    std::string prefix = "slow-" + std::to_string(++index);
+    std::string client = NewClient("client" + std::to_string(index));
+    std::string output;
+    ASSERT_EQ(Update(client, {UrlOf(patch, "http", prefix + "/"), "--jobs", c.jobs}, &output), 0)
+        << output;
+    EXPECT_EQ(ClientFiles(client), kVersion1);
+    std::string log = server_->FaultLog();
+    size_t last = log.rfind(prefix + " most ");
+    ASSERT_NE(last, std::string::npos) << log;
+    EXPECT_EQ(log.substr(last + prefix.size() + 1, std::strlen(c.most)), c.most) << log;
+  }
 }
 
 TEST_F(ClientUpdateTest, DryRunChangesNothing) {
