@@ -33,7 +33,9 @@ class ReplacementFile {
 
   // Closes the temporary file and renames it over the target, whose
   // permission bits it takes on POSIX. False when a write, the close or the
-  // rename failed; a read-only target is refused and stays as it was.
+  // rename failed; a read-only target is refused and stays as it was. After
+  // a failed rename the whole file is kept, so that Commit can be called
+  // again once the target has been moved out of the way.
   bool Commit();
 
  private:
@@ -41,6 +43,7 @@ class ReplacementFile {
   std::string path_;
   FILE* file_ = nullptr;
   bool created_ = false;
+  bool whole_ = false;  // closed with every byte written
 };
 
 #endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Checks the shared library's export table: the twelve C functions under their
+# Checks the shared library's export table: the thirteen C functions under their
 # plain names, and on Windows that the DLL needs no runtime DLLs of its own.
 set -euo pipefail
 mode=$1
 library=$2
 functions="BuildVer LoadVersionInfo GenerateUpdateList FreeUpdateList FreeVersionInfo
-UpdateClientVersionInfo MakeClientFile GetFileKey MakeDirTree SetLogLevel AddPort2FW AddProc2FW"
+UpdateClientVersionInfo MakeClientFile MakeClientFileEx GetFileKey MakeDirTree SetLogLevel AddPort2FW
+AddProc2FW"
 
 if [ "$mode" = win32 ]; then
   dump=$(i686-w64-mingw32-objdump -p "$library")

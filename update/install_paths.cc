@@ -14,6 +14,7 @@ const char* const kKeyFileName = "Ver";
 const char* const kStagingName = ".filedist-staging";
 const char* const kJournalName = ".filedist-journal";
 const char* const kLockName = ".filedist-lock";
+const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
@@ -63,8 +64,8 @@ std::string JoinInstallPath(const std::string& base, const std::vector<std::stri
 }
 
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
-  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName,
-                                     kJournalName,    kLockName,    kLogName};
+  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName, kJournalName,
+                                     kLockName,       kLogName,     kAsideListName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

@@ -14,6 +14,7 @@ extern const char* const kKeyFileName;     // Ver
 extern const char* const kStagingName;     // .filedist-staging
 extern const char* const kJournalName;     // .filedist-journal
 extern const char* const kLockName;        // .filedist-lock
+extern const char* const kAsideListName;   // .filedist-aside
 extern const char* const kLogName;         // BuildVer.log
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
