@@ -363,6 +363,7 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::stri
   FaultPoint();
   if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
   *error = "cannot replace '" + target + "': " + plat::LastErrorText();
+  FaultPoint();
   plat::RenameNoReplace(aside, target);
   return false;
 }

@@ -7,6 +7,7 @@
 // project's own shared library as the library it loads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -57,8 +58,11 @@ class RunningHolder {
       : ready_(scratch + "/holder-ready"), signal_(scratch + "/holder-signal") {
     Strings args = {program, ready_, signal_};
     args.insert(args.end(), holds.begin(), holds.end());
-    thread_ = std::thread([this, args] { status_ = testing_support::Run(args, &output_); });
-    for (int waited = 0; !FileExists(ready_) && waited < 1200; ++waited) {
+    thread_ = std::thread([this, args] {
+      status_ = testing_support::Run(args, &output_);
+      ended_ = true;
+    });
+    for (int waited = 0; !FileExists(ready_) && !ended_ && waited < 1200; ++waited) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
@@ -82,6 +86,7 @@ class RunningHolder {
   std::string signal_;
   std::thread thread_;
   int status_ = -1;
+  std::atomic<bool> ended_{false};
   std::string output_;
 };
 
@@ -131,6 +136,8 @@ TEST_F(UpdateInUseTest, RunningProgramAndLoadedLibraryAreReplaced) {
   std::string output;
   ASSERT_EQ(Update(Release("rel1", v1), &output), 0) << output;
   ASSERT_TRUE(Installed() == v1);
+  // A release carries no permission bits: the new file is a program once made one.
+  fs::permissions(In(AppName()), fs::perms::owner_exec, fs::perm_options::add);
 
   RunningHolder holder(In(AppName()), scratch_.path(), {"--library", In(library)});
   ASSERT_TRUE(holder.Holding()) << holder.Finish() << holder.output();

@@ -202,7 +202,9 @@ TEST(UpdateCrash, StopsAroundALibraryMovedAsideAreFinishedByTheNextRun) {
     EXPECT_FALSE(fs::exists(install + "/.filedist-staging")) << n;
     fs::remove_all(install);
   }
-  if (windows) EXPECT_GT(stops_after_the_move, 0) << "no stop fell after the move aside";
+  if (windows) {
+    EXPECT_GT(stops_after_the_move, 0) << "no stop fell after the move aside";
+  }
 }
 
 }  // namespace
