@@ -85,9 +85,11 @@ bool AsideCopies::RemoveUnused(std::string* error) {
     std::string copy = JoinInstallPath(install_dir_, parts);
     if (!EntryExists(copy)) continue;
     FaultPoint();
-    if (plat::RemoveFile(copy.c_str())) continue;
-    if (!plat::IsFileInUse(copy) && plat::SetAttributesNormal(copy.c_str()) &&
-        plat::RemoveFile(copy.c_str())) {
+    if (plat::RemoveFile(copy.c_str()) ||
+        (!plat::IsFileInUse(copy) && plat::SetAttributesNormal(copy.c_str()) &&
+         plat::RemoveFile(copy.c_str()))) {
+      // The folder of a file that --prune removed goes with its last copy.
+      RemoveEmptyFolders(install_dir_, parts);
       continue;
     }
     kept.push_back(path);  // still running: a later run tries again

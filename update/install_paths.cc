@@ -6,6 +6,7 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "update/fault_point.h"
 
 namespace update {
 
@@ -61,6 +62,17 @@ std::string JoinInstallPath(const std::string& base, const std::vector<std::stri
     joined += part;
   }
   return joined;
+}
+
+void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::string>& parts) {
+  for (size_t depth = parts.size() - 1; depth > 0; --depth) {
+    std::vector<std::string> prefix(parts.begin(), parts.begin() + depth);
+    std::string dir = JoinInstallPath(installDir, prefix);
+    std::vector<plat::DirEntry> entries;
+    if (plat::IsLinkEntry(dir) || !plat::ListDirectory(dir, &entries) || !entries.empty()) return;
+    FaultPoint();
+    if (!plat::RemoveEmptyDirectory(dir.c_str())) return;
+  }
 }
 
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {

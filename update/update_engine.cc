@@ -125,7 +125,6 @@ class UpdateRun {
   bool PlaceFile(const std::string& source, const std::vector<std::string>& parts,
                  const std::string& target, std::string* error);
   bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
-  void RemoveEmptyParents(const std::vector<std::string>& parts);
 
   const UpdateOptions& options_;
   ReleaseFetcher* fetcher_;
@@ -381,17 +380,6 @@ bool UpdateRun::RemoveInstalled(const std::string& target, const std::vector<std
   return plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str());
 }
 
-void UpdateRun::RemoveEmptyParents(const std::vector<std::string>& parts) {
-  for (size_t depth = parts.size() - 1; depth > 0; --depth) {
-    std::vector<std::string> prefix(parts.begin(), parts.begin() + depth);
-    std::string dir = JoinInstallPath(options_.install_dir, prefix);
-    std::vector<plat::DirEntry> entries;
-    if (plat::IsLinkEntry(dir) || !plat::ListDirectory(dir, &entries) || !entries.empty()) return;
-    FaultPoint();
-    if (!plat::RemoveEmptyDirectory(dir.c_str())) return;
-  }
-}
-
 // Places and removes the journal's files and records the outcome. The
 // client list first loses every record the journal names, so that it never
 // vouches for a file in the middle of being changed; it is written whole
@@ -431,7 +419,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
       if (EntryExists(target) && (matches || (!recovering && options_.force))) {
         if (RemoveInstalled(target, parts)) {
           removed_.push_back(record.path);
-          RemoveEmptyParents(parts);
+          RemoveEmptyFolders(options_.install_dir, parts);
         } else {
           reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
           ++*failures;

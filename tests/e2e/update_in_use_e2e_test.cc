@@ -169,6 +169,35 @@ TEST_F(UpdateInUseTest, RunningProgramAndLoadedLibraryAreReplaced) {
   EXPECT_TRUE(Installed() == v2);
 }
 
+// --prune meets a library that a running program has loaded: on Windows it
+// goes aside like a replaced one and with a later run; on POSIX it is
+// removed at once. Either way the program keeps its image.
+TEST_F(UpdateInUseTest, PruneOfALoadedLibrary) {
+  const std::string library = "bin/" + LibraryName();
+  Tree v1 = {{library, library_bytes_}, {"readme.txt", "version 1"}};
+  Tree v2 = {{"readme.txt", "version 2"}};
+  std::string output;
+  ASSERT_EQ(Update(Release("rel1", v1), &output), 0) << output;
+  std::string holder_program = CopyProgramInto("in_use_holder", scratch_.path());
+  RunningHolder holder(holder_program, scratch_.path(), {"--library", In(library)});
+  ASSERT_TRUE(holder.Holding()) << holder.Finish() << holder.output();
+  EXPECT_EQ(testing_support::Run({program_, "update", Release("rel2", v2), "--prune"}, &output), 0)
+      << output;
+  EXPECT_TRUE(Contains(output, "removed .\\bin\\" + LibraryName())) << output;
+  EXPECT_FALSE(FileExists(In(library)));
+  // The old copy keeps its folder until it goes.
+  if (IsWindowsProgram()) {
+    EXPECT_EQ(AsideCopiesIn(In("bin")).size(), 1u);
+  } else {
+    EXPECT_FALSE(FileExists(In("bin")));
+  }
+  EXPECT_EQ(holder.Finish(), 0) << "the running image stopped working\n" << holder.output();
+
+  EXPECT_EQ(Update(scratch_.Sub("rel2"), &output), 0) << output;
+  EXPECT_FALSE(FileExists(In("bin")));
+  EXPECT_EQ(Installed(), v2);
+}
+
 // A document held open without leave to delete it cannot be replaced nor
 // moved on Windows: the run fails naming the file and what to do, the list
 // does not vouch for it, and once the program has ended the next run places
