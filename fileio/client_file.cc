@@ -53,7 +53,10 @@ int PlaceClientFile(const char* src, const char* dst, unsigned flags) {
   // opened up to be replaced.
   if (IsProtected(replacement.target())) plat::SetAttributesNormal(replacement.target());
   if (replacement.Commit()) return 1;
-  if ((flags & CLIENT_FILE_MOVE_ASIDE) == 0 || !plat::IsFileInUse(replacement.target())) return 0;
+  if ((flags & CLIENT_FILE_MOVE_ASIDE) == 0 || !replacement.whole() ||
+      !plat::IsFileInUse(replacement.target())) {
+    return 0;
+  }
   // A running program or a loaded library cannot be overwritten but can be
   // renamed: it goes aside in its folder and runs on from there.
   std::string aside = AsidePathFor(replacement.target());

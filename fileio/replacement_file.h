@@ -30,6 +30,9 @@ class ReplacementFile {
   const char* path() const { return path_.c_str(); }
   // The file to be replaced, links followed.
   const char* target() const { return target_.c_str(); }
+  // True once Commit has closed the file with every byte written, whether or
+  // not the rename then succeeded.
+  bool whole() const { return whole_; }
 
   // Closes the temporary file and renames it over the target, whose
   // permission bits it takes on POSIX. False when a write, the close or the

@@ -133,7 +133,9 @@ COMMON_API int COMMON_CALL UpdateClientVersionInfo(const char* listPath, Version
  * an existing file, and removed on failure; then it is renamed over the
  * target. On POSIX the replacement keeps the target's permission bits, and a
  * target that is a symbolic link stays a link: the file it points to gets
- * the new contents. */
+ * the new contents. A target that a running program holds (on Windows its
+ * program file or a DLL it loaded) cannot be replaced: the result is 0 and
+ * the target stays as it was; MakeClientFileEx can move it aside instead. */
 COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile);
 
 /* Flags of MakeClientFileEx. */
