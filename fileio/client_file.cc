@@ -4,10 +4,12 @@
 #include <string>
 
 #include "common.h"
+#include "fileio/aside_name.h"
 #include "fileio/gzip_decompress.h"
 #include "fileio/io_util.h"
 #include "fileio/replacement_file.h"
 #include "log/logger.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 
 namespace {
@@ -22,7 +24,9 @@ bool IsProtected(const char* path) {
          (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) != 0;
 }
 
-int PlaceClientFile(const char* src, const char* dst) {
+constexpr unsigned kKnownFlags = CLIENT_FILE_MOVE_ASIDE;
+
+int PlaceClientFile(const char* src, const char* dst, unsigned flags) {
   // Checked before anything is created: a missing download leaves no trace.
   std::unique_ptr<FILE, FileCloser> source(plat::OpenFile(src, "rb"));
   if (!source) return 0;
@@ -48,16 +52,32 @@ int PlaceClientFile(const char* src, const char* dst) {
   // Only now, with a whole file to put in its place, is a protected target
   // opened up to be replaced.
   if (IsProtected(replacement.target())) plat::SetAttributesNormal(replacement.target());
-  return replacement.Commit() ? 1 : 0;
+  if (replacement.Commit()) return 1;
+  if ((flags & CLIENT_FILE_MOVE_ASIDE) == 0 || !replacement.whole() ||
+      !plat::IsFileInUse(replacement.target())) {
+    return 0;
+  }
+  // A running program or a loaded library cannot be overwritten but can be
+  // renamed: it goes aside in its folder and runs on from there.
+  std::string aside = AsidePathFor(replacement.target());
+  if (aside.empty() || !plat::RenameNoReplace(replacement.target(), aside)) return 0;
+  if (replacement.Commit()) return 1;
+  plat::RenameNoReplace(aside, replacement.target());
+  return 0;
 }
 
 }  // namespace
 
-extern "C" COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile) {
-  if (sourceFile == nullptr || targetFile == nullptr) return 0;
+extern "C" COMMON_API int COMMON_CALL MakeClientFileEx(const char* sourceFile,
+                                                       const char* targetFile, unsigned flags) {
+  if (sourceFile == nullptr || targetFile == nullptr || (flags & ~kKnownFlags) != 0) return 0;
   try {
-    return PlaceClientFile(sourceFile, targetFile);
+    return PlaceClientFile(sourceFile, targetFile, flags);
   } catch (...) {
     return 0;
   }
+}
+
+extern "C" COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile) {
+  return MakeClientFileEx(sourceFile, targetFile, 0);
 }

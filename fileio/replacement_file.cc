@@ -76,12 +76,16 @@ bool ReplacementFile::Create(const char* target) {
 }
 
 bool ReplacementFile::Commit() {
-  if (file_ == nullptr) return false;
-  bool written = std::ferror(file_) == 0;
-  written = std::fflush(file_) == 0 && written;
-  written = std::fclose(file_) == 0 && written;
-  file_ = nullptr;
-  if (!written || !plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) return false;
+  if (file_ != nullptr) {
+    bool written = std::ferror(file_) == 0;
+    written = std::fflush(file_) == 0 && written;
+    written = std::fclose(file_) == 0 && written;
+    file_ = nullptr;
+    whole_ = written;
+  }
+  if (!created_ || !whole_ || !plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) {
+    return false;
+  }
   created_ = false;
   return true;
 }

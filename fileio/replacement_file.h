@@ -30,10 +30,15 @@ class ReplacementFile {
   const char* path() const { return path_.c_str(); }
   // The file to be replaced, links followed.
   const char* target() const { return target_.c_str(); }
+  // True once Commit has closed the file with every byte written, whether or
+  // not the rename then succeeded.
+  bool whole() const { return whole_; }
 
   // Closes the temporary file and renames it over the target, whose
   // permission bits it takes on POSIX. False when a write, the close or the
-  // rename failed; a read-only target is refused and stays as it was.
+  // rename failed; a read-only target is refused and stays as it was. After
+  // a failed rename the whole file is kept, so that Commit can be called
+  // again once the target has been moved out of the way.
   bool Commit();
 
  private:
@@ -41,6 +46,7 @@ class ReplacementFile {
   std::string path_;
   FILE* file_ = nullptr;
   bool created_ = false;
+  bool whole_ = false;  // closed with every byte written
 };
 
 #endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H

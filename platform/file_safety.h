@@ -49,6 +49,14 @@ bool CopyPermissions(const std::string& model, const std::string& file);
 // Renames from to to, failing when to exists.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
+// After a failed replace or removal of path: true when the reason is that
+// another program holds the file (a running program or a loaded library,
+// which Windows refuses to overwrite but lets be renamed, or a file open
+// without sharing its deletion, which not even a rename can move). Never on
+// POSIX, where a rename or unlink does not care who has the file open. The
+// last error stays as the failed call left it.
+bool IsFileInUse(const std::string& path);
+
 // The system's text for the last failed call in this thread.
 std::string LastErrorText();
 

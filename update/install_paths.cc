@@ -7,6 +7,7 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "update/fault_point.h"
 
 namespace update {
 
@@ -15,6 +16,7 @@ const char* const kKeyFileName = "Ver";
 const char* const kStagingName = ".filedist-staging";
 const char* const kJournalName = ".filedist-journal";
 const char* const kLockName = ".filedist-lock";
+const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
@@ -63,9 +65,20 @@ std::string JoinInstallPath(const std::string& base, const std::vector<std::stri
   return joined;
 }
 
+void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::string>& parts) {
+  for (size_t depth = parts.size() - 1; depth > 0; --depth) {
+    std::vector<std::string> prefix(parts.begin(), parts.begin() + depth);
+    std::string dir = JoinInstallPath(installDir, prefix);
+    std::vector<plat::DirEntry> entries;
+    if (plat::IsLinkEntry(dir) || !plat::ListDirectory(dir, &entries) || !entries.empty()) return;
+    FaultPoint();
+    if (!plat::RemoveEmptyDirectory(dir.c_str())) return;
+  }
+}
+
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
-  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName,
-                                     kJournalName,    kLockName,    kLogName};
+  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName, kJournalName,
+                                     kLockName,       kLogName,     kAsideListName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

@@ -14,6 +14,7 @@ extern const char* const kKeyFileName;     // Ver
 extern const char* const kStagingName;     // .filedist-staging
 extern const char* const kJournalName;     // .filedist-journal
 extern const char* const kLockName;        // .filedist-lock
+extern const char* const kAsideListName;   // .filedist-aside
 extern const char* const kLogName;         // BuildVer.log
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
@@ -25,6 +26,10 @@ bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
 
 // The components joined below base with the system's separator.
 std::string JoinInstallPath(const std::string& base, const std::vector<std::string>& parts);
+
+// Removes the folders of parts (a file's path below installDir) that are
+// left empty, deepest first, up to but not including installDir.
+void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::string>& parts);
 
 // True when the first component names one of the updater's own entries, as
 // the file system compares names. programName (the running program's file

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <random>
 
 #include "fileio/gzip_decompress.h"
 #include "fileio/io_util.h"
@@ -19,7 +18,6 @@ namespace {
 
 constexpr const char* kDownloadSuffix = ".download";
 constexpr const char* kPartSuffix = ".part";
-constexpr const char* kRetiredPrefix = "retired-";
 
 // Deflate turns one input byte into at most 1032 output bytes; with the
 // trailer's length (modulo 2^32) that bounds the true length of a member.
@@ -107,13 +105,6 @@ bool Staging::Prepare(std::string* error) {
   if (file == nullptr) return false;
   std::fclose(file);
   plat::RemoveFile(probe.c_str());
-
-  std::vector<plat::DirEntry> entries;
-  if (plat::ListDirectory(dir_, &entries)) {
-    for (const plat::DirEntry& entry : entries) {
-      if (entry.name.compare(0, 8, kRetiredPrefix) == 0) Discard(entry.name);
-    }
-  }
   return true;
 }
 
@@ -123,15 +114,6 @@ bool Staging::HasChecked(const std::string& key) const {
 }
 
 void Staging::Discard(const std::string& name) const { RemoveEntry(PathOf(name)); }
-
-std::string Staging::RetiredProgramPath() const {
-  std::random_device seed;
-  for (;;) {
-    std::string name = kRetiredPrefix + std::to_string(seed()) + plat::kExecutableSuffix;
-    std::string path = PathOf(name);
-    if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return path;
-  }
-}
 
 void Staging::RemoveAll() const {
   if (plat::IsLinkEntry(dir_)) {

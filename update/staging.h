@@ -23,8 +23,7 @@ class Staging {
   explicit Staging(const std::string& installDir);
 
   // Makes the folder, replacing anything but a folder (a planted link
-  // included) at its name, and removes copies of an old program that an
-  // earlier run moved aside. False with *error holding the system's text.
+  // included) at its name. False with *error holding the system's text.
   bool Prepare(std::string* error);
 
   const std::string& dir() const { return dir_; }
@@ -50,14 +49,11 @@ class Staging {
                     uint64_t maxFetched, const std::string& name, std::string* key,
                     std::string* error);
 
-  // A name in the folder that nothing else uses, for a moved-aside program.
-  std::string RetiredProgramPath() const;
-
   // Removes one entry of the folder (a link as itself).
   void Discard(const std::string& name) const;
 
-  // Removes the folder and everything in it; what cannot go (a program
-  // still running) stays for a later run.
+  // Removes the folder and everything in it; what cannot go stays for a
+  // later run.
   void RemoveAll() const;
 
  private:

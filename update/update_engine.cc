@@ -17,6 +17,7 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/apply_journal.h"
+#include "update/aside_copies.h"
 #include "update/client_list.h"
 #include "update/durable_file.h"
 #include "update/fault_point.h"
@@ -40,6 +41,7 @@ const char kReleaseKeyName[] = "release-ver";
 const char kNewListName[] = "list.new";
 const char kNewJournalName[] = "journal.new";
 const char kCopyName[] = "copy.new";
+const char kNewAsideListName[] = "aside.new";
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -101,7 +103,8 @@ class UpdateRun {
         reporter_(reporter),
         list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
         journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
-        staging_(options.install_dir) {
+        staging_(options.install_dir),
+        aside_(options.install_dir, staging_.PathOf(kNewAsideListName)) {
     FindProgram();
   }
 
@@ -124,8 +127,8 @@ class UpdateRun {
   void ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries);
   bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
   bool PlaceFile(const std::string& source, const std::vector<std::string>& parts,
-                 const std::string& target, bool is_program, std::string* error);
-  void RemoveEmptyParents(const std::vector<std::string>& parts);
+                 const std::string& target, std::string* error);
+  bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
 
   const UpdateOptions& options_;
   ReleaseFetcher* fetcher_;
@@ -133,6 +136,7 @@ class UpdateRun {
   std::string list_path_;
   std::string journal_path_;
   Staging staging_;
+  AsideCopies aside_;
   std::string program_name_;
   std::vector<std::string> removed_;  // paths whose files a prune removed
 };
@@ -342,7 +346,7 @@ void UpdateRun::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* 
 }
 
 bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::string>& parts,
-                          const std::string& target, bool is_program, std::string* error) {
+                          const std::string& target, std::string* error) {
   std::string dir = options_.install_dir;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
@@ -357,7 +361,6 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::stri
       return false;
     }
   }
-  std::string retired;
   if (plat::IsLinkEntry(target)) {
     // A link is replaced by the file, never written through.
     FaultPoint();
@@ -371,33 +374,48 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::stri
         (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) != 0) {
       plat::SetAttributesNormal(target.c_str());
     }
-    if (is_program) {
-      // A running program cannot be replaced on every system, but it can be
-      // moved aside; the old copy goes on a later run.
-      retired = staging_.RetiredProgramPath();
-      FaultPoint();
-      if (!plat::RenameNoReplace(target, retired)) {
-        *error = "cannot move the running program aside: " + plat::LastErrorText();
-        return false;
-      }
-    }
+  }
+  FaultPoint();
+  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
+  std::string reason = plat::LastErrorText();
+  if (!plat::IsFileInUse(target)) {
+    *error = "cannot replace '" + target + "': " + reason;
+    return false;
+  }
+  // A running program or a loaded library (this updater among them) cannot
+  // be overwritten on Windows but can be renamed: it runs on under its new
+  // name, and a later run removes it.
+  std::string aside;
+  switch (aside_.MoveAside(target, parts, &aside, error)) {
+    case AsideCopies::MoveResult::kMoved:
+      break;
+    case AsideCopies::MoveResult::kHeld:
+      *error = "'" + target + "' is in use by another program and cannot be replaced now; close "
+               "that program and run the update again to finish it";
+      return false;
+    case AsideCopies::MoveResult::kFailed:
+      *error = "cannot replace '" + target + "', which is in use, nor move it aside: " + *error;
+      return false;
   }
   FaultPoint();
   if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
   *error = "cannot replace '" + target + "': " + plat::LastErrorText();
-  if (!retired.empty()) plat::RenameNoReplace(retired, target);
+  FaultPoint();
+  plat::RenameNoReplace(aside, target);
   return false;
 }
 
-void UpdateRun::RemoveEmptyParents(const std::vector<std::string>& parts) {
-  for (size_t depth = parts.size() - 1; depth > 0; --depth) {
-    std::vector<std::string> prefix(parts.begin(), parts.begin() + depth);
-    std::string dir = JoinInstallPath(options_.install_dir, prefix);
-    std::vector<plat::DirEntry> entries;
-    if (plat::IsLinkEntry(dir) || !plat::ListDirectory(dir, &entries) || !entries.empty()) return;
-    FaultPoint();
-    if (!plat::RemoveEmptyDirectory(dir.c_str())) return;
+// Removes an installed file; one that a running program holds goes aside
+// like a replaced one. False when it stays.
+bool UpdateRun::RemoveInstalled(const std::string& target, const std::vector<std::string>& parts) {
+  FaultPoint();
+  if (plat::RemoveFile(target.c_str())) return true;
+  if (plat::IsFileInUse(target)) {
+    std::string aside;
+    std::string error;
+    return aside_.MoveAside(target, parts, &aside, &error) == AsideCopies::MoveResult::kMoved;
   }
+  return plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str());
 }
 
 // Places and removes the journal's files and records the outcome. The
@@ -437,11 +455,9 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
       std::string key;
       bool matches = KeyOfInstalledFile(target, &key) && key == record.key;
       if (EntryExists(target) && (matches || (!recovering && options_.force))) {
-        FaultPoint();
-        if (plat::RemoveFile(target.c_str()) ||
-            (plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str()))) {
+        if (RemoveInstalled(target, parts)) {
           removed_.push_back(record.path);
-          RemoveEmptyParents(parts);
+          RemoveEmptyFolders(options_.install_dir, parts);
         } else {
           reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
           ++*failures;
@@ -473,9 +489,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
         continue;
       }
     }
-    bool is_program = parts.size() == 1 && !program_name_.empty() &&
-                      plat::SameEntryName(parts[0], program_name_);
-    if (PlaceFile(source, parts, target, is_program, &error)) {
+    if (PlaceFile(source, parts, target, &error)) {
       placed[record.path] = record;
     } else {
       reporter_->Problem(error);
@@ -532,6 +546,9 @@ int UpdateRun::Run() {
       reporter_->Note("an interrupted update will be finished first");
     }
   } else {
+    // Old copies that earlier runs moved aside go as soon as nothing holds
+    // them; a failure here only leaves them for a later run.
+    if (!aside_.RemoveUnused(&error)) reporter_->Problem(error);
     bool recovered = false;
     if (!Recover(&recovered)) return Fail("cannot finish the interrupted update; run again");
   }
@@ -601,8 +618,10 @@ int UpdateRun::Run() {
     reporter_->Note("kept " + std::to_string(plan.obsolete.size()) +
                     " files that the release no longer lists (--prune removes them)");
   }
-  staging_.RemoveAll();
+  // Files that could not be placed stay checked in the staging folder: the
+  // next run places them without fetching them again.
   if (failures > 0) return Fail(std::to_string(failures) + " files failed; run again to retry");
+  staging_.RemoveAll();
   return 0;
 }
 

@@ -6,6 +6,9 @@
 // then applies: the files about to change are written to a durable journal,
 // placed by rename, and the client list is written once. Any failure before
 // the apply leaves the installed files and the client list as they were.
+// A file that a running program holds is moved aside in its folder and
+// replaced (aside_copies.h); one that cannot even be moved stays checked in
+// the staging folder for the next run.
 #ifndef FILEDIST_UPDATE_UPDATE_ENGINE_H
 #define FILEDIST_UPDATE_UPDATE_ENGINE_H
 

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "fileio/aside_name.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/install_paths.h"
@@ -79,6 +80,11 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
       refusals->push_back("'" + record.path + "', which would replace a file of the updater's own");
       continue;
     }
+    if (IsAsideName(file.parts.back())) {
+      refusals->push_back("'" + record.path +
+                          "', which has the name of an old copy moved aside while in use");
+      continue;
+    }
     if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason)) {
       refusals->push_back("'" + record.path + "', which " + reason);
       continue;
@@ -119,7 +125,7 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
       plan->warnings.push_back("ignoring '" + record.path + "' of the installed list, which " + reason);
       continue;
     }
-    if (IsUpdaterEntry(file.parts[0], settings.program_name)) {
+    if (IsUpdaterEntry(file.parts[0], settings.program_name) || IsAsideName(file.parts.back())) {
       plan->warnings.push_back("keeping '" + record.path + "': it is a file of the updater's own");
       continue;
     }

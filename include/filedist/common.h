@@ -133,8 +133,35 @@ COMMON_API int COMMON_CALL UpdateClientVersionInfo(const char* listPath, Version
  * an existing file, and removed on failure; then it is renamed over the
  * target. On POSIX the replacement keeps the target's permission bits, and a
  * target that is a symbolic link stays a link: the file it points to gets
- * the new contents. */
+ * the new contents. A target that a running program holds (on Windows its
+ * program file or a DLL it loaded) cannot be replaced: the result is 0 and
+ * the target stays as it was; MakeClientFileEx can move it aside instead. */
 COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile);
+
+/* Flags of MakeClientFileEx. */
+enum {
+  /* A target that another program holds so that it cannot be overwritten
+   * (on Windows: a running program, a loaded DLL) is renamed aside in its
+   * own directory first, and the new file takes its name. */
+  CLIENT_FILE_MOVE_ASIDE = 0x1
+};
+
+/* MakeClientFile with flags (0, or CLIENT_FILE_MOVE_ASIDE). With no flags it
+ * is MakeClientFile. Returns 0 and touches nothing for any other bit.
+ * With CLIENT_FILE_MOVE_ASIDE, a target that MakeClientFile cannot replace
+ * because a running program holds it is renamed to ".~old-", eight
+ * hexadecimal digits, "-" and its own name (the digits alone where the path
+ * would grow too long) in the same directory, and the new file is put in
+ * its place; the program keeps running the old copy until it ends, and picks
+ * up the new file when it starts again. The old copy is the host's to
+ * remove: delete the ".~old-" files of the directories it updates later, for
+ * instance when it starts next; a deletion that fails means the copy is
+ * still in use. A target open without leave to delete it (a document a
+ * program has open) cannot be renamed either: the result is then 0 and the
+ * target untouched, as without the flag. On POSIX systems a running
+ * program's file is replaced without the flag and nothing is renamed. */
+COMMON_API int COMMON_CALL MakeClientFileEx(const char* sourceFile, const char* targetFile,
+                                            unsigned flags);
 
 /* Writes the file key of filePath (32 lowercase hex digits of its MD5 digest
  * and a NUL) into keyOut, which must hold 33 bytes, and prints

@@ -97,6 +97,8 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return rename(native_from.c_str(), native_to.c_str()) == 0;
 }
 
+bool IsFileInUse(const std::string&) { return false; }
+
 std::string LastErrorText() { return std::strerror(errno); }
 
 }  // namespace plat

@@ -128,6 +128,30 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool IsFileInUse(const std::string& path) {
+  DWORD failure = GetLastError();
+  bool in_use = failure == ERROR_SHARING_VIOLATION || failure == ERROR_LOCK_VIOLATION;
+  if (failure == ERROR_ACCESS_DENIED) {
+    // Access denied also means a read-only file or a lack of rights. Another
+    // program's hold shows as a sharing violation when the file is opened
+    // for deletion (its handle does not share that) or for writing (a
+    // mapped program image refuses writers, yet may be renamed).
+    const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (DWORD access : {static_cast<DWORD>(DELETE), static_cast<DWORD>(GENERIC_WRITE)}) {
+      HANDLE handle = CreateFileA(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+      } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+        in_use = true;
+        break;
+      }
+    }
+  }
+  SetLastError(failure);
+  return in_use;
+}
+
 std::string LastErrorText() { return ErrorText(GetLastError()); }
 
 }  // namespace plat

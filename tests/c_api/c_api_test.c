@@ -1,10 +1,95 @@
 /* A plain C host of the shared library: the public header must compile as C,
- * and the exports must work through it with the documented ownership. */
+ * and the exports must work through it with the documented ownership.
+ * Its argument is the shared library itself: a copy of it, loaded, stands for
+ * a library that a running program holds while a host replaces it. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <filedist/common.h>
+
+/* How a host loads a library and lists a directory differs by system; only
+ * these helpers know it. */
+#ifdef _WIN32
+#include <windows.h>
+
+typedef int (*MakeDirTreeFunction)(const char*);
+static HMODULE held_library = NULL;
+
+static MakeDirTreeFunction LoadHeld(const char* path) {
+  held_library = LoadLibraryA(path);
+  if (held_library == NULL) return NULL;
+  return (MakeDirTreeFunction)(void (*)(void))GetProcAddress(held_library, "MakeDirTree");
+}
+
+static void UnloadHeld(void) {
+  if (held_library != NULL) FreeLibrary(held_library);
+}
+
+/* Counts the entries of dir named as moved-aside copies; removes them too
+ * when asked. */
+static int AsideCopies(const char* dir, int remove_them) {
+  char pattern[1024];
+  char path[1024];
+  WIN32_FIND_DATAA found;
+  HANDLE search;
+  int count = 0;
+  snprintf(pattern, sizeof pattern, "%s\\.~old-*", dir);
+  search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    ++count;
+    snprintf(path, sizeof path, "%s\\%s", dir, found.cFileName);
+    if (remove_them) DeleteFileA(path);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return count;
+}
+
+static void RemoveDirectoryNamed(const char* dir) { RemoveDirectoryA(dir); }
+
+static const int kHeldFilesBlock = 1;
+#else
+#include <dirent.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+typedef int (*MakeDirTreeFunction)(const char*);
+static void* held_library = NULL;
+
+static MakeDirTreeFunction LoadHeld(const char* path) {
+  void* symbol;
+  held_library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (held_library == NULL) return NULL;
+  symbol = dlsym(held_library, "MakeDirTree");
+  return *(MakeDirTreeFunction*)&symbol;
+}
+
+static void UnloadHeld(void) {
+  if (held_library != NULL) dlclose(held_library);
+}
+
+static int AsideCopies(const char* dir, int remove_them) {
+  char path[1024];
+  struct dirent* entry;
+  int count = 0;
+  DIR* listing = opendir(dir);
+  if (listing == NULL) return 0;
+  while ((entry = readdir(listing)) != NULL) {
+    if (strncmp(entry->d_name, ".~old-", 6) != 0) continue;
+    ++count;
+    snprintf(path, sizeof path, "%s/%s", dir, entry->d_name);
+    if (remove_them) remove(path);
+  }
+  closedir(listing);
+  return count;
+}
+
+static void RemoveDirectoryNamed(const char* dir) { rmdir(dir); }
+
+/* A rename replaces a file whoever has it open or mapped. */
+static const int kHeldFilesBlock = 0;
+#endif
 
 static int failures = 0;
 
@@ -16,7 +101,82 @@ static int failures = 0;
     }                                                                \
   } while (0)
 
-int main(void) {
+static int CopyBytes(const char* from, const char* to) {
+  char buffer[65536];
+  size_t got;
+  int ok = 1;
+  FILE* in = fopen(from, "rb");
+  FILE* out = in != NULL ? fopen(to, "wb") : NULL;
+  if (out == NULL) {
+    if (in != NULL) fclose(in);
+    return 0;
+  }
+  while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
+    if (fwrite(buffer, 1, got, out) != got) ok = 0;
+  }
+  fclose(in);
+  return fclose(out) == 0 && ok;
+}
+
+static int HasContents(const char* path, const char* text) {
+  char buffer[256];
+  size_t got;
+  FILE* file = fopen(path, "rb");
+  if (file == NULL) return 0;
+  got = fread(buffer, 1, sizeof buffer, file);
+  fclose(file);
+  return got == strlen(text) && memcmp(buffer, text, got) == 0;
+}
+
+/* A host replaces a library that a running program has loaded: without
+ * CLIENT_FILE_MOVE_ASIDE that fails where the system holds such files, and
+ * the file stays as it was; with it the old copy is renamed aside in its
+ * directory and keeps working. */
+static void ReplaceHeldLibrary(const char* library) {
+  const char* dir = "c_api_test_held";
+  const char* held = "c_api_test_held/held-library.dll";
+  const char* source = "c_api_test_source.txt";
+  const char* replacement = "plain bytes, not gzip: copied as they are";
+  char key_before[33];
+  char key_after[33];
+  MakeDirTreeFunction make_dir_tree;
+  FILE* file;
+
+  CHECK(MakeDirTree(dir) == 1);
+  CHECK(CopyBytes(library, held));
+  file = fopen(source, "wb");
+  CHECK(file != NULL);
+  if (file == NULL) return;
+  fputs(replacement, file);
+  fclose(file);
+  GetFileKey(held, key_before);
+  make_dir_tree = LoadHeld(held);
+  CHECK(make_dir_tree != NULL);
+
+  CHECK(MakeClientFileEx(source, held, 0x80) == 0); /* an unknown flag */
+  CHECK(MakeClientFileEx(source, held, CLIENT_FILE_MOVE_ASIDE | 0x80) == 0);
+  if (kHeldFilesBlock) {
+    CHECK(MakeClientFile(source, held) == 0);
+    CHECK(MakeClientFileEx(source, held, 0) == 0);
+  }
+  GetFileKey(held, key_after);
+  CHECK(strcmp(key_before, key_after) == 0);
+  CHECK(AsideCopies(dir, 0) == 0);
+
+  CHECK(MakeClientFileEx(source, held, CLIENT_FILE_MOVE_ASIDE) == 1);
+  CHECK(HasContents(held, replacement));
+  CHECK(AsideCopies(dir, 0) == kHeldFilesBlock);
+  /* The old image runs on. */
+  CHECK(make_dir_tree != NULL && make_dir_tree(dir) == 1);
+
+  UnloadHeld();
+  AsideCopies(dir, 1);
+  remove(held);
+  remove(source);
+  RemoveDirectoryNamed(dir);
+}
+
+int main(int argc, char** argv) {
   const char* list_path = "c_api_test_list.dat";
   const char* key_path = "c_api_test_key.txt";
   VersionEntry* records = NULL;
@@ -60,6 +220,9 @@ int main(void) {
 
   CHECK(MakeDirTree(NULL) == 0);
   SetLogLevel(0);
+
+  CHECK(argc == 2);
+  if (argc == 2) ReplaceHeldLibrary(argv[1]);
 
   remove(list_path);
   remove(key_path);

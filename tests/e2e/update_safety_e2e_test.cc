@@ -142,11 +142,16 @@ TEST_F(UpdateSafetyTest, BadDownloadsReplaceNothing) {
 // file system names them.
 TEST_F(UpdateSafetyTest, ReleasesCannotReplaceTheUpdatersOwnFiles) {
   InstallVersion1();
+  // The names of old copies moved aside while in use count as the updater's
+  // own, in any folder: a release file of that name would be removed by a
+  // later run.
   Strings names = {"Ver", "VerComp.dat", ".filedist-journal", ".filedist-staging/x.txt",
-                   ".filedist-lock"};
+                   ".filedist-lock", ".filedist-aside", ".~old-0123abcd-a.txt",
+                   "data/.~old-89abcdef-c.txt"};
   if (IsWindowsProgram()) {
     // Windows strips trailing dots and spaces and ignores letter case.
-    names.insert(names.end(), {"VerComp.dat.", "vercomp.DAT ", "VER", "buildver.LOG"});
+    names.insert(names.end(),
+                 {"VerComp.dat.", "vercomp.DAT ", "VER", "buildver.LOG", "data/.~OLD-1.dll"});
   }
   for (const std::string& name : names) {
     SCOPED_TRACE(name);

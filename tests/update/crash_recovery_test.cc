@@ -17,6 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
 using testing_support::ReadInstall;
 using testing_support::ReadListKeys;
 using testing_support::ScratchDir;
@@ -142,6 +143,67 @@ TEST(UpdateCrash, FullDiskAtEveryPointIsFinishedByTheNextRun) {
     EXPECT_TRUE(status == 0 || status == 1) << output;
     ExpectFinishedByNextRun(scratch, install, "a full disk at " + std::to_string(n));
     fs::remove_all(install);
+  }
+}
+
+// The release replaces a library that the updating process itself has
+// loaded, which on Windows is moved aside: a stop at any point of that
+// update, the move included, is finished by the next run, and the old copy
+// goes with it.
+TEST(UpdateCrash, StopsAroundALibraryMovedAsideAreFinishedByTheNextRun) {
+  ScratchDir scratch;
+  bool windows = std::string(plat::kExecutableSuffix) == ".exe";
+  std::string library = windows ? "common.dll" : "libcommon.so";
+  std::string bytes =
+      ReadFileBytes(testing_support::TestProgramDir() + testing_support::Sep() + library);
+  const Tree old_tree = {{"a.txt", "alpha 1"}, {"lib/" + library, bytes}};
+  const Tree new_tree = {{"a.txt", "alpha 2"}, {"lib/" + library, bytes + "\nversion 2"}};
+  WriteRelease(scratch.Sub("rel1"), old_tree);
+  WriteRelease(scratch.Sub("rel2"), new_tree);
+  std::string base = scratch.Sub("base");
+  testing_support::MakeDirs(base);
+  std::string output;
+  ASSERT_EQ(RunUpdate(base, scratch.Sub("rel1"), {}, &output), 0) << output;
+  auto asides = [](const std::string& install) {
+    int count = 0;
+    for (const std::string& name : testing_support::NamesIn(install + "/lib")) {
+      count += name.compare(0, 6, ".~old-") == 0;
+    }
+    return count;
+  };
+
+  std::string probe = scratch.Sub("probe");
+  fs::copy(base, probe, fs::copy_options::recursive);
+  ASSERT_EQ(RunUpdate(probe, scratch.Sub("rel2"), {"--hold", probe + "/lib/" + library}, &output),
+            0)
+      << output;
+  // Moved aside on Windows; the copy goes with the next run.
+  EXPECT_EQ(asides(probe), windows ? 1 : 0) << output;
+  int points = PointsOf(output);
+  // The files are placed in the second half of the run, after fetching;
+  // FILEDIST_LONG_TESTS=1 stops the first half too.
+  int stops_after_the_move = 0;
+  for (int n = LongMode() ? 1 : points / 2; n <= points; ++n) {
+    std::string install = scratch.Sub("held-" + std::to_string(n));
+    fs::copy(base, install, fs::copy_options::recursive);
+    ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"),
+                        {"--hold", install + "/lib/" + library, "--crash-at", std::to_string(n)},
+                        &output),
+              86)
+        << "stop " << n << "\n" << output;
+    EXPECT_EQ(UnmatchedRecords(install), "") << "right after the stop at " << n;
+    stops_after_the_move += asides(install);
+    ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"), {}, &output), 0) << n << "\n" << output;
+    EXPECT_EQ(ReadInstall(install), new_tree) << "the stop at " << n;
+    EXPECT_EQ(ReadListKeys(install + "/VerComp.dat").size(), new_tree.size()) << n;
+    EXPECT_EQ(asides(install), 0) << "the stop at " << n;
+    EXPECT_FALSE(fs::exists(install + "/.filedist-aside")) << n;
+    EXPECT_FALSE(fs::exists(install + "/.filedist-journal")) << n;
+    EXPECT_FALSE(fs::exists(install + "/.filedist-staging")) << n;
+    fs::remove_all(install);
+  }
+  if (windows) {
+    EXPECT_GT(stops_after_the_move, 0) << "no stop fell after the move aside";
   }
 }
 

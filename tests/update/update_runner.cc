@@ -4,8 +4,11 @@
 //
 // With --full-disk-at N every write from the Nth change on fails as on a
 // full disk (where the system can limit file sizes; exit 87 where not).
+// With --hold LIBRARY the runner first loads that copy of the project's
+// shared library, so that the update meets a library in use.
 //
 //   update_runner INSTALL RELEASE [--prune] [--crash-at N] [--full-disk-at N]
+//                 [--hold LIBRARY]
 //
 // Prints "points: K" (the changes a whole run made) at the end; exits with
 // the engine's status, or 86 at the crash.
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "holder/library_hold.h"
 #include "host/file_size_limit.h"
 #include "update/fault_point.h"
 #include "update/folder_fetcher.h"
@@ -51,6 +55,8 @@ int main(int argc, char** argv) {
       g_crash_at = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--full-disk-at") == 0 && i + 1 < argc) {
       g_full_disk_at = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) {
+      if (LoadLibraryExport(argv[++i], "MakeDirTree") == nullptr) return 2;
     } else {
       return 2;
     }
