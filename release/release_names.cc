@@ -1,5 +1,6 @@
 #include "release/release_names.h"
 
+#include "fileio/aside_name.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "version/ascii_lower.h"
@@ -37,6 +38,17 @@ bool CheckReleaseNames(const std::string& sourceDir, const VersionRecordList& sc
       LogError() << "Path [" << record.path
                  << "] holds a comma or a line break, which a version list cannot carry; rename "
                     "it or leave it out with Filters.ini in ["
+                 << stage << "]";
+      fits = false;
+      continue;
+    }
+    // A copy an updater moved aside (an install folder given as the source):
+    // every client refuses a release naming one.
+    size_t last = relative.find_last_of('\\');
+    if (IsAsideName(last == std::string::npos ? relative : relative.substr(last + 1))) {
+      LogError() << "File [" << record.path
+                 << "] is an old copy an update moved aside, which no client installs; "
+                    "leave it out with Filters.ini or remove it in ["
                  << stage << "]";
       fits = false;
       continue;

@@ -19,6 +19,8 @@ class BuildNames : public BuildVerHost {
         {"sub,dir/c.txt", "comma"},
         {"VerComp.dat", "leave it out with Filters.ini"},
         {"ver", "leave it out with Filters.ini"},
+        // A copy an update moved aside: every client would refuse the release.
+        {"bin/.~OLD-0123abcd-app.exe", "moved aside"},
     };
     if (Sep() == '/') {
       // Names Windows does not allow, and a path past the library's 1023
