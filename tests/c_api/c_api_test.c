@@ -65,9 +65,10 @@ static MakeDirTreeFunction LoadHeld(const char* path) {
   return *(MakeDirTreeFunction*)&symbol;
 }
 
-static void UnloadHeld(void) {
-  if (held_library != NULL) dlclose(held_library);
-}
+/* Kept loaded: nothing here needs the file released (a rename replaces it),
+ * and the library keeps its one version object for the life of the process,
+ * which an unloaded copy would turn into a leak report. */
+static void UnloadHeld(void) {}
 
 static int AsideCopies(const char* dir, int remove_them) {
   char path[1024];
