@@ -12,16 +12,23 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_platform.h"
 #include "common.h"
+#include "signing/bounded_file.h"
+#include "signing/ed25519.h"
+#include "signing/key_files.h"
+#include "signing/release_manifest.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--log-level N] [--verbose]\n"
+    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--sign KEYFILE]\n"
+    "                      [--log-level N] [--verbose]\n"
     "\n"
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
     "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
-    "VerComp.dat and its key file Ver, and names that directory in RELEASES/LATEST\n"
+    "VerComp.dat, its key file Ver and the Manifest (SHA-256 digest, sizes and\n"
+    "execute bit of every file, a sequence number one above the newest in\n"
+    "RELEASES), and names that directory in RELEASES/LATEST\n"
     "(which 'filedist update RELEASES' follows). A summary follows; the last line printed\n"
     "is that directory. Errors and warnings go to standard error whatever the\n"
     "log level. Only one build at a time may use a packer directory or a\n"
@@ -40,6 +47,10 @@ const char kUsage[] =
     "                   one (default: the startup directory)\n"
     "  --releases DIR   where the Patch_* directory is made\n"
     "                   (default: the folder 'releases' in the startup directory)\n"
+    "  --sign KEYFILE   sign the Manifest with the private key KEYFILE (made by\n"
+    "                   'filedist keygen') into Manifest.sig, before LATEST\n"
+    "                   names the release; clients that trust the public key\n"
+    "                   install nothing that is not signed\n"
     "  --log-level N    what BuildVer.log receives: 0 nothing, 1 errors (default),\n"
     "                   2 warnings, 3 every file, 4 everything\n"
     "  --verbose        a line per file also on a terminal, where a progress line\n"
@@ -97,6 +108,33 @@ bool WriteLatest(const std::string& patch_dir, std::string* error) {
   return true;
 }
 
+// Manifest.sig beside the Manifest of patch_dir.
+bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::string manifest_path = (patch / kManifestName).string();
+  std::string signature_path = (patch / kManifestSignatureName).string();
+  std::string manifest;
+  if (!ReadBoundedFile(manifest_path.c_str(), kManifestSizeLimit, &manifest)) {
+    *error = "cannot read '" + manifest_path + "'";
+    return false;
+  }
+  Ed25519Signature signature;
+  if (!SignEd25519(key, manifest, &signature)) {
+    *error = "the Manifest could not be signed";
+    return false;
+  }
+  std::string text = FormatSignatureFile(signature);
+  FILE* file = CreateNewFile(signature_path, false);
+  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr) written = std::fclose(file) == 0 && written;
+  if (!written) {
+    *error = "cannot write '" + signature_path + "': " + std::strerror(errno);
+    if (file != nullptr) std::remove(signature_path.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool ParseLogLevel(const char* text, int* level) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
@@ -117,6 +155,7 @@ int RunBuildCommand(int argc, char** argv) {
   std::string releases = "releases";
   int log_level = 1;
   bool verbose = false;
+  std::string sign_key_file;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--verbose") == 0) {
@@ -124,7 +163,7 @@ int RunBuildCommand(int argc, char** argv) {
       continue;
     }
     bool takes_value = std::strcmp(arg, "--out") == 0 || std::strcmp(arg, "--releases") == 0 ||
-                       std::strcmp(arg, "--log-level") == 0;
+                       std::strcmp(arg, "--log-level") == 0 || std::strcmp(arg, "--sign") == 0;
     if (takes_value) {
       if (i + 1 >= argc) return UsageError("an option lacks its value");
       const char* value = argv[++i];
@@ -132,6 +171,8 @@ int RunBuildCommand(int argc, char** argv) {
         output = Absolute(value);
       } else if (std::strcmp(arg, "--releases") == 0) {
         releases = Absolute(value);
+      } else if (std::strcmp(arg, "--sign") == 0) {
+        sign_key_file = value;
       } else if (!ParseLogLevel(value, &log_level)) {
         return UsageError("--log-level takes a number from 0 to 4");
       }
@@ -145,6 +186,13 @@ int RunBuildCommand(int argc, char** argv) {
   }
   if (source == nullptr) return UsageError("SOURCE is missing");
 
+  // A key that cannot be used is found before anything is built.
+  Ed25519PrivateKey sign_key;
+  if (!sign_key_file.empty() && !ReadPrivateKeyFile(sign_key_file.c_str(), &sign_key)) {
+    std::fprintf(stderr, "filedist: '%s' is not a readable private key file (filedist keygen)\n",
+                 sign_key_file.c_str());
+    return 1;
+  }
   std::string source_dir = Absolute(source);
   SetLogLevel(log_level);
   BuildReport report(!verbose && IsTerminal(stderr));
@@ -168,6 +216,18 @@ int RunBuildCommand(int argc, char** argv) {
     return 1;
   }
   std::string error;
+  if (!sign_key_file.empty()) {
+    bool signed_ok = SignRelease(patch_dir, sign_key, &error);
+    sign_key.fill(0);
+    if (!signed_ok) {
+      // LATEST keeps naming the last good release: clients that trust the
+      // key would refuse this one.
+      std::fprintf(stderr, "filedist: the release is built, but not signed: %s; LATEST "
+                   "was not updated\n", error.c_str());
+      report.PrintSummary(patch_dir);
+      return 1;
+    }
+  }
   if (!WriteLatest(patch_dir, &error)) {
     // The release itself is whole; only the pointer to it is missing.
     std::fprintf(stderr, "filedist: the release is built, but LATEST was not updated: %s\n",

@@ -19,4 +19,10 @@ bool ComputeFileKey(const char* path, char* keyOut);
 // into *crcOut from the same reading.
 bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut);
 
+// The same, and for the release's manifest the SHA-256 digest of the
+// file's bytes (32 bytes) into sha256Out and the number of bytes read into
+// *sizeOut, each when not null.
+bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
+                        unsigned char* sha256Out, uint64_t* sizeOut);
+
 #endif  // FILEDIST_FILEIO_FILE_KEY_H

@@ -153,6 +153,19 @@ COMMON_API int COMMON_CALL MakeDirTree(const char* dirPath);
  * truncated. */
 COMMON_API void COMMON_CALL SetLogLevel(int level);
 
+/* Checks the signed release in the patch directory patchDir with the Ed25519
+ * public key in publicKeyFile (a file made by "filedist keygen"):
+ * patchDir\Manifest.sig must be that key's signature over patchDir\Manifest,
+ * the Manifest must be well formed, and patchDir\VerComp.dat and
+ * patchDir\Ver (the compressed files, as clients fetch them) must have the
+ * SHA-256 digests and sizes it lists. Nothing is written. Relative paths are
+ * taken as the system takes them (the current directory), as
+ * LoadVersionInfo does. Returns 1 when all of that holds; 0 for a NULL or
+ * empty argument and for any failure, with an ERROR line in the log naming
+ * what failed. The other files of the release are listed in the Manifest
+ * with their SHA-256 digests for the client that fetches them. */
+COMMON_API int COMMON_CALL VerifyReleaseManifest(const char* patchDir, const char* publicKeyFile);
+
 /* Opens port in the Windows Firewall (tcp nonzero: TCP, zero: UDP) under
  * name. Returns 1 on success or if an enabled entry exists; 0 otherwise and
  * always on systems without the Windows Firewall. */
