@@ -96,6 +96,5 @@ int CFileVersion::WriteReleaseManifest() {
     LogError() << reason << "Write file [" << path << "] failed in [" << kStage << "]";
     return 0;
   }
-  LogInfo() << "Manifest [" << path << "] sequence " << manifest.sequence;
   return 1;
 }

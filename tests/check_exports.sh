@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Checks the shared library's export table: the twelve C functions under their
+# Checks the shared library's export table: the thirteen C functions under their
 # plain names, and on Windows that the DLL needs no runtime DLLs of its own.
 set -euo pipefail
 mode=$1
 library=$2
 functions="BuildVer LoadVersionInfo GenerateUpdateList FreeUpdateList FreeVersionInfo
-UpdateClientVersionInfo MakeClientFile GetFileKey MakeDirTree SetLogLevel AddPort2FW AddProc2FW"
+UpdateClientVersionInfo MakeClientFile GetFileKey MakeDirTree SetLogLevel AddPort2FW AddProc2FW
+VerifyReleaseManifest"
 
 if [ "$mode" = win32 ]; then
   dump=$(i686-w64-mingw32-objdump -p "$library")
@@ -15,7 +16,8 @@ if [ "$mode" = win32 ]; then
   status=0
   for dll in $imports; do
     case "$dll" in
-      kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ole32.dll|oleaut32.dll|shlwapi.dll|shell32.dll) ;;
+      # ws2_32: libgpg-error, linked in with libgcrypt, names Winsock.
+      kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ole32.dll|oleaut32.dll|shlwapi.dll|shell32.dll|ws2_32.dll) ;;
       *) echo "common.dll imports a non-system DLL: $dll"; status=1 ;;
     esac
   done
