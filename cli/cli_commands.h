@@ -16,6 +16,7 @@ int RunKeyCommand(int argc, char** argv);
 int RunKeygenCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
 int RunUpdateCommand(int argc, char** argv);
+int RunVerifyCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
 
 // True when args hold -h or --help.

@@ -15,6 +15,7 @@ const CliCommand kCommands[] = {
     {"keygen", "make an Ed25519 key pair for signing releases", RunKeygenCommand},
     {"list", "print a version list as a table", RunListCommand},
     {"update", "bring this program's folder up to a release", RunUpdateCommand},
+    {"verify", "check the installed files against their keys", RunVerifyCommand},
     {"firewall", "open a port or authorise a program in the Windows Firewall",
      RunFirewallCommand},
 };

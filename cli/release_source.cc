@@ -83,6 +83,30 @@ bool IsPatchName(const std::string& name) {
   return true;
 }
 
+bool StreamLocal(const std::string& from, const BodySink& sink, std::string* error) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  while (in) {
+    in.read(buffer.get(), kChunk);
+    std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    if (!sink(buffer.get(), static_cast<size_t>(got))) {
+      *error = "the file was refused";
+      return false;
+    }
+  }
+  if (in.bad()) {
+    *error = "cannot read " + from;
+    return false;
+  }
+  return true;
+}
+
 std::string LastComponent(std::string location) {
   while (!location.empty() && (location.back() == '/' || location.back() == '\\')) {
     location.pop_back();
@@ -98,6 +122,12 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
   in.read(buffer, sizeof(buffer));
   text->assign(buffer, static_cast<size_t>(in.gcount()));
   return true;
+}
+
+std::string FileUrl(std::string url, const std::vector<std::string>& parts) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
+  return url;
 }
 
 }  // namespace
@@ -117,22 +147,30 @@ bool ReleaseSource::Check(std::string* error) const {
 bool ReleaseSource::Fetch(const std::vector<std::string>& parts, const std::string& dest,
                           const ByteProgress& progress, std::string* error) const {
   if (!is_url_) return CopyLocal(JoinBelow(location_, parts), dest, progress, error);
-  std::string url = location_;
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  for (const std::string& part : parts) url += "/" + EncodeComponent(part);
-  return HttpDownload(url, dest, progress, error);
+  return HttpDownload(FileUrl(location_, parts), dest, progress, error);
 }
 
-bool ReleaseSource::FollowLatest(const std::string& scratch, std::string* error) {
+bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
+                            std::string* error) const {
+  if (!is_url_) return StreamLocal(JoinBelow(location_, parts), sink, error);
+  return HttpDownloadTo(FileUrl(location_, parts), sink, error);
+}
+
+bool ReleaseSource::FollowLatest(std::string* error) {
   if (IsPatchName(LastComponent(location_))) return true;
   std::string text;
   if (is_url_) {
     // Anything but a LATEST to read means the URL is taken as a patch
     // directory, as before; fetching its version list says what is wrong.
+    // A patch name is short: a longer body is no LATEST.
+    constexpr size_t kMostLatest = 256;
     std::string ignored;
-    if (!Fetch({"LATEST"}, scratch, ByteProgress(), &ignored) || !ReadSmallFile(scratch, &text)) {
+    BodySink keep = [&text](const char* data, size_t size) {
+      if (text.size() + size > kMostLatest) return false;
+      text.append(data, size);
       return true;
-    }
+    };
+    if (!FetchTo({"LATEST"}, keep, &ignored)) return true;
   } else {
     std::error_code missing;
     if (std::filesystem::exists(JoinBelow(location_, {"VerComp.dat"}), missing)) return true;

@@ -21,14 +21,18 @@ class ReleaseSource {
   bool Check(std::string* error) const;
 
   // Turns a releases folder into the patch directory its LATEST names; a
-  // patch directory stays as it is. scratch is a file the URL form may use.
-  // False, with *error set, when LATEST names no patch directory.
-  bool FollowLatest(const std::string& scratch, std::string* error);
+  // patch directory stays as it is. Nothing is written to disk. False, with
+  // *error set, when LATEST names no patch directory.
+  bool FollowLatest(std::string* error);
 
   // Fetches the release file with the path components parts (as
   // SplitListPath gives them) into dest.
   bool Fetch(const std::vector<std::string>& parts, const std::string& dest,
              const ByteProgress& progress, std::string* error) const;
+
+  // Streams the same file into sink, which may stop it.
+  bool FetchTo(const std::vector<std::string>& parts, const BodySink& sink,
+               std::string* error) const;
 
  private:
   std::string location_;

@@ -23,8 +23,18 @@ bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
   return length >= 2 && data[0] == 0x1f && data[1] == 0x8b;
 }
 
-bool WriteBytes(FILE* out, const unsigned char* data, size_t length) {
-  return length == 0 || std::fwrite(data, 1, length, out) == length;
+// Where decoded bytes go, and how many may go there.
+struct Output {
+  const DecompressSink* sink;
+  uint64_t limit;
+  uint64_t written = 0;
+};
+
+DecompressStatus WriteBytes(Output* out, const unsigned char* data, size_t length) {
+  if (length == 0) return DecompressStatus::kOk;
+  if (length > out->limit - out->written) return DecompressStatus::kTooLong;
+  out->written += length;
+  return (*out->sink)(data, length) ? DecompressStatus::kOk : DecompressStatus::kWriteError;
 }
 
 // Reads until the buffer holds wanted bytes or the input ends. False on a
@@ -38,9 +48,10 @@ bool Fill(FILE* in, unsigned char* buffer, size_t* held, size_t wanted) {
   return true;
 }
 
-DecompressStatus CopyPlain(FILE* in, FILE* out, unsigned char* buffer, size_t held) {
+DecompressStatus CopyPlain(FILE* in, Output* out, unsigned char* buffer, size_t held) {
   for (;;) {
-    if (!WriteBytes(out, buffer, held)) return DecompressStatus::kWriteError;
+    DecompressStatus written = WriteBytes(out, buffer, held);
+    if (written != DecompressStatus::kOk) return written;
     held = std::fread(buffer, 1, kGzipChunkSize, in);
     if (held == 0) return std::ferror(in) ? DecompressStatus::kReadError : DecompressStatus::kOk;
   }
@@ -66,7 +77,7 @@ class Inflater {
   bool ready_ = false;
 };
 
-DecompressStatus Inflate(FILE* in, FILE* out, unsigned char* input, size_t held,
+DecompressStatus Inflate(FILE* in, Output* out, unsigned char* input, size_t held,
                          unsigned char* output) {
   Inflater inflater;
   if (!inflater.Start()) throw std::bad_alloc();
@@ -87,7 +98,8 @@ DecompressStatus Inflate(FILE* in, FILE* out, unsigned char* input, size_t held,
     z->avail_out = static_cast<uInt>(kGzipChunkSize);
     int result = inflate(z, Z_NO_FLUSH);
     size_t produced = kGzipChunkSize - z->avail_out;
-    if (!WriteBytes(out, output, produced)) return DecompressStatus::kWriteError;
+    DecompressStatus written = WriteBytes(out, output, produced);
+    if (written != DecompressStatus::kOk) return written;
     if (result == Z_MEM_ERROR) throw std::bad_alloc();
     if (result == Z_BUF_ERROR) {
       // No progress with output room to spare: only more input can help.
@@ -111,13 +123,21 @@ DecompressStatus Inflate(FILE* in, FILE* out, unsigned char* input, size_t held,
 
 }  // namespace
 
-DecompressStatus DecompressStream(FILE* in, FILE* out) {
+DecompressStatus DecompressStreamTo(FILE* in, const DecompressSink& sink, uint64_t maxOutput) {
+  Output out{&sink, maxOutput};
   std::unique_ptr<unsigned char[]> input(new unsigned char[kGzipChunkSize]);
   size_t held = 0;
   if (!Fill(in, input.get(), &held, 2)) return DecompressStatus::kReadError;
-  if (!StartsWithGzipMagic(input.get(), held)) return CopyPlain(in, out, input.get(), held);
+  if (!StartsWithGzipMagic(input.get(), held)) return CopyPlain(in, &out, input.get(), held);
   std::unique_ptr<unsigned char[]> output(new unsigned char[kGzipChunkSize]);
-  return Inflate(in, out, input.get(), held, output.get());
+  return Inflate(in, &out, input.get(), held, output.get());
+}
+
+DecompressStatus DecompressStream(FILE* in, FILE* out) {
+  DecompressSink sink = [out](const unsigned char* data, size_t length) {
+    return std::fwrite(data, 1, length, out) == length;
+  };
+  return DecompressStreamTo(in, sink, UINT64_MAX);
 }
 
 namespace {
@@ -134,6 +154,7 @@ bool ReportDecompressStatus(DecompressStatus status, const char* src, const char
       LogError() << "Read Src File [" << src << "] Fail!";
       break;
     case DecompressStatus::kWriteError:
+    case DecompressStatus::kTooLong:
       LogError() << "Write Dst File [" << dst << "] Fail!";
       break;
   }

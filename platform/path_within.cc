@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 
 namespace plat {

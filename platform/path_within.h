@@ -19,9 +19,6 @@ std::string ResolveExistingPart(const std::string& path);
 // rule for names: case-insensitive on Windows, exact elsewhere.
 bool PathIsWithin(const std::string& inner, const std::string& outer);
 
-// Two names of one directory entry, by the file system's rule.
-bool SameEntryName(const std::string& a, const std::string& b);
-
 }  // namespace plat
 
 #endif  // FILEDIST_PLATFORM_PATH_WITHIN_H

@@ -65,7 +65,25 @@ bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex
   }
   constexpr size_t kChunk = 1 << 16;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
-  std::string pending;  // a line that runs across chunks
+  std::string pending;    // a line that runs across chunks
+  bool overlong = false;  // the current line passed the limit and is dropped
+  // Keeps at most the limit plus the carriage return a line may end in.
+  auto hold = [&](const char* from, const char* to) {
+    size_t room = kMaxVersionLineLength + 1 - pending.size();
+    if (overlong || static_cast<size_t>(to - from) > room) {
+      overlong = true;
+      pending.clear();
+      return;
+    }
+    pending.append(from, to);
+  };
+  auto parse = [&](const char* line, const char* line_end) {
+    // Text mode turns a carriage return and line feed into a line feed.
+    if (line_end > line && line_end[-1] == '\r') --line_end;
+    if (static_cast<size_t>(line_end - line) <= kMaxVersionLineLength) {
+      ParseLine(line, line_end, entries, index);
+    }
+  };
   for (;;) {
     size_t got = std::fread(chunk.get(), 1, kChunk, file.get());
     if (got == 0) break;
@@ -74,25 +92,22 @@ bool ReadVersionList(const char* listPath, VersionRecordList* entries, PathIndex
     while (p < end) {
       const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
       if (newline == nullptr) {
-        pending.append(p, end);
+        hold(p, end);
         break;
       }
-      const char* line = p;
-      const char* line_end = newline;
-      if (!pending.empty()) {
-        pending.append(p, newline);
-        line = pending.data();
-        line_end = line + pending.size();
+      if (pending.empty() && !overlong) {
+        parse(p, newline);
+      } else {
+        hold(p, newline);
+        if (!overlong) parse(pending.data(), pending.data() + pending.size());
       }
-      // Text mode turns a carriage return and line feed into a line feed.
-      if (line_end > line && line_end[-1] == '\r') --line_end;
-      ParseLine(line, line_end, entries, index);
       pending.clear();
+      overlong = false;
       p = newline + 1;
     }
   }
   // A last line without a line feed still counts.
-  ParseLine(pending.data(), pending.data() + pending.size(), entries, index);
+  if (!overlong) parse(pending.data(), pending.data() + pending.size());
   file.reset();
   plat::SetClassicLocale();
   return true;

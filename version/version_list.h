@@ -5,9 +5,15 @@
 
 #include "version/version_record.h"
 
+// Longest line a record can come from: the longest path and key with room
+// for the size. Longer lines cannot hold a record a host could receive.
+constexpr size_t kMaxVersionLineLength = 4096;
+
 // Reads the version list at listPath into entries and index (both emptied
-// first). Lines of any length are read whole; a line without two commas, or
-// whose path or key does not fit a VersionEntry, is skipped. A path listed
+// first). A line longer than kMaxVersionLineLength is skipped without being
+// held in memory, so a list with no line feed cannot exhaust it; a line
+// without two commas, or whose path or key does not fit a VersionEntry, is
+// skipped too. A path listed
 // twice gives two records; the index keeps the last. Switches the process
 // locale to the user's default while reading and leaves it at "C". Returns
 // false when listPath is null (nothing touched) or the file cannot be opened

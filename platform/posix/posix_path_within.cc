@@ -28,6 +28,5 @@ std::string ResolveExistingPart(const std::string& path) {
   }
 }
 
-bool SameEntryName(const std::string& a, const std::string& b) { return a == b; }
 
 }  // namespace plat

@@ -56,9 +56,5 @@ std::string ResolveExistingPart(const std::string& path) {
   }
 }
 
-bool SameEntryName(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                        b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 }  // namespace plat

@@ -58,6 +58,8 @@ Tree ReadTree(const std::string& root, const Strings& skip) {
     if (!item.is_regular_file()) continue;
     std::string relative = fs::relative(item.path(), root).generic_string();
     if (std::find(skip.begin(), skip.end(), relative) != skip.end()) continue;
+    // The updater's lock, staging folder and journal.
+    if (relative.compare(0, 10, ".filedist-") == 0) continue;
     tree[relative] = ReadFileBytes(item.path().string());
   }
   return tree;

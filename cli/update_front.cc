@@ -1,0 +1,37 @@
+#include "cli/update_front.h"
+
+#include <cstdio>
+
+#include "cli/cli_platform.h"
+
+void ConsoleReporter::Note(const std::string& line) { std::printf("%s\n", line.c_str()); }
+
+void ConsoleReporter::Problem(const std::string& line) {
+  if (progress_) {
+    progress_->Message("filedist: " + line);
+  } else {
+    std::fflush(stdout);
+    std::fprintf(stderr, "filedist: %s\n", line.c_str());
+  }
+}
+
+void ConsoleReporter::BeginFetch(uint64_t bytes, int files) {
+  progress_.reset(new UpdateProgress(IsTerminal(stderr), bytes, files));
+}
+
+void ConsoleReporter::StartFile(const std::string& path) {
+  if (progress_) progress_->StartFile(path);
+}
+
+void ConsoleReporter::FileBytes(uint64_t received) {
+  if (progress_) progress_->FileBytes(received);
+}
+
+void ConsoleReporter::FinishFile(const std::string& path, uint64_t size, bool ok) {
+  if (progress_) progress_->FinishFile(path, size, ok);
+}
+
+void ConsoleReporter::EndFetch() {
+  if (progress_) progress_->Finish();
+  progress_.reset();
+}

@@ -1,0 +1,73 @@
+// The engine driven in-process with a server that never stops sending: the
+// transfer is cut off at the size the list records, nothing is installed,
+// and no partial file is left behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/release_tree.h"
+#include "support/test_support.h"
+#include "update/folder_fetcher.h"
+#include "update/update_engine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ScratchDir;
+
+// Serves the release folder, except that one file's body never ends.
+class EndlessFetcher : public update::ReleaseFetcher {
+ public:
+  EndlessFetcher(const std::string& root, std::string endless)
+      : folder_(root), endless_(std::move(endless)) {}
+  std::string Location() const override { return folder_.Location(); }
+  bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
+             std::string* error) override {
+    if (parts.back() != endless_) return folder_.Fetch(parts, sink, error);
+    std::string chunk(1 << 16, 'z');
+    // A bound for the test's own sake: an engine that never stops the
+    // transfer fails here instead of filling the disk.
+    for (sent_ = 0; sent_ < (uint64_t{1} << 30); sent_ += chunk.size()) {
+      if (!sink(chunk.data(), chunk.size())) {
+        *error = "stopped by the receiver";
+        return false;
+      }
+    }
+    return true;
+  }
+  uint64_t sent() const { return sent_; }
+
+ private:
+  testing_support::FolderFetcher folder_;
+  std::string endless_;
+  uint64_t sent_ = 0;
+};
+
+class Collector : public update::UpdateReporter {
+ public:
+  void Note(const std::string& line) override { text += line + "\n"; }
+  void Problem(const std::string& line) override { text += line + "\n"; }
+  std::string text;
+};
+
+TEST(UpdateFetchLimits, EndlessBodyIsCutOffAtTheListedSize) {
+  ScratchDir scratch;
+  testing_support::WriteRelease(scratch.Sub("rel"), {{"a.txt", "alpha"}, {"big.bin", "bravo"}});
+  std::string install = scratch.Sub("install");
+  testing_support::MakeDirs(install);
+  EndlessFetcher fetcher(scratch.Sub("rel"), "big.bin");
+  Collector reporter;
+  update::UpdateOptions options;
+  options.install_dir = install;
+  EXPECT_EQ(update::RunUpdate(options, &fetcher, &reporter), 1) << reporter.text;
+  EXPECT_LT(fetcher.sent(), uint64_t{1} << 20);
+  EXPECT_NE(reporter.text.find("'.\\big.bin'"), std::string::npos) << reporter.text;
+  EXPECT_EQ(testing_support::ReadInstall(install), testing_support::Tree());
+  for (const auto& item : fs::recursive_directory_iterator(install)) {
+    EXPECT_FALSE(item.is_regular_file() && item.file_size() > 4096) << item.path();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include "update/install_paths.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "fileio/md5.h"
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+
+namespace update {
+
+const char* const kClientListName = "VerComp.dat";
+const char* const kKeyFileName = "Ver";
+const char* const kStagingName = ".filedist-staging";
+const char* const kJournalName = ".filedist-journal";
+const char* const kLockName = ".filedist-lock";
+const char* const kLogName = "BuildVer.log";
+
+bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
+                      std::string* reason) {
+  parts->clear();
+  if (path.empty()) {
+    *reason = "is empty";
+    return false;
+  }
+  if (plat::IsPathSeparator(path[0])) {
+    *reason = "is absolute";
+    return false;
+  }
+  if (path.find(':') != std::string::npos) {
+    *reason = "names a drive or a stream";
+    return false;
+  }
+  std::string part;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !plat::IsPathSeparator(path[i])) {
+      part.push_back(path[i]);
+      continue;
+    }
+    // ".." is refused outright, also where it would stay inside: no release
+    // build writes one, so any is a sign of a forged list.
+    if (part == "..") {
+      *reason = "climbs out of the install directory";
+      return false;
+    }
+    if (!part.empty() && part != ".") parts->push_back(part);
+    part.clear();
+  }
+  if (parts->empty()) {
+    *reason = "names no file";
+    return false;
+  }
+  return true;
+}
+
+std::string JoinInstallPath(const std::string& base, const std::vector<std::string>& parts) {
+  std::string joined = base;
+  for (const std::string& part : parts) {
+    if (joined.empty() || !plat::IsPathSeparator(joined.back())) joined += plat::kPathSeparator;
+    joined += part;
+  }
+  return joined;
+}
+
+bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
+  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName,
+                                     kJournalName,    kLockName,    kLogName};
+  for (const char* own : kOwn) {
+    if (plat::SameEntryName(firstPart, own)) return true;
+  }
+  return !programName.empty() && plat::SameEntryName(firstPart, programName);
+}
+
+std::string HexDigest(const unsigned char digest[16]) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string key;
+  for (int i = 0; i < 16; ++i) {
+    key.push_back(kDigits[digest[i] >> 4]);
+    key.push_back(kDigits[digest[i] & 15]);
+  }
+  return key;
+}
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+bool KeyOfInstalledFile(const std::string& path, std::string* key) {
+  if (plat::IsLinkEntry(path)) return false;
+  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(path.c_str(), "rb"));
+  if (!file) return false;
+  constexpr size_t kChunk = 1 << 16;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
+  Md5State state;
+  Md5Init(&state);
+  for (;;) {
+    size_t got = std::fread(buffer.get(), 1, kChunk, file.get());
+    if (got == 0) break;
+    Md5Update(&state, buffer.get(), got);
+  }
+  if (std::ferror(file.get())) return false;
+  unsigned char digest[16];
+  Md5Final(&state, digest);
+  *key = HexDigest(digest);
+  return true;
+}
+
+}  // namespace update

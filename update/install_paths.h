@@ -1,0 +1,43 @@
+// Paths inside an install folder: release paths checked and split, the
+// names the updater keeps for itself, and keys of installed files.
+#ifndef FILEDIST_UPDATE_INSTALL_PATHS_H
+#define FILEDIST_UPDATE_INSTALL_PATHS_H
+
+#include <string>
+#include <vector>
+
+namespace update {
+
+// The updater's own entries at the top of an install folder.
+extern const char* const kClientListName;  // VerComp.dat
+extern const char* const kKeyFileName;     // Ver
+extern const char* const kStagingName;     // .filedist-staging
+extern const char* const kJournalName;     // .filedist-journal
+extern const char* const kLockName;        // .filedist-lock
+extern const char* const kLogName;         // BuildVer.log
+
+// Splits a list path such as ".\data\a.txt" into its components ("data",
+// "a.txt"), either separator accepted. False, with *reason set, for a path
+// that is empty, absolute, names a drive or stream (":"), or has a ".."
+// component.
+bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
+                      std::string* reason);
+
+// The components joined below base with the system's separator.
+std::string JoinInstallPath(const std::string& base, const std::vector<std::string>& parts);
+
+// True when the first component names one of the updater's own entries, as
+// the file system compares names. programName (the running program's file
+// name when it lies in the install folder, else empty) counts too.
+bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName);
+
+// The file key (MD5, 32 lowercase hex digits) of a regular file; false when
+// it cannot be read or is a link.
+bool KeyOfInstalledFile(const std::string& path, std::string* key);
+
+// 32 lowercase hex digits of a digest.
+std::string HexDigest(const unsigned char digest[16]);
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_INSTALL_PATHS_H

@@ -1,0 +1,277 @@
+#include "update/staging.h"
+
+#include <cstdio>
+#include <memory>
+#include <random>
+
+#include "fileio/gzip_decompress.h"
+#include "fileio/io_util.h"
+#include "fileio/md5.h"
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "update/fault_point.h"
+#include "update/install_paths.h"
+
+namespace update {
+
+namespace {
+
+constexpr const char* kDownloadSuffix = ".download";
+constexpr const char* kPartSuffix = ".part";
+constexpr const char* kRetiredPrefix = "retired-";
+
+// Deflate turns one input byte into at most 1032 output bytes; with the
+// trailer's length (modulo 2^32) that bounds the true length of a member.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+void RemoveEntry(const std::string& path) {
+  bool link = plat::IsLinkEntry(path);
+  if (!link && !plat::PathExists(path.c_str())) return;
+  FaultPoint();
+  if (plat::RemoveFile(path.c_str())) return;
+  // A junction or a link to a folder goes as a folder does; a protected
+  // file is opened up first (never through a link).
+  if (link) {
+    plat::RemoveEmptyDirectory(path.c_str());
+  } else {
+    plat::SetAttributesNormal(path.c_str());
+    plat::RemoveFile(path.c_str());
+  }
+}
+
+// The most bytes the gzip file in may decode to: what its trailer allows, or
+// its own length when it is not gzip (it is then taken as it is).
+uint64_t DecodedLimit(FILE* in) {
+  int64_t length = plat::FileLength(in);
+  if (length < 0) return 0;
+  unsigned char head[2] = {};
+  unsigned char tail[4] = {};
+  bool gzip = length >= 18 && std::fread(head, 1, 2, in) == 2 && head[0] == 0x1f && head[1] == 0x8b;
+  if (!gzip) {
+    std::rewind(in);
+    return static_cast<uint64_t>(length);
+  }
+  if (std::fseek(in, -4, SEEK_END) != 0 || std::fread(tail, 1, 4, in) != 4) return 0;
+  std::rewind(in);
+  uint64_t trailer = static_cast<uint64_t>(tail[0]) | (static_cast<uint64_t>(tail[1]) << 8) |
+                     (static_cast<uint64_t>(tail[2]) << 16) | (static_cast<uint64_t>(tail[3]) << 24);
+  uint64_t wraps = static_cast<uint64_t>(length) * kMaxDeflateRatio >> 32;
+  return trailer + (wraps << 32);
+}
+
+}  // namespace
+
+bool IsWellFormedKey(const std::string& key) {
+  if (key.size() != 32) return false;
+  for (char c : key) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+Staging::Staging(const std::string& installDir)
+    : install_dir_(installDir), dir_(JoinInstallPath(installDir, {kStagingName})) {}
+
+std::string Staging::PathOf(const std::string& name) const { return JoinInstallPath(dir_, {name}); }
+
+bool Staging::Prepare(std::string* error) {
+  uint32_t attributes = 0;
+  bool is_link = plat::IsLinkEntry(dir_);
+  if (is_link || (plat::GetAttributes(dir_.c_str(), &attributes) &&
+                  (attributes & plat::kAttrDirectory) == 0)) {
+    RemoveEntry(dir_);
+  }
+  if (!plat::PathExists(dir_.c_str()) && !plat::IsLinkEntry(dir_)) {
+    FaultPoint();
+    if (plat::MakeOneDirectory(dir_.c_str()) == plat::MakeDirResult::kFailed) {
+      *error = plat::LastErrorText();
+      return false;
+    }
+  }
+  if (plat::IsLinkEntry(dir_)) {
+    *error = "'" + dir_ + "' is a link that cannot be removed";
+    return false;
+  }
+  // Probe that files can be made here: a read-only install folder is found
+  // before anything else happens.
+  std::string probe = PathOf("probe");
+  Discard("probe");
+  FaultPoint();
+  FILE* file = plat::CreateNewFile(probe, error);
+  if (file == nullptr) return false;
+  std::fclose(file);
+  plat::RemoveFile(probe.c_str());
+
+  std::vector<plat::DirEntry> entries;
+  if (plat::ListDirectory(dir_, &entries)) {
+    for (const plat::DirEntry& entry : entries) {
+      if (entry.name.compare(0, 8, kRetiredPrefix) == 0) Discard(entry.name);
+    }
+  }
+  return true;
+}
+
+bool Staging::HasChecked(const std::string& key) const {
+  std::string found;
+  return IsWellFormedKey(key) && KeyOfInstalledFile(CheckedPath(key), &found) && found == key;
+}
+
+void Staging::Discard(const std::string& name) const { RemoveEntry(PathOf(name)); }
+
+std::string Staging::RetiredProgramPath() const {
+  std::random_device seed;
+  for (;;) {
+    std::string name = kRetiredPrefix + std::to_string(seed()) + plat::kExecutableSuffix;
+    std::string path = PathOf(name);
+    if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return path;
+  }
+}
+
+void Staging::RemoveAll() const {
+  if (plat::IsLinkEntry(dir_)) {
+    RemoveEntry(dir_);
+    return;
+  }
+  if (!plat::PathExists(dir_.c_str())) return;
+  FaultPoint();
+  IOUtil_RemoveDirTree(dir_.c_str());
+}
+
+bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                       uint64_t maxFetched, const std::string& path,
+                       const FetchProgress& progress, std::string* error) const {
+  RemoveEntry(path);
+  FaultPoint();
+  FilePtr out(plat::CreateNewFile(path, error));
+  if (!out) {
+    *error = "cannot create '" + path + "': " + *error;
+    return false;
+  }
+  uint64_t received = 0;
+  bool too_long = false;
+  bool write_failed = false;
+  FetchSink sink = [&](const char* data, size_t size) {
+    if (size > maxFetched - received) {
+      too_long = true;
+      return false;
+    }
+    received += size;
+    if (std::fwrite(data, 1, size, out.get()) != size) {
+      write_failed = true;
+      return false;
+    }
+    if (progress) progress(received);
+    return true;
+  };
+  std::string fetch_error;
+  bool fetched = fetcher->Fetch(parts, sink, &fetch_error);
+  bool closed = std::fclose(out.release()) == 0;
+  if (too_long) {
+    *error = "the download is longer than the " + std::to_string(maxFetched) +
+             " bytes the release lists for it";
+  } else if (write_failed || (fetched && !closed)) {
+    *error = "cannot write '" + path + "': " + plat::LastErrorText();
+  } else if (!fetched) {
+    *error = fetch_error;
+  } else {
+    return true;
+  }
+  RemoveEntry(path);
+  return false;
+}
+
+bool Staging::Decode(const std::string& from, const std::string& to, std::string* key,
+                     std::string* error) const {
+  FilePtr in(plat::OpenFile(from.c_str(), "rb"));
+  if (!in) {
+    *error = "cannot read '" + from + "'";
+    return false;
+  }
+  uint64_t limit = DecodedLimit(in.get());
+  RemoveEntry(to);
+  FaultPoint();
+  FilePtr out(plat::CreateNewFile(to, error));
+  if (!out) {
+    *error = "cannot create '" + to + "': " + *error;
+    return false;
+  }
+  Md5State state;
+  Md5Init(&state);
+  DecompressSink sink = [&](const unsigned char* data, size_t length) {
+    Md5Update(&state, data, length);
+    return std::fwrite(data, 1, length, out.get()) == length;
+  };
+  DecompressStatus status = DecompressStreamTo(in.get(), sink, limit);
+  bool closed = std::fclose(out.release()) == 0;
+  if (status == DecompressStatus::kOk && !closed) status = DecompressStatus::kWriteError;
+  switch (status) {
+    case DecompressStatus::kOk: {
+      unsigned char digest[16];
+      Md5Final(&state, digest);
+      *key = HexDigest(digest);
+      return true;
+    }
+    case DecompressStatus::kCorrupt:
+      *error = "the download is damaged or incomplete";
+      break;
+    case DecompressStatus::kReadError:
+      *error = "cannot read '" + from + "'";
+      break;
+    case DecompressStatus::kWriteError:
+      *error = "cannot write '" + to + "': " + plat::LastErrorText();
+      break;
+    case DecompressStatus::kTooLong:
+      *error = "the download expands beyond the length its gzip trailer gives";
+      break;
+  }
+  RemoveEntry(to);
+  return false;
+}
+
+bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                           uint64_t maxFetched, const std::string& name, std::string* key,
+                           std::string* error) {
+  std::string download = PathOf(name + kDownloadSuffix);
+  if (!Download(fetcher, parts, maxFetched, download, FetchProgress(), error)) return false;
+  std::string target = PathOf(name);
+  bool decoded = Decode(download, target, key, error);
+  RemoveEntry(download);
+  return decoded;
+}
+
+bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                           const std::string& key, uint64_t maxFetched,
+                           const FetchProgress& progress, std::string* error) {
+  if (!IsWellFormedKey(key)) {
+    *error = "the release lists it with the malformed key '" + key + "'";
+    return false;
+  }
+  std::string download = PathOf(key + kDownloadSuffix);
+  if (!Download(fetcher, parts, maxFetched, download, progress, error)) return false;
+  std::string part = PathOf(key + kPartSuffix);
+  std::string found;
+  bool decoded = Decode(download, part, &found, error);
+  RemoveEntry(download);
+  if (!decoded) return false;
+  if (found != key) {
+    RemoveEntry(part);
+    *error = "the download has the key " + found + ", not the key " + key +
+             " the release lists; the installed file was left as it was";
+    return false;
+  }
+  RemoveEntry(CheckedPath(key));
+  FaultPoint();
+  if (!plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str())) {
+    *error = "cannot keep '" + CheckedPath(key) + "': " + plat::LastErrorText();
+    RemoveEntry(part);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace update

@@ -1,0 +1,79 @@
+// The staging folder: every file of an update is fetched, decoded and
+// checked against its key here, inside the install folder (so that placing
+// it is a rename on one file system), before any installed file is touched.
+// Checked files are kept under their key, so a run that was stopped leaves
+// its work for the next one.
+#ifndef FILEDIST_UPDATE_STAGING_H
+#define FILEDIST_UPDATE_STAGING_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "update/release_fetcher.h"
+
+namespace update {
+
+// Told the bytes of the current file received so far.
+using FetchProgress = std::function<void(uint64_t received)>;
+
+class Staging {
+ public:
+  explicit Staging(const std::string& installDir);
+
+  // Makes the folder, replacing anything but a folder (a planted link
+  // included) at its name, and removes copies of an old program that an
+  // earlier run moved aside. False with *error holding the system's text.
+  bool Prepare(std::string* error);
+
+  const std::string& dir() const { return dir_; }
+  std::string PathOf(const std::string& name) const;
+
+  // Where the checked file with this key lies (whether or not it does).
+  std::string CheckedPath(const std::string& key) const { return PathOf(key); }
+
+  // True when a file for key was staged and still has that key.
+  bool HasChecked(const std::string& key) const;
+
+  // Fetches the release file parts, taking at most maxFetched bytes,
+  // decodes it (no more than its gzip trailer allows) and keeps it as
+  // CheckedPath(key) if its key is key. False with *error saying why; the
+  // staging folder then holds nothing new.
+  bool FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                    const std::string& key, uint64_t maxFetched, const FetchProgress& progress,
+                    std::string* error);
+
+  // Fetches and decodes as above into PathOf(name) without a key to check
+  // against; *key receives the key of what was decoded.
+  bool FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                    uint64_t maxFetched, const std::string& name, std::string* key,
+                    std::string* error);
+
+  // A name in the folder that nothing else uses, for a moved-aside program.
+  std::string RetiredProgramPath() const;
+
+  // Removes one entry of the folder (a link as itself).
+  void Discard(const std::string& name) const;
+
+  // Removes the folder and everything in it; what cannot go (a program
+  // still running) stays for a later run.
+  void RemoveAll() const;
+
+ private:
+  bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                uint64_t maxFetched, const std::string& path, const FetchProgress& progress,
+                std::string* error) const;
+  bool Decode(const std::string& from, const std::string& to, std::string* key,
+              std::string* error) const;
+
+  std::string install_dir_;
+  std::string dir_;
+};
+
+// True for 32 lowercase hexadecimal digits: a key that may name a file.
+bool IsWellFormedKey(const std::string& key);
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_STAGING_H

@@ -1,0 +1,573 @@
+#include "update/update_engine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "platform/file_lock.h"
+#include "platform/system_error.h"
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "update/apply_journal.h"
+#include "update/client_list.h"
+#include "update/durable_file.h"
+#include "update/fault_point.h"
+#include "update/install_paths.h"
+#include "update/staging.h"
+#include "update/update_plan.h"
+#include "version/version_list.h"
+
+namespace update {
+
+namespace {
+
+// Bounds on the two small files every run fetches first. A list of a
+// million files compresses to far less.
+constexpr uint64_t kMaxListDownload = uint64_t{1} << 30;
+constexpr uint64_t kMaxKeyFileDownload = 64 * 1024;
+
+// Names inside the staging folder besides the checked files.
+const char kReleaseListName[] = "release-list";
+const char kReleaseKeyName[] = "release-ver";
+const char kNewListName[] = "list.new";
+const char kNewJournalName[] = "journal.new";
+const char kCopyName[] = "copy.new";
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+std::string FormatSize(uint64_t bytes) {
+  char text[64];
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else if (bytes < (uint64_t{1} << 20)) {
+    std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+  } else if (bytes < (uint64_t{1} << 30)) {
+    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
+  }
+  return text;
+}
+
+bool EntryExists(const std::string& path) {
+  return plat::PathExists(path.c_str()) || plat::IsLinkEntry(path);
+}
+
+// Copies a checked file to a new file, for a key that several paths share.
+bool CopyToNew(const std::string& from, const std::string& to, std::string* error) {
+  std::unique_ptr<FILE, FileCloser> in(plat::OpenFile(from.c_str(), "rb"));
+  if (!in) {
+    *error = "cannot read '" + from + "'";
+    return false;
+  }
+  if (EntryExists(to)) {
+    FaultPoint();
+    plat::RemoveFile(to.c_str());
+  }
+  FaultPoint();
+  std::unique_ptr<FILE, FileCloser> out(plat::CreateNewFile(to, error));
+  if (!out) return false;
+  char buffer[1 << 16];
+  for (;;) {
+    size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+    if (got == 0) break;
+    if (std::fwrite(buffer, 1, got, out.get()) != got) {
+      *error = plat::LastErrorText();
+      return false;
+    }
+  }
+  if (std::ferror(in.get()) || std::fclose(out.release()) != 0) {
+    *error = "cannot copy '" + from + "'";
+    return false;
+  }
+  return true;
+}
+
+class UpdateRun {
+ public:
+  UpdateRun(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter)
+      : options_(options),
+        fetcher_(fetcher),
+        reporter_(reporter),
+        list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
+        journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
+        staging_(options.install_dir) {
+    FindProgram();
+  }
+
+  int Run();
+
+ private:
+  int Fail(const std::string& text) {
+    reporter_->Problem(text);
+    return 1;
+  }
+  void FindProgram();
+  int TakeLock(plat::FileLock* lock);
+  int CheckListWritable();
+  bool ReadClientList(VersionRecordList* records, std::string* error);
+  bool WriteClientList(const VersionRecordList& records, std::string* error);
+  bool Recover(bool* recovered);
+  int FetchRelease(VersionRecordList* release);
+  void PrintPlan(const UpdatePlan& plan);
+  int StageFiles(const UpdatePlan& plan);
+  void ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries);
+  bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
+  bool PlaceFile(const std::string& source, const std::vector<std::string>& parts,
+                 const std::string& target, bool is_program, std::string* error);
+  void RemoveEmptyParents(const std::vector<std::string>& parts);
+
+  const UpdateOptions& options_;
+  ReleaseFetcher* fetcher_;
+  UpdateReporter* reporter_;
+  std::string list_path_;
+  std::string journal_path_;
+  Staging staging_;
+  std::string program_name_;
+  std::vector<std::string> removed_;  // paths whose files a prune removed
+};
+
+void UpdateRun::FindProgram() {
+  std::string program = options_.program_path;
+  if (program.empty() && !plat::GetExecutablePath(&program)) return;
+  size_t cut = plat::FindLastSeparator(program);
+  if (program.empty() || cut == std::string::npos) return;
+  std::string dir = program.substr(0, cut);
+  if (plat::ResolvesInside(dir, options_.install_dir) &&
+      plat::ResolvesInside(options_.install_dir, dir)) {
+    program_name_ = program.substr(cut + 1);
+  }
+}
+
+int UpdateRun::TakeLock(plat::FileLock* lock) {
+  std::string lock_path = JoinInstallPath(options_.install_dir, {kLockName});
+  plat::LockResult result = lock->Acquire(lock_path);
+  int error = plat::LastSystemError();
+  switch (result) {
+    case plat::LockResult::kAcquired:
+      return 0;
+    case plat::LockResult::kBusy:
+      return Fail("another update of '" + options_.install_dir +
+                  "' is running; try again when it has finished");
+    case plat::LockResult::kFailed:
+      break;
+  }
+  return Fail("cannot write in the install directory '" + options_.install_dir +
+              "': " + plat::SystemErrorText(error));
+}
+
+int UpdateRun::CheckListWritable() {
+  if (!EntryExists(list_path_)) return 0;
+  errno = 0;
+  FILE* file = plat::OpenFile(list_path_.c_str(), "ab");
+  if (file != nullptr) {
+    std::fclose(file);
+    return 0;
+  }
+  return Fail("the version list '" + list_path_ + "' cannot be written: " +
+              std::strerror(errno != 0 ? errno : EACCES) + "; nothing was changed");
+}
+
+bool UpdateRun::ReadClientList(VersionRecordList* records, std::string* error) {
+  return ReadInstalledList(list_path_, records, error);
+}
+
+bool UpdateRun::WriteClientList(const VersionRecordList& records, std::string* error) {
+  return WriteInstalledList(list_path_, staging_.PathOf(kNewListName), records, error);
+}
+
+// Finishes an apply that a stopped run left behind: files it named are
+// placed from the staging folder where they are not yet in place, and each
+// is recorded only if it has its key.
+bool UpdateRun::Recover(bool* recovered) {
+  *recovered = false;
+  std::vector<JournalEntry> entries;
+  switch (ReadJournal(journal_path_, &entries)) {
+    case JournalState::kAbsent:
+      return true;
+    case JournalState::kTorn:
+      // Written through a rename, a journal is whole or absent; this one is
+      // not ours, and no apply can have begun after it.
+      reporter_->Problem("removing the damaged journal '" + journal_path_ + "'");
+      FaultPoint();
+      plat::RemoveFile(journal_path_.c_str());
+      return true;
+    case JournalState::kComplete:
+      break;
+  }
+  reporter_->Note("finishing an update that was interrupted (" + std::to_string(entries.size()) +
+                  " files)");
+  int failures = 0;
+  if (!Apply(entries, true, &failures)) return false;
+  *recovered = true;
+  return true;
+}
+
+int UpdateRun::FetchRelease(VersionRecordList* release) {
+  std::string error;
+  std::string list_key;
+  if (!staging_.FetchDecoded(fetcher_, {kClientListName}, kMaxListDownload, kReleaseListName,
+                             &list_key, &error)) {
+    return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
+  }
+  std::string unused;
+  if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, kMaxKeyFileDownload, kReleaseKeyName,
+                             &unused, &error)) {
+    return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
+  }
+  // The list is taken only with its key file, so that a half-uploaded
+  // release is not taken for a whole one.
+  std::string expected;
+  {
+    std::unique_ptr<FILE, FileCloser> ver(
+        plat::OpenFile(staging_.PathOf(kReleaseKeyName).c_str(), "rb"));
+    char text[32];
+    if (ver && std::fread(text, 1, sizeof text, ver.get()) == sizeof text) {
+      expected.assign(text, sizeof text);
+    }
+  }
+  staging_.Discard(kReleaseKeyName);
+  if (expected != list_key) {
+    staging_.Discard(kReleaseListName);
+    return Fail("the release's VerComp.dat does not match its key file Ver; the release is "
+                "incomplete or damaged, nothing was installed");
+  }
+  PathIndex index;
+  bool read = ReadVersionList(staging_.PathOf(kReleaseListName).c_str(), release, &index);
+  staging_.Discard(kReleaseListName);
+  if (!read) return Fail("cannot read the release's version list");
+  return 0;
+}
+
+void UpdateRun::PrintPlan(const UpdatePlan& plan) {
+  reporter_->Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
+                  FormatSize(plan.fetch_bytes));
+  for (const PlannedFile& file : plan.fetch) {
+    char line[64];
+    std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
+    reporter_->Note(line + file.record.path + " (" + FormatSize(ListedSize(file.record)) + ")");
+  }
+  std::string tail = plan.obsolete.empty()
+                         ? ""
+                         : (options_.prune ? " and would be removed" : " and would be kept");
+  reporter_->Note(std::to_string(plan.obsolete.size()) + " files are no longer in the release" +
+                  tail);
+  for (const PlannedFile& file : plan.obsolete) reporter_->Note("  obsolete " + file.record.path);
+}
+
+int UpdateRun::StageFiles(const UpdatePlan& plan) {
+  reporter_->BeginFetch(plan.fetch_bytes, static_cast<int>(plan.fetch.size()));
+  std::set<std::string> staged;
+  int failures = 0;
+  for (const PlannedFile& file : plan.fetch) {
+    const VersionRecord& record = file.record;
+    reporter_->StartFile(record.path);
+    std::string error;
+    bool ok = staged.count(record.key) != 0 || staging_.HasChecked(record.key);
+    if (!ok) {
+      ok = staging_.FetchChecked(fetcher_, file.parts, record.key, ListedSize(record),
+                                 [this](uint64_t got) { reporter_->FileBytes(got); }, &error);
+    }
+    if (ok) {
+      staged.insert(record.key);
+    } else {
+      ++failures;
+      reporter_->Problem("cannot fetch '" + record.path + "': " + error);
+    }
+    reporter_->FinishFile(record.path, ListedSize(record), ok);
+  }
+  reporter_->EndFetch();
+  return failures;
+}
+
+void UpdateRun::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries) {
+  for (const PlannedFile& file : plan.obsolete) {
+    JournalEntry entry;
+    entry.kind = JournalEntry::kRemove;
+    entry.record = file.record;
+    if (EntryExists(file.target) && !options_.force) {
+      std::string key;
+      if (!KeyOfInstalledFile(file.target, &key) || key != file.record.key) {
+        reporter_->Problem("keeping '" + file.record.path +
+                           "': it was changed since it was installed (--force removes it)");
+        continue;
+      }
+    }
+    entries->push_back(entry);
+  }
+}
+
+bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::string>& parts,
+                          const std::string& target, bool is_program, std::string* error) {
+  std::string dir = options_.install_dir;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    dir = JoinInstallPath(dir, {parts[i]});
+    if (plat::IsLinkEntry(dir) && !plat::ResolvesInside(dir, options_.install_dir)) {
+      *error = "'" + dir + "' is a link that leads outside the install directory";
+      return false;
+    }
+    if (plat::PathExists(dir.c_str())) continue;
+    FaultPoint();
+    if (plat::MakeOneDirectory(dir.c_str()) == plat::MakeDirResult::kFailed) {
+      *error = "cannot make the folder '" + dir + "': " + plat::LastErrorText();
+      return false;
+    }
+  }
+  std::string retired;
+  if (plat::IsLinkEntry(target)) {
+    // A link is replaced by the file, never written through.
+    FaultPoint();
+    plat::RemoveFile(target.c_str());
+  } else if (plat::PathExists(target.c_str())) {
+    // The new file keeps the old one's permissions: a program stays a
+    // program.
+    plat::CopyPermissions(target, source);
+    uint32_t attributes = 0;
+    if (plat::GetAttributes(target.c_str(), &attributes) &&
+        (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) != 0) {
+      plat::SetAttributesNormal(target.c_str());
+    }
+    if (is_program) {
+      // A running program cannot be replaced on every system, but it can be
+      // moved aside; the old copy goes on a later run.
+      retired = staging_.RetiredProgramPath();
+      FaultPoint();
+      if (!plat::RenameNoReplace(target, retired)) {
+        *error = "cannot move the running program aside: " + plat::LastErrorText();
+        return false;
+      }
+    }
+  }
+  FaultPoint();
+  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
+  *error = "cannot replace '" + target + "': " + plat::LastErrorText();
+  if (!retired.empty()) plat::RenameNoReplace(retired, target);
+  return false;
+}
+
+void UpdateRun::RemoveEmptyParents(const std::vector<std::string>& parts) {
+  for (size_t depth = parts.size() - 1; depth > 0; --depth) {
+    std::vector<std::string> prefix(parts.begin(), parts.begin() + depth);
+    std::string dir = JoinInstallPath(options_.install_dir, prefix);
+    std::vector<plat::DirEntry> entries;
+    if (plat::IsLinkEntry(dir) || !plat::ListDirectory(dir, &entries) || !entries.empty()) return;
+    FaultPoint();
+    if (!plat::RemoveEmptyDirectory(dir.c_str())) return;
+  }
+}
+
+// Places and removes the journal's files and records the outcome. The
+// client list first loses every record the journal names, so that it never
+// vouches for a file in the middle of being changed; it is written whole
+// again once the files are in place.
+bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures) {
+  std::string error;
+  VersionRecordList client;
+  if (!ReadClientList(&client, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+  std::set<std::string> named;
+  std::map<std::string, int> uses;  // placements still to come, by key
+  for (const JournalEntry& entry : entries) {
+    named.insert(entry.record.path);
+    if (entry.kind == JournalEntry::kPlace) ++uses[entry.record.key];
+  }
+  VersionRecordList retracted;
+  for (const VersionRecord& record : client) {
+    if (named.count(record.path) == 0) retracted.push_back(record);
+  }
+  if (retracted.size() != client.size() && !WriteClientList(retracted, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+
+  std::map<std::string, VersionRecord> placed;
+  for (const JournalEntry& entry : entries) {
+    const VersionRecord& record = entry.record;
+    std::vector<std::string> parts;
+    std::string reason;
+    if (!SplitReleasePath(record.path, &parts, &reason)) continue;
+    std::string target = JoinInstallPath(options_.install_dir, parts);
+    if (entry.kind == JournalEntry::kRemove) {
+      std::string key;
+      bool matches = KeyOfInstalledFile(target, &key) && key == record.key;
+      if (EntryExists(target) && (matches || (!recovering && options_.force))) {
+        FaultPoint();
+        if (plat::RemoveFile(target.c_str()) ||
+            (plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str()))) {
+          removed_.push_back(record.path);
+          RemoveEmptyParents(parts);
+        } else {
+          reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
+          ++*failures;
+        }
+      }
+      continue;
+    }
+    int remaining = --uses[record.key];
+    std::string key;
+    if (recovering && KeyOfInstalledFile(target, &key) && key == record.key) {
+      placed[record.path] = record;
+      continue;
+    }
+    std::string source = staging_.CheckedPath(record.key);
+    // This run checked its staged files a moment ago; a finishing run
+    // checks again what an earlier one left.
+    bool staged = recovering ? staging_.HasChecked(record.key) : plat::PathExists(source.c_str());
+    if (!staged) {
+      if (!recovering) reporter_->Problem("the checked copy of '" + record.path + "' is gone");
+      ++*failures;
+      continue;
+    }
+    if (remaining > 0) {
+      // Another path needs the same bytes: it gets the checked file itself.
+      source = staging_.PathOf(kCopyName);
+      if (!CopyToNew(staging_.CheckedPath(record.key), source, &error)) {
+        reporter_->Problem("cannot copy '" + record.path + "': " + error);
+        ++*failures;
+        continue;
+      }
+    }
+    bool is_program = parts.size() == 1 && !program_name_.empty() &&
+                      plat::SameEntryName(parts[0], program_name_);
+    if (PlaceFile(source, parts, target, is_program, &error)) {
+      placed[record.path] = record;
+    } else {
+      reporter_->Problem(error);
+      ++*failures;
+    }
+  }
+
+  // The placed files' data reaches the disk before the list that vouches
+  // for them does.
+  plat::SyncFileSystemOf(options_.install_dir);
+  VersionRecordList final_list;
+  std::set<std::string> recorded;
+  for (VersionRecord record : client) {
+    auto found = placed.find(record.path);
+    if (found != placed.end()) {
+      record.key = found->second.key;
+      record.size = found->second.size;
+      recorded.insert(record.path);
+    } else if (named.count(record.path) != 0) {
+      continue;  // removed, or not placed: fetched again next time
+    }
+    final_list.push_back(record);
+  }
+  for (const JournalEntry& entry : entries) {
+    if (entry.kind == JournalEntry::kPlace && placed.count(entry.record.path) != 0 &&
+        recorded.insert(entry.record.path).second) {
+      VersionRecord record = entry.record;
+      record.flag = ENTRY_LISTED;
+      final_list.push_back(record);
+    }
+  }
+  if (!WriteClientList(final_list, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+  FaultPoint();
+  plat::RemoveFile(journal_path_.c_str());
+  plat::SyncDirectory(options_.install_dir);
+  return true;
+}
+
+int UpdateRun::Run() {
+  plat::FileLock lock;
+  if (int status = TakeLock(&lock)) return status;
+  if (int status = CheckListWritable()) return status;
+  std::string error;
+  if (!staging_.Prepare(&error)) {
+    return Fail("cannot write in the install directory '" + options_.install_dir + "': " + error +
+                "; nothing was changed");
+  }
+  if (options_.dry_run) {
+    std::vector<JournalEntry> pending;
+    if (ReadJournal(journal_path_, &pending) == JournalState::kComplete) {
+      reporter_->Note("an interrupted update will be finished first");
+    }
+  } else {
+    bool recovered = false;
+    if (!Recover(&recovered)) return Fail("cannot finish the interrupted update; run again");
+  }
+
+  VersionRecordList release;
+  if (int status = FetchRelease(&release)) return status;
+  VersionRecordList client;
+  if (!ReadClientList(&client, &error)) return Fail(error);
+
+  PlanSettings settings;
+  settings.install_dir = options_.install_dir;
+  settings.program_name = program_name_;
+  settings.repair = options_.repair;
+  UpdatePlan plan;
+  std::vector<std::string> refusals;
+  if (!MakeUpdatePlan(release, client, settings, &plan, &refusals)) {
+    for (size_t i = 0; i < refusals.size() && i < 10; ++i) {
+      reporter_->Problem("the release lists " + refusals[i]);
+    }
+    return Fail("refusing the release: " + std::to_string(refusals.size()) +
+                " of its paths are not safe to write; nothing was installed");
+  }
+  for (const std::string& warning : plan.warnings) reporter_->Problem(warning);
+  if (options_.dry_run) {
+    PrintPlan(plan);
+    plat::RemoveEmptyDirectory(staging_.dir().c_str());
+    return 0;
+  }
+
+  if (int failures = StageFiles(plan)) {
+    return Fail(std::to_string(failures) + " files failed; nothing was replaced; run again to retry");
+  }
+  std::vector<JournalEntry> entries;
+  for (const PlannedFile& file : plan.fetch) {
+    JournalEntry entry;
+    entry.record = file.record;
+    entries.push_back(entry);
+  }
+  if (options_.prune) ChoosePrunes(plan, &entries);
+
+  int failures = 0;
+  if (entries.empty()) {
+    reporter_->Note("already up to date with " + fetcher_->Location());
+  } else {
+    // From here on every installed file the journal names may change; the
+    // journal is on the disk first, so that a stop at any point is finished
+    // by the next run.
+    if (!WriteJournal(journal_path_, staging_.PathOf(kNewJournalName), entries, &error)) {
+      return Fail("cannot write the journal '" + journal_path_ + "': " + error +
+                  "; nothing was replaced");
+    }
+    if (!Apply(entries, false, &failures)) {
+      return Fail("the update stopped part-way; run again to finish it");
+    }
+    if (!plan.fetch.empty()) {
+      reporter_->Note("fetched " + std::to_string(plan.fetch.size()) + " files (" +
+                      FormatSize(plan.fetch_bytes) + ") from " + fetcher_->Location());
+    }
+    for (const std::string& path : removed_) reporter_->Note("removed " + path);
+  }
+  if (!options_.prune && !plan.obsolete.empty()) {
+    reporter_->Note("kept " + std::to_string(plan.obsolete.size()) +
+                    " files that the release no longer lists (--prune removes them)");
+  }
+  staging_.RemoveAll();
+  if (failures > 0) return Fail(std::to_string(failures) + " files failed; run again to retry");
+  return 0;
+}
+
+}  // namespace
+
+int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter) {
+  UpdateRun run(options, fetcher, reporter);
+  return run.Run();
+}
+
+}  // namespace update

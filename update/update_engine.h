@@ -1,0 +1,36 @@
+// The update engine: brings an install folder up to a release, safely.
+//
+// A run takes the folder's lock, finishes an apply that an earlier run left
+// unfinished, fetches the release's list and checks it against its key file,
+// plans, fetches and checks every file into the staging folder, and only
+// then applies: the files about to change are written to a durable journal,
+// placed by rename, and the client list is written once. Any failure before
+// the apply leaves the installed files and the client list as they were.
+#ifndef FILEDIST_UPDATE_UPDATE_ENGINE_H
+#define FILEDIST_UPDATE_UPDATE_ENGINE_H
+
+#include <string>
+
+#include "update/release_fetcher.h"
+#include "update/update_reporter.h"
+
+namespace update {
+
+struct UpdateOptions {
+  std::string install_dir;   // the folder brought up to the release
+  // The running updater, never deleted and replaced only safely; empty for
+  // this process's own program file.
+  std::string program_path;
+  bool prune = false;        // remove files the release no longer lists
+  bool force = false;        // prune also files changed since they were installed
+  bool dry_run = false;      // say what would be done; change no installed file
+  bool repair = false;       // re-key every listed file and fetch what does not match
+};
+
+// Exit status: 0 when every file the release lists is installed with its
+// key, 1 when anything failed (each failure reported).
+int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter);
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_UPDATE_ENGINE_H
