@@ -3,19 +3,23 @@
 // update engine; and filedist verify [--dir DIR].
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
+#include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/update_engine.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]\n"
+    "usage: filedist update SOURCE [--dir DIR] [--trust KEYFILE] [--allow-downgrade]\n"
+    "                       [--prune [--force]] [--repair] [--dry-run]\n"
     "\n"
     "Brings the install directory (DIR, or else the folder that holds this\n"
     "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
@@ -38,6 +42,19 @@ const char kUsage[] =
     "  --repair    re-key every installed file and fetch those that do not\n"
     "              match the release\n"
     "  --dry-run   print what would be fetched and removed; change no file\n"
+    "\n"
+    "Signed releases: with a trusted public key (the file filedist.pub in the\n"
+    "install directory, or --trust KEYFILE; made by 'filedist keygen'), the\n"
+    "release must carry a Manifest signed with that key (filedist build --sign)\n"
+    "before anything else is fetched; VerComp.dat, Ver and every fetched file\n"
+    "must match its SHA-256 digests and sizes, and a release numbered below the\n"
+    "installed one is refused. Any mismatch: nothing is replaced, exit 1. New\n"
+    "files the Manifest marks executable get their execute bits (POSIX).\n"
+    "Without a trusted key the release is taken as before, and filedist says\n"
+    "that it is not verified.\n"
+    "\n"
+    "  --trust KEYFILE    the public key releases must be signed with\n"
+    "  --allow-downgrade  take a signed release older than the installed one\n"
     "\n"
     "A release whose list names a path outside the install directory (absolute,\n"
     "with '..', or through a link that leads outside), or one of filedist's own\n"
@@ -92,6 +109,11 @@ int RunUpdateCommand(int argc, char** argv) {
     } else if (std::strcmp(arg, "--dir") == 0) {
       if (++i == argc) return UsageError("--dir needs a directory", kUsage);
       dir = argv[i];
+    } else if (std::strcmp(arg, "--trust") == 0) {
+      if (++i == argc) return UsageError("--trust needs a public key file", kUsage);
+      options.trusted_key = argv[i];
+    } else if (std::strcmp(arg, "--allow-downgrade") == 0) {
+      options.allow_downgrade = true;
     } else if (arg[0] == '-' && arg[1] == '-') {
       return UsageError("unknown option", kUsage);
     } else if (source_text == nullptr) {
@@ -103,6 +125,12 @@ int RunUpdateCommand(int argc, char** argv) {
   if (source_text == nullptr) return UsageError("SOURCE is missing", kUsage);
   if (options.force && !options.prune) return UsageError("--force goes with --prune", kUsage);
   if (!InstallDir(dir, &options.install_dir)) return 1;
+  if (options.trusted_key.empty()) {
+    // A key placed in the install directory is trusted without being named.
+    std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
+    std::error_code unused;
+    if (std::filesystem::exists(placed, unused)) options.trusted_key = placed;
+  }
 
   ReleaseSource source(source_text);
   std::string error;

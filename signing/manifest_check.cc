@@ -15,8 +15,10 @@ std::string Child(const std::string& dir, const char* name) {
   return dir + plat::kPathSeparator + name;
 }
 
-bool MatchesListed(const std::string& path, const std::string& sha256, uint64_t size,
-                   std::string* detail) {
+}  // namespace
+
+bool MatchesListedFile(const std::string& path, const std::string& sha256, uint64_t size,
+                       std::string* detail) {
   std::string actual;
   uint64_t actual_size = 0;
   if (!Sha256OfFile(path.c_str(), &actual, &actual_size)) {
@@ -31,8 +33,6 @@ bool MatchesListed(const std::string& path, const std::string& sha256, uint64_t 
   return true;
 }
 
-}  // namespace
-
 ReleaseFiles PatchDirReleaseFiles(const std::string& patchDir) {
   ReleaseFiles files;
   files.manifest = Child(patchDir, kManifestName);
@@ -42,8 +42,9 @@ ReleaseFiles PatchDirReleaseFiles(const std::string& patchDir) {
   return files;
 }
 
-ManifestCheck CheckSignedRelease(const ReleaseFiles& files, const std::string& publicKeyFile,
-                                 ReleaseManifest* manifest, std::string* detail) {
+ManifestCheck CheckSignedManifest(const std::string& manifestFile, const std::string& signatureFile,
+                                  const std::string& publicKeyFile, ReleaseManifest* manifest,
+                                  std::string* detail) {
   detail->clear();
   Ed25519PublicKey key;
   if (!ReadPublicKeyFile(publicKeyFile.c_str(), &key)) {
@@ -51,25 +52,35 @@ ManifestCheck CheckSignedRelease(const ReleaseFiles& files, const std::string& p
     return ManifestCheck::kBadPublicKey;
   }
   std::string text;
-  if (!ReadBoundedFile(files.manifest.c_str(), kManifestSizeLimit, &text)) {
-    *detail = files.manifest;
+  if (!ReadBoundedFile(manifestFile.c_str(), kManifestSizeLimit, &text)) {
+    *detail = manifestFile;
     return ManifestCheck::kNoManifest;
   }
   Ed25519Signature signature;
-  if (!ReadSignatureFile(files.signature.c_str(), &signature)) {
-    *detail = files.signature;
+  if (!ReadSignatureFile(signatureFile.c_str(), &signature)) {
+    *detail = signatureFile;
     return ManifestCheck::kNoSignature;
   }
   // Nothing of the manifest is believed, or even parsed, before this.
   if (!VerifyEd25519(key, text, signature)) {
-    *detail = files.manifest;
+    *detail = manifestFile;
     return ManifestCheck::kBadSignature;
   }
-  if (!ParseManifest(text, manifest, detail)) return ManifestCheck::kBadManifest;
-  if (!MatchesListed(files.versionList, manifest->verCompSha256, manifest->verCompSize, detail)) {
+  ReleaseManifest parsed;
+  if (!ParseManifest(text, &parsed, detail)) return ManifestCheck::kBadManifest;
+  *manifest = std::move(parsed);
+  return ManifestCheck::kVerified;
+}
+
+ManifestCheck CheckSignedRelease(const ReleaseFiles& files, const std::string& publicKeyFile,
+                                 ReleaseManifest* manifest, std::string* detail) {
+  ManifestCheck result =
+      CheckSignedManifest(files.manifest, files.signature, publicKeyFile, manifest, detail);
+  if (result != ManifestCheck::kVerified) return result;
+  if (!MatchesListedFile(files.versionList, manifest->verCompSha256, manifest->verCompSize, detail)) {
     return ManifestCheck::kVersionListChanged;
   }
-  if (!MatchesListed(files.keyFile, manifest->verSha256, manifest->verSize, detail)) {
+  if (!MatchesListedFile(files.keyFile, manifest->verSha256, manifest->verSize, detail)) {
     return ManifestCheck::kKeyFileChanged;
   }
   return ManifestCheck::kVerified;

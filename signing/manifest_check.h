@@ -4,6 +4,7 @@
 #ifndef FILEDIST_SIGNING_MANIFEST_CHECK_H
 #define FILEDIST_SIGNING_MANIFEST_CHECK_H
 
+#include <cstdint>
 #include <string>
 
 #include "signing/release_manifest.h"
@@ -30,6 +31,18 @@ struct ReleaseFiles {
 
 // The four files of the patch directory patchDir.
 ReleaseFiles PatchDirReleaseFiles(const std::string& patchDir);
+
+// The first half of the checks: the key, the manifest, its signature and
+// its form; *manifest is filled only when they hold. A client runs this
+// before it fetches anything else.
+ManifestCheck CheckSignedManifest(const std::string& manifestFile, const std::string& signatureFile,
+                                  const std::string& publicKeyFile, ReleaseManifest* manifest,
+                                  std::string* detail);
+
+// True when the file at path has the listed SHA-256 digest (hexadecimal)
+// and size; otherwise *detail says what it has instead.
+bool MatchesListedFile(const std::string& path, const std::string& sha256, uint64_t size,
+                       std::string* detail);
 
 // Runs every check in the order of the enumeration and stops at the first
 // that fails. *manifest receives the manifest once its signature holds;

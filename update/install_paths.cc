@@ -15,6 +15,8 @@ const char* const kStagingName = ".filedist-staging";
 const char* const kJournalName = ".filedist-journal";
 const char* const kLockName = ".filedist-lock";
 const char* const kLogName = "BuildVer.log";
+const char* const kTrustedKeyName = "filedist.pub";
+const char* const kReleaseStateName = ".filedist-release";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -63,8 +65,11 @@ std::string JoinInstallPath(const std::string& base, const std::vector<std::stri
 }
 
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
-  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName,
-                                     kJournalName,    kLockName,    kLogName};
+  // A release never writes the key it is checked with, nor the number
+  // that keeps older releases out.
+  static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
+                                     kJournalName,    kLockName,       kLogName,
+                                     kTrustedKeyName, kReleaseStateName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

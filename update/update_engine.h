@@ -25,6 +25,11 @@ struct UpdateOptions {
   bool force = false;        // prune also files changed since they were installed
   bool dry_run = false;      // say what would be done; change no installed file
   bool repair = false;       // re-key every listed file and fetch what does not match
+  // The Ed25519 public key file releases must be signed with; empty: the
+  // release is taken unverified, as its key file vouches for its list.
+  std::string trusted_key;
+  // Take a signed release numbered below the one installed.
+  bool allow_downgrade = false;
 };
 
 // Exit status: 0 when every file the release lists is installed with its
