@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building and testing filedist needs on a fresh Debian machine:
 # the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
-# (32-bit) to run the Windows test programs, and the tools the tests use as
-# independent oracles (gzip, zip, unzip, md5sum, python3's web server).
+# (32-bit) to run the Windows test programs, libgcrypt for both targets, and
+# the tools the tests use as independent oracles (gzip, zip, unzip, md5sum,
+# python3's web server, hashlib and cryptography).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 packages=(
   cmake make g++ pkg-config
-  libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev
-  g++-mingw-w64-i686 libz-mingw-w64-dev
+  libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev libgcrypt20-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386
   clang libclang-rt-14-dev
-  gzip zip unzip coreutils python3 curl
+  gzip zip unzip coreutils python3 python3-cryptography curl
 )
 missing=()
 for p in "${packages[@]}"; do
