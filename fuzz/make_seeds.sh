@@ -103,6 +103,6 @@ out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a 
 open(sys.argv[2], "wb").write(out)
 PY
 
-for entry in version_list filters_ini unzip client_file zip_round_trip; do
+for entry in version_list filters_ini unzip client_file zip_round_trip manifest; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done
