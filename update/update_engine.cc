@@ -19,6 +19,7 @@
 #include "update/install_paths.h"
 #include "update/release_state.h"
 #include "update/staging.h"
+#include "signing/bounded_file.h"
 #include "signing/manifest_check.h"
 #include "signing/release_manifest.h"
 #include "signing/sha256.h"
@@ -230,12 +231,21 @@ bool UpdateRun::Recover(bool* recovered) {
 // is found signed by that key, and a release numbered below the installed
 // one is refused.
 int UpdateRun::VerifyRelease() {
+  std::string error;
   if (options_.trusted_key.empty()) {
     reporter_->Note("the release is not verified: no trusted key (" + std::string(kTrustedKeyName) +
                     " in the install directory, or --trust FILE)");
+    // Its Manifest, where there is one, still says which new files are
+    // programs; it vouches for nothing else here.
+    std::string text;
+    if (staging_.FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, kManifestStaged, &error) &&
+        ReadBoundedFile(staging_.PathOf(kManifestStaged).c_str(), kManifestSizeLimit, &text) &&
+        ParseManifest(text, &manifest_, &error)) {
+      for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+    }
+    staging_.Discard(kManifestStaged);
     return 0;
   }
-  std::string error;
   if (!staging_.FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, kManifestStaged, &error)) {
     return Fail("the release is not signed: cannot fetch its Manifest from '" +
                 fetcher_->Location() + "': " + error + "; nothing was installed");
@@ -447,9 +457,9 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::string& release_
     }
   }
   std::string retired;
-  if (verified_ && !plat::PathExists(target.c_str())) {
-    // A new file is executable exactly when the signed manifest says so;
-    // a replaced one keeps the permissions it had.
+  if (!listed_.empty() && !plat::PathExists(target.c_str())) {
+    // A new file is executable exactly when the manifest says so; a
+    // replaced one keeps the permissions it had.
     auto found = listed_.find(release_path);
     plat::SetExecutableBits(source.c_str(), found != listed_.end() && found->second->executable);
   }

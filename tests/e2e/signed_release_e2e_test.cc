@@ -211,6 +211,11 @@ TEST_F(SignedRelease, ATrustingClientInstallsASignedReleaseWithItsModes) {
   size_t first = output.find("not verified");
   EXPECT_NE(first, std::string::npos) << output;
   EXPECT_EQ(output.find("not verified", first + 1), std::string::npos) << output;
+  // The Manifest still gives new files their modes.
+  if (!IsWindowsProgram()) {
+    EXPECT_TRUE(OwnerMayRun(Sub("plain/bin/tool")));
+    EXPECT_FALSE(OwnerMayRun(Sub("plain/readme.txt")));
+  }
 }
 
 // Rewrites the served release's data/a.txt and makes its list and key file

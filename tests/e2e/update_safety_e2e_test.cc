@@ -142,8 +142,10 @@ TEST_F(UpdateSafetyTest, BadDownloadsReplaceNothing) {
 // file system names them.
 TEST_F(UpdateSafetyTest, ReleasesCannotReplaceTheUpdatersOwnFiles) {
   InstallVersion1();
+  // filedist.pub is the key a trusting client checks releases with, and
+  // .filedist-release the number that keeps older releases out.
   Strings names = {"Ver", "VerComp.dat", ".filedist-journal", ".filedist-staging/x.txt",
-                   ".filedist-lock"};
+                   ".filedist-lock", "filedist.pub", ".filedist-release"};
   if (IsWindowsProgram()) {
     // Windows strips trailing dots and spaces and ignores letter case.
     names.insert(names.end(), {"VerComp.dat.", "vercomp.DAT ", "VER", "buildver.LOG"});
