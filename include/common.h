@@ -84,6 +84,12 @@ COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved1) == 1065, "padding at 1065
  * second returns 0 at once); overlapping directories are refused before
  * anything is touched, and an existing patch directory is never reused.
  * VerComp.dat and Ver are replaced by rename, never left half-written.
+ * The patch directory also receives a Manifest: a release number one above
+ * the highest in releaseDir, the build time, the SHA-256 digests and sizes
+ * of its compressed VerComp.dat and Ver, and for every file the SHA-256
+ * digest and size of its content, its compressed size and whether it is
+ * executable; "filedist build --sign" signs it, VerifyReleaseManifest checks
+ * it. VerComp.dat and Ver are the same with or without it.
  * Returns 1 on success, 0 on failure (the log file says why). */
 COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
                                     const char* releaseDir, char* patchDirOut);
