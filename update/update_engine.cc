@@ -410,6 +410,13 @@ int UpdateRun::StageFiles(const UpdatePlan& plan) {
       staging_.Discard(record.key);
       ok = false;
     }
+    if (ok && !listed_.empty()) {
+      // The staged file carries its mode already, so that a run that
+      // finishes this apply after a stop places it as this one would.
+      auto found = listed_.find(record.path);
+      plat::SetExecutableBits(staging_.CheckedPath(record.key).c_str(),
+                              found != listed_.end() && found->second->executable);
+    }
     if (ok) {
       staged.insert(record.key);
     } else {
