@@ -120,8 +120,12 @@ class LineReader {
 
 bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest, uint64_t* size) {
   std::vector<std::string> fields = SplitFields(line, 4);
-  return fields.size() == 3 && fields[0] == tag && IsHexDigest(fields[1]) &&
-         ParseNumber(fields[2], size) && (*digest = fields[1], true);
+  if (fields.size() != 3 || fields[0] != tag || !IsHexDigest(fields[1]) ||
+      !ParseNumber(fields[2], size)) {
+    return false;
+  }
+  *digest = fields[1];
+  return true;
 }
 
 bool ParseFileLine(const std::string& line, ManifestFile* file) {
