@@ -1,5 +1,6 @@
 // The commands of the filedist host program. Each takes the arguments after
-// its own name and returns the process exit status.
+// its own name (argv[-1] is that name, as getopt_long wants it; see
+// CommandLine) and returns the process exit status.
 #ifndef FILEDIST_CLI_CLI_COMMANDS_H
 #define FILEDIST_CLI_CLI_COMMANDS_H
 
@@ -18,8 +19,5 @@ int RunListCommand(int argc, char** argv);
 int RunUpdateCommand(int argc, char** argv);
 int RunVerifyCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
-
-// True when args hold -h or --help.
-bool WantsHelp(int argc, char** argv);
 
 #endif  // FILEDIST_CLI_CLI_COMMANDS_H

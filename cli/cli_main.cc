@@ -30,13 +30,6 @@ void PrintUsage(FILE* out) {
 
 }  // namespace
 
-bool WantsHelp(int argc, char** argv) {
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
-  }
-  return false;
-}
-
 int main(int argc, char** argv) {
   if (argc < 2) {
     PrintUsage(stderr);

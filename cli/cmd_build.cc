@@ -10,6 +10,7 @@
 
 #include "cli/build_report.h"
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "signing/bounded_file.h"
@@ -65,10 +66,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 on success, 1 when the build failed, 2 on a usage error.\n";
 
-int UsageError(const char* reason) {
-  std::fprintf(stderr, "filedist: %s\n%s", reason, kUsage);
-  return 2;
-}
 
 // The library takes relative paths against its startup directory; a user
 // means the current one.
@@ -146,45 +143,20 @@ bool ParseLogLevel(const char* text, int* level) {
 }  // namespace
 
 int RunBuildCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  const char* source = nullptr;
-  std::string output = ".";
-  std::string releases = "releases";
+  CommandLine line(kUsage, {{"out", true}, {"releases", true}, {"log-level", true},
+                            {"verbose", false}, {"sign", true}});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().empty()) return line.UsageError("SOURCE is missing");
+  if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
+  const char* source = line.operands()[0].c_str();
+  std::string output = line.Has("out") ? Absolute(line.Value("out")) : ".";
+  std::string releases = line.Has("releases") ? Absolute(line.Value("releases")) : "releases";
   int log_level = 1;
-  bool verbose = false;
-  std::string sign_key_file;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--verbose") == 0) {
-      verbose = true;
-      continue;
-    }
-    bool takes_value = std::strcmp(arg, "--out") == 0 || std::strcmp(arg, "--releases") == 0 ||
-                       std::strcmp(arg, "--log-level") == 0 || std::strcmp(arg, "--sign") == 0;
-    if (takes_value) {
-      if (i + 1 >= argc) return UsageError("an option lacks its value");
-      const char* value = argv[++i];
-      if (std::strcmp(arg, "--out") == 0) {
-        output = Absolute(value);
-      } else if (std::strcmp(arg, "--releases") == 0) {
-        releases = Absolute(value);
-      } else if (std::strcmp(arg, "--sign") == 0) {
-        sign_key_file = value;
-      } else if (!ParseLogLevel(value, &log_level)) {
-        return UsageError("--log-level takes a number from 0 to 4");
-      }
-    } else if (arg[0] == '-' && arg[1] == '-') {
-      return UsageError("unknown option");
-    } else if (source == nullptr) {
-      source = arg;
-    } else {
-      return UsageError("only one SOURCE may be given");
-    }
+  if (line.Has("log-level") && !ParseLogLevel(line.Value("log-level"), &log_level)) {
+    return line.UsageError("--log-level takes a number from 0 to 4");
   }
-  if (source == nullptr) return UsageError("SOURCE is missing");
+  const bool verbose = line.Has("verbose");
+  const std::string sign_key_file = line.Value("sign", "");
 
   // A key that cannot be used is found before anything is built.
   Ed25519PrivateKey sign_key;

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "common.h"
 #include "filedist_firewall.h"
 
@@ -81,12 +83,13 @@ int RunProgram(int argc, char** argv) {
 }  // namespace
 
 int RunFirewallCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (argc == 0) return Usage(nullptr);
-  if (std::strcmp(argv[0], "port") == 0) return RunPort(argc - 1, argv + 1);
-  if (std::strcmp(argv[0], "program") == 0) return RunProgram(argc - 1, argv + 1);
+  CommandLine line(kUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  std::vector<char*> operands;
+  for (const std::string& operand : line.operands()) operands.push_back(const_cast<char*>(operand.c_str()));
+  if (operands.empty()) return Usage(nullptr);
+  const int count = static_cast<int>(operands.size()) - 1;
+  if (std::strcmp(operands[0], "port") == 0) return RunPort(count, operands.data() + 1);
+  if (std::strcmp(operands[0], "program") == 0) return RunProgram(count, operands.data() + 1);
   return Usage("the first argument is port or program");
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "zip_classes.h"
 
 namespace {
@@ -39,39 +40,41 @@ int RunSwap(CMamaZip& zip_object, const char* command, const char* source, const
   }
 }
 
-int Usage(int argc, char** argv, const char* command, const char* text) {
-  bool asked = WantsHelp(argc, argv);
-  std::fprintf(asked ? stdout : stderr, "usage: filedist %s SOURCE DEST\n%s", command, text);
-  return asked ? 0 : 2;
-}
-
 }  // namespace
 
+const char kGzipUsage[] =
+    "usage: filedist gzip SOURCE DEST\n"
+    "Compresses SOURCE into the gzip file DEST (level 6, SOURCE's name stored).\n"
+    "An existing DEST is replaced. A failure to write DEST is reported on\n"
+    "standard error as \"filedist: \" and the system's reason.\n"
+    "Exit status 0 on success, 1 on failure, 2 for wrong arguments or when\n"
+    "SOURCE and DEST are the same.\n";
+
+const char kGunzipUsage[] =
+    "usage: filedist gunzip SOURCE DEST\n"
+    "Expands the gzip file (or single-entry zip archive) SOURCE into DEST.\n"
+    "An existing DEST is replaced. What is wrong with SOURCE is reported on\n"
+    "standard error as \"filedist: SOURCE: ...\" (for example \"not in gzip\n"
+    "format\", \"unexpected end of file\", \"invalid compressed data--crc\n"
+    "error\"), followed by one line of this command.\n"
+    "Exit status 0 on success, 1 on failure (DEST then keeps what was decoded\n"
+    "before the error), 2 for wrong arguments or when SOURCE and DEST are the\n"
+    "same.\n";
+
 int RunGzipCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc != 2) {
-    return Usage(argc, argv, "gzip",
-                 "Compresses SOURCE into the gzip file DEST (level 6, SOURCE's name stored).\n"
-                 "An existing DEST is replaced. A failure to write DEST is reported on\n"
-                 "standard error as \"filedist: \" and the system's reason.\n"
-                 "Exit status 0 on success, 1 on failure, 2 for wrong arguments or when\n"
-                 "SOURCE and DEST are the same.\n");
-  }
-  CZip zip(argv[0]);
-  return RunSwap(zip, "gzip", argv[0], argv[1]);
+  CommandLine line(kGzipUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().size() != 2) return line.UsageError("gzip takes SOURCE and DEST");
+  const char* source = line.operands()[0].c_str();
+  CZip zip(source);
+  return RunSwap(zip, "gzip", source, line.operands()[1].c_str());
 }
 
 int RunGunzipCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc != 2) {
-    return Usage(argc, argv, "gunzip",
-                 "Expands the gzip file (or single-entry zip archive) SOURCE into DEST.\n"
-                 "An existing DEST is replaced. What is wrong with SOURCE is reported on\n"
-                 "standard error as \"filedist: SOURCE: ...\" (for example \"not in gzip\n"
-                 "format\", \"unexpected end of file\", \"invalid compressed data--crc\n"
-                 "error\"), followed by one line of this command.\n"
-                 "Exit status 0 on success, 1 on failure (DEST then keeps what was decoded\n"
-                 "before the error), 2 for wrong arguments or when SOURCE and DEST are the\n"
-                 "same.\n");
-  }
-  CUnzip unzip(argv[0]);
-  return RunSwap(unzip, "gunzip", argv[0], argv[1]);
+  CommandLine line(kGunzipUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().size() != 2) return line.UsageError("gunzip takes SOURCE and DEST");
+  const char* source = line.operands()[0].c_str();
+  CUnzip unzip(source);
+  return RunSwap(unzip, "gunzip", source, line.operands()[1].c_str());
 }

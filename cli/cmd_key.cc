@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "fileio/file_key.h"
 
 namespace {
@@ -47,19 +48,19 @@ const char* Reason(const char* path) {
 }  // namespace
 
 int RunKeyCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc == 0) {
-    std::fputs(kUsage, argc == 0 ? stderr : stdout);
-    return argc == 0 ? 2 : 0;
-  }
+  CommandLine line(kUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().empty()) return line.UsageError("key takes at least one FILE");
   int status = 0;
-  for (int i = 0; i < argc; ++i) {
+  for (const std::string& operand : line.operands()) {
+    const char* file = operand.c_str();
     // The exported GetFileKey cannot say that it failed (an unreadable file
     // gets 32 zeros); the key operation behind it can. It refuses anything
     // but a regular file before reading, so a named pipe never blocks here.
     char key[kFileKeySize];
-    if (!ComputeFileKey(argv[i], key)) {
+    if (!ComputeFileKey(file, key)) {
       std::fflush(stdout);
-      std::fprintf(stderr, "filedist: cannot read '%s': %s\n", argv[i], Reason(argv[i]));
+      std::fprintf(stderr, "filedist: cannot read '%s': %s\n", file, Reason(file));
       status = 1;
     }
   }

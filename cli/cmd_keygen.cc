@@ -6,6 +6,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_platform.h"
+#include "cli/command_line.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 
@@ -51,16 +52,13 @@ bool WriteNew(const std::string& path, const std::string& text, bool ownerOnly) 
 }  // namespace
 
 int RunKeygenCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  CommandLine line(kUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().size() != 1 || line.operands()[0].empty()) {
+    return line.UsageError("keygen takes one NAME");
   }
-  if (argc != 1 || argv[0][0] == '\0' || (argv[0][0] == '-' && argv[0][1] == '-')) {
-    std::fprintf(stderr, "filedist: keygen takes one NAME\n%s", kUsage);
-    return 2;
-  }
-  const std::string private_path = std::string(argv[0]) + ".key";
-  const std::string public_path = std::string(argv[0]) + ".pub";
+  const std::string private_path = line.operands()[0] + ".key";
+  const std::string public_path = line.operands()[0] + ".pub";
   // Both are checked before either is written, so that a refusal leaves
   // no half of a new pair beside an old one.
   for (const std::string& path : {private_path, public_path}) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/version_list_text.h"
 #include "cli/work_dir.h"
 #include "common.h"
@@ -36,11 +37,10 @@ int Fail(const std::string& text) {
 }  // namespace
 
 int RunListCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv) || argc != 1) {
-    std::fputs(kUsage, argc != 1 ? stderr : stdout);
-    return argc != 1 ? 2 : 0;
-  }
-  const std::string list = argv[0];
+  CommandLine line(kUsage, {});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().size() != 1) return line.UsageError("list takes one VERSIONLIST");
+  const std::string list = line.operands()[0];
   // MakeClientFile decodes gzip and copies anything else as it is, so plain
   // and compressed lists take the same road a client's list takes.
   WorkDir work("filedist-list-");

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
@@ -73,10 +74,6 @@ const char kVerifyUsage[] =
     "Exit status: 0 when every listed file has its key, 1 otherwise, 2 on a\n"
     "usage error.\n";
 
-int UsageError(const char* reason, const char* usage) {
-  std::fprintf(stderr, "filedist: %s\n%s", reason, usage);
-  return 2;
-}
 
 // The install directory: --dir, or the program's folder.
 bool InstallDir(const char* dir, std::string* out) {
@@ -89,42 +86,21 @@ bool InstallDir(const char* dir, std::string* out) {
 }  // namespace
 
 int RunUpdateCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
+                            {"dry-run", false}, {"trust", true}, {"allow-downgrade", false}});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.operands().empty()) return line.UsageError("SOURCE is missing");
+  if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
+  const char* source_text = line.operands()[0].c_str();
   update::UpdateOptions options;
-  const char* source_text = nullptr;
-  const char* dir = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--prune") == 0) {
-      options.prune = true;
-    } else if (std::strcmp(arg, "--force") == 0) {
-      options.force = true;
-    } else if (std::strcmp(arg, "--repair") == 0) {
-      options.repair = true;
-    } else if (std::strcmp(arg, "--dry-run") == 0) {
-      options.dry_run = true;
-    } else if (std::strcmp(arg, "--dir") == 0) {
-      if (++i == argc) return UsageError("--dir needs a directory", kUsage);
-      dir = argv[i];
-    } else if (std::strcmp(arg, "--trust") == 0) {
-      if (++i == argc) return UsageError("--trust needs a public key file", kUsage);
-      options.trusted_key = argv[i];
-    } else if (std::strcmp(arg, "--allow-downgrade") == 0) {
-      options.allow_downgrade = true;
-    } else if (arg[0] == '-' && arg[1] == '-') {
-      return UsageError("unknown option", kUsage);
-    } else if (source_text == nullptr) {
-      source_text = arg;
-    } else {
-      return UsageError("only one SOURCE may be given", kUsage);
-    }
-  }
-  if (source_text == nullptr) return UsageError("SOURCE is missing", kUsage);
-  if (options.force && !options.prune) return UsageError("--force goes with --prune", kUsage);
-  if (!InstallDir(dir, &options.install_dir)) return 1;
+  options.prune = line.Has("prune");
+  options.force = line.Has("force");
+  options.repair = line.Has("repair");
+  options.dry_run = line.Has("dry-run");
+  if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
+  if (!InstallDir(line.Value("dir"), &options.install_dir)) return 1;
+  options.trusted_key = line.Value("trust", "");
+  options.allow_downgrade = line.Has("allow-downgrade");
   if (options.trusted_key.empty()) {
     // A key placed in the install directory is trusted without being named.
     std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
@@ -144,20 +120,11 @@ int RunUpdateCommand(int argc, char** argv) {
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::fputs(kVerifyUsage, stdout);
-    return 0;
-  }
-  const char* dir = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
-      dir = argv[++i];
-    } else {
-      return UsageError("unknown argument", kVerifyUsage);
-    }
-  }
+  CommandLine line(kVerifyUsage, {{"dir", true}});
+  if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (!line.operands().empty()) return line.UsageError("verify takes no operands");
   std::string install_dir;
-  if (!InstallDir(dir, &install_dir)) return 1;
+  if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
   ConsoleReporter reporter;
   return update::RunVerify(install_dir, &reporter);
 }

@@ -27,6 +27,21 @@ void WriteHex(const unsigned char digest[16], char* out) {
 
 }  // namespace
 
+std::string FileKeyOfDigest(const unsigned char digest[16]) {
+  char key[kFileKeySize];
+  WriteHex(digest, key);
+  return key;
+}
+
+std::string FileKeyOfBytes(const void* data, size_t size) {
+  Md5State state;
+  Md5Init(&state);
+  Md5Update(&state, data, size);
+  unsigned char digest[16];
+  Md5Final(&state, digest);
+  return FileKeyOfDigest(digest);
+}
+
 bool ComputeFileKey(const char* path, char* keyOut) { return ComputeFileKeyAndCrc(path, keyOut, nullptr); }
 
 bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut) {

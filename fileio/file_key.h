@@ -2,7 +2,9 @@
 #ifndef FILEDIST_FILEIO_FILE_KEY_H
 #define FILEDIST_FILEIO_FILE_KEY_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Text length of a key with its terminating NUL.
 constexpr int kFileKeySize = 33;
@@ -24,5 +26,12 @@ bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut);
 // *sizeOut, each when not null.
 bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
                         unsigned char* sha256Out, uint64_t* sizeOut);
+
+// The key of an MD5 digest: its 32 lowercase hexadecimal digits.
+std::string FileKeyOfDigest(const unsigned char digest[16]);
+
+// The key of bytes held in memory, as ComputeFileKey gives it for a file
+// holding them.
+std::string FileKeyOfBytes(const void* data, size_t size);
 
 #endif  // FILEDIST_FILEIO_FILE_KEY_H

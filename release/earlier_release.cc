@@ -6,28 +6,13 @@
 #include "release/release_dirs.h"
 #include "fileio/gzip_check.h"
 #include "fileio/io_util.h"
-#include "fileio/md5.h"
+#include "fileio/file_key.h"
 #include "platform/platform.h"
 
 namespace {
 
 // A version list of a million files stays well below this.
 constexpr size_t kListLimit = size_t{1} << 28;
-
-std::string KeyOfBytes(const std::string& bytes) {
-  Md5State state;
-  Md5Init(&state);
-  Md5Update(&state, bytes.data(), bytes.size());
-  unsigned char digest[16];
-  Md5Final(&state, digest);
-  static const char kDigits[] = "0123456789abcdef";
-  std::string key;
-  for (unsigned char byte : digest) {
-    key.push_back(kDigits[byte >> 4]);
-    key.push_back(kDigits[byte & 15]);
-  }
-  return key;
-}
 
 // "path,key,size" lines, as the release wrote them.
 void ParseList(const std::string& list, std::map<std::string, std::string>* keys) {
@@ -55,7 +40,7 @@ bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
       !FormatChildPath(patchDir, "Ver", &key_path) ||
       !GunzipFileToString(list_path.c_str(), kListLimit, &list) ||
       !GunzipFileToString(key_path.c_str(), 64, &key_file) ||
-      key_file.compare(0, 32, KeyOfBytes(list)) != 0) {
+      key_file.compare(0, 32, FileKeyOfBytes(list.data(), list.size())) != 0) {
     return false;
   }
   release->patchDir = patchDir;

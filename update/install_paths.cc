@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "fileio/file_key.h"
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
@@ -76,16 +77,6 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   return !programName.empty() && plat::SameEntryName(firstPart, programName);
 }
 
-std::string HexDigest(const unsigned char digest[16]) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string key;
-  for (int i = 0; i < 16; ++i) {
-    key.push_back(kDigits[digest[i] >> 4]);
-    key.push_back(kDigits[digest[i] & 15]);
-  }
-  return key;
-}
-
 namespace {
 
 struct FileCloser {
@@ -110,7 +101,7 @@ bool KeyOfInstalledFile(const std::string& path, std::string* key) {
   if (std::ferror(file.get())) return false;
   unsigned char digest[16];
   Md5Final(&state, digest);
-  *key = HexDigest(digest);
+  *key = FileKeyOfDigest(digest);
   return true;
 }
 

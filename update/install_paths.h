@@ -37,9 +37,6 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
 // it cannot be read or is a link.
 bool KeyOfInstalledFile(const std::string& path, std::string* key);
 
-// 32 lowercase hex digits of a digest.
-std::string HexDigest(const unsigned char digest[16]);
-
 }  // namespace update
 
 #endif  // FILEDIST_UPDATE_INSTALL_PATHS_H

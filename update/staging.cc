@@ -6,6 +6,7 @@
 
 #include "fileio/gzip_decompress.h"
 #include "fileio/io_util.h"
+#include "fileio/file_key.h"
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
@@ -213,7 +214,7 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
     case DecompressStatus::kOk: {
       unsigned char digest[16];
       Md5Final(&state, digest);
-      *key = HexDigest(digest);
+      *key = FileKeyOfDigest(digest);
       return true;
     }
     case DecompressStatus::kCorrupt:

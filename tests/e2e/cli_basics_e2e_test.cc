@@ -77,6 +77,49 @@ TEST_F(CliTest, EveryCommandAnswersHelp) {
   EXPECT_NE(output.find("unknown command"), std::string::npos);
 }
 
+// Every command reads its options the same way: an unknown option is named,
+// a missing value or a value given to a flag is a usage error (status 2),
+// -h works like --help, "--opt=value" like "--opt value", and "--" makes
+// what follows an operand even when it looks like an option.
+TEST_F(CliTest, EveryCommandFollowsTheOptionConventions) {
+  std::string usage;
+  ASSERT_EQ(Run({"--help"}, &usage), 0);
+  for (const std::string& name : CommandNames(usage)) {
+    std::string output;
+    EXPECT_EQ(Run({name, "--no-such-option", "x"}, &output), 2) << name;
+    EXPECT_NE(output.find("unknown option '--no-such-option'"), std::string::npos)
+        << name << ": " << output;
+    EXPECT_EQ(Run({name, "-h"}, &output), 0) << name;
+    EXPECT_NE(output.find("usage: filedist " + name), std::string::npos) << name;
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"build", "src", "--out"}, 2, "option '--out' needs a value"},
+      {{"build", "src", "--verbose=yes"}, 2, "option '--verbose' takes no value"},
+      {{"build", "src", "--log-level=9"}, 2, "--log-level takes a number from 0 to 4"},
+      {{"update", "--dir"}, 2, "option '--dir' needs a value"},
+      {{"verify", "--dir=" + scratch_.Sub("nowhere"), "extra"}, 2, "verify takes no operands"},
+      // After "--" a name that looks like an option is a file to key.
+      {{"key", "--", "--help"}, 1, "cannot read '--help'"},
+      {{"gzip", "--", "-in", "-out"}, 1, "cannot open source '-in'"},
+  };
+  for (const Case& c : cases) {
+    std::string output;
+    EXPECT_EQ(Run(c.args, &output), c.status) << c.args[0] << " " << c.args.back() << ": " << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << c.args[0] << ": " << output;
+  }
+  // The "=" form carries the value just as the spaced form does: only the
+  // folder it names holds a (empty) client list, the program's own does not.
+  testing_support::MakeDirs(scratch_.Sub("installed"));
+  WriteFileBytes(scratch_.Sub("installed/VerComp.dat"), "");
+  std::string output;
+  EXPECT_EQ(Run({"verify", "--dir=" + scratch_.Sub("installed")}, &output), 0) << output;
+}
+
 TEST_F(CliTest, KeyPrintsOneLinePerFileAndFailsOnUnreadableOnes) {
   WriteFileBytes(scratch_.Sub("a.txt"), "abc");
   WriteFileBytes(scratch_.Sub("empty"), "");

@@ -1,0 +1,45 @@
+// One option parser for every filedist command, over getopt_long (glibc's
+// natively, the mingw-w64 runtime's on Windows), so that every command
+// follows the same conventions: "--opt VALUE" and "--opt=VALUE", options
+// before or after the operands, "--" ending the options, -h and --help, an
+// unknown option named in the error, and status 2 for every usage error.
+#ifndef FILEDIST_CLI_COMMAND_LINE_H
+#define FILEDIST_CLI_COMMAND_LINE_H
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct OptionSpec {
+  const char* name;  // the long name, without "--"
+  bool takes_value;
+};
+
+class CommandLine {
+ public:
+  // usage is printed for --help (on standard output) and after a usage error
+  // (on standard error).
+  CommandLine(const char* usage, std::initializer_list<OptionSpec> options);
+
+  // Reads the arguments after the command's name. Returns -1 when the
+  // command should go on; otherwise the exit status to return at once: 0
+  // after printing the help, 2 after a usage error.
+  int Parse(int argc, char** argv);
+
+  // Prints "filedist: reason" and the usage on standard error; returns 2.
+  int UsageError(const std::string& reason) const;
+
+  bool Has(const char* name) const;
+  // The value of the last occurrence of name, or fallback.
+  const char* Value(const char* name, const char* fallback = nullptr) const;
+  const std::vector<std::string>& operands() const { return operands_; }
+
+ private:
+  const char* usage_;
+  std::vector<OptionSpec> specs_;
+  std::vector<std::pair<std::string, std::string>> given_;  // name, value
+  std::vector<std::string> operands_;
+};
+
+#endif  // FILEDIST_CLI_COMMAND_LINE_H
