@@ -14,6 +14,7 @@ int RunBuildCommand(int argc, char** argv);
 int RunGzipCommand(int argc, char** argv);
 int RunGunzipCommand(int argc, char** argv);
 int RunKeyCommand(int argc, char** argv);
+int RunKeygenCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
 int RunUpdateCommand(int argc, char** argv);
 int RunVerifyCommand(int argc, char** argv);

@@ -13,6 +13,7 @@ const CliCommand kCommands[] = {
     {"gzip", "compress a file with the library's gzip engine", RunGzipCommand},
     {"gunzip", "expand a gzip file with the library's gzip engine", RunGunzipCommand},
     {"key", "print the file keys (MD5) of files", RunKeyCommand},
+    {"keygen", "make an Ed25519 key pair for signing releases", RunKeygenCommand},
     {"list", "print a version list as a table", RunListCommand},
     {"update", "bring this program's folder up to a release", RunUpdateCommand},
     {"verify", "check the installed files against their keys", RunVerifyCommand},

@@ -18,6 +18,11 @@ bool IsTerminal(FILE* stream);
 // reader sees the old file or the new one, never a half-written one.
 bool RenameOver(const std::string& from, const std::string& to);
 
+// Creates a file that must not exist yet and opens it for binary writing;
+// null when it exists or cannot be made. ownerOnly: readable and writable by
+// its owner alone (mode 0600 on POSIX), for a private key.
+FILE* CreateNewFile(const std::string& path, bool ownerOnly);
+
 // Sends standard output to the null device for as long as it lives: the
 // library prints a line for every file key it computes.
 class QuietStdout {

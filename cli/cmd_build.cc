@@ -13,16 +13,23 @@
 #include "cli/command_line.h"
 #include "cli/cli_platform.h"
 #include "common.h"
+#include "signing/bounded_file.h"
+#include "signing/ed25519.h"
+#include "signing/key_files.h"
+#include "signing/release_manifest.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--log-level N] [--verbose]\n"
+    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--sign KEYFILE]\n"
+    "                      [--log-level N] [--verbose]\n"
     "\n"
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
     "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
-    "VerComp.dat and its key file Ver, and names that directory in RELEASES/LATEST\n"
+    "VerComp.dat, its key file Ver and the Manifest (SHA-256 digest, sizes and\n"
+    "execute bit of every file, a sequence number one above the newest in\n"
+    "RELEASES), and names that directory in RELEASES/LATEST\n"
     "(which 'filedist update RELEASES' follows). A summary follows; the last line printed\n"
     "is that directory. Errors and warnings go to standard error whatever the\n"
     "log level. Only one build at a time may use a packer directory or a\n"
@@ -41,6 +48,10 @@ const char kUsage[] =
     "                   one (default: the startup directory)\n"
     "  --releases DIR   where the Patch_* directory is made\n"
     "                   (default: the folder 'releases' in the startup directory)\n"
+    "  --sign KEYFILE   sign the Manifest with the private key KEYFILE (made by\n"
+    "                   'filedist keygen') into Manifest.sig, before LATEST\n"
+    "                   names the release; clients that trust the public key\n"
+    "                   install nothing that is not signed\n"
     "  --log-level N    what BuildVer.log receives: 0 nothing, 1 errors (default),\n"
     "                   2 warnings, 3 every file, 4 everything\n"
     "  --verbose        a line per file also on a terminal, where a progress line\n"
@@ -94,6 +105,33 @@ bool WriteLatest(const std::string& patch_dir, std::string* error) {
   return true;
 }
 
+// Manifest.sig beside the Manifest of patch_dir.
+bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::string manifest_path = (patch / kManifestName).string();
+  std::string signature_path = (patch / kManifestSignatureName).string();
+  std::string manifest;
+  if (!ReadBoundedFile(manifest_path.c_str(), kManifestSizeLimit, &manifest)) {
+    *error = "cannot read '" + manifest_path + "'";
+    return false;
+  }
+  Ed25519Signature signature;
+  if (!SignEd25519(key, manifest, &signature)) {
+    *error = "the Manifest could not be signed";
+    return false;
+  }
+  std::string text = FormatSignatureFile(signature);
+  FILE* file = CreateNewFile(signature_path, false);
+  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr) written = std::fclose(file) == 0 && written;
+  if (!written) {
+    *error = "cannot write '" + signature_path + "': " + std::strerror(errno);
+    if (file != nullptr) std::remove(signature_path.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool ParseLogLevel(const char* text, int* level) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
@@ -106,7 +144,7 @@ bool ParseLogLevel(const char* text, int* level) {
 
 int RunBuildCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"out", true}, {"releases", true}, {"log-level", true},
-                            {"verbose", false}});
+                            {"verbose", false}, {"sign", true}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -118,7 +156,15 @@ int RunBuildCommand(int argc, char** argv) {
     return line.UsageError("--log-level takes a number from 0 to 4");
   }
   const bool verbose = line.Has("verbose");
+  const std::string sign_key_file = line.Value("sign", "");
 
+  // A key that cannot be used is found before anything is built.
+  Ed25519PrivateKey sign_key;
+  if (!sign_key_file.empty() && !ReadPrivateKeyFile(sign_key_file.c_str(), &sign_key)) {
+    std::fprintf(stderr, "filedist: '%s' is not a readable private key file (filedist keygen)\n",
+                 sign_key_file.c_str());
+    return 1;
+  }
   std::string source_dir = Absolute(source);
   SetLogLevel(log_level);
   BuildReport report(!verbose && IsTerminal(stderr));
@@ -142,6 +188,18 @@ int RunBuildCommand(int argc, char** argv) {
     return 1;
   }
   std::string error;
+  if (!sign_key_file.empty()) {
+    bool signed_ok = SignRelease(patch_dir, sign_key, &error);
+    sign_key.fill(0);
+    if (!signed_ok) {
+      // LATEST keeps naming the last good release: clients that trust the
+      // key would refuse this one.
+      std::fprintf(stderr, "filedist: the release is built, but not signed: %s; LATEST "
+                   "was not updated\n", error.c_str());
+      report.PrintSummary(patch_dir);
+      return 1;
+    }
+  }
   if (!WriteLatest(patch_dir, &error)) {
     // The release itself is whole; only the pointer to it is missing.
     std::fprintf(stderr, "filedist: the release is built, but LATEST was not updated: %s\n",

@@ -4,20 +4,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
+#include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/update_engine.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]\n"
+    "usage: filedist update SOURCE [--dir DIR] [--trust KEYFILE] [--allow-downgrade]\n"
+    "                       [--prune [--force]] [--repair] [--dry-run]\n"
     "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
     "                       [--quiet]\n"
     "\n"
@@ -58,6 +62,19 @@ const char kUsage[] =
     "Proxies: on Windows, the proxy the system is set to (named, detected or\n"
     "by configuration script); elsewhere http_proxy, https_proxy and no_proxy.\n"
     "\n"
+    "Signed releases: with a trusted public key (the file filedist.pub in the\n"
+    "install directory, or --trust KEYFILE; made by 'filedist keygen'), the\n"
+    "release must carry a Manifest signed with that key (filedist build --sign)\n"
+    "before anything else is fetched; VerComp.dat, Ver and every fetched file\n"
+    "must match its SHA-256 digests and sizes, and a release numbered below the\n"
+    "installed one is refused. Any mismatch: nothing is replaced, exit 1. New\n"
+    "files the Manifest marks executable get their execute bits (POSIX).\n"
+    "Without a trusted key the release is taken as before, and filedist says\n"
+    "that it is not verified.\n"
+    "\n"
+    "  --trust KEYFILE    the public key releases must be signed with\n"
+    "  --allow-downgrade  take a signed release older than the installed one\n"
+    "\n"
     "A release whose list names a path outside the install directory (absolute,\n"
     "with '..', or through a link that leads outside), or one of filedist's own\n"
     "files, is refused as a whole.\n"
@@ -97,7 +114,8 @@ bool InstallDir(const char* dir, std::string* out) {
 int RunUpdateCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
                             {"dry-run", false}, {"jobs", true}, {"timeout", true},
-                            {"retries", true}, {"ca", true}, {"quiet", false}});
+                            {"retries", true}, {"ca", true}, {"quiet", false}, {"trust", true},
+                            {"allow-downgrade", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -122,6 +140,14 @@ int RunUpdateCommand(int argc, char** argv) {
   }
   fetch.transport.ca_file = line.Value("ca", "");
   if (!InstallDir(line.Value("dir"), &options.install_dir)) return 1;
+  options.trusted_key = line.Value("trust", "");
+  options.allow_downgrade = line.Has("allow-downgrade");
+  if (options.trusted_key.empty()) {
+    // A key placed in the install directory is trusted without being named.
+    std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
+    std::error_code unused;
+    if (std::filesystem::exists(placed, unused)) options.trusted_key = placed;
+  }
 
   ReleaseSource source(source_text, fetch);
   std::string error;

@@ -8,6 +8,7 @@
 #include "fileio/md5.h"
 #include "log/release_events.h"
 #include "platform/platform.h"
+#include "signing/sha256.h"
 #include "zlib.h"
 
 namespace {
@@ -44,7 +45,14 @@ std::string FileKeyOfBytes(const void* data, size_t size) {
 bool ComputeFileKey(const char* path, char* keyOut) { return ComputeFileKeyAndCrc(path, keyOut, nullptr); }
 
 bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut) {
+  return ComputeFileDigests(path, keyOut, crcOut, nullptr, nullptr);
+}
+
+bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
+                        unsigned char* sha256Out, uint64_t* sizeOut) {
   if (keyOut == nullptr) return false;
+  if (sha256Out != nullptr) std::memset(sha256Out, 0, kSha256Size);
+  if (sizeOut != nullptr) *sizeOut = 0;
   unsigned char digest[16] = {};
   FILE* file = path != nullptr ? plat::OpenFileDenyWrite(path) : nullptr;
   if (file == nullptr) {
@@ -59,15 +67,19 @@ bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut) {
   Md5State state;
   Md5Init(&state);
   uLong crc = crc32(0L, Z_NULL, 0);
+  std::unique_ptr<Sha256> sha256(sha256Out != nullptr ? new Sha256 : nullptr);
   for (;;) {
     size_t got = std::fread(buffer.get(), 1, kReadSize, file);
     if (got == 0) break;
     Md5Update(&state, buffer.get(), got);
     // While the bytes are at hand: a second reading would cost more.
     if (crcOut != nullptr) crc = crc32(crc, buffer.get(), static_cast<uInt>(got));
+    if (sha256 != nullptr) sha256->Update(buffer.get(), got);
+    if (sizeOut != nullptr) *sizeOut += got;
   }
+  if (sha256 != nullptr) sha256->Final(sha256Out);
   if (crcOut != nullptr) *crcOut = static_cast<uint32_t>(crc);
-  bool complete = !std::ferror(file);
+  bool complete = !std::ferror(file) && (sha256 == nullptr || sha256->ok());
   Md5Final(&state, digest);
   std::fclose(file);
   WriteHex(digest, keyOut);

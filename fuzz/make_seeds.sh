@@ -13,7 +13,7 @@ filedist=$(realpath "${1:-out/fuzz/filedist}")
 seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -25,6 +25,7 @@ cp "$filedist" samples/Filters.ini "$work/packer/"
 patch_dir=$(tail -n 1 "$work/build.out")
 cp "$work/packer/VerComp.dat" "$seeds/version_list/release_list.txt"
 cp samples/Filters.ini "$seeds/filters_ini/samples_filters.ini"
+cp "$patch_dir/Manifest" "$seeds/manifest/release_manifest.txt"
 n=0
 while IFS= read -r -d '' file; do
   n=$((n + 1))
@@ -109,6 +110,6 @@ out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a 
 open(sys.argv[2], "wb").write(out)
 PY
 
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

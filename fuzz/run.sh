@@ -5,7 +5,8 @@
 # report; the input that did it is left in out/fuzz/artifacts/.
 #
 # usage: fuzz/run.sh [SECONDS] [ENTRY...]
-#   ENTRY: version_list filters_ini unzip client_file zip_round_trip fast_deflate (default all)
+#   ENTRY: version_list filters_ini unzip client_file zip_round_trip fast_deflate
+#          manifest (default all)
 #   FUZZ_PREPARED=1 skips the build and the seeds (for runs side by side).
 #   FUZZ_FLAGS adds libFuzzer flags.
 set -euo pipefail
@@ -14,7 +15,7 @@ seconds=${1:-60}
 shift || true
 entries=("$@")
 if [ ${#entries[@]} -eq 0 ]; then
-  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate)
+  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest)
 fi
 out=out/fuzz
 
@@ -29,7 +30,7 @@ fi
 # window flushes and the compressor's window slide are reached.
 max_len() {
   case "$1" in
-    version_list | filters_ini) echo 8192 ;;
+    version_list | filters_ini | manifest) echo 8192 ;;
     unzip | client_file) echo 70000 ;;
     zip_round_trip | fast_deflate) echo 140000 ;;
   esac

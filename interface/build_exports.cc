@@ -32,6 +32,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;
   if (!version.GenerateReleasePatch(releaseDir, patchDirOut)) return 0;
+  // Under the release folder's lock still, so that two builds never number
+  // their releases alike.
+  if (!version.WriteReleaseManifest()) return 0;
   std::string temporary_tree = version.m_outputDir + plat::kPathSeparator + kCompressTempName;
   // A source tree inside the temporary tree would go with it.
   if (!IsSameOrInside(version.m_sourceDir, temporary_tree.c_str())) {

@@ -58,6 +58,14 @@ bool GetAttributes(const char* path, uint32_t* attributes);
 // Makes path writable and visible: normal plus archive (0xA0).
 bool SetAttributesNormal(const char* path);
 
+// True when the regular file at path (links followed) may be run: on POSIX
+// its owner's execute bit. Windows keeps no such bit, so there it is false.
+bool IsExecutableFile(const char* path);
+
+// On POSIX gives the file at path an execute bit for each read bit it has,
+// or takes every execute bit away. Windows has nothing to set: true.
+bool SetExecutableBits(const char* path, bool executable);
+
 enum class MakeDirResult { kCreated, kAlreadyExists, kFailed };
 // Creates one directory; its parent must exist.
 MakeDirResult MakeOneDirectory(const char* path);

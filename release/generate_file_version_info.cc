@@ -19,6 +19,7 @@ const char* const kStage = "CFileVersion::GenerateFileVersionInfo";
 int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_scanList.clear();
   m_scanCrcs.clear();
+  m_scanFacts.clear();
   m_startupDir.clear();
   m_sourceDir.clear();
   m_outputDir.clear();

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing filedist needs on a fresh Debian machine:
 # the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
-# (32-bit) to run the Windows test programs, dpkg-dev and file for the Debian
-# package, the tools the tests use as independent oracles (gzip, zip, unzip,
-# md5sum), and the web servers of the update tests (nginx and openssl for
-# HTTP and HTTPS, python3 for faults).
+# (32-bit) to run the Windows test programs, libgcrypt for both targets,
+# dpkg-dev and file for the Debian package, the tools the tests use as
+# independent oracles (gzip, zip, unzip, md5sum, python3's hashlib and
+# cryptography), and the web servers of the update tests (nginx and openssl
+# for HTTP and HTTPS, python3 for faults).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 packages=(
   cmake make g++ pkg-config dpkg-dev file
-  libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev
-  g++-mingw-w64-i686 libz-mingw-w64-dev
+  libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev libgcrypt20-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386
   clang libclang-rt-14-dev
-  gzip zip unzip coreutils python3 curl
+  gzip zip unzip coreutils python3 python3-cryptography curl
   nginx-light openssl
 )
 missing=()

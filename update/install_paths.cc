@@ -18,6 +18,8 @@ const char* const kJournalName = ".filedist-journal";
 const char* const kLockName = ".filedist-lock";
 const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
+const char* const kTrustedKeyName = "filedist.pub";
+const char* const kReleaseStateName = ".filedist-release";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -77,8 +79,11 @@ void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::st
 }
 
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
-  static const char* const kOwn[] = {kClientListName, kKeyFileName, kStagingName, kJournalName,
-                                     kLockName,       kLogName,     kAsideListName};
+  // A release never writes the key it is checked with, nor the number
+  // that keeps older releases out.
+  static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
+                                     kJournalName,    kLockName,       kLogName,
+                                     kAsideListName,  kTrustedKeyName, kReleaseStateName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

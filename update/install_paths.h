@@ -16,6 +16,8 @@ extern const char* const kJournalName;     // .filedist-journal
 extern const char* const kLockName;        // .filedist-lock
 extern const char* const kAsideListName;   // .filedist-aside
 extern const char* const kLogName;         // BuildVer.log
+extern const char* const kTrustedKeyName;  // filedist.pub: the key releases must be signed with
+extern const char* const kReleaseStateName;  // .filedist-release: the installed release's number
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path

@@ -236,13 +236,22 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
 
 bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                            uint64_t maxFetched, const std::string& name, std::string* key,
-                           std::string* error) {
+                           std::string* error, const DownloadCheck& check) {
   std::string download = PathOf(name + kDownloadSuffix);
   if (!Download(fetcher, parts, maxFetched, download, false, FetchProgress(), error)) return false;
+  if (check && !check(download, error)) {
+    RemoveEntry(download);
+    return false;
+  }
   std::string target = PathOf(name);
   bool decoded = Decode(download, target, key, error);
   RemoveEntry(download);
   return decoded;
+}
+
+bool Staging::FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                       uint64_t maxFetched, const std::string& name, std::string* error) {
+  return Download(fetcher, parts, maxFetched, PathOf(name), FetchProgress(), error);
 }
 
 bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,

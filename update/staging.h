@@ -18,6 +18,10 @@ namespace update {
 // Told the bytes of the current file received so far.
 using FetchProgress = std::function<void(uint64_t received)>;
 
+// Looks at a whole download before anything is made of it; false, with
+// *error set, refuses it.
+using DownloadCheck = std::function<bool(const std::string& path, std::string* error)>;
+
 class Staging {
  public:
   explicit Staging(const std::string& installDir);
@@ -44,10 +48,16 @@ class Staging {
                     std::string* error);
 
   // Fetches and decodes as above into PathOf(name) without a key to check
-  // against; *key receives the key of what was decoded.
+  // against; *key receives the key of what was decoded. check, when given,
+  // sees the download before it is decoded.
   bool FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                     uint64_t maxFetched, const std::string& name, std::string* key,
-                    std::string* error);
+                    std::string* error, const DownloadCheck& check = DownloadCheck());
+
+  // Fetches the release file parts as it is into PathOf(name), taking at
+  // most maxFetched bytes.
+  bool FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                uint64_t maxFetched, const std::string& name, std::string* error);
 
   // Removes one entry of the folder (a link as itself).
   void Discard(const std::string& name) const;

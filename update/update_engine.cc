@@ -22,7 +22,12 @@
 #include "update/durable_file.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "update/release_state.h"
 #include "update/staging.h"
+#include "signing/bounded_file.h"
+#include "signing/manifest_check.h"
+#include "signing/release_manifest.h"
+#include "signing/sha256.h"
 #include "update/update_plan.h"
 #include "version/version_list.h"
 
@@ -42,6 +47,10 @@ const char kNewListName[] = "list.new";
 const char kNewJournalName[] = "journal.new";
 const char kCopyName[] = "copy.new";
 const char kNewAsideListName[] = "aside.new";
+const char kManifestStaged[] = "release-manifest";
+const char kSignatureStaged[] = "release-manifest-sig";
+const char kNewStateName[] = "state.new";
+constexpr uint64_t kMaxSignatureDownload = 4096;
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -121,13 +130,17 @@ class UpdateRun {
   bool ReadClientList(VersionRecordList* records, std::string* error);
   bool WriteClientList(const VersionRecordList& records, std::string* error);
   bool Recover(bool* recovered);
+  int VerifyRelease();
+  int CheckListAgainstManifest(const VersionRecordList& release);
+  bool MatchesManifest(const VersionRecord& record, std::string* error) const;
   int FetchRelease(VersionRecordList* release);
   void PrintPlan(const UpdatePlan& plan);
   int StageFiles(const UpdatePlan& plan);
   void ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries);
   bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
-  bool PlaceFile(const std::string& source, const std::vector<std::string>& parts,
-                 const std::string& target, std::string* error);
+  bool PlaceFile(const std::string& source, const std::string& release_path,
+                 const std::vector<std::string>& parts, const std::string& target,
+                 std::string* error);
   bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
 
   const UpdateOptions& options_;
@@ -139,6 +152,11 @@ class UpdateRun {
   AsideCopies aside_;
   std::string program_name_;
   std::vector<std::string> removed_;  // paths whose files a prune removed
+  // The release's signed manifest, once its signature held with the trusted
+  // key; every file is then checked against it as well as against its key.
+  bool verified_ = false;
+  ReleaseManifest manifest_;
+  std::map<std::string, const ManifestFile*> listed_;  // manifest_'s files by path
 };
 
 void UpdateRun::FindProgram() {
@@ -217,16 +235,129 @@ bool UpdateRun::Recover(bool* recovered) {
   return true;
 }
 
+// With a trusted key, nothing of the release is fetched before its manifest
+// is found signed by that key, and a release numbered below the installed
+// one is refused.
+int UpdateRun::VerifyRelease() {
+  std::string error;
+  if (options_.trusted_key.empty()) {
+    reporter_->Note("the release is not verified: no trusted key (" + std::string(kTrustedKeyName) +
+                    " in the install directory, or --trust FILE)");
+    // Its Manifest, where there is one, still says which new files are
+    // programs; it vouches for nothing else here.
+    std::string text;
+    if (staging_.FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, kManifestStaged, &error) &&
+        ReadBoundedFile(staging_.PathOf(kManifestStaged).c_str(), kManifestSizeLimit, &text) &&
+        ParseManifest(text, &manifest_, &error)) {
+      for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+    }
+    staging_.Discard(kManifestStaged);
+    return 0;
+  }
+  if (!staging_.FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, kManifestStaged, &error)) {
+    return Fail("the release is not signed: cannot fetch its Manifest from '" +
+                fetcher_->Location() + "': " + error + "; nothing was installed");
+  }
+  if (!staging_.FetchRaw(fetcher_, {kManifestSignatureName}, kMaxSignatureDownload,
+                         kSignatureStaged, &error)) {
+    staging_.Discard(kManifestStaged);
+    return Fail("the release is not signed: cannot fetch its signature Manifest.sig from '" +
+                fetcher_->Location() + "': " + error + "; nothing was installed");
+  }
+  ManifestCheck result =
+      CheckSignedManifest(staging_.PathOf(kManifestStaged), staging_.PathOf(kSignatureStaged),
+                          options_.trusted_key, &manifest_, &error);
+  staging_.Discard(kManifestStaged);
+  staging_.Discard(kSignatureStaged);
+  if (result != ManifestCheck::kVerified) {
+    std::string detail = result == ManifestCheck::kBadManifest && !error.empty() ? " (" + error + ")"
+                         : result == ManifestCheck::kBadPublicKey ? ": '" + options_.trusted_key + "'"
+                                                                   : "";
+    return Fail(std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
+                "; nothing was installed");
+  }
+  uint64_t installed = 0;
+  switch (ReadReleaseState(options_.install_dir, &installed)) {
+    case ReleaseState::kDamaged:
+      return Fail("cannot read the installed release's number in '" +
+                  JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
+                  "'; nothing was installed");
+    case ReleaseState::kRead:
+      if (manifest_.sequence < installed && !options_.allow_downgrade) {
+        return Fail("refusing release " + std::to_string(manifest_.sequence) +
+                    ": it is older than the installed release " + std::to_string(installed) +
+                    " (--allow-downgrade takes it); nothing was installed");
+      }
+      break;
+    case ReleaseState::kNone:
+      break;
+  }
+  for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+  verified_ = true;
+  reporter_->Note("the release is signed by the trusted key (release " +
+                  std::to_string(manifest_.sequence) + ", built " + manifest_.built + ")");
+  return 0;
+}
+
+// The signed list and the manifest must name the same files with the same
+// compressed sizes: a file the manifest does not vouch for is not taken.
+int UpdateRun::CheckListAgainstManifest(const VersionRecordList& release) {
+  if (!verified_) return 0;
+  for (const VersionRecord& record : release) {
+    auto found = listed_.find(record.path);
+    if (found == listed_.end() || found->second->gzipSize != ListedSize(record)) {
+      return Fail("refusing the release: '" + record.path +
+                  "' is not listed so in the signed Manifest; nothing was installed");
+    }
+  }
+  if (release.size() != manifest_.files.size()) {
+    return Fail("refusing the release: the signed Manifest lists " +
+                std::to_string(manifest_.files.size()) + " files, VerComp.dat " +
+                std::to_string(release.size()) + "; nothing was installed");
+  }
+  return 0;
+}
+
+// A staged file has the content the manifest gives for its path.
+bool UpdateRun::MatchesManifest(const VersionRecord& record, std::string* error) const {
+  auto found = listed_.find(record.path);
+  if (found == listed_.end()) {
+    *error = "the signed Manifest does not list it";
+    return false;
+  }
+  std::string detail;
+  if (MatchesListedFile(staging_.CheckedPath(record.key), found->second->sha256,
+                        found->second->size, &detail)) {
+    return true;
+  }
+  *error = "it does not match the signed Manifest: " + detail;
+  return false;
+}
+
 int UpdateRun::FetchRelease(VersionRecordList* release) {
   std::string error;
   std::string list_key;
+  // With a signed manifest, the list and its key file are taken only with
+  // the digests it gives for them, before they are decoded.
+  auto listed_as = [this](const std::string& sha256, uint64_t size, const char* name) {
+    return DownloadCheck([this, sha256, size, name](const std::string& path, std::string* error) {
+      if (!verified_) return true;
+      std::string detail;
+      if (MatchesListedFile(path, sha256, size, &detail)) return true;
+      *error = std::string(name) + " does not match the signed Manifest (" + detail + ")";
+      return false;
+    });
+  };
   if (!staging_.FetchDecoded(fetcher_, {kClientListName}, kMaxListDownload, kReleaseListName,
-                             &list_key, &error)) {
+                             &list_key, &error,
+                             listed_as(manifest_.verCompSha256, manifest_.verCompSize,
+                                       "VerComp.dat"))) {
     return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
   if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, kMaxKeyFileDownload, kReleaseKeyName,
-                             &unused, &error)) {
+                             &unused, &error,
+                             listed_as(manifest_.verSha256, manifest_.verSize, "Ver"))) {
     return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
   }
   // The list is taken only with its key file, so that a half-uploaded
@@ -309,6 +440,23 @@ int UpdateRun::StageFiles(const UpdatePlan& plan) {
                                       ListedSize(first.record), progress, &error);
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
+      if (ok && verified_) {
+        for (const PlannedFile* file : job.files) {
+          if (!MatchesManifest(file->record, &error)) {
+            ok = false;
+            break;
+          }
+        }
+        // Not kept for a later run either.
+        if (!ok) staging_.Discard(first.record.key);
+      }
+      if (ok && !listed_.empty()) {
+        // The staged file carries its mode already, so that a run that
+        // finishes this apply after a stop places it as this one would.
+        auto found = listed_.find(first.record.path);
+        plat::SetExecutableBits(staging_.CheckedPath(first.record.key).c_str(),
+                                found != listed_.end() && found->second->executable);
+      }
       for (const PlannedFile* file : job.files) {
         if (!ok) {
           ++failures;
@@ -345,8 +493,9 @@ void UpdateRun::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* 
   }
 }
 
-bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::string>& parts,
-                          const std::string& target, std::string* error) {
+bool UpdateRun::PlaceFile(const std::string& source, const std::string& release_path,
+                          const std::vector<std::string>& parts, const std::string& target,
+                          std::string* error) {
   std::string dir = options_.install_dir;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
@@ -360,6 +509,12 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::vector<std::stri
       *error = "cannot make the folder '" + dir + "': " + plat::LastErrorText();
       return false;
     }
+  }
+  if (!listed_.empty() && !plat::PathExists(target.c_str())) {
+    // A new file is executable exactly when the manifest says so; a
+    // replaced one keeps the permissions it had.
+    auto found = listed_.find(release_path);
+    plat::SetExecutableBits(source.c_str(), found != listed_.end() && found->second->executable);
   }
   if (plat::IsLinkEntry(target)) {
     // A link is replaced by the file, never written through.
@@ -489,7 +644,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
         continue;
       }
     }
-    if (PlaceFile(source, parts, target, &error)) {
+    if (PlaceFile(source, record.path, parts, target, &error)) {
       placed[record.path] = record;
     } else {
       reporter_->Problem(error);
@@ -553,8 +708,10 @@ int UpdateRun::Run() {
     if (!Recover(&recovered)) return Fail("cannot finish the interrupted update; run again");
   }
 
+  if (int status = VerifyRelease()) return status;
   VersionRecordList release;
   if (int status = FetchRelease(&release)) return status;
+  if (int status = CheckListAgainstManifest(release)) return status;
   VersionRecordList client;
   if (!ReadClientList(&client, &error)) return Fail(error);
 
@@ -621,6 +778,11 @@ int UpdateRun::Run() {
   // Files that could not be placed stay checked in the staging folder: the
   // next run places them without fetching them again.
   if (failures > 0) return Fail(std::to_string(failures) + " files failed; run again to retry");
+  if (verified_ && !WriteReleaseState(options_.install_dir, staging_.PathOf(kNewStateName),
+                                      manifest_.sequence, &error)) {
+    staging_.RemoveAll();
+    return Fail("cannot record the installed release's number: " + error);
+  }
   staging_.RemoveAll();
   return 0;
 }

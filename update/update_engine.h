@@ -31,6 +31,11 @@ struct UpdateOptions {
   // Files fetched at once, each by a thread of its own; the fetcher must
   // take that many calls at a time.
   int jobs = 1;
+  // The Ed25519 public key file releases must be signed with; empty: the
+  // release is taken unverified, as its key file vouches for its list.
+  std::string trusted_key;
+  // Take a signed release numbered below the one installed.
+  bool allow_downgrade = false;
 };
 
 // Exit status: 0 when every file the release lists is installed with its

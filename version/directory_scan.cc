@@ -160,11 +160,15 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     char key[kFileKeySize] = {};
     uint32_t crc = 0;
     bool want_crc = !context.version->m_earlierPatchDir.empty();
-    if (!ComputeFileKeyAndCrc(path.c_str(), key, want_crc ? &crc : nullptr)) {
+    ScanFacts facts;
+    if (!ComputeFileDigests(path.c_str(), key, want_crc ? &crc : nullptr, facts.sha256,
+                            &facts.plainSize)) {
       context.version->m_unreadableErrors.push_back(plat::LastSystemError());
       context.version->m_unreadableList.push_back(path);
     }
     context.version->m_scanCrcs.push_back(crc);
+    facts.executable = plat::IsExecutableFile(path.c_str());
+    context.version->m_scanFacts.push_back(facts);
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;

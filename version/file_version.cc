@@ -15,6 +15,7 @@ void CFileVersion::Reset() {
   m_earlierPatchDir.clear();
   m_earlierKeys.clear();
   m_scanCrcs.clear();
+  m_scanFacts.clear();
 }
 
 // Made at load time and never destroyed: hosts may call the library from

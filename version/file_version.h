@@ -11,6 +11,12 @@
 
 #include "version/version_record.h"
 
+struct ScanFacts {
+  unsigned char sha256[32] = {};
+  uint64_t plainSize = 0;
+  bool executable = false;
+};
+
 class CFileVersion {
  public:
   CFileVersion() = default;
@@ -36,6 +42,9 @@ class CFileVersion {
   int CompressFileVersionInfo(const char* outputDir);
   int WriteFileVersionInfo();
   int GenerateReleasePatch(const char* releaseDir, char* patchDirOut);
+  // After the four: the signed-release manifest of the patch directory,
+  // numbered one above the newest in the release folder.
+  int WriteReleaseManifest();
 
   VersionRecordList m_scanList;
   VersionRecordList m_newList;
@@ -75,6 +84,10 @@ class CFileVersion {
   // CRC-32 of each scanned file, beside m_scanList, while there is an
   // earlier release to check its compressed files against (else zeros).
   std::vector<uint32_t> m_scanCrcs;
+  // What the release's manifest says of each scanned file, beside
+  // m_scanList: the SHA-256 of its bytes, its plain size and whether it is
+  // executable. Taken while the file is read for its key.
+  std::vector<ScanFacts> m_scanFacts;
 };
 
 // The one object, made at load time; null only if it could not be made.

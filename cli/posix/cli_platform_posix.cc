@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/cli_platform.h"
@@ -11,6 +12,16 @@ std::string ProgramDirectory() {
   std::string path(buffer, static_cast<size_t>(length));
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0644);
+  if (fd < 0) return nullptr;
+  // The umask may only take bits away; the mode asked for is what counts.
+  if (ownerOnly) fchmod(fd, 0600);
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }

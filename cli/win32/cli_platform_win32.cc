@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include "cli/cli_platform.h"
 
@@ -11,6 +12,16 @@ std::string ProgramDirectory() {
   std::string path(buffer, length);
   size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+// Windows keeps no owner-only mode bits; a private key file takes the
+// permissions of the folder it is made in.
+FILE* CreateNewFile(const std::string& path, bool) {
+  int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -84,6 +84,12 @@ COMMON_STATIC_ASSERT(offsetof(VersionEntry, reserved1) == 1065, "padding at 1065
  * second returns 0 at once); overlapping directories are refused before
  * anything is touched, and an existing patch directory is never reused.
  * VerComp.dat and Ver are replaced by rename, never left half-written.
+ * The patch directory also receives a Manifest: a release number one above
+ * the highest in releaseDir, the build time, the SHA-256 digests and sizes
+ * of its compressed VerComp.dat and Ver, and for every file the SHA-256
+ * digest and size of its content, its compressed size and whether it is
+ * executable; "filedist build --sign" signs it, VerifyReleaseManifest checks
+ * it. VerComp.dat and Ver are the same with or without it.
  * Returns 1 on success, 0 on failure (the log file says why). */
 COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
                                     const char* releaseDir, char* patchDirOut);
@@ -179,6 +185,19 @@ COMMON_API int COMMON_CALL MakeDirTree(const char* dirPath);
  * outside 0..4 switches logging off. The file is appended to, never
  * truncated. */
 COMMON_API void COMMON_CALL SetLogLevel(int level);
+
+/* Checks the signed release in the patch directory patchDir with the Ed25519
+ * public key in publicKeyFile (a file made by "filedist keygen"):
+ * patchDir\Manifest.sig must be that key's signature over patchDir\Manifest,
+ * the Manifest must be well formed, and patchDir\VerComp.dat and
+ * patchDir\Ver (the compressed files, as clients fetch them) must have the
+ * SHA-256 digests and sizes it lists. Nothing is written. Relative paths are
+ * taken as the system takes them (the current directory), as
+ * LoadVersionInfo does. Returns 1 when all of that holds; 0 for a NULL or
+ * empty argument and for any failure, with an ERROR line in the log naming
+ * what failed. The other files of the release are listed in the Manifest
+ * with their SHA-256 digests for the client that fetches them. */
+COMMON_API int COMMON_CALL VerifyReleaseManifest(const char* patchDir, const char* publicKeyFile);
 
 /* Opens port in the Windows Firewall (tcp nonzero: TCP, zero: UDP) under
  * name. Returns 1 on success or if an enabled entry exists; 0 otherwise and

@@ -118,6 +118,22 @@ bool SetAttributesNormal(const char* path) {
   return chmod(native.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
 }
 
+bool IsExecutableFile(const char* path) {
+  struct stat st;
+  return path != nullptr && stat(ToNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         (st.st_mode & S_IXUSR) != 0;
+}
+
+bool SetExecutableBits(const char* path, bool executable) {
+  std::string native = ToNativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IXUSR | S_IXGRP | S_IXOTH);
+  // Whoever may read the file may run it: the bits follow the read bits.
+  if (executable) mode |= (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+  return chmod(native.c_str(), mode) == 0;
+}
+
 MakeDirResult MakeOneDirectory(const char* path) {
   if (mkdir(ToNativePath(path).c_str(), 0777) == 0) return MakeDirResult::kCreated;
   return errno == EEXIST ? MakeDirResult::kAlreadyExists : MakeDirResult::kFailed;

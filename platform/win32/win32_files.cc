@@ -70,6 +70,10 @@ bool SetAttributesNormal(const char* path) {
   return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE) != FALSE;
 }
 
+bool IsExecutableFile(const char*) { return false; }
+
+bool SetExecutableBits(const char*, bool) { return true; }
+
 MakeDirResult MakeOneDirectory(const char* path) {
   if (CreateDirectoryA(path, nullptr)) return MakeDirResult::kCreated;
   return GetLastError() == ERROR_ALREADY_EXISTS ? MakeDirResult::kAlreadyExists

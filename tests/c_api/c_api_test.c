@@ -102,6 +102,12 @@ static int failures = 0;
     }                                                                \
   } while (0)
 
+/* The signed release that tests/data/signed_release/make_fixture.py made
+ * with Python's own Ed25519 and SHA-256, copied into a folder of its own
+ * and then damaged in one way. */
+static const char* const kReleaseFiles[] = {"Manifest", "Manifest.sig", "VerComp.dat", "Ver"};
+static char fixture_dir[512];
+
 static int CopyBytes(const char* from, const char* to) {
   char buffer[65536];
   size_t got;
@@ -175,6 +181,87 @@ static void ReplaceHeldLibrary(const char* library) {
   remove(held);
   remove(source);
   RemoveDirectoryNamed(dir);
+
+static void fixture_path(char* out, const char* name) {
+  snprintf(out, 1024, "%s/%s", fixture_dir, name);
+}
+
+/* A fresh copy of the release in dir. */
+static int lay_release(const char* dir) {
+  char from[1024];
+  char to[1024];
+  size_t i;
+  if (!MakeDirTree(dir)) return 0;
+  for (i = 0; i < sizeof kReleaseFiles / sizeof kReleaseFiles[0]; ++i) {
+    fixture_path(from, kReleaseFiles[i]);
+    snprintf(to, sizeof to, "%s/%s", dir, kReleaseFiles[i]);
+    if (!CopyBytes(from, to)) return 0;
+  }
+  return 1;
+}
+
+/* Flips one bit of the byte at offset (counted from the end if negative). */
+static void flip_byte(const char* path, long offset) {
+  FILE* file = fopen(path, "r+b");
+  int c;
+  if (file == NULL) return;
+  fseek(file, offset, offset < 0 ? SEEK_END : SEEK_SET);
+  c = fgetc(file);
+  fseek(file, offset, offset < 0 ? SEEK_END : SEEK_SET);
+  fputc(c ^ 1, file);
+  fclose(file);
+}
+
+static void check_signed_releases(void) {
+  const char* dir = "c_api_release";
+  char trusted[1024];
+  char other[1024];
+  char path[1024];
+  const struct {
+    const char* name;
+    const char* file; /* damaged file, NULL for none */
+    long offset;      /* the byte flipped; 0 with remove: the file goes */
+    int remove;
+  } cases[] = {
+      {"a released byte of VerComp.dat", "VerComp.dat", 20, 0},
+      {"Ver", "Ver", -5, 0},
+      {"a byte of the Manifest", "Manifest", -20, 0},
+      {"the signature", "Manifest.sig", 30, 0},
+      {"the signature removed", "Manifest.sig", 0, 1},
+      {"the Manifest removed", "Manifest", 0, 1},
+      {"VerComp.dat removed", "VerComp.dat", 0, 1},
+  };
+  size_t i;
+  fixture_path(trusted, "trusted.pub");
+  fixture_path(other, "other.pub");
+
+  CHECK(lay_release(dir));
+  CHECK(VerifyReleaseManifest(dir, trusted) == 1);
+  CHECK(VerifyReleaseManifest(dir, other) == 0);  /* a signature by another key */
+  fixture_path(path, "Manifest.sig");               /* not a public key file */
+  CHECK(VerifyReleaseManifest(dir, path) == 0);
+  CHECK(VerifyReleaseManifest(dir, "no-such.pub") == 0);
+  CHECK(VerifyReleaseManifest(NULL, trusted) == 0);
+  CHECK(VerifyReleaseManifest(dir, NULL) == 0);
+  CHECK(VerifyReleaseManifest("", trusted) == 0);
+
+  for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    CHECK(lay_release(dir));
+    snprintf(path, sizeof path, "%s/%s", dir, cases[i].file);
+    if (cases[i].remove) {
+      remove(path);
+    } else {
+      flip_byte(path, cases[i].offset);
+    }
+    if (VerifyReleaseManifest(dir, trusted) != 0) {
+      fprintf(stderr, "a damaged release verified: %s\n", cases[i].name);
+      ++failures;
+    }
+  }
+  for (i = 0; i < sizeof kReleaseFiles / sizeof kReleaseFiles[0]; ++i) {
+    snprintf(path, sizeof path, "%s/%s", dir, kReleaseFiles[i]);
+    remove(path);
+  }
 }
 
 int main(int argc, char** argv) {
@@ -222,8 +309,12 @@ int main(int argc, char** argv) {
   CHECK(MakeDirTree(NULL) == 0);
   SetLogLevel(0);
 
-  CHECK(argc == 2);
-  if (argc == 2) ReplaceHeldLibrary(argv[1]);
+  CHECK(argc == 3);
+  if (argc == 3) {
+    ReplaceHeldLibrary(argv[1]);
+    snprintf(fixture_dir, sizeof fixture_dir, "%s", argv[2]);
+    check_signed_releases();
+  }
 
   remove(list_path);
   remove(key_path);

@@ -14,8 +14,9 @@ TEST_F(BuildRelease, ReleasesEveryUnfilteredFileWithItsListAndKey) {
   ASSERT_EQ(patch.compare(0, releases.size(), releases), 0) << patch;
   EXPECT_TRUE(IsPatchDirName(patch.substr(releases.size()))) << patch;
 
-  // The patch directory holds the released files, the list and the key.
-  Strings expected_files = {"Ver", "VerComp.dat"};
+  // The patch directory holds the released files, the list, the key and
+  // the manifest.
+  Strings expected_files = {"Manifest", "Ver", "VerComp.dat"};
   for (const SourceFile& file : files_) {
     if (file.released) expected_files.push_back(file.relative);
   }

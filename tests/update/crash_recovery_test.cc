@@ -207,4 +207,44 @@ TEST(UpdateCrash, StopsAroundALibraryMovedAsideAreFinishedByTheNextRun) {
   }
 }
 
+bool OwnerMayRun(const std::string& path) {
+  return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
+// New files take their execute bits from the release's Manifest also when a
+// stopped apply is finished by the next run, which has no Manifest at hand.
+TEST(UpdateCrash, NewProgramsKeepTheirModeWhenAStoppedApplyIsFinished) {
+  if (std::string(plat::kExecutableSuffix) == ".exe") GTEST_SKIP() << "Windows keeps no mode bits";
+  ScratchDir scratch;
+  const Tree tree = {{"bin/tool", "#!/bin/sh\necho tool\n"}, {"doc.txt", "text"}};
+  WriteRelease(scratch.Sub("rel"), tree);
+  // A client without a trusted key reads the Manifest only for the modes,
+  // so the digests in it are not looked at.
+  const std::string digest(64, '0');
+  testing_support::WriteFileBytes(
+      scratch.Sub("rel/Manifest"),
+      "filedist-manifest 1\nsequence 1\nbuilt 2026-12-07T12:00:00Z\nvercomp " + digest +
+          " 1\nver " + digest + " 1\nfile " + digest + " 19 39 x .\\bin\\tool\nfile " + digest +
+          " 4 24 - .\\doc.txt\nend 2\n");
+  std::string output;
+  std::string probe = scratch.Sub("probe");
+  testing_support::MakeDirs(probe);
+  ASSERT_EQ(RunUpdate(probe, scratch.Sub("rel"), {}, &output), 0) << output;
+  EXPECT_TRUE(OwnerMayRun(probe + "/bin/tool"));
+  EXPECT_FALSE(OwnerMayRun(probe + "/doc.txt"));
+  int points = PointsOf(output);
+  ASSERT_GE(points, 5);
+  for (int n = 1; n <= points; ++n) {
+    std::string install = scratch.Sub("stop-" + std::to_string(n));
+    testing_support::MakeDirs(install);
+    ASSERT_EQ(RunUpdate(install, scratch.Sub("rel"), {"--crash-at", std::to_string(n)}, &output),
+              86)
+        << "stop " << n << "\n" << output;
+    ASSERT_EQ(RunUpdate(install, scratch.Sub("rel"), {}, &output), 0) << output;
+    EXPECT_EQ(ReadInstall(install), tree) << "stop " << n;
+    EXPECT_TRUE(OwnerMayRun(install + "/bin/tool")) << "stop " << n;
+    EXPECT_FALSE(OwnerMayRun(install + "/doc.txt")) << "stop " << n;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,41 @@
+#include "update/release_state.h"
+
+#include "signing/bounded_file.h"
+#include "platform/platform.h"
+#include "update/durable_file.h"
+#include "update/install_paths.h"
+
+namespace update {
+
+namespace {
+
+const char kPrefix[] = "sequence ";
+
+}  // namespace
+
+ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence) {
+  std::string path = JoinInstallPath(installDir, {kReleaseStateName});
+  if (!plat::PathExists(path.c_str())) return ReleaseState::kNone;
+  std::string text;
+  if (!ReadBoundedFile(path.c_str(), 64, &text)) return ReleaseState::kDamaged;
+  const size_t prefix = sizeof kPrefix - 1;
+  if (text.compare(0, prefix, kPrefix) != 0 || text.size() < prefix + 2 || text.back() != '\n' ||
+      text.size() - prefix - 1 > 19) {
+    return ReleaseState::kDamaged;
+  }
+  uint64_t value = 0;
+  for (size_t i = prefix; i + 1 < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return ReleaseState::kDamaged;
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+  }
+  *sequence = value;
+  return ReleaseState::kRead;
+}
+
+bool WriteReleaseState(const std::string& installDir, const std::string& temporary,
+                       uint64_t sequence, std::string* error) {
+  return WriteFileDurably(JoinInstallPath(installDir, {kReleaseStateName}), temporary,
+                          kPrefix + std::to_string(sequence) + "\n", error);
+}
+
+}  // namespace update
