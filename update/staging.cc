@@ -251,7 +251,7 @@ bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::strin
 
 bool Staging::FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                        uint64_t maxFetched, const std::string& name, std::string* error) {
-  return Download(fetcher, parts, maxFetched, PathOf(name), FetchProgress(), error);
+  return Download(fetcher, parts, maxFetched, PathOf(name), false, FetchProgress(), error);
 }
 
 bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,

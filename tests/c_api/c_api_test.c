@@ -181,6 +181,7 @@ static void ReplaceHeldLibrary(const char* library) {
   remove(held);
   remove(source);
   RemoveDirectoryNamed(dir);
+}
 
 static void fixture_path(char* out, const char* name) {
   snprintf(out, 1024, "%s/%s", fixture_dir, name);
