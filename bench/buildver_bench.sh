@@ -120,14 +120,15 @@ files = os.path.join(bench_dir, "files")
 
 def release_bytes(packer):
     # The compressed files of the tree in the patch directory; the version
-    # list and its key file beside them are left out, gzip makes no such.
+    # list, its key file and the Manifest beside them are left out, gzip
+    # makes no such.
     total = 0
     releases = os.path.join(packer, "releases")
     for patch in os.listdir(releases):
         top = os.path.join(releases, patch)
         for dirpath, _, names in os.walk(top):
             for name in names:
-                if dirpath != top or name not in ("VerComp.dat", "Ver"):
+                if dirpath != top or name not in ("VerComp.dat", "Ver", "Manifest", "Manifest.sig"):
                     total += os.path.getsize(os.path.join(dirpath, name))
     return total
 
