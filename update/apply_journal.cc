@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
@@ -20,10 +19,6 @@ const char kHeader[] = "filedist apply journal 1";
 const char kFooter[] = "end";
 const char kPlace[] = "place,";
 const char kRemove[] = "remove,";
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -60,25 +55,8 @@ JournalState ReadJournal(const std::string& journalPath, std::vector<JournalEntr
   if (!plat::PathExists(journalPath.c_str()) && !plat::IsLinkEntry(journalPath)) {
     return JournalState::kAbsent;
   }
-  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(journalPath.c_str(), "rb"));
-  if (!file) return JournalState::kTorn;
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    text.append(buffer, got);
-  }
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
+  if (!ReadFileLines(journalPath, &lines)) return JournalState::kTorn;
   if (lines.size() < 2 || lines.front() != kHeader || lines.back() != kFooter) {
     return JournalState::kTorn;
   }

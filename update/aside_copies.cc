@@ -1,7 +1,6 @@
 #include "update/aside_copies.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "fileio/aside_name.h"
 #include "platform/file_safety.h"
@@ -13,10 +12,6 @@
 namespace update {
 
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 bool EntryExists(const std::string& path) {
   return plat::PathExists(path.c_str()) || plat::IsLinkEntry(path);
@@ -37,24 +32,11 @@ AsideCopies::AsideCopies(const std::string& installDir, const std::string& tempo
       temporary_(temporary) {}
 
 std::vector<std::string> AsideCopies::ReadRecord() const {
+  std::vector<std::string> lines;
   std::vector<std::string> paths;
-  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(record_path_.c_str(), "rb"));
-  if (!file) return paths;
-  std::string text;
-  char buffer[1 << 12];
-  for (;;) {
-    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    text.append(buffer, got);
-  }
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) paths.push_back(line);
-    start = end + 1;
+  if (!ReadFileLines(record_path_, &lines)) return paths;
+  for (std::string& line : lines) {
+    if (!line.empty()) paths.push_back(std::move(line));
   }
   return paths;
 }

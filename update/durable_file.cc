@@ -4,6 +4,7 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/bounded_file.h"
 #include "update/fault_point.h"
 
 namespace update {
@@ -46,6 +47,22 @@ bool WriteFileDurably(const std::string& target, const std::string& temporary,
   }
   plat::RemoveFile(temporary.c_str());
   return false;
+}
+
+bool ReadFileLines(const std::string& path, std::vector<std::string>* lines) {
+  std::string text;
+  if (!ReadBoundedFile(path.c_str(), std::string().max_size(), &text)) return false;
+  lines->clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines->push_back(std::move(line));
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace update

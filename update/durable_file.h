@@ -5,6 +5,7 @@
 #define FILEDIST_UPDATE_DURABLE_FILE_H
 
 #include <string>
+#include <vector>
 
 namespace update {
 
@@ -14,6 +15,11 @@ namespace update {
 // system's text.
 bool WriteFileDurably(const std::string& target, const std::string& temporary,
                       const std::string& text, std::string* error);
+
+// Reads such a file back as its lines, each without its line end (CR LF or
+// LF); a last line without one counts, empty lines stay. False when the file
+// cannot be opened or read.
+bool ReadFileLines(const std::string& path, std::vector<std::string>* lines);
 
 }  // namespace update
 
