@@ -11,21 +11,25 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 }  // namespace
 
-BuildReport::BuildReport(bool progress)
-    : progress_(progress), start_(std::chrono::steady_clock::now()) {}
+BuildReport::BuildReport(Display display)
+    : display_(display),
+      progress_(display == Display::kProgress),
+      start_(std::chrono::steady_clock::now()) {}
 
 void BuildReport::Problem(int severity, const std::string& text, const std::string& reason) {
   if (drawn_) std::fputs("\r\033[K", stderr);
   if (severity == 1) ++errors_;
-  std::fprintf(stderr, "filedist: %s: %s%s%s\n", severity == 1 ? "error" : "warning", text.c_str(),
-               reason.empty() ? "" : ": ", reason.c_str());
+  std::string line = std::string(severity == 1 ? "error" : "warning") + ": " + text +
+                     (reason.empty() ? "" : ": ") + reason;
+  problems_.push_back(line);
+  std::fprintf(stderr, "filedist: %s\n", line.c_str());
   std::fflush(stderr);
   if (drawn_) Draw(true);
 }
 
 void BuildReport::FileExcluded(const std::string& lowerName, int lists) {
   ++excluded_;
-  if (progress_) return;
+  if (display_ != Display::kLines) return;
   // The library's own line, "文件 [%s] 根据Filters.ini被过滤" in code page 936,
   // once for every filter list that matched.
   for (int i = 0; i < lists; ++i) {
@@ -39,7 +43,7 @@ void BuildReport::FileKeyed(const std::string& path, uint64_t size, const std::s
   keyed_bytes_ += size;
   if (progress_) {
     Draw(false);
-  } else {
+  } else if (display_ == Display::kLines) {
     std::printf("MD5 (%s) = %s\n", path.c_str(), key.c_str());
   }
 }
@@ -52,13 +56,13 @@ void BuildReport::FileCompressed(const std::string& listedPath, uint64_t plainSi
   compressed_bytes_ += static_cast<uint32_t>(compressedSize);
   if (progress_) {
     Draw(released_ == keyed_);
-  } else {
+  } else if (display_ == Display::kLines) {
     std::printf("Compress (%s) = %d\n", listedPath.c_str(), compressedSize);
   }
 }
 
 void BuildReport::PatchStarted(const std::string& patchDir) {
-  if (!progress_) std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
+  if (display_ == Display::kLines) std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
 }
 
 void BuildReport::Draw(bool force) {
@@ -84,13 +88,26 @@ void BuildReport::Finish() {
   drawn_ = false;
 }
 
-void BuildReport::PrintSummary(const std::string& patchDir) const {
-  double seconds =
+BuildSummary BuildReport::Summary() const {
+  BuildSummary summary;
+  summary.released = released_;
+  summary.excluded = excluded_;
+  summary.unchanged = from_earlier_;
+  summary.bytes = plain_bytes_;
+  summary.compressed_bytes = compressed_bytes_;
+  summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  double percent = plain_bytes_ == 0 ? 100.0 : 100.0 * compressed_bytes_ / plain_bytes_;
+  return summary;
+}
+
+void BuildReport::PrintSummary(const std::string& patchDir) const {
+  BuildSummary summary = Summary();
+  double percent =
+      summary.bytes == 0 ? 100.0 : 100.0 * summary.compressed_bytes / summary.bytes;
   std::printf("released %d files (%d left out by Filters.ini, %d unchanged since the last "
               "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
-              released_, excluded_, from_earlier_, static_cast<unsigned long long>(plain_bytes_),
-              static_cast<unsigned long long>(compressed_bytes_), percent, seconds,
-              patchDir.c_str());
+              summary.released, summary.excluded, summary.unchanged,
+              static_cast<unsigned long long>(summary.bytes),
+              static_cast<unsigned long long>(summary.compressed_bytes), percent,
+              summary.seconds, patchDir.c_str());
 }

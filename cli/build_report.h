@@ -7,13 +7,28 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "interface/build_hooks.h"
 
+// What a build's summary counts.
+struct BuildSummary {
+  int released = 0;        // files in the release
+  int excluded = 0;        // left out by Filters.ini
+  int unchanged = 0;       // compressed files taken from the earlier release
+  uint64_t bytes = 0;      // the released files' sizes
+  uint64_t compressed_bytes = 0;
+  double seconds = 0;
+};
+
 class BuildReport : public ReleaseObserver {
  public:
-  // progress: draw one line on standard error instead of a line per file.
-  explicit BuildReport(bool progress);
+  enum class Display {
+    kLines,     // the library's lines per file on standard output
+    kProgress,  // one line on standard error instead
+    kNone,      // neither: standard output is left to a JSON document
+  };
+  explicit BuildReport(Display display);
 
   void Problem(int severity, const std::string& text, const std::string& reason) override;
   void FileExcluded(const std::string& lowerName, int lists) override;
@@ -27,11 +42,17 @@ class BuildReport : public ReleaseObserver {
   // The summary of a successful build, ending with the patch directory.
   void PrintSummary(const std::string& patchDir) const;
 
+  BuildSummary Summary() const;
+
   int errors() const { return errors_; }
+  // Every error and warning line, as standard error shows it without
+  // "filedist: ".
+  const std::vector<std::string>& problems() const { return problems_; }
 
  private:
   void Draw(bool force);
 
+  Display display_;
   bool progress_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_at_;
@@ -44,6 +65,7 @@ class BuildReport : public ReleaseObserver {
   uint64_t plain_bytes_ = 0;
   uint64_t compressed_bytes_ = 0;
   bool drawn_ = false;
+  std::vector<std::string> problems_;
 };
 
 #endif  // FILEDIST_CLI_BUILD_REPORT_H

@@ -11,6 +11,7 @@
 #include "cli/build_report.h"
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
+#include "cli/json_output.h"
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "signing/bounded_file.h"
@@ -22,7 +23,7 @@ namespace {
 
 const char kUsage[] =
     "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--sign KEYFILE]\n"
-    "                      [--log-level N] [--verbose]\n"
+    "                      [--log-level N] [--verbose] [--json]\n"
     "\n"
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
@@ -56,6 +57,10 @@ const char kUsage[] =
     "                   2 warnings, 3 every file, 4 everything\n"
     "  --verbose        a line per file also on a terminal, where a progress line\n"
     "                   takes their place otherwise\n"
+    "  --json           print one JSON document on standard output and nothing\n"
+    "                   else there: the summary and the patch directory (the\n"
+    "                   shape is described in the README); errors and warnings\n"
+    "                   still go to standard error\n"
     "\n"
     "SOURCE, --out and --releases are taken relative to the current directory.\n"
     "Filters.ini holds sections [Ext], [File] and [Keyword], each with one line of\n"
@@ -132,6 +137,26 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
   return true;
 }
 
+// The --json document of a build that got as far as summary says;
+// patch_dir is empty when no release was made.
+Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, bool signed_ok,
+                   bool latest, const BuildReport& report) {
+  BuildSummary summary = report.Summary();
+  Json doc = JsonDocument("build");
+  doc["source"] = source_dir;
+  doc["patch_dir"] = patch_dir.empty() ? Json(nullptr) : Json(patch_dir);
+  doc["signed"] = signed_ok;
+  doc["latest"] = latest;
+  doc["released"] = summary.released;
+  doc["excluded"] = summary.excluded;
+  doc["unchanged"] = summary.unchanged;
+  doc["bytes"] = summary.bytes;
+  doc["compressed_bytes"] = summary.compressed_bytes;
+  doc["seconds"] = summary.seconds;
+  doc["problems"] = report.problems();
+  return doc;
+}
+
 bool ParseLogLevel(const char* text, int* level) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
@@ -144,7 +169,7 @@ bool ParseLogLevel(const char* text, int* level) {
 
 int RunBuildCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"out", true}, {"releases", true}, {"log-level", true},
-                            {"verbose", false}, {"sign", true}});
+                            {"verbose", false}, {"sign", true}, {"json", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -156,18 +181,35 @@ int RunBuildCommand(int argc, char** argv) {
     return line.UsageError("--log-level takes a number from 0 to 4");
   }
   const bool verbose = line.Has("verbose");
+  const bool json = line.Has("json");
   const std::string sign_key_file = line.Value("sign", "");
+  std::string source_dir = Absolute(source);
+  BuildReport::Display display = json ? BuildReport::Display::kNone
+                                 : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
+                                                                  : BuildReport::Display::kLines;
+  BuildReport report(display);
+  // Every way out after this: the reason on standard error, and then the
+  // summary as far as it goes, as text or as the JSON document.
+  auto finish = [&](const std::string& failure, const std::string& patch_dir, bool signed_ok,
+                    bool latest) {
+    if (!failure.empty()) std::fprintf(stderr, "filedist: %s\n", failure.c_str());
+    if (json) {
+      Json doc = BuildDocument(source_dir, patch_dir, signed_ok, latest, report);
+      if (!failure.empty()) SetJsonFailure(&doc, failure);
+      PrintJson(doc);
+    } else if (!patch_dir.empty()) {
+      report.PrintSummary(patch_dir);
+    }
+    return failure.empty() ? 0 : 1;
+  };
 
   // A key that cannot be used is found before anything is built.
   Ed25519PrivateKey sign_key;
   if (!sign_key_file.empty() && !ReadPrivateKeyFile(sign_key_file.c_str(), &sign_key)) {
-    std::fprintf(stderr, "filedist: '%s' is not a readable private key file (filedist keygen)\n",
-                 sign_key_file.c_str());
-    return 1;
+    return finish("'" + sign_key_file + "' is not a readable private key file (filedist keygen)",
+                  "", false, false);
   }
-  std::string source_dir = Absolute(source);
   SetLogLevel(log_level);
-  BuildReport report(!verbose && IsTerminal(stderr));
   WatchReleaseBuilds(&report);
   char patch_dir[1024] = {};
   int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
@@ -176,37 +218,32 @@ int RunBuildCommand(int argc, char** argv) {
   std::fflush(stdout);
   if (!built) {
     if (!IsDirectory(source_dir)) {
-      std::fprintf(stderr, "filedist: build failed: source folder '%s' does not exist\n",
-                   source_dir.c_str());
-    } else if (report.errors() == 0 && !IsDirectory(output)) {
-      // The library names no reason for this one.
-      std::fprintf(stderr, "filedist: build failed: the folder '%s' for the temporary tree "
-                   "cannot be made\n", output.c_str());
-    } else {
-      std::fprintf(stderr, "filedist: build failed; nothing was released\n");
+      return finish("build failed: source folder '" + source_dir + "' does not exist", "", false,
+                    false);
     }
-    return 1;
+    if (report.errors() == 0 && !IsDirectory(output)) {
+      // The library names no reason for this one.
+      return finish("build failed: the folder '" + output +
+                    "' for the temporary tree cannot be made", "", false, false);
+    }
+    return finish("build failed; nothing was released", "", false, false);
   }
   std::string error;
-  if (!sign_key_file.empty()) {
+  const bool signing = !sign_key_file.empty();
+  if (signing) {
     bool signed_ok = SignRelease(patch_dir, sign_key, &error);
     sign_key.fill(0);
     if (!signed_ok) {
       // LATEST keeps naming the last good release: clients that trust the
       // key would refuse this one.
-      std::fprintf(stderr, "filedist: the release is built, but not signed: %s; LATEST "
-                   "was not updated\n", error.c_str());
-      report.PrintSummary(patch_dir);
-      return 1;
+      return finish("the release is built, but not signed: " + error + "; LATEST was not updated",
+                    patch_dir, false, false);
     }
   }
   if (!WriteLatest(patch_dir, &error)) {
     // The release itself is whole; only the pointer to it is missing.
-    std::fprintf(stderr, "filedist: the release is built, but LATEST was not updated: %s\n",
-                 error.c_str());
-    report.PrintSummary(patch_dir);
-    return 1;
+    return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
+                  false);
   }
-  report.PrintSummary(patch_dir);
-  return 0;
+  return finish("", patch_dir, signing, true);
 }

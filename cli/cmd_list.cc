@@ -4,6 +4,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
+#include "cli/json_output.h"
 #include "cli/version_list_text.h"
 #include "cli/work_dir.h"
 #include "common.h"
@@ -11,7 +12,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: filedist list VERSIONLIST\n"
+    "usage: filedist list VERSIONLIST [--json]\n"
     "\n"
     "Prints the records of a version list as a table (key, size, path) and a\n"
     "last line with the number of files and the sum of their sizes. VERSIONLIST\n"
@@ -21,6 +22,10 @@ const char kUsage[] =
     "which is decompressed first as a client does (into a temporary folder\n"
     "that is removed afterwards).\n"
     "\n"
+    "  --json   print one JSON document instead: the records with their path,\n"
+    "           key and size, their count and the sum of the sizes (the shape\n"
+    "           is described in the README)\n"
+    "\n"
     "A file that is not a version list (binary data, or a line that is not\n"
     "\"path,key,size\" with a 32-digit hexadecimal key and a decimal size) is\n"
     "refused with the number of the first wrong line; nothing is listed.\n"
@@ -29,35 +34,59 @@ const char kUsage[] =
     "its compressed data is damaged or it is not a version list, 2 on a usage\n"
     "error.\n";
 
-int Fail(const std::string& text) {
+// Says why on standard error; with --json the document says it too.
+int Fail(const std::string& text, Json* doc) {
   std::fprintf(stderr, "filedist: %s\n", text.c_str());
+  if (doc != nullptr) {
+    SetJsonFailure(doc, text);
+    PrintJson(*doc);
+  }
   return 1;
 }
 
 }  // namespace
 
 int RunListCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {});
+  CommandLine line(kUsage, {{"json", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 1) return line.UsageError("list takes one VERSIONLIST");
   const std::string list = line.operands()[0];
+  Json json_doc = JsonDocument("list");
+  json_doc["list"] = list;
+  Json* doc = line.Has("json") ? &json_doc : nullptr;
   // MakeClientFile decodes gzip and copies anything else as it is, so plain
   // and compressed lists take the same road a client's list takes.
   WorkDir work("filedist-list-");
-  if (!work.ok()) return Fail("cannot make a temporary folder");
+  if (!work.ok()) return Fail("cannot make a temporary folder", doc);
   const std::string plain = work.File("VerComp.dat");
   if (!MakeClientFile(list.c_str(), plain.c_str())) {
     return Fail("'" + list + "' is damaged or cannot be read (missing, unreadable, or "
-                "compressed data cut short or corrupt)");
+                "compressed data cut short or corrupt)", doc);
   }
   std::string problem;
   if (!CheckVersionListText(plain, &problem)) {
-    return Fail("'" + list + "' is not a version list: " + problem);
+    return Fail("'" + list + "' is not a version list: " + problem, doc);
   }
   VersionEntry* records = nullptr;
   int count = 0;
   if (!LoadVersionInfo(plain.c_str(), &records, &count)) {
-    return Fail("'" + list + "' cannot be read");
+    return Fail("'" + list + "' cannot be read", doc);
+  }
+  if (doc != nullptr) {
+    // Sizes as the list holds them, as the table shows them.
+    Json files = Json::array();
+    long long total = 0;
+    for (int i = 0; i < count; ++i) {
+      files.push_back({{"path", records[i].path}, {"key", records[i].key},
+                       {"size", records[i].size}});
+      total += records[i].size;
+    }
+    (*doc)["files"] = std::move(files);
+    (*doc)["count"] = count;
+    (*doc)["bytes"] = total;
+    FreeVersionInfo(&records);
+    PrintJson(*doc);
+    return 0;
   }
   std::printf("%-32s %12s  %s\n", "KEY", "SIZE", "PATH");
   long long total = 0;

@@ -13,6 +13,7 @@
 #include "cli/cli_platform.h"
 #include "cli/release_source.h"
 #include "cli/update_front.h"
+#include "cli/update_json.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/update_engine.h"
@@ -23,7 +24,7 @@ const char kUsage[] =
     "usage: filedist update SOURCE [--dir DIR] [--trust KEYFILE] [--allow-downgrade]\n"
     "                       [--prune [--force]] [--repair] [--dry-run]\n"
     "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
-    "                       [--quiet]\n"
+    "                       [--quiet] [--json]\n"
     "\n"
     "Brings the install directory (DIR, or else the folder that holds this\n"
     "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
@@ -48,6 +49,10 @@ const char kUsage[] =
     "  --dry-run   print what would be fetched and removed; change no file\n"
     "  --jobs N    fetch up to N files at once (default 8)\n"
     "  --quiet     print nothing but errors\n"
+    "  --json      print one JSON document on standard output and nothing else\n"
+    "              there: the plan (with --dry-run), or the plan and what was\n"
+    "              placed, removed, kept and failed; errors still go to\n"
+    "              standard error (the shape is described in the README)\n"
     "  --timeout SECONDS\n"
     "              give up on a connection that takes longer, on a server that\n"
     "              sends nothing for that long, and on a transfer slower than\n"
@@ -83,11 +88,15 @@ const char kUsage[] =
     "key, 1 when something failed (run again to finish), 2 on a usage error.\n";
 
 const char kVerifyUsage[] =
-    "usage: filedist verify [--dir DIR]\n"
+    "usage: filedist verify [--dir DIR] [--json]\n"
     "\n"
     "Re-keys every file that the install directory's VerComp.dat lists (DIR, or\n"
     "else the folder that holds this filedist program) and names the files that\n"
     "are missing or changed.\n"
+    "\n"
+    "  --json      print one JSON document instead: the number of files\n"
+    "              checked and the missing and changed ones (the shape is\n"
+    "              described in the README)\n"
     "\n"
     "Exit status: 0 when every listed file has its key, 1 otherwise, 2 on a\n"
     "usage error.\n";
@@ -101,11 +110,13 @@ bool ParseCount(const char* text, long low, long high, int* value) {
   return true;
 }
 
+const char kNoProgramDirectory[] = "cannot find the directory of the filedist program";
+
 // The install directory: --dir, or the program's folder.
 bool InstallDir(const char* dir, std::string* out) {
   *out = dir != nullptr ? dir : ProgramDirectory();
   if (!out->empty()) return true;
-  std::fprintf(stderr, "filedist: cannot find the directory of the filedist program\n");
+  std::fprintf(stderr, "filedist: %s\n", kNoProgramDirectory);
   return false;
 }
 
@@ -115,7 +126,7 @@ int RunUpdateCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
                             {"dry-run", false}, {"jobs", true}, {"timeout", true},
                             {"retries", true}, {"ca", true}, {"quiet", false}, {"trust", true},
-                            {"allow-downgrade", false}});
+                            {"allow-downgrade", false}, {"json", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -139,7 +150,15 @@ int RunUpdateCommand(int argc, char** argv) {
     return line.UsageError("--retries takes a number from 0 to 100");
   }
   fetch.transport.ca_file = line.Value("ca", "");
-  if (!InstallDir(line.Value("dir"), &options.install_dir)) return 1;
+  const bool json = line.Has("json");
+  if (!InstallDir(line.Value("dir"), &options.install_dir)) {
+    if (json) {
+      Json doc = UpdateDocument(options, source_text);
+      SetJsonFailure(&doc, kNoProgramDirectory);
+      PrintJson(doc);
+    }
+    return 1;
+  }
   options.trusted_key = line.Value("trust", "");
   options.allow_downgrade = line.Has("allow-downgrade");
   if (options.trusted_key.empty()) {
@@ -153,19 +172,44 @@ int RunUpdateCommand(int argc, char** argv) {
   std::string error;
   if (!source.Check(&error) || !source.FollowLatest(&error)) {
     std::fprintf(stderr, "filedist: %s\n", error.c_str());
+    if (json) {
+      Json doc = UpdateDocument(options, source.location());
+      SetJsonFailure(&doc, error);
+      PrintJson(doc);
+    }
     return 1;
   }
   SourceFetcher fetcher(source);
-  ConsoleReporter reporter(line.Has("quiet"));
-  return update::RunUpdate(options, &fetcher, &reporter);
+  if (!json) {
+    ConsoleReporter reporter(line.Has("quiet"));
+    return update::RunUpdate(options, &fetcher, &reporter);
+  }
+  JsonReporter reporter;
+  update::UpdateOutcome outcome;
+  int status = update::RunUpdate(options, &fetcher, &reporter, &outcome);
+  Json doc = UpdateDocument(options, source.location());
+  AddUpdateOutcome(outcome, status, reporter.problems(), &doc);
+  PrintJson(doc);
+  return status;
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  CommandLine line(kVerifyUsage, {{"dir", true}});
+  CommandLine line(kVerifyUsage, {{"dir", true}, {"json", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (!line.operands().empty()) return line.UsageError("verify takes no operands");
+  const bool json = line.Has("json");
   std::string install_dir;
-  if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
-  ConsoleReporter reporter;
-  return update::RunVerify(install_dir, &reporter);
+  if (!InstallDir(line.Value("dir"), &install_dir)) {
+    if (json) PrintJson(VerifyDocument(install_dir, {}, 1, {kNoProgramDirectory}));
+    return 1;
+  }
+  if (!json) {
+    ConsoleReporter reporter;
+    return update::RunVerify(install_dir, &reporter);
+  }
+  JsonReporter reporter;
+  update::VerifyOutcome outcome;
+  int status = update::RunVerify(install_dir, &reporter, &outcome);
+  PrintJson(VerifyDocument(install_dir, outcome, status, reporter.problems()));
+  return status;
 }

@@ -38,3 +38,8 @@ void ConsoleReporter::EndFetch() {
   if (progress_) progress_->Finish();
   progress_.reset();
 }
+
+void JsonReporter::Problem(const std::string& line) {
+  std::fprintf(stderr, "filedist: %s\n", line.c_str());
+  problems_.push_back(line);
+}

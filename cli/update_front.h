@@ -50,4 +50,17 @@ class ConsoleReporter : public update::UpdateReporter {
   std::unique_ptr<UpdateProgress> progress_;
 };
 
+// For --json: problems on standard error as always, and kept for the
+// document; notes and progress are left out, the document says it all.
+class JsonReporter : public update::UpdateReporter {
+ public:
+  void Note(const std::string& /*line*/) override {}
+  void Problem(const std::string& line) override;
+
+  const std::vector<std::string>& problems() const { return problems_; }
+
+ private:
+  std::vector<std::string> problems_;
+};
+
 #endif  // FILEDIST_CLI_UPDATE_FRONT_H

@@ -2,6 +2,7 @@
 # Installs what building and testing filedist needs on a fresh Debian machine:
 # the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
 # (32-bit) to run the Windows test programs, libgcrypt for both targets,
+# nlohmann-json (header-only; both targets' program builds take its headers),
 # dpkg-dev and file for the Debian package, the tools the tests use as
 # independent oracles (gzip, zip, unzip, md5sum, python3's hashlib and
 # cryptography), and the web servers of the update tests (nginx and openssl
@@ -12,6 +13,7 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 packages=(
   cmake make g++ pkg-config dpkg-dev file
   libgtest-dev googletest zlib1g-dev libcurl4-openssl-dev libgcrypt20-dev
+  nlohmann-json3-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386
   clang libclang-rt-14-dev

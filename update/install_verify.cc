@@ -18,7 +18,9 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-int RunVerify(const std::string& installDir, UpdateReporter* reporter) {
+int RunVerify(const std::string& installDir, UpdateReporter* reporter, VerifyOutcome* outcome) {
+  VerifyOutcome unused;
+  if (outcome == nullptr) outcome = &unused;
   std::string list_path = JoinInstallPath(installDir, {kClientListName});
   std::string journal_path = JoinInstallPath(installDir, {kJournalName});
   auto fail = [reporter](const std::string& text) {
@@ -31,6 +33,7 @@ int RunVerify(const std::string& installDir, UpdateReporter* reporter) {
   VersionRecordList client;
   std::string error;
   if (!ReadInstalledList(list_path, &client, &error)) return fail(error);
+  outcome->listed = true;
   PathIndex index;
   for (size_t i = 0; i < client.size(); ++i) index[client[i].path] = static_cast<int32_t>(i);
   int checked = 0;
@@ -43,6 +46,7 @@ int RunVerify(const std::string& installDir, UpdateReporter* reporter) {
     std::string reason;
     if (!SplitReleasePath(record.path, &parts, &reason)) {
       reporter->Problem("ignoring '" + record.path + "', which " + reason);
+      outcome->ignored.push_back(record.path);
       continue;
     }
     ++checked;
@@ -51,12 +55,16 @@ int RunVerify(const std::string& installDir, UpdateReporter* reporter) {
     if (!Exists(target)) {
       ++missing;
       reporter->Note("missing " + record.path);
+      outcome->missing.push_back(record.path);
     } else if (!KeyOfInstalledFile(target, &key) || key != record.key) {
       ++changed;
       reporter->Note("changed " + record.path);
+      outcome->changed.push_back(record.path);
     }
   }
   bool interrupted = Exists(journal_path);
+  outcome->checked = checked;
+  outcome->interrupted = interrupted;
   if (interrupted) {
     reporter->Problem("an update of this folder was interrupted; 'filedist update' finishes it");
   }

@@ -106,10 +106,12 @@ bool CopyToNew(const std::string& from, const std::string& to, std::string* erro
 
 class UpdateRun {
  public:
-  UpdateRun(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter)
+  UpdateRun(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
+            UpdateOutcome* outcome)
       : options_(options),
         fetcher_(fetcher),
         reporter_(reporter),
+        outcome_(outcome),
         list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
         journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
         staging_(options.install_dir),
@@ -146,6 +148,7 @@ class UpdateRun {
   const UpdateOptions& options_;
   ReleaseFetcher* fetcher_;
   UpdateReporter* reporter_;
+  UpdateOutcome* outcome_;
   std::string list_path_;
   std::string journal_path_;
   Staging staging_;
@@ -229,6 +232,8 @@ bool UpdateRun::Recover(bool* recovered) {
   }
   reporter_->Note("finishing an update that was interrupted (" + std::to_string(entries.size()) +
                   " files)");
+  outcome_->interrupted = true;
+  outcome_->interrupted_files = entries.size();
   int failures = 0;
   if (!Apply(entries, true, &failures)) return false;
   *recovered = true;
@@ -250,6 +255,8 @@ int UpdateRun::VerifyRelease() {
         ReadBoundedFile(staging_.PathOf(kManifestStaged).c_str(), kManifestSizeLimit, &text) &&
         ParseManifest(text, &manifest_, &error)) {
       for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+      outcome_->has_sequence = true;
+      outcome_->sequence = manifest_.sequence;
     }
     staging_.Discard(kManifestStaged);
     return 0;
@@ -294,6 +301,9 @@ int UpdateRun::VerifyRelease() {
   }
   for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
   verified_ = true;
+  outcome_->verified = true;
+  outcome_->has_sequence = true;
+  outcome_->sequence = manifest_.sequence;
   reporter_->Note("the release is signed by the trusted key (release " +
                   std::to_string(manifest_.sequence) + ", built " + manifest_.built + ")");
   return 0;
@@ -461,6 +471,7 @@ int UpdateRun::StageFiles(const UpdatePlan& plan) {
         if (!ok) {
           ++failures;
           reporter_->Problem("cannot fetch '" + file->record.path + "': " + error);
+          outcome_->failed.push_back(file->record.path);
         }
         reporter_->FinishFile(file->record.path, ListedSize(file->record), ok);
       }
@@ -486,6 +497,7 @@ void UpdateRun::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* 
       if (!KeyOfInstalledFile(file.target, &key) || key != file.record.key) {
         reporter_->Problem("keeping '" + file.record.path +
                            "': it was changed since it was installed (--force removes it)");
+        outcome_->kept.push_back(file.record.path);
         continue;
       }
     }
@@ -599,6 +611,12 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     return false;
   }
 
+  // What this run does is its outcome; what it finishes for an earlier run
+  // was that run's.
+  auto failed = [&](const std::string& path) {
+    ++*failures;
+    if (!recovering) outcome_->failed.push_back(path);
+  };
   std::map<std::string, VersionRecord> placed;
   for (const JournalEntry& entry : entries) {
     const VersionRecord& record = entry.record;
@@ -612,10 +630,11 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
       if (EntryExists(target) && (matches || (!recovering && options_.force))) {
         if (RemoveInstalled(target, parts)) {
           removed_.push_back(record.path);
+          if (!recovering) outcome_->removed.push_back(record.path);
           RemoveEmptyFolders(options_.install_dir, parts);
         } else {
           reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
-          ++*failures;
+          failed(record.path);
         }
       }
       continue;
@@ -632,7 +651,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     bool staged = recovering ? staging_.HasChecked(record.key) : plat::PathExists(source.c_str());
     if (!staged) {
       if (!recovering) reporter_->Problem("the checked copy of '" + record.path + "' is gone");
-      ++*failures;
+      failed(record.path);
       continue;
     }
     if (remaining > 0) {
@@ -640,15 +659,16 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
       source = staging_.PathOf(kCopyName);
       if (!CopyToNew(staging_.CheckedPath(record.key), source, &error)) {
         reporter_->Problem("cannot copy '" + record.path + "': " + error);
-        ++*failures;
+        failed(record.path);
         continue;
       }
     }
     if (PlaceFile(source, record.path, parts, target, &error)) {
       placed[record.path] = record;
+      if (!recovering) outcome_->placed.push_back(record.path);
     } else {
       reporter_->Problem(error);
-      ++*failures;
+      failed(record.path);
     }
   }
 
@@ -699,6 +719,8 @@ int UpdateRun::Run() {
     std::vector<JournalEntry> pending;
     if (ReadJournal(journal_path_, &pending) == JournalState::kComplete) {
       reporter_->Note("an interrupted update will be finished first");
+      outcome_->interrupted = true;
+      outcome_->interrupted_files = pending.size();
     }
   } else {
     // Old copies that earlier runs moved aside go as soon as nothing holds
@@ -729,14 +751,19 @@ int UpdateRun::Run() {
                 " of its paths are not safe to write; nothing was installed");
   }
   for (const std::string& warning : plan.warnings) reporter_->Problem(warning);
+  outcome_->planned = true;
+  outcome_->plan = plan;
   if (options_.dry_run) {
     PrintPlan(plan);
     plat::RemoveEmptyDirectory(staging_.dir().c_str());
     return 0;
   }
 
-  if (int failures = StageFiles(plan)) {
-    return Fail(std::to_string(failures) + " files failed; nothing was replaced; run again to retry");
+  int staging_failures = StageFiles(plan);
+  outcome_->received = fetcher_->BytesReceived();
+  if (staging_failures > 0) {
+    return Fail(std::to_string(staging_failures) +
+                " files failed; nothing was replaced; run again to retry");
   }
   std::vector<JournalEntry> entries;
   for (const PlannedFile& file : plan.fetch) {
@@ -771,6 +798,9 @@ int UpdateRun::Run() {
     }
     for (const std::string& path : removed_) reporter_->Note("removed " + path);
   }
+  if (!options_.prune) {
+    for (const PlannedFile& file : plan.obsolete) outcome_->kept.push_back(file.record.path);
+  }
   if (!options_.prune && !plan.obsolete.empty()) {
     reporter_->Note("kept " + std::to_string(plan.obsolete.size()) +
                     " files that the release no longer lists (--prune removes them)");
@@ -789,8 +819,10 @@ int UpdateRun::Run() {
 
 }  // namespace
 
-int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter) {
-  UpdateRun run(options, fetcher, reporter);
+int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
+              UpdateOutcome* outcome) {
+  UpdateOutcome unused;
+  UpdateRun run(options, fetcher, reporter, outcome != nullptr ? outcome : &unused);
   return run.Run();
 }
 

@@ -12,9 +12,12 @@
 #ifndef FILEDIST_UPDATE_UPDATE_ENGINE_H
 #define FILEDIST_UPDATE_UPDATE_ENGINE_H
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "update/release_fetcher.h"
+#include "update/update_plan.h"
 #include "update/update_reporter.h"
 
 namespace update {
@@ -38,9 +41,31 @@ struct UpdateOptions {
   bool allow_downgrade = false;
 };
 
+// What a run planned and did, as far as it got, for a front end that shows
+// it in a form of its own (the program's --json); the reporter's lines say
+// the same to a person. Paths are the release's, as its list gives them.
+struct UpdateOutcome {
+  bool planned = false;  // plan is the run's plan (false: the run stopped before)
+  UpdatePlan plan;
+  bool verified = false;  // the release is signed by the trusted key
+  // The release's Manifest, where it has one that could be read: its
+  // sequence number.
+  bool has_sequence = false;
+  uint64_t sequence = 0;
+  bool interrupted = false;  // an interrupted update was found (and finished, unless dry_run)
+  size_t interrupted_files = 0;  // files its journal named
+  std::vector<std::string> placed;   // installed now with the release's key
+  std::vector<std::string> removed;  // pruned
+  std::vector<std::string> kept;     // no longer in the release, left installed
+  std::vector<std::string> failed;   // could not be fetched, placed or removed
+  uint64_t received = 0;  // bytes that came over the network (0 from a folder)
+};
+
 // Exit status: 0 when every file the release lists is installed with its
-// key, 1 when anything failed (each failure reported).
-int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter);
+// key, 1 when anything failed (each failure reported). outcome, when not
+// null, is filled as the run goes.
+int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
+              UpdateOutcome* outcome = nullptr);
 
 }  // namespace update
 
