@@ -137,8 +137,8 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
   return true;
 }
 
-// The --json document of a build that got as far as summary says;
-// patch_dir is empty when no release was made.
+// The --json document: the summary as far as the build got; patch_dir is
+// empty when no release was made.
 Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, bool signed_ok,
                    bool latest, const BuildReport& report) {
   BuildSummary summary = report.Summary();
