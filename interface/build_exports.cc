@@ -10,7 +10,6 @@
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"
 #include "log/logger.h"
-#include "platform/platform.h"
 #include "version/file_version.h"
 
 extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,

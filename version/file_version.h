@@ -1,6 +1,9 @@
 // CFileVersion: the library's one long-lived object. It holds the scan list
 // of the last release build, the two lists of the last update comparison
 // with their indexes, the filter lists and the directories of the pipeline.
+// Its state is its own: the release stages and the client operations are its
+// methods, BuildVer hands it what it settles before the stages through the
+// Set* calls, and everyone else reads through the const accessors.
 #ifndef FILEDIST_VERSION_FILE_VERSION_H
 #define FILEDIST_VERSION_FILE_VERSION_H
 
