@@ -7,8 +7,6 @@
 #include "common.h"
 #include "platform/platform.h"
 
-const char* const kCompressTempName = "__CompressTemp__";
-
 bool FormatChildPath(const std::string& dir, const char* name, std::string* out) {
   size_t length = dir.size() + 1 + std::strlen(name);
   if (length >= kPathBufferSize) return false;

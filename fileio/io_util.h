@@ -12,9 +12,6 @@
 // Capacity of a path buffer, terminator included.
 constexpr size_t kPathBufferSize = 1024;
 
-// Name of the temporary tree that a release build compresses into.
-extern const char* const kCompressTempName;
-
 // Creates dirPath with its missing parents. 1 when the directory (or a file
 // of that name) exists afterwards, else 0. Bounded: never loops.
 int IOUtil_MakeDirTree(const char* dirPath);

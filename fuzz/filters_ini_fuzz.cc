@@ -81,19 +81,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const struct {
     const char* name;
-    std::vector<std::string> CFileVersion::*filters;
-  } sections[] = {{"Ext", &CFileVersion::m_extFilters},
-                  {"File", &CFileVersion::m_fileFilters},
-                  {"Keyword", &CFileVersion::m_keywordFilters}};
+    const std::vector<std::string>& (CFileVersion::*filters)() const;
+  } sections[] = {{"Ext", &CFileVersion::ext_filters},
+                  {"File", &CFileVersion::file_filters},
+                  {"Keyword", &CFileVersion::keyword_filters}};
 
   CFileVersion version;
   // Entries from an earlier load must not survive a new one.
-  version.m_extFilters.assign(1, "stale");
-  version.m_keywordFilters.assign(1, "stale");
+  static const std::string stale = [] {
+    std::string path = fuzz::ScratchPath("Stale.ini");
+    fuzz::WriteBytes(path, std::string("[Ext]\nstale\n[Keyword]\nstale\n"));
+    return path;
+  }();
+  version.LoadFilters(stale.c_str());
   version.LoadFilters(ini.c_str());
   for (const auto& section : sections) {
     CheckSectionReader(ini.c_str(), section.name, textOnly);
-    CheckFilters(ini.c_str(), section.name, version.*section.filters);
+    CheckFilters(ini.c_str(), section.name, (version.*section.filters)());
   }
   return 0;
 }

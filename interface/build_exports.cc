@@ -1,5 +1,7 @@
 // BuildVer: the release pipeline's entry point.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "release/earlier_release.h"
 #include "release/release_dirs.h"
@@ -8,7 +10,6 @@
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"
 #include "log/logger.h"
-#include "platform/platform.h"
 #include "version/file_version.h"
 
 extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
@@ -20,14 +21,14 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   if (!preflight.Check(sourceDir, outputDir, releaseDir)) return 0;
   // Known before the scan, so that a release made inside its own source tree
   // does not take in its earlier output or the build's lock files.
-  version.m_scanSkipDirs = ReleaseOutputDirs(outputDir, releaseDir);
-  for (const std::string& lock : preflight.lock_files()) version.m_scanSkipDirs.push_back(lock);
+  std::vector<std::string> skip_dirs = ReleaseOutputDirs(outputDir, releaseDir);
+  for (const std::string& lock : preflight.lock_files()) skip_dirs.push_back(lock);
   // The log, open for writing while the build runs (Windows lets no one
   // key it then), should the packer directory lie in the tree.
-  version.m_scanSkipDirs.push_back(Logger::GetLogFilePath());
+  skip_dirs.push_back(Logger::GetLogFilePath());
+  version.SetScanSkipDirs(std::move(skip_dirs));
   EarlierRelease earlier = FindEarlierRelease(preflight.release_dir());
-  version.m_earlierPatchDir = earlier.patchDir;
-  version.m_earlierKeys = std::move(earlier.keys);
+  version.SetEarlierRelease(std::move(earlier.patchDir), std::move(earlier.keys));
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;
@@ -35,9 +36,9 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   // Under the release folder's lock still, so that two builds never number
   // their releases alike.
   if (!version.WriteReleaseManifest()) return 0;
-  std::string temporary_tree = version.m_outputDir + plat::kPathSeparator + kCompressTempName;
+  const std::string& temporary_tree = version.paths().temporary_tree();
   // A source tree inside the temporary tree would go with it.
-  if (!IsSameOrInside(version.m_sourceDir, temporary_tree.c_str())) {
+  if (!IsSameOrInside(version.paths().source_dir(), temporary_tree.c_str())) {
     IOUtil_RemoveDirTree(temporary_tree.c_str());
   }
   return 1;

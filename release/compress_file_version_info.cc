@@ -19,24 +19,26 @@ namespace {
 
 const char* const kStage = "CFileVersion::CompressFileVersionInfo";
 
+}  // namespace
+
 // Takes the earlier release's compressed file for a path whose key has not
 // changed, once it has been decoded whole and found to hold bytes of the
 // source's CRC-32 and length: a damaged or foreign file there is compressed
 // afresh instead. The file is given a second name where the file system
 // allows (both releases only ever read it) and copied elsewhere. A
 // read-only one is left alone, so that the temporary tree can be removed.
-bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
-                            const std::string& relative, const std::string& destination) {
-  if (version.m_earlierPatchDir.empty() || index >= version.m_scanCrcs.size()) return false;
-  auto listed = version.m_earlierKeys.find(relative);
-  const VersionRecord& record = version.m_scanList[index];
-  if (listed == version.m_earlierKeys.end() || listed->second != record.key) return false;
+bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relative,
+                                          const std::string& destination) const {
+  if (m_earlierPatchDir.empty() || index >= m_scanCrcs.size()) return false;
+  auto listed = m_earlierKeys.find(relative);
+  const VersionRecord& record = m_scanList[index];
+  if (listed == m_earlierKeys.end() || listed->second != record.key) return false;
   std::string earlier;
   uint32_t attributes = 0;
-  if (!Combine(version.m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
+  if (!Combine(m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
       !plat::GetAttributes(earlier.c_str(), &attributes) ||
       (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory)) ||
-      !IsGzipMemberOf(earlier.c_str(), version.m_scanCrcs[index],
+      !IsGzipMemberOf(earlier.c_str(), m_scanCrcs[index],
                       static_cast<uint32_t>(record.size))) {
     return false;
   }
@@ -46,17 +48,15 @@ bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
          plat::CopyFileOver(earlier.c_str(), destination.c_str());
 }
 
-}  // namespace
-
 int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
   if (outputDir == nullptr) return 0;
-  std::string output = IOUtil_ResolvePath(outputDir, m_startupDir);
+  std::string output = IOUtil_ResolvePath(outputDir, m_paths.startup_dir());
   if (output.empty()) return 0;
   if (!plat::PathExists(output.c_str()) && !IOUtil_MakeDirTree(output.c_str())) return 0;
-  m_outputDir = output;
-  std::string temporary_tree;
-  if (!FormatChildPath(m_outputDir, kCompressTempName, &temporary_tree)) {
-    LogError() << "Combine [" << m_outputDir << "] and [" << kCompressTempName << "] failed in ["
+  m_paths.SetOutputDir(output);
+  const std::string& temporary_tree = m_paths.temporary_tree();
+  if (!FitsPathBuffer(temporary_tree)) {
+    LogError() << "Combine [" << output << "] and [" << kCompressTempName << "] failed in ["
                << kStage << "]";
     return 0;
   }
@@ -66,7 +66,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     VersionRecord& record = m_scanList[index];
     std::string relative;
-    if (!GetRelPath(m_sourceDir.c_str(), record.path.c_str(), &relative)) {
+    if (!GetRelPath(m_paths.source_dir().c_str(), record.path.c_str(), &relative)) {
       LogError() << "GetRelPath for [" << record.path << "] failed in [" << kStage << "]";
       return 0;
     }
@@ -83,7 +83,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
-    bool taken = TakeFromEarlierRelease(*this, index, relative, destination);
+    bool taken = TakeFromEarlierRelease(index, relative, destination);
     if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
       SystemReason reason = LastSystemReason();
       LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination

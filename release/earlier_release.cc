@@ -8,6 +8,7 @@
 #include "fileio/io_util.h"
 #include "fileio/file_key.h"
 #include "platform/platform.h"
+#include "signing/release_manifest.h"
 
 namespace {
 
@@ -36,8 +37,8 @@ bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
   std::string key_path;
   std::string list;
   std::string key_file;
-  if (!FormatChildPath(patchDir, "VerComp.dat", &list_path) ||
-      !FormatChildPath(patchDir, "Ver", &key_path) ||
+  if (!FormatChildPath(patchDir, kVersionListName, &list_path) ||
+      !FormatChildPath(patchDir, kListKeyName, &key_path) ||
       !GunzipFileToString(list_path.c_str(), kListLimit, &list) ||
       !GunzipFileToString(key_path.c_str(), 64, &key_file) ||
       key_file.compare(0, 32, FileKeyOfBytes(list.data(), list.size())) != 0) {

@@ -20,10 +20,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_scanList.clear();
   m_scanCrcs.clear();
   m_scanFacts.clear();
-  m_startupDir.clear();
-  m_sourceDir.clear();
-  m_outputDir.clear();
-  m_patchDir.clear();
+  m_paths.Clear();
   if (sourceDir == nullptr) {
     LogError() << "[" << kStage << "] failed.";
     return 0;
@@ -33,30 +30,29 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
     LogError() << "GetStartupDir failed in [" << kStage << "]";
     return 0;
   }
-  m_startupDir = startup;
 
-  std::string source = IOUtil_ResolvePath(sourceDir, m_startupDir);
+  std::string source = IOUtil_ResolvePath(sourceDir, startup);
   if (source.empty()) return 0;
   if (!plat::PathExists(source.c_str())) {
     LogError() << "Create [" << source << "] failed in [" << kStage << "]";
     return 0;
   }
-  m_sourceDir = source;
+  SetSourceDirs(startup, source);
   m_excludedList.clear();
   m_unreadableList.clear();
   m_unreadableErrors.clear();
   m_tooLongList.clear();
   m_linkErrors.clear();
 
-  std::string ini_path;
-  LoadFilters(FormatChildPath(m_startupDir, "Filters.ini", &ini_path) ? ini_path.c_str() : nullptr);
-  ScanDirectory(m_sourceDir.c_str());
+  const std::string& filters = m_paths.filters_file();
+  LoadFilters(FitsPathBuffer(filters) ? filters.c_str() : nullptr);
+  ScanDirectory(m_paths.source_dir().c_str());
   // A watching host has had each excluded file from the scan.
   for (const std::string& name : GetReleaseObserver() ? std::vector<std::string>() : m_excludedList) {
     // "文件 [%s] 根据Filters.ini被过滤" in code page 936, as the packers'
     // consoles show it.
-    std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
-                name.c_str());
+    std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD%s\xB1\xBB\xB9\xFD\xC2\xCB\n", name.c_str(),
+                kFiltersName);
   }
   // A file that cannot be read would be released under a key that is not
   // its contents', and every client would fetch it again and again.
@@ -68,6 +64,6 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   for (const std::string& text : m_linkErrors) LogError() << text << " in [" << kStage << "]";
   // Refused here, before anything is compressed, rather than released in a
   // form no client can install.
-  bool names_fit = CheckReleaseNames(m_sourceDir, m_scanList, m_tooLongList, kStage);
+  bool names_fit = CheckReleaseNames(m_paths.source_dir(), m_scanList, m_tooLongList, kStage);
   return m_unreadableList.empty() && m_linkErrors.empty() && names_fit ? 1 : 0;
 }

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 
 #include "release/release_dirs.h"
@@ -73,17 +72,9 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
   return true;
 }
 
-bool CopyVersionFiles(const std::string& temporary_tree, const std::string& patch_dir) {
-  for (const char* name : {"VerComp.dat", "Ver"}) {
-    std::string source;
-    std::string target;
-    if (!FormatChildPath(temporary_tree, name, &source) ||
-        !FormatChildPath(patch_dir, name, &target) ||
-        !PlaceInPatch(source, target)) {
-      return false;
-    }
-  }
-  return true;
+// The compressed version list or key file, from the temporary tree.
+bool PlaceVersionFile(const std::string& source, const std::string& target) {
+  return FitsPathBuffer(source) && FitsPathBuffer(target) && PlaceInPatch(source, target);
 }
 
 // A patch directory is never written into again once made: clients may be
@@ -138,28 +129,28 @@ bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string*
 }  // namespace
 
 int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut) {
-  std::string release = IOUtil_ResolvePath(releaseDir, m_startupDir);
+  std::string release = IOUtil_ResolvePath(releaseDir, m_paths.startup_dir());
   if (release.empty()) {
     LogError() << "releaseDir [" << release << "] is empty in [" << kStage << "]";
     return 0;
   }
   std::string patch_dir;
   if (!MakeNewPatchDir(release, patchDirOut, &patch_dir)) return 0;
-  m_patchDir = patch_dir;
-  std::string temporary_tree = m_outputDir + plat::kPathSeparator + kCompressTempName;
+  m_paths.SetPatchDir(patch_dir);
   if (ReleaseObserver* observer = GetReleaseObserver()) {
-    observer->PatchStarted(m_patchDir);
+    observer->PatchStarted(patch_dir);
   } else {
-    std::printf("Generate Release Patch (%s)\n", m_patchDir.c_str());
+    std::printf("Generate Release Patch (%s)\n", patch_dir.c_str());
   }
 
   int copied = 0;
   for (const VersionRecord& record : m_scanList) {
-    if (!CopyIntoPatch(temporary_tree, m_patchDir, record.path)) return 0;
+    if (!CopyIntoPatch(m_paths.temporary_tree(), patch_dir, record.path)) return 0;
     ++copied;
   }
   if (copied < 1) return 1;
-  if (!CopyVersionFiles(temporary_tree, m_patchDir)) {
+  if (!PlaceVersionFile(m_paths.packed_list(), m_paths.patch_list()) ||
+      !PlaceVersionFile(m_paths.packed_key(), m_paths.patch_key())) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
     return 0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
+#include "version/build_paths.h"
 
 const char* const kLatestName = "LATEST";
 
@@ -29,10 +30,8 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   if (!GetStartupDir(startup, sizeof(startup))) return dirs;
 
   std::string output = IOUtil_ResolvePath(outputDir, startup);
-  std::string temporary_tree;
-  if (!output.empty() && FormatChildPath(output, kCompressTempName, &temporary_tree)) {
-    dirs.push_back(temporary_tree);
-  }
+  std::string temporary_tree = TemporaryTreeIn(output);
+  if (!temporary_tree.empty() && FitsPathBuffer(temporary_tree)) dirs.push_back(temporary_tree);
 
   std::string release = IOUtil_ResolvePath(releaseDir, startup);
   std::string latest;

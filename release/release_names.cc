@@ -3,6 +3,7 @@
 #include "fileio/aside_name.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
+#include "signing/release_manifest.h"
 #include "version/ascii_lower.h"
 
 namespace {
@@ -54,7 +55,8 @@ bool CheckReleaseNames(const std::string& sourceDir, const VersionRecordList& sc
       continue;
     }
     std::string name;
-    if (IsTopLevel(relative, &name) && (name == "vercomp.dat" || name == "ver")) {
+    if (IsTopLevel(relative, &name) &&
+        (name == LowerAscii(kVersionListName) || name == LowerAscii(kListKeyName))) {
       LogError() << "File [" << record.path
                  << "] would be overwritten by the release's own version list or key file; "
                     "leave it out with Filters.ini in ["

@@ -5,6 +5,7 @@
 #include "platform/path_within.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
+#include "version/build_paths.h"
 
 const char* const kPackerLockName = "BuildVer.lock";
 const char* const kReleaseLockName = "Release.lock";
@@ -82,8 +83,7 @@ bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir,
   // anything is made.
   if (source.named.empty() || !plat::PathExists(source.named.c_str())) return true;
   std::string output = IOUtil_ResolvePath(outputDir, startup);
-  Place temporary_tree =
-      Resolve(output.empty() ? output : output + plat::kPathSeparator + kCompressTempName);
+  Place temporary_tree = Resolve(TemporaryTreeIn(output));
   std::string release_arg = IOUtil_ResolvePath(releaseDir, startup);
   Place release = Resolve(release_arg);
 

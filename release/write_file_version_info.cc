@@ -15,15 +15,10 @@ namespace {
 
 const char* const kStage = "CFileVersion::WriteFileVersionInfo";
 
-std::string Child(const std::string& dir, const char* name) {
-  return dir + plat::kPathSeparator + name;
-}
-
 // Every path handed to the file functions must fit a path buffer.
-bool Fits(const std::string& path) { return path.size() < kPathBufferSize; }
-
 bool CompressInto(const std::string& src, const std::string& dst) {
-  if (!Fits(src) || !Fits(dst) || IOUtil_CompressFile(src.c_str(), dst.c_str()) < 0) {
+  if (!FitsPathBuffer(src) || !FitsPathBuffer(dst) ||
+      IOUtil_CompressFile(src.c_str(), dst.c_str()) < 0) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "IOUtil_CompressFile from [" << src << "] to [" << dst << "] failed.";
     return false;
@@ -34,7 +29,7 @@ bool CompressInto(const std::string& src, const std::string& dst) {
 // The key file: 32 digits and a Windows line end, the same bytes on every
 // system.
 bool WriteKeyFile(const std::string& path, const char* key) {
-  FILE* file = Fits(path) ? plat::OpenFile(path.c_str(), "wb") : nullptr;
+  FILE* file = FitsPathBuffer(path) ? plat::OpenFile(path.c_str(), "wb") : nullptr;
   if (file == nullptr) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Open file [" << path << "] failed in [" << kStage << "]";
@@ -58,20 +53,19 @@ int CFileVersion::WriteFileVersionInfo() {
     LogError() << "File List is empty in [" << kStage << "]";
     return 0;
   }
-  const std::string list_path = Child(m_startupDir, "VerComp.dat");
-  const std::string key_path = Child(m_startupDir, "Ver");
-  const std::string temporary_tree = Child(m_outputDir, kCompressTempName);
+  const std::string& list_path = m_paths.plain_list();
+  const std::string& key_path = m_paths.plain_key();
 
-  if (!Fits(list_path) || !Data2File(list_path.c_str(), m_scanList)) {
+  if (!FitsPathBuffer(list_path) || !Data2File(list_path.c_str(), m_scanList)) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Data2File failed for [" << list_path << "] in [" << kStage << "]";
     return 0;
   }
-  if (!CompressInto(list_path, Child(temporary_tree, "VerComp.dat"))) return 0;
+  if (!CompressInto(list_path, m_paths.packed_list())) return 0;
 
   char key[kFileKeySize] = {};
   ComputeFileKey(list_path.c_str(), key);
   if (!WriteKeyFile(key_path, key)) return 0;
-  if (!CompressInto(key_path, Child(temporary_tree, "Ver"))) return 0;
+  if (!CompressInto(key_path, m_paths.packed_key())) return 0;
   return 1;
 }

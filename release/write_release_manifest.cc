@@ -30,10 +30,8 @@ bool FileSize(const std::string& path, uint64_t* size) {
   return true;
 }
 
-bool DescribeListFile(const std::string& patchDir, const char* name, std::string* sha256,
-                      uint64_t* size) {
-  std::string path;
-  if (FormatChildPath(patchDir, name, &path) && Sha256OfFile(path.c_str(), sha256, size)) return true;
+bool DescribeListFile(const std::string& path, std::string* sha256, uint64_t* size) {
+  if (FitsPathBuffer(path) && Sha256OfFile(path.c_str(), sha256, size)) return true;
   SystemReason reason = LastSystemReason();
   LogError() << reason << "SHA-256 of [" << path << "] failed in [" << kStage << "]";
   return false;
@@ -49,8 +47,9 @@ bool WriteText(const std::string& path, const std::string& text) {
 }  // namespace
 
 int CFileVersion::WriteReleaseManifest() {
+  const std::string& patch_dir = m_paths.patch_dir();
   std::string release_dir;
-  if (!SplitParentDir(m_patchDir, &release_dir) || m_scanFacts.size() != m_scanList.size()) {
+  if (!SplitParentDir(patch_dir, &release_dir) || m_scanFacts.size() != m_scanList.size()) {
     LogError() << "No patch directory for the manifest in [" << kStage << "]";
     return 0;
   }
@@ -62,8 +61,8 @@ int CFileVersion::WriteReleaseManifest() {
     return 0;
   }
   manifest.built = CurrentUtcTime();
-  if (!DescribeListFile(m_patchDir, "VerComp.dat", &manifest.verCompSha256, &manifest.verCompSize) ||
-      !DescribeListFile(m_patchDir, "Ver", &manifest.verSha256, &manifest.verSize)) {
+  if (!DescribeListFile(m_paths.patch_list(), &manifest.verCompSha256, &manifest.verCompSize) ||
+      !DescribeListFile(m_paths.patch_key(), &manifest.verSha256, &manifest.verSize)) {
     return 0;
   }
   manifest.files.reserve(m_scanList.size());
@@ -74,7 +73,7 @@ int CFileVersion::WriteReleaseManifest() {
     file.size = m_scanFacts[index].plainSize;
     file.executable = m_scanFacts[index].executable;
     std::string compressed;
-    if (!Combine(m_patchDir.c_str(), file.path.c_str(), &compressed) ||
+    if (!Combine(patch_dir.c_str(), file.path.c_str(), &compressed) ||
         !FileSize(compressed, &file.gzipSize)) {
       SystemReason reason = LastSystemReason();
       LogError() << reason << "Size of [" << compressed << "] failed in [" << kStage << "]";
@@ -90,8 +89,8 @@ int CFileVersion::WriteReleaseManifest() {
     LogError() << "The manifest would not read back (" << fault << ") in [" << kStage << "]";
     return 0;
   }
-  std::string path;
-  if (!FormatChildPath(m_patchDir, kManifestName, &path) || !WriteText(path, text)) {
+  const std::string& path = m_paths.patch_manifest();
+  if (!FitsPathBuffer(path) || !WriteText(path, text)) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Write file [" << path << "] failed in [" << kStage << "]";
     return 0;

@@ -37,8 +37,8 @@ ReleaseFiles PatchDirReleaseFiles(const std::string& patchDir) {
   ReleaseFiles files;
   files.manifest = Child(patchDir, kManifestName);
   files.signature = Child(patchDir, kManifestSignatureName);
-  files.versionList = Child(patchDir, "VerComp.dat");
-  files.keyFile = Child(patchDir, "Ver");
+  files.versionList = Child(patchDir, kVersionListName);
+  files.keyFile = Child(patchDir, kListKeyName);
   return files;
 }
 

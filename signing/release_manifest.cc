@@ -5,6 +5,8 @@
 
 const char kManifestName[] = "Manifest";
 const char kManifestSignatureName[] = "Manifest.sig";
+const char kVersionListName[] = "VerComp.dat";
+const char kListKeyName[] = "Ver";
 
 namespace {
 

@@ -48,6 +48,11 @@ struct ReleaseManifest {
 // The name of the file in a patch directory, and of its signature.
 extern const char kManifestName[];
 extern const char kManifestSignatureName[];
+// The names of the version list and of its key file, which the manifest
+// describes: compressed in a patch directory, plain in the packer's startup
+// directory and in a client's installation.
+extern const char kVersionListName[];
+extern const char kListKeyName[];
 
 // A manifest of a million files stays well below this; a reader refuses
 // anything larger unread.

@@ -7,12 +7,13 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/release_manifest.h"
 #include "update/fault_point.h"
 
 namespace update {
 
-const char* const kClientListName = "VerComp.dat";
-const char* const kKeyFileName = "Ver";
+const char* const kClientListName = kVersionListName;
+const char* const kKeyFileName = kListKeyName;
 const char* const kStagingName = ".filedist-staging";
 const char* const kJournalName = ".filedist-journal";
 const char* const kLockName = ".filedist-lock";

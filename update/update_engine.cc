@@ -361,13 +361,13 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
   if (!staging_.FetchDecoded(fetcher_, {kClientListName}, kMaxListDownload, kReleaseListName,
                              &list_key, &error,
                              listed_as(manifest_.verCompSha256, manifest_.verCompSize,
-                                       "VerComp.dat"))) {
+                                       kClientListName))) {
     return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
   if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, kMaxKeyFileDownload, kReleaseKeyName,
                              &unused, &error,
-                             listed_as(manifest_.verSha256, manifest_.verSize, "Ver"))) {
+                             listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
   }
   // The list is taken only with its key file, so that a half-uploaded

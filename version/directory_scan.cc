@@ -64,8 +64,19 @@ struct Walking {
   std::string path;
 };
 
+// What a scan reads (the filter lists) and what it fills (the object's scan
+// list and the lists beside it), handed over by CFileVersion::ScanDirectory.
 struct ScanContext {
-  CFileVersion* version;
+  std::vector<const std::vector<std::string>*> filters;
+  bool wantCrc = false;
+  VersionRecordList* scanList = nullptr;
+  std::vector<uint32_t>* scanCrcs = nullptr;
+  std::vector<ScanFacts>* scanFacts = nullptr;
+  std::vector<std::string>* excluded = nullptr;
+  std::vector<std::string>* unreadable = nullptr;
+  std::vector<int>* unreadableErrors = nullptr;
+  std::vector<std::string>* tooLong = nullptr;
+  std::vector<std::string>* linkErrors = nullptr;
   std::vector<std::vector<std::string>> skipDirs;
   std::vector<Walking> walking;
 };
@@ -81,13 +92,12 @@ bool IsSkipped(const ScanContext& context, const std::string& path) {
 
 // True when one of the filter lists excludes the file; the name goes into
 // the excluded list once for every list that matched.
-bool IsExcluded(CFileVersion* version, const std::string& name) {
+bool IsExcluded(ScanContext& context, const std::string& name) {
   std::string lowerName = LowerAscii(name);
   int lists = 0;
-  for (const std::vector<std::string>* filters :
-       {&version->m_extFilters, &version->m_fileFilters, &version->m_keywordFilters}) {
+  for (const std::vector<std::string>* filters : context.filters) {
     if (AnyEntryOccursIn(*filters, lowerName)) {
-      version->m_excludedList.push_back(lowerName);
+      context.excluded->push_back(lowerName);
       ++lists;
     }
   }
@@ -105,8 +115,8 @@ void EnterDirectory(ScanContext& context, const std::string& path,
                     const plat::FileIdentity& identity) {
   for (const Walking& walking : context.walking) {
     if (!(walking.identity == identity)) continue;
-    context.version->m_linkErrors.push_back("Link [" + path + "] leads back into [" +
-                                            walking.path + "], which contains it");
+    context.linkErrors->push_back("Link [" + path + "] leads back into [" + walking.path +
+                                  "], which contains it");
     return;
   }
   context.walking.push_back(Walking{identity, path});
@@ -123,8 +133,8 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     // release says so instead of leaving the entry out unseen.
     if (!FormatChildPath(dir, entry.name.c_str(), &path)) {
       bool directory = (entry.attributes & plat::kAttrDirectory) != 0;
-      if (directory || !IsExcluded(context.version, entry.name)) {
-        context.version->m_tooLongList.push_back(dir + plat::kPathSeparator + entry.name);
+      if (directory || !IsExcluded(context, entry.name)) {
+        context.tooLong->push_back(dir + plat::kPathSeparator + entry.name);
       }
       continue;
     }
@@ -135,8 +145,8 @@ void ScanTree(ScanContext& context, const std::string& dir) {
       plat::FileIdentity target;
       if (!plat::GetFileIdentity(path.c_str(), &target, &directory)) {
         // Unless the filters leave it out anyway.
-        if (!IsExcluded(context.version, entry.name)) {
-          context.version->m_linkErrors.push_back("Link [" + path + "] leads to nothing");
+        if (!IsExcluded(context, entry.name)) {
+          context.linkErrors->push_back("Link [" + path + "] leads to nothing");
         }
         continue;
       }
@@ -155,20 +165,19 @@ void ScanTree(ScanContext& context, const std::string& dir) {
       continue;
     }
     if (IsSkipped(context, path)) continue;
-    if (IsExcluded(context.version, entry.name)) continue;
+    if (IsExcluded(context, entry.name)) continue;
     VersionRecord record;
     char key[kFileKeySize] = {};
     uint32_t crc = 0;
-    bool want_crc = !context.version->m_earlierPatchDir.empty();
     ScanFacts facts;
-    if (!ComputeFileDigests(path.c_str(), key, want_crc ? &crc : nullptr, facts.sha256,
+    if (!ComputeFileDigests(path.c_str(), key, context.wantCrc ? &crc : nullptr, facts.sha256,
                             &facts.plainSize)) {
-      context.version->m_unreadableErrors.push_back(plat::LastSystemError());
-      context.version->m_unreadableList.push_back(path);
+      context.unreadableErrors->push_back(plat::LastSystemError());
+      context.unreadable->push_back(path);
     }
-    context.version->m_scanCrcs.push_back(crc);
+    context.scanCrcs->push_back(crc);
     facts.executable = plat::IsExecutableFile(path.c_str());
-    context.version->m_scanFacts.push_back(facts);
+    context.scanFacts->push_back(facts);
     record.key = key;
     record.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
     LogInfo() << "MD5 [" << path << "] = " << record.key;
@@ -176,7 +185,7 @@ void ScanTree(ScanContext& context, const std::string& dir) {
       observer->FileKeyed(path, entry.size, record.key);
     }
     record.path = std::move(path);
-    context.version->m_scanList.push_back(std::move(record));
+    context.scanList->push_back(std::move(record));
   }
 }
 
@@ -202,7 +211,17 @@ void CFileVersion::LoadFilters(const char* iniPath) {
 void CFileVersion::ScanDirectory(const char* dirPath) {
   if (dirPath == nullptr) return;
   ScanContext context;
-  context.version = this;
+  context.filters = {&m_extFilters, &m_fileFilters, &m_keywordFilters};
+  // The CRC-32 is wanted only to check an earlier release's files by.
+  context.wantCrc = !m_earlierPatchDir.empty();
+  context.scanList = &m_scanList;
+  context.scanCrcs = &m_scanCrcs;
+  context.scanFacts = &m_scanFacts;
+  context.excluded = &m_excludedList;
+  context.unreadable = &m_unreadableList;
+  context.unreadableErrors = &m_unreadableErrors;
+  context.tooLong = &m_tooLongList;
+  context.linkErrors = &m_linkErrors;
   for (const std::string& skip : m_scanSkipDirs) context.skipDirs.push_back(PathComponents(skip));
   plat::FileIdentity identity;
   if (plat::GetFileIdentity(dirPath, &identity)) {

@@ -1,19 +1,39 @@
 #include "version/file_version.h"
 
 #include <new>
+#include <utility>
 
 void CFileVersion::Reset() {
   m_scanList.clear();
-  m_startupDir.clear();
-  m_sourceDir.clear();
-  m_outputDir.clear();
-  m_patchDir.clear();
+  m_paths.Clear();
   m_newList.clear();
   m_localList.clear();
   m_newIndex.clear();
   m_localIndex.clear();
   m_earlierPatchDir.clear();
   m_earlierKeys.clear();
+  m_scanCrcs.clear();
+  m_scanFacts.clear();
+}
+
+void CFileVersion::SetScanSkipDirs(std::vector<std::string> dirs) {
+  m_scanSkipDirs = std::move(dirs);
+}
+
+void CFileVersion::SetEarlierRelease(std::string patchDir,
+                                     std::map<std::string, std::string> keys) {
+  m_earlierPatchDir = std::move(patchDir);
+  m_earlierKeys = std::move(keys);
+}
+
+void CFileVersion::SetSourceDirs(const std::string& startupDir, const std::string& sourceDir) {
+  m_paths.SetSourceDirs(startupDir, sourceDir);
+}
+
+void CFileVersion::SetScanList(VersionRecordList records) {
+  m_scanList = std::move(records);
+  // Nothing is known of these files beyond their records: no CRC to check an
+  // earlier release's files by, and no facts for a manifest.
   m_scanCrcs.clear();
   m_scanFacts.clear();
 }

@@ -1,6 +1,9 @@
 // CFileVersion: the library's one long-lived object. It holds the scan list
 // of the last release build, the two lists of the last update comparison
 // with their indexes, the filter lists and the directories of the pipeline.
+// Its state is its own: the release stages and the client operations are its
+// methods, BuildVer hands it what it settles before the stages through the
+// Set* calls, and everyone else reads through the const accessors.
 #ifndef FILEDIST_VERSION_FILE_VERSION_H
 #define FILEDIST_VERSION_FILE_VERSION_H
 
@@ -9,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "version/build_paths.h"
 #include "version/version_record.h"
 
 struct ScanFacts {
@@ -24,7 +28,7 @@ class CFileVersion {
   CFileVersion(const CFileVersion&) = delete;
   CFileVersion& operator=(const CFileVersion&) = delete;
 
-  // Empties the scan list, the four directories and the loaded lists with
+  // Empties the scan list, the build's directories and the loaded lists with
   // their indexes. The filter lists and the excluded list stay.
   void Reset();
 
@@ -37,6 +41,16 @@ class CFileVersion {
                           VersionRecordList* result, int* totalSize);
   bool UpdateClientVersionInfo(const char* listPath, const VersionEntry& entry);
 
+  // What BuildVer settles before the first stage. Directories the scan does
+  // not enter and files it does not list: the release's own output (its
+  // temporary tree and earlier patch directories) and the build's lock
+  // files, should they lie inside the source tree.
+  void SetScanSkipDirs(std::vector<std::string> dirs);
+  // The newest earlier release in the release folder, whose compressed
+  // files stage 2 takes for paths whose keys have not changed, and its list
+  // (path -> key). An empty directory means every file is compressed.
+  void SetEarlierRelease(std::string patchDir, std::map<std::string, std::string> keys);
+
   // The four release stages, in the order BuildVer runs them.
   int GenerateFileVersionInfo(const char* sourceDir);
   int CompressFileVersionInfo(const char* outputDir);
@@ -45,6 +59,35 @@ class CFileVersion {
   // After the four: the signed-release manifest of the patch directory,
   // numbered one above the newest in the release folder.
   int WriteReleaseManifest();
+
+  // What stage 1 leaves for the others: its two directories, and the scan
+  // list (absolute paths, keys and sizes of the plain files). Stage 1 sets
+  // them itself; a caller that found the files some other way sets them
+  // before it runs stages 2 to 4.
+  void SetSourceDirs(const std::string& startupDir, const std::string& sourceDir);
+  void SetScanList(VersionRecordList records);
+
+  // The build's directories and the paths made from them.
+  const BuildPaths& paths() const { return m_paths; }
+  // What the last scan found, and what it left out or could not release.
+  const VersionRecordList& scan_list() const { return m_scanList; }
+  const std::vector<std::string>& excluded_list() const { return m_excludedList; }
+  const std::vector<std::string>& link_errors() const { return m_linkErrors; }
+  // The entries of the three sections of the last Filters.ini loaded.
+  const std::vector<std::string>& ext_filters() const { return m_extFilters; }
+  const std::vector<std::string>& file_filters() const { return m_fileFilters; }
+  const std::vector<std::string>& keyword_filters() const { return m_keywordFilters; }
+  // The two lists of the last update comparison, with their indexes.
+  const VersionRecordList& new_list() const { return m_newList; }
+  const VersionRecordList& local_list() const { return m_localList; }
+  const PathIndex& new_index() const { return m_newIndex; }
+  const PathIndex& local_index() const { return m_localIndex; }
+
+ private:
+  // Stage 2's: takes the earlier release's compressed file for the scan
+  // entry at index, listed as relative, into destination.
+  bool TakeFromEarlierRelease(size_t index, const std::string& relative,
+                              const std::string& destination) const;
 
   VersionRecordList m_scanList;
   VersionRecordList m_newList;
@@ -66,19 +109,12 @@ class CFileVersion {
   // Links the last scan could not release: ones that lead nowhere and ones
   // that lead back into a directory being walked. The text of each error.
   std::vector<std::string> m_linkErrors;
-  std::string m_startupDir;
-  std::string m_sourceDir;
-  std::string m_outputDir;
-  std::string m_patchDir;
-  // Directories the scan does not enter and files it does not list: the
-  // release's own output (its temporary tree and earlier patch directories)
-  // and the build's lock files, should they lie inside the source tree.
-  // BuildVer sets them before the first stage.
+  // The startup, source, output and patch directories and every path the
+  // stages make from them.
+  BuildPaths m_paths;
+  // See SetScanSkipDirs.
   std::vector<std::string> m_scanSkipDirs;
-  // The newest earlier release in the release folder, whose compressed
-  // files stage 2 takes for paths whose keys have not changed, and its list
-  // (path -> key). BuildVer sets them before the first stage; an empty
-  // directory means every file is compressed.
+  // See SetEarlierRelease.
   std::string m_earlierPatchDir;
   std::map<std::string, std::string> m_earlierKeys;
   // CRC-32 of each scanned file, beside m_scanList, while there is an

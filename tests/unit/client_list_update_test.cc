@@ -113,7 +113,7 @@ TEST(ClientListUpdate, RefusesBadArguments) {
   std::memset(long_key.key, 'k', sizeof(long_key.key));
   EXPECT_FALSE(list.Update(long_key));
   EXPECT_EQ(list.Text(), kTwoLines);
-  EXPECT_EQ(list.version().m_localList.size(), 2u);
+  EXPECT_EQ(list.version().local_list().size(), 2u);
 }
 
 TEST(ClientListUpdate, UnwritableListKeepsItsOldText) {

@@ -18,9 +18,16 @@ using testing_support::Sep;
 using testing_support::WriteFileBytes;
 using Strings = std::vector<std::string>;
 
+// Filter lists as a Filters.ini of this text gives them.
+void LoadFilterText(CFileVersion* version, const ScratchDir& scratch, const std::string& text) {
+  std::string ini = scratch.Sub("filters_set_up.ini");
+  WriteFileBytes(ini, text);
+  version->LoadFilters(ini.c_str());
+}
+
 Strings ScannedPaths(const CFileVersion& version, const std::string& root) {
   Strings paths;
-  for (const VersionRecord& record : version.m_scanList) {
+  for (const VersionRecord& record : version.scan_list()) {
     EXPECT_EQ(record.path.compare(0, root.size(), root), 0) << record.path;
     std::string relative = record.path.substr(root.size() + 1);
     for (char& c : relative) {
@@ -54,23 +61,22 @@ TEST(LoadFilters, TakesTheFirstLineOfEachSectionSplitAtSemicolons) {
   for (const Case& c : cases) {
     WriteFileBytes(ini, c.ini);
     CFileVersion version;
-    version.m_fileFilters = {"left over"};
+    LoadFilterText(&version, scratch, "[File]\nleft over\n");
     version.LoadFilters(ini.c_str());
-    EXPECT_EQ(version.m_extFilters, c.ext) << c.ini;
-    EXPECT_EQ(version.m_fileFilters, c.file) << c.ini;
-    EXPECT_EQ(version.m_keywordFilters, c.keyword) << c.ini;
+    EXPECT_EQ(version.ext_filters(), c.ext) << c.ini;
+    EXPECT_EQ(version.file_filters(), c.file) << c.ini;
+    EXPECT_EQ(version.keyword_filters(), c.keyword) << c.ini;
   }
 }
 
 TEST(LoadFilters, MissingFileEmptiesEveryList) {
   ScratchDir scratch;
   CFileVersion version;
-  version.m_extFilters = {".pdb"};
-  version.m_keywordFilters = {"tmp"};
+  LoadFilterText(&version, scratch, "[Ext]\n.pdb\n[Keyword]\ntmp\n");
   version.LoadFilters(scratch.Sub("Filters.ini").c_str());
-  EXPECT_TRUE(version.m_extFilters.empty());
-  EXPECT_TRUE(version.m_fileFilters.empty());
-  EXPECT_TRUE(version.m_keywordFilters.empty());
+  EXPECT_TRUE(version.ext_filters().empty());
+  EXPECT_TRUE(version.file_filters().empty());
+  EXPECT_TRUE(version.keyword_filters().empty());
 }
 
 TEST(ScanDirectory, WalksDepthFirstInDirectoryOrderWithKeysAndSizes) {
@@ -94,14 +100,14 @@ TEST(ScanDirectory, WalksDepthFirstInDirectoryOrderWithKeysAndSizes) {
     const char* content;
     int32_t size;
   } expected[] = {{"hidden", 6}, {"abc", 3}, {"deep", 4}, {"", 0}, {nullptr, 5000}};
-  for (size_t i = 0; i < version.m_scanList.size(); ++i) {
-    const VersionRecord& record = version.m_scanList[i];
+  for (size_t i = 0; i < version.scan_list().size(); ++i) {
+    const VersionRecord& record = version.scan_list()[i];
     std::string content = expected[i].content ? expected[i].content : std::string(5000, '\x7f');
     EXPECT_EQ(record.key, KeyOfBytes(content)) << record.path;
     EXPECT_EQ(record.size, expected[i].size) << record.path;
     EXPECT_EQ(record.flag, ENTRY_LISTED);
   }
-  EXPECT_TRUE(version.m_excludedList.empty());
+  EXPECT_TRUE(version.excluded_list().empty());
 }
 
 TEST(ScanDirectory, FiltersMatchSubstringsOfTheLowercasedFileName) {
@@ -115,14 +121,12 @@ TEST(ScanDirectory, FiltersMatchSubstringsOfTheLowercasedFileName) {
   CFileVersion version;
   // ".PDB" matches nothing: names are lowercased, entries are not. "data" as
   // a File entry does not stop the directory data from being walked.
-  version.m_extFilters = {".txt", ".PDB"};
-  version.m_fileFilters = {"data"};
-  version.m_keywordFilters = {"zzz", "tmp"};
+  LoadFilterText(&version, scratch, "[Ext]\n.txt;.PDB\n[File]\ndata\n[Keyword]\nzzz;tmp\n");
   version.ScanDirectory(root.c_str());
 
   EXPECT_EQ(ScannedPaths(version, root), (Strings{"data/inner.bin", "keep.bin", "x.pdb"}));
   // One entry per list that matched: data.tmp matched File and Keyword.
-  EXPECT_EQ(version.m_excludedList,
+  EXPECT_EQ(version.excluded_list(),
             (Strings{"a.txt", "data.tmp", "data.tmp", "my.txtfile", "notes.txt.bak"}));
 }
 
@@ -132,21 +136,21 @@ TEST(ScanDirectory, EmptyEntryExcludesEveryFile) {
   WriteFileBytes(scratch.Sub("src/a"), "1");
   WriteFileBytes(scratch.Sub("src/sub/B"), "2");
   CFileVersion version;
-  version.m_extFilters = {".pdb", "", ".ilk"};
+  LoadFilterText(&version, scratch, "[Ext]\n.pdb;;.ilk\n");
   version.ScanDirectory(scratch.Sub("src").c_str());
-  EXPECT_TRUE(version.m_scanList.empty());
-  EXPECT_EQ(version.m_excludedList, (Strings{"a", "b"}));
+  EXPECT_TRUE(version.scan_list().empty());
+  EXPECT_EQ(version.excluded_list(), (Strings{"a", "b"}));
 }
 
 TEST(ScanDirectory, EmptyOrMissingDirectoryAddsNothingAndAppendsToEarlierResults) {
   ScratchDir scratch;
   MakeDirs(scratch.Sub("empty"));
   CFileVersion version;
-  version.m_scanList.push_back(VersionRecord{"earlier", "k", 1, 0});
+  version.SetScanList({VersionRecord{"earlier", "k", 1, 0}});
   version.ScanDirectory(scratch.Sub("empty").c_str());
   version.ScanDirectory(scratch.Sub("missing").c_str());
-  ASSERT_EQ(version.m_scanList.size(), 1u);
-  EXPECT_EQ(version.m_scanList[0].path, "earlier");
+  ASSERT_EQ(version.scan_list().size(), 1u);
+  EXPECT_EQ(version.scan_list()[0].path, "earlier");
 }
 
 TEST(ScanDirectory, LeavesOutTheReleaseOwnDirectoriesHoweverSpelled) {
@@ -161,10 +165,10 @@ TEST(ScanDirectory, LeavesOutTheReleaseOwnDirectoriesHoweverSpelled) {
 
   CFileVersion version;
   std::string sep(1, Sep());
-  version.m_scanSkipDirs = {
+  version.SetScanSkipDirs({
       root + sep + "." + sep + "__COMPRESSTEMP__" + sep,
       root + "/rel/../rel\\Patch_20090630_170509",
-  };
+  });
   version.ScanDirectory(root.c_str());
   EXPECT_EQ(ScannedPaths(version, root), (Strings{"a.txt", "rel/notes.txt"}));
 }
@@ -185,7 +189,7 @@ TEST(ScanDirectory, WalksDirectoryLinksButNotBackUpTheTree) {
   CFileVersion version;
   version.ScanDirectory(root.c_str());
   EXPECT_EQ(ScannedPaths(version, root), (Strings{"linked/deeper/e.txt", "sub/a.txt"}));
-  EXPECT_EQ(version.m_linkErrors,
+  EXPECT_EQ(version.link_errors(),
             Strings{"Link [" + root + Sep() + "sub" + Sep() + "loop] leads back into [" + root +
                     "], which contains it"});
 }
@@ -204,8 +208,8 @@ TEST(ScanDirectory, SkipsEntriesWhosePathWouldNotFitAPathBuffer) {
   WriteFileBytes(dir + Sep() + std::string(30, 'n'), "n");
   CFileVersion version;
   version.ScanDirectory(dir.c_str());
-  ASSERT_EQ(version.m_scanList.size(), 1u);
-  EXPECT_EQ(version.m_scanList[0].path, dir + Sep() + "short");
+  ASSERT_EQ(version.scan_list().size(), 1u);
+  EXPECT_EQ(version.scan_list()[0].path, dir + Sep() + "short");
 }
 
 }  // namespace

@@ -129,10 +129,10 @@ TEST(FaultInRelease, FileVanishingBeforeCompressionFailsTheStage) {
   WriteFileBytes(scratch.Sub("src/sub/gone.txt"), "soon gone");
   CFileVersion version;
   ASSERT_EQ(version.GenerateFileVersionInfo(scratch.Sub("src").c_str()), 1);
-  ASSERT_EQ(version.m_scanList.size(), 2u);
+  ASSERT_EQ(version.scan_list().size(), 2u);
   ASSERT_TRUE(plat::RemoveFile(scratch.Sub("src/sub/gone.txt").c_str()));
   EXPECT_EQ(version.CompressFileVersionInfo(scratch.Sub("out").c_str()), 0);
-  EXPECT_EQ(version.m_scanList[0].path, ".\\a.txt");  // handled before the failure
+  EXPECT_EQ(version.scan_list()[0].path, ".\\a.txt");  // handled before the failure
   EXPECT_EQ(ReadFileBytes(scratch.Sub("out/__CompressTemp__/a.txt")).substr(0, 2), "\x1f\x8b");
 }
 

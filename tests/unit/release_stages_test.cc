@@ -44,14 +44,15 @@ struct ReleaseFixture {
   ReleaseFixture() {
     MakeDirs(scratch.Sub("src/data"));
     MakeDirs(scratch.Sub("startup"));
-    version.m_startupDir = scratch.Sub("startup");
-    version.m_sourceDir = scratch.Sub("src");
+    version.SetSourceDirs(scratch.Sub("startup"), scratch.Sub("src"));
+    VersionRecordList scanned;
     for (size_t i = 0; i < relative.size(); ++i) {
       std::string path = scratch.Sub("src/" + relative[i]);
       WriteFileBytes(path, content[i]);
-      version.m_scanList.push_back(
+      scanned.push_back(
           VersionRecord{path, KeyOfFile(path), static_cast<int32_t>(content[i].size()), 0});
     }
+    version.SetScanList(scanned);
   }
   std::string Listed(size_t i) const {
     std::string path = ".\\" + relative[i];
@@ -65,12 +66,12 @@ struct ReleaseFixture {
 TEST(CompressFileVersionInfo, CompressesEveryFileAndRewritesRecords) {
   ReleaseFixture f;
   std::vector<std::string> keys;
-  for (const VersionRecord& record : f.version.m_scanList) keys.push_back(record.key);
+  for (const VersionRecord& record : f.version.scan_list()) keys.push_back(record.key);
   // A missing output directory is made with its parents.
   ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out/deeper").c_str()), 1);
-  EXPECT_EQ(f.version.m_outputDir, f.scratch.Sub("out/deeper"));
+  EXPECT_EQ(f.version.paths().output_dir(), f.scratch.Sub("out/deeper"));
   for (size_t i = 0; i < f.relative.size(); ++i) {
-    const VersionRecord& record = f.version.m_scanList[i];
+    const VersionRecord& record = f.version.scan_list()[i];
     std::string packed = f.scratch.Sub("out/deeper/__CompressTemp__/" + f.relative[i]);
     EXPECT_EQ(record.path, f.Listed(i));
     EXPECT_EQ(record.key, keys[i]);
@@ -78,13 +79,13 @@ TEST(CompressFileVersionInfo, CompressesEveryFileAndRewritesRecords) {
     EXPECT_EQ(GunzipFile(packed), f.content[i]);
   }
   // The empty file is released like any other: a 20-byte member.
-  EXPECT_EQ(f.version.m_scanList[2].size, 20);
+  EXPECT_EQ(f.version.scan_list()[2].size, 20);
 }
 
 TEST(CompressFileVersionInfo, EmptyListMakesNoTreeAndBadArgumentsFail) {
   ReleaseFixture f;
-  VersionRecordList files = f.version.m_scanList;
-  f.version.m_scanList.clear();
+  VersionRecordList files = f.version.scan_list();
+  f.version.SetScanList({});
   EXPECT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
   EXPECT_TRUE(FileExists(f.scratch.Sub("out")));
   EXPECT_FALSE(FileExists(f.scratch.Sub("out/__CompressTemp__")));
@@ -93,11 +94,11 @@ TEST(CompressFileVersionInfo, EmptyListMakesNoTreeAndBadArgumentsFail) {
 
   // A listed file that has gone: the stage stops there; earlier entries
   // keep their new form.
-  f.version.m_scanList = files;
-  f.version.m_scanList[1].path = f.scratch.Sub("src/gone.bin");
+  files[1].path = f.scratch.Sub("src/gone.bin");
+  f.version.SetScanList(files);
   EXPECT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 0);
-  EXPECT_EQ(f.version.m_scanList[0].path, f.Listed(0));
-  EXPECT_EQ(f.version.m_scanList[1].path, f.scratch.Sub("src/gone.bin"));
+  EXPECT_EQ(f.version.scan_list()[0].path, f.Listed(0));
+  EXPECT_EQ(f.version.scan_list()[1].path, f.scratch.Sub("src/gone.bin"));
 }
 
 TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
@@ -107,7 +108,7 @@ TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
 
   std::string list_path = f.scratch.Sub("startup/VerComp.dat");
   std::string expected;
-  for (const VersionRecord& record : f.version.m_scanList) {
+  for (const VersionRecord& record : f.version.scan_list()) {
     expected += record.path + "," + record.key + "," + std::to_string(record.size) + "\r\n";
   }
   EXPECT_EQ(ReadFileBytes(list_path), expected);
@@ -121,14 +122,14 @@ TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
 TEST(WriteFileVersionInfo, FailsOnEmptyListAndProtectedFiles) {
   ReleaseFixture f;
   ASSERT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), 1);
-  VersionRecordList files = f.version.m_scanList;
+  VersionRecordList files = f.version.scan_list();
 
-  f.version.m_scanList.clear();
+  f.version.SetScanList({});
   EXPECT_EQ(f.version.WriteFileVersionInfo(), 0);
   EXPECT_FALSE(FileExists(f.scratch.Sub("startup/VerComp.dat")));
 
   // A read-only list stays as it was.
-  f.version.m_scanList = files;
+  f.version.SetScanList(files);
   std::string list_path = f.scratch.Sub("startup/VerComp.dat");
   WriteFileBytes(list_path, "old list");
   SetReadOnly(list_path, true);
@@ -155,7 +156,7 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
   ASSERT_EQ(f.version.GenerateReleasePatch("patches", patch_dir), 1);
 
   std::string patch = patch_dir;
-  EXPECT_EQ(patch, f.version.m_patchDir);
+  EXPECT_EQ(patch, f.version.paths().patch_dir());
   std::string prefix = f.scratch.Sub("startup/patches") + Sep();
   ASSERT_EQ(patch.compare(0, prefix.size(), prefix), 0) << patch;
   EXPECT_TRUE(IsPatchDirName(patch.substr(prefix.size()))) << patch;
@@ -205,7 +206,7 @@ TEST(GenerateReleasePatch, FailsWithoutTouchingTheCallerBufferWhenThePathCannotB
   while (long_release.size() < 1010) long_release += Sep() + std::string(50, 'r');
   EXPECT_EQ(f.version.GenerateReleasePatch(long_release.c_str(), patch_dir), 0);
   EXPECT_STREQ(patch_dir, "untouched");
-  EXPECT_TRUE(f.version.m_patchDir.empty());
+  EXPECT_TRUE(f.version.paths().patch_dir().empty());
 
   // A null buffer is allowed.
   EXPECT_EQ(f.version.GenerateReleasePatch(f.scratch.Sub("rel").c_str(), nullptr), 1);

@@ -167,13 +167,13 @@ TEST(UpdateList, BothListsStayLoaded) {
   int total = 0;
   ASSERT_TRUE(version.GenerateUpdateList(scratch.Sub("new.dat").c_str(),
                                          scratch.Sub("local.dat").c_str(), &result, &total));
-  ASSERT_EQ(version.m_newList.size(), 2u);
-  ASSERT_EQ(version.m_localList.size(), 2u);
-  EXPECT_EQ(version.m_localList[1].path, "c.txt");
-  EXPECT_EQ(version.m_localIndex.at("c.txt"), 1);
-  EXPECT_EQ(version.m_newIndex.at("b.txt"), 1);
+  ASSERT_EQ(version.new_list().size(), 2u);
+  ASSERT_EQ(version.local_list().size(), 2u);
+  EXPECT_EQ(version.local_list()[1].path, "c.txt");
+  EXPECT_EQ(version.local_index().at("c.txt"), 1);
+  EXPECT_EQ(version.new_index().at("b.txt"), 1);
   // The loaded lists are not touched by the flags of the result.
-  EXPECT_EQ(version.m_localList[0].flag, ENTRY_LISTED);
+  EXPECT_EQ(version.local_list()[0].flag, ENTRY_LISTED);
 }
 
 TEST(UpdateList, ExportHandsOutCopies) {
