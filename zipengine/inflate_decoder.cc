@@ -207,17 +207,21 @@ class Decoder {
 };
 
 int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distances) {
-  unsigned char* const window = engine_->window;
-  WindowOutput& w = engine_->decoded;
+  // One local copy of the engine pointer: window and input are then both
+  // known to lie at fixed offsets from it, and the loop keeps one register
+  // for the two instead of spilling one of them.
+  Engine* const engine = engine_;
+  unsigned char* const window = engine->window;
+  WindowOutput& w = engine->decoded;
   const uint64_t literal_mask = LowMask(kLiteralRootBits);
   const uint64_t distance_mask = LowMask(kDistanceRootBits);
   for (;;) {
     // Fast loop: while a whole word of input can be loaded and a whole
     // match fits before the flush mark, no bound needs checking per byte.
-    if (InputAvailable(engine_) >= 8 && w.fill < kWindowFlushMark) {
-      const unsigned char* input = engine_->input;
-      const unsigned last_load = engine_->input_fill - 8;
-      unsigned position = engine_->input_position;
+    if (InputAvailable(engine) >= 8 && w.fill < kWindowFlushMark) {
+      const unsigned char* input = engine->input;
+      const unsigned last_load = engine->input_fill - 8;
+      unsigned position = engine->input_position;
       unsigned out = w.fill;
       uint64_t hold = hold_;
       unsigned bits = bits_;
@@ -275,7 +279,7 @@ int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distance
         CopyMatch(window + out, distance, length);
         out += length;
       } while (position <= last_load && out < kWindowFlushMark);
-      engine_->input_position = position;
+      engine->input_position = position;
       w.fill = out;
       hold_ = hold & LowMask(bits);
       bits_ = bits;
@@ -285,7 +289,7 @@ int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distance
 
     // Slow path: one symbol, near the end of the input buffer or when the
     // window needs flushing.
-    if (w.fill >= kWindowFlushMark) FlushAndSlideWindow(engine_);
+    if (w.fill >= kWindowFlushMark) FlushAndSlideWindow(engine);
     DecodeEntry e = DecodeSlow(literals, kLiteralRootBits);
     unsigned kind = EntryKind(e);
     if (kind == kEntryLiteral) {

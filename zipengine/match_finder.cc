@@ -25,7 +25,6 @@ unsigned LongestMatch(Engine* engine, unsigned chain_head, unsigned previous_len
   const unsigned char* scan = window + position;
   unsigned chain_budget = previous_length >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
   unsigned best = previous_length;
-  unsigned best_start = engine->match.match_start;
   unsigned limit = position > kMaxDistance ? position - kMaxDistance : 0;
   // Only a candidate equal to the string in all of bytes 0..best can beat
   // the best so far. Checking four bytes at each end of that range (three
@@ -42,7 +41,7 @@ unsigned LongestMatch(Engine* engine, unsigned chain_head, unsigned previous_len
     if ((Load32(match + end_offset) & mask) != scan_end || (Load32(match) & mask) != scan_start) continue;
     unsigned length = 2 + CommonLength(scan + 2, match + 2);
     if (length > best) {
-      best_start = candidate;
+      engine->match.match_start = candidate;
       best = length;
       if (length >= kNiceMatch) break;
       end_offset = best - 3;
@@ -51,7 +50,6 @@ unsigned LongestMatch(Engine* engine, unsigned chain_head, unsigned previous_len
       scan_end = Load32(scan + end_offset);
     }
   } while ((candidate = chain[candidate & kWindowMask]) > limit && --chain_budget != 0);
-  engine->match.match_start = best_start;
   return best;
 }
 
