@@ -4,20 +4,19 @@
 
 namespace zipengine {
 
-BitWriter g_bits;
-
-void FlushOutputBuffer() {
-  WriteToDestination(g_engine.output, g_engine.output_count);
-  g_engine.output_count = 0;
+void FlushOutputBuffer(Engine* engine) {
+  WriteToDestination(engine, engine->output, engine->output_count);
+  engine->output_count = 0;
 }
 
-void AlignToByte() {
-  while (g_bits.count > 0) {
-    PutByte(static_cast<unsigned>(g_bits.bits & 0xff));
-    g_bits.bits >>= 8;
-    g_bits.count = g_bits.count > 8 ? g_bits.count - 8 : 0;
+void AlignToByte(Engine* engine) {
+  BitWriter& b = engine->bits;
+  while (b.count > 0) {
+    PutByte(engine, static_cast<unsigned>(b.bits & 0xff));
+    b.bits >>= 8;
+    b.count = b.count > 8 ? b.count - 8 : 0;
   }
-  g_bits.bits = 0;
+  b.bits = 0;
 }
 
 }  // namespace zipengine

@@ -7,8 +7,6 @@
 
 namespace zipengine {
 
-BlockTallies g_block;
-
 namespace {
 
 constexpr int kStoredBlock = 0;
@@ -66,11 +64,11 @@ void WalkLengthRuns(const TreeNode* tree, int max_code, Visit visit) {
 
 // Builds the code-length tree for the two trees as they will be sent and
 // returns the index, in sending order, of the last code-length code sent.
-int BuildCodeLengthTree(int literal_max, int distance_max, BlockCost* cost) {
-  TreeNode* lengths = g_block.code_length_tree;
+int BuildCodeLengthTree(BlockTallies* block, int literal_max, int distance_max, BlockCost* cost) {
+  TreeNode* lengths = block->code_length_tree;
   auto count = [lengths](int symbol, int) { ++lengths[symbol].freq; };
-  WalkLengthRuns(g_block.literal_tree, literal_max, count);
-  WalkLengthRuns(g_block.distance_tree, distance_max, count);
+  WalkLengthRuns(block->literal_tree, literal_max, count);
+  WalkLengthRuns(block->distance_tree, distance_max, count);
   const TreeShape shape{kCodeLengthCodes, kMaxCodeLengthBits, kExtraCodeLengthBits, 0, nullptr};
   BuildTree(lengths, shape, cost);
   int last = kCodeLengthCodes - 1;
@@ -79,100 +77,105 @@ int BuildCodeLengthTree(int literal_max, int distance_max, BlockCost* cost) {
   return last;
 }
 
-void SendTreeLengths(const TreeNode* tree, int max_code) {
-  const TreeNode* lengths = g_block.code_length_tree;
-  WalkLengthRuns(tree, max_code, [lengths](int symbol, int repeat) {
-    SendBits(lengths[symbol].code, lengths[symbol].len);
-    if (symbol == kRepeatPrevious) SendBits(static_cast<unsigned>(repeat), 2);
-    else if (symbol == kRepeatZero3) SendBits(static_cast<unsigned>(repeat), 3);
-    else if (symbol == kRepeatZero11) SendBits(static_cast<unsigned>(repeat), 7);
+void SendTreeLengths(Engine* engine, const TreeNode* tree, int max_code) {
+  const TreeNode* lengths = engine->block.code_length_tree;
+  WalkLengthRuns(tree, max_code, [engine, lengths](int symbol, int repeat) {
+    SendBits(engine, lengths[symbol].code, lengths[symbol].len);
+    if (symbol == kRepeatPrevious) SendBits(engine, static_cast<unsigned>(repeat), 2);
+    else if (symbol == kRepeatZero3) SendBits(engine, static_cast<unsigned>(repeat), 3);
+    else if (symbol == kRepeatZero11) SendBits(engine, static_cast<unsigned>(repeat), 7);
   });
 }
 
-void SendDynamicHeader(int literal_max, int distance_max, int last_length_code) {
-  SendBits(static_cast<unsigned>(literal_max + 1 - 257), 5);
-  SendBits(static_cast<unsigned>(distance_max + 1 - 1), 5);
-  SendBits(static_cast<unsigned>(last_length_code + 1 - 4), 4);
+void SendDynamicHeader(Engine* engine, int literal_max, int distance_max, int last_length_code) {
+  const BlockTallies& b = engine->block;
+  SendBits(engine, static_cast<unsigned>(literal_max + 1 - 257), 5);
+  SendBits(engine, static_cast<unsigned>(distance_max + 1 - 1), 5);
+  SendBits(engine, static_cast<unsigned>(last_length_code + 1 - 4), 4);
   for (int rank = 0; rank <= last_length_code; ++rank) {
-    SendBits(g_block.code_length_tree[kCodeLengthOrder[rank]].len, 3);
+    SendBits(engine, b.code_length_tree[kCodeLengthOrder[rank]].len, 3);
   }
-  SendTreeLengths(g_block.literal_tree, literal_max);
-  SendTreeLengths(g_block.distance_tree, distance_max);
+  SendTreeLengths(engine, b.literal_tree, literal_max);
+  SendTreeLengths(engine, b.distance_tree, distance_max);
 }
 
-void SendSymbols(const TreeNode* literal_tree, const TreeNode* distance_tree) {
+void SendSymbols(Engine* engine, const TreeNode* literal_tree, const TreeNode* distance_tree) {
   const FixedTables& t = GetFixedTables();
+  const unsigned symbols = engine->block.symbols;
   unsigned flags = 0;
   unsigned flag_index = 0;
   unsigned match_index = 0;
-  for (unsigned i = 0; i < g_block.symbols; ++i) {
-    if ((i & 7) == 0) flags = g_engine.flags[flag_index++];
-    unsigned value = g_engine.input[i];
+  for (unsigned i = 0; i < symbols; ++i) {
+    if ((i & 7) == 0) flags = engine->flags[flag_index++];
+    unsigned value = engine->input[i];
     if ((flags & 1) == 0) {
-      SendBits(literal_tree[value].code, literal_tree[value].len);
+      SendBits(engine, literal_tree[value].code, literal_tree[value].len);
     } else {
       int code = t.length_code[value];
       const TreeNode& length_symbol = literal_tree[code + kLiterals + 1];
-      SendBits(length_symbol.code, length_symbol.len);
-      if (kExtraLengthBits[code] != 0) SendBits(value - static_cast<unsigned>(t.base_length[code]), kExtraLengthBits[code]);
-      unsigned distance = g_engine.distances[match_index++] - 1u;
+      SendBits(engine, length_symbol.code, length_symbol.len);
+      if (kExtraLengthBits[code] != 0) SendBits(engine, value - static_cast<unsigned>(t.base_length[code]), kExtraLengthBits[code]);
+      unsigned distance = engine->distances[match_index++] - 1u;
       code = DistanceCode(t, distance);
-      SendBits(distance_tree[code].code, distance_tree[code].len);
-      if (kExtraDistanceBits[code] != 0) SendBits(distance - static_cast<unsigned>(t.base_distance[code]), kExtraDistanceBits[code]);
+      SendBits(engine, distance_tree[code].code, distance_tree[code].len);
+      if (kExtraDistanceBits[code] != 0) SendBits(engine, distance - static_cast<unsigned>(t.base_distance[code]), kExtraDistanceBits[code]);
     }
     flags >>= 1;
   }
-  SendBits(literal_tree[kEndOfBlock].code, literal_tree[kEndOfBlock].len);
+  SendBits(engine, literal_tree[kEndOfBlock].code, literal_tree[kEndOfBlock].len);
 }
 
-void SendStored(const unsigned char* bytes, uint32_t length) {
-  AlignToByte();
-  PutShort(length);
-  PutShort(~length & 0xffff);
+void SendStored(Engine* engine, const unsigned char* bytes, uint32_t length) {
+  AlignToByte(engine);
+  PutShort(engine, length);
+  PutShort(engine, ~length & 0xffff);
   while (length != 0) {
-    uint32_t room = kOutputBufferSize - g_engine.output_count;
+    uint32_t room = kOutputBufferSize - engine->output_count;
     uint32_t piece = length < room ? length : room;
-    std::memcpy(g_engine.output + g_engine.output_count, bytes, piece);
-    g_engine.output_count += piece;
+    std::memcpy(engine->output + engine->output_count, bytes, piece);
+    engine->output_count += piece;
     bytes += piece;
     length -= piece;
-    FlushOutputIfFull();
+    FlushOutputIfFull(engine);
   }
 }
 
 }  // namespace
 
-void StartBlock() {
-  for (auto& node : g_block.literal_tree) node.freq = 0;
-  for (auto& node : g_block.distance_tree) node.freq = 0;
-  for (auto& node : g_block.code_length_tree) node.freq = 0;
-  g_block.literal_tree[kEndOfBlock].freq = 1;
-  g_block.symbols = 0;
-  g_block.matches = 0;
-  g_block.flag_bytes = 0;
-  g_block.flag_acc = 0;
-  g_block.flag_bit = 1;
+void StartBlock(Engine* engine) {
+  BlockTallies& b = engine->block;
+  for (auto& node : b.literal_tree) node.freq = 0;
+  for (auto& node : b.distance_tree) node.freq = 0;
+  for (auto& node : b.code_length_tree) node.freq = 0;
+  b.literal_tree[kEndOfBlock].freq = 1;
+  b.symbols = 0;
+  b.matches = 0;
+  b.flag_bytes = 0;
+  b.flag_acc = 0;
+  b.flag_bit = 1;
 }
 
-bool BlockWorthClosing(long bytes_in_block) {
-  uint32_t out_length = g_block.symbols * 8u;
+bool BlockWorthClosing(const Engine* engine, long bytes_in_block) {
+  const BlockTallies& b = engine->block;
+  uint32_t out_length = b.symbols * 8u;
   for (int code = 0; code < kDistanceCodes; ++code) {
-    out_length += g_block.distance_tree[code].freq * (5u + kExtraDistanceBits[code]);
+    out_length += b.distance_tree[code].freq * (5u + kExtraDistanceBits[code]);
   }
   out_length >>= 3;
-  return g_block.matches < g_block.symbols / 2 && static_cast<long>(out_length) < bytes_in_block / 2;
+  return b.matches < b.symbols / 2 && static_cast<long>(out_length) < bytes_in_block / 2;
 }
 
-void CloseBlock(const unsigned char* stored_bytes, uint32_t stored_length, bool last) {
+void CloseBlock(Engine* engine, const unsigned char* stored_bytes, uint32_t stored_length, bool last) {
   const FixedTables& t = GetFixedTables();
-  g_engine.flags[g_block.flag_bytes] = static_cast<uint8_t>(g_block.flag_acc);
+  BlockTallies& b = engine->block;
+  engine->flags[b.flag_bytes] = static_cast<uint8_t>(b.flag_acc);
 
   BlockCost cost{0, 0};
   const TreeShape literal_shape{kLiteralLengthCodes, kMaxCodeBits, kExtraLengthBits, kLiterals + 1, t.literal_tree};
   const TreeShape distance_shape{kDistanceCodes, kMaxCodeBits, kExtraDistanceBits, 0, t.distance_tree};
-  int literal_max = BuildTree(g_block.literal_tree, literal_shape, &cost);
-  int distance_max = BuildTree(g_block.distance_tree, distance_shape, &cost);
-  int last_length_code = BuildCodeLengthTree(literal_max, distance_max, &cost);
+  int literal_max = BuildTree(b.literal_tree, literal_shape, &cost);
+  int distance_max = BuildTree(b.distance_tree, distance_shape, &cost);
+  int last_length_code = BuildCodeLengthTree(&b, literal_max, distance_max, &cost);
 
   uint32_t dynamic_bytes = (cost.dynamic_bits + 3 + 7) >> 3;
   uint32_t fixed_bytes = (cost.fixed_bits + 3 + 7) >> 3;
@@ -180,18 +183,18 @@ void CloseBlock(const unsigned char* stored_bytes, uint32_t stored_length, bool 
   unsigned last_bit = last ? 1 : 0;
 
   if (stored_bytes != nullptr && stored_length <= 0xffff && stored_length + 4 <= best) {
-    SendBits((kStoredBlock << 1) + last_bit, 3);
-    SendStored(stored_bytes, stored_length);
+    SendBits(engine, (kStoredBlock << 1) + last_bit, 3);
+    SendStored(engine, stored_bytes, stored_length);
   } else if (fixed_bytes == best) {
-    SendBits((kFixedBlock << 1) + last_bit, 3);
-    SendSymbols(t.literal_tree, t.distance_tree);
+    SendBits(engine, (kFixedBlock << 1) + last_bit, 3);
+    SendSymbols(engine, t.literal_tree, t.distance_tree);
   } else {
-    SendBits((kDynamicBlock << 1) + last_bit, 3);
-    SendDynamicHeader(literal_max, distance_max, last_length_code);
-    SendSymbols(g_block.literal_tree, g_block.distance_tree);
+    SendBits(engine, (kDynamicBlock << 1) + last_bit, 3);
+    SendDynamicHeader(engine, literal_max, distance_max, last_length_code);
+    SendSymbols(engine, b.literal_tree, b.distance_tree);
   }
-  StartBlock();
-  if (last) AlignToByte();
+  StartBlock(engine);
+  if (last) AlignToByte(engine);
 }
 
 }  // namespace zipengine

@@ -2,11 +2,13 @@
 #ifndef FILEDIST_ZIPENGINE_DEFLATE_LOOP_H
 #define FILEDIST_ZIPENGINE_DEFLATE_LOOP_H
 
+#include "zipengine/engine.h"
+
 namespace zipengine {
 
 // Compresses everything the match finder's window will receive into
 // deflate blocks, the last one marked final.
-void RunDeflate();
+void RunDeflate(Engine* engine);
 
 }  // namespace zipengine
 

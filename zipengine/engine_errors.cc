@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include "zip_classes.h"
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 
 namespace zipengine {
 
 const char* ProgramName() { return "filedist"; }
 
-const char* SourceName() { return g_engine.source_name != nullptr ? g_engine.source_name : ""; }
+const char* SourceName(const Engine* engine) { return engine->source_name != nullptr ? engine->source_name : ""; }
 
 void Message(const char* format, ...) {
   va_list args;
@@ -22,32 +22,32 @@ void Message(const char* format, ...) {
   std::fflush(stderr);
 }
 
-void AbortRun() {
-  if (g_engine.source_fd >= 0) close(g_engine.source_fd);
-  if (g_engine.destination_fd >= 0) close(g_engine.destination_fd);
-  g_engine.source_fd = -1;
-  g_engine.destination_fd = -1;
+void AbortRun(Engine* engine) {
+  if (engine->source_fd >= 0) close(engine->source_fd);
+  if (engine->destination_fd >= 0) close(engine->destination_fd);
+  engine->source_fd = -1;
+  engine->destination_fd = -1;
   throw CZipException("problem with zipping/unzipping operation : %d", 1);
 }
 
-void ReportReadError(int error_number) {
+void ReportReadError(Engine* engine, int error_number) {
   Message("\n%s: ", ProgramName());
   if (error_number != 0) {
-    Message("%s: %s\n", SourceName(), std::strerror(error_number));
+    Message("%s: %s\n", SourceName(engine), std::strerror(error_number));
   } else {
-    Message("%s: unexpected end of file\n", SourceName());
+    Message("%s: unexpected end of file\n", SourceName(engine));
   }
-  AbortRun();
+  AbortRun(engine);
 }
 
-void ReportWriteError(int error_number) {
+void ReportWriteError(Engine* engine, int error_number) {
   Message("\n%s: %s\n", ProgramName(), std::strerror(error_number));
-  AbortRun();
+  AbortRun(engine);
 }
 
-void ReportDataError(const char* text) {
-  Message("\n%s: %s: %s\n", ProgramName(), SourceName(), text);
-  AbortRun();
+void ReportDataError(Engine* engine, const char* text) {
+  Message("\n%s: %s: %s\n", ProgramName(), SourceName(engine), text);
+  AbortRun(engine);
 }
 
 }  // namespace zipengine

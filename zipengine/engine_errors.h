@@ -5,6 +5,8 @@
 
 namespace zipengine {
 
+struct Engine;
+
 // The first field of the messages: who is speaking. The engine runs inside
 // whatever program loaded the library, so it names the system rather than a
 // module file that differs between Windows and Linux.
@@ -12,7 +14,7 @@ const char* ProgramName();
 
 // The second field of most messages: the file the run reads, as the caller
 // named it.
-const char* SourceName();
+const char* SourceName(const Engine* engine);
 
 // printf to standard error.
 void Message(const char* format, ...)
@@ -23,14 +25,14 @@ void Message(const char* format, ...)
 
 // Closes both descriptors of the run and throws CZipException. The
 // destination keeps what was written.
-[[noreturn]] void AbortRun();
+[[noreturn]] void AbortRun(Engine* engine);
 
 // A read that failed or found the end of input where data was needed.
-[[noreturn]] void ReportReadError(int error_number);
+[[noreturn]] void ReportReadError(Engine* engine, int error_number);
 // A write to the destination that failed.
-[[noreturn]] void ReportWriteError(int error_number);
+[[noreturn]] void ReportWriteError(Engine* engine, int error_number);
 // Corrupt or unsupported data found while decompressing.
-[[noreturn]] void ReportDataError(const char* text);
+[[noreturn]] void ReportDataError(Engine* engine, const char* text);
 
 }  // namespace zipengine
 

@@ -4,9 +4,7 @@
 #include <initializer_list>
 
 #include "zipengine/bit_writer.h"
-#include "zipengine/deflate_blocks.h"
 #include "zipengine/deflate_loop.h"
-#include "zipengine/engine_state.h"
 #include "zipengine/match_finder.h"
 #include "zipengine/output_writer.h"
 
@@ -26,35 +24,32 @@ const char* GzipBaseName(const char* name) {
   return name;
 }
 
-int CompressRun(int source_fd, int destination_fd) {
-  g_engine.source_fd = source_fd;
-  g_engine.destination_fd = destination_fd;
-  EmptyDestination();
+int CompressRun(Engine* engine, const RunFiles& files) {
+  BeginRun(engine, files);
+  EmptyDestination(engine);
 
-  PutByte(0x1f);
-  PutByte(0x8b);
-  PutByte(8);  // deflate
-  PutByte(g_engine.store_name ? kNameFlag : 0);
-  PutLong(0);  // no modification time is recorded
-  g_engine.crc = 0xffffffffu;
-  ResetBits();
+  PutByte(engine, 0x1f);
+  PutByte(engine, 0x8b);
+  PutByte(engine, 8);  // deflate
+  PutByte(engine, engine->store_name ? kNameFlag : 0);
+  PutLong(engine, 0);  // no modification time is recorded
 
-  GetFixedTables();
-  StartBlock();
-  StartMatchFinder();
+  ReadFirstWindow(engine);
 
-  PutByte(0);  // extra flags
-  PutByte(kOsNtfs);
-  if (g_engine.store_name) {
-    for (const char* p = GzipBaseName(g_engine.input_name); *p != '\0'; ++p) PutByte(static_cast<unsigned char>(*p));
-    PutByte(0);
+  PutByte(engine, 0);  // extra flags
+  PutByte(engine, kOsNtfs);
+  if (engine->store_name) {
+    for (const char* p = GzipBaseName(engine->input_name); *p != '\0'; ++p) {
+      PutByte(engine, static_cast<unsigned char>(*p));
+    }
+    PutByte(engine, 0);
   }
 
-  RunDeflate();
+  RunDeflate(engine);
 
-  PutLong(~g_engine.crc);
-  PutLong(g_engine.bytes_read);
-  FlushOutputBuffer();
+  PutLong(engine, ~engine->crc);
+  PutLong(engine, engine->bytes_read);
+  FlushOutputBuffer(engine);
   return 0;
 }
 

@@ -3,12 +3,14 @@
 #ifndef FILEDIST_ZIPENGINE_GZIP_COMPRESSOR_H
 #define FILEDIST_ZIPENGINE_GZIP_COMPRESSOR_H
 
+#include "zipengine/engine.h"
 
 namespace zipengine {
 
-// Compresses source_fd into destination_fd; returns 0. A write error ends in
-// the abort step; a read error is taken as the end of the input.
-int CompressRun(int source_fd, int destination_fd);
+// Begins a run on engine and compresses the source into the destination,
+// storing the engine's input name in the header; returns 0. A write error
+// ends in the abort step; a read error is taken as the end of the input.
+int CompressRun(Engine* engine, const RunFiles& files);
 
 // What the header stores of a name: the part after the last '/', then after
 // the last '\\', then after the last ':'.

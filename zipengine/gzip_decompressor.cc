@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "zipengine/engine_errors.h"
-#include "zipengine/engine_state.h"
 #include "zipengine/gzip_header.h"
 #include "zipengine/inflate_decoder.h"
 #include "zipengine/input_buffer.h"
@@ -14,74 +13,73 @@
 namespace zipengine {
 namespace {
 
-void ReadCheckBytes(unsigned char* bytes, unsigned count) {
-  for (unsigned i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(NextInputByte());
+void ReadCheckBytes(Engine* engine, unsigned char* bytes, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(NextInputByte(engine));
 }
 
-void CopyStoredEntry(uint32_t length) {
+void CopyStoredEntry(Engine* engine, uint32_t length) {
+  WindowOutput& w = engine->decoded;
   while (length-- != 0) {
-    g_engine.window[g_window.fill++] = static_cast<unsigned char>(NextInputByte());
-    if (g_window.fill == kWindowSize) {
-      FlushWindow();
-      StartWindowOutput();
+    engine->window[w.fill++] = static_cast<unsigned char>(NextInputByte(engine));
+    if (w.fill == kWindowSize) {
+      FlushWindow(engine);
+      StartWindowOutput(engine);
     }
   }
-  FlushWindow();
+  FlushWindow(engine);
 }
 
 }  // namespace
 
-int DecompressRun(int source_fd, int destination_fd) {
-  g_engine.source_fd = source_fd;
-  g_engine.destination_fd = destination_fd;
-  g_engine.crc = 0xffffffffu;
-  StartWindowOutput();
+int DecompressRun(Engine* engine, const RunFiles& files) {
+  BeginRun(engine, files);
+  if (DetectMethod(engine) < 0) return -1;
   uint32_t expected_crc = 0;
   uint32_t expected_length = 0;
   // The local header still lies at the start of the input buffer.
-  const unsigned char* header = g_engine.input;
-  if (g_engine.zip_entry && !g_engine.sizes_in_descriptor) {
+  const unsigned char* header = engine->input;
+  if (engine->zip_entry && !engine->sizes_in_descriptor) {
     expected_crc = LittleEndian32(header + kZipCrcOffset);
     expected_length = LittleEndian32(header + kZipSizeOffset);
   }
 
-  if (g_engine.method == 8) {
-    EmptyDestination();
-    if (InflateStream() != 0) ReportDataError("invalid compressed data--format violated");
-  } else if (g_engine.zip_entry && g_engine.method == 0) {
+  if (engine->method == 8) {
+    EmptyDestination(engine);
+    if (InflateStream(engine) != 0) ReportDataError(engine, "invalid compressed data--format violated");
+  } else if (engine->zip_entry && engine->method == 0) {
     uint32_t size = LittleEndian32(header + kZipSizeOffset);
     uint32_t compressed_size = LittleEndian32(header + kZipCompressedSizeOffset);
     if (size != compressed_size) {
       Message("len %ld, siz %ld\n", static_cast<long>(size), static_cast<long>(compressed_size));
-      ReportDataError("invalid compressed data--length mismatch");
+      ReportDataError(engine, "invalid compressed data--length mismatch");
     }
-    EmptyDestination();
-    CopyStoredEntry(size);
+    EmptyDestination(engine);
+    CopyStoredEntry(engine, size);
   } else {
-    ReportDataError("internal error, invalid method");
+    ReportDataError(engine, "internal error, invalid method");
   }
 
   unsigned char check[16];
-  if (!g_engine.zip_entry) {
-    ReadCheckBytes(check, 8);
+  if (!engine->zip_entry) {
+    ReadCheckBytes(engine, check, 8);
     expected_crc = LittleEndian32(check);
     expected_length = LittleEndian32(check + 4);
-  } else if (g_engine.sizes_in_descriptor) {
-    ReadCheckBytes(check, 16);
+  } else if (engine->sizes_in_descriptor) {
+    ReadCheckBytes(engine, check, 16);
     expected_crc = LittleEndian32(check + 4);
     expected_length = LittleEndian32(check + 12);
   }
-  if (expected_crc != ~g_engine.crc) ReportDataError("invalid compressed data--crc error");
-  if (expected_length != g_engine.bytes_written) ReportDataError("invalid compressed data--length error");
+  if (expected_crc != ~engine->crc) ReportDataError(engine, "invalid compressed data--crc error");
+  if (expected_length != engine->bytes_written) ReportDataError(engine, "invalid compressed data--length error");
 
-  if (g_engine.zip_entry) {
-    bool another_entry = InputAvailable() > 4 &&
-                         LittleEndian32(g_engine.input + g_engine.input_position) == kZipLocalSignature;
-    g_engine.zip_entry = 0;
-    g_engine.sizes_in_descriptor = 0;
+  if (engine->zip_entry) {
+    bool another_entry = InputAvailable(engine) > 4 &&
+                         LittleEndian32(engine->input + engine->input_position) == kZipLocalSignature;
+    engine->zip_entry = 0;
+    engine->sizes_in_descriptor = 0;
     if (another_entry) {
-      Message("%s: %s has more than one entry -- unchanged\n", ProgramName(), SourceName());
-      return 1;
+      Message("%s: %s has more than one entry -- unchanged\n", ProgramName(), SourceName(engine));
+      return -1;
     }
   }
   return 0;

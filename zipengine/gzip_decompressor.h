@@ -1,13 +1,18 @@
-// The decompression run: decodes the member or zip entry that the method
-// detection accepted and checks it against its CRC-32 and length.
+// The decompression run: detects the method, decodes the member or zip
+// entry it accepted and checks it against its CRC-32 and length.
 #ifndef FILEDIST_ZIPENGINE_GZIP_DECOMPRESSOR_H
 #define FILEDIST_ZIPENGINE_GZIP_DECOMPRESSOR_H
 
+#include "zipengine/engine.h"
+
 namespace zipengine {
 
-// Returns 0, or 1 when a zip archive holds a second entry (the first has
-// been written in full). Every other failure ends in the abort step.
-int DecompressRun(int source_fd, int destination_fd);
+// Begins a run on engine and decompresses the source into the destination.
+// Returns 0; -1 when the method detection refuses the input (nothing is
+// written) or a zip archive holds a second entry (the first has been written
+// in full), with a message on standard error. Every other failure ends in
+// the abort step.
+int DecompressRun(Engine* engine, const RunFiles& files);
 
 }  // namespace zipengine
 

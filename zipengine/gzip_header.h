@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+#include "zipengine/engine.h"
+
 namespace zipengine {
 
 // Returns the method (8 deflate, 0 stored zip entry; 1 to 3 for formats that
 // are recognised but not decoded) with the input position after the header,
 // or -1 after writing why the input is refused to standard error. An input
 // too short for its header ends the run with a read error.
-int DetectMethod(int source_fd);
+int DetectMethod(Engine* engine);
 
 inline uint32_t LittleEndian16(const unsigned char* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
 inline uint32_t LittleEndian32(const unsigned char* p) {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "zipengine/deflate_tables.h"
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 #include "zipengine/inflate_tables.h"
 #include "zipengine/input_buffer.h"
 #include "zipengine/window_output.h"
@@ -14,11 +14,6 @@ namespace {
 
 constexpr int kOk = 0;
 constexpr int kBadData = 1;
-
-// Static: a run allocates nothing.
-DecodeEntry g_literal_table[kLiteralTableSize];
-DecodeEntry g_distance_table[kDistanceTableSize];
-DecodeEntry g_code_length_table[kCodeLengthTableSize];
 
 struct FixedDecodeTables {
   DecodeEntry literal[kLiteralTableSize];
@@ -69,6 +64,8 @@ inline void CopyMatch(unsigned char* to, unsigned distance, unsigned length) {
 
 class Decoder {
  public:
+  explicit Decoder(Engine* engine) : engine_(engine) {}
+
   int Run() {
     bool last;
     do {
@@ -87,7 +84,7 @@ class Decoder {
       }
       if (result != kOk) return result;
     } while (!last);
-    FlushWindow();
+    FlushWindow(engine_);
     // What is left of the last byte is padding; whole bytes taken ahead
     // belong to what follows the stream.
     Drop(bits_ & 7);
@@ -97,7 +94,7 @@ class Decoder {
 
  private:
   void Pull() {
-    hold_ |= static_cast<uint64_t>(NextInputByte()) << bits_;
+    hold_ |= static_cast<uint64_t>(NextInputByte(engine_)) << bits_;
     bits_ += 8;
   }
   void Drop(unsigned n) {
@@ -114,7 +111,7 @@ class Decoder {
   // from the current input buffer: bytes are read ahead only in the fast
   // loop, which never refills.
   void GiveBackBytes() {
-    g_engine.input_position -= bits_ >> 3;
+    engine_->input_position -= bits_ >> 3;
     bits_ &= 7;
     hold_ &= LowMask(bits_);
   }
@@ -139,19 +136,20 @@ class Decoder {
     unsigned length = Take(16);
     unsigned complement = Take(16);
     if (length != (~complement & 0xffff)) return kBadData;
+    WindowOutput& w = engine_->decoded;
     while (length != 0) {
-      if (g_window.fill >= kWindowFlushMark) FlushAndSlideWindow();
-      if (InputAvailable() == 0) {
-        g_engine.window[g_window.fill++] = static_cast<unsigned char>(FillInputBuffer());
+      if (w.fill >= kWindowFlushMark) FlushAndSlideWindow(engine_);
+      if (InputAvailable(engine_) == 0) {
+        engine_->window[w.fill++] = static_cast<unsigned char>(FillInputBuffer(engine_));
         --length;
         continue;
       }
       unsigned piece = length;
-      if (piece > InputAvailable()) piece = InputAvailable();
-      if (piece > 2 * kWindowSize - g_window.fill) piece = 2 * kWindowSize - g_window.fill;
-      std::memcpy(g_engine.window + g_window.fill, g_engine.input + g_engine.input_position, piece);
-      g_window.fill += piece;
-      g_engine.input_position += piece;
+      if (piece > InputAvailable(engine_)) piece = InputAvailable(engine_);
+      if (piece > 2 * kWindowSize - w.fill) piece = 2 * kWindowSize - w.fill;
+      std::memcpy(engine_->window + w.fill, engine_->input + engine_->input_position, piece);
+      w.fill += piece;
+      engine_->input_position += piece;
       length -= piece;
     }
     return kOk;
@@ -164,14 +162,15 @@ class Decoder {
     if (literal_count > 286 || distance_count > 30) return kBadData;
     uint8_t lengths[286 + 30] = {};
     for (unsigned i = 0; i < code_length_count; ++i) lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(Take(3));
-    if (!BuildDecodeTable(CodeKind::kCodeLengths, lengths, 19, kCodeLengthRootBits, g_code_length_table)) {
+    DynamicDecodeTables& tables = engine_->decode;
+    if (!BuildDecodeTable(CodeKind::kCodeLengths, lengths, 19, kCodeLengthRootBits, tables.code_length)) {
       return kBadData;
     }
     unsigned total = literal_count + distance_count;
     uint8_t code_lengths[286 + 30] = {};
     unsigned n = 0;
     while (n < total) {
-      DecodeEntry e = DecodeSlow(g_code_length_table, kCodeLengthRootBits);
+      DecodeEntry e = DecodeSlow(tables.code_length, kCodeLengthRootBits);
       if (EntryKind(e) != kEntryLiteral) return kBadData;
       unsigned symbol = EntryValue(e);
       if (symbol < 16) {
@@ -192,32 +191,38 @@ class Decoder {
       if (n + repeat > total) return kBadData;
       while (repeat-- != 0) code_lengths[n++] = static_cast<uint8_t>(value);
     }
-    if (!BuildDecodeTable(CodeKind::kLiteralLengths, code_lengths, literal_count, kLiteralRootBits, g_literal_table) ||
+    if (!BuildDecodeTable(CodeKind::kLiteralLengths, code_lengths, literal_count, kLiteralRootBits, tables.literal) ||
         !BuildDecodeTable(CodeKind::kDistances, code_lengths + literal_count, distance_count, kDistanceRootBits,
-                          g_distance_table)) {
+                          tables.distance)) {
       return kBadData;
     }
-    return CodedBlock(g_literal_table, g_distance_table);
+    return CodedBlock(tables.literal, tables.distance);
   }
 
   int CodedBlock(const DecodeEntry* literals, const DecodeEntry* distances);
 
+  Engine* const engine_;
   uint64_t hold_ = 0;  // bits not yet used, the next one lowest; zero above bits_
   unsigned bits_ = 0;
 };
 
 int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distances) {
-  unsigned char* const window = g_engine.window;
+  // One local copy of the engine pointer: window and input are then both
+  // known to lie at fixed offsets from it, and the loop keeps one register
+  // for the two instead of spilling one of them.
+  Engine* const engine = engine_;
+  unsigned char* const window = engine->window;
+  WindowOutput& w = engine->decoded;
   const uint64_t literal_mask = LowMask(kLiteralRootBits);
   const uint64_t distance_mask = LowMask(kDistanceRootBits);
   for (;;) {
     // Fast loop: while a whole word of input can be loaded and a whole
     // match fits before the flush mark, no bound needs checking per byte.
-    if (InputAvailable() >= 8 && g_window.fill < kWindowFlushMark) {
-      const unsigned char* input = g_engine.input;
-      const unsigned last_load = g_engine.input_fill - 8;
-      unsigned position = g_engine.input_position;
-      unsigned out = g_window.fill;
+    if (InputAvailable(engine) >= 8 && w.fill < kWindowFlushMark) {
+      const unsigned char* input = engine->input;
+      const unsigned last_load = engine->input_fill - 8;
+      unsigned position = engine->input_position;
+      unsigned out = w.fill;
       uint64_t hold = hold_;
       unsigned bits = bits_;
       int result = -1;
@@ -274,8 +279,8 @@ int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distance
         CopyMatch(window + out, distance, length);
         out += length;
       } while (position <= last_load && out < kWindowFlushMark);
-      g_engine.input_position = position;
-      g_window.fill = out;
+      engine->input_position = position;
+      w.fill = out;
       hold_ = hold & LowMask(bits);
       bits_ = bits;
       GiveBackBytes();
@@ -284,11 +289,11 @@ int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distance
 
     // Slow path: one symbol, near the end of the input buffer or when the
     // window needs flushing.
-    if (g_window.fill >= kWindowFlushMark) FlushAndSlideWindow();
+    if (w.fill >= kWindowFlushMark) FlushAndSlideWindow(engine);
     DecodeEntry e = DecodeSlow(literals, kLiteralRootBits);
     unsigned kind = EntryKind(e);
     if (kind == kEntryLiteral) {
-      window[g_window.fill++] = static_cast<unsigned char>(EntryValue(e));
+      window[w.fill++] = static_cast<unsigned char>(EntryValue(e));
       continue;
     }
     if (kind == kEntryEnd) return kOk;
@@ -298,16 +303,16 @@ int Decoder::CodedBlock(const DecodeEntry* literals, const DecodeEntry* distance
     kind = EntryKind(e);
     if (!IsBase(kind)) return kBadData;
     unsigned distance = EntryValue(e) + Take(kind - kEntryBase);
-    if (distance > g_window.fill) return kBadData;
-    CopyMatch(window + g_window.fill, distance, length);
-    g_window.fill += length;
+    if (distance > w.fill) return kBadData;
+    CopyMatch(window + w.fill, distance, length);
+    w.fill += length;
   }
 }
 
 }  // namespace
 
-int InflateStream() {
-  Decoder decoder;
+int InflateStream(Engine* engine) {
+  Decoder decoder(engine);
   return decoder.Run();
 }
 

@@ -2,6 +2,8 @@
 #ifndef FILEDIST_ZIPENGINE_INFLATE_DECODER_H
 #define FILEDIST_ZIPENGINE_INFLATE_DECODER_H
 
+#include "zipengine/engine.h"
+
 namespace zipengine {
 
 // Decodes one deflate stream from the engine's input to the destination,
@@ -10,7 +12,7 @@ namespace zipengine {
 // RFC 1951 (bad block type, stored length and complement that disagree,
 // over-subscribed or unusable codes, distances before the start of the
 // output). Running out of input ends the run with a read error.
-int InflateStream();
+int InflateStream(Engine* engine);
 
 }  // namespace zipengine
 

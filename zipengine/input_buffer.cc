@@ -7,19 +7,19 @@
 
 namespace zipengine {
 
-unsigned FillInputBuffer() {
-  g_engine.input_fill = 0;
+unsigned FillInputBuffer(Engine* engine) {
+  engine->input_fill = 0;
   errno = 0;
   // Pipes hand out less than asked; keep reading until the buffer is full
   // or the input ends.
   do {
-    auto got = read(g_engine.source_fd, g_engine.input + g_engine.input_fill, kInputBufferSize - g_engine.input_fill);
+    auto got = read(engine->source_fd, engine->input + engine->input_fill, kInputBufferSize - engine->input_fill);
     if (got <= 0) break;
-    g_engine.input_fill += static_cast<unsigned>(got);
-  } while (g_engine.input_fill < kInputBufferSize);
-  if (g_engine.input_fill == 0) ReportReadError(errno);
-  g_engine.input_position = 1;
-  return g_engine.input[0];
+    engine->input_fill += static_cast<unsigned>(got);
+  } while (engine->input_fill < kInputBufferSize);
+  if (engine->input_fill == 0) ReportReadError(engine, errno);
+  engine->input_position = 1;
+  return engine->input[0];
 }
 
 }  // namespace zipengine

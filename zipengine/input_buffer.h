@@ -3,20 +3,20 @@
 #ifndef FILEDIST_ZIPENGINE_INPUT_BUFFER_H
 #define FILEDIST_ZIPENGINE_INPUT_BUFFER_H
 
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 
 namespace zipengine {
 
 // Refills the empty buffer and returns its first byte. Running out of input
 // here is an error: every caller needs the byte.
-unsigned FillInputBuffer();
+unsigned FillInputBuffer(Engine* engine);
 
-inline unsigned NextInputByte() {
-  return g_engine.input_position < g_engine.input_fill ? g_engine.input[g_engine.input_position++]
-                                                        : FillInputBuffer();
+inline unsigned NextInputByte(Engine* engine) {
+  return engine->input_position < engine->input_fill ? engine->input[engine->input_position++]
+                                                     : FillInputBuffer(engine);
 }
 
-inline unsigned InputAvailable() { return g_engine.input_fill - g_engine.input_position; }
+inline unsigned InputAvailable(const Engine* engine) { return engine->input_fill - engine->input_position; }
 
 }  // namespace zipengine
 

@@ -3,27 +3,25 @@
 #include "zipengine/source_reader.h"
 
 namespace zipengine {
-
-MatchState g_match;
-
 namespace {
 
-void SlideWindow() {
-  std::memcpy(g_engine.window, g_engine.window + kWindowSize, kWindowSize);
-  g_match.match_start -= kWindowSize;
-  g_match.position -= kWindowSize;
-  g_match.block_start -= static_cast<long>(kWindowSize);
+void SlideWindow(Engine* engine) {
+  MatchState& m = engine->match;
+  std::memcpy(engine->window, engine->window + kWindowSize, kWindowSize);
+  m.match_start -= kWindowSize;
+  m.position -= kWindowSize;
+  m.block_start -= static_cast<long>(kWindowSize);
   // Entries that pointed into the lower half now point nowhere.
-  for (uint16_t& entry : g_engine.hash_head) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
-  for (uint16_t& entry : g_engine.hash_chain) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
+  for (uint16_t& entry : engine->hash_head) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
+  for (uint16_t& entry : engine->hash_chain) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
 }
 
 }  // namespace
 
-unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
-  const unsigned char* window = g_engine.window;
-  const uint16_t* chain = g_engine.hash_chain;
-  unsigned position = g_match.position;
+unsigned LongestMatch(Engine* engine, unsigned chain_head, unsigned previous_length) {
+  const unsigned char* window = engine->window;
+  const uint16_t* chain = engine->hash_chain;
+  unsigned position = engine->match.position;
   const unsigned char* scan = window + position;
   unsigned chain_budget = previous_length >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
   unsigned best = previous_length;
@@ -43,7 +41,7 @@ unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
     if ((Load32(match + end_offset) & mask) != scan_end || (Load32(match) & mask) != scan_start) continue;
     unsigned length = 2 + CommonLength(scan + 2, match + 2);
     if (length > best) {
-      g_match.match_start = candidate;
+      engine->match.match_start = candidate;
       best = length;
       if (length >= kNiceMatch) break;
       end_offset = best - 3;
@@ -55,38 +53,39 @@ unsigned LongestMatch(unsigned chain_head, unsigned previous_length) {
   return best;
 }
 
-void FillWindow() {
-  unsigned free_space = 2 * kWindowSize - g_match.lookahead - g_match.position;
-  if (g_match.position >= kWindowSize + kMaxDistance) {
-    SlideWindow();
+void FillWindow(Engine* engine) {
+  MatchState& m = engine->match;
+  unsigned free_space = 2 * kWindowSize - m.lookahead - m.position;
+  if (m.position >= kWindowSize + kMaxDistance) {
+    SlideWindow(engine);
     free_space += kWindowSize;
   }
-  if (g_match.input_ended) return;
-  long got = ReadSource(g_engine.window + g_match.position + g_match.lookahead, free_space);
+  if (m.input_ended) return;
+  long got = ReadSource(engine, engine->window + m.position + m.lookahead, free_space);
   if (got <= 0) {
-    g_match.input_ended = true;
+    m.input_ended = true;
   } else {
-    g_match.lookahead += static_cast<unsigned>(got);
+    m.lookahead += static_cast<unsigned>(got);
   }
 }
 
-void StartMatchFinder() {
+void ReadFirstWindow(Engine* engine) {
   // Bytes past the input's end take part in comparisons (their results are
   // clipped to the lookahead); clearing them keeps the output independent of
   // earlier runs.
-  std::memset(g_engine.window, 0, sizeof g_engine.window);
-  std::memset(g_engine.hash_head, 0, sizeof g_engine.hash_head);
-  g_match = MatchState{};
-  long got = ReadSource(g_engine.window, 2 * kWindowSize);
+  std::memset(engine->window, 0, sizeof engine->window);
+  std::memset(engine->hash_head, 0, sizeof engine->hash_head);
+  MatchState& m = engine->match;
+  long got = ReadSource(engine, engine->window, 2 * kWindowSize);
   if (got <= 0) {
-    g_match.input_ended = true;
-    g_match.lookahead = 0;
+    m.input_ended = true;
+    m.lookahead = 0;
     return;
   }
-  g_match.lookahead = static_cast<unsigned>(got);
-  while (g_match.lookahead < kMinLookahead && !g_match.input_ended) FillWindow();
-  g_match.hash_key = 0;
-  for (unsigned j = 0; j < kMinMatch - 1; ++j) g_match.hash_key = UpdateHash(g_match.hash_key, g_engine.window[j]);
+  m.lookahead = static_cast<unsigned>(got);
+  while (m.lookahead < kMinLookahead && !m.input_ended) FillWindow(engine);
+  m.hash_key = 0;
+  for (unsigned j = 0; j < kMinMatch - 1; ++j) m.hash_key = UpdateHash(m.hash_key, engine->window[j]);
 }
 
 }  // namespace zipengine

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "zipengine/deflate_tables.h"
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the match comparison reads words as little-endian"
@@ -26,28 +26,17 @@ constexpr unsigned kNiceMatch = 128;
 constexpr unsigned kMaxChain = 128;
 constexpr unsigned kTooFar = 4096;
 
-struct MatchState {
-  unsigned position;    // current string start in the window
-  unsigned lookahead;   // valid bytes from position on
-  unsigned match_start;
-  unsigned hash_key;
-  long block_start;     // window position of the current block; negative once slid out
-  bool input_ended;
-};
-
-extern MatchState g_match;
-
 inline unsigned UpdateHash(unsigned key, unsigned byte) {
   return ((key << kHashShift) ^ byte) & kHashMask;
 }
 
 // Links position into the chain of its three-byte key and returns the
 // previous head of that chain (0 for none).
-inline unsigned InsertString(unsigned position, unsigned& hash_key) {
-  hash_key = UpdateHash(hash_key, g_engine.window[position + kMinMatch - 1]);
-  unsigned head = g_engine.hash_head[hash_key];
-  g_engine.hash_chain[position & kWindowMask] = static_cast<uint16_t>(head);
-  g_engine.hash_head[hash_key] = static_cast<uint16_t>(position);
+inline unsigned InsertString(Engine* engine, unsigned position, unsigned& hash_key) {
+  hash_key = UpdateHash(hash_key, engine->window[position + kMinMatch - 1]);
+  unsigned head = engine->hash_head[hash_key];
+  engine->hash_chain[position & kWindowMask] = static_cast<uint16_t>(head);
+  engine->hash_head[hash_key] = static_cast<uint16_t>(position);
   return head;
 }
 
@@ -74,19 +63,19 @@ inline unsigned CommonLength(const unsigned char* a, const unsigned char* b) {
   return kMaxMatch - 2;
 }
 
-// Longest match for the string at g_match.position along the chain starting
-// at chain_head, longer than previous_length; sets g_match.match_start when
-// it finds one. The result may run past the lookahead; the caller clips it.
+// Longest match for the string at the match finder's position along the
+// chain starting at chain_head, longer than previous_length; sets its
+// match_start when it finds one. The result may run past the lookahead; the caller clips it.
 // Kept out of line: the chain walk needs all the registers it can get.
-unsigned LongestMatch(unsigned chain_head, unsigned previous_length);
-
+unsigned LongestMatch(Engine* engine, unsigned chain_head, unsigned previous_length);
 
 // Slides the window when the position nears its end and reads more input
 // into the free space.
-void FillWindow();
+void FillWindow(Engine* engine);
 
-// Prepares the window and hash for a new run and reads the first input.
-void StartMatchFinder();
+// Clears the window and the hash heads, which the run begun left as the
+// previous run had them, and reads the first input.
+void ReadFirstWindow(Engine* engine);
 
 }  // namespace zipengine
 

@@ -4,15 +4,17 @@
 
 #include <cstddef>
 
+#include "zipengine/engine.h"
+
 namespace zipengine {
 
 // Writes all of data to the destination, repeating short writes; a failed
 // write ends the run with a write error.
-void WriteToDestination(const unsigned char* data, size_t length);
+void WriteToDestination(Engine* engine, const unsigned char* data, size_t length);
 
 // Empties an existing destination before the run writes its first byte, so
 // that no bytes of an older, longer file are left after the output.
-void EmptyDestination();
+void EmptyDestination(Engine* engine);
 
 }  // namespace zipengine
 

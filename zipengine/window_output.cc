@@ -7,31 +7,28 @@
 
 namespace zipengine {
 
-WindowOutput g_window;
+void StartWindowOutput(Engine* engine) { engine->decoded = WindowOutput{}; }
 
-void StartWindowOutput() {
-  g_window.fill = 0;
-  g_window.flushed = 0;
-}
-
-void EmitDecoded(const unsigned char* data, size_t length) {
+void EmitDecoded(Engine* engine, const unsigned char* data, size_t length) {
   if (length == 0) return;
-  g_engine.crc = UpdateCrc32(g_engine.crc, data, length);
-  WriteToDestination(data, length);
-  g_engine.bytes_written += static_cast<uint32_t>(length);
+  engine->crc = UpdateCrc32(engine->crc, data, length);
+  WriteToDestination(engine, data, length);
+  engine->bytes_written += static_cast<uint32_t>(length);
 }
 
-void FlushWindow() {
-  EmitDecoded(g_engine.window + g_window.flushed, g_window.fill - g_window.flushed);
-  g_window.flushed = g_window.fill;
+void FlushWindow(Engine* engine) {
+  WindowOutput& w = engine->decoded;
+  EmitDecoded(engine, engine->window + w.flushed, w.fill - w.flushed);
+  w.flushed = w.fill;
 }
 
-void FlushAndSlideWindow() {
-  FlushWindow();
-  if (g_window.fill <= kWindowSize) return;
-  std::memmove(g_engine.window, g_engine.window + g_window.fill - kWindowSize, kWindowSize);
-  g_window.fill = kWindowSize;
-  g_window.flushed = kWindowSize;
+void FlushAndSlideWindow(Engine* engine) {
+  FlushWindow(engine);
+  WindowOutput& w = engine->decoded;
+  if (w.fill <= kWindowSize) return;
+  std::memmove(engine->window, engine->window + w.fill - kWindowSize, kWindowSize);
+  w.fill = kWindowSize;
+  w.flushed = kWindowSize;
 }
 
 }  // namespace zipengine

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 
 namespace zipengine {
 
@@ -16,24 +16,18 @@ namespace zipengine {
 // slack past the fill, which the mark leaves room for.
 constexpr unsigned kWindowFlushMark = 2 * kWindowSize - 512;
 
-struct WindowOutput {
-  unsigned fill;     // window bytes decoded
-  unsigned flushed;  // window bytes already written out
-};
-
-extern WindowOutput g_window;
-
-void StartWindowOutput();
+// Empties the window: decoding goes on at its start.
+void StartWindowOutput(Engine* engine);
 
 // Takes decoded bytes into the CRC register and the byte count and writes
 // them to the destination.
-void EmitDecoded(const unsigned char* data, size_t length);
+void EmitDecoded(Engine* engine, const unsigned char* data, size_t length);
 
 // Writes out what is new in the window and keeps only the history.
-void FlushAndSlideWindow();
+void FlushAndSlideWindow(Engine* engine);
 
 // Writes out what is new in the window.
-void FlushWindow();
+void FlushWindow(Engine* engine);
 
 }  // namespace zipengine
 

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "zipengine/engine_state.h"
+#include "zipengine/engine.h"
 #include "zipengine/gzip_compressor.h"
 #include "zipengine/gzip_decompressor.h"
-#include "zipengine/gzip_header.h"
 
 #ifndef O_BINARY
 #define O_BINARY 0
@@ -32,10 +31,10 @@ void CopyName(char* field, size_t size, const char* name) {
 
 // The name the next compression stores in its header (a CZip's name always
 // fits the field; the bound only keeps the copy safe).
-void RecordStoredName(const char* source) {
-  char* field = zipengine::g_engine.input_name;
+void RecordStoredName(zipengine::Engine* engine, const char* source) {
+  char* field = engine->input_name;
   size_t length = std::strlen(source);
-  if (length >= sizeof zipengine::g_engine.input_name) length = sizeof zipengine::g_engine.input_name - 1;
+  if (length >= sizeof engine->input_name) length = sizeof engine->input_name - 1;
   std::memcpy(field, source, length);
   field[length] = '\0';
 }
@@ -69,22 +68,19 @@ int CMamaZip::SwapSize(const char* destination) {
     close(source_fd);
     return -12;
   }
-  zipengine::g_engine.source_fd = source_fd;
-  zipengine::g_engine.destination_fd = destination_fd;
   int result = HardWork(source_fd, destination_fd);
   close(source_fd);
   close(destination_fd);
-  zipengine::g_engine.source_fd = -1;
-  zipengine::g_engine.destination_fd = -1;
   return result;
 }
 
 CZip::CZip(const char* source) : CMamaZip(source) {
   m_operation = kZipping;
   // The header stores this name, and it must fit the engine's field too.
-  if (std::strlen(m_source) >= sizeof zipengine::g_engine.input_name) m_source[0] = '\0';
-  RecordStoredName(m_source);
-  zipengine::g_engine.store_name = 1;
+  zipengine::Engine* engine = zipengine::SharedEngine();
+  if (std::strlen(m_source) >= sizeof engine->input_name) m_source[0] = '\0';
+  RecordStoredName(engine, m_source);
+  engine->store_name = 1;
 }
 
 CZip::CZip(const CZip& other) : CMamaZip(other) {}
@@ -95,12 +91,10 @@ CZip& CZip::operator=(const CZip& other) {
 }
 
 int CZip::HardWork(int sourceFd, int destinationFd) {
-  zipengine::StartRun();
+  zipengine::Engine* engine = zipengine::SharedEngine();
   // The run stores and reports its own source, whichever CZip came last.
-  RecordStoredName(m_source);
-  zipengine::g_engine.source_name = m_source;
-  zipengine::g_engine.bytes_read = 0;
-  return zipengine::CompressRun(sourceFd, destinationFd);
+  RecordStoredName(engine, m_source);
+  return zipengine::CompressRun(engine, {sourceFd, destinationFd, m_source});
 }
 
 CUnzip::CUnzip(const char* source) : CMamaZip(source) { m_operation = kUnzipping; }
@@ -113,10 +107,6 @@ CUnzip& CUnzip::operator=(const CUnzip& other) {
 }
 
 int CUnzip::HardWork(int sourceFd, int destinationFd) {
-  zipengine::StartRun();
   // Its messages name the file it reads, whole, not the last CZip's source.
-  zipengine::g_engine.source_name = m_source;
-  if (zipengine::DetectMethod(sourceFd) < 0) return -1;
-  zipengine::g_engine.bytes_written = 0;
-  return zipengine::DecompressRun(sourceFd, destinationFd) != 0 ? -1 : 0;
+  return zipengine::DecompressRun(zipengine::SharedEngine(), {sourceFd, destinationFd, m_source});
 }
