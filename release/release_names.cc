@@ -3,7 +3,7 @@
 #include "fileio/aside_name.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
-#include "version/ascii_lower.h"
+#include "util/ascii_case.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ bool IsTopLevel(const std::string& relative, std::string* name) {
   if (relative.compare(0, 2, ".\\") != 0) return false;
   std::string rest = relative.substr(2);
   if (rest.find('\\') != std::string::npos) return false;
-  *name = LowerAscii(rest);
+  *name = util::LowerAscii(rest);
   return true;
 }
 
