@@ -10,7 +10,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# CMake packages too: the build machine's own (its GoogleTest) are not for Windows.
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # CTest starts every Windows test program through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
