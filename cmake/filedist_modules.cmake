@@ -6,6 +6,7 @@
 #     SOURCES a.cc ...           compiled on every system
 #     POSIX_SOURCES ...          only in the POSIX build (posix/ files)
 #     WIN32_SOURCES ...          only in the Windows build (win32/ files)
+#     OTHER_SOURCES ...          back ends that this build does not take
 #     PUBLIC_USES module ...     modules that this module's own headers include
 #     USES module ...            modules that only its .cc files include
 #   )
@@ -36,7 +37,7 @@ set_property(GLOBAL PROPERTY FILEDIST_LIBRARY_MODULE_TARGETS "")
 
 function(filedist_module name)
   cmake_parse_arguments(PARSE_ARGV 1 M "LIBRARY" "TARGET;KIND"
-    "SOURCES;POSIX_SOURCES;WIN32_SOURCES;PUBLIC_USES;USES")
+    "SOURCES;POSIX_SOURCES;WIN32_SOURCES;OTHER_SOURCES;PUBLIC_USES;USES")
   if(M_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "filedist_module(${name}): unknown arguments ${M_UNPARSED_ARGUMENTS}")
   endif()
@@ -52,6 +53,16 @@ function(filedist_module name)
     list(APPEND sources ${M_WIN32_SOURCES})
   else()
     list(APPEND sources ${M_POSIX_SOURCES})
+  endif()
+
+  # Every source file of the folder is in one of the lists: a file added to
+  # the folder but not to its list would otherwise go unbuilt unnoticed.
+  file(GLOB_RECURSE present RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  list(REMOVE_ITEM present ${M_SOURCES} ${M_POSIX_SOURCES} ${M_WIN32_SOURCES} ${M_OTHER_SOURCES})
+  if(present)
+    message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt: add ${present} to the "
+                        "module's source list")
   endif()
 
   # The module's include root: a folder with one link in it.
