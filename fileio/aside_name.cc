@@ -5,18 +5,16 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "util/ascii_case.h"
 
 namespace {
 
 constexpr char kPrefix[] = ".~old-";
-constexpr size_t kPrefixLength = sizeof kPrefix - 1;
 // The longest name of one folder entry on the usual file systems.
 constexpr size_t kMaxNameLength = 255;
 // Names taken already are passed over; this many in a row means the folder
 // is not one to write in.
 constexpr int kAttempts = 64;
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string HexNumber(uint32_t number) {
   static const char kHex[] = "0123456789abcdef";
@@ -31,11 +29,7 @@ std::string HexNumber(uint32_t number) {
 }  // namespace
 
 bool IsAsideName(const std::string& name) {
-  if (name.size() < kPrefixLength) return false;
-  for (size_t i = 0; i < kPrefixLength; ++i) {
-    if (FoldAscii(name[i]) != kPrefix[i]) return false;
-  }
-  return true;
+  return util::StartsWithIgnoringAsciiCase(name, kPrefix);
 }
 
 std::string AsidePathFor(const std::string& target) {

@@ -11,12 +11,9 @@
 #include "log/logger.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "util/scoped_file.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 bool IsProtected(const char* path) {
   uint32_t attributes = 0;
@@ -28,7 +25,7 @@ constexpr unsigned kKnownFlags = CLIENT_FILE_MOVE_ASIDE;
 
 int PlaceClientFile(const char* src, const char* dst, unsigned flags) {
   // Checked before anything is created: a missing download leaves no trace.
-  std::unique_ptr<FILE, FileCloser> source(plat::OpenFile(src, "rb"));
+  util::ScopedFile source(plat::OpenFile(src, "rb"));
   if (!source) return 0;
   // The download under another name (./x, a link, other letter case on
   // Windows): putting its plain form there would consume the download.

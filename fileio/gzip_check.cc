@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "util/scoped_file.h"
 #include "zlib.h"
 
 namespace {
@@ -12,10 +13,6 @@ namespace {
 constexpr size_t kChunk = 1 << 18;
 // Window bits for zlib: a 32 KiB window, gzip wrapper only.
 constexpr int kGzipOnly = 15 + 16;
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 struct InflateEnd {
   void operator()(z_stream* stream) const { inflateEnd(stream); }
@@ -26,7 +23,7 @@ struct InflateEnd {
 // member decoded to, as zlib checked it against the trailer.
 bool DecodeOneMember(const char* path, const std::function<bool(const char*, size_t)>& sink,
                      uint32_t* crc, uint32_t* size) {
-  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(path, "rb"));
+  util::ScopedFile file(plat::OpenFile(path, "rb"));
   if (!file) return false;
   z_stream stream = {};
   if (inflateInit2(&stream, kGzipOnly) != Z_OK) return false;

@@ -7,6 +7,7 @@
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "util/scoped_file.h"
 #include "zipengine/fast_deflate.h"
 
 namespace {
@@ -14,10 +15,7 @@ namespace {
 // Data moves in pieces of this size, so memory does not grow with the file.
 constexpr size_t kChunkSize = 32768;
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = util::ScopedFile;
 
 // One gzip member written to an open file by the engine's fast mode, which
 // also writes the header and the trailer. Output is written out in whole

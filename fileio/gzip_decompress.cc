@@ -8,16 +8,14 @@
 
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "util/scoped_file.h"
 
 namespace {
 
 // gzip members carry their header and trailer; inflate checks both.
 constexpr int kGzipWindowBits = 15 + 16;
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = util::ScopedFile;
 
 bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
   return length >= 2 && data[0] == 0x1f && data[1] == 0x8b;

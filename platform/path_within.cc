@@ -4,25 +4,15 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "util/path_components.h"
 
 namespace plat {
 
 namespace {
 
 std::vector<std::string> Components(const std::string& path) {
-  std::vector<std::string> components;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = start;
-    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
-    std::string part = path.substr(start, end - start);
-    if (part == "..") {
-      if (!components.empty()) components.pop_back();
-    } else if (!part.empty() && part != ".") {
-      components.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
+  std::vector<std::string> components = util::PathComponents(path);
+  util::FoldParentSteps(&components, false);
   return components;
 }
 

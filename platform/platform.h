@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "util/path_components.h"
+
 namespace plat {
 
 // The separator this back end puts into paths it builds: '\' or '/'.
@@ -21,7 +23,8 @@ extern const char kPathSeparator;
 // What a host program file is called here: ".exe" or "".
 extern const char* const kExecutableSuffix;
 
-inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+// '\' or '/': the one rule every module splits paths by.
+using util::IsPathSeparator;
 
 // Position of the last separator of path, or std::string::npos.
 size_t FindLastSeparator(const std::string& path);

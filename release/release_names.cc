@@ -4,7 +4,7 @@
 #include "fileio/io_util.h"
 #include "log/logger.h"
 #include "signing/release_manifest.h"
-#include "version/ascii_lower.h"
+#include "util/ascii_case.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ bool IsTopLevel(const std::string& relative, std::string* name) {
   if (relative.compare(0, 2, ".\\") != 0) return false;
   std::string rest = relative.substr(2);
   if (rest.find('\\') != std::string::npos) return false;
-  *name = LowerAscii(rest);
+  *name = util::LowerAscii(rest);
   return true;
 }
 
@@ -56,7 +56,7 @@ bool CheckReleaseNames(const std::string& sourceDir, const VersionRecordList& sc
     }
     std::string name;
     if (IsTopLevel(relative, &name) &&
-        (name == LowerAscii(kVersionListName) || name == LowerAscii(kListKeyName))) {
+        (name == util::LowerAscii(kVersionListName) || name == util::LowerAscii(kListKeyName))) {
       LogError() << "File [" << record.path
                  << "] would be overwritten by the release's own version list or key file; "
                     "leave it out with Filters.ini in ["

@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "signing/release_manifest.h"
 #include "update/fault_point.h"
+#include "util/path_components.h"
+#include "util/scoped_file.h"
 
 namespace update {
 
@@ -37,20 +39,13 @@ bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
     *reason = "names a drive or a stream";
     return false;
   }
-  std::string part;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && !plat::IsPathSeparator(path[i])) {
-      part.push_back(path[i]);
-      continue;
-    }
-    // ".." is refused outright, also where it would stay inside: no release
-    // build writes one, so any is a sign of a forged list.
-    if (part == "..") {
-      *reason = "climbs out of the install directory";
-      return false;
-    }
-    if (!part.empty() && part != ".") parts->push_back(part);
-    part.clear();
+  *parts = util::PathComponents(path);
+  // ".." is refused outright, also where it would stay inside: no release
+  // build writes one, so any is a sign of a forged list.
+  if (util::HasParentStep(*parts)) {
+    parts->clear();
+    *reason = "climbs out of the install directory";
+    return false;
   }
   if (parts->empty()) {
     *reason = "names no file";
@@ -93,15 +88,11 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 bool KeyOfInstalledFile(const std::string& path, std::string* key) {
   if (plat::IsLinkEntry(path)) return false;
-  std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(path.c_str(), "rb"));
+  util::ScopedFile file(plat::OpenFile(path.c_str(), "rb"));
   if (!file) return false;
   constexpr size_t kChunk = 1 << 16;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);

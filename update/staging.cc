@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "util/scoped_file.h"
 
 namespace update {
 
@@ -23,10 +24,7 @@ constexpr const char* kPartSuffix = ".part";
 // trailer's length (modulo 2^32) that bounds the true length of a member.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = util::ScopedFile;
 
 void RemoveEntry(const std::string& path) {
   bool link = plat::IsLinkEntry(path);

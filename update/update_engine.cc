@@ -29,6 +29,7 @@
 #include "signing/release_manifest.h"
 #include "signing/sha256.h"
 #include "update/update_plan.h"
+#include "util/scoped_file.h"
 #include "version/version_list.h"
 
 namespace update {
@@ -52,10 +53,6 @@ const char kSignatureStaged[] = "release-manifest-sig";
 const char kNewStateName[] = "state.new";
 constexpr uint64_t kMaxSignatureDownload = 4096;
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-
 std::string FormatSize(uint64_t bytes) {
   char text[64];
   if (bytes < 1024) {
@@ -76,7 +73,7 @@ bool EntryExists(const std::string& path) {
 
 // Copies a checked file to a new file, for a key that several paths share.
 bool CopyToNew(const std::string& from, const std::string& to, std::string* error) {
-  std::unique_ptr<FILE, FileCloser> in(plat::OpenFile(from.c_str(), "rb"));
+  util::ScopedFile in(plat::OpenFile(from.c_str(), "rb"));
   if (!in) {
     *error = "cannot read '" + from + "'";
     return false;
@@ -86,7 +83,7 @@ bool CopyToNew(const std::string& from, const std::string& to, std::string* erro
     plat::RemoveFile(to.c_str());
   }
   FaultPoint();
-  std::unique_ptr<FILE, FileCloser> out(plat::CreateNewFile(to, error));
+  util::ScopedFile out(plat::CreateNewFile(to, error));
   if (!out) return false;
   char buffer[1 << 16];
   for (;;) {
@@ -374,7 +371,7 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
   // release is not taken for a whole one.
   std::string expected;
   {
-    std::unique_ptr<FILE, FileCloser> ver(
+    util::ScopedFile ver(
         plat::OpenFile(staging_.PathOf(kReleaseKeyName).c_str(), "rb"));
     char text[32];
     if (ver && std::fread(text, 1, sizeof text, ver.get()) == sizeof text) {

@@ -10,7 +10,8 @@
 #include "log/release_events.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
-#include "version/ascii_lower.h"
+#include "util/ascii_case.h"
+#include "util/path_components.h"
 #include "version/file_version.h"
 
 namespace {
@@ -41,19 +42,8 @@ bool AnyEntryOccursIn(const std::vector<std::string>& filters, const std::string
 // separator, doubled separators, "." and ".." segments, letter case) compare
 // equal.
 std::vector<std::string> PathComponents(const std::string& path) {
-  std::vector<std::string> components;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = start;
-    while (end < path.size() && !plat::IsPathSeparator(path[end])) ++end;
-    std::string part = LowerAscii(path.substr(start, end - start));
-    if (part == "..") {
-      if (!components.empty()) components.pop_back();
-    } else if (!part.empty() && part != ".") {
-      components.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
+  std::vector<std::string> components = util::PathComponents(util::LowerAscii(path));
+  util::FoldParentSteps(&components, false);
   return components;
 }
 
@@ -93,7 +83,7 @@ bool IsSkipped(const ScanContext& context, const std::string& path) {
 // True when one of the filter lists excludes the file; the name goes into
 // the excluded list once for every list that matched.
 bool IsExcluded(ScanContext& context, const std::string& name) {
-  std::string lowerName = LowerAscii(name);
+  std::string lowerName = util::LowerAscii(name);
   int lists = 0;
   for (const std::vector<std::string>* filters : context.filters) {
     if (AnyEntryOccursIn(*filters, lowerName)) {

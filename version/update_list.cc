@@ -4,7 +4,7 @@
 
 #include "fileio/io_util.h"
 #include "platform/platform.h"
-#include "version/ascii_lower.h"
+#include "util/ascii_case.h"
 #include "version/file_version.h"
 #include "version/version_list.h"
 
@@ -18,7 +18,7 @@ constexpr size_t kStartupDirCapacity = 512;
 // whose executable was deleted cannot start, while a missing data file may
 // have been removed on purpose.
 bool NamesProgramOrLibrary(const std::string& path) {
-  std::string lower = LowerAscii(path);
+  std::string lower = util::LowerAscii(path);
   return lower.find(".exe") != std::string::npos || lower.find(".dll") != std::string::npos;
 }
 

@@ -6,6 +6,7 @@
 
 #include "fileio/replacement_file.h"
 #include "platform/platform.h"
+#include "util/scoped_file.h"
 
 namespace {
 
@@ -46,10 +47,7 @@ void ParseLine(const char* line, const char* end, VersionRecordList* entries, Pa
   entries->push_back(std::move(record));
 }
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = util::ScopedFile;
 
 }  // namespace
 

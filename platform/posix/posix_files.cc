@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
+#include "util/ascii_case.h"
 
 namespace plat {
 
@@ -51,10 +52,8 @@ bool NtfsOrderLess(const DirEntry& a, const DirEntry& b) {
   const std::string& y = b.name;
   size_t n = std::min(x.size(), y.size());
   for (size_t i = 0; i < n; ++i) {
-    unsigned char cx = static_cast<unsigned char>(x[i]);
-    unsigned char cy = static_cast<unsigned char>(y[i]);
-    if (cx >= 'a' && cx <= 'z') cx = static_cast<unsigned char>(cx - 'a' + 'A');
-    if (cy >= 'a' && cy <= 'z') cy = static_cast<unsigned char>(cy - 'a' + 'A');
+    unsigned char cx = static_cast<unsigned char>(util::AsciiUpper(x[i]));
+    unsigned char cy = static_cast<unsigned char>(util::AsciiUpper(y[i]));
     if (cx != cy) return cx < cy;
   }
   if (x.size() != y.size()) return x.size() < y.size();

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
+#include "util/ascii_case.h"
 
 namespace plat {
 
@@ -35,7 +36,7 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
       size_t close = text.find(']');
       std::string name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       if (inside) break;  // the first section of that name is the one read
-      inside = EqualIgnoringAsciiCase(name, section);
+      inside = util::EqualIgnoringAsciiCase(name, section);
       continue;
     }
     if (!inside || text.empty() || text[0] == ';') continue;

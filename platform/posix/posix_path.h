@@ -9,9 +9,6 @@ namespace plat {
 // path with every '\' turned into '/', ready for the POSIX calls.
 std::string ToNativePath(const char* path);
 
-// Equal but for the letter case of A to Z, as Windows compares names.
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b);
-
 }  // namespace plat
 
 #endif  // FILEDIST_PLATFORM_POSIX_POSIX_PATH_H

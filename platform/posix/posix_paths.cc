@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
+#include "util/ascii_case.h"
+#include "util/path_components.h"
 
 namespace plat {
 
@@ -23,24 +25,8 @@ struct SplitPath {
 SplitPath Split(const char* path) {
   SplitPath split;
   split.absolute = IsPathSeparator(path[0]);
-  std::string part;
-  for (const char* p = path;; ++p) {
-    if (*p != '\0' && !IsPathSeparator(*p)) {
-      part.push_back(*p);
-      continue;
-    }
-    if (part == "..") {
-      if (!split.parts.empty() && split.parts.back() != "..") {
-        split.parts.pop_back();
-      } else if (!split.absolute) {
-        split.parts.push_back(part);
-      }
-    } else if (!part.empty() && part != ".") {
-      split.parts.push_back(part);
-    }
-    part.clear();
-    if (*p == '\0') break;
-  }
+  split.parts = util::PathComponents(path);
+  util::FoldParentSteps(&split.parts, !split.absolute);
   return split;
 }
 
@@ -54,18 +40,6 @@ std::string Join(const SplitPath& split) {
 }
 
 }  // namespace
-
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsRelativePath(const char* path) { return path != nullptr && !IsPathSeparator(path[0]); }
 
@@ -94,7 +68,7 @@ bool RelativePathTo(const char* fromDir, const char* file, std::string* out) {
   if (from.absolute != to.absolute) return false;
   size_t common = 0;
   while (common < from.parts.size() && common < to.parts.size() &&
-         EqualIgnoringAsciiCase(from.parts[common], to.parts[common])) {
+         util::EqualIgnoringAsciiCase(from.parts[common], to.parts[common])) {
     ++common;
   }
   // Two relative paths must share their first component to share a root.

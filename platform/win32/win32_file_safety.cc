@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file_safety.h"
+#include "util/ascii_case.h"
 
 namespace plat {
 
@@ -31,8 +32,6 @@ std::string WithoutTrailingDotsAndSpaces(const std::string& name) {
   while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
   return name.substr(0, end);
 }
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool HasReparseAttribute(const std::string& path) {
   DWORD value = GetFileAttributesA(path.c_str());
@@ -93,11 +92,7 @@ bool SyncFileSystemOf(const std::string&) { return true; }
 bool SameEntryName(const std::string& a, const std::string& b) {
   std::string x = WithoutTrailingDotsAndSpaces(a);
   std::string y = WithoutTrailingDotsAndSpaces(b);
-  if (x.size() != y.size()) return false;
-  for (size_t i = 0; i < x.size(); ++i) {
-    if (FoldAscii(x[i]) != FoldAscii(y[i])) return false;
-  }
-  return true;
+  return util::EqualIgnoringAsciiCase(x, y);
 }
 
 bool IsLinkEntry(const std::string& path) { return HasReparseAttribute(path); }
