@@ -33,8 +33,8 @@ class Tracked {
   }
   // A property that hands out a new object of type T.
   template <class T, class Out, class... Args>
-  HRESULT HandOut(const char* method, Out** out, const std::string& args, Args&&... make) {
-    Twist twist = Record(method, args);
+  HRESULT HandOut(const char* method, Out** out, Args&&... make) {
+    Twist twist = Record(method);
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (twist == Twist::kFail) return E_FAIL;
@@ -78,9 +78,7 @@ class FakeObject : public Interface, public Tracked {
 
 namespace {
 
-std::string Flag(VARIANT_BOOL value) { return std::to_string(static_cast<int>(value)); }
-
-// What identifies an entry in its collection, as the log shows it.
+// What identifies an entry in its collection.
 std::string KeyOf(const PortRecord& port) {
   return std::to_string(port.port) + "," + std::to_string(port.protocol);
 }
@@ -106,7 +104,7 @@ class FakeEntry : public FakeObject<Interface> {
   }
 
   HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override {
-    return Set("put_Name", Narrow(name), &data().name, Narrow(name));
+    return Set("put_Name", &data().name, Narrow(name));
   }
   HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* enabled) override {
     if (this->Record("get_Enabled") == Twist::kFail) return E_FAIL;
@@ -115,23 +113,22 @@ class FakeEntry : public FakeObject<Interface> {
   }
   // Settings the library leaves alone; written anyway, they show in the table.
   HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override {
-    return Set("put_Enabled", Flag(enabled), &data().enabled, enabled != VARIANT_FALSE);
+    return Set("put_Enabled", &data().enabled, enabled != VARIANT_FALSE);
   }
   HRESULT STDMETHODCALLTYPE put_Scope(NET_FW_SCOPE scope) override {
-    return Set("put_Scope", std::to_string(scope), &data().rest.scope, scope);
+    return Set("put_Scope", &data().rest.scope, scope);
   }
   HRESULT STDMETHODCALLTYPE put_IpVersion(NET_FW_IP_VERSION version) override {
-    return Set("put_IpVersion", std::to_string(version), &data().rest.ip_version, version);
+    return Set("put_IpVersion", &data().rest.ip_version, version);
   }
   HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR addresses) override {
-    return Set("put_RemoteAddresses", Narrow(addresses), &data().rest.remote_addresses,
-               Narrow(addresses));
+    return Set("put_RemoteAddresses", &data().rest.remote_addresses, Narrow(addresses));
   }
 
  protected:
   template <class Field>
-  HRESULT Set(const char* method, const std::string& shown, Field* field, Field value) {
-    if (this->Record(method, shown) == Twist::kFail) return E_FAIL;
+  HRESULT Set(const char* method, Field* field, Field value) {
+    if (this->Record(method) == Twist::kFail) return E_FAIL;
     *field = value;
     return S_OK;
   }
@@ -147,10 +144,10 @@ class FakeOpenPort : public FakeEntry<INetFwOpenPort, PortRecord> {
   FakeOpenPort(FakeFirewall* firewall, int bound = -1) : FakeEntry(firewall, "OpenPort", bound) {}
 
   HRESULT STDMETHODCALLTYPE put_Protocol(NET_FW_IP_PROTOCOL protocol) override {
-    return Set("put_Protocol", std::to_string(protocol), &data().protocol, int(protocol));
+    return Set("put_Protocol", &data().protocol, int(protocol));
   }
   HRESULT STDMETHODCALLTYPE put_Port(LONG port) override {
-    return Set("put_Port", std::to_string(port), &data().port, port);
+    return Set("put_Port", &data().port, port);
   }
   FAKE_UNEXPECTED(get_Name, BSTR*)
   FAKE_UNEXPECTED(get_IpVersion, NET_FW_IP_VERSION*)
@@ -167,7 +164,7 @@ class FakeApplication : public FakeEntry<INetFwAuthorizedApplication, ProgramRec
       : FakeEntry(firewall, "Application", bound) {}
 
   HRESULT STDMETHODCALLTYPE put_ProcessImageFileName(BSTR path) override {
-    return Set("put_ProcessImageFileName", Narrow(path), &data().path, Narrow(path));
+    return Set("put_ProcessImageFileName", &data().path, Narrow(path));
   }
   FAKE_UNEXPECTED(get_Name, BSTR*)
   FAKE_UNEXPECTED(get_ProcessImageFileName, BSTR*)
@@ -188,9 +185,9 @@ class FakeCollection : public FakeObject<Interface> {
   HRESULT Find(const std::string& key, EntryInterface** entry) {
     std::vector<Data>& list = ListOf(this->fw_, static_cast<Data*>(nullptr));
     for (size_t i = 0; i < list.size(); ++i) {
-      if (KeyOf(list[i]) == key) return this->template HandOut<Entry>("Item", entry, key, int(i));
+      if (KeyOf(list[i]) == key) return this->template HandOut<Entry>("Item", entry, int(i));
     }
-    this->Record("Item", key);
+    this->Record("Item");
     if (entry != nullptr) *entry = nullptr;
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
@@ -201,7 +198,7 @@ class FakeCollection : public FakeObject<Interface> {
       return E_INVALIDARG;
     }
     const Data& added = fake->data();
-    if (this->Record("Add", KeyOf(added) + "," + added.name) == Twist::kFail) return E_FAIL;
+    if (this->Record("Add") == Twist::kFail) return E_FAIL;
     std::vector<Data>& list = ListOf(this->fw_, &added);
     for (Data& existing : list) {
       if (KeyOf(existing) == KeyOf(added)) {
@@ -253,16 +250,16 @@ class FakeProfile : public FakeObject<INetFwProfile> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_ExceptionsNotAllowed(VARIANT_BOOL notAllowed) override {
-    if (Record("put_ExceptionsNotAllowed", Flag(notAllowed)) == Twist::kFail) return E_FAIL;
+    if (Record("put_ExceptionsNotAllowed") == Twist::kFail) return E_FAIL;
     fw_->exceptions_not_allowed = notAllowed != VARIANT_FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts** ports) override {
-    return HandOut<FakeOpenPorts>("get_GloballyOpenPorts", ports, std::string());
+    return HandOut<FakeOpenPorts>("get_GloballyOpenPorts", ports);
   }
   HRESULT STDMETHODCALLTYPE
   get_AuthorizedApplications(INetFwAuthorizedApplications** apps) override {
-    return HandOut<FakeApplications>("get_AuthorizedApplications", apps, std::string());
+    return HandOut<FakeApplications>("get_AuthorizedApplications", apps);
   }
   FAKE_UNEXPECTED(get_Type, NET_FW_PROFILE_TYPE*)
   FAKE_UNEXPECTED(get_FirewallEnabled, VARIANT_BOOL*)
@@ -281,7 +278,7 @@ class FakePolicy : public FakeObject<INetFwPolicy> {
   explicit FakePolicy(FakeFirewall* firewall) : FakeObject(firewall, "Policy") {}
 
   HRESULT STDMETHODCALLTYPE get_CurrentProfile(INetFwProfile** profile) override {
-    return HandOut<FakeProfile>("get_CurrentProfile", profile, std::string());
+    return HandOut<FakeProfile>("get_CurrentProfile", profile);
   }
   FAKE_UNEXPECTED(GetProfileByType, NET_FW_PROFILE_TYPE, INetFwProfile**)
 };
@@ -291,7 +288,7 @@ class FakeManager : public FakeObject<INetFwMgr> {
   explicit FakeManager(FakeFirewall* firewall) : FakeObject(firewall, "Manager") {}
 
   HRESULT STDMETHODCALLTYPE get_LocalPolicy(INetFwPolicy** policy) override {
-    return HandOut<FakePolicy>("get_LocalPolicy", policy, std::string());
+    return HandOut<FakePolicy>("get_LocalPolicy", policy);
   }
   FAKE_UNEXPECTED(get_CurrentProfileType, NET_FW_PROFILE_TYPE*)
   FAKE_UNEXPECTED(RestoreDefaults)

@@ -112,7 +112,7 @@ class FakeFirewall {
   int held_at_uninitialize_ = -1;
 };
 
-// A BSTR as UTF-8 for the log; "<null>" for a null string and a mark for a
+// A BSTR as UTF-8 for the tables; "<null>" for a null string and a mark for a
 // string whose length prefix does not match its text.
 std::string Narrow(BSTR text);
 
