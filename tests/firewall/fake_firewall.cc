@@ -133,7 +133,6 @@ class FakeEntry : public FakeObject<Interface> {
     return S_OK;
   }
 
-
  private:
   Data data_{};
   int bound_;
