@@ -135,6 +135,23 @@ static int HasContents(const char* path, const char* text) {
   return got == strlen(text) && memcmp(buffer, text, got) == 0;
 }
 
+/* Whether two files hold the same bytes. */
+static int SameBytes(const char* first, const char* second) {
+  int a = EOF;
+  int b = EOF;
+  FILE* one = fopen(first, "rb");
+  FILE* two = fopen(second, "rb");
+  if (one != NULL && two != NULL) {
+    do {
+      a = getc(one);
+      b = getc(two);
+    } while (a == b && a != EOF);
+  }
+  if (one != NULL) fclose(one);
+  if (two != NULL) fclose(two);
+  return one != NULL && two != NULL && a == b;
+}
+
 /* A host replaces a library that a running program has loaded: without
  * CLIENT_FILE_MOVE_ASIDE that fails where the system holds such files, and
  * the file stays as it was; with it the old copy is renamed aside in its
@@ -144,8 +161,6 @@ static void ReplaceHeldLibrary(const char* library) {
   const char* held = "c_api_test_held/held-library.dll";
   const char* source = "c_api_test_source.txt";
   const char* replacement = "plain bytes, not gzip: copied as they are";
-  char key_before[33];
-  char key_after[33];
   MakeDirTreeFunction make_dir_tree;
   FILE* file;
 
@@ -156,7 +171,6 @@ static void ReplaceHeldLibrary(const char* library) {
   if (file == NULL) return;
   fputs(replacement, file);
   fclose(file);
-  GetFileKey(held, key_before);
   make_dir_tree = LoadHeld(held);
   CHECK(make_dir_tree != NULL);
 
@@ -166,8 +180,7 @@ static void ReplaceHeldLibrary(const char* library) {
     CHECK(MakeClientFile(source, held) == 0);
     CHECK(MakeClientFileEx(source, held, 0) == 0);
   }
-  GetFileKey(held, key_after);
-  CHECK(strcmp(key_before, key_after) == 0);
+  CHECK(SameBytes(library, held));
   CHECK(AsideCopies(dir, 0) == 0);
 
   CHECK(MakeClientFileEx(source, held, CLIENT_FILE_MOVE_ASIDE) == 1);

@@ -27,6 +27,7 @@ using testing_support::CopyProgramInto;
 using testing_support::FileExists;
 using testing_support::GunzipFile;
 using testing_support::KeyOfBytes;
+using testing_support::KeysOfBytes;
 using testing_support::LogLinesWithoutTime;
 using testing_support::MakeDirs;
 using testing_support::ReadFileBytes;

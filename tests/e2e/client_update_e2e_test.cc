@@ -15,6 +15,7 @@
 
 #include "common.h"
 #include "platform/platform.h"
+#include "support/release_oracles.h"
 #include "support/test_server.h"
 #include "support/test_support.h"
 
@@ -429,9 +430,7 @@ TEST_F(ClientUpdateTest, RefusesPathsOutsideTheInstallDirectory) {
     std::string list = ".\\data\\good.txt,b8a9f715dbb64fd5c56e7783c6820a61,4\r\n" + bad +
                        ",b8a9f715dbb64fd5c56e7783c6820a61,4\r\n";
     WriteFileBytes(source + "/VerComp.dat", list);
-    char key[33];
-    GetFileKey((source + "/VerComp.dat").c_str(), key);
-    WriteFileBytes(source + "/Ver", std::string(key) + "\r\n");
+    WriteFileBytes(source + "/Ver", testing_support::KeyOfBytes(list) + "\r\n");
     std::string client = scratch.Sub("client");
     MakeDirs(client);
     CopyProgramInto("filedist", client);

@@ -1,33 +1,52 @@
 // Fake Windows Firewall objects for the firewall exceptions' tests. While a
 // FakeFirewall lives, the library's COM runtime table points at it (one made
-// while another lives takes over until it goes): object
-// creation hands out fakes, COM initialisation is recorded (and passed on to
-// the system unless a result is forced). Every call the library makes on a
-// fake is written to one log, and every object ever handed out is kept so its
-// reference count can be checked at the end.
+// while another lives takes over until it goes): object creation hands out
+// fakes, COM initialisation is recorded (and passed on to the system unless a
+// result is forced). The fakes keep the firewall's tables, the open ports and
+// the authorised programs, and change them as the platform does: Add stores
+// a copy of the new entry as it is at that moment, so a property written
+// after Add never reaches the table. Calls are logged for the few orders COM
+// itself fixes, and every object ever handed out is kept so its reference
+// count can be checked at the end.
 #ifndef FILEDIST_TESTS_FIREWALL_FAKE_FIREWALL_H
 #define FILEDIST_TESTS_FIREWALL_FAKE_FIREWALL_H
 
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "firewall/win32/firewall_com_runtime.h"
 
 namespace fakefw {
 
+// What the library leaves to the platform's defaults on a new entry.
+struct EntryDefaults {
+  NET_FW_SCOPE scope = NET_FW_SCOPE_ALL;
+  NET_FW_IP_VERSION ip_version = NET_FW_IP_VERSION_ANY;
+  std::string remote_addresses = "*";
+};
+
 struct PortRecord {
-  LONG port;
-  int protocol;
+  PortRecord() = default;
+  PortRecord(LONG port, int protocol, std::string name, bool enabled)
+      : port(port), protocol(protocol), name(std::move(name)), enabled(enabled) {}
+  LONG port = 0;
+  int protocol = 0;
   std::string name;
-  bool enabled;
+  bool enabled = false;
+  EntryDefaults rest;
 };
 
 struct ProgramRecord {
+  ProgramRecord() = default;
+  ProgramRecord(std::string path, std::string name, bool enabled)
+      : path(std::move(path)), name(std::move(name)), enabled(enabled) {}
   std::string path;
   std::string name;
-  bool enabled;
+  bool enabled = false;
+  EntryDefaults rest;
 };
 
 // What an injected call does instead of its ordinary work.
@@ -62,7 +81,9 @@ class FakeFirewall {
 
   // Every call in order; a final release of an object appears as "~Kind".
   const std::vector<std::string>& log() const { return log_; }
-  std::vector<std::string> Calls() const;  // the log without releases
+  // The calls the library has no business making: methods the exports do
+  // not need, objects created with other arguments.
+  std::vector<std::string> Unexpected() const;
   // Kinds of the objects whose reference count is not zero (one entry per
   // object; an over-released one reads "Kind over-released").
   std::vector<std::string> Unreleased() const;
@@ -91,7 +112,7 @@ class FakeFirewall {
   int held_at_uninitialize_ = -1;
 };
 
-// A BSTR as UTF-8 for the log; "<null>" for a null string and a mark for a
+// A BSTR as UTF-8 for the tables; "<null>" for a null string and a mark for a
 // string whose length prefix does not match its text.
 std::string Narrow(BSTR text);
 

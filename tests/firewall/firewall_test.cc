@@ -1,7 +1,8 @@
 // AddPort2FW and AddProc2FW against fake firewall objects. The platform's
 // firewall (and Wine's, which is a stub) cannot show what was asked of it, so
-// the fakes record every call; COM initialisation itself is the system's
-// unless a test forces its answer.
+// the fakes keep the firewall's tables and the tests read them after the
+// call; COM initialisation itself is the system's unless a test forces its
+// answer.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,22 +14,12 @@
 
 namespace {
 
+using fakefw::EntryDefaults;
 using fakefw::FakeFirewall;
 using fakefw::PortRecord;
 using fakefw::ProgramRecord;
 using fakefw::Twist;
 using Calls = std::vector<std::string>;
-
-Calls operator+(Calls head, const Calls& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
-const Calls kOpenProfile = {"CoInitializeEx(6)", "CoCreateInstance(Manager)",
-                            "Manager.get_LocalPolicy", "Policy.get_CurrentProfile",
-                            "Profile.get_ExceptionsNotAllowed"};
-const Calls kAllowExceptions = {"Profile.put_ExceptionsNotAllowed(0)"};
-const Calls kClose = {"CoUninitialize"};
 
 size_t IndexOf(const Calls& log, const std::string& entry) {
   for (size_t i = 0; i < log.size(); ++i) {
@@ -44,12 +35,18 @@ bool ThreadWithoutCom() {
   return hr == S_OK;
 }
 
-// Whatever happened, every object is given back, the profile before COM
-// goes, and the manager and the policy before the profile is used.
+// Whatever happened: COM was initialised (apartment-threaded, without OLE1
+// DDE) before anything else was asked, nothing was asked that the exports
+// have no business asking, every object is given back, the profile before
+// COM goes, and the manager and the policy before the profile is used.
 void ExpectCleanSession(const FakeFirewall& fw) {
+  const Calls& log = fw.log();
+  if (!log.empty()) {
+    EXPECT_EQ(log.front(), "CoInitializeEx(6)");
+  }
+  EXPECT_EQ(fw.Unexpected(), Calls());
   EXPECT_EQ(fw.Unreleased(), Calls());
   EXPECT_LE(fw.held_at_uninitialize(), 0);
-  const Calls& log = fw.log();
   const size_t profileUse = IndexOf(log, "Profile.get_ExceptionsNotAllowed");
   if (profileUse < log.size()) {
     EXPECT_LT(IndexOf(log, "~Manager"), profileUse);
@@ -57,12 +54,22 @@ void ExpectCleanSession(const FakeFirewall& fw) {
   }
 }
 
-// Entries as "80/6 web on" lines, for comparing collections.
+// The settings left to the platform, when one was changed.
+std::string ShowRest(const EntryDefaults& rest) {
+  const EntryDefaults defaults;
+  std::string text;
+  if (rest.scope != defaults.scope) text += " scope " + std::to_string(rest.scope);
+  if (rest.ip_version != defaults.ip_version) text += " ip " + std::to_string(rest.ip_version);
+  if (rest.remote_addresses != defaults.remote_addresses) text += " from " + rest.remote_addresses;
+  return text;
+}
+
+// Tables as "80/6 web on" lines, for comparing.
 std::string Show(const std::vector<PortRecord>& ports) {
   std::string text;
   for (const PortRecord& p : ports) {
     text += std::to_string(p.port) + "/" + std::to_string(p.protocol) + " " + p.name +
-            (p.enabled ? " on\n" : " off\n");
+            (p.enabled ? " on" : " off") + ShowRest(p.rest) + "\n";
   }
   return text;
 }
@@ -70,7 +77,7 @@ std::string Show(const std::vector<PortRecord>& ports) {
 std::string Show(const std::vector<ProgramRecord>& programs) {
   std::string text;
   for (const ProgramRecord& p : programs) {
-    text += p.path + " " + p.name + (p.enabled ? " on\n" : " off\n");
+    text += p.path + " " + p.name + (p.enabled ? " on" : " off") + ShowRest(p.rest) + "\n";
   }
   return text;
 }
@@ -92,53 +99,40 @@ struct PortCase {
   const char* what;
   std::vector<PortRecord> before;
   bool notAllowed;      // ExceptionsNotAllowed before the call
-  const char* name;     // AddPort2FW(80, 1, name)
+  LONG port;            // AddPort2FW(port, tcp, name)
+  int tcp;
+  const char* name;
   const char* failing;  // a call that fails, or nullptr
   int result;
-  Calls calls;
   std::vector<PortRecord> after;
 };
 
 TEST_F(FirewallTest, PortCases) {
-  const Calls& open = kOpenProfile;
-  const Calls& allow = kAllowExceptions;
-  const Calls check = {"Profile.get_GloballyOpenPorts", "OpenPorts.Item(80,6)"};
-  const Calls enabled = {"OpenPort.get_Enabled"};
-  const Calls create = {"Profile.get_GloballyOpenPorts", "CoCreateInstance(OpenPort)",
-                        "OpenPort.put_Port(80)", "OpenPort.put_Protocol(6)"};
-  const Calls add = create + Calls{"OpenPort.put_Name(web)", "OpenPorts.Add(80,6,web)"};
   const PortRecord on{80, 6, "old", true};
   const PortRecord off{80, 6, "old", false};
   const PortRecord udp{80, 17, "old", true};
   const PortRecord web{80, 6, "web", true};
   // clang-format off
   const std::vector<PortCase> cases = {
-      {"absent port is added", {}, false, "web", nullptr,
-       1, open + check + add + kClose, {web}},
-      {"enabled port is left alone", {on}, false, "web", nullptr,
-       1, open + check + enabled + kClose, {on}},
-      {"disabled port gets a new entry through Add", {off}, false, "web", nullptr,
-       1, open + check + enabled + add + kClose, {web}},
-      {"the port open for UDP is not open for TCP", {udp}, false, "web", nullptr,
-       1, open + check + add + kClose, {udp, web}},
-      {"exceptions are allowed even when the port exists", {on}, true, "web", nullptr,
-       1, open + allow + check + enabled + kClose, {on}},
-      {"exceptions are allowed before adding", {}, true, "web", nullptr,
-       1, open + allow + check + add + kClose, {web}},
-      {"empty name adds nothing", {}, true, "", nullptr,
-       0, open + allow + check + create + kClose, {}},
-      {"null name adds nothing", {}, false, nullptr, nullptr,
-       0, open + check + create + kClose, {}},
-      {"name unused for an enabled port", {on}, false, "", nullptr,
-       1, open + check + enabled + kClose, {on}},
-      {"empty name refused for a disabled port", {off}, false, "", nullptr,
-       0, open + check + enabled + create + kClose, {off}},
-      {"failing Add fails the call", {}, false, "web", "OpenPorts.Add",
-       0, open + check + add + kClose, {}},
-      {"failing Add for a disabled port", {off}, false, "web", "OpenPorts.Add",
-       0, open + check + enabled + add + kClose, {off}},
-      {"failing Item means absent", {on}, false, "web", "OpenPorts.Item",
-       1, open + check + add + kClose, {web}},
+      {"absent port is added", {}, false, 80, 1, "web", nullptr, 1, {web}},
+      {"enabled port is left alone", {on}, false, 80, 1, "web", nullptr, 1, {on}},
+      {"disabled port gets a new entry through Add", {off}, false, 80, 1, "web", nullptr, 1, {web}},
+      {"the port open for UDP is not open for TCP", {udp}, false, 80, 1, "web", nullptr,
+       1, {udp, web}},
+      {"zero flag means UDP", {{53, 6, "tcp", true}}, false, 53, 0, "dns", nullptr,
+       1, {{53, 6, "tcp", true}, {53, 17, "dns", true}}},
+      {"zero flag finds the UDP port", {{53, 17, "udp", true}}, false, 53, 0, "dns", nullptr,
+       1, {{53, 17, "udp", true}}},
+      {"exceptions are allowed even when the port exists", {on}, true, 80, 1, "web", nullptr,
+       1, {on}},
+      {"exceptions are allowed before adding", {}, true, 80, 1, "web", nullptr, 1, {web}},
+      {"empty name adds nothing", {}, true, 80, 1, "", nullptr, 0, {}},
+      {"null name adds nothing", {}, false, 80, 1, nullptr, nullptr, 0, {}},
+      {"name unused for an enabled port", {on}, false, 80, 1, "", nullptr, 1, {on}},
+      {"empty name refused for a disabled port", {off}, false, 80, 1, "", nullptr, 0, {off}},
+      {"failing Add fails the call", {}, false, 80, 1, "web", "OpenPorts.Add", 0, {}},
+      {"failing Add for a disabled port", {off}, false, 80, 1, "web", "OpenPorts.Add", 0, {off}},
+      {"failing Item means absent", {on}, false, 80, 1, "web", "OpenPorts.Item", 1, {web}},
   };
   // clang-format on
   for (const PortCase& c : cases) {
@@ -147,25 +141,12 @@ TEST_F(FirewallTest, PortCases) {
     fw.ports = c.before;
     fw.exceptions_not_allowed = c.notAllowed;
     if (c.failing != nullptr) fw.Inject(c.failing, Twist::kFail);
-    EXPECT_EQ(AddPort2FW(80, 1, c.name), c.result);
-    EXPECT_EQ(fw.Calls(), c.calls);
+    EXPECT_EQ(AddPort2FW(c.port, c.tcp, c.name), c.result);
     EXPECT_FALSE(fw.exceptions_not_allowed);
     EXPECT_EQ(Show(fw.ports), Show(c.after));
+    EXPECT_EQ(Show(fw.programs), "");
     ExpectCleanSession(fw);
   }
-}
-
-TEST_F(FirewallTest, ZeroFlagMeansUdp) {
-  fw_.ports = {{53, 6, "tcp", true}};
-  EXPECT_EQ(AddPort2FW(53, 0, "dns"), 1);
-  const Calls expected = kOpenProfile +
-                         Calls{"Profile.get_GloballyOpenPorts", "OpenPorts.Item(53,17)",
-                               "Profile.get_GloballyOpenPorts", "CoCreateInstance(OpenPort)",
-                               "OpenPort.put_Port(53)",         "OpenPort.put_Protocol(17)",
-                               "OpenPort.put_Name(dns)",        "OpenPorts.Add(53,17,dns)"} +
-                         kClose;
-  EXPECT_EQ(fw_.Calls(), expected);
-  EXPECT_EQ(Show(fw_.ports), "53/6 tcp on\n53/17 dns on\n");
 }
 
 TEST_F(FirewallTest, AnyNonZeroFlagMeansTcp) {
@@ -173,24 +154,17 @@ TEST_F(FirewallTest, AnyNonZeroFlagMeansTcp) {
     SCOPED_TRACE(tcp);
     FakeFirewall fw;
     EXPECT_EQ(AddPort2FW(8080, tcp, "proxy"), 1);
-    ASSERT_EQ(fw.ports.size(), 1u);
-    EXPECT_EQ(fw.ports[0].protocol, 6);
-    EXPECT_LT(IndexOf(fw.Calls(), "OpenPorts.Item(8080,6)"), fw.Calls().size());
+    EXPECT_EQ(Show(fw.ports), "8080/6 proxy on\n");
+    // The lookup asks for TCP too: the entry is found and left alone.
+    EXPECT_EQ(AddPort2FW(8080, tcp, "other"), 1);
+    EXPECT_EQ(Show(fw.ports), "8080/6 proxy on\n");
   }
 }
 
 TEST_F(FirewallTest, SecondCallFindsTheFirstCallsPort) {
   EXPECT_EQ(AddPort2FW(4000, 0, "game"), 1);
-  const size_t firstCalls = fw_.Calls().size();
-  EXPECT_EQ(AddPort2FW(4000, 0, "game"), 1);
-  const Calls all = fw_.Calls();
-  const Calls second(all.begin() + firstCalls, all.end());
-  const Calls expected =
-      kOpenProfile +
-      Calls{"Profile.get_GloballyOpenPorts", "OpenPorts.Item(4000,17)", "OpenPort.get_Enabled"} +
-      kClose;
-  EXPECT_EQ(second, expected);
-  EXPECT_EQ(fw_.ports.size(), 1u);
+  EXPECT_EQ(AddPort2FW(4000, 0, "renamed"), 1);
+  EXPECT_EQ(Show(fw_.ports), "4000/17 game on\n");
 }
 
 // --------------------------------------------------------------- AddProc2FW
@@ -203,49 +177,30 @@ struct ProgramCase {
   const char* name;
   const char* failing;
   int result;
-  Calls calls;
   std::vector<ProgramRecord> after;
 };
 
 TEST_F(FirewallTest, ProgramCases) {
   const char* const app = "C:\\Games\\app.exe";
-  const Calls& open = kOpenProfile;
-  const Calls& allow = kAllowExceptions;
-  const Calls collection = {"Profile.get_AuthorizedApplications"};
-  const Calls check = collection + Calls{"Applications.Item(C:\\Games\\app.exe)"};
-  const Calls enabled = {"Application.get_Enabled"};
-  const Calls create =
-      collection + Calls{"CoCreateInstance(Application)",
-                         "Application.put_ProcessImageFileName(C:\\Games\\app.exe)"};
-  const Calls add =
-      create + Calls{"Application.put_Name(App)", "Applications.Add(C:\\Games\\app.exe,App)"};
   const ProgramRecord on{app, "old", true};
   const ProgramRecord off{app, "old", false};
+  const ProgramRecord other{"C:\\Games\\other.exe", "other", true};
   const ProgramRecord added{app, "App", true};
   // clang-format off
   const std::vector<ProgramCase> cases = {
-      {"absent program is added", {}, false, app, "App", nullptr,
-       1, open + check + add + kClose, {added}},
-      {"enabled program is left alone", {on}, false, app, "App", nullptr,
-       1, open + check + enabled + kClose, {on}},
+      {"absent program is added", {other}, false, app, "App", nullptr, 1, {other, added}},
+      {"enabled program is left alone", {on}, false, app, "App", nullptr, 1, {on}},
       {"disabled program gets a new entry through Add", {off}, false, app, "App", nullptr,
-       1, open + check + enabled + add + kClose, {added}},
+       1, {added}},
       {"exceptions are allowed even when the program exists", {on}, true, app, "App", nullptr,
-       1, open + allow + check + enabled + kClose, {on}},
-      {"empty path is refused before the lookup", {}, true, "", "App", nullptr,
-       0, open + allow + collection + kClose, {}},
-      {"null path is refused before the lookup", {}, false, nullptr, "App", nullptr,
-       0, open + collection + kClose, {}},
-      {"empty name adds nothing", {}, false, app, "", nullptr,
-       0, open + check + create + kClose, {}},
-      {"null name adds nothing", {}, true, app, nullptr, nullptr,
-       0, open + allow + check + create + kClose, {}},
-      {"name unused for an enabled program", {on}, false, app, "", nullptr,
-       1, open + check + enabled + kClose, {on}},
-      {"failing Add fails the call", {}, false, app, "App", "Applications.Add",
-       0, open + check + add + kClose, {}},
-      {"failing Item means absent", {on}, false, app, "App", "Applications.Item",
-       1, open + check + add + kClose, {added}},
+       1, {on}},
+      {"empty path is refused", {}, true, "", "App", nullptr, 0, {}},
+      {"null path is refused", {}, false, nullptr, "App", nullptr, 0, {}},
+      {"empty name adds nothing", {}, false, app, "", nullptr, 0, {}},
+      {"null name adds nothing", {}, true, app, nullptr, nullptr, 0, {}},
+      {"name unused for an enabled program", {on}, false, app, "", nullptr, 1, {on}},
+      {"failing Add fails the call", {}, false, app, "App", "Applications.Add", 0, {}},
+      {"failing Item means absent", {on}, false, app, "App", "Applications.Item", 1, {added}},
   };
   // clang-format on
   for (const ProgramCase& c : cases) {
@@ -255,9 +210,9 @@ TEST_F(FirewallTest, ProgramCases) {
     fw.exceptions_not_allowed = c.notAllowed;
     if (c.failing != nullptr) fw.Inject(c.failing, Twist::kFail);
     EXPECT_EQ(AddProc2FW(c.path, c.name), c.result);
-    EXPECT_EQ(fw.Calls(), c.calls);
     EXPECT_FALSE(fw.exceptions_not_allowed);
     EXPECT_EQ(Show(fw.programs), Show(c.after));
+    EXPECT_EQ(Show(fw.ports), "");
     ExpectCleanSession(fw);
   }
 }
@@ -271,8 +226,10 @@ struct Failure {
 };
 
 // Every platform call that fails, or succeeds without handing back the
-// object asked for, ends the call with 0 at once; nothing is leaked.
-void ExpectEachFailureStops(bool port, const std::vector<Failure>& failures) {
+// object asked for, ends the call with 0 at once: the tables are as they
+// were, and nothing is leaked. Exceptions stay refused only when the failure
+// came before the profile's setting was changed.
+void ExpectEachFailureStops(bool port, bool allowed, const std::vector<Failure>& failures) {
   for (const Failure& f : failures) {
     SCOPED_TRACE(std::string(f.call) + " #" + std::to_string(f.occurrence) +
                  (f.twist == Twist::kFail ? " fails" : " gives no object"));
@@ -284,14 +241,10 @@ void ExpectEachFailureStops(bool port, const std::vector<Failure>& failures) {
     fw.Inject(f.call, f.twist, f.occurrence);
     const int result = port ? AddPort2FW(80, 1, "web") : AddProc2FW("C:\\app.exe", "App");
     EXPECT_EQ(result, 0);
-    const Calls calls = fw.Calls();
-    // The failing call is the last before COM is closed.
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls.back(), "CoUninitialize");
-    EXPECT_EQ(calls[calls.size() - 2].rfind(f.call, 0), 0u) << calls[calls.size() - 2];
-    ExpectCleanSession(fw);
+    EXPECT_EQ(fw.exceptions_not_allowed, !allowed);
     EXPECT_EQ(Show(fw.ports), "80/6 old off\n");
     EXPECT_EQ(Show(fw.programs), "C:\\app.exe old off\n");
+    ExpectCleanSession(fw);
   }
 }
 
@@ -307,8 +260,8 @@ const std::vector<Failure> kProfileFailures = {
 };
 
 TEST_F(FirewallTest, PortFailuresStopTheCall) {
-  ExpectEachFailureStops(true, kProfileFailures);
-  ExpectEachFailureStops(true,
+  ExpectEachFailureStops(true, false, kProfileFailures);
+  ExpectEachFailureStops(true, true,
                          {
                              {"Profile.get_GloballyOpenPorts", 1, Twist::kFail},
                              {"Profile.get_GloballyOpenPorts", 1, Twist::kSucceedWithoutObject},
@@ -325,19 +278,19 @@ TEST_F(FirewallTest, PortFailuresStopTheCall) {
 }
 
 TEST_F(FirewallTest, ProgramFailuresStopTheCall) {
-  ExpectEachFailureStops(false, kProfileFailures);
+  ExpectEachFailureStops(false, false, kProfileFailures);
   ExpectEachFailureStops(
-      false, {
-                 {"Profile.get_AuthorizedApplications", 1, Twist::kFail},
-                 {"Profile.get_AuthorizedApplications", 1, Twist::kSucceedWithoutObject},
-                 {"Application.get_Enabled", 1, Twist::kFail},
-                 {"Profile.get_AuthorizedApplications", 2, Twist::kFail},
-                 {"CoCreateInstance(Application)", 1, Twist::kFail},
-                 {"CoCreateInstance(Application)", 1, Twist::kSucceedWithoutObject},
-                 {"Application.put_ProcessImageFileName", 1, Twist::kFail},
-                 {"Application.put_Name", 1, Twist::kFail},
-                 {"Applications.Add", 1, Twist::kFail},
-             });
+      false, true, {
+                       {"Profile.get_AuthorizedApplications", 1, Twist::kFail},
+                       {"Profile.get_AuthorizedApplications", 1, Twist::kSucceedWithoutObject},
+                       {"Application.get_Enabled", 1, Twist::kFail},
+                       {"Profile.get_AuthorizedApplications", 2, Twist::kFail},
+                       {"CoCreateInstance(Application)", 1, Twist::kFail},
+                       {"CoCreateInstance(Application)", 1, Twist::kSucceedWithoutObject},
+                       {"Application.put_ProcessImageFileName", 1, Twist::kFail},
+                       {"Application.put_Name", 1, Twist::kFail},
+                       {"Applications.Add", 1, Twist::kFail},
+                   });
 }
 
 // An Item that answers success without an entry is taken as absent, as a
@@ -360,10 +313,10 @@ TEST_F(FirewallTest, ThreadAlreadyMultithreadedIsServedAndLeftSo) {
   fw_.exceptions_not_allowed = true;
   EXPECT_EQ(AddPort2FW(80, 1, "web"), 1);
   EXPECT_EQ(AddProc2FW("C:\\app.exe", "App"), 1);
-  EXPECT_EQ(IndexOf(fw_.Calls(), "CoUninitialize"), fw_.Calls().size());
+  EXPECT_EQ(fw_.held_at_uninitialize(), -1) << "CoUninitialize was called";
   EXPECT_FALSE(fw_.exceptions_not_allowed);
-  EXPECT_EQ(fw_.ports.size(), 1u);
-  EXPECT_EQ(fw_.programs.size(), 1u);
+  EXPECT_EQ(Show(fw_.ports), "80/6 web on\n");
+  EXPECT_EQ(Show(fw_.programs), "C:\\app.exe App on\n");
   // Still in the multithreaded apartment, once.
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
   CoUninitialize();
@@ -372,7 +325,8 @@ TEST_F(FirewallTest, ThreadAlreadyMultithreadedIsServedAndLeftSo) {
 TEST_F(FirewallTest, ThreadAlreadySingleThreadedIsBalanced) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   EXPECT_EQ(AddPort2FW(80, 1, "web"), 1);
-  EXPECT_EQ(fw_.Calls().back(), "CoUninitialize");
+  EXPECT_EQ(fw_.held_at_uninitialize(), 0) << "CoUninitialize was not called";
+  EXPECT_EQ(Show(fw_.ports), "80/6 web on\n");
   // The call's own initialisation (S_FALSE) was balanced; ours is left.
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
   CoUninitialize();
@@ -387,8 +341,10 @@ TEST_F(FirewallTest, RefusedInitialisationCreatesNothing) {
     fw.exceptions_not_allowed = true;
     EXPECT_EQ(AddPort2FW(80, 1, "web"), 0);
     EXPECT_EQ(AddProc2FW("C:\\app.exe", "App"), 0);
-    EXPECT_EQ(fw.Calls(), (Calls{"CoInitializeEx(6)", "CoInitializeEx(6)"}));
+    EXPECT_EQ(fw.log(), (Calls{"CoInitializeEx(6)", "CoInitializeEx(6)"}));
     EXPECT_TRUE(fw.exceptions_not_allowed);
+    EXPECT_EQ(Show(fw.ports), "");
+    EXPECT_EQ(Show(fw.programs), "");
   }
 }
 
@@ -396,14 +352,8 @@ TEST_F(FirewallTest, ChangedModeAnswerSkipsUninitialise) {
   fw_.force_init = true;
   fw_.forced_init = RPC_E_CHANGED_MODE;
   EXPECT_EQ(AddProc2FW("C:\\app.exe", "App"), 1);
-  const Calls expected = kOpenProfile + Calls{"Profile.get_AuthorizedApplications",
-                                              "Applications.Item(C:\\app.exe)",
-                                              "Profile.get_AuthorizedApplications",
-                                              "CoCreateInstance(Application)",
-                                              "Application.put_ProcessImageFileName(C:\\app.exe)",
-                                              "Application.put_Name(App)",
-                                              "Applications.Add(C:\\app.exe,App)"};
-  EXPECT_EQ(fw_.Calls(), expected);
+  EXPECT_EQ(fw_.held_at_uninitialize(), -1) << "CoUninitialize was called";
+  EXPECT_EQ(Show(fw_.programs), "C:\\app.exe App on\n");
 }
 
 // ------------------------------------------------------------- the library

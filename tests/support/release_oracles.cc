@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "fileio/md5.h"
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "support/test_server.h"
 #include "support/test_support.h"
 
 namespace testing_support {
@@ -33,19 +39,53 @@ std::string GunzipFile(const std::string& path) {
   return plain;
 }
 
-std::string KeyOfBytes(const std::string& bytes) {
-  Md5State state;
-  Md5Init(&state);
-  Md5Update(&state, bytes.data(), bytes.size());
-  unsigned char digest[16];
-  Md5Final(&state, digest);
-  static const char kDigits[] = "0123456789abcdef";
-  std::string key;
-  for (unsigned char byte : digest) {
-    key.push_back(kDigits[byte >> 4]);
-    key.push_back(kDigits[byte & 15]);
+std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents) {
+  // Byte strings already keyed in this program are not handed out again:
+  // many tests key the same few contents.
+  static std::mutex mutex;
+  static std::map<std::string, std::string> known;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::vector<std::string> unknown;
+  for (const std::string& bytes : contents) {
+    if (known.count(bytes) == 0 &&
+        std::find(unknown.begin(), unknown.end(), bytes) == unknown.end()) {
+      unknown.push_back(bytes);
+    }
   }
-  return key;
+  if (!unknown.empty()) {
+    ScratchDir scratch;
+    std::string files;
+    for (size_t i = 0; i < unknown.size(); ++i) {
+      WriteFileBytes(scratch.Sub(std::to_string(i)), unknown[i]);
+      files += " " + std::to_string(i);
+    }
+    // A Windows program under Wine cannot wait for a Unix program, so md5sum
+    // writes its answer whole, by rename, and the test polls for it.
+    std::string unix_dir = UnixPathOf(scratch.path());
+    std::string command = "cd '" + unix_dir + "' && md5sum" + files +
+                          " > keys.tmp && mv keys.tmp keys || touch failed";
+    std::string keys = scratch.Sub("keys");
+    bool started = !unix_dir.empty() && StartUnixProgram({"/bin/sh", "-c", command});
+    for (int wait = 0; started && wait < 3000 && !FileExists(keys); ++wait) {
+      if (FileExists(scratch.Sub("failed"))) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!FileExists(keys)) {
+      ADD_FAILURE() << "md5sum could not key the test's bytes";
+      return std::vector<std::string>(contents.size());
+    }
+    // "<32 hex digits> <space or *><file name>" per file, in the order given.
+    std::vector<std::string> lines = SplitLines(ReadFileBytes(keys));
+    EXPECT_EQ(lines.size(), unknown.size());
+    for (size_t i = 0; i < unknown.size() && i < lines.size(); ++i) {
+      known[unknown[i]] = lines[i].substr(0, 32);
+    }
+  }
+  std::vector<std::string> result;
+  for (const std::string& bytes : contents) result.push_back(known[bytes]);
+  return result;
 }
+
+std::string KeyOfBytes(const std::string& bytes) { return KeysOfBytes({bytes})[0]; }
 
 }  // namespace testing_support

@@ -1,9 +1,10 @@
 // Independent readers for what a release build writes: zlib expands gzip
-// members, the MD5 primitives give the key of a byte string.
+// members, md5sum gives the key of a byte string.
 #ifndef FILEDIST_TESTS_SUPPORT_RELEASE_ORACLES_H
 #define FILEDIST_TESTS_SUPPORT_RELEASE_ORACLES_H
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -15,8 +16,14 @@ bool GunzipBytes(const std::string& gzip, std::string* plain);
 // whole member.
 std::string GunzipFile(const std::string& path);
 
-// The file key of a byte string: 32 lowercase hex digits of its MD5 digest.
+// The file key of a byte string: 32 lowercase hex digits of its MD5 digest,
+// as the system's md5sum gives it (started as a Unix program, also from a
+// Windows test program under Wine), never the library's own MD5. A test
+// failure, and an empty key, when md5sum cannot be run.
 std::string KeyOfBytes(const std::string& bytes);
+
+// The keys of several byte strings with one run of md5sum, in their order.
+std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents);
 
 }  // namespace testing_support
 

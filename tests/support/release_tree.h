@@ -1,6 +1,6 @@
 // Releases and install folders for the update engine's tests, written and
-// read with independent tools: zlib for the gzip files, the MD5 primitives
-// for keys, plain text parsing for lists.
+// read with independent tools: zlib for the gzip files, md5sum for keys,
+// plain text parsing for lists.
 #ifndef FILEDIST_TESTS_SUPPORT_RELEASE_TREE_H
 #define FILEDIST_TESTS_SUPPORT_RELEASE_TREE_H
 

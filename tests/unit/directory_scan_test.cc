@@ -11,7 +11,7 @@
 
 namespace {
 
-using testing_support::KeyOfBytes;
+using testing_support::KeysOfBytes;
 using testing_support::MakeDirs;
 using testing_support::ScratchDir;
 using testing_support::Sep;
@@ -100,10 +100,14 @@ TEST(ScanDirectory, WalksDepthFirstInDirectoryOrderWithKeysAndSizes) {
     const char* content;
     int32_t size;
   } expected[] = {{"hidden", 6}, {"abc", 3}, {"deep", 4}, {"", 0}, {nullptr, 5000}};
+  std::vector<std::string> contents;
+  for (const auto& file : expected) {
+    contents.push_back(file.content ? file.content : std::string(5000, '\x7f'));
+  }
+  const std::vector<std::string> keys = KeysOfBytes(contents);
   for (size_t i = 0; i < version.scan_list().size(); ++i) {
     const VersionRecord& record = version.scan_list()[i];
-    std::string content = expected[i].content ? expected[i].content : std::string(5000, '\x7f');
-    EXPECT_EQ(record.key, KeyOfBytes(content)) << record.path;
+    EXPECT_EQ(record.key, keys[i]) << record.path;
     EXPECT_EQ(record.size, expected[i].size) << record.path;
     EXPECT_EQ(record.flag, ENTRY_LISTED);
   }

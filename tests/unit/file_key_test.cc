@@ -40,6 +40,7 @@ TEST(FileKey, KeysEqualTheStandardDigest) {
       {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
       {std::string(1024, 'a'), "c9a34cfc85d982698c6ac89f76071abd"},
       {std::string(200000, 'a'), "561b1994f6baacd6e5eaf4baaa12849f"},
+      {binary, "b4c8d8394b3a35323f736132e1b7e635"},  // every byte value, 2304 bytes
   };
   for (const Case& c : cases) {
     std::string path = scratch.Sub("file.bin");

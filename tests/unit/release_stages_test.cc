@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "release/release_dirs.h"
-#include "fileio/file_key.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
 #include "version/file_version.h"
@@ -25,12 +24,6 @@ using testing_support::Sep;
 using testing_support::SetReadOnly;
 using testing_support::WriteFileBytes;
 
-std::string KeyOfFile(const std::string& path) {
-  char key[kFileKeySize];
-  ComputeFileKey(path.c_str(), key);
-  return key;
-}
-
 int32_t SizeOf(const std::string& path) { return static_cast<int32_t>(ReadFileBytes(path).size()); }
 
 // A source tree src/{a.txt, empty.dat, data/b.bin} as stage 1 leaves it:
@@ -45,12 +38,13 @@ struct ReleaseFixture {
     MakeDirs(scratch.Sub("src/data"));
     MakeDirs(scratch.Sub("startup"));
     version.SetSourceDirs(scratch.Sub("startup"), scratch.Sub("src"));
+    std::vector<std::string> keys = testing_support::KeysOfBytes(content);
     VersionRecordList scanned;
     for (size_t i = 0; i < relative.size(); ++i) {
       std::string path = scratch.Sub("src/" + relative[i]);
       WriteFileBytes(path, content[i]);
       scanned.push_back(
-          VersionRecord{path, KeyOfFile(path), static_cast<int32_t>(content[i].size()), 0});
+          VersionRecord{path, keys[i], static_cast<int32_t>(content[i].size()), 0});
     }
     version.SetScanList(scanned);
   }
@@ -113,7 +107,7 @@ TEST(WriteFileVersionInfo, WritesListAndKeyPlainAndCompressed) {
   }
   EXPECT_EQ(ReadFileBytes(list_path), expected);
   std::string ver = ReadFileBytes(f.scratch.Sub("startup/Ver"));
-  EXPECT_EQ(ver, KeyOfFile(list_path) + "\r\n");
+  EXPECT_EQ(ver, testing_support::KeyOfBytes(expected) + "\r\n");
   EXPECT_EQ(ver.size(), 34u);
   EXPECT_EQ(GunzipFile(f.scratch.Sub("out/__CompressTemp__/VerComp.dat")), expected);
   EXPECT_EQ(GunzipFile(f.scratch.Sub("out/__CompressTemp__/Ver")), ver);
