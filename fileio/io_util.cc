@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "platform/platform.h"
+#include "platform/startup_directory.h"
 
 const char* const kCompressTempName = "__CompressTemp__";
 
@@ -107,11 +108,9 @@ int IOUtil_CopyFile(const char* src, const char* dst) {
 int GetStartupDir(char* buffer, size_t capacity) {
   if (buffer == nullptr || capacity == 0) return 0;
   std::memset(buffer, 0, capacity);
-  std::string path;
-  if (!plat::GetExecutablePath(&path) || path.size() >= capacity) return 0;
-  size_t separator = plat::FindLastSeparator(path);
-  if (separator == std::string::npos) return 0;
-  std::memcpy(buffer, path.data(), separator);
+  std::string dir;
+  if (!plat::GetStartupDirectory(&dir) || dir.size() >= capacity) return 0;
+  std::memcpy(buffer, dir.data(), dir.size());
   return 1;
 }
 
