@@ -1,38 +1,65 @@
-// The log file lies beside the host executable, so every case runs the test
-// host copied into a scratch directory.
+// The log file lies in the startup directory, so every case points it at a
+// scratch directory and runs the logger there as a new host would.
 #include "log/logger.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "common.h"
 #include "support/test_support.h"
 
 namespace {
 
-using testing_support::CopyProgramInto;
 using testing_support::FileExists;
 using testing_support::LogLinesWithoutTime;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
+
+// One step of a host: "level N" sets the level through the export, "error",
+// "warning", "info" and "debug" log their text, "mkdir" and "rmdir" make and
+// remove a directory (to block the log file's name).
+void RunSteps(const std::vector<std::string>& steps) {
+  for (size_t i = 0; i + 1 < steps.size(); i += 2) {
+    const std::string& step = steps[i];
+    const std::string& arg = steps[i + 1];
+    if (step == "level") {
+      SetLogLevel(std::stoi(arg));
+    } else if (step == "error") {
+      LogError() << arg;
+    } else if (step == "warning") {
+      LogWarning() << arg;
+    } else if (step == "info") {
+      LogInfo() << arg;
+    } else if (step == "debug") {
+      LogDebug() << arg;
+    } else if (step == "mkdir") {
+      EXPECT_EQ(plat::MakeOneDirectory(arg.c_str()), plat::MakeDirResult::kCreated) << arg;
+    } else if (step == "rmdir") {
+      EXPECT_TRUE(plat::RemoveEmptyDirectory(arg.c_str())) << arg;
+    } else {
+      ADD_FAILURE() << "unknown step " << step;
+    }
+  }
+}
 
 class LoggerTest : public ::testing::Test {
  protected:
-  LoggerTest() : host_(CopyProgramInto("test_host", scratch_.path())) {}
-
-  // Runs the host with the given steps and returns the lines it logged.
-  std::vector<std::string> RunHost(std::vector<std::string> steps) {
-    steps.insert(steps.begin(), host_);
-    std::string output;
-    EXPECT_EQ(testing_support::Run(steps, &output), 0) << output;
+  // Runs the steps as one host run in the scratch directory and returns the
+  // lines logged there so far.
+  std::vector<std::string> RunHost(const std::vector<std::string>& steps) {
+    {
+      StartupDirIn host(scratch_.path());
+      RunSteps(steps);
+    }
     return LogLinesWithoutTime(log_path());
   }
 
   std::string log_path() const { return scratch_.Sub("BuildVer.log"); }
 
   ScratchDir scratch_;
-  std::string host_;
 };
 
 const std::vector<std::string> kAllSeverities = {"error", "E", "warning", "W", "info", "I", "debug", "D"};
@@ -56,10 +83,10 @@ TEST_F(LoggerTest, LevelChoosesTheSeverities) {
   };
   for (const Case& c : cases) {
     ScratchDir scratch;
-    std::string host = CopyProgramInto("test_host", scratch.path());
-    std::vector<std::string> steps = WithLevel(c.level);
-    steps.insert(steps.begin(), host);
-    ASSERT_EQ(testing_support::Run(steps, nullptr), 0);
+    {
+      StartupDirIn host(scratch.path());
+      RunSteps(WithLevel(c.level));
+    }
     EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), c.lines) << "level " << c.level;
   }
 }
@@ -103,12 +130,13 @@ TEST_F(LoggerTest, LoggingResumesAfterAFailedOpen) {
             std::vector<std::string>{"[ERROR] : kept"});
 }
 
-TEST(LoggerPath, BesideTheHostExecutable) {
+// Beside the host executable, or wherever the startup directory is put.
+TEST(LoggerPath, InTheStartupDirectory) {
+  EXPECT_EQ(Logger::GetLogFilePath(),
+            testing_support::TestProgramDir() + testing_support::Sep() + "BuildVer.log");
   ScratchDir scratch;
-  std::string host = CopyProgramInto("test_host", scratch.path());
-  std::string output;
-  ASSERT_EQ(testing_support::Run({host, "logpath"}, &output), 0);
-  EXPECT_EQ(output, scratch.Sub("BuildVer.log") + "\n");
+  StartupDirIn host(scratch.path());
+  EXPECT_EQ(Logger::GetLogFilePath(), scratch.Sub("BuildVer.log"));
 }
 
 }  // namespace
