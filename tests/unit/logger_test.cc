@@ -18,104 +18,77 @@ using testing_support::ScratchDir;
 using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 
-// One step of a host: "level N" sets the level through the export, "error",
-// "warning", "info" and "debug" log their text, "mkdir" and "rmdir" make and
-// remove a directory (to block the log file's name).
-void RunSteps(const std::vector<std::string>& steps) {
-  for (size_t i = 0; i + 1 < steps.size(); i += 2) {
-    const std::string& step = steps[i];
-    const std::string& arg = steps[i + 1];
-    if (step == "level") {
-      SetLogLevel(std::stoi(arg));
-    } else if (step == "error") {
-      LogError() << arg;
-    } else if (step == "warning") {
-      LogWarning() << arg;
-    } else if (step == "info") {
-      LogInfo() << arg;
-    } else if (step == "debug") {
-      LogDebug() << arg;
-    } else if (step == "mkdir") {
-      EXPECT_EQ(plat::MakeOneDirectory(arg.c_str()), plat::MakeDirResult::kCreated) << arg;
-    } else if (step == "rmdir") {
-      EXPECT_TRUE(plat::RemoveEmptyDirectory(arg.c_str())) << arg;
-    } else {
-      ADD_FAILURE() << "unknown step " << step;
-    }
-  }
-}
-
+// Each case logs as a host lying in the scratch directory would.
 class LoggerTest : public ::testing::Test {
  protected:
-  // Runs the steps as one host run in the scratch directory and returns the
-  // lines logged there so far.
-  std::vector<std::string> RunHost(const std::vector<std::string>& steps) {
-    {
-      StartupDirIn host(scratch_.path());
-      RunSteps(steps);
-    }
-    return LogLinesWithoutTime(log_path());
-  }
-
+  std::vector<std::string> Logged() const { return LogLinesWithoutTime(log_path()); }
   std::string log_path() const { return scratch_.Sub("BuildVer.log"); }
 
   ScratchDir scratch_;
+  StartupDirIn host_{scratch_.path()};
 };
 
-const std::vector<std::string> kAllSeverities = {"error", "E", "warning", "W", "info", "I", "debug", "D"};
-
-std::vector<std::string> WithLevel(const char* level) {
-  std::vector<std::string> steps = {"level", level};
-  steps.insert(steps.end(), kAllSeverities.begin(), kAllSeverities.end());
-  return steps;
-}
-
 TEST_F(LoggerTest, LevelChoosesTheSeverities) {
-  struct Case {
-    const char* level;
-    std::vector<std::string> lines;
+  const std::vector<std::string> cases[] = {
+      {"[ERROR] : E"},
+      {"[ERROR] : E", "[WARNING] : W"},
+      {"[ERROR] : E", "[WARNING] : W", "[INFO] : I"},
+      {"[ERROR] : E", "[WARNING] : W", "[INFO] : I", "[DEBUG] : D"},
   };
-  const Case cases[] = {
-      {"1", {"[ERROR] : E"}},
-      {"2", {"[ERROR] : E", "[WARNING] : W"}},
-      {"3", {"[ERROR] : E", "[WARNING] : W", "[INFO] : I"}},
-      {"4", {"[ERROR] : E", "[WARNING] : W", "[INFO] : I", "[DEBUG] : D"}},
-  };
-  for (const Case& c : cases) {
+  for (int level = 1; level <= 4; ++level) {
     ScratchDir scratch;
     {
       StartupDirIn host(scratch.path());
-      RunSteps(WithLevel(c.level));
+      SetLogLevel(level);
+      LogError() << "E";
+      LogWarning() << "W";
+      LogInfo() << "I";
+      LogDebug() << "D";
     }
-    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), c.lines) << "level " << c.level;
+    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), cases[level - 1]) << "level " << level;
   }
 }
 
 TEST_F(LoggerTest, NoLevelMeansNoFile) {
-  RunHost({"error", "lost", "level", "0", "error", "lost too"});
+  LogError() << "lost";
+  SetLogLevel(0);
+  LogError() << "lost too";
   EXPECT_FALSE(FileExists(log_path()));
 }
 
 TEST_F(LoggerTest, OutOfRangeLevelsMuteAnOpenFile) {
-  EXPECT_EQ(RunHost({"level", "4", "error", "one", "level", "5", "error", "two", "level", "-1",
-                     "error", "three", "level", "1", "error", "four"}),
-            (std::vector<std::string>{"[ERROR] : one", "[ERROR] : four"}));
+  SetLogLevel(4);
+  LogError() << "one";
+  SetLogLevel(5);
+  LogError() << "two";
+  SetLogLevel(-1);
+  LogError() << "three";
+  SetLogLevel(1);
+  LogError() << "four";
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"[ERROR] : one", "[ERROR] : four"}));
 }
 
 TEST_F(LoggerTest, AppendsAndNeverTruncates) {
   WriteFileBytes(log_path(), "earlier line\r\n");
-  RunHost({"level", "3", "info", "first run"});
-  RunHost({"level", "2", "info", "filtered", "warning", "second run"});
+  SetLogLevel(3);
+  LogInfo() << "first run";
+  Logger::Instance().Reset();  // the next host run opens the file afresh
+  SetLogLevel(2);
+  LogInfo() << "filtered";
+  LogWarning() << "second run";
   std::string content = ReadFileBytes(log_path());
   EXPECT_EQ(content.rfind("earlier line\r\n", 0), 0u);
-  std::vector<std::string> lines = LogLinesWithoutTime(log_path());
+  std::vector<std::string> lines = Logged();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "[INFO] : first run");
   EXPECT_EQ(lines[2], "[WARNING] : second run");
 }
 
 TEST_F(LoggerTest, LineFormatAndLineEnds) {
-  RunHost({"level", "1", "error", "abc", "error", "", "error", "two\nlines"});
+  SetLogLevel(1);
+  LogError() << "abc";
+  LogError() << "";
+  LogError() << "two\nlines";
   std::string content = ReadFileBytes(log_path());
   std::regex line(
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3} \\[ERROR\\] : abc\r\n"
@@ -125,9 +98,13 @@ TEST_F(LoggerTest, LineFormatAndLineEnds) {
 
 // A log file that cannot be opened at first is opened by a later level.
 TEST_F(LoggerTest, LoggingResumesAfterAFailedOpen) {
-  EXPECT_EQ(RunHost({"mkdir", log_path(), "level", "1", "error", "lost", "rmdir", log_path(),
-                     "level", "1", "error", "kept"}),
-            std::vector<std::string>{"[ERROR] : kept"});
+  ASSERT_EQ(plat::MakeOneDirectory(log_path().c_str()), plat::MakeDirResult::kCreated);
+  SetLogLevel(1);
+  LogError() << "lost";
+  ASSERT_TRUE(plat::RemoveEmptyDirectory(log_path().c_str()));
+  SetLogLevel(1);
+  LogError() << "kept";
+  EXPECT_EQ(Logged(), std::vector<std::string>{"[ERROR] : kept"});
 }
 
 // Beside the host executable, or wherever the startup directory is put.
