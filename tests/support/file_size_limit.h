@@ -9,8 +9,8 @@
 // False where the system offers no such limit.
 bool LimitFileSize(uint64_t bytes);
 
-// The limit for as long as the object lives; the process may grow files
-// again after it, so a test runs the library under it in its own process.
+// The limit for as long as the object lives, after which files may grow
+// again: a test can run the library under it inside the test program.
 class ScopedFileSizeLimit {
  public:
   explicit ScopedFileSizeLimit(uint64_t bytes);
