@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "platform/platform.h"
+#include "platform/startup_directory.h"
 
 bool FormatChildPath(const std::string& dir, const char* name, std::string* out) {
   size_t length = dir.size() + 1 + std::strlen(name);
@@ -105,11 +106,9 @@ int IOUtil_CopyFile(const char* src, const char* dst) {
 int GetStartupDir(char* buffer, size_t capacity) {
   if (buffer == nullptr || capacity == 0) return 0;
   std::memset(buffer, 0, capacity);
-  std::string path;
-  if (!plat::GetExecutablePath(&path) || path.size() >= capacity) return 0;
-  size_t separator = plat::FindLastSeparator(path);
-  if (separator == std::string::npos) return 0;
-  std::memcpy(buffer, path.data(), separator);
+  std::string dir;
+  if (!plat::GetStartupDirectory(&dir) || dir.size() >= capacity) return 0;
+  std::memcpy(buffer, dir.data(), dir.size());
   return 1;
 }
 

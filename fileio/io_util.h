@@ -26,8 +26,9 @@ int IOUtil_RemoveDirTree(const char* dirPath);
 // any name.
 int IOUtil_CopyFile(const char* src, const char* dst);
 
-// Writes the directory of the host executable, without a trailing separator,
-// into buffer. 0 when buffer is null, too small, or the path has no separator.
+// Writes the startup directory (plat::GetStartupDirectory), without a trailing
+// separator, into buffer. 0 when buffer is null or too small for it, or when
+// the directory is not known.
 int GetStartupDir(char* buffer, size_t capacity);
 
 // Size of the file at path, the low 32 bits as a signed integer, or -1 when

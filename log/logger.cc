@@ -1,6 +1,7 @@
 #include "log/logger.h"
 
 #include "common.h"
+#include "platform/startup_directory.h"
 
 namespace {
 
@@ -38,12 +39,16 @@ void Logger::SetLevel(int level) {
 }
 
 std::string Logger::GetLogFilePath() {
-  std::string path;
-  if (!plat::GetExecutablePath(&path)) return "BuildVer.log";
-  size_t separator = plat::FindLastSeparator(path);
-  if (separator != std::string::npos) return path.substr(0, separator + 1) + "BuildVer.log";
-  // No directory part: the program's own name with ".log" for its extension.
-  return (path.size() >= 4 ? path.substr(0, path.size() - 4) : path) + ".log";
+  std::string dir;
+  if (!plat::GetStartupDirectory(&dir)) return "BuildVer.log";
+  return dir + plat::kPathSeparator + "BuildVer.log";
+}
+
+void Logger::Reset() {
+  plat::MutexLock lock(&mutex_);
+  level_ = 0;
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
 }
 
 void Logger::OpenLogFile() {

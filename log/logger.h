@@ -1,7 +1,7 @@
 // The leveled log file. Exactly one Logger per process writes BuildVer.log
-// beside the host executable; code elsewhere writes a line by streaming into
-// a short-lived LogError, LogWarning, LogInfo or LogDebug, which hands the
-// line over when it goes out of scope:
+// in the startup directory, beside the host executable; code elsewhere writes
+// a line by streaming into a short-lived LogError, LogWarning, LogInfo or
+// LogDebug, which hands the line over when it goes out of scope:
 //
 //   LogError() << "Open Src File [" << path << "] Fail!";
 //
@@ -49,7 +49,12 @@ class Logger {
   void OpenLogFile();
   bool IsFileOpen() const { return file_ != nullptr; }
 
-  // BuildVer.log in the directory of the host executable.
+  // Back to the state of a new process: level 0 and no file open, so that
+  // the next level opens BuildVer.log where the startup directory then is.
+  // For tests that run the library as one host after another.
+  void Reset();
+
+  // BuildVer.log in the startup directory (platform/startup_directory.h).
   static std::string GetLogFilePath();
 
   // Appends one line of the given severity; no level check of its own.

@@ -107,8 +107,7 @@ TEST_F(BuildOverlap, BuildVerRefusesThemTooWithRelativeArguments) {
     auto before = Snapshot(base);
     // Relative to the host's directory, as hosts pass them.
     std::string up = "../case" + std::to_string(i) + "/";
-    EXPECT_EQ(Host({"level", "1", "buildver", up + c.source, up + c.out, up + c.releases}),
-              Strings{"BUILD=0 "})
+    EXPECT_EQ(BuildVerInPacker(1, up + c.source, up + c.out, up + c.releases), "BUILD=0 ")
         << c.name;
     ExpectRefusal(c, base);
     EXPECT_EQ(Snapshot(base), before) << c.name;
@@ -152,7 +151,7 @@ TEST_F(BuildVerHost, ASecondBuildOnTheSamePackerOrReleaseFolderStopsAtOnce) {
     ASSERT_EQ(log.size(), 1u) << c.name;
     EXPECT_TRUE(AnyLineHas(log, "[ERROR] : Another build is running", "[" + c.folder + "]"))
         << log[0];
-    EXPECT_EQ(Host({"level", "1", "buildver", source_, ".", "releases"}), Strings{"BUILD=0 "});
+    EXPECT_EQ(BuildVerInPacker(1, source_, ".", "releases"), "BUILD=0 ");
     // Told on standard error also when the log is off.
     EXPECT_EQ(Build({"--log-level", "0"}, &output), 1);
     EXPECT_NE(output.find("error: Another build is running"), std::string::npos) << output;

@@ -101,7 +101,7 @@ TEST_F(BuildNames, FiledistBuildRefusesThemAndNamesEach) {
 TEST_F(BuildNames, BuildVerRefusesThemToo) {
   MakeCases();
   WriteFileBytes(Packer("VerComp.dat"), "earlier list");
-  EXPECT_EQ(Host({"level", "1", "buildver", source_, "out", "releases"}), Strings{"BUILD=0 "});
+  EXPECT_EQ(BuildVerInPacker(1, source_, "out", "releases"), "BUILD=0 ");
   ExpectRefused(ReadFileBytes(Packer("BuildVer.log")));
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "release/release_dirs.h"
 #include "platform/platform.h"
 #include "support/release_oracles.h"
@@ -35,6 +36,7 @@ using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::SetReadOnly;
 using testing_support::SplitLines;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 using Strings = std::vector<std::string>;
 
@@ -157,26 +159,25 @@ class BuildRelease : public ::testing::Test {
   std::vector<SourceFile> files_;
 };
 
-// BuildVer called directly by a host: relative arguments, null arguments.
+// BuildVer called directly by a host: relative arguments, null arguments. The
+// host is this test program, with the startup directory pointed at the packer
+// directory for each call.
 class BuildVerHost : public BuildRelease {
  protected:
-  BuildVerHost() { host_ = CopyProgramInto("test_host", packer_); }
-
-  Strings Host(const Strings& steps) {
-    Strings argv = {host_};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    std::string output;
-    EXPECT_EQ(testing_support::Run(argv, &output), 0) << output;
-    Strings build_lines;
-    for (const std::string& line : SplitLines(output)) {
-      if (line.compare(0, 6, "BUILD=") == 0 || line == "-1" || line == "0") {
-        build_lines.push_back(line);
-      }
-    }
-    return build_lines;
+  // One host run at the given log level: "BUILD=" with BuildVer's result and
+  // the patch directory it names.
+  std::string BuildVerInPacker(int level, const char* source, const char* output,
+                               const char* releases) {
+    StartupDirIn host(packer_);
+    SetLogLevel(level);
+    char patch_dir[1024] = {};
+    int built = BuildVer(source, output, releases, patch_dir);
+    return "BUILD=" + std::to_string(built) + " " + patch_dir;
   }
-
-  std::string host_;
+  std::string BuildVerInPacker(int level, const std::string& source, const std::string& output,
+                               const std::string& releases) {
+    return BuildVerInPacker(level, source.c_str(), output.c_str(), releases.c_str());
+  }
 };
 
 }  // namespace build_e2e

@@ -11,8 +11,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "log/logger.h"
 #include "platform/file_links.h"
 #include "platform/platform.h"
+#include "platform/startup_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -105,6 +107,16 @@ std::vector<std::string> NamesIn(const std::string& dir) {
 void SetReadOnly(const std::string& path, bool read_only) {
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   read_only ? fs::perm_options::remove : fs::perm_options::add);
+}
+
+StartupDirIn::StartupDirIn(const std::string& dir) {
+  plat::SetStartupDirectory(dir);
+  Logger::Instance().Reset();
+}
+
+StartupDirIn::~StartupDirIn() {
+  Logger::Instance().Reset();
+  plat::SetStartupDirectory(std::string());
 }
 
 std::string TestProgramDir() {

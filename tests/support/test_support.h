@@ -24,6 +24,19 @@ class ScratchDir {
   std::string path_;
 };
 
+// Runs the library in this process as a host lying in dir would run it: the
+// startup directory is dir, and the log starts afresh (no level, no file
+// open), as in a new process. On going it closes the log file and gives the
+// startup directory back to the system, so declare it after the ScratchDir
+// that holds dir: the file must be closed before its folder is removed.
+class StartupDirIn {
+ public:
+  explicit StartupDirIn(const std::string& dir);
+  ~StartupDirIn();
+  StartupDirIn(const StartupDirIn&) = delete;
+  StartupDirIn& operator=(const StartupDirIn&) = delete;
+};
+
 // The platform's separator, for building expected paths.
 char Sep();
 

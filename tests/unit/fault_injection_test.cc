@@ -6,23 +6,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 
+#include "common.h"
 #include "fileio/io_util.h"
 #include "platform/platform.h"
+#include "support/file_size_limit.h"
 #include "support/gzip_oracle.h"
 #include "support/test_support.h"
 #include "version/file_version.h"
 
 namespace {
 
-using testing_support::CopyProgramInto;
 using testing_support::RandomBytes;
 using testing_support::LogLinesWithoutTime;
 using testing_support::NamesIn;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
-using testing_support::SplitLines;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
@@ -30,21 +33,16 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
                      [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
+// Each case runs the library as a host lying in the scratch directory would.
 class FaultTest : public ::testing::Test {
  protected:
-  FaultTest() : host_(CopyProgramInto("test_host", scratch_.path())) {}
-
-  std::string RunHost(std::vector<std::string> steps) {
-    steps.insert(steps.begin(), host_);
-    std::string output;
-    EXPECT_EQ(testing_support::Run(steps, &output), 0) << output;
-    if (output.find("NOLIMIT") != std::string::npos) skipped_ = true;
-    return output;
+  int BuildVerHere(const char* source, const char* output, const char* releases) {
+    char patch_dir[1024] = {};
+    return BuildVer(source, output, releases, patch_dir);
   }
 
   ScratchDir scratch_;
-  std::string host_;
-  bool skipped_ = false;
+  StartupDirIn host_{scratch_.path()};
 };
 
 TEST_F(FaultTest, FullDiskLeavesTheOldClientFileWhole) {
@@ -53,9 +51,14 @@ TEST_F(FaultTest, FullDiskLeavesTheOldClientFileWhole) {
   testing_support::MakeDirs(scratch_.Sub("client"));
   std::string target = scratch_.Sub("client/app.dll");
   WriteFileBytes(target, "the installed version");
-  std::string output = RunHost({"level", "1", "fsizelimit", "65536", "makeclient", source, target});
-  if (skipped_) GTEST_SKIP() << "no file size limit on this system";
-  EXPECT_NE(output.find("CLIENT=0"), std::string::npos) << output;
+  SetLogLevel(1);
+  int made = 0;
+  {
+    ScopedFileSizeLimit limit(65536);
+    if (!limit.active()) GTEST_SKIP() << "no file size limit on this system";
+    made = MakeClientFile(source.c_str(), target.c_str());
+  }
+  EXPECT_EQ(made, 0);
   EXPECT_EQ(ReadFileBytes(target), "the installed version");
   EXPECT_EQ(NamesIn(scratch_.Sub("client")), std::vector<std::string>{"app.dll"});
   EXPECT_FALSE(LogLinesWithoutTime(scratch_.Sub("BuildVer.log")).empty());
@@ -71,10 +74,24 @@ TEST_F(FaultTest, FullDiskLeavesTheOldClientListWhole) {
   std::string fresh = scratch_.Sub("lists/new.dat");
   WriteFileBytes(local, list);
   WriteFileBytes(fresh, list);
-  std::string output = RunHost({"updatelist", fresh, local, "fsizelimit", "65536", "updateclient",
-                                ".\\data\\file7.dat", "900150983cd24fb0d6963f7d28e17f72", "10", local});
-  if (skipped_) GTEST_SKIP() << "no file size limit on this system";
-  EXPECT_NE(output.find("UPDATE=0"), std::string::npos) << output;
+  VersionEntry* records = nullptr;
+  int count = 0;
+  int total = 0;
+  if (GenerateUpdateList(fresh.c_str(), local.c_str(), &records, &count, &total)) {
+    FreeUpdateList(&records);
+  }
+  VersionEntry entry;
+  std::memset(&entry, 0, sizeof(entry));
+  std::snprintf(entry.path, sizeof(entry.path), "%s", ".\\data\\file7.dat");
+  std::snprintf(entry.key, sizeof(entry.key), "%s", "900150983cd24fb0d6963f7d28e17f72");
+  entry.size = 10;
+  int updated = 0;
+  {
+    ScopedFileSizeLimit limit(65536);
+    if (!limit.active()) GTEST_SKIP() << "no file size limit on this system";
+    updated = UpdateClientVersionInfo(local.c_str(), entry);
+  }
+  EXPECT_EQ(updated, 0);
   EXPECT_EQ(ReadFileBytes(local), list);
   std::vector<std::string> names = NamesIn(scratch_.Sub("lists"));
   EXPECT_EQ(names, (std::vector<std::string>{"new.dat", "VerComp.dat"}));
@@ -84,10 +101,14 @@ TEST_F(FaultTest, FullDiskFailsTheReleaseWithItsLine) {
   testing_support::MakeDirs(scratch_.Sub("src"));
   WriteFileBytes(scratch_.Sub("src/big.bin"), RandomBytes(400000, 2));
   WriteFileBytes(scratch_.Sub("VerComp.dat"), "earlier release,key,1\r\n");
-  std::string output =
-      RunHost({"level", "1", "fsizelimit", "131072", "buildver", "src", "out", "releases"});
-  if (skipped_) GTEST_SKIP() << "no file size limit on this system";
-  EXPECT_NE(output.find("BUILD=0"), std::string::npos) << output;
+  SetLogLevel(1);
+  int built = -1;
+  {
+    ScopedFileSizeLimit limit(131072);
+    if (!limit.active()) GTEST_SKIP() << "no file size limit on this system";
+    built = BuildVerHere("src", "out", "releases");
+  }
+  EXPECT_EQ(built, 0);
   EXPECT_TRUE(Contains(LogLinesWithoutTime(scratch_.Sub("BuildVer.log")),
                        "[ERROR] : IOUtil_CompressFile From ["))
       << ReadFileBytes(scratch_.Sub("BuildVer.log"));
@@ -104,7 +125,7 @@ TEST_F(FaultTest, UnreadableSourceFileStopsTheRelease) {
   std::string blocked = scratch_.Sub("src/busy.log");
   std::ofstream writer;
   if (plat::kPathSeparator == '\\') {
-    // Windows refuses to key a file that another process is writing.
+    // Windows refuses to key a file that is open for writing.
     writer.open(blocked, std::ios::binary);
     writer << "still being written";
     writer.flush();
@@ -112,8 +133,8 @@ TEST_F(FaultTest, UnreadableSourceFileStopsTheRelease) {
     // A named pipe is no file to release; opening it would wait forever.
     ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", blocked}, nullptr), 0);
   }
-  std::string output = RunHost({"level", "1", "buildver", "src", "out", "releases"});
-  EXPECT_NE(output.find("BUILD=0"), std::string::npos) << output;
+  SetLogLevel(1);
+  EXPECT_EQ(BuildVerHere("src", "out", "releases"), 0);
   EXPECT_EQ(LogLinesWithoutTime(scratch_.Sub("BuildVer.log")),
             std::vector<std::string>{"[ERROR] : Read [" + scratch_.Sub("src/busy.log") +
                                      "] failed in [CFileVersion::GenerateFileVersionInfo]"});

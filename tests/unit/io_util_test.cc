@@ -10,13 +10,12 @@
 
 namespace {
 
-using testing_support::CopyProgramInto;
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::SetReadOnly;
-using testing_support::SplitLines;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 
 bool IsDir(const std::string& path) { return std::filesystem::is_directory(path); }
@@ -156,16 +155,18 @@ TEST(PathUtilities, ChildPathsAndParentsAreBounded) {
   EXPECT_FALSE(SplitParentDir("plain", &parent));
 }
 
-// The startup directory is the host program's, wherever it is started from.
+// The startup directory is the host program's, wherever it is started from,
+// until a test puts it elsewhere; relative paths resolve against it.
 TEST(StartupDir, IsTheHostExecutablesDirectory) {
+  char dir[1024];
+  ASSERT_EQ(GetStartupDir(dir, sizeof(dir)), 1);
+  EXPECT_EQ(std::string(dir), testing_support::TestProgramDir());
+
   ScratchDir scratch;
-  std::string host = CopyProgramInto("test_host", scratch.path());
-  std::string output;
-  ASSERT_EQ(testing_support::Run({host, "startup", "resolve", "rel\\x"}, &output), 0) << output;
-  std::vector<std::string> lines = SplitLines(output);
-  ASSERT_EQ(lines.size(), 2u) << output;
-  EXPECT_EQ(lines[0], scratch.path());
-  EXPECT_EQ(lines[1], scratch.path() + Sep() + "rel" + Sep() + "x");
+  StartupDirIn host(scratch.path());
+  ASSERT_EQ(GetStartupDir(dir, sizeof(dir)), 1);
+  EXPECT_EQ(std::string(dir), scratch.path());
+  EXPECT_EQ(IOUtil_ResolvePath("rel\\x", dir), scratch.path() + Sep() + "rel" + Sep() + "x");
 
   char small[4];
   EXPECT_EQ(GetStartupDir(small, sizeof(small)), 0);

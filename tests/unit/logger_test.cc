@@ -1,94 +1,94 @@
-// The log file lies beside the host executable, so every case runs the test
-// host copied into a scratch directory.
+// The log file lies in the startup directory, so every case points it at a
+// scratch directory and runs the logger there as a new host would.
 #include "log/logger.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "common.h"
 #include "support/test_support.h"
 
 namespace {
 
-using testing_support::CopyProgramInto;
 using testing_support::FileExists;
 using testing_support::LogLinesWithoutTime;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 
+// Each case logs as a host lying in the scratch directory would.
 class LoggerTest : public ::testing::Test {
  protected:
-  LoggerTest() : host_(CopyProgramInto("test_host", scratch_.path())) {}
-
-  // Runs the host with the given steps and returns the lines it logged.
-  std::vector<std::string> RunHost(std::vector<std::string> steps) {
-    steps.insert(steps.begin(), host_);
-    std::string output;
-    EXPECT_EQ(testing_support::Run(steps, &output), 0) << output;
-    return LogLinesWithoutTime(log_path());
-  }
-
+  std::vector<std::string> Logged() const { return LogLinesWithoutTime(log_path()); }
   std::string log_path() const { return scratch_.Sub("BuildVer.log"); }
 
   ScratchDir scratch_;
-  std::string host_;
+  StartupDirIn host_{scratch_.path()};
 };
 
-const std::vector<std::string> kAllSeverities = {"error", "E", "warning", "W", "info", "I", "debug", "D"};
-
-std::vector<std::string> WithLevel(const char* level) {
-  std::vector<std::string> steps = {"level", level};
-  steps.insert(steps.end(), kAllSeverities.begin(), kAllSeverities.end());
-  return steps;
-}
-
 TEST_F(LoggerTest, LevelChoosesTheSeverities) {
-  struct Case {
-    const char* level;
-    std::vector<std::string> lines;
+  const std::vector<std::string> cases[] = {
+      {"[ERROR] : E"},
+      {"[ERROR] : E", "[WARNING] : W"},
+      {"[ERROR] : E", "[WARNING] : W", "[INFO] : I"},
+      {"[ERROR] : E", "[WARNING] : W", "[INFO] : I", "[DEBUG] : D"},
   };
-  const Case cases[] = {
-      {"1", {"[ERROR] : E"}},
-      {"2", {"[ERROR] : E", "[WARNING] : W"}},
-      {"3", {"[ERROR] : E", "[WARNING] : W", "[INFO] : I"}},
-      {"4", {"[ERROR] : E", "[WARNING] : W", "[INFO] : I", "[DEBUG] : D"}},
-  };
-  for (const Case& c : cases) {
+  for (int level = 1; level <= 4; ++level) {
     ScratchDir scratch;
-    std::string host = CopyProgramInto("test_host", scratch.path());
-    std::vector<std::string> steps = WithLevel(c.level);
-    steps.insert(steps.begin(), host);
-    ASSERT_EQ(testing_support::Run(steps, nullptr), 0);
-    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), c.lines) << "level " << c.level;
+    {
+      StartupDirIn host(scratch.path());
+      SetLogLevel(level);
+      LogError() << "E";
+      LogWarning() << "W";
+      LogInfo() << "I";
+      LogDebug() << "D";
+    }
+    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), cases[level - 1]) << "level " << level;
   }
 }
 
 TEST_F(LoggerTest, NoLevelMeansNoFile) {
-  RunHost({"error", "lost", "level", "0", "error", "lost too"});
+  LogError() << "lost";
+  SetLogLevel(0);
+  LogError() << "lost too";
   EXPECT_FALSE(FileExists(log_path()));
 }
 
 TEST_F(LoggerTest, OutOfRangeLevelsMuteAnOpenFile) {
-  EXPECT_EQ(RunHost({"level", "4", "error", "one", "level", "5", "error", "two", "level", "-1",
-                     "error", "three", "level", "1", "error", "four"}),
-            (std::vector<std::string>{"[ERROR] : one", "[ERROR] : four"}));
+  SetLogLevel(4);
+  LogError() << "one";
+  SetLogLevel(5);
+  LogError() << "two";
+  SetLogLevel(-1);
+  LogError() << "three";
+  SetLogLevel(1);
+  LogError() << "four";
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"[ERROR] : one", "[ERROR] : four"}));
 }
 
 TEST_F(LoggerTest, AppendsAndNeverTruncates) {
   WriteFileBytes(log_path(), "earlier line\r\n");
-  RunHost({"level", "3", "info", "first run"});
-  RunHost({"level", "2", "info", "filtered", "warning", "second run"});
+  SetLogLevel(3);
+  LogInfo() << "first run";
+  Logger::Instance().Reset();  // the next host run opens the file afresh
+  SetLogLevel(2);
+  LogInfo() << "filtered";
+  LogWarning() << "second run";
   std::string content = ReadFileBytes(log_path());
   EXPECT_EQ(content.rfind("earlier line\r\n", 0), 0u);
-  std::vector<std::string> lines = LogLinesWithoutTime(log_path());
+  std::vector<std::string> lines = Logged();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "[INFO] : first run");
   EXPECT_EQ(lines[2], "[WARNING] : second run");
 }
 
 TEST_F(LoggerTest, LineFormatAndLineEnds) {
-  RunHost({"level", "1", "error", "abc", "error", "", "error", "two\nlines"});
+  SetLogLevel(1);
+  LogError() << "abc";
+  LogError() << "";
+  LogError() << "two\nlines";
   std::string content = ReadFileBytes(log_path());
   std::regex line(
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3} \\[ERROR\\] : abc\r\n"
@@ -98,17 +98,22 @@ TEST_F(LoggerTest, LineFormatAndLineEnds) {
 
 // A log file that cannot be opened at first is opened by a later level.
 TEST_F(LoggerTest, LoggingResumesAfterAFailedOpen) {
-  EXPECT_EQ(RunHost({"mkdir", log_path(), "level", "1", "error", "lost", "rmdir", log_path(),
-                     "level", "1", "error", "kept"}),
-            std::vector<std::string>{"[ERROR] : kept"});
+  ASSERT_EQ(plat::MakeOneDirectory(log_path().c_str()), plat::MakeDirResult::kCreated);
+  SetLogLevel(1);
+  LogError() << "lost";
+  ASSERT_TRUE(plat::RemoveEmptyDirectory(log_path().c_str()));
+  SetLogLevel(1);
+  LogError() << "kept";
+  EXPECT_EQ(Logged(), std::vector<std::string>{"[ERROR] : kept"});
 }
 
-TEST(LoggerPath, BesideTheHostExecutable) {
+// Beside the host executable, or wherever the startup directory is put.
+TEST(LoggerPath, InTheStartupDirectory) {
+  EXPECT_EQ(Logger::GetLogFilePath(),
+            testing_support::TestProgramDir() + testing_support::Sep() + "BuildVer.log");
   ScratchDir scratch;
-  std::string host = CopyProgramInto("test_host", scratch.path());
-  std::string output;
-  ASSERT_EQ(testing_support::Run({host, "logpath"}, &output), 0);
-  EXPECT_EQ(output, scratch.Sub("BuildVer.log") + "\n");
+  StartupDirIn host(scratch.path());
+  EXPECT_EQ(Logger::GetLogFilePath(), scratch.Sub("BuildVer.log"));
 }
 
 }  // namespace

@@ -9,10 +9,9 @@
 
 namespace {
 
-using testing_support::CopyProgramInto;
 using testing_support::MakeDirs;
 using testing_support::ScratchDir;
-using testing_support::SplitLines;
+using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 
 const char kKeyA[] = "0cc175b9c0f1b6a831c399e269772661";
@@ -204,11 +203,10 @@ TEST(UpdateList, ExportHandsOutCopies) {
   EXPECT_EQ(records, nullptr);
 }
 
-// The presence check looks below the host program's directory, so these
-// cases run in a copy of the test host.
+// The presence check looks below the startup directory, here a scratch one.
 TEST(UpdateList, PresenceIsCheckedBesideTheHost) {
   ScratchDir scratch;
-  std::string host = CopyProgramInto("test_host", scratch.path());
+  StartupDirIn host(scratch.path());
   MakeDirs(scratch.Sub("bin"));
   MakeDirs(scratch.Sub("plugins.dll"));
   WriteFileBytes(scratch.Sub("bin/core.dll"), "present");
@@ -220,15 +218,22 @@ TEST(UpdateList, PresenceIsCheckedBesideTheHost) {
   std::string list_path = scratch.Sub("lists/both.dat");
   MakeDirs(scratch.Sub("lists"));
   WriteFileBytes(list_path, list);
-  std::string output;
-  // The current directory has no part in it: the host runs from wherever
-  // the test runs.
-  ASSERT_EQ(testing_support::Run({host, "updatelist", list_path, list_path}, &output), 0) << output;
-  EXPECT_EQ(SplitLines(output),
-            (std::vector<std::string>{"1,2,.\\bin\\gone.dll," + std::string(kKeyA),
-                                      "1,8,.\\bin\\gone.EXE," + std::string(kKeyA),
-                                      "1,64,bin\\gone.dll.bak," + std::string(kKeyA),
-                                      "total 74"}));
+  // The current directory has no part in it: it is wherever the test runs.
+  VersionEntry* records = nullptr;
+  int count = 0;
+  int total = 0;
+  ASSERT_EQ(GenerateUpdateList(list_path.c_str(), list_path.c_str(), &records, &count, &total), 1);
+  std::vector<std::string> lines;
+  for (int r = 0; r < count; ++r) {
+    lines.push_back(std::to_string(records[r].flag) + "," + std::to_string(records[r].size) + "," +
+                    records[r].path + "," + records[r].key);
+  }
+  lines.push_back("total " + std::to_string(total));
+  FreeUpdateList(&records);
+  EXPECT_EQ(lines, (std::vector<std::string>{"1,2,.\\bin\\gone.dll," + std::string(kKeyA),
+                                             "1,8,.\\bin\\gone.EXE," + std::string(kKeyA),
+                                             "1,64,bin\\gone.dll.bak," + std::string(kKeyA),
+                                             "total 74"}));
 }
 
 }  // namespace

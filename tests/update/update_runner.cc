@@ -18,7 +18,7 @@
 #include <string>
 
 #include "holder/library_hold.h"
-#include "host/file_size_limit.h"
+#include "support/file_size_limit.h"
 #include "update/fault_point.h"
 #include "update/folder_fetcher.h"
 #include "update/update_engine.h"
