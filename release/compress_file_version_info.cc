@@ -26,7 +26,8 @@ const char* const kStage = "CFileVersion::CompressFileVersionInfo";
 // allows (both releases only ever read it) and copied elsewhere. A
 // read-only one is left alone, so that the temporary tree can be removed.
 bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
-                            const std::string& relative, const std::string& destination) {
+                            const std::string& relative, const std::string& destination,
+                            GzipMemberChecker* checker) {
   if (version.m_earlierPatchDir.empty() || index >= version.m_scanCrcs.size()) return false;
   auto listed = version.m_earlierKeys.find(relative);
   const VersionRecord& record = version.m_scanList[index];
@@ -36,8 +37,8 @@ bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
   if (!Combine(version.m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
       !plat::GetAttributes(earlier.c_str(), &attributes) ||
       (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory)) ||
-      !IsGzipMemberOf(earlier.c_str(), version.m_scanCrcs[index],
-                      static_cast<uint32_t>(record.size))) {
+      !checker->IsMemberOf(earlier.c_str(), version.m_scanCrcs[index],
+                           static_cast<uint32_t>(record.size))) {
     return false;
   }
   // A file left by a build that failed before.
@@ -63,6 +64,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
 
   // One stream for the whole stage: its buffers are made once, not per file.
   zipengine::FastGzipStream stream;
+  GzipMemberChecker checker;
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     VersionRecord& record = m_scanList[index];
     std::string relative;
@@ -83,7 +85,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
-    bool taken = TakeFromEarlierRelease(*this, index, relative, destination);
+    bool taken = TakeFromEarlierRelease(*this, index, relative, destination, &checker);
     if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
       SystemReason reason = LastSystemReason();
       LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
