@@ -11,15 +11,23 @@ namespace {
 
 // Decoding table entries, one 32-bit word each: the number of bits the
 // entry's code takes (bits 0-7), the number of extra bits that follow it or
-// the size of the sub-table it points to (8-11), its kind (12-15) and its
-// value (16-31: a literal byte, a length or distance base, a code-length
-// symbol, or where the sub-table starts).
-enum Kind : uint32_t { kLiteral = 0, kBase = 1, kEndOfBlock = 2, kSubTable = 3, kInvalid = 4 };
+// the size of the sub-table it points to (8-11), what it is (one flag of
+// 12-15, none for a length or distance base) and its value (16-31: a
+// literal byte, a base, a code-length symbol, or where the sub-table
+// starts). Flags rather than a number, so that the hot loop tests one bit.
+enum Kind : uint32_t {
+  kBase = 0,
+  kLiteral = 1u << 15,
+  kSubTable = 1u << 14,
+  kEndOfBlock = 1u << 13,
+  kInvalid = 1u << 12,
+};
+constexpr uint32_t kKindBits = 0xf000;
 
 constexpr uint32_t Entry(Kind kind, uint32_t extra, uint32_t value) {
-  return value << 16 | static_cast<uint32_t>(kind) << 12 | extra << 8;
+  return value << 16 | static_cast<uint32_t>(kind) | extra << 8;
 }
-inline Kind KindOf(uint32_t entry) { return static_cast<Kind>(entry >> 12 & 15); }
+inline Kind KindOf(uint32_t entry) { return static_cast<Kind>(entry & kKindBits); }
 inline uint32_t ExtraOf(uint32_t entry) { return entry >> 8 & 15; }
 inline uint32_t ValueOf(uint32_t entry) { return entry >> 16; }
 inline uint32_t BitsOf(uint32_t entry) { return entry & 0xff; }
@@ -39,9 +47,10 @@ constexpr int kWindowSize = 32768;
 // Output gathers after the window in pieces of this size before it is
 // handed on and the last window's worth moves to the front.
 constexpr size_t kPieceSize = size_t{1} << 20;
-// A match may start just before the piece ends (258 bytes) and is copied
-// eight bytes at a time (7 more).
-constexpr size_t kOutputSpare = 258 + 16;
+// One round of the loop may start just before the piece ends and write a
+// literal and a match (258 bytes), copied eight bytes at a time (up to 15
+// more, as the first sixteen are copied whatever the length).
+constexpr size_t kOutputSpare = 1 + 258 + 15 + 16;
 
 const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -329,7 +338,7 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
       for (uint32_t i = 0; i < total;) {
         if (!in.Refill()) return false;
         uint32_t entry = t.code_lengths[in.Peek(kCodeLengthBits)];
-        if (KindOf(entry) != kLiteral) return false;
+        if (!(entry & kLiteral)) return false;
         in.Drop(BitsOf(entry));
         uint32_t symbol = ValueOf(entry);
         if (symbol < 16) {
@@ -364,28 +373,41 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
       dist = t.dist;
     }
 
-    // One symbol per round: a refill leaves at least 56 bits, and a length
-    // with its distance takes at most 15 + 5 + 15 + 13 = 48.
+    // One refill per round: it leaves at least 56 bits, and a length with
+    // its distance takes at most 15 + 5 + 15 + 13 = 48, two literals from
+    // the primary table at most 20.
     for (;;) {
       if (out >= limit) slide();
       if (!in.Refill()) return false;
       uint32_t entry = lit[in.Peek(kLitBits)];
-      if (KindOf(entry) == kSubTable) {
+      if (entry & kLiteral) {
+        in.Drop(BitsOf(entry));
+        *out++ = static_cast<unsigned char>(ValueOf(entry));
+        entry = lit[in.Peek(kLitBits)];
+        if (entry & kLiteral) {
+          in.Drop(BitsOf(entry));
+          *out++ = static_cast<unsigned char>(ValueOf(entry));
+          continue;
+        }
+        if (entry & kSubTable) continue;  // after the next refill
+      }
+      if (entry & kSubTable) {
         in.Drop(kLitBits);
         entry = lit[ValueOf(entry) + in.Peek(ExtraOf(entry))];
       }
       in.Drop(BitsOf(entry));
-      Kind kind = KindOf(entry);
-      if (kind == kLiteral) {
-        *out++ = static_cast<unsigned char>(ValueOf(entry));
-        continue;
+      if (entry & (kLiteral | kEndOfBlock | kInvalid)) {
+        if (entry & kLiteral) {
+          *out++ = static_cast<unsigned char>(ValueOf(entry));
+          continue;
+        }
+        if (entry & kEndOfBlock) break;
+        return false;
       }
-      if (kind == kEndOfBlock) break;
-      if (kind != kBase) return false;
       uint32_t length = ValueOf(entry) + in.Peek(ExtraOf(entry));
       in.Drop(ExtraOf(entry));
       entry = dist[in.Peek(kDistBits)];
-      if (KindOf(entry) == kSubTable) {
+      if (entry & kSubTable) {
         in.Drop(kDistBits);
         entry = dist[ValueOf(entry) + in.Peek(ExtraOf(entry))];
       }
@@ -397,12 +419,19 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
       const unsigned char* from = out - distance;
       unsigned char* stop = out + length;
       if (distance >= 8) {
-        // Each eight bytes copied lie wholly before the ones written.
-        do {
-          std::memcpy(out, from, 8);
-          out += 8;
-          from += 8;
-        } while (out < stop);
+        // Each eight bytes copied lie wholly before the ones written; most
+        // matches are done with the first sixteen.
+        std::memcpy(out, from, 8);
+        std::memcpy(out + 8, from + 8, 8);
+        if (length > 16) {
+          out += 16;
+          from += 16;
+          do {
+            std::memcpy(out, from, 8);
+            out += 8;
+            from += 8;
+          } while (out < stop);
+        }
       } else if (distance == 1) {
         std::memset(out, out[-1], length);
       } else {
