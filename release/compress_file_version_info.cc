@@ -86,11 +86,23 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       return 0;
     }
     bool taken = TakeFromEarlierRelease(*this, index, relative, destination, &checker);
-    if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
-      SystemReason reason = LastSystemReason();
-      LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
-                 << "] failed";
-      return 0;
+    if (!taken) {
+      int64_t compressed = IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream);
+      if (compressed < 0) {
+        SystemReason reason = LastSystemReason();
+        LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To ["
+                   << destination << "] failed";
+        return 0;
+      }
+      // The key, size and digest listed for the file come from the scan's
+      // reading of it; a file that changed since would be released under
+      // them with other bytes, and no client could ever install it.
+      if (index < m_scanCrcs.size() && index < m_scanFacts.size() &&
+          (stream.input_crc() != m_scanCrcs[index] ||
+           static_cast<uint64_t>(compressed) != m_scanFacts[index].plainSize)) {
+        LogError() << "[" << record.path << "] changed after it was keyed in [" << kStage << "]";
+        return 0;
+      }
     }
     uint64_t plain_size = static_cast<uint32_t>(record.size);
     record.size = IOUtil_GetFileSize(destination.c_str());

@@ -159,10 +159,8 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     VersionRecord record;
     char key[kFileKeySize] = {};
     uint32_t crc = 0;
-    bool want_crc = !context.version->m_earlierPatchDir.empty();
     ScanFacts facts;
-    if (!ComputeFileDigests(path.c_str(), key, want_crc ? &crc : nullptr, facts.sha256,
-                            &facts.plainSize)) {
+    if (!ComputeFileDigests(path.c_str(), key, &crc, facts.sha256, &facts.plainSize)) {
       context.version->m_unreadableErrors.push_back(plat::LastSystemError());
       context.version->m_unreadableList.push_back(path);
     }

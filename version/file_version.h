@@ -81,8 +81,10 @@ class CFileVersion {
   // directory means every file is compressed.
   std::string m_earlierPatchDir;
   std::map<std::string, std::string> m_earlierKeys;
-  // CRC-32 of each scanned file, beside m_scanList, while there is an
-  // earlier release to check its compressed files against (else zeros).
+  // CRC-32 of each scanned file, beside m_scanList: an earlier release's
+  // compressed file is checked against it, and so is what stage 2
+  // compresses (a file changed since it was keyed would be released under
+  // a key that is not its content's).
   std::vector<uint32_t> m_scanCrcs;
   // What the release's manifest says of each scanned file, beside
   // m_scanList: the SHA-256 of its bytes, its plain size and whether it is
