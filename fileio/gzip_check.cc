@@ -112,6 +112,7 @@ GzipMemberChecker::GzipMemberChecker() : decoder_(new zipengine::GzipMemberDecod
 GzipMemberChecker::~GzipMemberChecker() = default;
 
 bool GzipMemberChecker::IsMemberOf(const char* path, uint32_t crc, uint32_t size) {
+  used_ = 0;
   std::unique_ptr<FILE, FileCloser> file(plat::OpenFile(path, "rb"));
   if (!file) return false;
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -134,6 +135,7 @@ bool GzipMemberChecker::IsMemberOf(const char* path, uint32_t crc, uint32_t size
   }
   if (std::ferror(file.get())) return false;
   file.reset();
+  used_ = used;
   CrcSink sink;
   uint32_t trailer_crc = 0;
   uint32_t trailer_length = 0;

@@ -34,11 +34,14 @@ class GzipMemberChecker {
   GzipMemberChecker& operator=(const GzipMemberChecker&) = delete;
 
   bool IsMemberOf(const char* path, uint32_t crc, uint32_t size);
+  // The size in bytes of the file the last IsMemberOf read whole.
+  size_t file_size() const { return used_; }
 
  private:
   std::unique_ptr<zipengine::GzipMemberDecoder> decoder_;
   std::unique_ptr<unsigned char[]> bytes_;
   size_t capacity_ = 0;
+  size_t used_ = 0;
 };
 
 #endif  // FILEDIST_FILEIO_GZIP_CHECK_H

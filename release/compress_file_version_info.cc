@@ -1,6 +1,7 @@
 // Release stage 2: compress every listed file into the temporary tree and
 // turn each record into what the version list publishes: the path relative
 // to the source directory and the size of the compressed file.
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -45,6 +46,16 @@ bool TakeFromEarlierRelease(const CFileVersion& version, size_t index,
   if (plat::PathExists(destination.c_str()) && !plat::RemoveFile(destination.c_str())) return false;
   return plat::LinkFile(earlier.c_str(), destination.c_str()) ||
          plat::CopyFileOver(earlier.c_str(), destination.c_str());
+}
+
+// The size of a file taken from the earlier release: that of the bytes the
+// check read whole (its own file, which no build writes again), which saves
+// opening it once more; else what the file system says.
+int32_t TakenFileSize(const GzipMemberChecker& checker, const std::string& destination) {
+  if (checker.file_size() != 0 && checker.file_size() <= INT32_MAX) {
+    return static_cast<int32_t>(checker.file_size());
+  }
+  return IOUtil_GetFileSize(destination.c_str());
 }
 
 }  // namespace
@@ -105,7 +116,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       }
     }
     uint64_t plain_size = static_cast<uint32_t>(record.size);
-    record.size = IOUtil_GetFileSize(destination.c_str());
+    record.size = taken ? TakenFileSize(checker, destination) : IOUtil_GetFileSize(destination.c_str());
     record.path = std::move(relative);
     if (ReleaseObserver* observer = GetReleaseObserver()) {
       observer->FileCompressed(record.path, plain_size, record.size, taken);
