@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 
 #include "platform/platform.h"
 #include "zipengine/fast_inflate.h"
@@ -17,7 +18,8 @@ constexpr size_t kChunk = 1 << 18;
 constexpr int kGzipOnly = 15 + 16;
 // Compressed files up to this size are read whole and decoded in memory;
 // larger ones (rare in a release) are decoded as they are read.
-constexpr size_t kWholeFileLimit = size_t{64} << 20;
+// Small enough that the buffer is no burden on a 32-bit process.
+constexpr size_t kWholeFileLimit = size_t{16} << 20;
 // The first read asks for this much at least, so that most files come in
 // one read.
 constexpr size_t kFirstRead = size_t{1} << 20;
@@ -119,8 +121,12 @@ bool GzipMemberChecker::IsMemberOf(const char* path, uint32_t crc, uint32_t size
   size_t used = 0;
   for (;;) {
     if (capacity_ - used < kFirstRead / 4) {
-      size_t capacity = std::max(capacity_ * 2, used + kFirstRead);
-      std::unique_ptr<unsigned char[]> bigger(new unsigned char[capacity]);
+      size_t capacity = std::min(std::max(capacity_ * 2, used + kFirstRead), kWholeFileLimit + kFirstRead);
+      std::unique_ptr<unsigned char[]> bigger(new (std::nothrow) unsigned char[capacity]);
+      if (!bigger) {
+        file.reset();
+        return IsGzipMemberOf(path, crc, size);
+      }
       if (used != 0) std::memcpy(bigger.get(), bytes_.get(), used);
       bytes_ = std::move(bigger);
       capacity_ = capacity;
