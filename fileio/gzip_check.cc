@@ -1,11 +1,15 @@
 #include "fileio/gzip_check.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 
 #include "platform/platform.h"
 #include "util/scoped_file.h"
+#include "zipengine/fast_inflate.h"
 #include "zlib.h"
 
 namespace {
@@ -13,6 +17,13 @@ namespace {
 constexpr size_t kChunk = 1 << 18;
 // Window bits for zlib: a 32 KiB window, gzip wrapper only.
 constexpr int kGzipOnly = 15 + 16;
+// Compressed files up to this size are read whole and decoded in memory;
+// larger ones (rare in a release) are decoded as they are read.
+// Small enough that the buffer is no burden on a 32-bit process.
+constexpr size_t kWholeFileLimit = size_t{16} << 20;
+// The first read asks for this much at least, so that most files come in
+// one read.
+constexpr size_t kFirstRead = size_t{1} << 20;
 
 struct InflateEnd {
   void operator()(z_stream* stream) const { inflateEnd(stream); }
@@ -74,4 +85,66 @@ bool IsGzipMemberOf(const char* path, uint32_t crc, uint32_t size) {
   return DecodeOneMember(
              path, [](const char*, size_t) { return true; }, &decoded_crc, &decoded_size) &&
          decoded_crc == crc && decoded_size == size;
+}
+
+namespace {
+
+// The decoded bytes' CRC-32 (zlib's, the fastest at hand) and length.
+class CrcSink : public zipengine::GzipMemberDecoder::Sink {
+ public:
+  void Take(const unsigned char* data, size_t size) override {
+    crc_ = crc32_z(crc_, data, size);
+    length_ += size;
+  }
+  uint32_t crc() const { return static_cast<uint32_t>(crc_); }
+  uint32_t length() const { return static_cast<uint32_t>(length_); }
+
+ private:
+  uLong crc_ = crc32(0L, Z_NULL, 0);
+  uint64_t length_ = 0;
+};
+
+}  // namespace
+
+GzipMemberChecker::GzipMemberChecker() : decoder_(new zipengine::GzipMemberDecoder) {}
+
+GzipMemberChecker::~GzipMemberChecker() = default;
+
+bool GzipMemberChecker::IsMemberOf(const char* path, uint32_t crc, uint32_t size) {
+  used_ = 0;
+  util::ScopedFile file(plat::OpenFile(path, "rb"));
+  if (!file) return false;
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  size_t used = 0;
+  for (;;) {
+    if (capacity_ - used < kFirstRead / 4) {
+      size_t capacity = std::min(std::max(capacity_ * 2, used + kFirstRead), kWholeFileLimit + kFirstRead);
+      std::unique_ptr<unsigned char[]> bigger(new (std::nothrow) unsigned char[capacity]);
+      if (!bigger) {
+        file.reset();
+        return IsGzipMemberOf(path, crc, size);
+      }
+      if (used != 0) std::memcpy(bigger.get(), bytes_.get(), used);
+      bytes_ = std::move(bigger);
+      capacity_ = capacity;
+    }
+    size_t got = std::fread(bytes_.get() + used, 1, capacity_ - used, file.get());
+    used += got;
+    if (got == 0) break;
+    if (used > kWholeFileLimit) {
+      file.reset();
+      return IsGzipMemberOf(path, crc, size);
+    }
+  }
+  if (std::ferror(file.get())) return false;
+  file.reset();
+  used_ = used;
+  CrcSink sink;
+  uint32_t trailer_crc = 0;
+  uint32_t trailer_length = 0;
+  // The trailer must describe what the data decoded to, and that must be
+  // the source's.
+  return decoder_->Decode(bytes_.get(), used, &sink, &trailer_crc, &trailer_length) &&
+         sink.crc() == trailer_crc && sink.length() == trailer_length && trailer_crc == crc &&
+         trailer_length == size;
 }

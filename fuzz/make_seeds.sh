@@ -13,7 +13,7 @@ filedist=$(realpath "${1:-out/fuzz/filedist}")
 seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -110,6 +110,9 @@ out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a 
 open(sys.argv[2], "wb").write(out)
 PY
 
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest; do
+# The member decoder reads what the gzip readers read: gzip files only.
+find "$seeds/client_file" -name '*.gz' -exec cp {} "$seeds/fast_inflate/" \;
+
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

@@ -6,7 +6,7 @@
 #
 # usage: fuzz/run.sh [SECONDS] [ENTRY...]
 #   ENTRY: version_list filters_ini unzip client_file zip_round_trip fast_deflate
-#          manifest (default all)
+#          fast_inflate manifest (default all)
 #   FUZZ_PREPARED=1 skips the build and the seeds (for runs side by side).
 #   FUZZ_FLAGS adds libFuzzer flags.
 set -euo pipefail
@@ -15,7 +15,7 @@ seconds=${1:-60}
 shift || true
 entries=("$@")
 if [ ${#entries[@]} -eq 0 ]; then
-  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate manifest)
+  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest)
 fi
 out=out/fuzz
 
@@ -31,7 +31,7 @@ fi
 max_len() {
   case "$1" in
     version_list | filters_ini | manifest) echo 8192 ;;
-    unzip | client_file) echo 70000 ;;
+    unzip | client_file | fast_inflate) echo 70000 ;;
     zip_round_trip | fast_deflate) echo 140000 ;;
   esac
 }

@@ -1,6 +1,7 @@
 // Release stage 2: compress every listed file into the temporary tree and
 // turn each record into what the version list publishes: the path relative
 // to the source directory and the size of the compressed file.
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,7 +29,8 @@ const char* const kStage = "CFileVersion::CompressFileVersionInfo";
 // allows (both releases only ever read it) and copied elsewhere. A
 // read-only one is left alone, so that the temporary tree can be removed.
 bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relative,
-                                          const std::string& destination) const {
+                                          const std::string& destination,
+                                          GzipMemberChecker* checker) const {
   if (m_earlierPatchDir.empty() || index >= m_scanCrcs.size()) return false;
   auto listed = m_earlierKeys.find(relative);
   const VersionRecord& record = m_scanList[index];
@@ -38,8 +40,8 @@ bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relat
   if (!Combine(m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
       !plat::GetAttributes(earlier.c_str(), &attributes) ||
       (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory)) ||
-      !IsGzipMemberOf(earlier.c_str(), m_scanCrcs[index],
-                      static_cast<uint32_t>(record.size))) {
+      !checker->IsMemberOf(earlier.c_str(), m_scanCrcs[index],
+                           static_cast<uint32_t>(record.size))) {
     return false;
   }
   // A file left by a build that failed before.
@@ -47,6 +49,20 @@ bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relat
   return plat::LinkFile(earlier.c_str(), destination.c_str()) ||
          plat::CopyFileOver(earlier.c_str(), destination.c_str());
 }
+
+namespace {
+
+// The size of a file taken from the earlier release: that of the bytes the
+// check read whole (its own file, which no build writes again), which saves
+// opening it once more; else what the file system says.
+int32_t TakenFileSize(const GzipMemberChecker& checker, const std::string& destination) {
+  if (checker.file_size() != 0 && checker.file_size() <= INT32_MAX) {
+    return static_cast<int32_t>(checker.file_size());
+  }
+  return IOUtil_GetFileSize(destination.c_str());
+}
+
+}  // namespace
 
 int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
   if (outputDir == nullptr) return 0;
@@ -63,6 +79,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
 
   // One stream for the whole stage: its buffers are made once, not per file.
   zipengine::FastGzipStream stream;
+  GzipMemberChecker checker;
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     VersionRecord& record = m_scanList[index];
     std::string relative;
@@ -83,15 +100,27 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
-    bool taken = TakeFromEarlierRelease(index, relative, destination);
-    if (!taken && IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream) < 0) {
-      SystemReason reason = LastSystemReason();
-      LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To [" << destination
-                 << "] failed";
-      return 0;
+    bool taken = TakeFromEarlierRelease(index, relative, destination, &checker);
+    if (!taken) {
+      int64_t compressed = IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream);
+      if (compressed < 0) {
+        SystemReason reason = LastSystemReason();
+        LogError() << reason << "IOUtil_CompressFile From [" << record.path << "] To ["
+                   << destination << "] failed";
+        return 0;
+      }
+      // The key, size and digest listed for the file come from the scan's
+      // reading of it; a file that changed since would be released under
+      // them with other bytes, and no client could ever install it.
+      if (index < m_scanCrcs.size() && index < m_scanFacts.size() &&
+          (stream.input_crc() != m_scanCrcs[index] ||
+           static_cast<uint64_t>(compressed) != m_scanFacts[index].plainSize)) {
+        LogError() << "[" << record.path << "] changed after it was keyed in [" << kStage << "]";
+        return 0;
+      }
     }
     uint64_t plain_size = static_cast<uint32_t>(record.size);
-    record.size = IOUtil_GetFileSize(destination.c_str());
+    record.size = taken ? TakenFileSize(checker, destination) : IOUtil_GetFileSize(destination.c_str());
     record.path = std::move(relative);
     if (ReleaseObserver* observer = GetReleaseObserver()) {
       observer->FileCompressed(record.path, plain_size, record.size, taken);

@@ -160,8 +160,7 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     char key[kFileKeySize] = {};
     uint32_t crc = 0;
     ScanFacts facts;
-    if (!ComputeFileDigests(path.c_str(), key, context.wantCrc ? &crc : nullptr, facts.sha256,
-                            &facts.plainSize)) {
+    if (!ComputeFileDigests(path.c_str(), key, &crc, facts.sha256, &facts.plainSize)) {
       context.unreadableErrors->push_back(plat::LastSystemError());
       context.unreadable->push_back(path);
     }

@@ -30,12 +30,13 @@ void CFileVersion::SetSourceDirs(const std::string& startupDir, const std::strin
   m_paths.SetSourceDirs(startupDir, sourceDir);
 }
 
-void CFileVersion::SetScanList(VersionRecordList records) {
+void CFileVersion::SetScanList(VersionRecordList records, std::vector<uint32_t> crcs,
+                               std::vector<ScanFacts> facts) {
   m_scanList = std::move(records);
-  // Nothing is known of these files beyond their records: no CRC to check an
-  // earlier release's files by, and no facts for a manifest.
-  m_scanCrcs.clear();
-  m_scanFacts.clear();
+  // Without them nothing is known of these files beyond their records: no
+  // CRC to check an earlier release's files by, and no facts for a manifest.
+  m_scanCrcs = std::move(crcs);
+  m_scanFacts = std::move(facts);
 }
 
 // Made at load time and never destroyed: hosts may call the library from

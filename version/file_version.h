@@ -15,6 +15,8 @@
 #include "version/build_paths.h"
 #include "version/version_record.h"
 
+class GzipMemberChecker;
+
 struct ScanFacts {
   unsigned char sha256[32] = {};
   uint64_t plainSize = 0;
@@ -63,9 +65,12 @@ class CFileVersion {
   // What stage 1 leaves for the others: its two directories, and the scan
   // list (absolute paths, keys and sizes of the plain files). Stage 1 sets
   // them itself; a caller that found the files some other way sets them
-  // before it runs stages 2 to 4.
+  // before it runs stages 2 to 4. The CRC-32s and facts, one per record when
+  // given, are what the scan read of each file; stage 2 checks that the bytes
+  // it compresses are still those.
   void SetSourceDirs(const std::string& startupDir, const std::string& sourceDir);
-  void SetScanList(VersionRecordList records);
+  void SetScanList(VersionRecordList records, std::vector<uint32_t> crcs = {},
+                   std::vector<ScanFacts> facts = {});
 
   // The build's directories and the paths made from them.
   const BuildPaths& paths() const { return m_paths; }
@@ -86,8 +91,9 @@ class CFileVersion {
  private:
   // Stage 2's: takes the earlier release's compressed file for the scan
   // entry at index, listed as relative, into destination.
+  // The checker keeps its buffers from one file to the next.
   bool TakeFromEarlierRelease(size_t index, const std::string& relative,
-                              const std::string& destination) const;
+                              const std::string& destination, GzipMemberChecker* checker) const;
 
   VersionRecordList m_scanList;
   VersionRecordList m_newList;
@@ -117,8 +123,10 @@ class CFileVersion {
   // See SetEarlierRelease.
   std::string m_earlierPatchDir;
   std::map<std::string, std::string> m_earlierKeys;
-  // CRC-32 of each scanned file, beside m_scanList, while there is an
-  // earlier release to check its compressed files against (else zeros).
+  // CRC-32 of each scanned file, beside m_scanList: an earlier release's
+  // compressed file is checked against it, and so is what stage 2
+  // compresses (a file changed since it was keyed would be released under
+  // a key that is not its content's).
   std::vector<uint32_t> m_scanCrcs;
   // What the release's manifest says of each scanned file, beside
   // m_scanList: the SHA-256 of its bytes, its plain size and whether it is

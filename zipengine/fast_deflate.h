@@ -54,6 +54,10 @@ class FastGzipStream {
   // Forgets the output made so far (the caller has written it away).
   void ClearOutput() { out_used_ = 0; }
 
+  // The CRC-32 of the member's input so far (after Finish: the trailer's),
+  // so that a caller can tell whether it compressed the bytes it expected.
+  uint32_t input_crc() const { return ~crc_register_; }
+
  private:
   // Parses the buffered input from parse_pos_ to fill_ and writes it out as
   // blocks; then, unless final, slides the buffer to make room.

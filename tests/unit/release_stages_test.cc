@@ -2,6 +2,7 @@
 // set by hand (stage 1 and BuildVer as a whole depend on the host
 // executable's directory and are tested end to end).
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -74,6 +75,38 @@ TEST(CompressFileVersionInfo, CompressesEveryFileAndRewritesRecords) {
   }
   // The empty file is released like any other: a 20-byte member.
   EXPECT_EQ(f.version.scan_list()[2].size, 20);
+}
+
+// The scan keys a file in one reading and stage 2 compresses it in another:
+// a file written in between would be listed under the old key, size and
+// digest with the new bytes, and no client could install it. Each case
+// changes data/b.bin after its CRC-32 and size were taken (zlib's CRC, the
+// independent oracle).
+TEST(CompressFileVersionInfo, AFileChangedSinceItWasKeyedStopsTheStage) {
+  const struct {
+    const char* name;
+    std::string bytes;  // what data/b.bin holds when it is compressed
+    int result;
+  } cases[] = {
+      {"unchanged", std::string(70000, '\x01') + "tail", 1},
+      {"a byte changed, same size", std::string(70000, '\x01') + "tall", 0},
+      {"grown", std::string(70000, '\x01') + "tail and more", 0},
+  };
+  for (const auto& c : cases) {
+    ReleaseFixture f;
+    std::vector<uint32_t> crcs;
+    std::vector<ScanFacts> facts;
+    for (const std::string& content : f.content) {
+      crcs.push_back(static_cast<uint32_t>(
+          crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()))));
+      facts.emplace_back();
+      facts.back().plainSize = content.size();
+    }
+    f.version.SetScanList(f.version.scan_list(), crcs, facts);
+    WriteFileBytes(f.scratch.Sub("src/data/b.bin"), c.bytes);
+    EXPECT_EQ(f.version.CompressFileVersionInfo(f.scratch.Sub("out").c_str()), c.result) << c.name;
+    EXPECT_EQ(f.version.scan_list()[0].path, f.Listed(0)) << c.name;
+  }
 }
 
 TEST(CompressFileVersionInfo, EmptyListMakesNoTreeAndBadArgumentsFail) {
