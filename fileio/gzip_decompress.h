@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 // Size of the pieces data moves in, through one heap buffer per direction.
 constexpr size_t kGzipChunkSize = 32768;
@@ -16,10 +17,55 @@ enum class DecompressStatus {
   kReadError,    // the source could not be read to its end
   kWriteError,   // the destination refused data
   kTooLong,      // the output grew beyond the limit the caller set
+  kBeyondTrailer,  // a member decoded to more bytes than its trailer gives:
+                   // a file forged to fill a disk, found at the member's end
 };
 
 // Takes decoded bytes; false stops the decoding with kWriteError.
 using DecompressSink = std::function<bool(const unsigned char* data, size_t length)>;
+
+// Decodes input handed to it piece by piece, as it arrives from a network,
+// with the rules DecompressStreamTo gives below: gzip input is decoded member
+// after member, anything else passes through as it is. The first failure
+// sticks: every later call returns it.
+class GzipStreamDecoder {
+ public:
+  // Output goes to sink, at most maxOutput bytes of it (kTooLong beyond).
+  GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput);
+  ~GzipStreamDecoder();
+  GzipStreamDecoder(const GzipStreamDecoder&) = delete;
+  GzipStreamDecoder& operator=(const GzipStreamDecoder&) = delete;
+
+  // The next bytes of the input. kOk while more may follow.
+  DecompressStatus Feed(const void* data, size_t size);
+  // The input has ended: kOk when it ended where a gzip file may end.
+  DecompressStatus Finish();
+  // True once the rest of the input would be ignored (what follows the last
+  // member is no member), so that a reader may stop reading.
+  bool done() const;
+  uint64_t written() const { return written_; }
+
+ private:
+  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone };
+  struct Inflater;
+  DecompressStatus Emit(const unsigned char* data, size_t length);
+  DecompressStatus Inflate(const unsigned char* data, size_t size, size_t* used);
+  void KeepLastInput(const unsigned char* data, size_t size);
+  DecompressStatus LengthMismatch();
+  DecompressStatus Fail(DecompressStatus status);
+
+  const DecompressSink& sink_;
+  uint64_t limit_;
+  uint64_t written_ = 0;
+  Mode mode_ = Mode::kStart;
+  DecompressStatus failed_ = DecompressStatus::kOk;
+  unsigned char held_[2] = {};  // the first bytes of the input or of a member
+  size_t held_size_ = 0;
+  uint64_t member_start_ = 0;     // written_ when the current member began
+  unsigned char last_in_[4] = {}; // the last input bytes inflate took: at a
+                                  // member's end, the length its trailer gives
+  std::unique_ptr<Inflater> inflater_;  // made at the first member
+};
 
 // Streams in to out. Input that begins with the gzip magic is decoded member
 // after member (data after the last member that is not a member is ignored);

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "update/stream_keyer.h"
 
 namespace update {
 
@@ -61,6 +62,36 @@ uint64_t DecodedLimit(FILE* in) {
                      (static_cast<uint64_t>(tail[2]) << 16) | (static_cast<uint64_t>(tail[3]) << 24);
   uint64_t wraps = static_cast<uint64_t>(length) * kMaxDeflateRatio >> 32;
   return trailer + (wraps << 32);
+}
+
+// Files of this many compressed bytes and more are keyed on a thread of
+// their own while they arrive; for smaller ones a thread costs more than it
+// saves.
+constexpr uint64_t kKeyAsideFrom = uint64_t{8} << 20;
+
+// The most a download of maxFetched bytes may decode to: deflate's own
+// bound, so that a small forged file cannot fill the disk. A gzip member
+// whose length disagrees with its trailer fails at its end.
+uint64_t StreamedLimit(uint64_t maxFetched) {
+  return maxFetched > UINT64_MAX / kMaxDeflateRatio ? UINT64_MAX : maxFetched * kMaxDeflateRatio;
+}
+
+// Why decoding from into to failed, for the error line.
+std::string DecodeFailure(DecompressStatus status, const std::string& from, const std::string& to) {
+  switch (status) {
+    case DecompressStatus::kOk:
+      break;
+    case DecompressStatus::kCorrupt:
+      return "the download is damaged or incomplete";
+    case DecompressStatus::kReadError:
+      return "cannot read '" + from + "'";
+    case DecompressStatus::kWriteError:
+      return "cannot write '" + to + "': " + plat::LastErrorText();
+    case DecompressStatus::kTooLong:
+    case DecompressStatus::kBeyondTrailer:
+      return "the download expands beyond the length its gzip trailer gives";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -126,31 +157,15 @@ void Staging::RemoveAll() const {
 }
 
 bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                       uint64_t maxFetched, const std::string& path, bool resume,
-                       const FetchProgress& progress, std::string* error) const {
-  // A keyed file that an earlier run was cut off in is gone on from where it
-  // stopped: its key is checked once it is whole, like any other.
+                       uint64_t maxFetched, const std::string& path, std::string* error) const {
   uint64_t received = 0;
-  FilePtr out;
-  if (resume && !plat::IsLinkEntry(path) && plat::PathExists(path.c_str())) {
-    out.reset(plat::OpenFile(path.c_str(), "ab"));
-    int64_t length = out ? plat::FileLength(out.get()) : -1;
-    if (length > 0 && static_cast<uint64_t>(length) < maxFetched) {
-      received = static_cast<uint64_t>(length);
-    } else {
-      out.reset();
-    }
-  }
+  RemoveEntry(path);
+  FaultPoint();
+  FilePtr out(plat::CreateNewFile(path, error));
   if (!out) {
-    RemoveEntry(path);
-    FaultPoint();
-    out.reset(plat::CreateNewFile(path, error));
-    if (!out) {
-      *error = "cannot create '" + path + "': " + *error;
-      return false;
-    }
+    *error = "cannot create '" + path + "': " + *error;
+    return false;
   }
-  uint64_t resumed_at = received;
   bool too_long = false;
   bool write_failed = false;
   FetchSink sink = [&](const char* data, size_t size) {
@@ -163,12 +178,10 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
       write_failed = true;
       return false;
     }
-    if (progress) progress(received);
     return true;
   };
   std::string fetch_error;
-  bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
-                                : fetcher->Fetch(parts, sink, &fetch_error);
+  bool fetched = fetcher->Fetch(parts, sink, &fetch_error);
   bool closed = std::fclose(out.release()) == 0;
   if (too_long) {
     *error = "the download is longer than the " + std::to_string(maxFetched) +
@@ -177,8 +190,6 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
     *error = "cannot write '" + path + "': " + plat::LastErrorText();
   } else if (!fetched) {
     *error = fetch_error;
-    // The bytes that came are kept for the next run to go on from.
-    if (resume && received > 0) return false;
   } else {
     return true;
   }
@@ -210,35 +221,142 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
   DecompressStatus status = DecompressStreamTo(in.get(), sink, limit);
   bool closed = std::fclose(out.release()) == 0;
   if (status == DecompressStatus::kOk && !closed) status = DecompressStatus::kWriteError;
-  switch (status) {
-    case DecompressStatus::kOk: {
-      unsigned char digest[16];
-      Md5Final(&state, digest);
-      *key = FileKeyOfDigest(digest);
-      return true;
-    }
-    case DecompressStatus::kCorrupt:
-      *error = "the download is damaged or incomplete";
-      break;
-    case DecompressStatus::kReadError:
-      *error = "cannot read '" + from + "'";
-      break;
-    case DecompressStatus::kWriteError:
-      *error = "cannot write '" + to + "': " + plat::LastErrorText();
-      break;
-    case DecompressStatus::kTooLong:
-      *error = "the download expands beyond the length its gzip trailer gives";
-      break;
+  if (status == DecompressStatus::kOk) {
+    unsigned char digest[16];
+    Md5Final(&state, digest);
+    *key = FileKeyOfDigest(digest);
+    return true;
   }
+  *error = DecodeFailure(status, from, to);
   RemoveEntry(to);
   return false;
+}
+
+Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
+                                   const std::vector<std::string>& parts, uint64_t maxFetched,
+                                   const std::string& download, const std::string& decoded,
+                                   bool resume, const FetchProgress& progress, std::string* key,
+                                   bool* resumed, std::string* error) const {
+  *resumed = false;
+  RemoveEntry(decoded);
+  FaultPoint();
+  FilePtr out(plat::CreateNewFile(decoded, error));
+  if (!out) {
+    *error = "cannot create '" + decoded + "': " + *error;
+    return StreamEnd::kFailed;
+  }
+  StreamKeyer keyer(maxFetched >= kKeyAsideFrom);
+  DecompressSink write = [&](const unsigned char* data, size_t length) {
+    keyer.Add(data, length);
+    return std::fwrite(data, 1, length, out.get()) == length;
+  };
+  GzipStreamDecoder decoder(write, StreamedLimit(maxFetched));
+
+  // What an earlier run fetched of this keyed file goes through the decoder
+  // again, and the fetch goes on after it; its key is checked once it is
+  // whole, like any other.
+  uint64_t received = 0;
+  FilePtr kept;
+  if (resume && !plat::IsLinkEntry(download) && plat::PathExists(download.c_str())) {
+    FilePtr earlier(plat::OpenFile(download.c_str(), "rb"));
+    int64_t length = earlier ? plat::FileLength(earlier.get()) : -1;
+    if (length > 0 && static_cast<uint64_t>(length) < maxFetched) {
+      *resumed = true;
+      std::unique_ptr<char[]> buffer(new char[kGzipChunkSize]);
+      DecompressStatus status = DecompressStatus::kOk;
+      while (status == DecompressStatus::kOk && received < static_cast<uint64_t>(length)) {
+        size_t got = std::fread(buffer.get(), 1, kGzipChunkSize, earlier.get());
+        if (got == 0) break;
+        received += got;
+        status = decoder.Feed(buffer.get(), got);
+      }
+      if (status != DecompressStatus::kOk || received != static_cast<uint64_t>(length)) {
+        earlier.reset();
+        out.reset();
+        RemoveEntry(decoded);
+        RemoveEntry(download);
+        *error = DecodeFailure(status, download, decoded);
+        return StreamEnd::kUndecodable;
+      }
+      earlier.reset();
+      kept.reset(plat::OpenFile(download.c_str(), "ab"));
+      if (!kept) {
+        *error = "cannot write '" + download + "': " + plat::LastErrorText();
+        out.reset();
+        RemoveEntry(decoded);
+        RemoveEntry(download);
+        return StreamEnd::kFailed;
+      }
+    }
+  }
+  if (!kept) {
+    RemoveEntry(download);
+    FaultPoint();
+    kept.reset(plat::CreateNewFile(download, error));
+    if (!kept) {
+      *error = "cannot create '" + download + "': " + *error;
+      out.reset();
+      RemoveEntry(decoded);
+      return StreamEnd::kFailed;
+    }
+  }
+
+  uint64_t resumed_at = received;
+  bool too_long = false;
+  bool write_failed = false;
+  DecompressStatus status = DecompressStatus::kOk;
+  FetchSink sink = [&](const char* data, size_t size) {
+    if (size > maxFetched - received) {
+      too_long = true;
+      return false;
+    }
+    received += size;
+    if (std::fwrite(data, 1, size, kept.get()) != size) {
+      write_failed = true;
+      return false;
+    }
+    // Damaged data stops the transfer at once.
+    status = decoder.Feed(data, size);
+    if (status != DecompressStatus::kOk) return false;
+    if (progress) progress(received);
+    return true;
+  };
+  std::string fetch_error;
+  bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
+                                : fetcher->Fetch(parts, sink, &fetch_error);
+  if (fetched && status == DecompressStatus::kOk) status = decoder.Finish();
+  bool kept_closed = std::fclose(kept.release()) == 0;
+  bool out_closed = std::fclose(out.release()) == 0;
+  StreamEnd end = StreamEnd::kFailed;
+  if (too_long) {
+    *error = "the download is longer than the " + std::to_string(maxFetched) +
+             " bytes the release lists for it";
+  } else if (write_failed || (fetched && !kept_closed)) {
+    *error = "cannot write '" + download + "': " + plat::LastErrorText();
+  } else if (status != DecompressStatus::kOk) {
+    *error = DecodeFailure(status, download, decoded);
+    if (status != DecompressStatus::kWriteError) end = StreamEnd::kUndecodable;
+  } else if (!fetched) {
+    *error = fetch_error;
+    // The bytes that came are kept for the next run to go on from.
+    if (received > 0) end = StreamEnd::kCutOff;
+  } else if (!out_closed) {
+    *error = DecodeFailure(DecompressStatus::kWriteError, download, decoded);
+  } else {
+    *key = keyer.Finish();
+    RemoveEntry(download);
+    return StreamEnd::kDecoded;
+  }
+  RemoveEntry(decoded);
+  if (end != StreamEnd::kCutOff) RemoveEntry(download);
+  return end;
 }
 
 bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                            uint64_t maxFetched, const std::string& name, std::string* key,
                            std::string* error, const DownloadCheck& check) {
   std::string download = PathOf(name + kDownloadSuffix);
-  if (!Download(fetcher, parts, maxFetched, download, false, FetchProgress(), error)) return false;
+  if (!Download(fetcher, parts, maxFetched, download, error)) return false;
   if (check && !check(download, error)) {
     RemoveEntry(download);
     return false;
@@ -251,7 +369,7 @@ bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::strin
 
 bool Staging::FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                        uint64_t maxFetched, const std::string& name, std::string* error) {
-  return Download(fetcher, parts, maxFetched, PathOf(name), false, FetchProgress(), error);
+  return Download(fetcher, parts, maxFetched, PathOf(name), error);
 }
 
 bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
@@ -262,12 +380,20 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
     return false;
   }
   std::string download = PathOf(key + kDownloadSuffix);
-  if (!Download(fetcher, parts, maxFetched, download, true, progress, error)) return false;
   std::string part = PathOf(key + kPartSuffix);
   std::string found;
-  bool decoded = Decode(download, part, &found, error);
-  RemoveEntry(download);
-  if (!decoded) return false;
+  bool resumed = false;
+  StreamEnd end = Stream(fetcher, parts, maxFetched, download, part, true, progress, &found,
+                         &resumed, error);
+  if (resumed && (end == StreamEnd::kUndecodable || (end == StreamEnd::kDecoded && found != key))) {
+    // What an earlier run left was no start to go on from: damaged, or the
+    // beginning of another compression of the same file (a release rebuilt
+    // since). One fetch from the start settles it.
+    RemoveEntry(part);
+    end = Stream(fetcher, parts, maxFetched, download, part, false, progress, &found, &resumed,
+                 error);
+  }
+  if (end != StreamEnd::kDecoded) return false;
   if (found != key) {
     RemoveEntry(part);
     *error = "the download has the key " + found + ", not the key " + key +
