@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "fileio/gzip_decompress.h"
 #include "fileio/io_util.h"
@@ -68,6 +69,9 @@ uint64_t DecodedLimit(FILE* in) {
 // their own while they arrive; for smaller ones a thread costs more than it
 // saves.
 constexpr uint64_t kKeyAsideFrom = uint64_t{8} << 20;
+
+// Decoded bytes between two starts of writing them to the disk.
+constexpr uint64_t kWriteBackStep = uint64_t{16} << 20;
 
 // The most a download of maxFetched bytes may decode to: deflate's own
 // bound, so that a small forged file cannot fill the disk. A gzip member
@@ -246,9 +250,18 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
     return StreamEnd::kFailed;
   }
   StreamKeyer keyer(maxFetched >= kKeyAsideFrom);
+  uint64_t unflushed = 0;
   DecompressSink write = [&](const unsigned char* data, size_t length) {
     keyer.Add(data, length);
-    return std::fwrite(data, 1, length, out.get()) == length;
+    if (std::fwrite(data, 1, length, out.get()) != length) return false;
+    // The disk takes the file while it arrives, so that the flush before
+    // the apply does not wait for all of it at once.
+    unflushed += length;
+    if (unflushed >= kWriteBackStep) {
+      plat::StartWriteBack(out.get());
+      unflushed = 0;
+    }
+    return true;
   };
   GzipStreamDecoder decoder(write, StreamedLimit(maxFetched));
 
@@ -304,6 +317,7 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
   uint64_t resumed_at = received;
   bool too_long = false;
   bool write_failed = false;
+  bool out_of_memory = false;
   DecompressStatus status = DecompressStatus::kOk;
   FetchSink sink = [&](const char* data, size_t size) {
     if (size > maxFetched - received) {
@@ -315,8 +329,14 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
       write_failed = true;
       return false;
     }
-    // Damaged data stops the transfer at once.
-    status = decoder.Feed(data, size);
+    // Damaged data stops the transfer at once. Nothing may be thrown
+    // through the transport's callbacks.
+    try {
+      status = decoder.Feed(data, size);
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+      return false;
+    }
     if (status != DecompressStatus::kOk) return false;
     if (progress) progress(received);
     return true;
@@ -333,6 +353,8 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
              " bytes the release lists for it";
   } else if (write_failed || (fetched && !kept_closed)) {
     *error = "cannot write '" + download + "': " + plat::LastErrorText();
+  } else if (out_of_memory) {
+    *error = "out of memory";
   } else if (status != DecompressStatus::kOk) {
     *error = DecodeFailure(status, download, decoded);
     if (status != DecompressStatus::kWriteError) end = StreamEnd::kUndecodable;

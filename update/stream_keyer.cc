@@ -1,6 +1,7 @@
 #include "update/stream_keyer.h"
 
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "fileio/file_key.h"
@@ -21,7 +22,11 @@ StreamKeyer::StreamKeyer(bool aside) : aside_(aside) {
   if (!aside_) return;
   for (size_t i = 1; i < kPieces; ++i) free_.emplace_back(new unsigned char[kPieceSize]);
   filling_.reset(new unsigned char[kPieceSize]);
-  helper_ = std::thread(&StreamKeyer::Hash, this);
+  try {
+    helper_ = std::thread(&StreamKeyer::Hash, this);
+  } catch (const std::system_error&) {
+    aside_ = false;  // no thread to be had: the key is made here instead
+  }
 }
 
 StreamKeyer::~StreamKeyer() {
