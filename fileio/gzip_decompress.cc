@@ -30,12 +30,18 @@ constexpr size_t kDecodeOutputSize = 1 << 18;
 // zlib counts its input in 32 bits: larger pieces go in slices.
 constexpr size_t kMostInflateInput = size_t{1} << 30;
 
+// A member's deflate data without its gzip header and trailer, as a decoder
+// set to a point inside a member takes it up.
+constexpr int kRawWindowBits = -15;
+constexpr size_t kWindowSize = 32768;
+constexpr size_t kTrailerSize = 8;
+
 }  // namespace
 
 struct GzipStreamDecoder::Inflater {
-  Inflater() : output(new unsigned char[kDecodeOutputSize]) {
+  explicit Inflater(int windowBits) : output(new unsigned char[kDecodeOutputSize]) {
     std::memset(&stream, 0, sizeof(stream));
-    if (inflateInit2(&stream, kGzipWindowBits) != Z_OK) throw std::bad_alloc();
+    if (inflateInit2(&stream, windowBits) != Z_OK) throw std::bad_alloc();
   }
   ~Inflater() { inflateEnd(&stream); }
   Inflater(const Inflater&) = delete;
@@ -62,7 +68,16 @@ DecompressStatus GzipStreamDecoder::Emit(const unsigned char* data, size_t lengt
   return sink_(data, length) ? DecompressStatus::kOk : Fail(DecompressStatus::kWriteError);
 }
 
-DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t size, size_t* used) {
+void GzipStreamDecoder::MarkPoint(Mode mode, uint64_t input, int bits, int byte) {
+  point_.input = input;
+  point_.output = written_;
+  point_.mode = static_cast<int>(mode);
+  point_.bits = bits;
+  point_.byte = byte;
+}
+
+DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t size, uint64_t base,
+                                            size_t* used) {
   z_stream* z = &inflater_->stream;
   size_t slice = size < kMostInflateInput ? size : kMostInflateInput;
   z->next_in = const_cast<unsigned char*>(data);
@@ -71,7 +86,8 @@ DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t si
     z->next_out = inflater_->output.get();
     z->avail_out = static_cast<uInt>(kDecodeOutputSize);
     const unsigned char* taken = z->next_in;
-    int result = inflate(z, Z_NO_FLUSH);
+    // Z_BLOCK returns at each block's end, where a resume point lies.
+    int result = inflate(z, Z_BLOCK);
     KeepLastInput(taken, static_cast<size_t>(z->next_in - taken));
     DecompressStatus written = Emit(inflater_->output.get(), kDecodeOutputSize - z->avail_out);
     if (written != DecompressStatus::kOk) return written;
@@ -80,12 +96,19 @@ DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t si
         std::strcmp(z->msg, "incorrect length check") == 0) {
       return Fail(LengthMismatch());
     }
+    uint64_t at = base + static_cast<uint64_t>(z->next_in - data);
     if (result == Z_STREAM_END) {
       // One member is complete and checked. Another may follow, as in a
       // file made by appending gzip files; anything else after it is
-      // ignored.
-      mode_ = Mode::kBetween;
+      // ignored. A member entered at a resume point has its trailer left.
       held_size_ = 0;
+      if (raw_) {
+        mode_ = Mode::kTrailer;
+        trailer_left_ = kTrailerSize;
+      } else {
+        mode_ = Mode::kBetween;
+        MarkPoint(Mode::kBetween, at, 0, 0);
+      }
       break;
     }
     if (result == Z_BUF_ERROR) {
@@ -94,6 +117,12 @@ DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t si
       break;
     }
     if (result != Z_OK) return Fail(DecompressStatus::kCorrupt);
+    // After a block that is not the last, or after the header: the bits of
+    // the last byte taken that belong to what follows go with the point.
+    if ((z->data_type & 128) != 0 && (z->data_type & 64) == 0) {
+      int bits = z->data_type & 7;
+      MarkPoint(Mode::kInflate, at, bits, bits != 0 ? last_in_[3] : 0);
+    }
     // A full output buffer may leave more to give out for the same input.
     if (z->avail_in == 0 && z->avail_out != 0) break;
   }
@@ -127,44 +156,69 @@ DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
   while (size > 0) {
     switch (mode_) {
       case Mode::kDone:
+        fed_ += size;
+        MarkPoint(Mode::kDone, fed_, 0, 0);
         return DecompressStatus::kOk;
-      case Mode::kPlain:
-        return Emit(in, size);
+      case Mode::kPlain: {
+        DecompressStatus written = Emit(in, size);
+        fed_ += size;
+        if (written == DecompressStatus::kOk) MarkPoint(Mode::kPlain, fed_, 0, 0);
+        return written;
+      }
+      case Mode::kTrailer: {
+        size_t skipped = size < trailer_left_ ? size : trailer_left_;
+        trailer_left_ -= skipped;
+        fed_ += skipped;
+        in += skipped;
+        size -= skipped;
+        if (trailer_left_ == 0) {
+          mode_ = Mode::kBetween;
+          raw_ = false;
+          MarkPoint(Mode::kBetween, fed_, 0, 0);
+        }
+        continue;
+      }
       case Mode::kStart:
       case Mode::kBetween: {
         // Two bytes tell a gzip member from anything else.
         while (held_size_ < 2 && size > 0) {
           held_[held_size_++] = *in++;
           --size;
+          ++fed_;
         }
         if (held_size_ < 2) return DecompressStatus::kOk;
         held_size_ = 0;
         if (!StartsWithGzipMagic(held_, 2)) {
           if (mode_ == Mode::kBetween) {
             mode_ = Mode::kDone;
+            fed_ += size;
+            MarkPoint(Mode::kDone, fed_, 0, 0);
             return DecompressStatus::kOk;
           }
           mode_ = Mode::kPlain;
           DecompressStatus written = Emit(held_, 2);
           if (written != DecompressStatus::kOk) return written;
+          MarkPoint(Mode::kPlain, fed_, 0, 0);
           continue;
         }
         if (!inflater_) {
-          inflater_.reset(new Inflater);
-        } else if (inflateReset(&inflater_->stream) != Z_OK) {
+          inflater_.reset(new Inflater(kGzipWindowBits));
+        } else if (inflateReset2(&inflater_->stream, kGzipWindowBits) != Z_OK) {
           return Fail(DecompressStatus::kCorrupt);
         }
         mode_ = Mode::kInflate;
+        raw_ = false;
         member_start_ = written_;
         size_t used = 0;
-        DecompressStatus status = Inflate(held_, 2, &used);
+        DecompressStatus status = Inflate(held_, 2, fed_ - 2, &used);
         if (status != DecompressStatus::kOk) return status;
         continue;
       }
       case Mode::kInflate: {
         size_t used = 0;
-        DecompressStatus status = Inflate(in, size, &used);
+        DecompressStatus status = Inflate(in, size, fed_, &used);
         if (status != DecompressStatus::kOk) return status;
+        fed_ += used;
         in += used;
         size -= used;
         continue;
@@ -182,6 +236,7 @@ DecompressStatus GzipStreamDecoder::Finish() {
       mode_ = Mode::kPlain;
       return Emit(held_, held_size_);
     case Mode::kInflate:
+    case Mode::kTrailer:
       // The input ended inside a member: a cut-off download.
       return Fail(DecompressStatus::kCorrupt);
     case Mode::kPlain:
@@ -190,6 +245,46 @@ DecompressStatus GzipStreamDecoder::Finish() {
       break;
   }
   return DecompressStatus::kOk;
+}
+
+bool GzipStreamDecoder::ResumeAt(const GzipResumePoint& point, const unsigned char* window,
+                                 size_t size) {
+  if (fed_ != 0 || written_ != 0 || held_size_ != 0 || mode_ != Mode::kStart) return false;
+  if (point.mode < static_cast<int>(Mode::kStart) || point.mode > static_cast<int>(Mode::kTrailer)) {
+    return false;
+  }
+  Mode mode = static_cast<Mode>(point.mode);
+  switch (mode) {
+    case Mode::kStart:
+      return point.input == 0 && point.output == 0;
+    case Mode::kPlain:
+    case Mode::kBetween:
+    case Mode::kDone:
+      break;
+    case Mode::kInflate: {
+      if (point.bits < 0 || point.bits > 7 || point.byte < 0 || point.byte > 255) return false;
+      inflater_.reset(new Inflater(kRawWindowBits));
+      z_stream* z = &inflater_->stream;
+      if (point.bits != 0 && inflatePrime(z, point.bits, point.byte >> (8 - point.bits)) != Z_OK) {
+        return false;
+      }
+      size_t kept = size < kWindowSize ? size : kWindowSize;
+      if (kept > 0 && inflateSetDictionary(z, window + size - kept, static_cast<uInt>(kept)) != Z_OK) {
+        return false;
+      }
+      raw_ = true;
+      member_start_ = point.output;
+      break;
+    }
+    case Mode::kTrailer:
+      return false;
+  }
+  if (point.output > limit_) return false;
+  mode_ = mode;
+  fed_ = point.input;
+  written_ = point.output;
+  point_ = point;
+  return true;
 }
 
 bool GzipStreamDecoder::done() const { return mode_ == Mode::kDone; }

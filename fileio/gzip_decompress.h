@@ -24,6 +24,19 @@ enum class DecompressStatus {
 // Takes decoded bytes; false stops the decoding with kWriteError.
 using DecompressSink = std::function<bool(const unsigned char* data, size_t length)>;
 
+// A place in a decoder's input where decoding can begin again with none of
+// the input before it, only the last 32 KiB of the output before it: the
+// start, a deflate block boundary, the end of a member, anywhere in input
+// that is not gzip. So a download cut off part-way need not keep the
+// compressed bytes it decoded already.
+struct GzipResumePoint {
+  uint64_t input = 0;   // input bytes before the point
+  uint64_t output = 0;  // output bytes before it
+  int mode = 0;         // what the decoder was doing there (its own numbering)
+  int bits = 0;         // inside a member: bits of the byte before input not yet decoded
+  int byte = 0;         // that byte
+};
+
 // Decodes input handed to it piece by piece, as it arrives from a network,
 // with the rules DecompressStreamTo gives below: gzip input is decoded member
 // after member, anything else passes through as it is. The first failure
@@ -45,11 +58,22 @@ class GzipStreamDecoder {
   bool done() const;
   uint64_t written() const { return written_; }
 
+  // The latest resume point in the input fed so far.
+  const GzipResumePoint& resume_point() const { return point_; }
+  // Sets a decoder that was fed nothing yet to point, as though the input
+  // before it had been fed; window holds the last bytes of the output before
+  // it (up to 32 KiB). The rest of a member entered so is decoded without
+  // its trailer's checks, so the caller must check the whole output another
+  // way (its key). False when point is none this decoder can take up.
+  bool ResumeAt(const GzipResumePoint& point, const unsigned char* window, size_t size);
+
  private:
-  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone };
+  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone, kTrailer };
   struct Inflater;
   DecompressStatus Emit(const unsigned char* data, size_t length);
-  DecompressStatus Inflate(const unsigned char* data, size_t size, size_t* used);
+  // data begins at input byte base.
+  DecompressStatus Inflate(const unsigned char* data, size_t size, uint64_t base, size_t* used);
+  void MarkPoint(Mode mode, uint64_t input, int bits, int byte);
   void KeepLastInput(const unsigned char* data, size_t size);
   DecompressStatus LengthMismatch();
   DecompressStatus Fail(DecompressStatus status);
@@ -65,6 +89,10 @@ class GzipStreamDecoder {
   unsigned char last_in_[4] = {}; // the last input bytes inflate took: at a
                                   // member's end, the length its trailer gives
   std::unique_ptr<Inflater> inflater_;  // made at the first member
+  uint64_t fed_ = 0;          // input bytes taken so far
+  bool raw_ = false;          // in a member entered by ResumeAt: no trailer checks
+  size_t trailer_left_ = 0;   // of such a member's trailer, still to skip
+  GzipResumePoint point_;
 };
 
 // Streams in to out. Input that begins with the gzip magic is decoded member

@@ -20,6 +20,8 @@ namespace {
 
 constexpr const char* kDownloadSuffix = ".download";
 constexpr const char* kPartSuffix = ".part";
+constexpr const char* kResumeSuffix = ".resume";
+constexpr const char* kEarlierSuffix = ".earlier";
 
 // Deflate turns one input byte into at most 1032 output bytes; with the
 // trailer's length (modulo 2^32) that bounds the true length of a member.
@@ -236,17 +238,90 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
   return false;
 }
 
+namespace {
+
+// What a cut-off transfer leaves for the next run beside the decoded bytes:
+// the point the decoder can be set back to, and how many compressed bytes
+// after it are kept (the decoder had not finished a block with them).
+constexpr const char* kResumeFormat = "filedist-resume 1";
+
+bool WriteResumeRecord(const std::string& path, const GzipResumePoint& point, uint64_t kept) {
+  RemoveEntry(path);
+  std::string error;
+  FilePtr file(plat::CreateNewFile(path, &error));
+  if (!file) return false;
+  std::string line = std::string(kResumeFormat) + " " + std::to_string(point.input) + " " +
+                     std::to_string(point.output) + " " + std::to_string(point.mode) + " " +
+                     std::to_string(point.bits) + " " + std::to_string(point.byte) + " " +
+                     std::to_string(kept) + "\n";
+  bool written = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
+  return std::fclose(file.release()) == 0 && written;
+}
+
+bool ReadResumeRecord(const std::string& path, GzipResumePoint* point, uint64_t* kept) {
+  if (plat::IsLinkEntry(path)) return false;
+  FilePtr file(plat::OpenFile(path.c_str(), "rb"));
+  if (!file) return false;
+  char text[160] = {};
+  size_t got = std::fread(text, 1, sizeof(text) - 1, file.get());
+  std::string line(text, got);
+  std::string prefix = std::string(kResumeFormat) + " ";
+  if (line.compare(0, prefix.size(), prefix) != 0 || line.empty() || line.back() != '\n') {
+    return false;
+  }
+  unsigned long long input = 0, output = 0, rest = 0;
+  int mode = 0, bits = 0, byte = 0;
+  if (std::sscanf(line.c_str() + prefix.size(), "%llu %llu %d %d %d %llu", &input, &output, &mode,
+                  &bits, &byte, &rest) != 6) {
+    return false;
+  }
+  point->input = input;
+  point->output = output;
+  point->mode = mode;
+  point->bits = bits;
+  point->byte = byte;
+  *kept = rest;
+  return true;
+}
+
+// Beyond this many compressed bytes since the last resume point (a deflate
+// block that long is rare), a cut-off transfer keeps nothing to go on from.
+constexpr size_t kMostKeptTail = size_t{64} << 20;
+
+}  // namespace
+
 Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
                                    const std::vector<std::string>& parts, uint64_t maxFetched,
-                                   const std::string& download, const std::string& decoded,
-                                   bool resume, const FetchProgress& progress, std::string* key,
-                                   bool* resumed, std::string* error) const {
+                                   const std::string& name, bool resume,
+                                   const FetchProgress& progress, std::string* key, bool* resumed,
+                                   std::string* error) const {
+  const std::string decoded = PathOf(name + kPartSuffix);
+  const std::string download = PathOf(name + kDownloadSuffix);
+  const std::string record = PathOf(name + kResumeSuffix);
+  const std::string earlier = PathOf(name + kEarlierSuffix);
   *resumed = false;
+  // A transfer cut off part-way left the file decoded up to a resume point
+  // and the compressed bytes after that point; taken up, they are checked
+  // with the whole file's key like any other.
+  GzipResumePoint point;
+  uint64_t kept_size = 0;
+  bool take_up = resume && ReadResumeRecord(record, &point, &kept_size) &&
+                 point.input + kept_size > 0 && point.input + kept_size < maxFetched &&
+                 !plat::IsLinkEntry(decoded) && !plat::IsLinkEntry(download);
+  RemoveEntry(record);
+  RemoveEntry(earlier);
+  if (take_up) {
+    FaultPoint();
+    take_up = plat::ReplaceFileAtomically(decoded.c_str(), earlier.c_str());
+  }
   RemoveEntry(decoded);
+  if (!take_up) RemoveEntry(download);
   FaultPoint();
   FilePtr out(plat::CreateNewFile(decoded, error));
   if (!out) {
     *error = "cannot create '" + decoded + "': " + *error;
+    RemoveEntry(earlier);
+    RemoveEntry(download);
     return StreamEnd::kFailed;
   }
   StreamKeyer keyer(maxFetched >= kKeyAsideFrom);
@@ -265,58 +340,77 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
   };
   GzipStreamDecoder decoder(write, StreamedLimit(maxFetched));
 
-  // What an earlier run fetched of this keyed file goes through the decoder
-  // again, and the fetch goes on after it; its key is checked once it is
-  // whole, like any other.
+  // The compressed bytes since the decoder's last resume point: all that a
+  // cut-off transfer must keep for the next run.
+  std::string tail;
+  uint64_t tail_start = 0;
+  bool tail_whole = true;
+  auto keep_tail = [&](const char* data, size_t size) {
+    if (!tail_whole) return;
+    tail.append(data, size);
+    uint64_t from = decoder.resume_point().input;
+    if (from > tail_start) {
+      tail.erase(0, static_cast<size_t>(from - tail_start));
+      tail_start = from;
+    }
+    if (tail.size() > kMostKeptTail) {
+      tail_whole = false;
+      std::string().swap(tail);
+    }
+  };
+
   uint64_t received = 0;
-  FilePtr kept;
-  if (resume && !plat::IsLinkEntry(download) && plat::PathExists(download.c_str())) {
-    FilePtr earlier(plat::OpenFile(download.c_str(), "rb"));
-    int64_t length = earlier ? plat::FileLength(earlier.get()) : -1;
-    if (length > 0 && static_cast<uint64_t>(length) < maxFetched) {
-      *resumed = true;
-      std::unique_ptr<char[]> buffer(new char[kGzipChunkSize]);
-      DecompressStatus status = DecompressStatus::kOk;
-      while (status == DecompressStatus::kOk && received < static_cast<uint64_t>(length)) {
-        size_t got = std::fread(buffer.get(), 1, kGzipChunkSize, earlier.get());
-        if (got == 0) break;
-        received += got;
-        status = decoder.Feed(buffer.get(), got);
-      }
-      if (status != DecompressStatus::kOk || received != static_cast<uint64_t>(length)) {
-        earlier.reset();
-        out.reset();
-        RemoveEntry(decoded);
-        RemoveEntry(download);
-        *error = DecodeFailure(status, download, decoded);
-        return StreamEnd::kUndecodable;
-      }
-      earlier.reset();
-      kept.reset(plat::OpenFile(download.c_str(), "ab"));
-      if (!kept) {
-        *error = "cannot write '" + download + "': " + plat::LastErrorText();
-        out.reset();
-        RemoveEntry(decoded);
-        RemoveEntry(download);
-        return StreamEnd::kFailed;
+  if (take_up) {
+    *resumed = true;
+    bool ok = false;
+    {
+      FilePtr before(plat::OpenFile(earlier.c_str(), "rb"));
+      FilePtr rest(plat::OpenFile(download.c_str(), "rb"));
+      int64_t before_length = before ? plat::FileLength(before.get()) : -1;
+      int64_t rest_length = rest ? plat::FileLength(rest.get()) : -1;
+      if (before_length >= 0 && static_cast<uint64_t>(before_length) >= point.output &&
+          rest_length >= 0 && static_cast<uint64_t>(rest_length) == kept_size) {
+        // The decoded bytes before the point go into the new file (and its
+        // key) again; their last 32 KiB are the decoder's window.
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[kGzipChunkSize]);
+        std::string window;
+        uint64_t left = point.output;
+        ok = true;
+        while (ok && left > 0) {
+          size_t want = static_cast<size_t>(left < kGzipChunkSize ? left : kGzipChunkSize);
+          size_t got = std::fread(buffer.get(), 1, want, before.get());
+          ok = got == want && write(buffer.get(), got);
+          if (!ok) break;
+          left -= got;
+          window.append(reinterpret_cast<const char*>(buffer.get()), got);
+          if (window.size() > 2 * kGzipChunkSize) window.erase(0, window.size() - kGzipChunkSize);
+        }
+        ok = ok && decoder.ResumeAt(point, reinterpret_cast<const unsigned char*>(window.data()),
+                                    window.size());
+        tail_start = point.input;
+        received = point.input;
+        while (ok) {
+          size_t got = std::fread(buffer.get(), 1, kGzipChunkSize, rest.get());
+          if (got == 0) break;
+          received += got;
+          ok = decoder.Feed(buffer.get(), got) == DecompressStatus::kOk;
+          if (ok) keep_tail(reinterpret_cast<const char*>(buffer.get()), got);
+        }
+        ok = ok && received == point.input + kept_size;
       }
     }
-  }
-  if (!kept) {
+    RemoveEntry(earlier);
     RemoveEntry(download);
-    FaultPoint();
-    kept.reset(plat::CreateNewFile(download, error));
-    if (!kept) {
-      *error = "cannot create '" + download + "': " + *error;
+    if (!ok) {
       out.reset();
       RemoveEntry(decoded);
-      return StreamEnd::kFailed;
+      *error = "what an earlier run kept of the file does not decode";
+      return StreamEnd::kUndecodable;
     }
   }
 
   uint64_t resumed_at = received;
   bool too_long = false;
-  bool write_failed = false;
   bool out_of_memory = false;
   DecompressStatus status = DecompressStatus::kOk;
   FetchSink sink = [&](const char* data, size_t size) {
@@ -325,14 +419,11 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
       return false;
     }
     received += size;
-    if (std::fwrite(data, 1, size, kept.get()) != size) {
-      write_failed = true;
-      return false;
-    }
     // Damaged data stops the transfer at once. Nothing may be thrown
     // through the transport's callbacks.
     try {
       status = decoder.Feed(data, size);
+      if (status == DecompressStatus::kOk) keep_tail(data, size);
     } catch (const std::bad_alloc&) {
       out_of_memory = true;
       return false;
@@ -345,14 +436,11 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
   bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
                                 : fetcher->Fetch(parts, sink, &fetch_error);
   if (fetched && status == DecompressStatus::kOk) status = decoder.Finish();
-  bool kept_closed = std::fclose(kept.release()) == 0;
   bool out_closed = std::fclose(out.release()) == 0;
   StreamEnd end = StreamEnd::kFailed;
   if (too_long) {
     *error = "the download is longer than the " + std::to_string(maxFetched) +
              " bytes the release lists for it";
-  } else if (write_failed || (fetched && !kept_closed)) {
-    *error = "cannot write '" + download + "': " + plat::LastErrorText();
   } else if (out_of_memory) {
     *error = "out of memory";
   } else if (status != DecompressStatus::kOk) {
@@ -360,17 +448,30 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
     if (status != DecompressStatus::kWriteError) end = StreamEnd::kUndecodable;
   } else if (!fetched) {
     *error = fetch_error;
-    // The bytes that came are kept for the next run to go on from.
-    if (received > 0) end = StreamEnd::kCutOff;
+    // What was decoded up to the last resume point, and the compressed
+    // bytes after it, are kept for the next run to go on from.
+    const GzipResumePoint& last = decoder.resume_point();
+    if (received > 0 && out_closed && tail_whole && last.input >= tail_start &&
+        last.input - tail_start <= tail.size()) {
+      size_t from = static_cast<size_t>(last.input - tail_start);
+      size_t size = tail.size() - from;
+      RemoveEntry(download);
+      FaultPoint();
+      std::string ignored;
+      FilePtr rest(plat::CreateNewFile(download, &ignored));
+      bool kept = rest && std::fwrite(tail.data() + from, 1, size, rest.get()) == size;
+      kept = rest && std::fclose(rest.release()) == 0 && kept;
+      if (kept && WriteResumeRecord(record, last, size)) return StreamEnd::kCutOff;
+      RemoveEntry(record);
+    }
   } else if (!out_closed) {
     *error = DecodeFailure(DecompressStatus::kWriteError, download, decoded);
   } else {
     *key = keyer.Finish();
-    RemoveEntry(download);
     return StreamEnd::kDecoded;
   }
   RemoveEntry(decoded);
-  if (end != StreamEnd::kCutOff) RemoveEntry(download);
+  RemoveEntry(download);
   return end;
 }
 
@@ -401,19 +502,16 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
     *error = "the release lists it with the malformed key '" + key + "'";
     return false;
   }
-  std::string download = PathOf(key + kDownloadSuffix);
   std::string part = PathOf(key + kPartSuffix);
   std::string found;
   bool resumed = false;
-  StreamEnd end = Stream(fetcher, parts, maxFetched, download, part, true, progress, &found,
-                         &resumed, error);
+  StreamEnd end = Stream(fetcher, parts, maxFetched, key, true, progress, &found, &resumed, error);
   if (resumed && (end == StreamEnd::kUndecodable || (end == StreamEnd::kDecoded && found != key))) {
     // What an earlier run left was no start to go on from: damaged, or the
     // beginning of another compression of the same file (a release rebuilt
     // since). One fetch from the start settles it.
     RemoveEntry(part);
-    end = Stream(fetcher, parts, maxFetched, download, part, false, progress, &found, &resumed,
-                 error);
+    end = Stream(fetcher, parts, maxFetched, key, false, progress, &found, &resumed, error);
   }
   if (end != StreamEnd::kDecoded) return false;
   if (found != key) {

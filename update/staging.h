@@ -79,14 +79,15 @@ class Staging {
     kUndecodable,  // the bytes did not decode; nothing is kept
     kFailed,       // any other failure; nothing is kept
   };
-  // Fetches into download and decodes what comes as it comes into decoded,
-  // keying it on the way: the file is written once and never read back.
-  // download keeps the bytes as they came, for a later run to go on from
-  // where this one was cut off; with resume, what an earlier run left there
-  // is decoded first and the fetch goes on after it (*resumed tells).
+  // Fetches the file into name's decoded file in the folder, decoding it as
+  // it comes and keying it on the way: it is written once and never read
+  // back. A transfer cut off part-way keeps what was decoded up to the
+  // decoder's last resume point and the compressed bytes after it; with
+  // resume, what an earlier call kept so is taken up and the fetch goes on
+  // after it (*resumed tells).
   StreamEnd Stream(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                   uint64_t maxFetched, const std::string& download, const std::string& decoded,
-                   bool resume, const FetchProgress& progress, std::string* key, bool* resumed,
+                   uint64_t maxFetched, const std::string& name, bool resume,
+                   const FetchProgress& progress, std::string* key, bool* resumed,
                    std::string* error) const;
 
   std::string install_dir_;

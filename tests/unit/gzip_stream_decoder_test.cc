@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "fileio/gzip_decompress.h"
 #include "support/gzip_oracle.h"
@@ -85,3 +86,55 @@ TEST(GzipStreamDecoder, StopsAtTheLimit) {
 }
 
 }  // namespace
+
+// A decoder set to any resume point an earlier one passed, with nothing but
+// the output before it, decodes the rest of the input to the rest of the
+// output: so a cut-off download keeps no compressed bytes it decoded.
+TEST(GzipStreamDecoder, GoesOnFromEveryResumePoint) {
+  const std::string text = TextLike(400000, 6);
+  const std::string noise = RandomBytes(150000, 8);
+  const struct Case {
+    const char* name;
+    std::string input;
+  } cases[] = {
+      {"compressed, then stored, then no member", ZlibGzip(text) + ZlibGzip(noise, Level(0)) + "tail"},
+      {"fastest", ZlibGzip(text + noise, Level(1))},
+      {"not gzip", noise},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string whole;
+    DecompressSink keep = [&whole](const unsigned char* data, size_t length) {
+      whole.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    };
+    GzipStreamDecoder first(keep, UINT64_MAX);
+    std::vector<GzipResumePoint> points;
+    for (size_t at = 0; at < c.input.size(); at += 5003) {
+      ASSERT_EQ(first.Feed(c.input.data() + at, std::min<size_t>(5003, c.input.size() - at)),
+                DecompressStatus::kOk);
+      points.push_back(first.resume_point());
+    }
+    ASSERT_EQ(first.Finish(), DecompressStatus::kOk);
+    size_t inside = 0;
+    for (const GzipResumePoint& point : points) {
+      SCOPED_TRACE("input " + std::to_string(point.input) + ", output " + std::to_string(point.output));
+      ASSERT_LE(point.output, whole.size());
+      inside += point.input > 0 && point.input < c.input.size();
+      std::string rest;
+      DecompressSink more = [&rest](const unsigned char* data, size_t length) {
+        rest.append(reinterpret_cast<const char*>(data), length);
+        return true;
+      };
+      GzipStreamDecoder again(more, UINT64_MAX);
+      ASSERT_TRUE(again.ResumeAt(point, reinterpret_cast<const unsigned char*>(whole.data()),
+                                 static_cast<size_t>(point.output)));
+      ASSERT_EQ(again.Feed(c.input.data() + point.input, c.input.size() - point.input),
+                DecompressStatus::kOk);
+      ASSERT_EQ(again.Finish(), DecompressStatus::kOk);
+      EXPECT_TRUE(rest == whole.substr(static_cast<size_t>(point.output)));
+    }
+    // The points lie all along the input, not only at its ends.
+    EXPECT_GT(inside, points.size() / 2);
+  }
+}
