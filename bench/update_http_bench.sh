@@ -96,9 +96,14 @@ best() { python3 -c "import sys; print('%.3f' % min(float(x) for x in sys.argv[1
 big_rounds=${BIG_ROUNDS:-3}
 t_big_all=() t_curl_all=() t_decode_all=() t_key_all=()
 for round in $(seq "$big_rounds"); do
+  # Each starts with nothing of another's waiting for the disk: filedist
+  # flushes the whole file system before it records what it installed.
   rm -rf "$dir/big-curl.gz" "$dir/big-curl.bin" "$dir/client-big"
+  sync
   t_curl_all+=("$(seconds curl -s --fail -o "$dir/big-curl.gz" "$big_url/$gz")")
+  sync
   t_big_all+=("$(seconds update big "$big_url")")
+  sync
   t_decode_all+=("$(seconds decode_sync)")
   # What keying the file alone costs (it is in memory by now): filedist
   # keys every byte it installs, and no order of the work makes it faster

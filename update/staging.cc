@@ -288,6 +288,9 @@ bool ReadResumeRecord(const std::string& path, GzipResumePoint* point, uint64_t*
 // block that long is rare), a cut-off transfer keeps nothing to go on from.
 constexpr size_t kMostKeptTail = size_t{64} << 20;
 
+// Compressed bytes between two records of where a transfer may go on from.
+constexpr uint64_t kKeepStep = uint64_t{16} << 20;
+
 }  // namespace
 
 Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
@@ -359,6 +362,27 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
     }
   };
 
+  // Writes what a later run needs to go on from the decoder's last resume
+  // point: the compressed bytes after it, then the record that names it.
+  // The staged file must hold the output up to the point by then.
+  auto keep_for_later = [&]() {
+    const GzipResumePoint& last = decoder.resume_point();
+    if (!tail_whole || last.input < tail_start || last.input - tail_start > tail.size()) {
+      return false;
+    }
+    size_t from = static_cast<size_t>(last.input - tail_start);
+    size_t size = tail.size() - from;
+    // No record ever names compressed bytes other than those beside it.
+    RemoveEntry(record);
+    RemoveEntry(download);
+    FaultPoint();
+    std::string ignored;
+    FilePtr rest(plat::CreateNewFile(download, &ignored));
+    bool kept = rest && std::fwrite(tail.data() + from, 1, size, rest.get()) == size;
+    kept = rest && std::fclose(rest.release()) == 0 && kept;
+    return kept && WriteResumeRecord(record, last, size);
+  };
+
   uint64_t received = 0;
   if (take_up) {
     *resumed = true;
@@ -410,6 +434,7 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
   }
 
   uint64_t resumed_at = received;
+  uint64_t kept_at = received;
   bool too_long = false;
   bool out_of_memory = false;
   DecompressStatus status = DecompressStatus::kOk;
@@ -429,6 +454,12 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
       return false;
     }
     if (status != DecompressStatus::kOk) return false;
+    // Now and then the point to go on from is written down, so that even a
+    // run that is killed leaves most of a large file for the next one.
+    if (received - kept_at >= kKeepStep) {
+      kept_at = received;
+      if (std::fflush(out.get()) == 0) keep_for_later();
+    }
     if (progress) progress(received);
     return true;
   };
@@ -450,26 +481,16 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
     *error = fetch_error;
     // What was decoded up to the last resume point, and the compressed
     // bytes after it, are kept for the next run to go on from.
-    const GzipResumePoint& last = decoder.resume_point();
-    if (received > 0 && out_closed && tail_whole && last.input >= tail_start &&
-        last.input - tail_start <= tail.size()) {
-      size_t from = static_cast<size_t>(last.input - tail_start);
-      size_t size = tail.size() - from;
-      RemoveEntry(download);
-      FaultPoint();
-      std::string ignored;
-      FilePtr rest(plat::CreateNewFile(download, &ignored));
-      bool kept = rest && std::fwrite(tail.data() + from, 1, size, rest.get()) == size;
-      kept = rest && std::fclose(rest.release()) == 0 && kept;
-      if (kept && WriteResumeRecord(record, last, size)) return StreamEnd::kCutOff;
-      RemoveEntry(record);
-    }
+    if (received > 0 && out_closed && keep_for_later()) return StreamEnd::kCutOff;
   } else if (!out_closed) {
     *error = DecodeFailure(DecompressStatus::kWriteError, download, decoded);
   } else {
     *key = keyer.Finish();
+    RemoveEntry(record);
+    RemoveEntry(download);
     return StreamEnd::kDecoded;
   }
+  RemoveEntry(record);
   RemoveEntry(decoded);
   RemoveEntry(download);
   return end;
