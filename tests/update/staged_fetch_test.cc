@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,7 @@ class CuttingFetcher : public update::ReleaseFetcher {
     size_t end = cut > 0 ? static_cast<size_t>(cut) : body.size();
     // Pieces of an odd size, as a network hands them over.
     for (size_t at = static_cast<size_t>(offset); at < end; at += 1021) {
+      if (before_piece) before_piece(at);
       if (!sink(body.data() + at, std::min<size_t>(1021, end - at))) {
         *error = "refused";
         return false;
@@ -53,6 +56,7 @@ class CuttingFetcher : public update::ReleaseFetcher {
 
   uint64_t cut = 0;
   std::vector<uint64_t> offsets;  // where each request for the file began
+  std::function<void(uint64_t at)> before_piece;
 
  private:
   std::string root_;
@@ -127,6 +131,40 @@ TEST(StagedFetch, CutOffTransferIsGoneOnFromOrFetchedAgain) {
       EXPECT_EQ(fetcher.offsets.back(), 0u) << output;
     }
   }
+}
+
+// A run killed part-way through a large file leaves what it wrote down last
+// of where to go on from: the next run asks for the rest from there.
+TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
+  namespace fs = std::filesystem;
+  // Random bytes: the compressed file is larger than the file itself.
+  const Tree tree = {{"big.bin", testing_support::RandomBytes(20 << 20, 4)}};
+  ScratchDir scratch;
+  testing_support::WriteRelease(scratch.Sub("rel"), tree);
+  std::string first = scratch.Sub("first");
+  std::string second = scratch.Sub("second");
+  testing_support::MakeDirs(first);
+  testing_support::MakeDirs(second);
+  CuttingFetcher fetcher(scratch.Sub("rel"), "big.bin");
+  // What a kill after 18 MiB would leave: the staging folder as it is then.
+  const uint64_t killed_at = uint64_t{18} << 20;
+  bool taken = false;
+  fetcher.before_piece = [&](uint64_t at) {
+    if (taken || at < killed_at) return;
+    taken = true;
+    fs::copy(fs::path(first) / update::kStagingName, fs::path(second) / update::kStagingName,
+             fs::copy_options::recursive);
+  };
+  std::string output;
+  ASSERT_EQ(Update(first, &fetcher, &output), 0) << output;
+  ASSERT_TRUE(taken);
+  fetcher.before_piece = nullptr;
+  fetcher.offsets.clear();
+  ASSERT_EQ(Update(second, &fetcher, &output), 0) << output;
+  EXPECT_TRUE(testing_support::ReadInstall(second) == tree) << output;
+  ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
+  EXPECT_GE(fetcher.offsets[0], uint64_t{16} << 20);
+  EXPECT_LE(fetcher.offsets[0], killed_at);
 }
 
 }  // namespace
