@@ -21,114 +21,281 @@ bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
   return length >= 2 && data[0] == 0x1f && data[1] == 0x8b;
 }
 
-// Where decoded bytes go, and how many may go there.
-struct Output {
-  const DecompressSink* sink;
-  uint64_t limit;
-  uint64_t written = 0;
-};
+// Decoded pieces this large keep the calls to the sink few, which matters
+// where the sink keys and writes what it is given.
+constexpr size_t kDecodeOutputSize = 1 << 18;
 
-DecompressStatus WriteBytes(Output* out, const unsigned char* data, size_t length) {
-  if (length == 0) return DecompressStatus::kOk;
-  if (length > out->limit - out->written) return DecompressStatus::kTooLong;
-  out->written += length;
-  return (*out->sink)(data, length) ? DecompressStatus::kOk : DecompressStatus::kWriteError;
-}
+// zlib counts its input in 32 bits: larger pieces go in slices.
+constexpr size_t kMostInflateInput = size_t{1} << 30;
 
-// Reads until the buffer holds wanted bytes or the input ends. False on a
-// read error.
-bool Fill(FILE* in, unsigned char* buffer, size_t* held, size_t wanted) {
-  while (*held < wanted) {
-    size_t got = std::fread(buffer + *held, 1, wanted - *held, in);
-    if (got == 0) return std::ferror(in) == 0;
-    *held += got;
-  }
-  return true;
-}
-
-DecompressStatus CopyPlain(FILE* in, Output* out, unsigned char* buffer, size_t held) {
-  for (;;) {
-    DecompressStatus written = WriteBytes(out, buffer, held);
-    if (written != DecompressStatus::kOk) return written;
-    held = std::fread(buffer, 1, kGzipChunkSize, in);
-    if (held == 0) return std::ferror(in) ? DecompressStatus::kReadError : DecompressStatus::kOk;
-  }
-}
-
-class Inflater {
- public:
-  Inflater() { std::memset(&stream_, 0, sizeof(stream_)); }
-  ~Inflater() {
-    if (ready_) inflateEnd(&stream_);
-  }
-  Inflater(const Inflater&) = delete;
-  Inflater& operator=(const Inflater&) = delete;
-
-  bool Start() {
-    ready_ = inflateInit2(&stream_, kGzipWindowBits) == Z_OK;
-    return ready_;
-  }
-  z_stream* stream() { return &stream_; }
-
- private:
-  z_stream stream_;
-  bool ready_ = false;
-};
-
-DecompressStatus Inflate(FILE* in, Output* out, unsigned char* input, size_t held,
-                         unsigned char* output) {
-  Inflater inflater;
-  if (!inflater.Start()) throw std::bad_alloc();
-  z_stream* z = inflater.stream();
-  z->next_in = input;
-  z->avail_in = static_cast<uInt>(held);
-  for (;;) {
-    if (z->avail_in == 0) {
-      size_t got = std::fread(input, 1, kGzipChunkSize, in);
-      if (got == 0) {
-        // The input ended inside a member: a cut-off download.
-        return std::ferror(in) ? DecompressStatus::kReadError : DecompressStatus::kCorrupt;
-      }
-      z->next_in = input;
-      z->avail_in = static_cast<uInt>(got);
-    }
-    z->next_out = output;
-    z->avail_out = static_cast<uInt>(kGzipChunkSize);
-    int result = inflate(z, Z_NO_FLUSH);
-    size_t produced = kGzipChunkSize - z->avail_out;
-    DecompressStatus written = WriteBytes(out, output, produced);
-    if (written != DecompressStatus::kOk) return written;
-    if (result == Z_MEM_ERROR) throw std::bad_alloc();
-    if (result == Z_BUF_ERROR) {
-      // No progress with output room to spare: only more input can help.
-      if (z->avail_in != 0) return DecompressStatus::kCorrupt;
-      continue;
-    }
-    if (result != Z_OK && result != Z_STREAM_END) return DecompressStatus::kCorrupt;
-    if (result != Z_STREAM_END) continue;
-
-    // One member is complete and checked. Another may follow, as in a file
-    // made by appending gzip files; anything else after it is ignored.
-    size_t rest = z->avail_in;
-    std::memmove(input, z->next_in, rest);
-    if (!Fill(in, input, &rest, 2)) return DecompressStatus::kReadError;
-    if (!StartsWithGzipMagic(input, rest)) return DecompressStatus::kOk;
-    if (inflateReset(z) != Z_OK) return DecompressStatus::kCorrupt;
-    z->next_in = input;
-    z->avail_in = static_cast<uInt>(rest);
-  }
-}
+// A member's deflate data without its gzip header and trailer, as a decoder
+// set to a point inside a member takes it up.
+constexpr int kRawWindowBits = -15;
+constexpr size_t kWindowSize = 32768;
+constexpr size_t kTrailerSize = 8;
 
 }  // namespace
 
+struct GzipStreamDecoder::Inflater {
+  explicit Inflater(int windowBits) : output(new unsigned char[kDecodeOutputSize]) {
+    std::memset(&stream, 0, sizeof(stream));
+    if (inflateInit2(&stream, windowBits) != Z_OK) throw std::bad_alloc();
+  }
+  ~Inflater() { inflateEnd(&stream); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  z_stream stream;
+  std::unique_ptr<unsigned char[]> output;
+};
+
+GzipStreamDecoder::GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput)
+    : sink_(sink), limit_(maxOutput) {}
+
+GzipStreamDecoder::~GzipStreamDecoder() = default;
+
+DecompressStatus GzipStreamDecoder::Fail(DecompressStatus status) {
+  failed_ = status;
+  return status;
+}
+
+DecompressStatus GzipStreamDecoder::Emit(const unsigned char* data, size_t length) {
+  if (length == 0) return DecompressStatus::kOk;
+  if (length > limit_ - written_) return Fail(DecompressStatus::kTooLong);
+  written_ += length;
+  return sink_(data, length) ? DecompressStatus::kOk : Fail(DecompressStatus::kWriteError);
+}
+
+void GzipStreamDecoder::MarkPoint(Mode mode, uint64_t input, int bits, int byte) {
+  point_.input = input;
+  point_.output = written_;
+  point_.mode = static_cast<int>(mode);
+  point_.bits = bits;
+  point_.byte = byte;
+}
+
+DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t size, uint64_t base,
+                                            size_t* used) {
+  z_stream* z = &inflater_->stream;
+  size_t slice = size < kMostInflateInput ? size : kMostInflateInput;
+  z->next_in = const_cast<unsigned char*>(data);
+  z->avail_in = static_cast<uInt>(slice);
+  for (;;) {
+    z->next_out = inflater_->output.get();
+    z->avail_out = static_cast<uInt>(kDecodeOutputSize);
+    const unsigned char* taken = z->next_in;
+    // Z_BLOCK returns at each block's end, where a resume point lies.
+    int result = inflate(z, Z_BLOCK);
+    KeepLastInput(taken, static_cast<size_t>(z->next_in - taken));
+    DecompressStatus written = Emit(inflater_->output.get(), kDecodeOutputSize - z->avail_out);
+    if (written != DecompressStatus::kOk) return written;
+    if (result == Z_MEM_ERROR) throw std::bad_alloc();
+    if (result == Z_DATA_ERROR && z->msg != nullptr &&
+        std::strcmp(z->msg, "incorrect length check") == 0) {
+      return Fail(LengthMismatch());
+    }
+    uint64_t at = base + static_cast<uint64_t>(z->next_in - data);
+    if (result == Z_STREAM_END) {
+      // One member is complete and checked. Another may follow, as in a
+      // file made by appending gzip files; anything else after it is
+      // ignored. A member entered at a resume point has its trailer left.
+      held_size_ = 0;
+      if (raw_) {
+        mode_ = Mode::kTrailer;
+        trailer_left_ = kTrailerSize;
+      } else {
+        mode_ = Mode::kBetween;
+        MarkPoint(Mode::kBetween, at, 0, 0);
+      }
+      break;
+    }
+    if (result == Z_BUF_ERROR) {
+      // No progress with output room to spare: only more input can help.
+      if (z->avail_in != 0) return Fail(DecompressStatus::kCorrupt);
+      break;
+    }
+    if (result != Z_OK) return Fail(DecompressStatus::kCorrupt);
+    // After a block that is not the last, or after the header: the bits of
+    // the last byte taken that belong to what follows go with the point.
+    if ((z->data_type & 128) != 0 && (z->data_type & 64) == 0) {
+      int bits = z->data_type & 7;
+      MarkPoint(Mode::kInflate, at, bits, bits != 0 ? last_in_[3] : 0);
+    }
+    // A full output buffer may leave more to give out for the same input.
+    if (z->avail_in == 0 && z->avail_out != 0) break;
+  }
+  *used = slice - z->avail_in;
+  return DecompressStatus::kOk;
+}
+
+void GzipStreamDecoder::KeepLastInput(const unsigned char* data, size_t size) {
+  if (size >= sizeof(last_in_)) {
+    std::memcpy(last_in_, data + size - sizeof(last_in_), sizeof(last_in_));
+    return;
+  }
+  std::memmove(last_in_, last_in_ + size, sizeof(last_in_) - size);
+  std::memcpy(last_in_ + sizeof(last_in_) - size, data, size);
+}
+
+// A member that decoded whole and matched its CRC but not its trailer's
+// length: one that goes on past that length is a forged file made to fill
+// a disk (a gzip bomb), and is told apart from mere damage.
+DecompressStatus GzipStreamDecoder::LengthMismatch() {
+  uint64_t claimed = static_cast<uint64_t>(last_in_[0]) | (static_cast<uint64_t>(last_in_[1]) << 8) |
+                     (static_cast<uint64_t>(last_in_[2]) << 16) |
+                     (static_cast<uint64_t>(last_in_[3]) << 24);
+  return written_ - member_start_ > claimed ? DecompressStatus::kBeyondTrailer
+                                                  : DecompressStatus::kCorrupt;
+}
+
+DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
+  if (failed_ != DecompressStatus::kOk) return failed_;
+  const unsigned char* in = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    switch (mode_) {
+      case Mode::kDone:
+        fed_ += size;
+        MarkPoint(Mode::kDone, fed_, 0, 0);
+        return DecompressStatus::kOk;
+      case Mode::kPlain: {
+        DecompressStatus written = Emit(in, size);
+        fed_ += size;
+        if (written == DecompressStatus::kOk) MarkPoint(Mode::kPlain, fed_, 0, 0);
+        return written;
+      }
+      case Mode::kTrailer: {
+        size_t skipped = size < trailer_left_ ? size : trailer_left_;
+        trailer_left_ -= skipped;
+        fed_ += skipped;
+        in += skipped;
+        size -= skipped;
+        if (trailer_left_ == 0) {
+          mode_ = Mode::kBetween;
+          raw_ = false;
+          MarkPoint(Mode::kBetween, fed_, 0, 0);
+        }
+        continue;
+      }
+      case Mode::kStart:
+      case Mode::kBetween: {
+        // Two bytes tell a gzip member from anything else.
+        while (held_size_ < 2 && size > 0) {
+          held_[held_size_++] = *in++;
+          --size;
+          ++fed_;
+        }
+        if (held_size_ < 2) return DecompressStatus::kOk;
+        held_size_ = 0;
+        if (!StartsWithGzipMagic(held_, 2)) {
+          if (mode_ == Mode::kBetween) {
+            mode_ = Mode::kDone;
+            fed_ += size;
+            MarkPoint(Mode::kDone, fed_, 0, 0);
+            return DecompressStatus::kOk;
+          }
+          mode_ = Mode::kPlain;
+          DecompressStatus written = Emit(held_, 2);
+          if (written != DecompressStatus::kOk) return written;
+          MarkPoint(Mode::kPlain, fed_, 0, 0);
+          continue;
+        }
+        if (!inflater_) {
+          inflater_.reset(new Inflater(kGzipWindowBits));
+        } else if (inflateReset2(&inflater_->stream, kGzipWindowBits) != Z_OK) {
+          return Fail(DecompressStatus::kCorrupt);
+        }
+        mode_ = Mode::kInflate;
+        raw_ = false;
+        member_start_ = written_;
+        size_t used = 0;
+        DecompressStatus status = Inflate(held_, 2, fed_ - 2, &used);
+        if (status != DecompressStatus::kOk) return status;
+        continue;
+      }
+      case Mode::kInflate: {
+        size_t used = 0;
+        DecompressStatus status = Inflate(in, size, fed_, &used);
+        if (status != DecompressStatus::kOk) return status;
+        fed_ += used;
+        in += used;
+        size -= used;
+        continue;
+      }
+    }
+  }
+  return DecompressStatus::kOk;
+}
+
+DecompressStatus GzipStreamDecoder::Finish() {
+  if (failed_ != DecompressStatus::kOk) return failed_;
+  switch (mode_) {
+    case Mode::kStart:
+      // Fewer than two bytes: no gzip file, so taken as they are.
+      mode_ = Mode::kPlain;
+      return Emit(held_, held_size_);
+    case Mode::kInflate:
+    case Mode::kTrailer:
+      // The input ended inside a member: a cut-off download.
+      return Fail(DecompressStatus::kCorrupt);
+    case Mode::kPlain:
+    case Mode::kBetween:
+    case Mode::kDone:
+      break;
+  }
+  return DecompressStatus::kOk;
+}
+
+bool GzipStreamDecoder::ResumeAt(const GzipResumePoint& point, const unsigned char* window,
+                                 size_t size) {
+  if (fed_ != 0 || written_ != 0 || held_size_ != 0 || mode_ != Mode::kStart) return false;
+  if (point.mode < static_cast<int>(Mode::kStart) || point.mode > static_cast<int>(Mode::kTrailer)) {
+    return false;
+  }
+  Mode mode = static_cast<Mode>(point.mode);
+  switch (mode) {
+    case Mode::kStart:
+      return point.input == 0 && point.output == 0;
+    case Mode::kPlain:
+    case Mode::kBetween:
+    case Mode::kDone:
+      break;
+    case Mode::kInflate: {
+      if (point.bits < 0 || point.bits > 7 || point.byte < 0 || point.byte > 255) return false;
+      inflater_.reset(new Inflater(kRawWindowBits));
+      z_stream* z = &inflater_->stream;
+      if (point.bits != 0 && inflatePrime(z, point.bits, point.byte >> (8 - point.bits)) != Z_OK) {
+        return false;
+      }
+      size_t kept = size < kWindowSize ? size : kWindowSize;
+      if (kept > 0 && inflateSetDictionary(z, window + size - kept, static_cast<uInt>(kept)) != Z_OK) {
+        return false;
+      }
+      raw_ = true;
+      member_start_ = point.output;
+      break;
+    }
+    case Mode::kTrailer:
+      return false;
+  }
+  if (point.output > limit_) return false;
+  mode_ = mode;
+  fed_ = point.input;
+  written_ = point.output;
+  point_ = point;
+  return true;
+}
+
+bool GzipStreamDecoder::done() const { return mode_ == Mode::kDone; }
+
 DecompressStatus DecompressStreamTo(FILE* in, const DecompressSink& sink, uint64_t maxOutput) {
-  Output out{&sink, maxOutput};
+  GzipStreamDecoder decoder(sink, maxOutput);
   std::unique_ptr<unsigned char[]> input(new unsigned char[kGzipChunkSize]);
-  size_t held = 0;
-  if (!Fill(in, input.get(), &held, 2)) return DecompressStatus::kReadError;
-  if (!StartsWithGzipMagic(input.get(), held)) return CopyPlain(in, &out, input.get(), held);
-  std::unique_ptr<unsigned char[]> output(new unsigned char[kGzipChunkSize]);
-  return Inflate(in, &out, input.get(), held, output.get());
+  for (;;) {
+    size_t got = std::fread(input.get(), 1, kGzipChunkSize, in);
+    if (got == 0) return std::ferror(in) ? DecompressStatus::kReadError : decoder.Finish();
+    DecompressStatus status = decoder.Feed(input.get(), got);
+    if (status != DecompressStatus::kOk || decoder.done()) return status;
+  }
 }
 
 DecompressStatus DecompressStream(FILE* in, FILE* out) {
@@ -146,6 +313,7 @@ bool ReportDecompressStatus(DecompressStatus status, const char* src, const char
     case DecompressStatus::kOk:
       return true;
     case DecompressStatus::kCorrupt:
+    case DecompressStatus::kBeyondTrailer:
       LogError() << "Decompress File [" << src << "] Fail! The data is damaged or incomplete.";
       break;
     case DecompressStatus::kReadError:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 // Size of the pieces data moves in, through one heap buffer per direction.
 constexpr size_t kGzipChunkSize = 32768;
@@ -16,10 +17,83 @@ enum class DecompressStatus {
   kReadError,    // the source could not be read to its end
   kWriteError,   // the destination refused data
   kTooLong,      // the output grew beyond the limit the caller set
+  kBeyondTrailer,  // a member decoded to more bytes than its trailer gives:
+                   // a file forged to fill a disk, found at the member's end
 };
 
 // Takes decoded bytes; false stops the decoding with kWriteError.
 using DecompressSink = std::function<bool(const unsigned char* data, size_t length)>;
+
+// A place in a decoder's input where decoding can begin again with none of
+// the input before it, only the last 32 KiB of the output before it: the
+// start, a deflate block boundary, the end of a member, anywhere in input
+// that is not gzip. So a download cut off part-way need not keep the
+// compressed bytes it decoded already.
+struct GzipResumePoint {
+  uint64_t input = 0;   // input bytes before the point
+  uint64_t output = 0;  // output bytes before it
+  int mode = 0;         // what the decoder was doing there (its own numbering)
+  int bits = 0;         // inside a member: bits of the byte before input not yet decoded
+  int byte = 0;         // that byte
+};
+
+// Decodes input handed to it piece by piece, as it arrives from a network,
+// with the rules DecompressStreamTo gives below: gzip input is decoded member
+// after member, anything else passes through as it is. The first failure
+// sticks: every later call returns it.
+class GzipStreamDecoder {
+ public:
+  // Output goes to sink, at most maxOutput bytes of it (kTooLong beyond).
+  GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput);
+  ~GzipStreamDecoder();
+  GzipStreamDecoder(const GzipStreamDecoder&) = delete;
+  GzipStreamDecoder& operator=(const GzipStreamDecoder&) = delete;
+
+  // The next bytes of the input. kOk while more may follow.
+  DecompressStatus Feed(const void* data, size_t size);
+  // The input has ended: kOk when it ended where a gzip file may end.
+  DecompressStatus Finish();
+  // True once the rest of the input would be ignored (what follows the last
+  // member is no member), so that a reader may stop reading.
+  bool done() const;
+  uint64_t written() const { return written_; }
+
+  // The latest resume point in the input fed so far.
+  const GzipResumePoint& resume_point() const { return point_; }
+  // Sets a decoder that was fed nothing yet to point, as though the input
+  // before it had been fed; window holds the last bytes of the output before
+  // it (up to 32 KiB). The rest of a member entered so is decoded without
+  // its trailer's checks, so the caller must check the whole output another
+  // way (its key). False when point is none this decoder can take up.
+  bool ResumeAt(const GzipResumePoint& point, const unsigned char* window, size_t size);
+
+ private:
+  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone, kTrailer };
+  struct Inflater;
+  DecompressStatus Emit(const unsigned char* data, size_t length);
+  // data begins at input byte base.
+  DecompressStatus Inflate(const unsigned char* data, size_t size, uint64_t base, size_t* used);
+  void MarkPoint(Mode mode, uint64_t input, int bits, int byte);
+  void KeepLastInput(const unsigned char* data, size_t size);
+  DecompressStatus LengthMismatch();
+  DecompressStatus Fail(DecompressStatus status);
+
+  const DecompressSink& sink_;
+  uint64_t limit_;
+  uint64_t written_ = 0;
+  Mode mode_ = Mode::kStart;
+  DecompressStatus failed_ = DecompressStatus::kOk;
+  unsigned char held_[2] = {};  // the first bytes of the input or of a member
+  size_t held_size_ = 0;
+  uint64_t member_start_ = 0;     // written_ when the current member began
+  unsigned char last_in_[4] = {}; // the last input bytes inflate took: at a
+                                  // member's end, the length its trailer gives
+  std::unique_ptr<Inflater> inflater_;  // made at the first member
+  uint64_t fed_ = 0;          // input bytes taken so far
+  bool raw_ = false;          // in a member entered by ResumeAt: no trailer checks
+  size_t trailer_left_ = 0;   // of such a member's trailer, still to skip
+  GzipResumePoint point_;
+};
 
 // Streams in to out. Input that begins with the gzip magic is decoded member
 // after member (data after the last member that is not a member is ignored);

@@ -17,6 +17,11 @@ FILE* CreateNewFile(const std::string& path, std::string* error);
 // Flushes an open file's data to the disk (fsync, FlushFileBuffers).
 bool SyncFile(FILE* file);
 
+// Starts writing an open file's data so far to the disk and returns without
+// waiting for it, so that a flush later (SyncFileSystemOf) finds little left
+// to wait for. A hint: where the system has no such call nothing happens.
+void StartWriteBack(FILE* file);
+
 // Makes the entries of a folder (files renamed into it or removed from it)
 // durable; nothing to do where the system keeps names with the data.
 bool SyncDirectory(const std::string& dir);

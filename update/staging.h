@@ -40,9 +40,10 @@ class Staging {
   bool HasChecked(const std::string& key) const;
 
   // Fetches the release file parts, taking at most maxFetched bytes,
-  // decodes it (no more than its gzip trailer allows) and keeps it as
-  // CheckedPath(key) if its key is key. False with *error saying why; the
-  // staging folder then holds nothing new.
+  // decodes it as it arrives (no more than deflate allows for its size) and
+  // keeps it as CheckedPath(key) if its key is key. False with *error saying
+  // why; the staging folder then holds nothing new, but for the bytes of a
+  // transfer that was cut off, which the next call goes on from.
   bool FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                     const std::string& key, uint64_t maxFetched, const FetchProgress& progress,
                     std::string* error);
@@ -67,12 +68,27 @@ class Staging {
   void RemoveAll() const;
 
  private:
-  // With resume, what an earlier run left at path is gone on from.
   bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                uint64_t maxFetched, const std::string& path, bool resume,
-                const FetchProgress& progress, std::string* error) const;
+                uint64_t maxFetched, const std::string& path, std::string* error) const;
   bool Decode(const std::string& from, const std::string& to, std::string* key,
               std::string* error) const;
+  // How a Stream call ended.
+  enum class StreamEnd {
+    kDecoded,      // whole, decoded and keyed
+    kCutOff,       // the transfer failed part-way; what came is kept
+    kUndecodable,  // the bytes did not decode; nothing is kept
+    kFailed,       // any other failure; nothing is kept
+  };
+  // Fetches the file into name's decoded file in the folder, decoding it as
+  // it comes and keying it on the way: it is written once and never read
+  // back. A transfer cut off part-way keeps what was decoded up to the
+  // decoder's last resume point and the compressed bytes after it; with
+  // resume, what an earlier call kept so is taken up and the fetch goes on
+  // after it (*resumed tells).
+  StreamEnd Stream(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
+                   uint64_t maxFetched, const std::string& name, bool resume,
+                   const FetchProgress& progress, std::string* key, bool* resumed,
+                   std::string* error) const;
 
   std::string install_dir_;
   std::string dir_;

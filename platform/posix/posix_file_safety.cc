@@ -32,6 +32,13 @@ FILE* CreateNewFile(const std::string& path, std::string* error) {
 
 bool SyncFile(FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
+void StartWriteBack(FILE* file) {
+  if (std::fflush(file) != 0) return;
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool SyncDirectory(const std::string& dir) {
   int fd = open(ToNativePath(dir.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;

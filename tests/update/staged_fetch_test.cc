@@ -1,0 +1,170 @@
+// A file whose transfer was cut off part-way is gone on from by the next
+// run, from where it stopped; what the cut-off run kept is taken up only
+// where it leads to the file the release lists: kept bytes that were
+// damaged since cost one fetch from the start, not a failed update.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/gzip_oracle.h"
+#include "support/release_oracles.h"
+#include "support/release_tree.h"
+#include "support/test_support.h"
+#include "update/folder_fetcher.h"
+#include "update/install_paths.h"
+#include "update/update_engine.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::Tree;
+using testing_support::WriteFileBytes;
+
+// Serves the release folder; while cut is set, the body of one file stops
+// after that many bytes, as a dropped connection leaves it.
+class CuttingFetcher : public update::ReleaseFetcher {
+ public:
+  CuttingFetcher(const std::string& root, std::string cut_file)
+      : root_(root), folder_(root), cut_file_(std::move(cut_file)) {}
+  std::string Location() const override { return root_; }
+  bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
+             std::string* error) override {
+    return FetchFrom(parts, 0, sink, error);
+  }
+  bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
+                 const update::FetchSink& sink, std::string* error) override {
+    if (parts.back() != cut_file_) return folder_.Fetch(parts, sink, error);
+    offsets.push_back(offset);
+    std::string body = ReadFileBytes(root_ + "/" + cut_file_);
+    size_t end = cut > 0 ? static_cast<size_t>(cut) : body.size();
+    // Pieces of an odd size, as a network hands them over.
+    for (size_t at = static_cast<size_t>(offset); at < end; at += 1021) {
+      if (before_piece) before_piece(at);
+      if (!sink(body.data() + at, std::min<size_t>(1021, end - at))) {
+        *error = "refused";
+        return false;
+      }
+    }
+    if (cut > 0) *error = "the connection was reset";
+    return cut == 0;
+  }
+
+  uint64_t cut = 0;
+  std::vector<uint64_t> offsets;  // where each request for the file began
+  std::function<void(uint64_t at)> before_piece;
+
+ private:
+  std::string root_;
+  testing_support::FolderFetcher folder_;
+  std::string cut_file_;
+};
+
+class Collector : public update::UpdateReporter {
+ public:
+  void Note(const std::string& line) override { text += line + "\n"; }
+  void Problem(const std::string& line) override { text += line + "\n"; }
+  std::string text;
+};
+
+int Update(const std::string& install, update::ReleaseFetcher* fetcher, std::string* output) {
+  Collector reporter;
+  update::UpdateOptions options;
+  options.install_dir = install;
+  int status = update::RunUpdate(options, fetcher, &reporter);
+  *output = reporter.text;
+  return status;
+}
+
+std::string Flipped(std::string bytes) {
+  EXPECT_FALSE(bytes.empty());
+  if (!bytes.empty()) bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5a);
+  return bytes;
+}
+
+TEST(StagedFetch, CutOffTransferIsGoneOnFromOrFetchedAgain) {
+  const std::string big = testing_support::TextLike(300000, 9) + testing_support::RandomBytes(50000, 2);
+  const Tree tree = {{"a.txt", "alpha"}, {"big.txt", big}};
+  const std::string key = testing_support::KeyOfBytes(big);
+  const struct Case {
+    const char* name;
+    const char* damaged;  // the kept file changed before the next run, or ""
+    bool goes_on;         // the next run asks for the rest only
+  } cases[] = {
+      {"kept as it was", "", true},
+      {"decoded bytes damaged", ".part", false},
+      {"compressed bytes damaged", ".download", false},
+      {"its record damaged", ".resume", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    testing_support::WriteRelease(scratch.Sub("rel"), tree);
+    std::string install = scratch.Sub("install");
+    testing_support::MakeDirs(install);
+    CuttingFetcher fetcher(scratch.Sub("rel"), "big.txt");
+    uint64_t whole = ReadFileBytes(scratch.Sub("rel") + "/big.txt").size();
+    fetcher.cut = whole / 2 + 17;
+    std::string output;
+    ASSERT_EQ(Update(install, &fetcher, &output), 1) << output;
+    EXPECT_EQ(testing_support::ReadInstall(install), Tree()) << output;
+    if (c.damaged[0] != '\0') {
+      std::string kept = install + "/" + update::kStagingName + "/" + key + c.damaged;
+      WriteFileBytes(kept, Flipped(ReadFileBytes(kept)));
+    }
+    fetcher.cut = 0;
+    fetcher.offsets.clear();
+    ASSERT_EQ(Update(install, &fetcher, &output), 0) << output;
+    EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << output;
+    // Taken up, the transfer asks for the bytes after those kept; what was
+    // damaged is found (before the fetch or by the key after it) and the
+    // file fetched whole.
+    const std::vector<uint64_t> rest = {whole / 2 + 17};
+    if (c.goes_on) {
+      EXPECT_EQ(fetcher.offsets, rest) << output;
+    } else {
+      ASSERT_FALSE(fetcher.offsets.empty());
+      EXPECT_EQ(fetcher.offsets.back(), 0u) << output;
+    }
+  }
+}
+
+// A run killed part-way through a large file leaves what it wrote down last
+// of where to go on from: the next run asks for the rest from there.
+TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
+  namespace fs = std::filesystem;
+  // Random bytes: the compressed file is larger than the file itself.
+  const Tree tree = {{"big.bin", testing_support::RandomBytes(20 << 20, 4)}};
+  ScratchDir scratch;
+  testing_support::WriteRelease(scratch.Sub("rel"), tree);
+  std::string first = scratch.Sub("first");
+  std::string second = scratch.Sub("second");
+  testing_support::MakeDirs(first);
+  testing_support::MakeDirs(second);
+  CuttingFetcher fetcher(scratch.Sub("rel"), "big.bin");
+  // What a kill after 18 MiB would leave: the staging folder as it is then.
+  const uint64_t killed_at = uint64_t{18} << 20;
+  bool taken = false;
+  fetcher.before_piece = [&](uint64_t at) {
+    if (taken || at < killed_at) return;
+    taken = true;
+    fs::copy(fs::path(first) / update::kStagingName, fs::path(second) / update::kStagingName,
+             fs::copy_options::recursive);
+  };
+  std::string output;
+  ASSERT_EQ(Update(first, &fetcher, &output), 0) << output;
+  ASSERT_TRUE(taken);
+  fetcher.before_piece = nullptr;
+  fetcher.offsets.clear();
+  ASSERT_EQ(Update(second, &fetcher, &output), 0) << output;
+  EXPECT_TRUE(testing_support::ReadInstall(second) == tree) << output;
+  ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
+  EXPECT_GE(fetcher.offsets[0], uint64_t{16} << 20);
+  EXPECT_LE(fetcher.offsets[0], killed_at);
+}
+
+}  // namespace
