@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/two_versions.h"
 #include "platform/platform.h"
 #include "support/json_oracle.h"
 #include "support/test_support.h"
@@ -23,21 +24,10 @@ using testing_support::MakeDirs;
 using testing_support::ScratchDir;
 using testing_support::WriteFileBytes;
 using Strings = std::vector<std::string>;
-using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
+using two_versions::Tree;
 
-const Tree kVersion1 = {
-    {"bin/app.exe", "program, version 1"},
-    {"data/a.txt", "data a, version 1"},
-    {"old.txt", "a file that version 2 drops"},
-    {"readme.txt", std::string(100000, 'r')},
-};
-
-const Tree kVersion2 = {
-    {"bin/app.exe", "program, version 1"},
-    {"data/a.txt", "data a, version 2, longer than before"},
-    {"new folder/sub/n.bin", std::string("\x1f\x8b binary that looks like gzip \0\1\2", 34)},
-    {"readme.txt", std::string(100000, 'r')},
-};
+using two_versions::kVersion1;
+using two_versions::kVersion2;
 
 // Python helpers every check may use: a release path as a path below a
 // folder, a version list's records (plain, or gzip as in a patch

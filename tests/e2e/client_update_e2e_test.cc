@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common.h"
+#include "e2e/two_versions.h"
 #include "platform/platform.h"
 #include "support/release_oracles.h"
 #include "support/test_server.h"
@@ -30,22 +31,11 @@ using testing_support::ScratchDir;
 using testing_support::SplitLines;
 using testing_support::TestServer;
 using testing_support::WriteFileBytes;
-using Tree = std::map<std::string, std::string>;  // relative path with '/' -> bytes
+using two_versions::Tree;
 using Strings = std::vector<std::string>;
 
-const Tree kVersion1 = {
-    {"bin/app.exe", "program, version 1"},
-    {"data/a.txt", "data a, version 1"},
-    {"old.txt", "a file that version 2 drops"},
-    {"readme.txt", std::string(100000, 'r')},
-};
-
-const Tree kVersion2 = {
-    {"bin/app.exe", "program, version 1"},
-    {"data/a.txt", "data a, version 2, longer than before"},
-    {"new folder/sub/n.bin", std::string("\x1f\x8b binary that looks like gzip \0\1\2", 34)},
-    {"readme.txt", std::string(100000, 'r')},
-};
+using two_versions::kVersion1;
+using two_versions::kVersion2;
 
 void WriteTree(const std::string& root, const Tree& tree) {
   for (const auto& [relative, bytes] : tree) {
