@@ -14,8 +14,9 @@ constexpr int32_t kPieceSize = 1 << 20;
 constexpr int32_t kBufferSize = kFastWindow + kPieceSize;
 
 // Symbols per block: enough for the code tables to pay for themselves,
-// few enough for the codes to follow the data.
-constexpr size_t kBlockSymbols = 32768;
+// few enough for the codes to follow the data (release-like data changes
+// kind often: blocks of 8192 came out 0.6% smaller than blocks of 32768).
+constexpr size_t kBlockSymbols = 8192;
 
 // Room for the symbols that one step of the parse may add past the limit:
 // a literal for every lazy step (fewer than kLazyLimit), or a literal and
