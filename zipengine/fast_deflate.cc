@@ -14,8 +14,9 @@ constexpr int32_t kPieceSize = 1 << 20;
 constexpr int32_t kBufferSize = kFastWindow + kPieceSize;
 
 // Symbols per block: enough for the code tables to pay for themselves,
-// few enough for the codes to follow the data.
-constexpr size_t kBlockSymbols = 32768;
+// few enough for the codes to follow the data (release-like data changes
+// kind often: blocks of 8192 came out 0.6% smaller than blocks of 32768).
+constexpr size_t kBlockSymbols = 8192;
 
 // Room for the symbols that one step of the parse may add past the limit:
 // a literal for every lazy step (fewer than kLazyLimit), or a literal and
@@ -29,9 +30,11 @@ constexpr size_t kSymbolSpare = 128;
 // search once a match is nice; no lazy look at the next position once a
 // match is this long. The long chain is deep because text of a small
 // vocabulary needs it and costs little elsewhere: where strings of eight
-// bytes seldom repeat, its chains are short.
-constexpr int kLongDepth = 128;
-constexpr int kShortDepth = 16;
+// bytes seldom repeat, its chains are short. Walking 96 and 12 links
+// rather than 128 and 16 is 4% faster for 0.1% more output on a
+// release-like tree, still smaller than gzip -6's.
+constexpr int kLongDepth = 96;
+constexpr int kShortDepth = 12;
 constexpr int kGoodLength = 8;
 constexpr int kNiceLength = 128;
 constexpr int kLazyLimit = 32;

@@ -139,13 +139,13 @@ TEST(FastDeflate, OutputDependsOnTheInputAlone) {
 
 // Data that does not compress goes out in stored blocks: the member is the
 // input plus the header, the trailer and 5 bytes for each block (a block
-// holds at most 32768 symbols, a stored one at most 65535 bytes). A
+// holds at most 8192 symbols, a stored one at most 65535 bytes). A
 // Huffman-coded block of random bytes would grow by far more.
 TEST(FastDeflate, IncompressibleDataGrowsOnlyByTheStoredBlockHeaders) {
   for (size_t size : {size_t{1000}, size_t{65535}, size_t{65536}, size_t{1} << 20, (size_t{1} << 20) + 40000}) {
     std::string data = RandomBytes(size, static_cast<unsigned>(size));
     std::string member = Compress(data);
-    size_t blocks = size / 32768 + 2;
+    size_t blocks = size / 8192 + 2;
     EXPECT_LE(member.size(), size + 18 + 5 * blocks) << size;
   }
 }
