@@ -6,7 +6,6 @@
 
 struct CliCommand {
   const char* name;
-  const char* summary;
   int (*run)(int argc, char** argv);
 };
 

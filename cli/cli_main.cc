@@ -4,30 +4,20 @@
 #include <cstring>
 
 #include "cli/cli_commands.h"
+#include "cli/command_help.h"
 #include "filedist_version.h"
 
 namespace {
 
+// Which function runs each command; their names, summaries and help are the
+// table's in cli/command_help.def, and `filedist --help` lists them in its order.
 const CliCommand kCommands[] = {
-    {"build", "build a release of a folder (Patch_* directory)", RunBuildCommand},
-    {"gzip", "compress a file with the library's gzip engine", RunGzipCommand},
-    {"gunzip", "expand a gzip file with the library's gzip engine", RunGunzipCommand},
-    {"key", "print the file keys (MD5) of files", RunKeyCommand},
-    {"keygen", "make an Ed25519 key pair for signing releases", RunKeygenCommand},
-    {"list", "print a version list as a table", RunListCommand},
-    {"update", "bring this program's folder up to a release", RunUpdateCommand},
-    {"verify", "check the installed files against their keys", RunVerifyCommand},
-    {"firewall", "open a port or authorise a program in the Windows Firewall",
-     RunFirewallCommand},
+    {"build", RunBuildCommand},   {"gzip", RunGzipCommand},     {"gunzip", RunGunzipCommand},
+    {"key", RunKeyCommand},       {"keygen", RunKeygenCommand}, {"list", RunListCommand},
+    {"update", RunUpdateCommand}, {"verify", RunVerifyCommand}, {"firewall", RunFirewallCommand},
 };
 
-void PrintUsage(FILE* out) {
-  std::fprintf(out, "usage: filedist COMMAND [ARGS...]\n\ncommands:\n");
-  for (const CliCommand& command : kCommands) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
-  }
-  std::fprintf(out, "\nfiledist COMMAND --help describes one command.\n");
-}
+void PrintUsage(FILE* out) { std::fputs(FormatProgramHelp().c_str(), out); }
 
 }  // namespace
 

@@ -21,56 +21,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--sign KEYFILE]\n"
-    "                      [--log-level N] [--verbose] [--json]\n"
-    "\n"
-    "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
-    "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
-    "RELEASES/Patch_YYYYMMDD_HHMMSS together with the compressed version list\n"
-    "VerComp.dat, its key file Ver and the Manifest (SHA-256 digest, sizes and\n"
-    "execute bit of every file, a sequence number one above the newest in\n"
-    "RELEASES), and names that directory in RELEASES/LATEST\n"
-    "(which 'filedist update RELEASES' follows). A summary follows; the last line printed\n"
-    "is that directory. Errors and warnings go to standard error whatever the\n"
-    "log level. Only one build at a time may use a packer directory or a\n"
-    "release folder; a second one stops at once.\n"
-    "\n"
-    "filedist works from the directory its own program file lies in (its\n"
-    "startup directory): it reads Filters.ini there, writes the plain\n"
-    "VerComp.dat, Ver and the log BuildVer.log there. Copy filedist into a\n"
-    "packer directory of your own, with a Filters.ini if you want one, and\n"
-    "keep that directory outside SOURCE: whatever lies in SOURCE is released,\n"
-    "except the temporary tree and the Patch_* directories of --out and\n"
-    "--releases.\n"
-    "\n"
-    "  --out DIR        where the temporary tree __CompressTemp__ is made; it is\n"
-    "                   removed after a successful build and kept after a failed\n"
-    "                   one (default: the startup directory)\n"
-    "  --releases DIR   where the Patch_* directory is made\n"
-    "                   (default: the folder 'releases' in the startup directory)\n"
-    "  --sign KEYFILE   sign the Manifest with the private key KEYFILE (made by\n"
-    "                   'filedist keygen') into Manifest.sig, before LATEST\n"
-    "                   names the release; clients that trust the public key\n"
-    "                   install nothing that is not signed\n"
-    "  --log-level N    what BuildVer.log receives: 0 nothing, 1 errors (default),\n"
-    "                   2 warnings, 3 every file, 4 everything\n"
-    "  --verbose        a line per file also on a terminal, where a progress line\n"
-    "                   takes their place otherwise\n"
-    "  --json           print one JSON document on standard output and nothing\n"
-    "                   else there: the summary and the patch directory (the\n"
-    "                   shape is described in the README); errors and warnings\n"
-    "                   still go to standard error\n"
-    "\n"
-    "SOURCE, --out and --releases are taken relative to the current directory.\n"
-    "Filters.ini holds sections [Ext], [File] and [Keyword], each with one line of\n"
-    "entries separated by ';'; a file whose lowercased name contains an entry\n"
-    "is left out. Example:\n"
-    "  [Ext]\n"
-    "  .pdb;.bak\n"
-    "\n"
-    "Exit status: 0 on success, 1 when the build failed, 2 on a usage error.\n";
-
 
 // The library takes relative paths against its startup directory; a user
 // means the current one.
@@ -168,8 +118,7 @@ bool ParseLogLevel(const char* text, int* level) {
 }  // namespace
 
 int RunBuildCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {{"out", true}, {"releases", true}, {"log-level", true},
-                            {"verbose", false}, {"sign", true}, {"json", false}});
+  CommandLine line("build");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");

@@ -15,19 +15,10 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist firewall port PORT tcp|udp NAME\n"
-    "       filedist firewall program PATH NAME\n"
-    "Opens PORT (1 to 65535) for TCP or UDP, or authorises the program file PATH,\n"
-    "in the current profile of the Windows Firewall, listed under NAME. An entry\n"
-    "that exists and is enabled is left as it is. If the profile does not allow\n"
-    "exceptions at all, that is switched off first. Changing the firewall needs\n"
-    "administrator rights. Windows only.\n"
-    "Exit status 0 when the entry is in place, 1 when the firewall refused.\n";
-
 int Usage(const char* problem) {
   if (problem != nullptr) std::fprintf(stderr, "filedist firewall: %s\n", problem);
-  std::fputs(kUsage, stderr);
+  std::fputs(FormatUsage(*FindCommandHelp("firewall")).c_str(), stderr);
+  std::fputs("'filedist firewall --help' describes the command.\n", stderr);
   return 2;
 }
 
@@ -83,7 +74,7 @@ int RunProgram(int argc, char** argv) {
 }  // namespace
 
 int RunFirewallCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {});
+  CommandLine line("firewall");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   std::vector<char*> operands;
   for (const std::string& operand : line.operands()) operands.push_back(const_cast<char*>(operand.c_str()));

@@ -42,27 +42,8 @@ int RunSwap(CMamaZip& zip_object, const char* command, const char* source, const
 
 }  // namespace
 
-const char kGzipUsage[] =
-    "usage: filedist gzip SOURCE DEST\n"
-    "Compresses SOURCE into the gzip file DEST (level 6, SOURCE's name stored).\n"
-    "An existing DEST is replaced. A failure to write DEST is reported on\n"
-    "standard error as \"filedist: \" and the system's reason.\n"
-    "Exit status 0 on success, 1 on failure, 2 for wrong arguments or when\n"
-    "SOURCE and DEST are the same.\n";
-
-const char kGunzipUsage[] =
-    "usage: filedist gunzip SOURCE DEST\n"
-    "Expands the gzip file (or single-entry zip archive) SOURCE into DEST.\n"
-    "An existing DEST is replaced. What is wrong with SOURCE is reported on\n"
-    "standard error as \"filedist: SOURCE: ...\" (for example \"not in gzip\n"
-    "format\", \"unexpected end of file\", \"invalid compressed data--crc\n"
-    "error\"), followed by one line of this command.\n"
-    "Exit status 0 on success, 1 on failure (DEST then keeps what was decoded\n"
-    "before the error), 2 for wrong arguments or when SOURCE and DEST are the\n"
-    "same.\n";
-
 int RunGzipCommand(int argc, char** argv) {
-  CommandLine line(kGzipUsage, {});
+  CommandLine line("gzip");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 2) return line.UsageError("gzip takes SOURCE and DEST");
   const char* source = line.operands()[0].c_str();
@@ -71,7 +52,7 @@ int RunGzipCommand(int argc, char** argv) {
 }
 
 int RunGunzipCommand(int argc, char** argv) {
-  CommandLine line(kGunzipUsage, {});
+  CommandLine line("gunzip");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 2) return line.UsageError("gunzip takes SOURCE and DEST");
   const char* source = line.operands()[0].c_str();

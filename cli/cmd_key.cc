@@ -9,22 +9,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist key FILE...\n"
-    "\n"
-    "Prints the file key (the MD5 digest of the file's bytes, 32 lowercase hex\n"
-    "digits) of each FILE as \"MD5 (FILE) = KEY\" on standard output, in the\n"
-    "order given. Only regular files are keyed: a directory, a named pipe or a\n"
-    "device is refused without being opened or waited on.\n"
-    "\n"
-    "A FILE that cannot be keyed (missing, not a regular file, not readable, or\n"
-    "on Windows open for writing by another program) gets the library's line\n"
-    "\"FILE can't be opened\" on standard output and the reason on standard\n"
-    "error; the other files are still keyed.\n"
-    "\n"
-    "Exit status: 0 when every FILE was keyed, 1 when any could not be, 2 on a\n"
-    "usage error.\n";
-
 // Why path could not be keyed, for the user; asked only after the key
 // failed, so it never opens the file.
 const char* Reason(const char* path) {
@@ -48,7 +32,7 @@ const char* Reason(const char* path) {
 }  // namespace
 
 int RunKeyCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {});
+  CommandLine line("key");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("key takes at least one FILE");
   int status = 0;

@@ -12,21 +12,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist keygen NAME\n"
-    "\n"
-    "Makes an Ed25519 key pair for signing releases: the private key NAME.key\n"
-    "(readable by its owner only) and the public key NAME.pub. Sign a release\n"
-    "with 'filedist build SOURCE --sign NAME.key'; give clients NAME.pub (as\n"
-    "filedist.pub beside their filedist, or with 'filedist update --trust').\n"
-    "Neither file may exist already: a key is never overwritten.\n"
-    "\n"
-    "Each file is one line: 'ed25519-private' or 'ed25519-public', a space and\n"
-    "the 32 key bytes in lowercase hexadecimal.\n"
-    "\n"
-    "Exit status: 0 on success, 1 when the keys could not be made, 2 on a usage\n"
-    "error.\n";
-
 bool Exists(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return errno != ENOENT;
@@ -52,7 +37,7 @@ bool WriteNew(const std::string& path, const std::string& text, bool ownerOnly) 
 }  // namespace
 
 int RunKeygenCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {});
+  CommandLine line("keygen");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 1 || line.operands()[0].empty()) {
     return line.UsageError("keygen takes one NAME");

@@ -11,29 +11,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist list VERSIONLIST [--json]\n"
-    "\n"
-    "Prints the records of a version list as a table (key, size, path) and a\n"
-    "last line with the number of files and the sum of their sizes. VERSIONLIST\n"
-    "is a plain list, such as the VerComp.dat that 'filedist build' leaves\n"
-    "beside the program or that 'filedist update' keeps in the install\n"
-    "directory, or the gzip-compressed VerComp.dat of a Patch_* directory,\n"
-    "which is decompressed first as a client does (into a temporary folder\n"
-    "that is removed afterwards).\n"
-    "\n"
-    "  --json   print one JSON document instead: the records with their path,\n"
-    "           key and size, their count and the sum of the sizes (the shape\n"
-    "           is described in the README)\n"
-    "\n"
-    "A file that is not a version list (binary data, or a line that is not\n"
-    "\"path,key,size\" with a 32-digit hexadecimal key and a decimal size) is\n"
-    "refused with the number of the first wrong line; nothing is listed.\n"
-    "\n"
-    "Exit status: 0 when the list was printed, 1 when the file cannot be read,\n"
-    "its compressed data is damaged or it is not a version list, 2 on a usage\n"
-    "error.\n";
-
 // Says why on standard error; with --json the document says it too.
 int Fail(const std::string& text, Json* doc) {
   std::fprintf(stderr, "filedist: %s\n", text.c_str());
@@ -47,7 +24,7 @@ int Fail(const std::string& text, Json* doc) {
 }  // namespace
 
 int RunListCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {{"json", false}});
+  CommandLine line("list");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 1) return line.UsageError("list takes one VERSIONLIST");
   const std::string list = line.operands()[0];

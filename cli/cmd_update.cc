@@ -20,87 +20,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: filedist update SOURCE [--dir DIR] [--trust KEYFILE] [--allow-downgrade]\n"
-    "                       [--prune [--force]] [--repair] [--dry-run]\n"
-    "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
-    "                       [--quiet] [--json]\n"
-    "\n"
-    "Brings the install directory (DIR, or else the folder that holds this\n"
-    "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
-    "'filedist build', or the releases folder holding it, whose file LATEST\n"
-    "names the newest one; given as a folder or as an http:// or https:// URL of\n"
-    "a web server that serves one (through WinHTTP on Windows, libcurl elsewhere).\n"
-    "\n"
-    "The install directory's VerComp.dat lists what is installed (a missing one\n"
-    "means nothing is). filedist fetches every file that is new or changed in\n"
-    "the release into the folder .filedist-staging and checks its key there;\n"
-    "only when every file has arrived whole are the installed files replaced,\n"
-    "and VerComp.dat is written once. A run that was stopped is finished by the\n"
-    "next one, which also reuses what was already fetched. One update at a time\n"
-    "may run in a directory.\n"
-    "\n"
-    "  --dir DIR   install into DIR instead of the program's folder\n"
-    "  --prune     remove the installed files that the release no longer lists\n"
-    "              (files changed since they were installed are kept)\n"
-    "  --force     with --prune, remove changed files too\n"
-    "  --repair    re-key every installed file and fetch those that do not\n"
-    "              match the release\n"
-    "  --dry-run   print what would be fetched and removed; change no file\n"
-    "  --jobs N    fetch up to N files at once (default 8)\n"
-    "  --quiet     print nothing but errors\n"
-    "  --json      print one JSON document on standard output and nothing else\n"
-    "              there: the plan (with --dry-run), or the plan and what was\n"
-    "              placed, removed, kept and failed; errors still go to\n"
-    "              standard error (the shape is described in the README)\n"
-    "  --timeout SECONDS\n"
-    "              give up on a connection that takes longer, on a server that\n"
-    "              sends nothing for that long, and on a transfer slower than\n"
-    "              1 KiB a second over that long (default 30)\n"
-    "  --retries N try a file again up to N times after a failure that may pass\n"
-    "              (lost connection, time limit, HTTP 5xx, 429 or 408), waiting\n"
-    "              longer each time; a file cut off part-way goes on where it\n"
-    "              stopped where the server takes ranges (default 3)\n"
-    "  --ca FILE   for https:// sources, trust the certificate authorities in\n"
-    "              the PEM file FILE in place of the system's\n"
-    "\n"
-    "Proxies: on Windows, the proxy the system is set to (named, detected or\n"
-    "by configuration script); elsewhere http_proxy, https_proxy and no_proxy.\n"
-    "\n"
-    "Signed releases: with a trusted public key (the file filedist.pub in the\n"
-    "install directory, or --trust KEYFILE; made by 'filedist keygen'), the\n"
-    "release must carry a Manifest signed with that key (filedist build --sign)\n"
-    "before anything else is fetched; VerComp.dat, Ver and every fetched file\n"
-    "must match its SHA-256 digests and sizes, and a release numbered below the\n"
-    "installed one is refused. Any mismatch: nothing is replaced, exit 1. New\n"
-    "files the Manifest marks executable get their execute bits (POSIX).\n"
-    "Without a trusted key the release is taken as before, and filedist says\n"
-    "that it is not verified.\n"
-    "\n"
-    "  --trust KEYFILE    the public key releases must be signed with\n"
-    "  --allow-downgrade  take a signed release older than the installed one\n"
-    "\n"
-    "A release whose list names a path outside the install directory (absolute,\n"
-    "with '..', or through a link that leads outside), or one of filedist's own\n"
-    "files, is refused as a whole.\n"
-    "\n"
-    "Exit status: 0 when every file the release lists is installed with its\n"
-    "key, 1 when something failed (run again to finish), 2 on a usage error.\n";
-
-const char kVerifyUsage[] =
-    "usage: filedist verify [--dir DIR] [--json]\n"
-    "\n"
-    "Re-keys every file that the install directory's VerComp.dat lists (DIR, or\n"
-    "else the folder that holds this filedist program) and names the files that\n"
-    "are missing or changed.\n"
-    "\n"
-    "  --json      print one JSON document instead: the number of files\n"
-    "              checked and the missing and changed ones (the shape is\n"
-    "              described in the README)\n"
-    "\n"
-    "Exit status: 0 when every listed file has its key, 1 otherwise, 2 on a\n"
-    "usage error.\n";
-
 // A whole number from low to high.
 bool ParseCount(const char* text, long low, long high, int* value) {
   char* end = nullptr;
@@ -123,10 +42,7 @@ bool InstallDir(const char* dir, std::string* out) {
 }  // namespace
 
 int RunUpdateCommand(int argc, char** argv) {
-  CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
-                            {"dry-run", false}, {"jobs", true}, {"timeout", true},
-                            {"retries", true}, {"ca", true}, {"quiet", false}, {"trust", true},
-                            {"allow-downgrade", false}, {"json", false}});
+  CommandLine line("update");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -194,7 +110,7 @@ int RunUpdateCommand(int argc, char** argv) {
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  CommandLine line(kVerifyUsage, {{"dir", true}, {"json", false}});
+  CommandLine line("verify");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (!line.operands().empty()) return line.UsageError("verify takes no operands");
   const bool json = line.Has("json");

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -11,20 +12,31 @@ namespace {
 constexpr int kFirstOptionCode = 0x100;
 constexpr int kHelpCode = 'h';
 
+const CommandHelp& HelpOf(const char* command) {
+  const CommandHelp* help = FindCommandHelp(command);
+  if (help == nullptr) {
+    std::fprintf(stderr, "filedist: the command '%s' has no entry in cli/command_help.def\n",
+                 command);
+    std::abort();
+  }
+  return *help;
+}
+
 }  // namespace
 
-CommandLine::CommandLine(const char* usage, std::initializer_list<OptionSpec> options)
-    : usage_(usage), specs_(options) {}
+CommandLine::CommandLine(const char* command) : help_(HelpOf(command)) {}
 
 int CommandLine::UsageError(const std::string& reason) const {
-  std::fprintf(stderr, "filedist: %s\n%s", reason.c_str(), usage_);
+  std::fprintf(stderr, "filedist: %s\n%s'filedist %s --help' describes the command.\n",
+               reason.c_str(), FormatUsage(help_).c_str(), help_.name);
   return 2;
 }
 
 int CommandLine::Parse(int argc, char** argv) {
   std::vector<option> table;
-  for (size_t i = 0; i < specs_.size(); ++i) {
-    table.push_back(option{specs_[i].name, specs_[i].takes_value ? required_argument : no_argument,
+  const std::vector<HelpOption>& specs = help_.options;
+  for (size_t i = 0; i < specs.size(); ++i) {
+    table.push_back(option{specs[i].name, specs[i].takes_value() ? required_argument : no_argument,
                            nullptr, kFirstOptionCode + static_cast<int>(i)});
   }
   table.push_back(option{"help", no_argument, nullptr, kHelpCode});
@@ -42,11 +54,11 @@ int CommandLine::Parse(int argc, char** argv) {
     int code = getopt_long(count, args, ":h", table.data(), nullptr);
     if (code == -1) break;
     if (code == kHelpCode) {
-      std::fputs(usage_, stdout);
+      std::fputs(FormatCommandHelp(help_).c_str(), stdout);
       return 0;
     }
     if (code >= kFirstOptionCode) {
-      const OptionSpec& spec = specs_[static_cast<size_t>(code - kFirstOptionCode)];
+      const HelpOption& spec = specs[static_cast<size_t>(code - kFirstOptionCode)];
       given_.emplace_back(spec.name, optarg != nullptr ? optarg : "");
       continue;
     }
@@ -56,8 +68,8 @@ int CommandLine::Parse(int argc, char** argv) {
     // Both runtimes name the option in optopt; they differ in whether a value
     // given to a flag returns ':' or '?', so the option itself tells.
     if (optopt >= kFirstOptionCode) {
-      const OptionSpec& spec = specs_[static_cast<size_t>(optopt - kFirstOptionCode)];
-      return UsageError("option '" + typed + (spec.takes_value ? "' needs a value" : "' takes no value"));
+      const HelpOption& spec = specs[static_cast<size_t>(optopt - kFirstOptionCode)];
+      return UsageError("option '" + typed + (spec.takes_value() ? "' needs a value" : "' takes no value"));
     }
     if (code == ':') return UsageError("option '" + typed + "' needs a value");
     if (optopt != 0 && typed.compare(0, 2, "--") != 0) {

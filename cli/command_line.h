@@ -6,29 +6,31 @@
 #ifndef FILEDIST_CLI_COMMAND_LINE_H
 #define FILEDIST_CLI_COMMAND_LINE_H
 
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
-struct OptionSpec {
-  const char* name;  // the long name, without "--"
-  bool takes_value;
-};
+#include "cli/command_help.h"
 
 class CommandLine {
  public:
-  // usage is printed for --help (on standard output) and after a usage error
-  // (on standard error).
-  CommandLine(const char* usage, std::initializer_list<OptionSpec> options);
+  // The command's options, help and usage are its entry in
+  // cli/command_help.def: an option is accepted only when it is declared
+  // there. The help is printed for --help (on standard output), the usage
+  // lines after a usage error (on standard error). A command missing from
+  // the table ends the program: it is a fault of the program, not of its use.
+  explicit CommandLine(const char* command);
 
   // Reads the arguments after the command's name. Returns -1 when the
   // command should go on; otherwise the exit status to return at once: 0
   // after printing the help, 2 after a usage error.
   int Parse(int argc, char** argv);
 
-  // Prints "filedist: reason" and the usage on standard error; returns 2.
+  // Prints "filedist: reason", the usage lines and where the help is on
+  // standard error; returns 2.
   int UsageError(const std::string& reason) const;
+
+  const CommandHelp& help() const { return help_; }
 
   bool Has(const char* name) const;
   // The value of the last occurrence of name, or fallback.
@@ -36,8 +38,7 @@ class CommandLine {
   const std::vector<std::string>& operands() const { return operands_; }
 
  private:
-  const char* usage_;
-  std::vector<OptionSpec> specs_;
+  const CommandHelp& help_;
   std::vector<std::pair<std::string, std::string>> given_;  // name, value
   std::vector<std::string> operands_;
 };

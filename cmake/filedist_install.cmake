@@ -5,6 +5,7 @@
 #   include/filedist/*.h                    the public headers
 #   lib/cmake/filedist/                     find_package(filedist CONFIG): filedist::common
 #   lib/pkgconfig/filedist.pc               pkg-config --cflags --libs filedist
+#   share/man/man1/filedist.1               the program's manual page (not on Windows)
 include(CMakePackageConfigHelpers)
 
 set(FILEDIST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/filedist)
@@ -15,6 +16,9 @@ install(TARGETS common EXPORT filedistTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET filedist)
   install(TARGETS filedist RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(NOT WIN32)
+    install(FILES ${FILEDIST_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
 endif()
 
 # Every header in include/filedist/ is public; the ones beside that folder

@@ -17,7 +17,7 @@ packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386
   clang libclang-rt-14-dev
-  gzip zip unzip coreutils python3 python3-cryptography curl
+  gzip zip unzip coreutils python3 python3-cryptography curl groff-base man-db
   nginx-light openssl
 )
 missing=()
