@@ -1,6 +1,6 @@
 // The documents of --json: with it a command writes exactly one JSON
 // document on standard output and nothing else there; its errors still go
-// to standard error. The shapes are in the README and keep "format": 1 for
+// to standard error. The shapes are in docs/json.md and keep "format": 1 for
 // as long as they only gain fields.
 #ifndef FILEDIST_CLI_JSON_OUTPUT_H
 #define FILEDIST_CLI_JSON_OUTPUT_H
@@ -9,7 +9,7 @@
 
 #include <string>
 
-// Fields in the order they are set, as the README shows them.
+// Fields in the order they are set, as docs/json.md shows them.
 using Json = nlohmann::ordered_json;
 
 // The fields every document begins with: "format", "command" and "status"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Uses filedist the way a developer who consumes the library does, and checks
 # the packages:
-#   1. `cmake --install` of the native build: the exact file list;
+#   1. `cmake --install` of the native build: the exact file list, with the
+#      manual page;
 #   2. examples/plan_update built against that install with find_package and
 #      with pkg-config, and run;
 #   3. the same example built into a project that adds filedist's source tree
 #      with add_subdirectory, and into one that takes it with FetchContent
 #      (the library alone, as filedist::common);
 #   4. the Debian package from cpack: its contents, installed with dpkg -i,
-#      `filedist --version`, the main job's release and update with the
-#      installed program, the example against /usr; removed afterwards;
+#      `filedist --version`, `man filedist`, the main job's release and update
+#      with the installed program, the example against /usr; removed afterwards;
 #   5. the Windows zip from cpack: its contents, and the example built with
 #      the mingw tool chain and find_package against the unpacked zip, run
 #      under Wine.
@@ -107,12 +108,21 @@ lib/cmake/filedist/filedistTargets.cmake
 lib/libcommon.so
 lib/libcommon.so.$major
 lib/libcommon.so.$version
-lib/pkgconfig/filedist.pc"
+lib/pkgconfig/filedist.pc
+share/man/man1/filedist.1"
 check_files install "$stage" "$native_files"
 check_version_header install "$stage/include/filedist/filedist_version.h"
 [ "$(readlink "$stage/lib/libcommon.so")" = "libcommon.so.$major" ] ||
   fail "install: libcommon.so does not lead to libcommon.so.$major"
 [ "$("$stage/bin/filedist" --version)" = "filedist $version" ] || fail "install: filedist --version"
+# The page describes the program installed beside it: its version, and every
+# command that program's --help lists.
+man_text=$(MANWIDTH=80 man -l "$stage/share/man/man1/filedist.1" 2> "$work/man.err")
+[ ! -s "$work/man.err" ] || { cat "$work/man.err"; fail "install: man -l filedist.1 warns"; }
+grep -q "filedist $version" <<< "$man_text" || fail "install: the manual page's version"
+for command in $("$stage/bin/filedist" --help | awk '/^commands:/ {on=1; next} on && /^  / {print $1} on && !/^  / {exit}'); do
+  grep -q "filedist $command" <<< "$man_text" || fail "install: the manual page lacks filedist $command"
+done
 
 # ---- 2. consumers of the install ------------------------------------------
 step "plan_update with find_package(filedist CONFIG)"
@@ -189,6 +199,10 @@ $SUDO dpkg -i "$deb" > /dev/null
 installed_version=$(filedist --version)
 [ "$installed_version" = "filedist $version" ] || fail "deb: filedist --version: $installed_version"
 ok "installed: $installed_version"
+[ "$(man -w filedist)" = /usr/share/man/man1/filedist.1 ] ||
+  fail "deb: man filedist does not find /usr/share/man/man1/filedist.1"
+MANWIDTH=80 man filedist 2> /dev/null | grep -q "filedist update" || fail "deb: man filedist"
+ok "man filedist: $(man -w filedist)"
 check_version_header deb /usr/include/filedist/filedist_version.h
 step "the main job with /usr/bin/filedist"
 FILEDIST_PROGRAM=/usr/bin/filedist bash scripts/run_main_job.sh > "$work/main-job.log" 2>&1 ||
