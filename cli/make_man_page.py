@@ -118,7 +118,9 @@ def page(entries, version):
         '.\\" cli/command_help.def: change that table, not this page.',
         '.TH FILEDIST 1 "" "filedist %s" "User Commands"' % version,
         # Names of files and options broken across lines would not be found
-        # by a search of the page.
+        # by a search of the page. The man macros turn hyphenation on again
+        # at each paragraph unless HY says otherwise.
+        ".nr HY 0",
         ".nh",
         ".SH NAME",
         "filedist \\- build releases of a folder file by file and bring "
