@@ -30,13 +30,13 @@ TEST(PlatformCommandLine, QuotesArgumentsSoTheChildSplitsThemBack) {
   } cases[] = {
       {"plain", "plain"},
       {"C:\\dir\\file.txt", "C:\\dir\\file.txt"},  // backslashes alone stay as they are
-      {"", "\"\""},                                          // an empty argument still counts
+      {"", "\"\""},                                // an empty argument still counts
       {"two words", "\"two words\""},
       {"tab\tinside", "\"tab\tinside\""},
       {"say \"hi\"", "\"say \\\"hi\\\"\""},
-      {"a\\\"b", "\"a\\\\\\\"b\""},                  // a\"b: 2n+1 backslashes before the quote
-      {"C:\\my dir\\", "\"C:\\my dir\\\\\""},      // a trailing one doubled before the closing quote
-      {"x\\\\ y", "\"x\\\\ y\""},                      // inside, not before a quote: unchanged
+      {"a\\\"b", "\"a\\\\\\\"b\""},            // a\"b: 2n+1 backslashes before the quote
+      {"C:\\my dir\\", "\"C:\\my dir\\\\\""},  // a trailing one doubled before the closing quote
+      {"x\\\\ y", "\"x\\\\ y\""},              // inside, not before a quote: unchanged
   };
   for (const auto& c : cases) EXPECT_EQ(plat::QuoteWindowsArgument(c.arg), c.quoted) << c.arg;
 }

@@ -50,9 +50,9 @@ TEST(ReleasePointer, ReadsOnlyThePatchDirectoryNames) {
       {"Patch_20261207_101112\r\n", "Patch_20261207_101112"},
       {"Patch_20261207_101112", "Patch_20261207_101112"},
       {"Patch_20261207_101112 \n\n", "Patch_20261207_101112"},
-      {"../../etc\n", nullptr},                       // out of the release folder
+      {"../../etc\n", nullptr},  // out of the release folder
       {"Patch_20261207_101112/../x\n", nullptr},
-      {" Patch_20261207_101112\n", nullptr},          // only the line's end is trimmed
+      {" Patch_20261207_101112\n", nullptr},  // only the line's end is trimmed
       {"Patch_2026120_1011123\n", nullptr},
       {"Patch_20261207_101112\nPatch_20261208_000001\n", nullptr},
       {"", nullptr},

@@ -153,7 +153,7 @@ class CurlTransport : public HttpTransport {
         result.error = "the server answered a range request with other bytes";
       } else {
         result.status = IsTransientHttpStatus(http_status) ? TransferStatus::kTransient
-                                                       : TransferStatus::kFailed;
+                                                           : TransferStatus::kFailed;
         result.error = "the server answered HTTP " + std::to_string(http_status);
       }
     } else {

@@ -246,8 +246,8 @@ class WinHttpTransport : public HttpTransport {
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     result.http_status = static_cast<int>(status);
     if (status < 200 || status > 299) {
-      result.status =
-          IsTransientHttpStatus(static_cast<long>(status)) ? TransferStatus::kTransient : TransferStatus::kFailed;
+      result.status = IsTransientHttpStatus(static_cast<long>(status)) ? TransferStatus::kTransient
+                                                                       : TransferStatus::kFailed;
       result.error = "the server answered HTTP " + std::to_string(status);
       return result;
     }
