@@ -22,7 +22,7 @@
 
 #include "bench/bench_util.h"
 #include "zip_classes.h"
-#include "zipengine/fast_deflate.h"
+#include "zipengine/fast/fast_deflate.h"
 
 namespace {
 

@@ -1,9 +1,7 @@
 // filedist build SOURCE: a release of a folder, through BuildVer.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,10 +12,10 @@
 #include "cli/json_output.h"
 #include "cli/cli_platform.h"
 #include "common.h"
-#include "signing/bounded_file.h"
+#include "release/release_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
-#include "signing/release_manifest.h"
+#include "signing/release_signature.h"
 
 namespace {
 
@@ -33,58 +31,6 @@ std::string Absolute(const char* path) {
 bool IsDirectory(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
-}
-
-// RELEASES/LATEST names the newest patch directory, so that clients can be
-// pointed once at the releases folder. Written beside and renamed over, so a
-// client reads the old name or the new one, never half of one.
-bool WriteLatest(const std::string& patch_dir, std::string* error) {
-  std::filesystem::path patch(patch_dir);
-  std::string name = patch.filename().string();
-  std::string latest = (patch.parent_path() / "LATEST").string();
-  std::random_device seed;
-  std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
-  FILE* file = std::fopen(temporary.c_str(), "wbx");
-  if (file == nullptr) {
-    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
-    return false;
-  }
-  std::string line = name + "\n";
-  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written || !RenameOver(temporary, latest)) {
-    *error = "cannot write '" + latest + "': " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-// Manifest.sig beside the Manifest of patch_dir.
-bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std::string* error) {
-  std::filesystem::path patch(patch_dir);
-  std::string manifest_path = (patch / kManifestName).string();
-  std::string signature_path = (patch / kManifestSignatureName).string();
-  std::string manifest;
-  if (!ReadBoundedFile(manifest_path.c_str(), kManifestSizeLimit, &manifest)) {
-    *error = "cannot read '" + manifest_path + "'";
-    return false;
-  }
-  Ed25519Signature signature;
-  if (!SignEd25519(key, manifest, &signature)) {
-    *error = "the Manifest could not be signed";
-    return false;
-  }
-  std::string text = FormatSignatureFile(signature);
-  FILE* file = CreateNewFile(signature_path, false);
-  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr) written = std::fclose(file) == 0 && written;
-  if (!written) {
-    *error = "cannot write '" + signature_path + "': " + std::strerror(errno);
-    if (file != nullptr) std::remove(signature_path.c_str());
-    return false;
-  }
-  return true;
 }
 
 // The --json document: the summary as far as the build got; patch_dir is
@@ -180,7 +126,7 @@ int RunBuildCommand(int argc, char** argv) {
   std::string error;
   const bool signing = !sign_key_file.empty();
   if (signing) {
-    bool signed_ok = SignRelease(patch_dir, sign_key, &error);
+    bool signed_ok = SignReleaseManifest(patch_dir, sign_key, &error);
     sign_key.fill(0);
     if (!signed_ok) {
       // LATEST keeps naming the last good release: clients that trust the
@@ -189,7 +135,7 @@ int RunBuildCommand(int argc, char** argv) {
                     patch_dir, false, false);
     }
   }
-  if (!WriteLatest(patch_dir, &error)) {
+  if (!WriteReleasePointer(patch_dir, &error)) {
     // The release itself is whole; only the pointer to it is missing.
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);

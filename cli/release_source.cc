@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "cli/list_path.h"
+#include "release/release_dirs.h"
+#include "release/release_pointer.h"
+#include "signing/release_manifest.h"
 
 namespace {
 
@@ -32,17 +35,6 @@ std::string EncodeComponent(const std::string& part) {
     }
   }
   return encoded;
-}
-
-// "Patch_YYYYMMDD_HHMMSS", as a release build names its directories.
-bool IsPatchName(const std::string& name) {
-  static const char kPattern[] = "Patch_dddddddd_dddddd";
-  if (name.size() != sizeof(kPattern) - 1) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    bool digit = name[i] >= '0' && name[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
-  }
-  return true;
 }
 
 bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* error) {
@@ -80,7 +72,7 @@ std::string LastComponent(std::string location) {
 bool ReadSmallFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  char buffer[256];
+  char buffer[kReleasePointerSizeLimit];
   in.read(buffer, sizeof(buffer));
   text->assign(buffer, static_cast<size_t>(in.gcount()));
   return true;
@@ -149,37 +141,34 @@ uint64_t ReleaseSource::received() const {
 }
 
 bool ReleaseSource::FollowLatest(std::string* error) {
-  if (IsPatchName(LastComponent(location_))) return true;
+  if (IsPatchDirName(LastComponent(location_))) return true;
   std::string text;
   if (is_url_) {
     // Anything but a LATEST to read means the URL is taken as a patch
     // directory, as before; fetching its version list says what is wrong.
-    // A patch name is short: a longer body is no LATEST.
-    constexpr size_t kMostLatest = 256;
+    // A longer body than a pointer can be is no LATEST.
     std::string ignored;
     StreamSink keep = [&text](const char* data, size_t size) {
-      if (text.size() + size > kMostLatest) return false;
+      if (text.size() + size > kReleasePointerSizeLimit) return false;
       text.append(data, size);
       return true;
     };
-    if (!FetchTo({"LATEST"}, keep, &ignored)) return true;
+    if (!FetchTo({kLatestName}, keep, &ignored)) return true;
   } else {
     std::error_code missing;
-    if (std::filesystem::exists(JoinBelow(location_, {"VerComp.dat"}), missing)) return true;
-    if (!ReadSmallFile(JoinBelow(location_, {"LATEST"}), &text)) return true;
+    if (std::filesystem::exists(JoinBelow(location_, {kVersionListName}), missing)) return true;
+    if (!ReadSmallFile(JoinBelow(location_, {kLatestName}), &text)) return true;
   }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  if (!IsPatchName(text)) {
-    *error = "LATEST in '" + location_ + "' does not name a patch directory";
+  std::string patch;
+  if (!ParseReleasePointer(text, &patch)) {
+    *error = std::string(kLatestName) + " in '" + location_ + "' does not name a patch directory";
     return false;
   }
   if (is_url_) {
     while (!location_.empty() && location_.back() == '/') location_.pop_back();
-    location_ += "/" + text;
+    location_ += "/" + patch;
   } else {
-    location_ = JoinBelow(location_, {text});
+    location_ = JoinBelow(location_, {patch});
   }
   return true;
 }

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 #include "util/scoped_file.h"
-#include "zipengine/fast_inflate.h"
+#include "zipengine/fast/fast_inflate.h"
 #include "zlib.h"
 
 namespace {

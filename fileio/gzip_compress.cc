@@ -8,7 +8,7 @@
 #include "log/logger.h"
 #include "platform/platform.h"
 #include "util/scoped_file.h"
-#include "zipengine/fast_deflate.h"
+#include "zipengine/fast/fast_deflate.h"
 
 namespace {
 

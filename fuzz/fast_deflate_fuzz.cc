@@ -12,7 +12,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/gzip_oracle.h"
-#include "zipengine/fast_deflate.h"
+#include "zipengine/fast/fast_deflate.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/gzip_oracle.h"
-#include "zipengine/fast_inflate.h"
+#include "zipengine/fast/fast_inflate.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "platform/file_links.h"
 #include "platform/platform.h"
 #include "version/file_version.h"
-#include "zipengine/fast_deflate.h"
+#include "zipengine/fast/fast_deflate.h"
 
 namespace {
 

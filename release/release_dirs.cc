@@ -5,8 +5,6 @@
 #include "fileio/io_util.h"
 #include "version/build_paths.h"
 
-const char* const kLatestName = "LATEST";
-
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
   std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,

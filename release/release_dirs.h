@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-
-// The file in a release folder that names its newest patch directory.
-extern const char* const kLatestName;
+#include "release/release_pointer.h"
 
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);

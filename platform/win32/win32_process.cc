@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "platform/argument_quoting.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -39,36 +40,12 @@ Mutex::~Mutex() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(stor
 void Mutex::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void Mutex::Unlock() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 
-namespace {
-
-// Quotes one argument by the rules CommandLineToArgvW and the C runtime use.
-std::string QuoteArgument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string quoted = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
-    else quoted.append(backslashes, '\\');
-    backslashes = 0;
-    quoted.push_back(c);
-  }
-  quoted.append(backslashes * 2, '\\');
-  quoted.push_back('"');
-  return quoted;
-}
-
-}  // namespace
-
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   if (argv.empty()) return -1;
   std::string command_line;
   for (const std::string& arg : argv) {
     if (!command_line.empty()) command_line.push_back(' ');
-    command_line += QuoteArgument(arg);
+    command_line += QuoteWindowsArgument(arg);
   }
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE read_end = nullptr;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transport/http_fetch.h"
+#include "transport/http_status.h"
 
 namespace {
 
@@ -50,6 +51,18 @@ class ScriptedTransport : public HttpTransport {
   std::vector<Answer> script_;
   size_t tries_ = 0;
 };
+
+// Both back ends decide by this which failing answers are worth another
+// try: a busy or failing server is, a refused or missing file is not (a
+// retry would only wait for the same answer).
+TEST(HttpFetchTest, OnlyTimeOutsThrottlingAndServerErrorsAreTriedAgain) {
+  for (long status : {408L, 429L, 500L, 502L, 503L, 504L, 599L}) {
+    EXPECT_TRUE(IsTransientHttpStatus(status)) << status;
+  }
+  for (long status : {301L, 304L, 400L, 401L, 403L, 404L, 410L, 416L, 499L}) {
+    EXPECT_FALSE(IsTransientHttpStatus(status)) << status;
+  }
+}
 
 TEST(HttpFetchTest, EveryByteReachesTheSinkOnceWhateverTheTries) {
   const size_t kAll = std::string::npos;

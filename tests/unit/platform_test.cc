@@ -1,6 +1,7 @@
 // The behaviour both back ends share: these cases run natively against the
 // POSIX back end and under Wine against the Win32 calls.
 #include "platform/platform.h"
+#include "platform/argument_quoting.h"
 #include "platform/file_lock.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,28 @@ using testing_support::ScratchDir;
 using testing_support::Sep;
 using testing_support::SetReadOnly;
 using testing_support::WriteFileBytes;
+
+// Each case is what the C runtime's splitting turns back into the argument
+// (the rules of "Parsing C command-line arguments"): a wrong count of
+// backslashes before a quote, or none doubled before the closing quote,
+// hands a child another argument than the one meant.
+TEST(PlatformCommandLine, QuotesArgumentsSoTheChildSplitsThemBack) {
+  const struct {
+    const char* arg;
+    const char* quoted;
+  } cases[] = {
+      {"plain", "plain"},
+      {"C:\\dir\\file.txt", "C:\\dir\\file.txt"},  // backslashes alone stay as they are
+      {"", "\"\""},                                // an empty argument still counts
+      {"two words", "\"two words\""},
+      {"tab\tinside", "\"tab\tinside\""},
+      {"say \"hi\"", "\"say \\\"hi\\\"\""},
+      {"a\\\"b", "\"a\\\\\\\"b\""},            // a\"b: 2n+1 backslashes before the quote
+      {"C:\\my dir\\", "\"C:\\my dir\\\\\""},  // a trailing one doubled before the closing quote
+      {"x\\\\ y", "\"x\\\\ y\""},              // inside, not before a quote: unchanged
+  };
+  for (const auto& c : cases) EXPECT_EQ(plat::QuoteWindowsArgument(c.arg), c.quoted) << c.arg;
+}
 
 TEST(PlatformDirectory, ListsEntriesWithKindAndSize) {
   ScratchDir scratch;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "transport/http_status.h"
 #include "transport/http_transport.h"
 
 namespace {
@@ -91,8 +92,6 @@ bool IsTransientCode(CURLcode code) {
   }
 }
 
-bool IsTransientStatus(long code) { return code == 408 || code == 429 || code >= 500; }
-
 struct EasyCleanup {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
@@ -153,8 +152,8 @@ class CurlTransport : public HttpTransport {
         result.status = TransferStatus::kFailed;
         result.error = "the server answered a range request with other bytes";
       } else {
-        result.status = IsTransientStatus(http_status) ? TransferStatus::kTransient
-                                                       : TransferStatus::kFailed;
+        result.status = IsTransientHttpStatus(http_status) ? TransferStatus::kTransient
+                                                           : TransferStatus::kFailed;
         result.error = "the server answered HTTP " + std::to_string(http_status);
       }
     } else {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/http_status.h"
 #include "transport/http_transport.h"
 
 namespace {
@@ -73,8 +74,6 @@ bool IsTransientError(DWORD code) {
       return false;
   }
 }
-
-bool IsTransientStatus(DWORD code) { return code == 408 || code == 429 || code >= 500; }
 
 struct InternetHandle {
   explicit InternetHandle(HINTERNET value = nullptr) : handle(value) {}
@@ -247,7 +246,8 @@ class WinHttpTransport : public HttpTransport {
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     result.http_status = static_cast<int>(status);
     if (status < 200 || status > 299) {
-      result.status = IsTransientStatus(status) ? TransferStatus::kTransient : TransferStatus::kFailed;
+      result.status = IsTransientHttpStatus(static_cast<long>(status)) ? TransferStatus::kTransient
+                                                                       : TransferStatus::kFailed;
       result.error = "the server answered HTTP " + std::to_string(status);
       return result;
     }

@@ -2,31 +2,13 @@
 // their own, read once it has ended.
 #include <windows.h>
 
+#include "platform/argument_quoting.h"
 #include "support/json_oracle.h"
 #include "support/test_support.h"
 
 namespace testing_support {
 
 namespace {
-
-// Quotes one argument by the rules CommandLineToArgvW and the C runtime use.
-std::string Quote(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string quoted = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted.push_back(c);
-  }
-  quoted.append(backslashes * 2, '\\');
-  quoted.push_back('"');
-  return quoted;
-}
 
 HANDLE InheritedFile(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -45,7 +27,7 @@ int RunApart(const std::vector<std::string>& argv, std::string* out, std::string
   std::string command_line;
   for (const std::string& arg : argv) {
     if (!command_line.empty()) command_line.push_back(' ');
-    command_line += Quote(arg);
+    command_line += plat::QuoteWindowsArgument(arg);
   }
   HANDLE in = InheritedFile("NUL", false);
   HANDLE out_file = InheritedFile(out_path, true);

@@ -1,0 +1,46 @@
+#include "release/release_pointer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "platform/platform.h"
+#include "release/release_dirs.h"
+
+const char* const kLatestName = "LATEST";
+
+bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
+  size_t separator = plat::FindLastSeparator(patchDir);
+  std::string name = separator == std::string::npos ? patchDir : patchDir.substr(separator + 1);
+  std::string latest = separator == std::string::npos
+                           ? std::string(kLatestName)
+                           : patchDir.substr(0, separator + 1) + kLatestName;
+  std::random_device seed;
+  std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
+  // "x": a file of that name already there is someone else's.
+  FILE* file = std::fopen(temporary.c_str(), "wbx");
+  if (file == nullptr) {
+    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
+    return false;
+  }
+  std::string line = name + "\n";
+  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  written = std::fclose(file) == 0 && written;
+  if (!written || !plat::ReplaceFileAtomically(temporary.c_str(), latest.c_str())) {
+    *error = "cannot write '" + latest + "': " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ParseReleasePointer(const std::string& text, std::string* patchName) {
+  std::string name = text;
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' ')) {
+    name.pop_back();
+  }
+  if (!IsPatchDirName(name)) return false;
+  *patchName = name;
+  return true;
+}

@@ -1,0 +1,3 @@
+#include "transport/http_status.h"
+
+bool IsTransientHttpStatus(long status) { return status == 408 || status == 429 || status >= 500; }
