@@ -14,6 +14,8 @@
 #include "cli/json_output.h"
 #include "cli/cli_platform.h"
 #include "common.h"
+#include "fileio/tree_sync.h"
+#include "update/durable_file.h"
 #include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
@@ -86,25 +88,24 @@ bool IsDirectory(const std::string& path) {
 }
 
 // RELEASES/LATEST names the newest patch directory, so that clients can be
-// pointed once at the releases folder. Written beside and renamed over, so a
-// client reads the old name or the new one, never half of one.
+// pointed once at the releases folder. Every file of the patch directory is
+// on the disk first, so that after a power cut LATEST never names a release
+// of empty or zeroed files; LATEST itself is written beside, flushed and
+// renamed over, so a client reads the old name or the new one, never half
+// of one, and the new one survives a power cut.
 bool WriteLatest(const std::string& patch_dir, std::string* error) {
+  std::string failed;
+  if (!SyncFilesBelow(patch_dir, &failed)) {
+    *error = "cannot flush '" + failed + "' to the disk";
+    return false;
+  }
   std::filesystem::path patch(patch_dir);
   std::string name = patch.filename().string();
   std::string latest = (patch.parent_path() / "LATEST").string();
   std::random_device seed;
   std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
-  FILE* file = std::fopen(temporary.c_str(), "wbx");
-  if (file == nullptr) {
-    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
-    return false;
-  }
-  std::string line = name + "\n";
-  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written || !RenameOver(temporary, latest)) {
-    *error = "cannot write '" + latest + "': " + std::strerror(errno);
-    std::remove(temporary.c_str());
+  if (!update::WriteFileDurably(latest, temporary, name + "\n", error)) {
+    *error = "cannot write '" + latest + "': " + *error;
     return false;
   }
   return true;
