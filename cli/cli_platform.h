@@ -14,10 +14,6 @@ std::string ProgramDirectory();
 // True when stream is attached to a terminal.
 bool IsTerminal(FILE* stream);
 
-// Renames from to to, replacing an existing file in one step, so that a
-// reader sees the old file or the new one, never a half-written one.
-bool RenameOver(const std::string& from, const std::string& to);
-
 // Creates a file that must not exist yet and opens it for binary writing;
 // null when it exists or cannot be made. ownerOnly: readable and writable by
 // its owner alone (mode 0600 on POSIX), for a private key.

@@ -29,7 +29,7 @@ bool SyncDirectory(const std::string& dir);
 
 // Makes every file written so far on the file system that holds dir
 // durable, in one call rather than one per file (syncfs). Where the system
-// has no such call the files' own flushes are relied on.
+// has no such call (Windows) nothing happens: SyncFiles flushes each file.
 bool SyncFileSystemOf(const std::string& dir);
 
 // Makes the data of the files at paths (all on the file system that holds

@@ -41,7 +41,3 @@ QuietStdout::~QuietStdout() {
   dup2(saved_, STDOUT_FILENO);
   close(saved_);
 }
-
-bool RenameOver(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
-}

@@ -41,8 +41,3 @@ QuietStdout::~QuietStdout() {
   _dup2(saved_, _fileno(stdout));
   _close(saved_);
 }
-
-bool RenameOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
-}
