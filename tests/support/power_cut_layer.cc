@@ -49,11 +49,27 @@ PowerCutLayer::Semantics PowerCutLayer::OfThisBuild() {
   return plat::kPathSeparator == '\\' ? Semantics::kNtfs : Semantics::kPosix;
 }
 
-PowerCutLayer::PowerCutLayer(Semantics semantics) : semantics_(semantics) {
+PowerCutLayer::PowerCutLayer(Semantics semantics, const std::string& root)
+    : semantics_(semantics) {
+  Snapshot(KeyOf(root));
   plat::SetDurabilityObserver(this);
 }
 
 PowerCutLayer::~PowerCutLayer() { plat::SetDurabilityObserver(nullptr); }
+
+void PowerCutLayer::Snapshot(const std::string& dir) {
+  std::vector<plat::DirEntry> entries;
+  if (!plat::ListDirectory(dir, &entries)) return;
+  for (const plat::DirEntry& entry : entries) {
+    std::string child = dir + "/" + entry.name;
+    if (entry.attributes & plat::kAttrReparsePoint) continue;
+    if (entry.attributes & plat::kAttrDirectory) {
+      Snapshot(child);
+    } else {
+      MarkDurable(child, &files_[child]);
+    }
+  }
+}
 
 void PowerCutLayer::MarkDurable(const std::string& key, File* file) {
   ReadAll(key, &file->durable);
@@ -62,11 +78,14 @@ void PowerCutLayer::MarkDurable(const std::string& key, File* file) {
 void PowerCutLayer::Created(const std::string& path, FILE* file) {
   std::lock_guard<std::mutex> hold(lock_);
   std::string key = KeyOf(path);
-  File& record = files_[key];
-  record = File();
-  // NTFS journals the new name with the creation.
-  record.entry_durable = semantics_ == Semantics::kNtfs;
+  files_[key] = File();
   open_[file] = key;
+  // NTFS journals the new name with the creation.
+  if (semantics_ == Semantics::kPosix) {
+    NameChange change;
+    change.to = key;
+    changes_.push_back(change);
+  }
 }
 
 void PowerCutLayer::FileSynced(FILE* file) {
@@ -87,18 +106,28 @@ void PowerCutLayer::Renamed(const std::string& from, const std::string& to) {
   std::lock_guard<std::mutex> hold(lock_);
   std::string from_key = KeyOf(from);
   std::string to_key = KeyOf(to);
-  auto record = files_.find(from_key);
-  if (record == files_.end()) {
-    // A file from before the layer: durable, under its new name too.
-    files_.erase(to_key);
-    return;
+  NameChange change;
+  change.from = from_key;
+  change.to = to_key;
+  auto replaced = files_.find(to_key);
+  if (replaced != files_.end()) {
+    change.replaced = true;
+    change.replaced_file = replaced->second;
   }
-  File moved = record->second;
-  files_.erase(record);
-  files_[to_key] = moved;
+  auto moved = files_.find(from_key);
+  File file;
+  if (moved != files_.end()) {
+    file = moved->second;
+    files_.erase(moved);
+  } else {
+    MarkDurable(to_key, &file);  // from outside the snapshot: durable
+  }
+  files_[to_key] = file;
   for (auto& item : open_) {
     if (item.second == from_key) item.second = to_key;
   }
+  // MOVEFILE_WRITE_THROUGH returns once the rename is on the disk.
+  if (semantics_ == Semantics::kPosix) changes_.push_back(change);
 }
 
 void PowerCutLayer::Removed(const std::string& path) {
@@ -109,33 +138,53 @@ void PowerCutLayer::Removed(const std::string& path) {
 void PowerCutLayer::DirectorySynced(const std::string& dir) {
   std::lock_guard<std::mutex> hold(lock_);
   std::string dir_key = KeyOf(dir);
-  for (auto& item : files_) {
-    if (ParentKey(item.first) == dir_key) item.second.entry_durable = true;
+  for (NameChange& change : changes_) {
+    if (ParentKey(change.to) == dir_key) change.durable = true;
   }
 }
 
 void PowerCutLayer::FileSystemSynced(const std::string&) {
   std::lock_guard<std::mutex> hold(lock_);
-  for (auto& item : files_) {
-    MarkDurable(item.first, &item.second);
-    item.second.entry_durable = true;
+  for (auto& item : files_) MarkDurable(item.first, &item.second);
+  for (NameChange& change : changes_) change.durable = true;
+}
+
+// Latest first, so that each change is undone from the names it left. A
+// file removed since a change was made stays removed.
+void PowerCutLayer::UndoNameChanges() {
+  for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
+    if (change->durable) continue;
+    std::string ignored;
+    if (!ReadAll(change->to, &ignored)) continue;
+    auto record = files_.find(change->to);
+    File file = record != files_.end() ? record->second : File();
+    if (record != files_.end()) files_.erase(record);
+    // Not through the platform, which would tell this layer.
+    if (change->from.empty()) {
+      std::remove(change->to.c_str());
+      continue;
+    }
+    std::remove(change->from.c_str());
+    if (std::rename(change->to.c_str(), change->from.c_str()) != 0) continue;
+    files_[change->from] = file;
+    if (change->replaced) {
+      WriteAll(change->to, change->replaced_file.durable);
+      files_[change->to] = change->replaced_file;
+    }
   }
+  changes_.clear();
 }
 
 int PowerCutLayer::Cut() {
   std::lock_guard<std::mutex> hold(lock_);
   int changed = 0;
+  for (const NameChange& change : changes_) changed += change.durable ? 0 : 1;
+  UndoNameChanges();
   for (const auto& item : files_) {
     const std::string& path = item.first;
     const File& file = item.second;
     std::string now;
     if (!ReadAll(path, &now)) continue;
-    if (!file.entry_durable) {
-      // Not through the platform, which would tell this layer.
-      std::remove(path.c_str());
-      ++changed;
-      continue;
-    }
     std::string after = file.durable;
     if (semantics_ == Semantics::kNtfs) {
       after.resize(now.size(), '\0');

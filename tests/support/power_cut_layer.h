@@ -6,13 +6,16 @@
 //
 //   kPosix  (ext4 and the like, the POSIX back end): unflushed data is lost,
 //           a file falls back to its contents at its last flush (empty when
-//           never flushed); a file whose folder entry was not made durable
-//           (fsync of the folder, or syncfs) since it was created vanishes.
+//           never flushed); creations and renames whose target folder was
+//           not flushed since (fsync of the folder, or syncfs) are undone,
+//           latest first: a created file vanishes, a renamed one goes back
+//           to its old name and the file it replaced comes back.
 //   kNtfs   (the Windows back end): names and sizes are journaled and kept,
 //           unflushed data is not: the bytes written since the last flush
 //           read as zeros, at the file's size.
 //
-// Files that existed before the layer was installed count as durable.
+// Files that existed below root when the layer was installed count as
+// durable; so does a file from elsewhere that is renamed in.
 // Only what the back end reports as really flushed counts: on Windows,
 // where SyncFileSystemOf cannot flush a volume, nothing is reported.
 #ifndef FILEDIST_TESTS_SUPPORT_POWER_CUT_LAYER_H
@@ -22,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/durability_observer.h"
 
@@ -32,8 +36,9 @@ class PowerCutLayer : public plat::DurabilityObserver {
   // The semantics of the file system the built back end writes to.
   static Semantics OfThisBuild();
 
-  // Installs itself; the destructor removes it.
-  explicit PowerCutLayer(Semantics semantics);
+  // Installs itself, with what lies below root as it is now durable; the
+  // destructor removes it.
+  PowerCutLayer(Semantics semantics, const std::string& root);
   ~PowerCutLayer() override;
   PowerCutLayer(const PowerCutLayer&) = delete;
   PowerCutLayer& operator=(const PowerCutLayer&) = delete;
@@ -52,15 +57,25 @@ class PowerCutLayer : public plat::DurabilityObserver {
 
  private:
   struct File {
-    std::string durable;         // the contents at the last flush
-    bool entry_durable = false;  // its name survives a cut
+    std::string durable;  // the contents at the last flush
+  };
+  // A change of names that a cut may undo (POSIX only).
+  struct NameChange {
+    std::string from;  // empty for a creation
+    std::string to;
+    bool durable = false;      // its folder was flushed since
+    bool replaced = false;     // a file was at to before
+    File replaced_file;
   };
   void MarkDurable(const std::string& key, File* file);
+  void Snapshot(const std::string& dir);
+  void UndoNameChanges();
 
   Semantics semantics_;
   std::mutex lock_;
   std::map<std::string, File> files_;  // by path, separators made '/'
   std::map<FILE*, std::string> open_;  // files created, by their stream
+  std::vector<NameChange> changes_;    // in the order they were made
 };
 
 #endif  // FILEDIST_TESTS_SUPPORT_POWER_CUT_LAYER_H

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<PowerCutLayer> layer;
   if (g_power_cut_at > 0) {
-    layer.reset(new PowerCutLayer(PowerCutLayer::OfThisBuild()));
+    layer.reset(new PowerCutLayer(PowerCutLayer::OfThisBuild(), options.install_dir));
     g_layer = layer.get();
   }
   update::SetFaultHook(CrashHere);
