@@ -1,5 +1,4 @@
 // Placed files made durable on POSIX: one syncfs covers them all.
-#include "platform/durability_observer.h"
 #include "platform/file_safety.h"
 
 namespace plat {
