@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -28,8 +29,17 @@ bool SyncDirectory(const std::string& dir);
 
 // Makes every file written so far on the file system that holds dir
 // durable, in one call rather than one per file (syncfs). Where the system
-// has no such call the files' own flushes are relied on.
+// has no such call (Windows) nothing happens: SyncFiles flushes each file.
 bool SyncFileSystemOf(const std::string& dir);
+
+// Makes the data of the files at paths (all on the file system that holds
+// dir) durable, before a record that vouches for them is written, with the
+// cheapest calls this system has: one syncfs on POSIX; on Windows, where a
+// whole volume is flushed only by an administrator, FlushFileBuffers on each
+// file, from several threads so that small files do not wait in line.
+// Returns the paths whose data may not be on the disk: none when all went
+// well, every one when a flush of the whole file system failed.
+std::vector<std::string> SyncFiles(const std::string& dir, const std::vector<std::string>& paths);
 
 // True when both names lead to the same entry of one folder as this file
 // system compares names: byte-wise on POSIX; on Windows without regard to

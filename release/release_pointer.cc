@@ -5,12 +5,24 @@
 #include <cstring>
 #include <random>
 
+#include "fileio/tree_sync.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "release/release_dirs.h"
 
 const char* const kLatestName = "LATEST";
 
+// Every file of the patch directory reaches the disk before LATEST names it,
+// so that after a power cut LATEST never names a release of empty or zeroed
+// files; LATEST itself is written beside, flushed, renamed over and its
+// folder flushed, so a client reads the old name or the new one, never half
+// of one, and the new one survives a power cut.
 bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
+  std::string failed;
+  if (!SyncFilesBelow(patchDir, &failed)) {
+    *error = "cannot flush '" + failed + "' to the disk";
+    return false;
+  }
   size_t separator = plat::FindLastSeparator(patchDir);
   std::string name = separator == std::string::npos ? patchDir : patchDir.substr(separator + 1);
   std::string latest = separator == std::string::npos
@@ -26,12 +38,15 @@ bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
   }
   std::string line = name + "\n";
   bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  written = plat::SyncFile(file) && written;
   written = std::fclose(file) == 0 && written;
   if (!written || !plat::ReplaceFileAtomically(temporary.c_str(), latest.c_str())) {
     *error = "cannot write '" + latest + "': " + std::strerror(errno);
     std::remove(temporary.c_str());
     return false;
   }
+  plat::SyncDirectory(separator == std::string::npos ? std::string(".")
+                                                     : patchDir.substr(0, separator));
   return true;
 }
 

@@ -615,6 +615,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     if (!recovering) outcome_->failed.push_back(path);
   };
   std::map<std::string, VersionRecord> placed;
+  std::map<std::string, std::string> placed_at;  // release path by target
   for (const JournalEntry& entry : entries) {
     const VersionRecord& record = entry.record;
     std::vector<std::string> parts;
@@ -639,7 +640,9 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     int remaining = --uses[record.key];
     std::string key;
     if (recovering && KeyOfInstalledFile(target, &key) && key == record.key) {
+      // Placed by a run that was stopped, maybe before it flushed it.
       placed[record.path] = record;
+      placed_at[target] = record.path;
       continue;
     }
     std::string source = staging_.CheckedPath(record.key);
@@ -662,6 +665,7 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     }
     if (PlaceFile(source, record.path, parts, target, &error)) {
       placed[record.path] = record;
+      placed_at[target] = record.path;
       if (!recovering) outcome_->placed.push_back(record.path);
     } else {
       reporter_->Problem(error);
@@ -670,8 +674,15 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
   }
 
   // The placed files' data reaches the disk before the list that vouches
-  // for them does.
-  plat::SyncFileSystemOf(options_.install_dir);
+  // for them does; one that cannot be flushed is not recorded, so the next
+  // run places it again.
+  std::vector<std::string> targets;
+  for (const auto& item : placed_at) targets.push_back(item.first);
+  for (const std::string& target : plat::SyncFiles(options_.install_dir, targets)) {
+    reporter_->Problem("cannot flush '" + target + "' to the disk; it is placed again next time");
+    placed.erase(placed_at[target]);
+    failed(placed_at[target]);
+  }
   VersionRecordList final_list;
   std::set<std::string> recorded;
   for (VersionRecord record : client) {

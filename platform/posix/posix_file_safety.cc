@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "platform/durability_observer.h"
 #include "platform/file_safety.h"
 #include "platform/posix/posix_path.h"
 
@@ -26,11 +27,17 @@ FILE* CreateNewFile(const std::string& path, std::string* error) {
   if (file == nullptr) {
     if (error != nullptr) *error = std::strerror(errno);
     close(fd);
+  } else {
+    if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Created(path, file);
   }
   return file;
 }
 
-bool SyncFile(FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
+bool SyncFile(FILE* file) {
+  if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->FileSynced(file);
+  return true;
+}
 
 void StartWriteBack(FILE* file) {
   if (std::fflush(file) != 0) return;
@@ -44,6 +51,9 @@ bool SyncDirectory(const std::string& dir) {
   if (fd < 0) return false;
   bool synced = fsync(fd) == 0;
   close(fd);
+  if (synced) {
+    if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->DirectorySynced(dir);
+  }
   return synced;
 }
 
@@ -52,6 +62,9 @@ bool SyncFileSystemOf(const std::string& dir) {
   if (fd < 0) return false;
   bool synced = syncfs(fd) == 0;
   close(fd);
+  if (synced) {
+    if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->FileSystemSynced(dir);
+  }
   return synced;
 }
 
@@ -94,14 +107,22 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   // without hard links gets a checked rename instead.
   std::string native_from = ToNativePath(from.c_str());
   std::string native_to = ToNativePath(to.c_str());
-  if (link(native_from.c_str(), native_to.c_str()) == 0) return unlink(native_from.c_str()) == 0;
-  if (errno == EEXIST) return false;
-  struct stat st;
-  if (lstat(native_to.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
+  bool renamed = false;
+  if (link(native_from.c_str(), native_to.c_str()) == 0) {
+    renamed = unlink(native_from.c_str()) == 0;
+  } else {
+    if (errno == EEXIST) return false;
+    struct stat st;
+    if (lstat(native_to.c_str(), &st) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    renamed = rename(native_from.c_str(), native_to.c_str()) == 0;
   }
-  return rename(native_from.c_str(), native_to.c_str()) == 0;
+  if (renamed) {
+    if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Renamed(from, to);
+  }
+  return renamed;
 }
 
 bool IsFileInUse(const std::string&) { return false; }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/durability_observer.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
 #include "util/ascii_case.h"
@@ -145,7 +146,9 @@ bool RemoveFile(const char* path) {
   struct stat st;
   if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return false;
-  return unlink(native.c_str()) == 0;
+  if (unlink(native.c_str()) != 0) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Removed(path);
+  return true;
 }
 
 namespace {
@@ -220,7 +223,9 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
   // stay as runnable as the one it replaces. Set-user and set-group bits
   // are not carried over: the new file's owner may differ.
   if (replaces && chmod(native_from.c_str(), st.st_mode & 0777) != 0) return false;
-  return rename(native_from.c_str(), native_to.c_str()) == 0;
+  if (rename(native_from.c_str(), native_to.c_str()) != 0) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Renamed(from, to);
+  return true;
 }
 
 FILE* CreateNewFile(const char* path) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/durability_observer.h"
 #include "platform/file_safety.h"
 #include "util/ascii_case.h"
 
@@ -69,6 +70,8 @@ FILE* CreateNewFile(const std::string& path, std::string* error) {
   if (file == nullptr) {
     if (error != nullptr) *error = "cannot open a stream";
     _close(fd);
+  } else {
+    if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Created(path, file);
   }
   return file;
 }
@@ -76,7 +79,9 @@ FILE* CreateNewFile(const std::string& path, std::string* error) {
 bool SyncFile(FILE* file) {
   if (std::fflush(file) != 0) return false;
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
+  if (handle == INVALID_HANDLE_VALUE || FlushFileBuffers(handle) == FALSE) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->FileSynced(file);
+  return true;
 }
 
 // The volume is not flushed at the end either (below).
@@ -86,10 +91,8 @@ void StartWriteBack(FILE*) {}
 // MOVEFILE_WRITE_THROUGH returns once a rename is on the disk.
 bool SyncDirectory(const std::string&) { return true; }
 
-// Flushing a whole volume needs rights an updater does not have. Placed files
-// are not flushed one by one either, so here a power cut (not a crash of the
-// program) just before the list is written may cost the data of files placed
-// a moment earlier; `filedist verify` finds them.
+// Flushing a whole volume needs rights an updater does not have: placed
+// files are flushed one by one instead (SyncFiles).
 bool SyncFileSystemOf(const std::string&) { return true; }
 
 bool SameEntryName(const std::string& a, const std::string& b) {
@@ -123,7 +126,9 @@ bool ResolvesInside(const std::string& dir, const std::string& root) {
 bool CopyPermissions(const std::string&, const std::string&) { return true; }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == FALSE) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Renamed(from, to);
+  return true;
 }
 
 bool IsFileInUse(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/durability_observer.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -82,15 +83,23 @@ MakeDirResult MakeOneDirectory(const char* path) {
 
 bool RemoveEmptyDirectory(const char* path) { return RemoveDirectoryA(path) != FALSE; }
 
-bool RemoveFile(const char* path) { return !IsReadOnlyFile(path) && DeleteFileA(path) != FALSE; }
+bool RemoveFile(const char* path) {
+  if (IsReadOnlyFile(path) || DeleteFileA(path) == FALSE) return false;
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Removed(path);
+  return true;
+}
 
 bool CopyFileOver(const char* src, const char* dst) {
   return !IsReadOnlyFile(dst) && CopyFileA(src, dst, FALSE) != FALSE;
 }
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
-  return !IsReadOnlyFile(to) &&
-         MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (IsReadOnlyFile(to) ||
+      MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    return false;
+  }
+  if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Renamed(from, to);
+  return true;
 }
 
 FILE* CreateNewFile(const char* path) {

@@ -4,21 +4,26 @@
 //
 // With --full-disk-at N every write from the Nth change on fails as on a
 // full disk (where the system can limit file sizes; exit 87 where not).
+// With --power-cut-at N the runner, at the Nth change, first drops what a
+// power cut would lose of the files written so far (support/power_cut_layer.h
+// tells what, for the file system of this build), then ends as at a crash.
 // With --hold LIBRARY the runner first loads that copy of the project's
 // shared library, so that the update meets a library in use.
 //
 //   update_runner INSTALL RELEASE [--prune] [--crash-at N] [--full-disk-at N]
-//                 [--hold LIBRARY]
+//                 [--power-cut-at N] [--hold LIBRARY]
 //
 // Prints "points: K" (the changes a whole run made) at the end; exits with
 // the engine's status, or 86 at the crash.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "holder/library_hold.h"
 #include "support/file_size_limit.h"
+#include "support/power_cut_layer.h"
 #include "update/fault_point.h"
 #include "update/folder_fetcher.h"
 #include "update/update_engine.h"
@@ -27,9 +32,17 @@ namespace {
 
 int g_crash_at = 0;
 int g_full_disk_at = 0;
+int g_power_cut_at = 0;
+PowerCutLayer* g_layer = nullptr;
 
 void CrashHere(int point) {
   if (point == g_crash_at) std::_Exit(86);
+  if (point == g_power_cut_at && g_layer != nullptr) {
+    int changed = g_layer->Cut();
+    std::printf("power cut: %d files lost data\n", changed);
+    std::fflush(stdout);
+    std::_Exit(86);
+  }
   if (point == g_full_disk_at && !LimitFileSize(0)) std::_Exit(87);
 }
 
@@ -55,11 +68,18 @@ int main(int argc, char** argv) {
       g_crash_at = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--full-disk-at") == 0 && i + 1 < argc) {
       g_full_disk_at = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--power-cut-at") == 0 && i + 1 < argc) {
+      g_power_cut_at = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) {
       if (LoadLibraryExport(argv[++i], "MakeDirTree") == nullptr) return 2;
     } else {
       return 2;
     }
+  }
+  std::unique_ptr<PowerCutLayer> layer;
+  if (g_power_cut_at > 0) {
+    layer.reset(new PowerCutLayer(PowerCutLayer::OfThisBuild(), options.install_dir));
+    g_layer = layer.get();
   }
   update::SetFaultHook(CrashHere);
   testing_support::FolderFetcher fetcher(argv[2]);
