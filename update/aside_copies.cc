@@ -13,10 +13,6 @@ namespace update {
 
 namespace {
 
-bool EntryExists(const std::string& path) {
-  return plat::PathExists(path.c_str()) || plat::IsLinkEntry(path);
-}
-
 // The record's line for a path below the install folder: ".\dir\name".
 std::string ListPathOf(const std::vector<std::string>& parts) {
   std::string path = ".";

@@ -110,4 +110,8 @@ bool KeyOfInstalledFile(const std::string& path, std::string* key) {
   return true;
 }
 
+bool EntryExists(const std::string& path) {
+  return plat::PathExists(path.c_str()) || plat::IsLinkEntry(path);
+}
+
 }  // namespace update

@@ -38,6 +38,9 @@ void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::st
 // name when it lies in the install folder, else empty) counts too.
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName);
 
+// True when something is at path, a link that leads nowhere included.
+bool EntryExists(const std::string& path);
+
 // The file key (MD5, 32 lowercase hex digits) of a regular file; false when
 // it cannot be read or is a link.
 bool KeyOfInstalledFile(const std::string& path, std::string* key);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio/gzip_decompress.h"
 #include "update/release_fetcher.h"
 
 namespace update {
@@ -72,23 +73,6 @@ class Staging {
                 uint64_t maxFetched, const std::string& path, std::string* error) const;
   bool Decode(const std::string& from, const std::string& to, std::string* key,
               std::string* error) const;
-  // How a Stream call ended.
-  enum class StreamEnd {
-    kDecoded,      // whole, decoded and keyed
-    kCutOff,       // the transfer failed part-way; what came is kept
-    kUndecodable,  // the bytes did not decode; nothing is kept
-    kFailed,       // any other failure; nothing is kept
-  };
-  // Fetches the file into name's decoded file in the folder, decoding it as
-  // it comes and keying it on the way: it is written once and never read
-  // back. A transfer cut off part-way keeps what was decoded up to the
-  // decoder's last resume point and the compressed bytes after it; with
-  // resume, what an earlier call kept so is taken up and the fetch goes on
-  // after it (*resumed tells).
-  StreamEnd Stream(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                   uint64_t maxFetched, const std::string& name, bool resume,
-                   const FetchProgress& progress, std::string* key, bool* resumed,
-                   std::string* error) const;
 
   std::string install_dir_;
   std::string dir_;
@@ -96,6 +80,17 @@ class Staging {
 
 // True for 32 lowercase hexadecimal digits: a key that may name a file.
 bool IsWellFormedKey(const std::string& key);
+
+// Removes one entry of the folder at path, a link as itself, a protected
+// file too; nothing when there is none.
+void RemoveStagedEntry(const std::string& path);
+
+// Deflate turns one input byte into at most 1032 output bytes; with the
+// trailer's length (modulo 2^32) that bounds the true length of a member.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+// Why decoding from into to failed, for the error line.
+std::string DecodeFailure(DecompressStatus status, const std::string& from, const std::string& to);
 
 }  // namespace update
 

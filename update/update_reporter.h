@@ -3,8 +3,11 @@
 #ifndef FILEDIST_UPDATE_UPDATE_REPORTER_H
 #define FILEDIST_UPDATE_UPDATE_REPORTER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "update/update_plan.h"
 
 namespace update {
 
@@ -21,7 +24,18 @@ class UpdateReporter {
   virtual void FileBytes(uint64_t /*received*/) {}
   virtual void FinishFile(const std::string& /*path*/, uint64_t /*size*/, bool /*ok*/) {}
   virtual void EndFetch() {}
+
+  // What a dry run would do, as notes: each file to fetch, each no longer
+  // in the release (removed with prune, else kept).
+  virtual void ShowPlan(const UpdatePlan& plan, bool prune);
+  // The summary after an apply: files fetched, the bytes the release lists
+  // for them, the bytes that came over the network (0: not known).
+  virtual void ShowFetched(size_t files, uint64_t listed_bytes, uint64_t received,
+                           const std::string& location);
 };
+
+// "512 bytes", "1.5 KiB", "12.3 MiB", "1.25 GiB".
+std::string FormatSize(uint64_t bytes);
 
 }  // namespace update
 

@@ -1,0 +1,322 @@
+#include "update/apply.h"
+
+#include <cstdio>
+#include <set>
+
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "update/client_list.h"
+#include "update/fault_point.h"
+#include "update/install_paths.h"
+#include "update/staging_names.h"
+#include "util/scoped_file.h"
+
+namespace update {
+
+namespace {
+
+// Copies a checked file to a new file, for a key that several paths share.
+bool CopyToNew(const std::string& from, const std::string& to, std::string* error) {
+  util::ScopedFile in(plat::OpenFile(from.c_str(), "rb"));
+  if (!in) {
+    *error = "cannot read '" + from + "'";
+    return false;
+  }
+  if (EntryExists(to)) {
+    FaultPoint();
+    plat::RemoveFile(to.c_str());
+  }
+  FaultPoint();
+  util::ScopedFile out(plat::CreateNewFile(to, error));
+  if (!out) return false;
+  char buffer[1 << 16];
+  for (;;) {
+    size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+    if (got == 0) break;
+    if (std::fwrite(buffer, 1, got, out.get()) != got) {
+      *error = plat::LastErrorText();
+      return false;
+    }
+  }
+  if (std::ferror(in.get()) || std::fclose(out.release()) != 0) {
+    *error = "cannot copy '" + from + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Applier::Applier(const UpdateOptions& options, Staging* staging, AsideCopies* aside,
+                 const std::map<std::string, const ManifestFile*>& listed,
+                 UpdateReporter* reporter, UpdateOutcome* outcome)
+    : install_dir_(options.install_dir),
+      force_(options.force),
+      list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
+      journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
+      staging_(staging),
+      aside_(aside),
+      listed_(listed),
+      reporter_(reporter),
+      outcome_(outcome) {}
+
+// Finishes an apply that a stopped run left behind: files it named are
+// placed from the staging folder where they are not yet in place, and each
+// is recorded only if it has its key.
+bool Applier::Recover(bool* recovered) {
+  *recovered = false;
+  std::vector<JournalEntry> entries;
+  switch (ReadJournal(journal_path_, &entries)) {
+    case JournalState::kAbsent:
+      return true;
+    case JournalState::kTorn:
+      // Written through a rename, a journal is whole or absent; this one is
+      // not ours, and no apply can have begun after it.
+      reporter_->Problem("removing the damaged journal '" + journal_path_ + "'");
+      FaultPoint();
+      plat::RemoveFile(journal_path_.c_str());
+      return true;
+    case JournalState::kComplete:
+      break;
+  }
+  reporter_->Note("finishing an update that was interrupted (" + std::to_string(entries.size()) +
+                  " files)");
+  outcome_->interrupted = true;
+  outcome_->interrupted_files = entries.size();
+  int failures = 0;
+  if (!Apply(entries, true, &failures)) return false;
+  *recovered = true;
+  return true;
+}
+
+void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries) {
+  for (const PlannedFile& file : plan.obsolete) {
+    JournalEntry entry;
+    entry.kind = JournalEntry::kRemove;
+    entry.record = file.record;
+    if (EntryExists(file.target) && !force_) {
+      std::string key;
+      if (!KeyOfInstalledFile(file.target, &key) || key != file.record.key) {
+        reporter_->Problem("keeping '" + file.record.path +
+                           "': it was changed since it was installed (--force removes it)");
+        outcome_->kept.push_back(file.record.path);
+        continue;
+      }
+    }
+    entries->push_back(entry);
+  }
+}
+
+bool Applier::PlaceFile(const std::string& source, const std::string& release_path,
+                          const std::vector<std::string>& parts, const std::string& target,
+                          std::string* error) {
+  std::string dir = install_dir_;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    dir = JoinInstallPath(dir, {parts[i]});
+    if (plat::IsLinkEntry(dir) && !plat::ResolvesInside(dir, install_dir_)) {
+      *error = "'" + dir + "' is a link that leads outside the install directory";
+      return false;
+    }
+    if (plat::PathExists(dir.c_str())) continue;
+    FaultPoint();
+    if (plat::MakeOneDirectory(dir.c_str()) == plat::MakeDirResult::kFailed) {
+      *error = "cannot make the folder '" + dir + "': " + plat::LastErrorText();
+      return false;
+    }
+  }
+  if (!listed_.empty() && !plat::PathExists(target.c_str())) {
+    // A new file is executable exactly when the manifest says so; a
+    // replaced one keeps the permissions it had.
+    auto found = listed_.find(release_path);
+    plat::SetExecutableBits(source.c_str(), found != listed_.end() && found->second->executable);
+  }
+  if (plat::IsLinkEntry(target)) {
+    // A link is replaced by the file, never written through.
+    FaultPoint();
+    plat::RemoveFile(target.c_str());
+  } else if (plat::PathExists(target.c_str())) {
+    // The new file keeps the old one's permissions: a program stays a
+    // program.
+    plat::CopyPermissions(target, source);
+    uint32_t attributes = 0;
+    if (plat::GetAttributes(target.c_str(), &attributes) &&
+        (attributes & (plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem)) != 0) {
+      plat::SetAttributesNormal(target.c_str());
+    }
+  }
+  FaultPoint();
+  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
+  std::string reason = plat::LastErrorText();
+  if (!plat::IsFileInUse(target)) {
+    *error = "cannot replace '" + target + "': " + reason;
+    return false;
+  }
+  // A running program or a loaded library (this updater among them) cannot
+  // be overwritten on Windows but can be renamed: it runs on under its new
+  // name, and a later run removes it.
+  std::string aside;
+  switch (aside_->MoveAside(target, parts, &aside, error)) {
+    case AsideCopies::MoveResult::kMoved:
+      break;
+    case AsideCopies::MoveResult::kHeld:
+      *error = "'" + target + "' is in use by another program and cannot be replaced now; close "
+               "that program and run the update again to finish it";
+      return false;
+    case AsideCopies::MoveResult::kFailed:
+      *error = "cannot replace '" + target + "', which is in use, nor move it aside: " + *error;
+      return false;
+  }
+  FaultPoint();
+  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
+  *error = "cannot replace '" + target + "': " + plat::LastErrorText();
+  FaultPoint();
+  plat::RenameNoReplace(aside, target);
+  return false;
+}
+
+// Removes an installed file; one that a running program holds goes aside
+// like a replaced one. False when it stays.
+bool Applier::RemoveInstalled(const std::string& target, const std::vector<std::string>& parts) {
+  FaultPoint();
+  if (plat::RemoveFile(target.c_str())) return true;
+  if (plat::IsFileInUse(target)) {
+    std::string aside;
+    std::string error;
+    return aside_->MoveAside(target, parts, &aside, &error) == AsideCopies::MoveResult::kMoved;
+  }
+  return plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str());
+}
+
+// Places and removes the journal's files and records the outcome. The
+// client list first loses every record the journal names, so that it never
+// vouches for a file in the middle of being changed; it is written whole
+// again once the files are in place.
+bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures) {
+  std::string error;
+  VersionRecordList client;
+  if (!ReadInstalledList(list_path_, &client, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+  std::set<std::string> named;
+  std::map<std::string, int> uses;  // placements still to come, by key
+  for (const JournalEntry& entry : entries) {
+    named.insert(entry.record.path);
+    if (entry.kind == JournalEntry::kPlace) ++uses[entry.record.key];
+  }
+  VersionRecordList retracted;
+  for (const VersionRecord& record : client) {
+    if (named.count(record.path) == 0) retracted.push_back(record);
+  }
+  if (retracted.size() != client.size() && !WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), retracted, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+
+  // What this run does is its outcome; what it finishes for an earlier run
+  // was that run's.
+  auto failed = [&](const std::string& path) {
+    ++*failures;
+    if (!recovering) outcome_->failed.push_back(path);
+  };
+  std::map<std::string, VersionRecord> placed;
+  std::map<std::string, std::string> placed_at;  // release path by target
+  for (const JournalEntry& entry : entries) {
+    const VersionRecord& record = entry.record;
+    std::vector<std::string> parts;
+    std::string reason;
+    if (!SplitReleasePath(record.path, &parts, &reason)) continue;
+    std::string target = JoinInstallPath(install_dir_, parts);
+    if (entry.kind == JournalEntry::kRemove) {
+      std::string key;
+      bool matches = KeyOfInstalledFile(target, &key) && key == record.key;
+      if (EntryExists(target) && (matches || (!recovering && force_))) {
+        if (RemoveInstalled(target, parts)) {
+          removed_.push_back(record.path);
+          if (!recovering) outcome_->removed.push_back(record.path);
+          RemoveEmptyFolders(install_dir_, parts);
+        } else {
+          reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
+          failed(record.path);
+        }
+      }
+      continue;
+    }
+    int remaining = --uses[record.key];
+    std::string key;
+    if (recovering && KeyOfInstalledFile(target, &key) && key == record.key) {
+      // Placed by a run that was stopped, maybe before it flushed it.
+      placed[record.path] = record;
+      placed_at[target] = record.path;
+      continue;
+    }
+    std::string source = staging_->CheckedPath(record.key);
+    // This run checked its staged files a moment ago; a finishing run
+    // checks again what an earlier one left.
+    bool staged = recovering ? staging_->HasChecked(record.key) : plat::PathExists(source.c_str());
+    if (!staged) {
+      if (!recovering) reporter_->Problem("the checked copy of '" + record.path + "' is gone");
+      failed(record.path);
+      continue;
+    }
+    if (remaining > 0) {
+      // Another path needs the same bytes: it gets the checked file itself.
+      source = staging_->PathOf(staging_names::kCopy);
+      if (!CopyToNew(staging_->CheckedPath(record.key), source, &error)) {
+        reporter_->Problem("cannot copy '" + record.path + "': " + error);
+        failed(record.path);
+        continue;
+      }
+    }
+    if (PlaceFile(source, record.path, parts, target, &error)) {
+      placed[record.path] = record;
+      placed_at[target] = record.path;
+      if (!recovering) outcome_->placed.push_back(record.path);
+    } else {
+      reporter_->Problem(error);
+      failed(record.path);
+    }
+  }
+
+  // The placed files' data reaches the disk before the list that vouches
+  // for them does; one that cannot be flushed is not recorded, so the next
+  // run places it again.
+  std::vector<std::string> targets;
+  for (const auto& item : placed_at) targets.push_back(item.first);
+  for (const std::string& target : plat::SyncFiles(install_dir_, targets)) {
+    reporter_->Problem("cannot flush '" + target + "' to the disk; it is placed again next time");
+    placed.erase(placed_at[target]);
+    failed(placed_at[target]);
+  }
+  VersionRecordList final_list;
+  std::set<std::string> recorded;
+  for (VersionRecord record : client) {
+    auto found = placed.find(record.path);
+    if (found != placed.end()) {
+      record.key = found->second.key;
+      record.size = found->second.size;
+      recorded.insert(record.path);
+    } else if (named.count(record.path) != 0) {
+      continue;  // removed, or not placed: fetched again next time
+    }
+    final_list.push_back(record);
+  }
+  for (const JournalEntry& entry : entries) {
+    if (entry.kind == JournalEntry::kPlace && placed.count(entry.record.path) != 0 &&
+        recorded.insert(entry.record.path).second) {
+      VersionRecord record = entry.record;
+      record.flag = ENTRY_LISTED;
+      final_list.push_back(record);
+    }
+  }
+  if (!WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), final_list, &error)) {
+    reporter_->Problem(error);
+    return false;
+  }
+  FaultPoint();
+  plat::RemoveFile(journal_path_.c_str());
+  plat::SyncDirectory(install_dir_);
+  return true;
+}
+
+}  // namespace update

@@ -1,0 +1,72 @@
+// The apply: the journaled replacement of installed files by checked staged
+// ones, and the removal of pruned ones. The journal (apply_journal.h) names
+// every file about to change before the first one does; the client list
+// first loses the records of those files and is written whole again once
+// they are in place, so that it never vouches for a file in the middle of
+// being changed. A file that a running program holds is moved aside
+// (aside_copies.h). A run stopped anywhere in here is finished by the next
+// one (Recover).
+#ifndef FILEDIST_UPDATE_APPLY_H
+#define FILEDIST_UPDATE_APPLY_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "signing/release_manifest.h"
+#include "update/apply_journal.h"
+#include "update/aside_copies.h"
+#include "update/staging.h"
+#include "update/update_engine.h"
+#include "update/update_plan.h"
+#include "update/update_reporter.h"
+
+namespace update {
+
+class Applier {
+ public:
+  // listed: the release Manifest's files by path (empty without one), which
+  // say whether a new file is a program; it must outlive the applier.
+  Applier(const UpdateOptions& options, Staging* staging, AsideCopies* aside,
+          const std::map<std::string, const ManifestFile*>& listed, UpdateReporter* reporter,
+          UpdateOutcome* outcome);
+
+  // Finishes an apply that a stopped run left behind; *recovered tells
+  // whether there was one. False when it could not be finished.
+  bool Recover(bool* recovered);
+
+  // The journal entries that prune the plan's obsolete files: those still
+  // as they were installed, or all with force.
+  void ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries);
+
+  // Places and removes the journal's files and records the outcome in the
+  // client list; *failures counts files that could not be placed or
+  // removed. With recovering, what is done is an earlier run's, not this
+  // run's outcome. False when the client list could not be written (the
+  // journal then stays for the next run).
+  bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
+
+  // Release paths whose files were removed.
+  const std::vector<std::string>& removed() const { return removed_; }
+
+ private:
+  bool PlaceFile(const std::string& source, const std::string& release_path,
+                 const std::vector<std::string>& parts, const std::string& target,
+                 std::string* error);
+  bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
+
+  std::string install_dir_;
+  bool force_;
+  std::string list_path_;
+  std::string journal_path_;
+  Staging* staging_;
+  AsideCopies* aside_;
+  const std::map<std::string, const ManifestFile*>& listed_;
+  UpdateReporter* reporter_;
+  UpdateOutcome* outcome_;
+  std::vector<std::string> removed_;
+};
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_APPLY_H

@@ -1,0 +1,35 @@
+// The fetch pool: the files of a plan fetched into the staging folder by
+// several threads at once, each file checked against its key there. Files
+// with one key are fetched once, for every path that lists it. The reporter
+// hears from one thread at a time.
+#ifndef FILEDIST_UPDATE_FETCH_POOL_H
+#define FILEDIST_UPDATE_FETCH_POOL_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "update/release_fetcher.h"
+#include "update/staging.h"
+#include "update/update_plan.h"
+#include "update/update_reporter.h"
+
+namespace update {
+
+// What a checked file must pass besides its key, seen with every planned
+// file that shares the key (files.front() is the one it was fetched for).
+// False, with *error set, refuses it; it is then not kept staged either.
+// Called by one thread at a time.
+using StagedCheck =
+    std::function<bool(const std::vector<const PlannedFile*>& files, std::string* error)>;
+
+// Fetches every file of plan.fetch not staged already, with up to jobs
+// threads (this one among them). Returns the number of planned files that
+// failed, each told to the reporter and added to *failed.
+int FetchIntoStaging(const UpdatePlan& plan, int jobs, Staging* staging, ReleaseFetcher* fetcher,
+                     UpdateReporter* reporter, const StagedCheck& check,
+                     std::vector<std::string>* failed);
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_FETCH_POOL_H

@@ -1,0 +1,70 @@
+// Checking the release before anything of it is staged: its signed
+// Manifest against the trusted key and the installed release's number, its
+// version list against its key file Ver, and the list against the Manifest.
+// Every refusal is told to the reporter and returned as a run's status 1;
+// nothing installed is touched here.
+#ifndef FILEDIST_UPDATE_RELEASE_CHECK_H
+#define FILEDIST_UPDATE_RELEASE_CHECK_H
+
+#include <map>
+#include <string>
+
+#include "signing/release_manifest.h"
+#include "update/release_fetcher.h"
+#include "update/staging.h"
+#include "update/update_engine.h"
+#include "update/update_reporter.h"
+#include "version/version_list.h"
+
+namespace update {
+
+class ReleaseCheck {
+ public:
+  ReleaseCheck(const UpdateOptions& options, Staging* staging, ReleaseFetcher* fetcher,
+               UpdateReporter* reporter, UpdateOutcome* outcome)
+      : options_(options),
+        staging_(staging),
+        fetcher_(fetcher),
+        reporter_(reporter),
+        outcome_(outcome) {}
+  ReleaseCheck(const ReleaseCheck&) = delete;
+  ReleaseCheck& operator=(const ReleaseCheck&) = delete;
+
+  // Reads the release's Manifest; with a trusted key, checks its signature
+  // and its number against the installed release's. 0 or 1.
+  int VerifyRelease();
+  // Fetches the release's version list and checks it against its key file.
+  // 0 or 1.
+  int FetchRelease(VersionRecordList* release);
+  // With a verified Manifest: it and the list name the same files. 0 or 1.
+  int CheckListAgainstManifest(const VersionRecordList& release);
+  // A staged file has the content the verified Manifest gives for its path.
+  bool MatchesManifest(const VersionRecord& record, std::string* error) const;
+
+  // The release's Manifest was signed by the trusted key.
+  bool verified() const { return verified_; }
+  uint64_t sequence() const { return manifest_.sequence; }
+  // The Manifest's files by path; empty where the release has none.
+  const std::map<std::string, const ManifestFile*>& listed() const { return listed_; }
+
+ private:
+  int Fail(const std::string& text) {
+    reporter_->Problem(text);
+    return 1;
+  }
+
+  const UpdateOptions& options_;
+  Staging* staging_;
+  ReleaseFetcher* fetcher_;
+  UpdateReporter* reporter_;
+  UpdateOutcome* outcome_;
+  // The release's signed manifest, once its signature held with the trusted
+  // key; every file is then checked against it as well as against its key.
+  bool verified_ = false;
+  ReleaseManifest manifest_;
+  std::map<std::string, const ManifestFile*> listed_;  // manifest_'s files by path
+};
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_RELEASE_CHECK_H

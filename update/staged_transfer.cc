@@ -1,0 +1,257 @@
+#include "update/staged_transfer.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "update/fault_point.h"
+#include "update/staging_names.h"
+
+namespace update {
+
+namespace {
+
+// Files of this many compressed bytes and more are keyed on a thread of
+// their own while they arrive; for smaller ones a thread costs more than it
+// saves.
+constexpr uint64_t kKeyAsideFrom = uint64_t{8} << 20;
+
+// Decoded bytes between two starts of writing them to the disk.
+constexpr uint64_t kWriteBackStep = uint64_t{16} << 20;
+
+// Beyond this many compressed bytes since the last resume point (a deflate
+// block that long is rare), a cut-off transfer keeps nothing to go on from.
+constexpr size_t kMostKeptTail = size_t{64} << 20;
+
+// Compressed bytes between two records of where a transfer may go on from.
+constexpr uint64_t kKeepStep = uint64_t{16} << 20;
+
+// The most a download of maxFetched bytes may decode to: deflate's own
+// bound, so that a small forged file cannot fill the disk. A gzip member
+// whose length disagrees with its trailer fails at its end.
+uint64_t StreamedLimit(uint64_t maxFetched) {
+  return maxFetched > UINT64_MAX / kMaxDeflateRatio ? UINT64_MAX : maxFetched * kMaxDeflateRatio;
+}
+
+}  // namespace
+
+StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name,
+                               uint64_t maxFetched, const FetchProgress& progress)
+    : decoded_(staging.PathOf(staging_names::PartName(name))),
+      download_(staging.PathOf(staging_names::DownloadName(name))),
+      record_(staging.PathOf(staging_names::ResumeName(name))),
+      earlier_(staging.PathOf(staging_names::EarlierName(name))),
+      max_fetched_(maxFetched),
+      progress_(progress),
+      keyer_(maxFetched >= kKeyAsideFrom),
+      write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
+      decoder_(write_, StreamedLimit(maxFetched)) {}
+
+void StagedTransfer::RemoveAll() const {
+  RemoveStagedEntry(record_);
+  RemoveStagedEntry(decoded_);
+  RemoveStagedEntry(download_);
+}
+
+bool StagedTransfer::FindKept(ResumeRecord* record) {
+  bool take_up = ReadResumeRecord(record_, record) &&
+                 record->point.input + record->kept > 0 &&
+                 record->point.input + record->kept < max_fetched_ &&
+                 !plat::IsLinkEntry(decoded_) && !plat::IsLinkEntry(download_);
+  RemoveStagedEntry(record_);
+  RemoveStagedEntry(earlier_);
+  if (!take_up) return false;
+  FaultPoint();
+  return plat::ReplaceFileAtomically(decoded_.c_str(), earlier_.c_str());
+}
+
+bool StagedTransfer::Write(const unsigned char* data, size_t length) {
+  keyer_.Add(data, length);
+  if (std::fwrite(data, 1, length, out_.get()) != length) return false;
+  // The disk takes the file while it arrives, so that the flush before the
+  // apply does not wait for all of it at once.
+  unflushed_ += length;
+  if (unflushed_ >= kWriteBackStep) {
+    plat::StartWriteBack(out_.get());
+    unflushed_ = 0;
+  }
+  return true;
+}
+
+void StagedTransfer::KeepTail(const char* data, size_t size) {
+  if (!tail_whole_) return;
+  tail_.append(data, size);
+  uint64_t from = decoder_.resume_point().input;
+  if (from > tail_start_) {
+    tail_.erase(0, static_cast<size_t>(from - tail_start_));
+    tail_start_ = from;
+  }
+  if (tail_.size() > kMostKeptTail) {
+    tail_whole_ = false;
+    std::string().swap(tail_);
+  }
+}
+
+// The staged file must hold the output up to the point by then.
+bool StagedTransfer::KeepForLater() {
+  const GzipResumePoint& last = decoder_.resume_point();
+  if (!tail_whole_ || last.input < tail_start_ || last.input - tail_start_ > tail_.size()) {
+    return false;
+  }
+  size_t from = static_cast<size_t>(last.input - tail_start_);
+  size_t size = tail_.size() - from;
+  // No record ever names compressed bytes other than those beside it.
+  RemoveStagedEntry(record_);
+  RemoveStagedEntry(download_);
+  FaultPoint();
+  std::string ignored;
+  util::ScopedFile rest(plat::CreateNewFile(download_, &ignored));
+  bool kept = rest && std::fwrite(tail_.data() + from, 1, size, rest.get()) == size;
+  kept = rest && std::fclose(rest.release()) == 0 && kept;
+  ResumeRecord record;
+  record.point = last;
+  record.kept = size;
+  return kept && WriteResumeRecord(record_, record);
+}
+
+bool StagedTransfer::Replay(const ResumeRecord& record) {
+  const GzipResumePoint& point = record.point;
+  util::ScopedFile before(plat::OpenFile(earlier_.c_str(), "rb"));
+  util::ScopedFile rest(plat::OpenFile(download_.c_str(), "rb"));
+  int64_t before_length = before ? plat::FileLength(before.get()) : -1;
+  int64_t rest_length = rest ? plat::FileLength(rest.get()) : -1;
+  if (before_length < 0 || static_cast<uint64_t>(before_length) < point.output ||
+      rest_length < 0 || static_cast<uint64_t>(rest_length) != record.kept) {
+    return false;
+  }
+  // The decoded bytes before the point go into the new file (and its key)
+  // again; their last 32 KiB are the decoder's window.
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kGzipChunkSize]);
+  std::string window;
+  uint64_t left = point.output;
+  bool ok = true;
+  while (ok && left > 0) {
+    size_t want = static_cast<size_t>(left < kGzipChunkSize ? left : kGzipChunkSize);
+    size_t got = std::fread(buffer.get(), 1, want, before.get());
+    ok = got == want && Write(buffer.get(), got);
+    if (!ok) break;
+    left -= got;
+    window.append(reinterpret_cast<const char*>(buffer.get()), got);
+    if (window.size() > 2 * kGzipChunkSize) window.erase(0, window.size() - kGzipChunkSize);
+  }
+  ok = ok && decoder_.ResumeAt(point, reinterpret_cast<const unsigned char*>(window.data()),
+                               window.size());
+  tail_start_ = point.input;
+  received_ = point.input;
+  while (ok) {
+    size_t got = std::fread(buffer.get(), 1, kGzipChunkSize, rest.get());
+    if (got == 0) break;
+    received_ += got;
+    ok = decoder_.Feed(buffer.get(), got) == DecompressStatus::kOk;
+    if (ok) KeepTail(reinterpret_cast<const char*>(buffer.get()), got);
+  }
+  return ok && received_ == point.input + record.kept;
+}
+
+bool StagedTransfer::Take(const char* data, size_t size) {
+  if (size > max_fetched_ - received_) {
+    too_long_ = true;
+    return false;
+  }
+  received_ += size;
+  // Damaged data stops the transfer at once. Nothing may be thrown through
+  // the transport's callbacks.
+  try {
+    status_ = decoder_.Feed(data, size);
+    if (status_ == DecompressStatus::kOk) KeepTail(data, size);
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
+    return false;
+  }
+  if (status_ != DecompressStatus::kOk) return false;
+  // Now and then the point to go on from is written down, so that even a
+  // run that is killed leaves most of a large file for the next one.
+  if (received_ - kept_at_ >= kKeepStep) {
+    kept_at_ = received_;
+    if (std::fflush(out_.get()) == 0) KeepForLater();
+  }
+  if (progress_) progress_(received_);
+  return true;
+}
+
+StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
+                                        const std::vector<std::string>& parts, bool resume,
+                                        std::string* key, std::string* error) {
+  resumed_ = false;
+  // A transfer cut off part-way left the file decoded up to a resume point
+  // and the compressed bytes after that point; taken up, they are checked
+  // with the whole file's key like any other.
+  ResumeRecord kept;
+  bool take_up = false;
+  if (resume) {
+    take_up = FindKept(&kept);
+  } else {
+    RemoveStagedEntry(record_);
+    RemoveStagedEntry(earlier_);
+  }
+  RemoveStagedEntry(decoded_);
+  if (!take_up) RemoveStagedEntry(download_);
+  FaultPoint();
+  out_.reset(plat::CreateNewFile(decoded_, error));
+  if (!out_) {
+    *error = "cannot create '" + decoded_ + "': " + *error;
+    RemoveStagedEntry(earlier_);
+    RemoveStagedEntry(download_);
+    return End::kFailed;
+  }
+
+  if (take_up) {
+    resumed_ = true;
+    bool ok = Replay(kept);
+    RemoveStagedEntry(earlier_);
+    RemoveStagedEntry(download_);
+    if (!ok) {
+      out_.reset();
+      RemoveStagedEntry(decoded_);
+      *error = "what an earlier run kept of the file does not decode";
+      return End::kUndecodable;
+    }
+  }
+
+  uint64_t resumed_at = received_;
+  kept_at_ = received_;
+  FetchSink sink = [this](const char* data, size_t size) { return Take(data, size); };
+  std::string fetch_error;
+  bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
+                                : fetcher->Fetch(parts, sink, &fetch_error);
+  if (fetched && status_ == DecompressStatus::kOk) status_ = decoder_.Finish();
+  bool out_closed = std::fclose(out_.release()) == 0;
+  End end = End::kFailed;
+  if (too_long_) {
+    *error = "the download is longer than the " + std::to_string(max_fetched_) +
+             " bytes the release lists for it";
+  } else if (out_of_memory_) {
+    *error = "out of memory";
+  } else if (status_ != DecompressStatus::kOk) {
+    *error = DecodeFailure(status_, download_, decoded_);
+    if (status_ != DecompressStatus::kWriteError) end = End::kUndecodable;
+  } else if (!fetched) {
+    *error = fetch_error;
+    // What was decoded up to the last resume point, and the compressed
+    // bytes after it, are kept for the next run to go on from.
+    if (received_ > 0 && out_closed && KeepForLater()) return End::kCutOff;
+  } else if (!out_closed) {
+    *error = DecodeFailure(DecompressStatus::kWriteError, download_, decoded_);
+  } else {
+    *key = keyer_.Finish();
+    RemoveStagedEntry(record_);
+    RemoveStagedEntry(download_);
+    return End::kDecoded;
+  }
+  RemoveAll();
+  return end;
+}
+
+}  // namespace update

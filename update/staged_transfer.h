@@ -1,0 +1,97 @@
+// One file fetched into the staging folder: decoded as it arrives, keyed on
+// the way, written once and never read back. A transfer cut off part-way
+// keeps what was decoded up to the decoder's last resume point and the
+// compressed bytes after it, with a resume record naming the point
+// (update/resume_record.h); a later transfer of the same name takes them up
+// and fetches only the rest.
+//
+// It is the unit that fetches one file, so that another way to get a file's
+// bytes (a patch against the installed copy) can stand beside it.
+#ifndef FILEDIST_UPDATE_STAGED_TRANSFER_H
+#define FILEDIST_UPDATE_STAGED_TRANSFER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fileio/gzip_decompress.h"
+#include "update/release_fetcher.h"
+#include "update/resume_record.h"
+#include "update/staging.h"
+#include "update/stream_keyer.h"
+#include "util/scoped_file.h"
+
+namespace update {
+
+class StagedTransfer {
+ public:
+  // How a transfer ended.
+  enum class End {
+    kDecoded,      // whole, decoded and keyed
+    kCutOff,       // the transfer failed part-way; what came is kept
+    kUndecodable,  // the bytes did not decode; nothing is kept
+    kFailed,       // any other failure; nothing is kept
+  };
+
+  // The transfer of the file staged as name (its decoded bytes go to
+  // PartName(name)), taking at most maxFetched compressed bytes; progress,
+  // when given, hears the bytes received so far.
+  StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
+                 const FetchProgress& progress);
+  StagedTransfer(const StagedTransfer&) = delete;
+  StagedTransfer& operator=(const StagedTransfer&) = delete;
+
+  // Fetches the release file parts. With resume, what an earlier transfer
+  // of the same name kept is taken up (resumed() tells afterwards). On
+  // kDecoded *key holds the decoded file's key; otherwise *error says why.
+  End Run(ReleaseFetcher* fetcher, const std::vector<std::string>& parts, bool resume,
+          std::string* key, std::string* error);
+
+  bool resumed() const { return resumed_; }
+
+ private:
+  // Reads the record and moves the decoded bytes aside to be replayed;
+  // false when there is nothing to take up.
+  bool FindKept(ResumeRecord* record);
+  // Feeds the kept bytes through the new decoder again.
+  bool Replay(const ResumeRecord& record);
+  // The decoder's output: keyed and written to the part file.
+  bool Write(const unsigned char* data, size_t length);
+  // The transport's bytes: decoded, and kept since the last resume point.
+  bool Take(const char* data, size_t size);
+  void KeepTail(const char* data, size_t size);
+  // Writes what a later run needs to go on from the decoder's last resume
+  // point: the compressed bytes after it, then the record that names it.
+  bool KeepForLater();
+  void RemoveAll() const;
+
+  const std::string decoded_;   // the part file
+  const std::string download_;  // compressed bytes after a resume point
+  const std::string record_;    // the resume record
+  const std::string earlier_;   // an earlier part file, while it is replayed
+  const uint64_t max_fetched_;
+  const FetchProgress& progress_;
+
+  util::ScopedFile out_;
+  StreamKeyer keyer_;
+  uint64_t unflushed_ = 0;
+  const DecompressSink write_;  // the decoder holds it by reference
+  GzipStreamDecoder decoder_;
+
+  // The compressed bytes since the decoder's last resume point: all that a
+  // cut-off transfer must keep for the next run.
+  std::string tail_;
+  uint64_t tail_start_ = 0;
+  bool tail_whole_ = true;
+
+  uint64_t received_ = 0;
+  uint64_t kept_at_ = 0;
+  bool too_long_ = false;
+  bool out_of_memory_ = false;
+  DecompressStatus status_ = DecompressStatus::kOk;
+  bool resumed_ = false;
+};
+
+}  // namespace update
+
+#endif  // FILEDIST_UPDATE_STAGED_TRANSFER_H
