@@ -289,6 +289,25 @@ TEST_F(ServedUpdateTest, OverHttpsTheCertificateIsChecked) {
   }
 }
 
+// The user asked for a secure transfer: a redirect to plain http is refused
+// by name, not followed while the output still says https.
+TEST_F(ServedUpdateTest, OverHttpsARedirectToPlainHttpIsRefused) {
+  if (!StartServer("nginx", true)) GTEST_SKIP() << "nginx, openssl or python3 cannot be started";
+  std::string patch = Release(kVersion1, "v1");
+  std::string client = NewClient("client");
+  std::string output;
+  EXPECT_EQ(Update(client,
+                   {UrlOf(patch, "https", "to-http/"), "--retries", "0", "--ca",
+                    Sub("server-nginx/certs/ca.pem")},
+                   &output),
+            1)
+      << output;
+  EXPECT_NE(output.find("refusing the redirect from https to the insecure 'http://"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(ClientFiles(client), Tree()) << output;
+}
+
 // What a flaky or hostile server does to an update, and what the client
 // makes of it. Faults hit the release's files, not its lists.
 TEST_F(ServedUpdateTest, ServerFaults) {
