@@ -364,6 +364,26 @@ TEST_F(ServedUpdateTest, ServerFaults) {
   }
 }
 
+// Headers that never end stop a transfer within --timeout, however fast
+// they come; the server goes on for a minute, so a client that waits for
+// the end of them takes that long.
+TEST_F(ServedUpdateTest, EndlessHeadersStopWithinTheTimeout) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string client = NewClient("client");
+  std::string output;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Update(client, {UrlOf(patch, "http", "headers-1/"), "--timeout", "2", "--retries", "0"},
+                   &output),
+            1)
+      << output;
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 30) << output;
+  EXPECT_NE(output.find("cannot fetch"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(client), Tree()) << output;
+}
+
 // A run cut off part-way through a file keeps what came; the next run asks
 // for the rest with a range request, and checks the whole file's key.
 TEST_F(ServedUpdateTest, NextRunGoesOnWhereOneWasCutOff) {

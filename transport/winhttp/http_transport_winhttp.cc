@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include <cstdlib>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,10 @@
 #include "transport/http_transport.h"
 
 namespace {
+
+// Longest header block an answer may have: a release's server sends a few
+// hundred bytes, and one that never stops must not grow the process.
+constexpr DWORD kMostHeaderBytes = 64 * 1024;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -50,6 +55,8 @@ std::string ErrorText(DWORD code) {
       return "the URL is not valid";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
       return "the server's answer is malformed";
+    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
+      return "the server's headers are longer than " + std::to_string(kMostHeaderBytes) + " bytes";
     default:
       return "WinHTTP error " + std::to_string(code);
   }
@@ -174,6 +181,87 @@ bool ChainsTo(const CERT_CONTEXT* server, HCERTSTORE authorities) {
   return trusted;
 }
 
+// WinHttpReceiveResponse on a thread of its own, so that the caller can
+// give up on headers that never end: the receive timeout counts only silence,
+// and not every WinHTTP keeps to the header size limit. Shared by the two
+// threads; the last to let go frees it.
+struct HeaderWait {
+  HINTERNET request = nullptr;
+  BOOL received = FALSE;
+  DWORD error = 0;
+  LONG owners = 2;
+
+  void Release() {
+    if (InterlockedDecrement(&owners) == 0) delete this;
+  }
+
+  static DWORD WINAPI Run(void* context) {
+    HeaderWait* wait = static_cast<HeaderWait*>(context);
+    wait->received = WinHttpReceiveResponse(wait->request, nullptr);
+    wait->error = GetLastError();
+    wait->Release();
+    return 0;
+  }
+};
+
+// Waits at most seconds for the answer's headers. False with *error the
+// WinHTTP error, or ERROR_WINHTTP_TIMEOUT when the time ran out; the request
+// handle is then closed (which cancels the call) and *request set to null.
+bool ReceiveHeaders(HINTERNET* request, int seconds, DWORD* error) {
+  HeaderWait* wait = new HeaderWait;
+  wait->request = *request;
+  HANDLE thread = CreateThread(nullptr, 0, &HeaderWait::Run, wait, 0, nullptr);
+  if (thread == nullptr) {
+    delete wait;
+    if (WinHttpReceiveResponse(*request, nullptr)) return true;
+    *error = GetLastError();
+    return false;
+  }
+  DWORD waited = WaitForSingleObject(thread, static_cast<DWORD>(seconds) * 1000);
+  CloseHandle(thread);
+  if (waited != WAIT_OBJECT_0) {
+    WinHttpCloseHandle(*request);
+    *request = nullptr;
+    wait->Release();
+    *error = ERROR_WINHTTP_TIMEOUT;
+    return false;
+  }
+  bool received = wait->received != FALSE;
+  *error = wait->error;
+  wait->Release();
+  return received;
+}
+
+// A header of the answer as text; empty when it has none.
+std::wstring QueryText(HINTERNET request, DWORD what) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (size == 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::wstring();
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+  return narrow;
+}
+
+bool StartsWithHttp(const std::wstring& url) {
+  static const wchar_t kPlain[] = L"http://";
+  if (url.size() < 7) return false;
+  for (size_t i = 0; i < 7; ++i) {
+    if (towlower(url[i]) != kPlain[i]) return false;
+  }
+  return true;
+}
+
 class WinHttpTransport : public HttpTransport {
  public:
   WinHttpTransport(const TransportOptions& options, HINTERNET session, Store authorities)
@@ -220,6 +308,12 @@ class WinHttpTransport : public HttpTransport {
         WINHTTP_DEFAULT_ACCEPT_TYPES,
         (secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE));
     if (request.handle == nullptr) return Failure(GetLastError(), &result);
+    // Never from https to plain http (the default of some WinHTTPs only).
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    WinHttpSetOption(request.handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    DWORD most_header_bytes = kMostHeaderBytes;
+    WinHttpSetOption(request.handle, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &most_header_bytes,
+                     sizeof(most_header_bytes));
     UseProxy(request.handle, wide_url);
     if (secure && authorities_) {
       // Checked below against the given authorities alone.
@@ -231,9 +325,40 @@ class WinHttpTransport : public HttpTransport {
     if (!WinHttpSendRequest(request.handle, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
                                                             : headers.c_str(),
                             headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
-                            0, 0, 0) ||
-        !WinHttpReceiveResponse(request.handle, nullptr)) {
+                            0, 0, 0)) {
       return Failure(GetLastError(), &result);
+    }
+    DWORD header_error = 0;
+    if (!ReceiveHeaders(&request.handle, options_.timeout_seconds, &header_error)) {
+      Failure(header_error, &result);
+      if (request.handle == nullptr) {
+        result.error = "the server's headers did not end within " +
+                       std::to_string(options_.timeout_seconds) + " s";
+      }
+      return result;
+    }
+    if (secure) {
+      // The answer came from a plain address after all, or would send us to
+      // one: the user asked for a secure transfer.
+      std::wstring final_url;
+      DWORD url_size = 0;
+      WinHttpQueryOption(request.handle, WINHTTP_OPTION_URL, nullptr, &url_size);
+      if (url_size > 0) {
+        final_url.assign(url_size / sizeof(wchar_t) + 1, L'\0');
+        if (!WinHttpQueryOption(request.handle, WINHTTP_OPTION_URL, &final_url[0], &url_size)) {
+          final_url.clear();
+        }
+      }
+      std::wstring location = QueryText(request.handle, WINHTTP_QUERY_LOCATION);
+      std::wstring insecure = StartsWithHttp(final_url) ? final_url
+                              : StartsWithHttp(location) ? location
+                                                         : std::wstring();
+      if (!insecure.empty()) {
+        result.status = TransferStatus::kFailed;
+        result.error = "refusing the redirect from https to the insecure '" +
+                       Narrow(insecure.c_str()) + "'";
+        return result;
+      }
     }
     if (secure && authorities_ && !ServerIsTrusted(request.handle)) {
       result.status = TransferStatus::kFailed;
