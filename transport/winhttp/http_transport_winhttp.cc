@@ -55,6 +55,8 @@ std::string ErrorText(DWORD code) {
       return "the URL is not valid";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
       return "the server's answer is malformed";
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+      return "the server's redirect cannot be followed";
     case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
       return "the server's headers are longer than " + std::to_string(kMostHeaderBytes) + " bytes";
     default:
@@ -181,12 +183,14 @@ bool ChainsTo(const CERT_CONTEXT* server, HCERTSTORE authorities) {
   return trusted;
 }
 
-// WinHttpReceiveResponse on a thread of its own, so that the caller can
-// give up on headers that never end: the receive timeout counts only silence,
-// and not every WinHTTP keeps to the header size limit. Shared by the two
-// threads; the last to let go frees it.
+// The request sent and its answer's headers received on a thread of its
+// own, so that the caller can give up on headers that never end: the
+// receive timeout counts only silence, and not every WinHTTP keeps to the
+// header size limit (some read the answer while the request is sent).
+// Shared by the two threads; the last to let go frees it.
 struct HeaderWait {
   HINTERNET request = nullptr;
+  std::wstring headers;  // extra request headers, or empty
   BOOL received = FALSE;
   DWORD error = 0;
   LONG owners = 2;
@@ -195,29 +199,40 @@ struct HeaderWait {
     if (InterlockedDecrement(&owners) == 0) delete this;
   }
 
+  bool SendAndReceive() {
+    return WinHttpSendRequest(request,
+                              headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                              headers.empty() ? 0 : static_cast<DWORD>(-1L),
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           WinHttpReceiveResponse(request, nullptr);
+  }
+
   static DWORD WINAPI Run(void* context) {
     HeaderWait* wait = static_cast<HeaderWait*>(context);
-    wait->received = WinHttpReceiveResponse(wait->request, nullptr);
+    wait->received = wait->SendAndReceive();
     wait->error = GetLastError();
     wait->Release();
     return 0;
   }
 };
 
-// Waits at most seconds for the answer's headers. False with *error the
-// WinHTTP error, or ERROR_WINHTTP_TIMEOUT when the time ran out; the request
-// handle is then closed (which cancels the call) and *request set to null.
-bool ReceiveHeaders(HINTERNET* request, int seconds, DWORD* error) {
+// Sends the request and waits at most seconds for the answer's headers.
+// False with *error the WinHTTP error, or ERROR_WINHTTP_TIMEOUT when the
+// time ran out; the request handle is then closed (which cancels the calls)
+// and *request set to null.
+bool SendAndReceiveHeaders(HINTERNET* request, const std::wstring& headers, DWORD seconds,
+                           DWORD* error) {
   HeaderWait* wait = new HeaderWait;
   wait->request = *request;
+  wait->headers = headers;
   HANDLE thread = CreateThread(nullptr, 0, &HeaderWait::Run, wait, 0, nullptr);
   if (thread == nullptr) {
-    delete wait;
-    if (WinHttpReceiveResponse(*request, nullptr)) return true;
+    bool received = wait->SendAndReceive();
     *error = GetLastError();
-    return false;
+    delete wait;
+    return received;
   }
-  DWORD waited = WaitForSingleObject(thread, static_cast<DWORD>(seconds) * 1000);
+  DWORD waited = WaitForSingleObject(thread, seconds * 1000);
   CloseHandle(thread);
   if (waited != WAIT_OBJECT_0) {
     WinHttpCloseHandle(*request);
@@ -322,18 +337,20 @@ class WinHttpTransport : public HttpTransport {
     }
     std::wstring headers;
     if (offset > 0) headers = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
-    if (!WinHttpSendRequest(request.handle, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
-                                                            : headers.c_str(),
-                            headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
-                            0, 0, 0)) {
-      return Failure(GetLastError(), &result);
-    }
+    // One --timeout for connecting and sending, one for the headers.
+    DWORD header_seconds = static_cast<DWORD>(options_.timeout_seconds) * 2;
     DWORD header_error = 0;
-    if (!ReceiveHeaders(&request.handle, options_.timeout_seconds, &header_error)) {
+    if (!SendAndReceiveHeaders(&request.handle, headers, header_seconds, &header_error)) {
       Failure(header_error, &result);
       if (request.handle == nullptr) {
-        result.error = "the server's headers did not end within " +
-                       std::to_string(options_.timeout_seconds) + " s";
+        result.error = "no complete answer within " + std::to_string(header_seconds) +
+                       " s (headers that do not end, or a server that does not answer)";
+      } else if (secure && header_error == ERROR_WINHTTP_REDIRECT_FAILED) {
+        std::wstring location = QueryText(request.handle, WINHTTP_QUERY_LOCATION);
+        result.status = TransferStatus::kFailed;
+        result.error = "refusing the redirect from https to the insecure '" +
+                       (location.empty() ? std::string("http://...") : Narrow(location.c_str())) +
+                       "'";
       }
       return result;
     }
