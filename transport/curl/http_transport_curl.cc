@@ -122,7 +122,7 @@ class CurlTransport : public HttpTransport {
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     // A secure request stays secure: a redirect to plain http would hand the
     // release to anyone on the way, and say https all the same.
-    bool secure = url.compare(0, 8, "https://") == 0;
+    bool secure = strncasecmp(url.c_str(), "https://", 8) == 0;
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
