@@ -135,7 +135,7 @@ int RunBuildCommand(int argc, char** argv) {
                     patch_dir, false, false);
     }
   }
-  if (!WriteReleasePointer(patch_dir, &error)) {
+  if (!PublishRelease(patch_dir, &error)) {
     // The release itself is whole; only the pointer to it is missing.
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);

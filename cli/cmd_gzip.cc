@@ -1,9 +1,10 @@
 // filedist gzip SOURCE DEST and filedist gunzip SOURCE DEST: one file
-// through the library's own gzip engine.
+// through the library's own gzip engine (gunzip: see GunzipToFile).
 #include <cstdio>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
+#include "fileio/gunzip_file.h"
 #include "zip_classes.h"
 
 namespace {
@@ -56,6 +57,45 @@ int RunGunzipCommand(int argc, char** argv) {
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().size() != 2) return line.UsageError("gunzip takes SOURCE and DEST");
   const char* source = line.operands()[0].c_str();
-  CUnzip unzip(source);
-  return RunSwap(unzip, "gunzip", source, line.operands()[1].c_str());
+  const char* dest = line.operands()[1].c_str();
+  GunzipOutcome outcome;
+  try {
+    outcome = GunzipToFile(source, dest);
+  } catch (const CZipException& error) {
+    std::fprintf(stderr, "filedist gunzip: %s: %s\n", source, error.GetString());
+    return 1;
+  }
+  switch (outcome) {
+    case GunzipOutcome::kDone:
+      return 0;
+    case GunzipOutcome::kSameFile:
+      std::fprintf(stderr, "filedist gunzip: source and destination are the same file\n");
+      return 2;
+    case GunzipOutcome::kNoSource:
+      std::fprintf(stderr, "filedist gunzip: cannot open source '%s'\n", source);
+      return 1;
+    case GunzipOutcome::kNoDest:
+      std::fprintf(stderr, "filedist gunzip: cannot open, write or replace destination '%s'\n",
+                   dest);
+      return 1;
+    case GunzipOutcome::kNotGzip:
+      std::fprintf(stderr,
+                   "filedist gunzip: %s: not a gzip file or single-entry zip archive this engine "
+                   "reads\n",
+                   source);
+      return 1;
+    case GunzipOutcome::kReadFailed:
+      std::fprintf(stderr, "filedist gunzip: %s: cannot be read to its end\n", source);
+      return 1;
+    case GunzipOutcome::kLaterMemberBad:
+      std::fprintf(stderr,
+                   "filedist gunzip: %s: a gzip member after the first is damaged or cut short "
+                   "(invalid compressed data, or its CRC-32 or length does not match)\n",
+                   source);
+      return 1;
+    case GunzipOutcome::kEngineFailed:
+    default:
+      std::fprintf(stderr, "filedist gunzip: %s: damaged\n", source);
+      return 1;
+  }
 }

@@ -51,6 +51,11 @@ bool CheckVersionListText(const std::string& path, std::string* problem) {
   }
   std::string line;
   for (long number = 1; std::getline(in, line); ++number) {
+    if (number > kMostListLines) {
+      *problem = "it has more than " + std::to_string(kMostListLines) +
+                 " lines, the most a version list may have";
+      return false;
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kLongestLine) {
       *problem = "line " + std::to_string(number) + " is longer than 1023 characters";

@@ -13,8 +13,7 @@
 
 namespace {
 
-// Large reads keep the hashing, not the system calls, the cost of a key.
-constexpr size_t kReadSize = 1 << 16;
+static_assert(kFileKeyReadSize % 64 == 0, "whole MD5 blocks are hashed in place, not copied");
 
 void WriteHex(const unsigned char digest[16], char* out) {
   static const char kDigits[] = "0123456789abcdef";
@@ -63,13 +62,13 @@ bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
     return false;
   }
   std::setvbuf(file, nullptr, _IONBF, 0);
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kFileKeyReadSize]);
   Md5State state;
   Md5Init(&state);
   uLong crc = crc32(0L, Z_NULL, 0);
   std::unique_ptr<Sha256> sha256(sha256Out != nullptr ? new Sha256 : nullptr);
   for (;;) {
-    size_t got = std::fread(buffer.get(), 1, kReadSize, file);
+    size_t got = std::fread(buffer.get(), 1, kFileKeyReadSize, file);
     if (got == 0) break;
     Md5Update(&state, buffer.get(), got);
     // While the bytes are at hand: a second reading would cost more.

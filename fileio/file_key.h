@@ -9,6 +9,12 @@
 // Text length of a key with its terminating NUL.
 constexpr int kFileKeySize = 33;
 
+// A file is keyed from reads of this many bytes (a whole number of MD5
+// blocks): large enough that system calls cost little beside the hashing,
+// small enough that the bytes are still in the processor's cache when they
+// are hashed.
+constexpr size_t kFileKeyReadSize = 1 << 18;
+
 // Writes the key of the file at path into keyOut (33 bytes) and prints
 // "MD5 (path) = key" on standard output. A file that cannot be opened (or is
 // open for writing elsewhere, where the system tells) gets 32 zero digits

@@ -335,6 +335,21 @@ bool DecompressOpenFile(FILE* in, const char* src, FILE* out, const char* dst) {
   return ReportDecompressStatus(status, src, dst);
 }
 
+DecompressStatus DecompressFileBounded(const char* src, const char* dst, uint64_t maxOutput) {
+  FilePtr in(plat::OpenFile(src, "rb"));
+  if (!in) return DecompressStatus::kReadError;
+  FilePtr out(plat::OpenFile(dst, "wb"));
+  if (!out) return DecompressStatus::kWriteError;
+  FILE* file = out.get();
+  DecompressSink sink = [file](const unsigned char* data, size_t length) {
+    return std::fwrite(data, 1, length, file) == length;
+  };
+  DecompressStatus status = DecompressStreamTo(in.get(), sink, maxOutput);
+  bool closed = std::fclose(out.release()) == 0;
+  if (status == DecompressStatus::kOk && !closed) status = DecompressStatus::kWriteError;
+  return status;
+}
+
 bool IOUtil_DecompressFile(const char* src, const char* dst) {
   if (src == nullptr || dst == nullptr) return false;
   FilePtr in(plat::OpenFile(src, "rb"));

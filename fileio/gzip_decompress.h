@@ -112,6 +112,12 @@ DecompressStatus DecompressStreamTo(FILE* in, const DecompressSink& sink, uint64
 // decoded before the fault and is the caller's to discard.
 bool IOUtil_DecompressFile(const char* src, const char* dst);
 
+// As IOUtil_DecompressFile without its log line, writing at most maxOutput
+// bytes (kTooLong beyond): the result says what stopped it, kReadError also
+// when src cannot be opened as a regular file and kWriteError when dst
+// cannot be created.
+DecompressStatus DecompressFileBounded(const char* src, const char* dst, uint64_t maxOutput);
+
 // As IOUtil_DecompressFile, on streams already open: in was opened from src,
 // out to dst (the names are for the log line). out is flushed, not closed.
 bool DecompressOpenFile(FILE* in, const char* src, FILE* out, const char* dst);

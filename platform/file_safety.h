@@ -46,6 +46,18 @@ std::vector<std::string> SyncFiles(const std::string& dir, const std::vector<std
 // letter case and ignoring trailing dots and spaces, which Windows strips.
 bool SameEntryName(const std::string& a, const std::string& b);
 
+// Why this file system cannot hold an entry named name (one path component),
+// or empty when it can: on POSIX a NUL byte; on Windows also control bytes,
+// < > : " | ? *, a trailing dot or space and the device names (see
+// util::WindowsNameProblem).
+std::string EntryNameProblem(const std::string& name);
+
+// The form under which this file system takes names for one entry: the name
+// itself on POSIX; on Windows without trailing dots and spaces and upper
+// case as the system's code page has it. Names with equal folds reach one
+// file.
+std::string EntryNameFold(const std::string& name);
+
 // True when path itself is a symbolic link, junction or other reparse point
 // (not followed).
 bool IsLinkEntry(const std::string& path);

@@ -163,7 +163,9 @@ int64_t FileLength(FILE* file);
 FILE* OpenFile(const char* path, const char* mode);
 
 // Opens a regular file for binary reading while refusing writers: fails if
-// another process has it open for writing, where the system can tell.
+// another process has it open for writing, where the system can tell. The
+// file is to be read once from start to end, and the system is told so:
+// where it reads ahead from the disk, it reads further.
 FILE* OpenFileDenyWrite(const char* path);
 
 // Sets the process-wide locale (C runtime and C++ streams) to the user's

@@ -52,14 +52,22 @@ bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relat
 
 namespace {
 
+// The size of a compressed file, all 64 bits of it; -1 when it cannot be
+// opened.
+int64_t CompressedFileSize(const std::string& path) {
+  FILE* file = plat::OpenFile(path.c_str(), "rb");
+  if (file == nullptr) return -1;
+  int64_t length = plat::FileLength(file);
+  std::fclose(file);
+  return length;
+}
+
 // The size of a file taken from the earlier release: that of the bytes the
 // check read whole (its own file, which no build writes again), which saves
 // opening it once more; else what the file system says.
-int32_t TakenFileSize(const GzipMemberChecker& checker, const std::string& destination) {
-  if (checker.file_size() != 0 && checker.file_size() <= INT32_MAX) {
-    return static_cast<int32_t>(checker.file_size());
-  }
-  return IOUtil_GetFileSize(destination.c_str());
+int64_t TakenFileSize(const GzipMemberChecker& checker, const std::string& destination) {
+  if (checker.file_size() != 0) return static_cast<int64_t>(checker.file_size());
+  return CompressedFileSize(destination);
 }
 
 }  // namespace
@@ -119,8 +127,22 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
         return 0;
       }
     }
-    uint64_t plain_size = static_cast<uint32_t>(record.size);
-    record.size = taken ? TakenFileSize(checker, destination) : IOUtil_GetFileSize(destination.c_str());
+    // The scan's record holds 32 bits of the plain size; its facts all.
+    uint64_t plain_size = index < m_scanFacts.size() ? m_scanFacts[index].plainSize
+                                                     : static_cast<uint32_t>(record.size);
+    int64_t compressed_size =
+        taken ? TakenFileSize(checker, destination) : CompressedFileSize(destination);
+    // The list keeps 32 bits (2 GiB and more read back as negative, which
+    // clients take as unsigned): a file of 4 GiB and more compressed would
+    // be listed with another size and no client could ever install it.
+    if (compressed_size > static_cast<int64_t>(UINT32_MAX)) {
+      LogError() << "[" << record.path << "] compresses to " << compressed_size
+                 << " bytes, more than the " << UINT32_MAX
+                 << " a version list can carry; leave it out with Filters.ini or split it in ["
+                 << kStage << "]";
+      return 0;
+    }
+    record.size = static_cast<int32_t>(static_cast<uint32_t>(compressed_size));
     record.path = std::move(relative);
     if (ReleaseObserver* observer = GetReleaseObserver()) {
       observer->FileCompressed(record.path, plain_size, record.size, taken);

@@ -3,6 +3,8 @@
 // client reads back as written; a path longer than a record holds is skipped
 // by every reader; and a file named VerComp.dat or Ver at the top of the
 // tree would be overwritten in the release by the list and its key file.
+// Releases are for Windows clients too: a Windows device name (aux.txt) is
+// refused, and names Windows changes or takes for one file are warned about.
 #ifndef FILEDIST_RELEASE_RELEASE_NAMES_H
 #define FILEDIST_RELEASE_RELEASE_NAMES_H
 

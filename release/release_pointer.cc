@@ -12,17 +12,17 @@
 
 const char* const kLatestName = "LATEST";
 
-// Every file of the patch directory reaches the disk before LATEST names it,
-// so that after a power cut LATEST never names a release of empty or zeroed
-// files; LATEST itself is written beside, flushed, renamed over and its
-// folder flushed, so a client reads the old name or the new one, never half
-// of one, and the new one survives a power cut.
-bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
+bool PublishRelease(const std::string& patchDir, std::string* error) {
   std::string failed;
   if (!SyncFilesBelow(patchDir, &failed)) {
-    *error = "cannot flush '" + failed + "' to the disk";
+    *error = std::string(kLatestName) + " was not updated: cannot flush '" + failed +
+             "' to the disk";
     return false;
   }
+  return WriteReleasePointer(patchDir, error);
+}
+
+bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
   size_t separator = plat::FindLastSeparator(patchDir);
   std::string name = separator == std::string::npos ? patchDir : patchDir.substr(separator + 1);
   std::string latest = separator == std::string::npos

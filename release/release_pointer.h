@@ -20,9 +20,17 @@ constexpr size_t kReleasePointerSizeLimit = 256;
 // Points the release folder that holds patchDir (the folder above it) at
 // patchDir. The new pointer is written beside the old one and renamed over
 // it, so that a client reads the old name or the new one, never half of
-// one. False with *error set (naming the file) when it cannot be written;
+// one, and it is flushed, renamed and its folder flushed, so that the new
+// one survives a power cut. False with *error set (naming the file) when it cannot be written;
 // the old pointer is then left as it was.
 bool WriteReleasePointer(const std::string& patchDir, std::string* error);
+
+// Publishes a whole release: flushes every file below patchDir to the disk,
+// then points the release folder at it (WriteReleasePointer), so that after
+// a power cut the pointer never names a release of empty or zeroed files.
+// False with *error set when a file cannot be flushed (the pointer is then
+// not written) or the pointer cannot be written.
+bool PublishRelease(const std::string& patchDir, std::string* error);
 
 // The patch directory name that a pointer's text gives: the text without
 // the line ends and spaces after it. False when that is not a patch

@@ -39,7 +39,21 @@ bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
     *reason = "names a drive or a stream";
     return false;
   }
+  // Checked on the whole path first: a NUL would end the name the system is
+  // given, past every check made on the rest.
+  if (path.find('\0') != std::string::npos) {
+    *reason = "holds a NUL byte";
+    return false;
+  }
   *parts = util::PathComponents(path);
+  for (const std::string& part : *parts) {
+    std::string problem = plat::EntryNameProblem(part);
+    if (!problem.empty()) {
+      parts->clear();
+      *reason = "has the name '" + part + "', which " + problem;
+      return false;
+    }
+  }
   // ".." is refused outright, also where it would stay inside: no release
   // build writes one, so any is a sign of a forged list.
   if (util::HasParentStep(*parts)) {
@@ -52,6 +66,15 @@ bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
     return false;
   }
   return true;
+}
+
+std::string FoldedInstallPath(const std::vector<std::string>& parts) {
+  std::string folded;
+  for (const std::string& part : parts) {
+    if (!folded.empty()) folded += '/';
+    folded += plat::EntryNameFold(part);
+  }
+  return folded;
 }
 
 std::string JoinInstallPath(const std::string& base, const std::vector<std::string>& parts) {

@@ -22,9 +22,14 @@ extern const char* const kReleaseStateName;  // .filedist-release: the installed
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path
 // that is empty, absolute, names a drive or stream (":"), or has a ".."
-// component.
+// component, or a component this system cannot hold as a name (a NUL byte
+// anywhere; on Windows also the names plat::EntryNameProblem gives).
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason);
+
+// The form under which this file system takes paths for one file: the
+// components folded as plat::EntryNameFold does, joined by '/'.
+std::string FoldedInstallPath(const std::vector<std::string>& parts);
 
 // The components joined below base with the system's separator.
 std::string JoinInstallPath(const std::string& base, const std::vector<std::string>& parts);

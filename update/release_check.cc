@@ -141,14 +141,18 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
       return false;
     });
   };
-  if (!staging_->FetchDecoded(fetcher_, {kClientListName}, kMaxListDownload, staging_names::kReleaseList,
+  // A signed manifest gives each file's size: a server that sends more is
+  // cut off there rather than at the general bound.
+  uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
+  uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
+  if (!staging_->FetchDecoded(fetcher_, {kClientListName}, list_bound, staging_names::kReleaseList,
                              &list_key, &error,
                              listed_as(manifest_.verCompSha256, manifest_.verCompSize,
                                        kClientListName))) {
     return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
-  if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, kMaxKeyFileDownload, staging_names::kReleaseKey,
+  if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, staging_names::kReleaseKey,
                              &unused, &error,
                              listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);

@@ -1,5 +1,7 @@
 #include "update/update_plan.h"
 
+#include <cstdio>
+#include <map>
 #include <set>
 
 #include "fileio/aside_name.h"
@@ -46,6 +48,23 @@ bool IsFolder(const std::string& path) {
          (attributes & plat::kAttrDirectory) != 0;
 }
 
+// A list path as a message can show it: a NUL or another control byte
+// would cut the line or move the cursor, so it is written as \xNN.
+std::string Shown(const std::string& path) {
+  std::string shown;
+  for (char c : path) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace
 
 uint64_t ListedSize(const VersionRecord& record) { return static_cast<uint32_t>(record.size); }
@@ -61,6 +80,10 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
   for (size_t i = 0; i < client.size(); ++i) client_index[client[i].path] = static_cast<int32_t>(i);
 
   std::set<std::string> checked;
+  // Each release file by the form the file system gives its path: two list
+  // paths with one form ("a.txt" and "A.txt" on Windows, ".\a" and "a"
+  // anywhere) would be placed as one file that matches only one record.
+  std::map<std::string, std::string> path_of_fold;
   for (size_t i = 0; i < release.size(); ++i) {
     const VersionRecord& record = release[i];
     // A path listed twice counts once, with its last record.
@@ -69,7 +92,7 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
     file.record = record;
     std::string reason;
     if (!SplitReleasePath(record.path, &file.parts, &reason)) {
-      refusals->push_back("'" + record.path + "', which " + reason);
+      refusals->push_back("'" + Shown(record.path) + "', which " + reason);
       continue;
     }
     // A new version of the updater program itself is welcome; nothing else
@@ -77,7 +100,14 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
     file.is_program = file.parts.size() == 1 && !settings.program_name.empty() &&
                       plat::SameEntryName(file.parts[0], settings.program_name);
     if (!file.is_program && IsUpdaterEntry(file.parts[0], settings.program_name)) {
-      refusals->push_back("'" + record.path + "', which would replace a file of the updater's own");
+      refusals->push_back("'" + Shown(record.path) +
+                          "', which would replace a file of the updater's own");
+      continue;
+    }
+    auto same = path_of_fold.emplace(FoldedInstallPath(file.parts), record.path);
+    if (!same.second) {
+      refusals->push_back("'" + Shown(record.path) + "', which is the same file as '" +
+                          same.first->second + "' on this system");
       continue;
     }
     if (IsAsideName(file.parts.back())) {
@@ -86,12 +116,13 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
       continue;
     }
     if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason)) {
-      refusals->push_back("'" + record.path + "', which " + reason);
+      refusals->push_back("'" + Shown(record.path) + "', which " + reason);
       continue;
     }
     file.target = JoinInstallPath(settings.install_dir, file.parts);
     if (IsFolder(file.target)) {
-      refusals->push_back("'" + record.path + "', which is a folder in the install directory");
+      refusals->push_back("'" + Shown(record.path) +
+                          "', which is a folder in the install directory");
       continue;
     }
     auto found = client_index.find(record.path);
@@ -122,7 +153,16 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
     file.record = record;
     std::string reason;
     if (!SplitReleasePath(record.path, &file.parts, &reason)) {
-      plan->warnings.push_back("ignoring '" + record.path + "' of the installed list, which " + reason);
+      plan->warnings.push_back("ignoring '" + Shown(record.path) +
+                               "' of the installed list, which " + reason);
+      continue;
+    }
+    // Another spelling of a path the release lists is that file: removing it
+    // would remove what was just placed.
+    auto listed = path_of_fold.find(FoldedInstallPath(file.parts));
+    if (listed != path_of_fold.end()) {
+      plan->warnings.push_back("keeping '" + record.path + "': the release lists it as '" +
+                               listed->second + "'");
       continue;
     }
     if (IsUpdaterEntry(file.parts[0], settings.program_name) || IsAsideName(file.parts.back())) {

@@ -70,6 +70,15 @@ bool SyncFileSystemOf(const std::string& dir) {
 
 bool SameEntryName(const std::string& a, const std::string& b) { return a == b; }
 
+std::string EntryNameProblem(const std::string& name) {
+  // A NUL ends the name the system is given: "filedist.pub<NUL>x" would
+  // write filedist.pub.
+  if (name.find('\0') != std::string::npos) return "holds a NUL byte, which no file name can";
+  return std::string();
+}
+
+std::string EntryNameFold(const std::string& name) { return name; }
+
 bool IsLinkEntry(const std::string& path) {
   struct stat st;
   return lstat(ToNativePath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);

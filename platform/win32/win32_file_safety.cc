@@ -10,6 +10,7 @@
 #include "platform/durability_observer.h"
 #include "platform/file_safety.h"
 #include "util/ascii_case.h"
+#include "util/windows_names.h"
 
 namespace plat {
 
@@ -99,6 +100,21 @@ bool SameEntryName(const std::string& a, const std::string& b) {
   std::string x = WithoutTrailingDotsAndSpaces(a);
   std::string y = WithoutTrailingDotsAndSpaces(b);
   return util::EqualIgnoringAsciiCase(x, y);
+}
+
+std::string EntryNameProblem(const std::string& name) { return util::WindowsNameProblem(name); }
+
+std::string EntryNameFold(const std::string& name) {
+  std::string folded = util::WindowsFoldedName(name);
+  // Letters beyond A to Z as the ANSI calls the library makes see them.
+  if (!folded.empty() && folded.size() < 0x7fffffff) {
+    std::string upper(folded.size(), '\0');
+    int made = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, folded.data(),
+                            static_cast<int>(folded.size()), &upper[0],
+                            static_cast<int>(upper.size()));
+    if (made == static_cast<int>(upper.size())) folded = upper;
+  }
+  return folded;
 }
 
 bool IsLinkEntry(const std::string& path) { return HasReparseAttribute(path); }

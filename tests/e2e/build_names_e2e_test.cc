@@ -30,6 +30,12 @@ class BuildNames : public BuildVerHost {
       std::string deep;
       while (source_.size() + deep.size() < 1100) deep += std::string(200, 'd') + "/";
       cases.push_back({deep + "f.txt", "too long"});
+      // Windows devices, with or without an extension, in any component:
+      // no Windows client could ever install them.
+      for (const char* device : {"aux.txt", "logs/com1.log", "CON", "nul", "in/conin$/x.txt",
+                                 "LPT0.tar.gz", "prn .txt"}) {
+        cases.push_back({device, "Windows device"});
+      }
     }
     return cases;
   }
@@ -96,6 +102,40 @@ TEST_F(BuildNames, FiledistBuildRefusesThemAndNamesEach) {
   EXPECT_NE(list.find(".\\docs\\Ver,"), std::string::npos) << list;
   EXPECT_EQ(list.find("a,b"), std::string::npos) << list;
   EXPECT_EQ(GunzipFile(patch + Sep() + "VerComp.dat"), list);
+}
+
+// Names Windows takes for one file, or changes, can be built on Linux: the
+// build goes on (other clients take the release) but says that Windows
+// clients will refuse it.
+TEST_F(BuildNames, NamesThatAreOneFileOnWindowsAreWarnedAbout) {
+  if (Sep() != '/') GTEST_SKIP() << "Windows cannot hold these names side by side";
+  struct Case {
+    std::vector<std::string> files;
+    std::string words;
+  };
+  const std::vector<Case> cases = {
+      {{"a.txt", "A.txt"}, "one file on Windows"},
+      {{"Docs/x.txt", "docs/X.TXT"}, "one file on Windows"},
+      {{"b.txt."}, "ends in a dot or a space"},
+      {{"c.txt "}, "ends in a dot or a space"},
+      {{"what?.txt"}, "'?'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.front());
+    fs::remove_all(source_);
+    for (const std::string& file : c.files) {
+      std::string path = Source(file);
+      MakeDirs(path.substr(0, path.find_last_of(Sep())));
+      WriteFileBytes(path, file);
+    }
+    std::string output;
+    EXPECT_EQ(Build({}, &output), 0) << output;
+    size_t at = output.find("warning: ");
+    ASSERT_NE(at, std::string::npos) << output;
+    std::string line = output.substr(at, output.find('\n', at) - at);
+    EXPECT_NE(line.find(c.words), std::string::npos) << line;
+    EXPECT_NE(line.find("[" + Source(c.files.back()) + "]"), std::string::npos) << line;
+  }
 }
 
 TEST_F(BuildNames, BuildVerRefusesThemToo) {

@@ -4,6 +4,9 @@
 #include "e2e/build_release_fixture.h"
 #include "fileio/gzip_compress.h"
 
+#include <cstdlib>
+#include <fstream>
+
 namespace {
 
 using namespace build_e2e;
@@ -95,6 +98,30 @@ TEST_F(BuildRelease, EndsWithASummaryOfTheRelease) {
   EXPECT_EQ(summary.compare(0, expected.size(), expected), 0) << summary;
   EXPECT_NE(summary.find(" s, into"), std::string::npos) << summary;
   EXPECT_EQ(printed.back(), patch);
+}
+
+// A file of 4 GiB and more: the summary and the JSON sum its whole size,
+// not the 32 bits a list record keeps. A sparse file, but it is read whole
+// to be keyed and compressed: FILEDIST_LONG_TESTS=1 runs it.
+TEST_F(BuildRelease, SizesOf4GiBAndMoreAreSummedWhole) {
+  const char* long_tests = std::getenv("FILEDIST_LONG_TESTS");
+  if (long_tests == nullptr || std::string(long_tests) != "1") {
+    GTEST_SKIP() << "reads 4 GiB; FILEDIST_LONG_TESTS=1 runs it";
+  }
+  fs::remove_all(source_);
+  MakeDirs(source_);
+  const uint64_t big = (uint64_t{1} << 32) + 10;
+  {
+    std::ofstream sparse(Source("big.bin"), std::ios::binary);
+    sparse.seekp(static_cast<std::streamoff>(big - 1));
+    sparse.put('\0');
+  }
+  ASSERT_EQ(fs::file_size(Source("big.bin")), big);
+  Strings printed;
+  BuildOk({}, &printed);
+  ASSERT_GE(printed.size(), 2u);
+  const std::string& summary = printed[printed.size() - 2];
+  EXPECT_NE(summary.find("): " + std::to_string(big) + " bytes, "), std::string::npos) << summary;
 }
 
 TEST_F(BuildRelease, MissingSourceFailsWithItsLogLine) {

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "support/gzip_oracle.h"
+#include "support/json_oracle.h"
 #include "support/test_support.h"
 
 namespace {
@@ -180,6 +181,64 @@ TEST_F(CliTest, ListPrintsTheRecordsAsATable) {
   EXPECT_NE(lines[2].find(" 20  .\\data\\a.txt"), std::string::npos);
   EXPECT_EQ(lines[3], "2 files, 43 bytes");
   EXPECT_EQ(Run({"list", scratch_.Sub("missing.dat")}, &output), 1);
+}
+
+// The list stores 32 bits of a size: one of 2 GiB and more reads back
+// negative, and is shown as the unsigned count it stands for.
+TEST_F(CliTest, ListShowsSizesOf2GiBAndMoreUnsigned) {
+  WriteFileBytes(scratch_.Sub("VerComp.dat"),
+                 ".\\big.bin,900150983cd24fb0d6963f7d28e17f72,-1294967296\r\n"
+                 ".\\bigger.bin,d41d8cd98f00b204e9800998ecf8427e,-1\r\n");
+  std::string output;
+  ASSERT_EQ(Run({"list", scratch_.Sub("VerComp.dat")}, &output), 0) << output;
+  std::vector<std::string> lines = SplitLines(output);
+  ASSERT_EQ(lines.size(), 4u) << output;
+  EXPECT_NE(lines[1].find(" 3000000000  .\\big.bin"), std::string::npos) << output;
+  EXPECT_NE(lines[2].find(" 4294967295  .\\bigger.bin"), std::string::npos) << output;
+  EXPECT_EQ(lines[3], "2 files, 7294967295 bytes");
+  if (!testing_support::CanRunPython()) GTEST_SKIP() << "python3 cannot be started here";
+  std::string json;
+  std::string errors;
+  ASSERT_EQ(testing_support::RunApart({filedist_, "list", "--json", scratch_.Sub("VerComp.dat")},
+                                      &json, &errors),
+            0)
+      << errors;
+  EXPECT_EQ(testing_support::CheckJson(json, R"(
+assert [f['size'] for f in d['files']] == [3000000000, 4294967295], d
+assert d['bytes'] == 7294967295, d
+)"),
+            "");
+}
+
+// A version list has at most kMostListLines lines of 1023 characters: a gzip
+// bomb stops there instead of being decoded into gigabytes.
+TEST_F(CliTest, ListRefusesWhatNoVersionListCanHold) {
+  const std::string line = ".\\a,900150983cd24fb0d6963f7d28e17f72,1\r\n";
+  std::string many;
+  for (int i = 0; i <= (1 << 18); ++i) many += line;
+  // Concatenated members of one compressed block of lines: 384 MiB decoded.
+  std::string block;
+  while (block.size() < (8u << 20)) block += line;
+  std::string member = testing_support::ZlibGzip(block);
+  std::string bomb;
+  for (int i = 0; i < 48; ++i) bomb += member;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"one line too many", testing_support::ZlibGzip(many), "more than 262144 lines"},
+      {"gzip bomb", bomb, "holds more than 268697600 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string output;
+    const std::string path = scratch_.Sub("case.dat");
+    WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(Run({"list", path}, &output), 1) << output.substr(0, 300);
+    EXPECT_NE(output.find(c.message), std::string::npos) << output.substr(0, 300);
+  }
 }
 
 // A release's own VerComp.dat is gzip; list reads it as a client does. What

@@ -67,4 +67,48 @@ TEST_F(CliGzipTest, FailuresGiveStatusAndMessage) {
   }
 }
 
+// Concatenated members are one gzip file: every one is expanded.
+TEST_F(CliGzipTest, GunzipExpandsEveryMember) {
+  const std::string first = testing_support::TextLike(70000, 92);
+  const std::string second = "and a second member";
+  WriteFileBytes(Path("two.gz"),
+                 testing_support::ZlibGzip(first) + testing_support::ZlibGzip(second) +
+                     testing_support::ZlibGzip(""));
+  std::string output;
+  ASSERT_EQ(Run({"gunzip", Path("two.gz"), Path("two.txt")}, &output), 0) << output;
+  EXPECT_TRUE(ReadFileBytes(Path("two.txt")) == first + second);
+}
+
+// A failure says so and leaves an existing DEST as it was, with nothing
+// left beside it.
+TEST_F(CliGzipTest, GunzipFailureLeavesDestAsItWas) {
+  const std::string member = testing_support::ZlibGzip(testing_support::TextLike(50000, 93));
+  std::string bad_crc = member;
+  bad_crc[bad_crc.size() - 8] ^= 1;
+  struct Case {
+    const char* name;
+    std::string source;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wrong CRC", bad_crc, "problem with zipping/unzipping operation"},
+      {"cut short", member.substr(0, member.size() / 2), "filedist gunzip"},
+      {"second member damaged", member + bad_crc, "after the first is damaged"},
+      {"second member cut short", member + member.substr(0, 30), "after the first is damaged"},
+      {"not gzip", "plain text", "not in gzip format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    WriteFileBytes(dir.Sub("in.gz"), c.source);
+    WriteFileBytes(dir.Sub("dest.txt"), "precious");
+    std::string output;
+    EXPECT_EQ(Run({"gunzip", dir.Sub("in.gz"), dir.Sub("dest.txt")}, &output), 1) << output;
+    EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    EXPECT_EQ(ReadFileBytes(dir.Sub("dest.txt")), "precious");
+    EXPECT_EQ(testing_support::NamesIn(dir.path()),
+              (std::vector<std::string>{"dest.txt", "in.gz"}));
+  }
+}
+
 }  // namespace

@@ -289,6 +289,25 @@ TEST_F(ServedUpdateTest, OverHttpsTheCertificateIsChecked) {
   }
 }
 
+// The user asked for a secure transfer: a redirect to plain http is refused
+// by name, not followed while the output still says https.
+TEST_F(ServedUpdateTest, OverHttpsARedirectToPlainHttpIsRefused) {
+  if (!StartServer("nginx", true)) GTEST_SKIP() << "nginx, openssl or python3 cannot be started";
+  std::string patch = Release(kVersion1, "v1");
+  std::string client = NewClient("client");
+  std::string output;
+  EXPECT_EQ(Update(client,
+                   {UrlOf(patch, "https", "to-http/"), "--retries", "0", "--ca",
+                    Sub("server-nginx/certs/ca.pem")},
+                   &output),
+            1)
+      << output;
+  EXPECT_NE(output.find("refusing the redirect from https to the insecure 'http://"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(ClientFiles(client), Tree()) << output;
+}
+
 // What a flaky or hostile server does to an update, and what the client
 // makes of it. Faults hit the release's files, not its lists.
 TEST_F(ServedUpdateTest, ServerFaults) {
@@ -343,6 +362,26 @@ TEST_F(ServedUpdateTest, ServerFaults) {
       EXPECT_EQ(seen, c.times) << line << "\n" << log;
     }
   }
+}
+
+// Headers that never end stop a transfer within --timeout, however fast
+// they come; the server goes on for a minute, so a client that waits for
+// the end of them takes that long.
+TEST_F(ServedUpdateTest, EndlessHeadersStopWithinTheTimeout) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string client = NewClient("client");
+  std::string output;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Update(client, {UrlOf(patch, "http", "headers-1/"), "--timeout", "2", "--retries", "0"},
+                   &output),
+            1)
+      << output;
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 30) << output;
+  EXPECT_NE(output.find("cannot fetch"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(client), Tree()) << output;
 }
 
 // A run cut off part-way through a file keeps what came; the next run asks

@@ -13,6 +13,8 @@ LATEST), except html, which answers everything:
   /cutwhole/.. as cut, but ranges are ignored afterwards (200, whole body)
   /long/...    the file followed by a megabyte it does not hold
   /html/...    a 200 HTML page, as a captive portal sends
+  /headers/... a status line and then header lines that never end (for a
+               minute at most), a kilobyte each, as fast as they are taken
   /delay/...   each answer, lists too, after 20 ms (for the benchmarks)
   /slow/...    each answer after half a second; the most requests for
                release files under way at once is logged as "FAULT-N most K"
@@ -99,6 +101,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(0.3)
             # A reset, not an orderly close.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
+        if fault == "headers":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            line = b"X-Padding: " + b"p" * 1000 + b"\r\n"
+            deadline = time.time() + 60
+            try:
+                while time.time() < deadline:
+                    self.wfile.write(line)
+            except OSError:
+                pass
             self.close_connection = True
             return
         if fault == "long":

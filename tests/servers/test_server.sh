@@ -5,7 +5,8 @@
 #
 #   test_server.sh nginx WORK ROOT   nginx serving ROOT over HTTP; with TLS
 #                                    certificates (make_certs) in WORK/certs
-#                                    also over HTTPS (see WORK/ports)
+#                                    also over HTTPS (see WORK/ports), where
+#                                    /to-http/PATH redirects to http://.../PATH
 #   test_server.sh faults WORK ROOT  fault_server.py serving ROOT
 #   test_server.sh stop WORK         stops the server started in WORK
 #   test_server.sh certs WORK        makes the certificates in WORK/certs
@@ -77,7 +78,9 @@ nginx)
         for name in good:$2 wronghost:$3 otherca:$4; do
           echo "  server { listen 127.0.0.1:${name#*:} ssl http2; root $root;"
           echo "    ssl_certificate $work/certs/${name%%:*}.pem;"
-          echo "    ssl_certificate_key $work/certs/${name%%:*}.key; }"
+          echo "    ssl_certificate_key $work/certs/${name%%:*}.key;"
+          # A secure address that sends the client on to a plain one.
+          echo "    location ~ ^/to-http/(.*)\$ { return 302 http://127.0.0.1:$1/\$1; } }"
         done
       fi
       echo "}"

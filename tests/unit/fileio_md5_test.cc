@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -70,6 +71,24 @@ TEST(Md5, PaddingBoundaries) {
     EXPECT_EQ(DigestOf(message, message.size() + 1), c.digest) << c.length;
     EXPECT_EQ(DigestOf(message, 13), c.digest) << c.length;
   }
+}
+
+// Past 512 MiB the count of bits hashed no longer fits 32 bits: the pad's
+// length field must carry into its high word. The same mebibyte is hashed
+// 512 times, then 3 bytes more, as a large file is hashed a read at a time.
+TEST(Md5, LengthFieldPastFourGibibits) {
+  std::string mebibyte(1 << 20, '\0');
+  for (size_t i = 0; i < mebibyte.size(); ++i) {
+    mebibyte[i] = static_cast<char>(static_cast<uint32_t>(i * 2654435761u) >> 24);
+  }
+  Md5State state;
+  Md5Init(&state);
+  for (int i = 0; i < 512; ++i) Md5Update(&state, mebibyte.data(), mebibyte.size());
+  Md5Update(&state, mebibyte.data(), 3);
+  unsigned char digest[16];
+  Md5Final(&state, digest);
+  // python's hashlib and md5sum of the same 536,870,915 bytes
+  EXPECT_EQ(Hex(digest), "46e333f6a5cfa439ea3b4102ef6af0f9");
 }
 
 TEST(Md5, FinalWipesTheState) {

@@ -20,8 +20,9 @@ using testing_support::ScratchDir;
 // Serves the release folder, except that one file's body never ends.
 class EndlessFetcher : public update::ReleaseFetcher {
  public:
-  EndlessFetcher(const std::string& root, std::string endless)
-      : folder_(root), endless_(std::move(endless)) {}
+  EndlessFetcher(const std::string& root, std::string endless,
+                 uint64_t most = uint64_t{1} << 30)
+      : folder_(root), endless_(std::move(endless)), most_(most) {}
   std::string Location() const override { return folder_.Location(); }
   bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
              std::string* error) override {
@@ -29,7 +30,7 @@ class EndlessFetcher : public update::ReleaseFetcher {
     std::string chunk(1 << 16, 'z');
     // A bound for the test's own sake: an engine that never stops the
     // transfer fails here instead of filling the disk.
-    for (sent_ = 0; sent_ < (uint64_t{1} << 30); sent_ += chunk.size()) {
+    for (sent_ = 0; sent_ < most_; sent_ += chunk.size()) {
       if (!sink(chunk.data(), chunk.size())) {
         *error = "stopped by the receiver";
         return false;
@@ -42,6 +43,7 @@ class EndlessFetcher : public update::ReleaseFetcher {
  private:
   testing_support::FolderFetcher folder_;
   std::string endless_;
+  uint64_t most_;
   uint64_t sent_ = 0;
 };
 
@@ -67,6 +69,39 @@ TEST(UpdateFetchLimits, EndlessBodyIsCutOffAtTheListedSize) {
   EXPECT_EQ(testing_support::ReadInstall(install), testing_support::Tree());
   for (const auto& item : fs::recursive_directory_iterator(install)) {
     EXPECT_FALSE(item.is_regular_file() && item.file_size() > 4096) << item.path();
+  }
+}
+
+// A signed release gives the sizes of its list and key file: a trusted
+// client stops there instead of taking megabytes it would refuse anyway.
+TEST(UpdateFetchLimits, TrustedClientStopsAtTheSignedSizeOfListAndKeyFile) {
+  for (const std::string endless : {"VerComp.dat", "Ver"}) {
+    SCOPED_TRACE(endless);
+    ScratchDir scratch;
+    std::string sep(1, testing_support::Sep());
+    testing_support::MakeDirs(scratch.Sub("packer"));
+    testing_support::MakeDirs(scratch.Sub("source"));
+    testing_support::MakeDirs(scratch.Sub("install"));
+    testing_support::WriteFileBytes(scratch.Sub("source") + sep + "a.txt", "alpha");
+    std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
+    std::string output;
+    ASSERT_EQ(testing_support::Run({packer, "keygen", scratch.Sub("signer")}, &output), 0) << output;
+    ASSERT_EQ(testing_support::Run({packer, "build", scratch.Sub("source"), "--releases",
+                                    scratch.Sub("rel"), "--sign", scratch.Sub("signer.key")},
+                                   &output),
+              0)
+        << output;
+    std::string patch = testing_support::SplitLines(output).back();
+    // Sixteen megabytes at most: an engine held only by its general bound
+    // takes them all.
+    EndlessFetcher fetcher(patch, endless, uint64_t{16} << 20);
+    Collector reporter;
+    update::UpdateOptions options;
+    options.install_dir = scratch.Sub("install");
+    options.trusted_key = scratch.Sub("signer.pub");
+    EXPECT_EQ(update::RunUpdate(options, &fetcher, &reporter), 1) << reporter.text;
+    EXPECT_LT(fetcher.sent(), uint64_t{1} << 17) << reporter.text;
+    EXPECT_EQ(testing_support::ReadInstall(scratch.Sub("install")), testing_support::Tree());
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "transport/http_status.h"
 #include "transport/http_transport.h"
@@ -24,6 +25,7 @@ struct Transfer {
   bool refused = false;  // the answer was no 2xx, or a range we did not ask for
   long range_start = -1;
   uint64_t received = 0;
+  std::string location;  // of the last answer, for a redirect that is refused
 };
 
 // Whether a 206 answer starts at the byte asked for.
@@ -36,6 +38,12 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* context) {
     transfer->range_start = std::strtol(data + prefix, nullptr, 10);
   } else if (bytes > 5 && std::strncmp(data, "HTTP/", 5) == 0) {
     transfer->range_start = -1;  // a new answer after a redirect
+    transfer->location.clear();
+  } else if (bytes > 9 && strncasecmp(data, "location:", 9) == 0) {
+    std::string value(data + 9, bytes - 9);
+    size_t first = value.find_first_not_of(" \t");
+    size_t last = value.find_last_not_of(" \t\r\n");
+    transfer->location = first == std::string::npos ? "" : value.substr(first, last - first + 1);
   }
   return bytes;
 }
@@ -111,7 +119,10 @@ class CurlTransport : public HttpTransport {
     curl_easy_reset(curl);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure request stays secure: a redirect to plain http would hand the
+    // release to anyone on the way, and say https all the same.
+    bool secure = strncasecmp(url.c_str(), "https://", 8) == 0;
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options_.timeout_seconds));
@@ -156,6 +167,9 @@ class CurlTransport : public HttpTransport {
                                                            : TransferStatus::kFailed;
         result.error = "the server answered HTTP " + std::to_string(http_status);
       }
+    } else if (secure && code == CURLE_UNSUPPORTED_PROTOCOL && !transfer.location.empty()) {
+      result.status = TransferStatus::kFailed;
+      result.error = "refusing the redirect from https to the insecure '" + transfer.location + "'";
     } else {
       result.status = IsTransientCode(code) ? TransferStatus::kTransient : TransferStatus::kFailed;
       result.error = message[0] != '\0' ? message : curl_easy_strerror(code);

@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include <cstdlib>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@
 #include "transport/http_transport.h"
 
 namespace {
+
+// Longest header block an answer may have: a release's server sends a few
+// hundred bytes, and one that never stops must not grow the process.
+constexpr DWORD kMostHeaderBytes = 64 * 1024;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -51,6 +56,10 @@ std::string ErrorText(DWORD code) {
       return "the URL is not valid";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
       return "the server's answer is malformed";
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+      return "the server's redirect cannot be followed";
+    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
+      return "the server's headers are longer than " + std::to_string(kMostHeaderBytes) + " bytes";
     default:
       return "WinHTTP error " + std::to_string(code);
   }
@@ -173,6 +182,100 @@ bool ChainsTo(const CERT_CONTEXT* server, HCERTSTORE authorities) {
   return trusted;
 }
 
+// The request sent and its answer's headers received on a thread of its
+// own, so that the caller can give up on headers that never end: the
+// receive timeout counts only silence, and not every WinHTTP keeps to the
+// header size limit (some read the answer while the request is sent).
+// Shared by the two threads; the last to let go frees it.
+struct HeaderWait {
+  HINTERNET request = nullptr;
+  std::wstring headers;  // extra request headers, or empty
+  BOOL received = FALSE;
+  DWORD error = 0;
+  LONG owners = 2;
+
+  void Release() {
+    if (InterlockedDecrement(&owners) == 0) delete this;
+  }
+
+  bool SendAndReceive() {
+    return WinHttpSendRequest(request,
+                              headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                              headers.empty() ? 0 : static_cast<DWORD>(-1L),
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           WinHttpReceiveResponse(request, nullptr);
+  }
+
+  static DWORD WINAPI Run(void* context) {
+    HeaderWait* wait = static_cast<HeaderWait*>(context);
+    wait->received = wait->SendAndReceive();
+    wait->error = GetLastError();
+    wait->Release();
+    return 0;
+  }
+};
+
+// Sends the request and waits at most seconds for the answer's headers.
+// False with *error the WinHTTP error, or ERROR_WINHTTP_TIMEOUT when the
+// time ran out; the request handle is then closed (which cancels the calls)
+// and *request set to null.
+bool SendAndReceiveHeaders(HINTERNET* request, const std::wstring& headers, DWORD seconds,
+                           DWORD* error) {
+  HeaderWait* wait = new HeaderWait;
+  wait->request = *request;
+  wait->headers = headers;
+  HANDLE thread = CreateThread(nullptr, 0, &HeaderWait::Run, wait, 0, nullptr);
+  if (thread == nullptr) {
+    bool received = wait->SendAndReceive();
+    *error = GetLastError();
+    delete wait;
+    return received;
+  }
+  DWORD waited = WaitForSingleObject(thread, seconds * 1000);
+  CloseHandle(thread);
+  if (waited != WAIT_OBJECT_0) {
+    WinHttpCloseHandle(*request);
+    *request = nullptr;
+    wait->Release();
+    *error = ERROR_WINHTTP_TIMEOUT;
+    return false;
+  }
+  bool received = wait->received != FALSE;
+  *error = wait->error;
+  wait->Release();
+  return received;
+}
+
+// A header of the answer as text; empty when it has none.
+std::wstring QueryText(HINTERNET request, DWORD what) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (size == 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::wstring();
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+  return narrow;
+}
+
+bool StartsWithHttp(const std::wstring& url) {
+  static const wchar_t kPlain[] = L"http://";
+  if (url.size() < 7) return false;
+  for (size_t i = 0; i < 7; ++i) {
+    if (towlower(url[i]) != kPlain[i]) return false;
+  }
+  return true;
+}
+
 class WinHttpTransport : public HttpTransport {
  public:
   WinHttpTransport(const TransportOptions& options, HINTERNET session, Store authorities)
@@ -219,6 +322,12 @@ class WinHttpTransport : public HttpTransport {
         WINHTTP_DEFAULT_ACCEPT_TYPES,
         (secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE));
     if (request.handle == nullptr) return Failure(GetLastError(), &result);
+    // Never from https to plain http (the default of some WinHTTPs only).
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    WinHttpSetOption(request.handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    DWORD most_header_bytes = kMostHeaderBytes;
+    WinHttpSetOption(request.handle, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &most_header_bytes,
+                     sizeof(most_header_bytes));
     UseProxy(request.handle, wide_url);
     if (secure && authorities_) {
       // Checked below against the given authorities alone.
@@ -227,12 +336,45 @@ class WinHttpTransport : public HttpTransport {
     }
     std::wstring headers;
     if (offset > 0) headers = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
-    if (!WinHttpSendRequest(request.handle, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
-                                                            : headers.c_str(),
-                            headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
-                            0, 0, 0) ||
-        !WinHttpReceiveResponse(request.handle, nullptr)) {
-      return Failure(GetLastError(), &result);
+    // One --timeout for connecting and sending, one for the headers.
+    DWORD header_seconds = static_cast<DWORD>(options_.timeout_seconds) * 2;
+    DWORD header_error = 0;
+    if (!SendAndReceiveHeaders(&request.handle, headers, header_seconds, &header_error)) {
+      Failure(header_error, &result);
+      if (request.handle == nullptr) {
+        result.error = "no complete answer within " + std::to_string(header_seconds) +
+                       " s (headers that do not end, or a server that does not answer)";
+      } else if (secure && header_error == ERROR_WINHTTP_REDIRECT_FAILED) {
+        std::wstring location = QueryText(request.handle, WINHTTP_QUERY_LOCATION);
+        result.status = TransferStatus::kFailed;
+        result.error = "refusing the redirect from https to the insecure '" +
+                       (location.empty() ? std::string("http://...") : Narrow(location.c_str())) +
+                       "'";
+      }
+      return result;
+    }
+    if (secure) {
+      // The answer came from a plain address after all, or would send us to
+      // one: the user asked for a secure transfer.
+      std::wstring final_url;
+      DWORD url_size = 0;
+      WinHttpQueryOption(request.handle, WINHTTP_OPTION_URL, nullptr, &url_size);
+      if (url_size > 0) {
+        final_url.assign(url_size / sizeof(wchar_t) + 1, L'\0');
+        if (!WinHttpQueryOption(request.handle, WINHTTP_OPTION_URL, &final_url[0], &url_size)) {
+          final_url.clear();
+        }
+      }
+      std::wstring location = QueryText(request.handle, WINHTTP_QUERY_LOCATION);
+      std::wstring insecure = StartsWithHttp(final_url) ? final_url
+                              : StartsWithHttp(location) ? location
+                                                         : std::wstring();
+      if (!insecure.empty()) {
+        result.status = TransferStatus::kFailed;
+        result.error = "refusing the redirect from https to the insecure '" +
+                       Narrow(insecure.c_str()) + "'";
+        return result;
+      }
     }
     if (secure && authorities_ && !ServerIsTrusted(request.handle)) {
       result.status = TransferStatus::kFailed;
