@@ -2,15 +2,54 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
 
 namespace update {
 
+namespace {
+
+// A fetcher whose transfers stop as soon as the host cancels: the sink
+// refuses the next bytes, so a transfer under way is cut off as by a lost
+// connection and keeps what it has for the next run.
+class StoppableFetcher : public ReleaseFetcher {
+ public:
+  StoppableFetcher(ReleaseFetcher* inner, const std::atomic<bool>* stop)
+      : inner_(inner), stop_(stop) {}
+  std::string Location() const override { return inner_->Location(); }
+  bool Fetch(const std::vector<std::string>& parts, const FetchSink& sink,
+             std::string* error) override {
+    return FetchFrom(parts, 0, sink, error);
+  }
+  bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset, const FetchSink& sink,
+                 std::string* error) override {
+    FetchSink stoppable = [&](const char* data, size_t size) {
+      return !stop_->load() && sink(data, size);
+    };
+    bool fetched = !stop_->load() && (offset > 0
+                                          ? inner_->FetchFrom(parts, offset, stoppable, error)
+                                          : inner_->Fetch(parts, stoppable, error));
+    if (stop_->load()) *error = "cancelled";
+    return fetched && !stop_->load();
+  }
+  uint64_t BytesReceived() const override { return inner_->BytesReceived(); }
+
+ private:
+  ReleaseFetcher* inner_;
+  const std::atomic<bool>* stop_;
+};
+
+// How often a watch hears of the progress.
+constexpr std::chrono::milliseconds kWatchStep(100);
+
+}  // namespace
+
 int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
                      ReleaseFetcher* fetcher, UpdateReporter* reporter, const StagedCheck& check,
-                     std::vector<std::string>* failed) {
+                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled) {
   reporter->BeginFetch(plan.fetch_bytes, static_cast<int>(plan.fetch.size()));
   // Files with one key are fetched once, for every path that lists it.
   struct KeyJob {
@@ -24,19 +63,27 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
     if (found.second) jobs.emplace_back();
     jobs[found.first->second].files.push_back(&file);
   }
+  std::atomic<bool> stop{false};
+  StoppableFetcher stoppable(fetcher, &stop);
+  ReleaseFetcher* source = watch ? &stoppable : fetcher;
   // The reporter hears from one thread at a time; the bytes it is told are
   // those of every transfer under way, so its progress counts them all.
   std::mutex report;
+  std::condition_variable finished;
   uint64_t in_flight = 0;
+  uint64_t done_bytes = 0;  // of the files ended, fetched or not
+  std::string last_path;
+  size_t running = 0;
   int failures = 0;
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t index = next++; index < jobs.size(); index = next++) {
+    for (size_t index = next++; index < jobs.size() && !stop; index = next++) {
       KeyJob& job = jobs[index];
       const PlannedFile& first = *job.files.front();
       {
         std::lock_guard<std::mutex> hold(report);
         reporter->StartFile(first.record.path);
+        last_path = first.record.path;
       }
       FetchProgress progress = [&](uint64_t got) {
         std::lock_guard<std::mutex> hold(report);
@@ -46,13 +93,15 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       };
       std::string error;
       bool ok = staging->HasChecked(first.record.key) ||
-                staging->FetchChecked(fetcher, first.parts, first.record.key,
+                staging->FetchChecked(source, first.parts, first.record.key,
                                       ListedSize(first.record), progress, &error);
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
       if (ok && check) ok = check(job.files, &error);
       for (const PlannedFile* file : job.files) {
-        if (!ok) {
+        done_bytes += ListedSize(file->record);
+        // A cancelled transfer is no failure of the file: it goes on next time.
+        if (!ok && !stop) {
           ++failures;
           reporter->Problem("cannot fetch '" + file->record.path + "': " + error);
           failed->push_back(file->record.path);
@@ -64,12 +113,41 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
   };
   size_t threads = std::min<size_t>(jobs_wanted < 1 ? 1 : jobs_wanted, jobs.size());
   std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
-  work();
+  if (!watch) {
+    for (size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
+    work();
+  } else {
+    // Every transfer runs on a thread of its own; this thread only watches,
+    // so that the host's function runs where the host called from.
+    running = threads;
+    for (size_t i = 0; i < threads; ++i) {
+      helpers.emplace_back([&] {
+        work();
+        std::lock_guard<std::mutex> hold(report);
+        --running;
+        finished.notify_all();
+      });
+    }
+    std::unique_lock<std::mutex> hold(report);
+    while (running > 0) {
+      finished.wait_for(hold, kWatchStep);
+      if (running == 0 || stop) continue;
+      uint64_t done = done_bytes + in_flight;
+      std::string path = last_path;
+      hold.unlock();
+      bool cancel = watch(std::min(done, plan.fetch_bytes), plan.fetch_bytes, path);
+      hold.lock();
+      if (cancel) stop = true;
+    }
+  }
   for (std::thread& helper : helpers) helper.join();
   reporter->EndFetch();
+  if (watch && !stop) {
+    // Once at the end, with all there is.
+    if (watch(done_bytes, plan.fetch_bytes, last_path)) stop = true;
+  }
+  *cancelled = stop;
   return failures;
 }
-
 
 }  // namespace update

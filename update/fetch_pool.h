@@ -11,6 +11,7 @@
 
 #include "update/release_fetcher.h"
 #include "update/staging.h"
+#include "update/update_engine.h"
 #include "update/update_plan.h"
 #include "update/update_reporter.h"
 
@@ -24,11 +25,15 @@ using StagedCheck =
     std::function<bool(const std::vector<const PlannedFile*>& files, std::string* error)>;
 
 // Fetches every file of plan.fetch not staged already, with up to jobs
-// threads (this one among them). Returns the number of planned files that
-// failed, each told to the reporter and added to *failed.
+// threads (without a watch this one among them). Returns the number of
+// planned files that failed, each told to the reporter and added to
+// *failed. watch, when given, is called on this thread (update_engine.h);
+// when it cancels, no new transfer starts, those under way are cut off
+// and keep what they have, none counts as failed, and *cancelled is true.
 int FetchIntoStaging(const UpdatePlan& plan, int jobs, Staging* staging, ReleaseFetcher* fetcher,
                      UpdateReporter* reporter, const StagedCheck& check,
-                     std::vector<std::string>* failed);
+                     std::vector<std::string>* failed, const FetchWatch& watch,
+                     bool* cancelled);
 
 }  // namespace update
 

@@ -45,13 +45,13 @@ int ReleaseCheck::VerifyRelease() {
     return 0;
   }
   if (!staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest, &error)) {
-    return Fail("the release is not signed: cannot fetch its Manifest from '" +
+    return Fail(UpdateFailure::kNetwork, "the release is not signed: cannot fetch its Manifest from '" +
                 fetcher_->Location() + "': " + error + "; nothing was installed");
   }
   if (!staging_->FetchRaw(fetcher_, {kManifestSignatureName}, kMaxSignatureDownload,
                          staging_names::kSignature, &error)) {
     staging_->Discard(staging_names::kManifest);
-    return Fail("the release is not signed: cannot fetch its signature Manifest.sig from '" +
+    return Fail(UpdateFailure::kNetwork, "the release is not signed: cannot fetch its signature Manifest.sig from '" +
                 fetcher_->Location() + "': " + error + "; nothing was installed");
   }
   ManifestCheck result =
@@ -63,18 +63,18 @@ int ReleaseCheck::VerifyRelease() {
     std::string detail = result == ManifestCheck::kBadManifest && !error.empty() ? " (" + error + ")"
                          : result == ManifestCheck::kBadPublicKey ? ": '" + options_.trusted_key + "'"
                                                                    : "";
-    return Fail(std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
+    return Fail(UpdateFailure::kRefused, std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
                 "; nothing was installed");
   }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
     case ReleaseState::kDamaged:
-      return Fail("cannot read the installed release's number in '" +
+      return Fail(UpdateFailure::kDisk, "cannot read the installed release's number in '" +
                   JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
                   "'; nothing was installed");
     case ReleaseState::kRead:
       if (manifest_.sequence < installed && !options_.allow_downgrade) {
-        return Fail("refusing release " + std::to_string(manifest_.sequence) +
+        return Fail(UpdateFailure::kRefused, "refusing release " + std::to_string(manifest_.sequence) +
                     ": it is older than the installed release " + std::to_string(installed) +
                     " (--allow-downgrade takes it); nothing was installed");
       }
@@ -99,12 +99,12 @@ int ReleaseCheck::CheckListAgainstManifest(const VersionRecordList& release) {
   for (const VersionRecord& record : release) {
     auto found = listed_.find(record.path);
     if (found == listed_.end() || found->second->gzipSize != ListedSize(record)) {
-      return Fail("refusing the release: '" + record.path +
+      return Fail(UpdateFailure::kRefused, "refusing the release: '" + record.path +
                   "' is not listed so in the signed Manifest; nothing was installed");
     }
   }
   if (release.size() != manifest_.files.size()) {
-    return Fail("refusing the release: the signed Manifest lists " +
+    return Fail(UpdateFailure::kRefused, "refusing the release: the signed Manifest lists " +
                 std::to_string(manifest_.files.size()) + " files, VerComp.dat " +
                 std::to_string(release.size()) + "; nothing was installed");
   }
@@ -149,13 +149,13 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
                              &list_key, &error,
                              listed_as(manifest_.verCompSha256, manifest_.verCompSize,
                                        kClientListName))) {
-    return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
+    return Fail(UpdateFailure::kNetwork, "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
   if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, staging_names::kReleaseKey,
                              &unused, &error,
                              listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
-    return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
+    return Fail(UpdateFailure::kNetwork, "cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
   }
   // The list is taken only with its key file, so that a half-uploaded
   // release is not taken for a whole one.
@@ -171,13 +171,13 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
   staging_->Discard(staging_names::kReleaseKey);
   if (expected != list_key) {
     staging_->Discard(staging_names::kReleaseList);
-    return Fail("the release's VerComp.dat does not match its key file Ver; the release is "
+    return Fail(UpdateFailure::kRefused, "the release's VerComp.dat does not match its key file Ver; the release is "
                 "incomplete or damaged, nothing was installed");
   }
   PathIndex index;
   bool read = ReadVersionList(staging_->PathOf(staging_names::kReleaseList).c_str(), release, &index);
   staging_->Discard(staging_names::kReleaseList);
-  if (!read) return Fail("cannot read the release's version list");
+  if (!read) return Fail(UpdateFailure::kRefused, "cannot read the release's version list");
   return 0;
 }
 

@@ -48,8 +48,9 @@ class ReleaseCheck {
   const std::map<std::string, const ManifestFile*>& listed() const { return listed_; }
 
  private:
-  int Fail(const std::string& text) {
+  int Fail(UpdateFailure kind, const std::string& text) {
     reporter_->Problem(text);
+    outcome_->failure = kind;
     return 1;
   }
 

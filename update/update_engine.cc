@@ -26,16 +26,45 @@
 
 namespace update {
 
-namespace {
+// One run of the engine, step by step; UpdateSteps hands its steps out and
+// RunUpdate runs them in order. Each step's work lies in a file of its own:
+// release_check (is the release one to take), update_plan (what changes),
+// fetch_pool and staging (the files fetched and checked), apply (the
+// journaled replacement).
+struct InstallLock::Held {
+  plat::FileLock lock;
+};
 
-// One run of the engine. Run() is the list of its steps; each step's work
-// lies in a file of its own: release_check (is the release one to take),
-// update_plan (what changes), fetch_pool and staging (the files fetched and
-// checked), apply (the journaled replacement).
-class UpdateRun {
+InstallLock::InstallLock() : held_(new Held) {}
+InstallLock::~InstallLock() = default;
+
+int InstallLock::Take(const std::string& install_dir, UpdateReporter* reporter,
+                      UpdateOutcome* outcome) {
+  auto fail = [&](UpdateFailure kind, const std::string& text) {
+    reporter->Problem(text);
+    outcome->failure = kind;
+    return 1;
+  };
+  std::string lock_path = JoinInstallPath(install_dir, {kLockName});
+  plat::LockResult result = held_->lock.Acquire(lock_path);
+  int error = plat::LastSystemError();
+  switch (result) {
+    case plat::LockResult::kAcquired:
+      return 0;
+    case plat::LockResult::kBusy:
+      return fail(UpdateFailure::kLocked, "another update of '" + install_dir +
+                  "' is running; try again when it has finished");
+    case plat::LockResult::kFailed:
+      break;
+  }
+  return fail(UpdateFailure::kDisk, "cannot write in the install directory '" + install_dir +
+              "': " + plat::SystemErrorText(error));
+}
+
+class UpdateSteps::Run {
  public:
-  UpdateRun(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
-            UpdateOutcome* outcome)
+  Run(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
+      UpdateOutcome* outcome)
       : options_(options),
         fetcher_(fetcher),
         reporter_(reporter),
@@ -49,20 +78,20 @@ class UpdateRun {
     FindProgram();
   }
 
-  int Run();
+  int Prepare();
+  int Plan();
+  void ShowPlan();
+  int Stage(const FetchWatch& watch);
+  int Install();
 
  private:
-  int Fail(const std::string& text) {
+  int Fail(UpdateFailure kind, const std::string& text) {
     reporter_->Problem(text);
+    outcome_->failure = kind;
     return 1;
   }
   void FindProgram();
-  int TakeLock(plat::FileLock* lock);
   int CheckListWritable();
-  int Prepare();
-  int Plan(UpdatePlan* plan);
-  int Stage(const UpdatePlan& plan);
-  int Install(const UpdatePlan& plan);
 
   const UpdateOptions& options_;
   ReleaseFetcher* fetcher_;
@@ -75,9 +104,10 @@ class UpdateRun {
   ReleaseCheck release_;
   Applier applier_;
   std::string program_name_;
+  UpdatePlan plan_;
 };
 
-void UpdateRun::FindProgram() {
+void UpdateSteps::Run::FindProgram() {
   std::string program = options_.program_path;
   if (program.empty() && !plat::GetExecutablePath(&program)) return;
   size_t cut = plat::FindLastSeparator(program);
@@ -89,24 +119,7 @@ void UpdateRun::FindProgram() {
   }
 }
 
-int UpdateRun::TakeLock(plat::FileLock* lock) {
-  std::string lock_path = JoinInstallPath(options_.install_dir, {kLockName});
-  plat::LockResult result = lock->Acquire(lock_path);
-  int error = plat::LastSystemError();
-  switch (result) {
-    case plat::LockResult::kAcquired:
-      return 0;
-    case plat::LockResult::kBusy:
-      return Fail("another update of '" + options_.install_dir +
-                  "' is running; try again when it has finished");
-    case plat::LockResult::kFailed:
-      break;
-  }
-  return Fail("cannot write in the install directory '" + options_.install_dir +
-              "': " + plat::SystemErrorText(error));
-}
-
-int UpdateRun::CheckListWritable() {
+int UpdateSteps::Run::CheckListWritable() {
   if (!EntryExists(list_path_)) return 0;
   errno = 0;
   FILE* file = plat::OpenFile(list_path_.c_str(), "ab");
@@ -114,17 +127,17 @@ int UpdateRun::CheckListWritable() {
     std::fclose(file);
     return 0;
   }
-  return Fail("the version list '" + list_path_ + "' cannot be written: " +
+  return Fail(UpdateFailure::kDisk, "the version list '" + list_path_ + "' cannot be written: " +
               std::strerror(errno != 0 ? errno : EACCES) + "; nothing was changed");
 }
 
 // The staging folder is ready and no apply is left unfinished (in a dry
 // run: none is finished, only told of).
-int UpdateRun::Prepare() {
+int UpdateSteps::Run::Prepare() {
   if (int status = CheckListWritable()) return status;
   std::string error;
   if (!staging_.Prepare(&error)) {
-    return Fail("cannot write in the install directory '" + options_.install_dir + "': " + error +
+    return Fail(UpdateFailure::kDisk, "cannot write in the install directory '" + options_.install_dir + "': " + error +
                 "; nothing was changed");
   }
   if (options_.dry_run) {
@@ -140,20 +153,21 @@ int UpdateRun::Prepare() {
   // them; a failure here only leaves them for a later run.
   if (!aside_.RemoveUnused(&error)) reporter_->Problem(error);
   bool recovered = false;
-  if (!applier_.Recover(&recovered)) return Fail("cannot finish the interrupted update; run again");
+  if (!applier_.Recover(&recovered)) return Fail(UpdateFailure::kDisk, "cannot finish the interrupted update; run again");
   return 0;
 }
 
 // The checked release against the client list: what to fetch, what is no
 // longer listed.
-int UpdateRun::Plan(UpdatePlan* plan) {
+int UpdateSteps::Run::Plan() {
+  UpdatePlan* plan = &plan_;
   VersionRecordList release;
   if (int status = release_.VerifyRelease()) return status;
   if (int status = release_.FetchRelease(&release)) return status;
   if (int status = release_.CheckListAgainstManifest(release)) return status;
   VersionRecordList client;
   std::string error;
-  if (!ReadInstalledList(list_path_, &client, &error)) return Fail(error);
+  if (!ReadInstalledList(list_path_, &client, &error)) return Fail(UpdateFailure::kDisk, error);
 
   PlanSettings settings;
   settings.install_dir = options_.install_dir;
@@ -164,18 +178,20 @@ int UpdateRun::Plan(UpdatePlan* plan) {
     for (size_t i = 0; i < refusals.size() && i < 10; ++i) {
       reporter_->Problem("the release lists " + refusals[i]);
     }
-    return Fail("refusing the release: " + std::to_string(refusals.size()) +
+    return Fail(UpdateFailure::kRefused, "refusing the release: " + std::to_string(refusals.size()) +
                 " of its paths are not safe to write; nothing was installed");
   }
   for (const std::string& warning : plan->warnings) reporter_->Problem(warning);
   outcome_->planned = true;
   outcome_->plan = *plan;
+  if (options_.dry_run) ShowPlan();
   return 0;
 }
 
 // Every file to fetch checked in the staging folder; with a signed
 // release, against the Manifest as well as against its key.
-int UpdateRun::Stage(const UpdatePlan& plan) {
+int UpdateSteps::Run::Stage(const FetchWatch& watch) {
+  const UpdatePlan& plan = plan_;
   const auto& listed = release_.listed();
   StagedCheck check = [&](const std::vector<const PlannedFile*>& files, std::string* error) {
     const PlannedFile& first = *files.front();
@@ -197,11 +213,17 @@ int UpdateRun::Stage(const UpdatePlan& plan) {
     }
     return true;
   };
+  bool cancelled = false;
   int failures = FetchIntoStaging(plan, options_.jobs, &staging_, fetcher_, reporter_, check,
-                                  &outcome_->failed);
+                                  &outcome_->failed, watch, &cancelled);
   outcome_->received = fetcher_->BytesReceived();
+  if (cancelled) {
+    return Fail(UpdateFailure::kCancelled,
+                "the download was cancelled; nothing was replaced, and what was fetched is kept "
+                "for the next run");
+  }
   if (failures > 0) {
-    return Fail(std::to_string(failures) +
+    return Fail(UpdateFailure::kNetwork, std::to_string(failures) +
                 " files failed; nothing was replaced; run again to retry");
   }
   return 0;
@@ -209,7 +231,8 @@ int UpdateRun::Stage(const UpdatePlan& plan) {
 
 // The staged files placed under a journal, pruned files removed, the
 // release's number recorded.
-int UpdateRun::Install(const UpdatePlan& plan) {
+int UpdateSteps::Run::Install() {
+  const UpdatePlan& plan = plan_;
   std::vector<JournalEntry> entries;
   for (const PlannedFile& file : plan.fetch) {
     JournalEntry entry;
@@ -220,6 +243,7 @@ int UpdateRun::Install(const UpdatePlan& plan) {
 
   std::string error;
   int failures = 0;
+  outcome_->up_to_date = entries.empty();
   if (entries.empty()) {
     reporter_->Note("already up to date with " + fetcher_->Location());
   } else {
@@ -228,11 +252,11 @@ int UpdateRun::Install(const UpdatePlan& plan) {
     // by the next run.
     if (!WriteJournal(journal_path_, staging_.PathOf(staging_names::kNewJournal), entries,
                       &error)) {
-      return Fail("cannot write the journal '" + journal_path_ + "': " + error +
+      return Fail(UpdateFailure::kDisk, "cannot write the journal '" + journal_path_ + "': " + error +
                   "; nothing was replaced");
     }
     if (!applier_.Apply(entries, false, &failures)) {
-      return Fail("the update stopped part-way; run again to finish it");
+      return Fail(UpdateFailure::kDisk, "the update stopped part-way; run again to finish it");
     }
     if (!plan.fetch.empty()) {
       reporter_->ShowFetched(plan.fetch.size(), plan.fetch_bytes, fetcher_->BytesReceived(),
@@ -249,39 +273,48 @@ int UpdateRun::Install(const UpdatePlan& plan) {
   }
   // Files that could not be placed stay checked in the staging folder: the
   // next run places them without fetching them again.
-  if (failures > 0) return Fail(std::to_string(failures) + " files failed; run again to retry");
+  if (failures > 0) return Fail(UpdateFailure::kDisk, std::to_string(failures) + " files failed; run again to retry");
   if (release_.verified() &&
       !WriteReleaseState(options_.install_dir, staging_.PathOf(staging_names::kNewState),
                          release_.sequence(), &error)) {
     staging_.RemoveAll();
-    return Fail("cannot record the installed release's number: " + error);
+    return Fail(UpdateFailure::kDisk, "cannot record the installed release's number: " + error);
   }
   staging_.RemoveAll();
   return 0;
 }
 
-int UpdateRun::Run() {
-  plat::FileLock lock;
-  if (int status = TakeLock(&lock)) return status;
-  if (int status = Prepare()) return status;
-  UpdatePlan plan;
-  if (int status = Plan(&plan)) return status;
-  if (options_.dry_run) {
-    reporter_->ShowPlan(plan, options_.prune);
-    plat::RemoveEmptyDirectory(staging_.dir().c_str());
-    return 0;
-  }
-  if (int status = Stage(plan)) return status;
-  return Install(plan);
+void UpdateSteps::Run::ShowPlan() {
+  reporter_->ShowPlan(plan_, options_.prune);
+  plat::RemoveEmptyDirectory(staging_.dir().c_str());
 }
 
-}  // namespace
+UpdateSteps::UpdateSteps(const UpdateOptions& options, ReleaseFetcher* fetcher,
+                         UpdateReporter* reporter, UpdateOutcome* outcome)
+    : run_(new Run(options, fetcher, reporter, outcome)) {}
+
+UpdateSteps::~UpdateSteps() = default;
+
+int UpdateSteps::Check() {
+  if (int status = run_->Prepare()) return status;
+  return run_->Plan();
+}
+
+int UpdateSteps::Stage(const FetchWatch& watch) { return run_->Stage(watch); }
+
+int UpdateSteps::Install() { return run_->Install(); }
 
 int RunUpdate(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
               UpdateOutcome* outcome) {
   UpdateOutcome unused;
-  UpdateRun run(options, fetcher, reporter, outcome != nullptr ? outcome : &unused);
-  return run.Run();
+  if (outcome == nullptr) outcome = &unused;
+  InstallLock lock;
+  if (int status = lock.Take(options.install_dir, reporter, outcome)) return status;
+  UpdateSteps steps(options, fetcher, reporter, outcome);
+  if (int status = steps.Check()) return status;
+  if (options.dry_run) return 0;
+  if (int status = steps.Stage()) return status;
+  return steps.Install();
 }
 
 }  // namespace update

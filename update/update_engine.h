@@ -12,7 +12,10 @@
 #ifndef FILEDIST_UPDATE_UPDATE_ENGINE_H
 #define FILEDIST_UPDATE_UPDATE_ENGINE_H
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,17 @@ struct UpdateOptions {
   bool allow_downgrade = false;
 };
 
+// Why a run failed, for a host that acts on the kind rather than the words.
+enum class UpdateFailure {
+  kNone,
+  kUsage,      // asked for something that cannot be done (bad option, wrong order)
+  kNetwork,    // the release or one of its files could not be fetched
+  kRefused,    // the release is not one to take: unsigned, forged, older, unsafe
+  kDisk,       // the install folder could not be read or written
+  kCancelled,  // the host stopped the download
+  kLocked,     // another update of the folder is running
+};
+
 // What a run planned and did, as far as it got, for a front end that shows
 // it in a form of its own (the program's --json); the reporter's lines say
 // the same to a person. Paths are the release's, as its list gives them.
@@ -59,6 +73,58 @@ struct UpdateOutcome {
   std::vector<std::string> kept;     // no longer in the release, left installed
   std::vector<std::string> failed;   // could not be fetched, placed or removed
   uint64_t received = 0;  // bytes that came over the network (0 from a folder)
+  bool up_to_date = false;  // the apply found nothing to place or remove
+  UpdateFailure failure = UpdateFailure::kNone;  // the last failure's kind
+};
+
+// Watches a fetch from the thread that started it: called there about ten
+// times a second while files arrive and once when all are done, with the
+// bytes fetched of all and the path of the file begun last. True stops the
+// fetch: transfers are cut off, what was checked stays staged.
+using FetchWatch =
+    std::function<bool(uint64_t bytes_done, uint64_t bytes_total, const std::string& path)>;
+
+// The install folder's lock, which every run holds: two runs on one folder
+// never overlap. A host holds it for as long as its session lasts.
+class InstallLock {
+ public:
+  InstallLock();
+  ~InstallLock();
+  InstallLock(const InstallLock&) = delete;
+  InstallLock& operator=(const InstallLock&) = delete;
+  // 0, or 1 with the problem reported and outcome->failure set (kLocked
+  // while another run holds it).
+  int Take(const std::string& install_dir, UpdateReporter* reporter, UpdateOutcome* outcome);
+
+ private:
+  struct Held;
+  std::unique_ptr<Held> held_;
+};
+
+// A run's steps one at a time, for a host that checks, fetches and applies
+// when it chooses; RunUpdate runs them in one go. The caller holds the
+// InstallLock throughout. Each returns 0 or 1 like RunUpdate; the options,
+// fetcher, reporter and outcome must outlive the object.
+class UpdateSteps {
+ public:
+  UpdateSteps(const UpdateOptions& options, ReleaseFetcher* fetcher, UpdateReporter* reporter,
+              UpdateOutcome* outcome);
+  ~UpdateSteps();
+  UpdateSteps(const UpdateSteps&) = delete;
+  UpdateSteps& operator=(const UpdateSteps&) = delete;
+
+  // Finishes an interrupted apply, checks the release and plans
+  // (outcome->plan); with dry_run the plan is shown and nothing more is done.
+  int Check();
+  // Fetches and checks the planned files into the staging folder; watch,
+  // when given, runs on this thread and may cancel.
+  int Stage(const FetchWatch& watch = FetchWatch());
+  // The journaled apply of what was staged.
+  int Install();
+
+ private:
+  class Run;
+  std::unique_ptr<Run> run_;
 };
 
 // Exit status: 0 when every file the release lists is installed with its
