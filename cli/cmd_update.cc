@@ -4,19 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
 #include "cli/cli_platform.h"
-#include "cli/release_source.h"
 #include "cli/update_front.h"
 #include "cli/update_json.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/update_engine.h"
+#include "updater/session_hooks.h"
+#include "filedist_update.h"
 
 namespace {
 
@@ -47,64 +47,79 @@ int RunUpdateCommand(int argc, char** argv) {
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
   const char* source_text = line.operands()[0].c_str();
-  update::UpdateOptions options;
-  options.prune = line.Has("prune");
-  options.force = line.Has("force");
-  options.repair = line.Has("repair");
-  options.dry_run = line.Has("dry-run");
-  if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
-  options.jobs = 8;
-  if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &options.jobs)) {
+  if (line.Has("force") && !line.Has("prune")) return line.UsageError("--force goes with --prune");
+  int unused_count = 0;
+  if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &unused_count)) {
     return line.UsageError("--jobs takes a number from 1 to 64");
   }
-  FetchSettings fetch;
-  if (line.Has("timeout") &&
-      !ParseCount(line.Value("timeout"), 1, 86400, &fetch.transport.timeout_seconds)) {
+  if (line.Has("timeout") && !ParseCount(line.Value("timeout"), 1, 86400, &unused_count)) {
     return line.UsageError("--timeout takes a number of seconds from 1 to 86400");
   }
-  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &fetch.retry.retries)) {
+  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &unused_count)) {
     return line.UsageError("--retries takes a number from 0 to 100");
   }
-  fetch.transport.ca_file = line.Value("ca", "");
   const bool json = line.Has("json");
-  if (!InstallDir(line.Value("dir"), &options.install_dir)) {
+  update::UpdateOptions asked;  // what the document says was asked, before a session
+  asked.prune = line.Has("prune");
+  asked.dry_run = line.Has("dry-run");
+  if (!InstallDir(line.Value("dir"), &asked.install_dir)) {
     if (json) {
-      Json doc = UpdateDocument(options, source_text);
+      Json doc = UpdateDocument(asked, source_text);
       SetJsonFailure(&doc, kNoProgramDirectory);
       PrintJson(doc);
     }
     return 1;
   }
-  options.trusted_key = line.Value("trust", "");
-  options.allow_downgrade = line.Has("allow-downgrade");
-  if (options.trusted_key.empty()) {
-    // A key placed in the install directory is trusted without being named.
-    std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
-    std::error_code unused;
-    if (std::filesystem::exists(placed, unused)) options.trusted_key = placed;
-  }
 
-  ReleaseSource source(source_text, fetch);
-  std::string error;
-  if (!source.Check(&error) || !source.FollowLatest(&error)) {
-    std::fprintf(stderr, "filedist: %s\n", error.c_str());
-    if (json) {
-      Json doc = UpdateDocument(options, source.location());
-      SetJsonFailure(&doc, error);
-      PrintJson(doc);
-    }
-    return 1;
+  // The run goes through the updater's C interface, as a host's does; the
+  // program only shows what it says.
+  std::unique_ptr<ConsoleReporter> console;
+  std::unique_ptr<JsonReporter> collector;
+  update::UpdateReporter* reporter = nullptr;
+  if (json) {
+    collector.reset(new JsonReporter);
+    reporter = collector.get();
+  } else {
+    console.reset(new ConsoleReporter(line.Has("quiet")));
+    reporter = console.get();
   }
-  SourceFetcher fetcher(source);
-  if (!json) {
-    ConsoleReporter reporter(line.Has("quiet"));
-    return update::RunUpdate(options, &fetcher, &reporter);
-  }
-  JsonReporter reporter;
   update::UpdateOutcome outcome;
-  int status = update::RunUpdate(options, &fetcher, &reporter, &outcome);
-  Json doc = UpdateDocument(options, source.location());
-  AddUpdateOutcome(outcome, status, reporter.problems(), &doc);
+  filedist_update* opened = nullptr;
+  int code = filedist_update_open(asked.install_dir.c_str(), source_text, &opened);
+  std::unique_ptr<filedist_update, void (*)(filedist_update*)> session(opened,
+                                                                       filedist_update_close);
+  if (code != FILEDIST_UPDATE_OK) {
+    reporter->Problem(filedist_update_error(nullptr));
+  } else {
+    updater::AttachReporter(session.get(), reporter, &outcome);
+    static const char* const kValues[] = {"trust", "ca", "jobs", "timeout", "retries"};
+    static const char* const kFlags[] = {"prune", "force", "repair", "dry-run", "allow-downgrade"};
+    for (const char* name : kValues) {
+      if (line.Has(name) && code == FILEDIST_UPDATE_OK) {
+        code = filedist_update_set(session.get(), name, line.Value(name));
+      }
+    }
+    for (const char* name : kFlags) {
+      if (line.Has(name) && code == FILEDIST_UPDATE_OK) {
+        code = filedist_update_set(session.get(), name, "1");
+      }
+    }
+    if (code != FILEDIST_UPDATE_OK) return line.UsageError(filedist_update_error(session.get()));
+    code = filedist_update_check(session.get(), nullptr);
+    if (code >= 0 && !asked.dry_run) {
+      code = filedist_update_download(session.get(), nullptr, nullptr);
+      if (code >= 0) code = filedist_update_apply(session.get());
+    }
+  }
+  int status = code < 0 ? 1 : 0;
+  if (!json) return status;
+  std::string location = session ? updater::SourceLocation(session.get()) : source_text;
+  Json doc = UpdateDocument(session ? updater::SessionOptions(session.get()) : asked, location);
+  if (session && updater::SourceFailed(session.get())) {
+    SetJsonFailure(&doc, filedist_update_error(session.get()));
+  } else {
+    AddUpdateOutcome(outcome, status, collector->problems(), &doc);
+  }
   PrintJson(doc);
   return status;
 }

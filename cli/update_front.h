@@ -1,5 +1,5 @@
-// What `filedist update` and `filedist verify` hand the update engine: the
-// release source as a fetcher, and messages and progress for the terminal.
+// What `filedist update` and `filedist verify` show of the update engine:
+// its messages and progress on the terminal, or kept for --json.
 #ifndef FILEDIST_CLI_UPDATE_FRONT_H
 #define FILEDIST_CLI_UPDATE_FRONT_H
 
@@ -8,28 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/release_source.h"
 #include "cli/update_progress.h"
-#include "update/release_fetcher.h"
 #include "update/update_engine.h"
-
-class SourceFetcher : public update::ReleaseFetcher {
- public:
-  explicit SourceFetcher(const ReleaseSource& source) : source_(source) {}
-  std::string Location() const override { return source_.location(); }
-  bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
-             std::string* error) override {
-    return source_.FetchTo(parts, sink, error);
-  }
-  bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
-                 const update::FetchSink& sink, std::string* error) override {
-    return source_.FetchTo(parts, sink, error, offset);
-  }
-  uint64_t BytesReceived() const override { return source_.received(); }
-
- private:
-  const ReleaseSource& source_;
-};
 
 // Notes on standard output, problems on standard error, a progress bar on a
 // terminal while files are fetched; with quiet, the problems alone.

@@ -1,4 +1,4 @@
-#include "cli/release_source.h"
+#include "updater/release_source.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,12 +6,18 @@
 #include <system_error>
 #include <utility>
 
-#include "cli/list_path.h"
 #include "release/release_dirs.h"
 #include "release/release_pointer.h"
 #include "signing/release_manifest.h"
 
 namespace {
+
+// The components joined below base with the system's separator.
+std::string JoinBelow(const std::string& base, const std::vector<std::string>& parts) {
+  std::filesystem::path joined(base);
+  for (const std::string& part : parts) joined /= part;
+  return joined.string();
+}
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;

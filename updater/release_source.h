@@ -1,9 +1,9 @@
-// Where `filedist update` takes a release from: a patch directory made by a
+// Where an update session (and so `filedist update`) takes a release from: a patch directory made by a
 // release build, given as a folder (local or UNC) or as an http:// or https://
 // URL of a web server that serves one; or the releases folder that holds it,
 // whose file LATEST names the newest patch directory.
-#ifndef FILEDIST_CLI_RELEASE_SOURCE_H
-#define FILEDIST_CLI_RELEASE_SOURCE_H
+#ifndef FILEDIST_UPDATER_RELEASE_SOURCE_H
+#define FILEDIST_UPDATER_RELEASE_SOURCE_H
 
 #include <cstdint>
 #include <memory>
@@ -61,4 +61,4 @@ class ReleaseSource {
   mutable uint64_t received_ = 0;
 };
 
-#endif  // FILEDIST_CLI_RELEASE_SOURCE_H
+#endif  // FILEDIST_UPDATER_RELEASE_SOURCE_H

@@ -1,0 +1,172 @@
+/* filedist_update.h - the updater for host programs: check a release, fetch
+ * it with progress, install it, from the host's own menu or timer.
+ *
+ * The library is filedist_update.dll on Windows (self-contained: WinHTTP,
+ * libgcrypt and the C++ runtime are inside, only system DLLs are imported)
+ * and libfiledist_update.so.1 elsewhere. It is the engine behind
+ * `filedist update`: staging, a journaled apply, Ed25519-signed releases
+ * with a rollback floor, parallel resumable downloads, files in use moved
+ * aside on Windows. Nothing is shown to the user: the host draws its own.
+ *
+ * Conventions
+ * -----------
+ * - Text is narrow and NUL-terminated: bytes in the system's ANSI code page
+ *   on Windows, bytes as the file system takes them on POSIX systems.
+ * - A session (filedist_update) belongs to the host from
+ *   filedist_update_open until filedist_update_close; nothing else frees it.
+ *   Strings the library returns belong to the session and stay valid until
+ *   the next call on it or its close. Strings the host passes are copied.
+ * - Return values: FILEDIST_UPDATE_OK (0) when the step was done,
+ *   FILEDIST_UPDATE_UP_TO_DATE (a positive value) when there was nothing to
+ *   do, and a negative FILEDIST_UPDATE_E_* value for the kind of failure;
+ *   filedist_update_error then gives the reason in words.
+ * - Threads: call one session from one thread at a time. Sessions on
+ *   different install directories may run at once on different threads.
+ *   filedist_update_download starts threads of its own for the transfers
+ *   (the "jobs" option) and ends them before it returns; the progress
+ *   function runs on the thread that called filedist_update_download.
+ * - Locking: a session holds the install directory's lock from open to
+ *   close. Another session, or a `filedist update` run, on the same
+ *   directory is refused with FILEDIST_UPDATE_E_LOCKED meanwhile.
+ * - Safety: nothing installed changes before filedist_update_apply, and
+ *   apply changes files only under a journal: an apply that is stopped
+ *   (power cut, killed process) is finished by the next session's check.
+ */
+#ifndef FILEDIST_UPDATE_H
+#define FILEDIST_UPDATE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(FILEDIST_UPDATE_BUILDING_LIBRARY)
+#    define FILEDIST_UPDATE_API __declspec(dllexport)
+#  elif defined(FILEDIST_UPDATE_STATIC)
+#    define FILEDIST_UPDATE_API
+#  else
+#    define FILEDIST_UPDATE_API __declspec(dllimport)
+#  endif
+#  define FILEDIST_UPDATE_CALL __cdecl
+#else
+#  define FILEDIST_UPDATE_API __attribute__((visibility("default")))
+#  define FILEDIST_UPDATE_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Return values. */
+enum {
+  FILEDIST_UPDATE_OK = 0,
+  FILEDIST_UPDATE_UP_TO_DATE = 1,        /* nothing to fetch, place or remove */
+  FILEDIST_UPDATE_E_USAGE = -1,          /* bad argument or option, or steps out of order */
+  FILEDIST_UPDATE_E_NETWORK = -2,        /* the source or one of its files could not be fetched */
+  FILEDIST_UPDATE_E_REFUSED = -3,        /* the release is not one to take: unsigned with a
+                                            trusted key, forged, older than the installed one,
+                                            damaged, or naming unsafe paths */
+  FILEDIST_UPDATE_E_DISK = -4,           /* the install directory could not be read or written */
+  FILEDIST_UPDATE_E_CANCELLED = -5,      /* the progress function stopped the download */
+  FILEDIST_UPDATE_E_LOCKED = -6          /* another update of the directory is running */
+};
+
+/* A session on one install directory. */
+typedef struct filedist_update filedist_update;
+
+/* What filedist_update_check found. The struct can grow in later versions:
+ * set size to sizeof(filedist_update_plan) before the call; the library
+ * fills only the fields that fit in size and leaves the rest alone. */
+typedef struct filedist_update_plan {
+  uint32_t size;            /* set by the caller */
+  uint32_t files_to_fetch;  /* new or changed files */
+  uint64_t bytes_to_fetch;  /* their compressed sizes as the release lists them */
+  uint32_t files_obsolete;  /* installed files the release no longer lists */
+  uint32_t verified;        /* 1: the release is signed by the trusted key */
+  uint64_t sequence;        /* the release's number; 0 where it has no Manifest */
+} filedist_update_plan;
+
+#ifdef __cplusplus
+#  define FILEDIST_UPDATE_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#  define FILEDIST_UPDATE_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+FILEDIST_UPDATE_STATIC_ASSERT(sizeof(filedist_update_plan) == 32, "the plan is 32 bytes");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, bytes_to_fetch) == 8, "bytes at 8");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, sequence) == 24, "sequence at 24");
+
+/* Told how a download goes: bytes of all planned files fetched so far (files
+ * already staged by an earlier session count as fetched), of bytes_total,
+ * and the release path of the file begun last (NULL-free, valid during the
+ * call). Called on the thread that called filedist_update_download, at most
+ * ten times a second while files arrive and once when all have. A non-zero
+ * return cancels: the transfers stop, nothing installed is touched, and what
+ * was fetched and checked stays staged for the next download. */
+typedef int (*filedist_update_progress)(void *ctx, uint64_t bytes_done, uint64_t bytes_total,
+                                        const char *path);
+
+/* Opens a session on install_dir (the folder brought up to the release)
+ * taking the release from source: a patch directory or the releases folder
+ * whose LATEST names one, as a path or an http:// or https:// URL. Takes the
+ * directory's lock. On success *out is the session (close it with
+ * filedist_update_close); on failure *out is NULL and the code says why
+ * (FILEDIST_UPDATE_E_LOCKED, _E_DISK, _E_USAGE for a NULL argument). A key
+ * file filedist.pub in install_dir is trusted as the "trust" option is. */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_open(const char *install_dir,
+                                                                  const char *source,
+                                                                  filedist_update **out);
+
+/* Releases the lock and frees the session; NULL is ignored. Staged files
+ * stay in the install directory for a later session. */
+FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_update *session);
+
+/* Sets an option by the long name `filedist update` gives it, with its value
+ * as text; for a flag, value is "1"/"0" (or NULL for "1"):
+ *   "trust" FILE         releases must be signed with this Ed25519 public key
+ *   "allow-downgrade"    take a signed release older than the installed one
+ *   "jobs" N             files fetched at once, 1 to 64 (default 8)
+ *   "timeout" SECONDS    per network operation, 1 to 86400
+ *   "retries" N          tries again after a failure that may pass, 0 to 100
+ *   "ca" FILE            certificate authorities for https sources
+ *   "prune"              apply removes files the release no longer lists
+ *   "force"              with prune, also files changed since they were installed
+ *   "repair"             re-key every listed file; fetch what does not match
+ * Options take effect at the next check. FILEDIST_UPDATE_E_USAGE for an
+ * unknown name or a value out of range (nothing is changed then). */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_set(filedist_update *session,
+                                                                 const char *option,
+                                                                 const char *value);
+
+/* Finishes an apply that an earlier run left unfinished, reads the release,
+ * checks it (signature, rollback floor, list against its key file) and plans
+ * the update. plan, when not NULL, is filled up to plan->size bytes.
+ * FILEDIST_UPDATE_OK when there is something to fetch or remove,
+ * FILEDIST_UPDATE_UP_TO_DATE when not; _E_NETWORK, _E_REFUSED, _E_DISK. */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_check(filedist_update *session,
+                                                                   filedist_update_plan *plan);
+
+/* Fetches the planned files into the staging folder and checks each against
+ * its key (and the signed Manifest). Needs a successful check first
+ * (_E_USAGE otherwise). progress may be NULL; ctx is passed to it.
+ * FILEDIST_UPDATE_OK, _E_CANCELLED, _E_NETWORK, _E_REFUSED, _E_DISK. */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_download(
+    filedist_update *session, filedist_update_progress progress, void *ctx);
+
+/* Installs what was downloaded: the journaled apply, files in use moved
+ * aside on Windows (they are removed by a later session once nothing holds
+ * them). Needs a successful download first (_E_USAGE otherwise).
+ * FILEDIST_UPDATE_OK, FILEDIST_UPDATE_UP_TO_DATE when there was nothing to
+ * place or remove, _E_DISK when a file could not be placed (the rest are;
+ * the next session finishes). After an apply, check again before another. */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_apply(filedist_update *session);
+
+/* The last failure in words ("" when the last call succeeded); owned by the
+ * session, valid until the next call on it. NULL session: a text for a
+ * failed filedist_update_open's lack of one. */
+FILEDIST_UPDATE_API const char *FILEDIST_UPDATE_CALL filedist_update_error(
+    const filedist_update *session);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FILEDIST_UPDATE_H */

@@ -1,0 +1,311 @@
+// The C interface of filedist_update.h over the update engine's steps
+// (update/update_engine.h): a session holds the install directory's lock,
+// its options, and the engine's steps between check, download and apply.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "filedist_update.h"
+#include "update/install_paths.h"
+#include "update/update_engine.h"
+#include "update/update_reporter.h"
+#include "updater/release_source.h"
+#include "updater/session_hooks.h"
+#include "updater/source_fetcher.h"
+
+namespace {
+
+// Keeps the last problem for filedist_update_error and passes everything on
+// to the reporter the program attached, if any.
+class SessionReporter : public update::UpdateReporter {
+ public:
+  void Note(const std::string& line) override {
+    if (attached_ != nullptr) attached_->Note(line);
+  }
+  void Problem(const std::string& line) override {
+    last_problem_ = line;
+    if (attached_ != nullptr) attached_->Problem(line);
+  }
+  void BeginFetch(uint64_t bytes, int files) override {
+    if (attached_ != nullptr) attached_->BeginFetch(bytes, files);
+  }
+  void StartFile(const std::string& path) override {
+    if (attached_ != nullptr) attached_->StartFile(path);
+  }
+  void FileBytes(uint64_t received) override {
+    if (attached_ != nullptr) attached_->FileBytes(received);
+  }
+  void FinishFile(const std::string& path, uint64_t size, bool ok) override {
+    if (attached_ != nullptr) attached_->FinishFile(path, size, ok);
+  }
+  void EndFetch() override {
+    if (attached_ != nullptr) attached_->EndFetch();
+  }
+  void ShowPlan(const update::UpdatePlan& plan, bool prune) override {
+    if (attached_ != nullptr) attached_->ShowPlan(plan, prune);
+  }
+  void ShowFetched(size_t files, uint64_t listed_bytes, uint64_t received,
+                   const std::string& location) override {
+    if (attached_ != nullptr) attached_->ShowFetched(files, listed_bytes, received, location);
+  }
+
+  void Attach(update::UpdateReporter* reporter) { attached_ = reporter; }
+  const std::string& last_problem() const { return last_problem_; }
+  void ClearProblem() { last_problem_.clear(); }
+
+ private:
+  update::UpdateReporter* attached_ = nullptr;
+  std::string last_problem_;
+};
+
+// Where a session is between its steps.
+enum class Step { kOpened, kChecked, kDownloaded };
+
+// The reason the calling thread's last filedist_update_open failed.
+thread_local std::string open_error;
+
+int CodeOf(update::UpdateFailure failure) {
+  switch (failure) {
+    case update::UpdateFailure::kNone:
+    case update::UpdateFailure::kUsage:
+      break;
+    case update::UpdateFailure::kNetwork:
+      return FILEDIST_UPDATE_E_NETWORK;
+    case update::UpdateFailure::kRefused:
+      return FILEDIST_UPDATE_E_REFUSED;
+    case update::UpdateFailure::kDisk:
+      return FILEDIST_UPDATE_E_DISK;
+    case update::UpdateFailure::kCancelled:
+      return FILEDIST_UPDATE_E_CANCELLED;
+    case update::UpdateFailure::kLocked:
+      return FILEDIST_UPDATE_E_LOCKED;
+  }
+  return FILEDIST_UPDATE_E_USAGE;
+}
+
+// A whole number from low to high.
+bool ParseCount(const char* text, long low, long high, int* value) {
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+// A flag's value: NULL or "1" sets it, "0" clears it.
+bool ParseFlag(const char* text, bool* value) {
+  std::string flag = text != nullptr ? text : "1";
+  if (flag != "1" && flag != "0") return false;
+  *value = flag == "1";
+  return true;
+}
+
+}  // namespace
+
+struct filedist_update {
+  update::UpdateOptions options;
+  FetchSettings fetch;
+  std::string source_text;
+  // What the last check runs with: options set later wait for the next.
+  update::UpdateOptions checked;
+  std::unique_ptr<ReleaseSource> source;
+  std::unique_ptr<updater::SourceFetcher> fetcher;
+  SessionReporter reporter;
+  update::UpdateOutcome own_outcome;
+  update::UpdateOutcome* outcome = &own_outcome;
+  update::InstallLock lock;
+  std::unique_ptr<update::UpdateSteps> steps;
+  Step step = Step::kOpened;
+  bool source_failed = false;
+  std::string error;
+
+  int Usage(const std::string& text) {
+    error = text;
+    return FILEDIST_UPDATE_E_USAGE;
+  }
+  // The result of an engine step: 0, or the kind of its failure with the
+  // problem it reported last.
+  int Result(int status) {
+    if (status == 0) return FILEDIST_UPDATE_OK;
+    error = reporter.last_problem();
+    if (error.empty()) error = "the update failed";
+    return CodeOf(outcome->failure);
+  }
+};
+
+extern "C" {
+
+int filedist_update_open(const char* install_dir, const char* source, filedist_update** out) {
+  if (out != nullptr) *out = nullptr;
+  if (install_dir == nullptr || source == nullptr || out == nullptr || *install_dir == '\0' ||
+      *source == '\0') {
+    open_error = "filedist_update_open needs an install directory, a source and a place for the "
+                 "session";
+    return FILEDIST_UPDATE_E_USAGE;
+  }
+  std::unique_ptr<filedist_update> session(new filedist_update);
+  session->options.install_dir = install_dir;
+  session->options.jobs = 8;
+  session->source_text = source;
+  if (session->lock.Take(install_dir, &session->reporter, session->outcome) != 0) {
+    open_error = session->reporter.last_problem();
+    return CodeOf(session->outcome->failure);
+  }
+  open_error.clear();
+  *out = session.release();
+  return FILEDIST_UPDATE_OK;
+}
+
+void filedist_update_close(filedist_update* session) { delete session; }
+
+int filedist_update_set(filedist_update* session, const char* option, const char* value) {
+  if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  session->error.clear();
+  if (option == nullptr) return session->Usage("no option name given");
+  std::string name = option;
+  update::UpdateOptions& options = session->options;
+  bool flag = false;
+  if (name == "trust" || name == "ca") {
+    if (value == nullptr) return session->Usage("the option '" + name + "' takes a file");
+    (name == "trust" ? options.trusted_key : session->fetch.transport.ca_file) = value;
+  } else if (name == "jobs") {
+    if (!ParseCount(value, 1, 64, &options.jobs)) {
+      return session->Usage("jobs takes a number from 1 to 64");
+    }
+  } else if (name == "timeout") {
+    if (!ParseCount(value, 1, 86400, &session->fetch.transport.timeout_seconds)) {
+      return session->Usage("timeout takes a number of seconds from 1 to 86400");
+    }
+  } else if (name == "retries") {
+    if (!ParseCount(value, 0, 100, &session->fetch.retry.retries)) {
+      return session->Usage("retries takes a number from 0 to 100");
+    }
+  } else if (name == "prune" || name == "force" || name == "repair" || name == "dry-run" ||
+             name == "allow-downgrade") {
+    if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");
+    bool* target = name == "prune"    ? &options.prune
+                   : name == "force"  ? &options.force
+                   : name == "repair" ? &options.repair
+                   : name == "dry-run" ? &options.dry_run
+                                       : &options.allow_downgrade;
+    *target = flag;
+  } else {
+    return session->Usage("unknown option '" + name + "'");
+  }
+  return FILEDIST_UPDATE_OK;
+}
+
+int filedist_update_check(filedist_update* session, filedist_update_plan* plan) {
+  if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  session->error.clear();
+  session->reporter.ClearProblem();
+  if (plan != nullptr && plan->size < sizeof(uint32_t)) {
+    return session->Usage("the plan's size field is not set");
+  }
+  if (session->options.force && !session->options.prune) {
+    return session->Usage("force goes with prune");
+  }
+  session->steps.reset();
+  session->step = Step::kOpened;
+  *session->outcome = update::UpdateOutcome();
+  session->checked = session->options;
+  if (session->checked.trusted_key.empty()) {
+    // A key placed in the install directory is trusted without being named.
+    std::string placed =
+        update::JoinInstallPath(session->checked.install_dir, {update::kTrustedKeyName});
+    std::error_code unused;
+    if (std::filesystem::exists(placed, unused)) session->checked.trusted_key = placed;
+  }
+  session->source_failed = false;
+  session->fetcher.reset();
+  session->source.reset(new ReleaseSource(session->source_text, session->fetch));
+  std::string error;
+  if (!session->source->Check(&error) || !session->source->FollowLatest(&error)) {
+    session->source_failed = true;
+    session->reporter.Problem(error);
+    session->outcome->failure = update::UpdateFailure::kNetwork;
+    return session->Result(1);
+  }
+  session->fetcher.reset(new updater::SourceFetcher(*session->source));
+  session->steps.reset(new update::UpdateSteps(session->checked, session->fetcher.get(),
+                                               &session->reporter, session->outcome));
+  if (int status = session->steps->Check()) return session->Result(status);
+  session->step = Step::kChecked;
+  const update::UpdateOutcome& outcome = *session->outcome;
+  if (plan != nullptr) {
+    // Only the fields the caller's struct has room for.
+    filedist_update_plan full;
+    full.size = plan->size;
+    full.files_to_fetch = static_cast<uint32_t>(outcome.plan.fetch.size());
+    full.bytes_to_fetch = outcome.plan.fetch_bytes;
+    full.files_obsolete = static_cast<uint32_t>(outcome.plan.obsolete.size());
+    full.verified = outcome.verified ? 1 : 0;
+    full.sequence = outcome.has_sequence ? outcome.sequence : 0;
+    size_t fits = plan->size < sizeof full ? plan->size : sizeof full;
+    std::memcpy(static_cast<void*>(plan), &full, fits);
+  }
+  bool nothing = outcome.plan.fetch.empty() &&
+                 (!session->checked.prune || outcome.plan.obsolete.empty());
+  return nothing ? FILEDIST_UPDATE_UP_TO_DATE : FILEDIST_UPDATE_OK;
+}
+
+int filedist_update_download(filedist_update* session, filedist_update_progress progress,
+                             void* ctx) {
+  if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  session->error.clear();
+  session->reporter.ClearProblem();
+  if (session->step == Step::kOpened) return session->Usage("check the release first");
+  if (session->checked.dry_run) return session->Usage("a dry run downloads nothing");
+  session->outcome->failure = update::UpdateFailure::kNone;
+  update::FetchWatch watch;
+  if (progress != nullptr) {
+    watch = [progress, ctx](uint64_t done, uint64_t total, const std::string& path) {
+      return progress(ctx, done, total, path.c_str()) != 0;
+    };
+  }
+  if (int status = session->steps->Stage(watch)) return session->Result(status);
+  session->step = Step::kDownloaded;
+  return FILEDIST_UPDATE_OK;
+}
+
+int filedist_update_apply(filedist_update* session) {
+  if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  session->error.clear();
+  session->reporter.ClearProblem();
+  if (session->step != Step::kDownloaded) return session->Usage("download the release first");
+  session->outcome->failure = update::UpdateFailure::kNone;
+  // An apply ends what the check planned, whatever its result.
+  session->step = Step::kOpened;
+  if (int status = session->steps->Install()) return session->Result(status);
+  return session->outcome->up_to_date ? FILEDIST_UPDATE_UP_TO_DATE : FILEDIST_UPDATE_OK;
+}
+
+const char* filedist_update_error(const filedist_update* session) {
+  return session != nullptr ? session->error.c_str() : open_error.c_str();
+}
+
+}  // extern "C"
+
+namespace updater {
+
+void AttachReporter(filedist_update* session, update::UpdateReporter* reporter,
+                    update::UpdateOutcome* outcome) {
+  session->reporter.Attach(reporter);
+  if (outcome != nullptr) session->outcome = outcome;
+}
+
+const update::UpdateOptions& SessionOptions(const filedist_update* session) {
+  return session->options;
+}
+
+std::string SourceLocation(const filedist_update* session) {
+  return session->source ? session->source->location() : session->source_text;
+}
+
+bool SourceFailed(const filedist_update* session) { return session->source_failed; }
+
+}  // namespace updater
