@@ -129,9 +129,14 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       });
     }
     std::unique_lock<std::mutex> hold(report);
+    auto last_call = std::chrono::steady_clock::now();
     while (running > 0) {
-      finished.wait_for(hold, kWatchStep);
-      if (running == 0 || stop) continue;
+      finished.wait_until(hold, last_call + kWatchStep);
+      // A helper that ended wakes this thread early; the watch still hears
+      // no more than once a step.
+      auto now = std::chrono::steady_clock::now();
+      if (running == 0 || stop || now - last_call < kWatchStep) continue;
+      last_call = now;
       uint64_t done = done_bytes + in_flight;
       std::string path = last_path;
       hold.unlock();

@@ -1,0 +1,173 @@
+/* A plain C host of filedist_update, built apart from the project against
+ * the installed header and the library alone (check_update_hosts.sh).
+ *
+ *   c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR
+ *
+ * DIR starts empty. SLOW_URL serves the release with every answer half a
+ * second late, so that a download can be cancelled after its first file;
+ * PLAIN_URL serves the same release at once. FORGED_SOURCE is the release
+ * with its Manifest changed after signing. Prints "host ok" last when every
+ * step gave what it must. */
+#include <stdio.h>
+#include <string.h>
+
+#include <filedist/filedist_update.h>
+
+static int failures = 0;
+
+#define EXPECT(cond, what)                                              \
+  do {                                                                  \
+    if (!(cond)) {                                                      \
+      printf("FAILED: %s (line %d)\n", what, __LINE__);                 \
+      ++failures;                                                       \
+    }                                                                   \
+  } while (0)
+
+static const char *const kFiles[] = {"a.bin", "b.bin", "c.bin", "d.bin"};
+
+/* How many of the release's files are installed in dir. */
+static int Installed(const char *dir) {
+  int count = 0;
+  size_t i;
+  for (i = 0; i < sizeof kFiles / sizeof kFiles[0]; ++i) {
+    char path[2048];
+    FILE *file;
+    snprintf(path, sizeof path, "%s/%s", dir, kFiles[i]);
+    file = fopen(path, "rb");
+    if (file != NULL) {
+      ++count;
+      fclose(file);
+    }
+  }
+  return count;
+}
+
+struct Watch {
+  int calls;
+  int cancel_when_some; /* cancel once bytes arrived but not all */
+  uint64_t done_at_cancel;
+  uint64_t first_done;  /* bytes_done at the first call */
+  uint64_t last_done, last_total;
+};
+
+static int Progress(void *ctx, uint64_t done, uint64_t total, const char *path) {
+  struct Watch *watch = (struct Watch *)ctx;
+  if (watch->calls == 0) watch->first_done = done;
+  ++watch->calls;
+  watch->last_done = done;
+  watch->last_total = total;
+  if (path == NULL) ++failures;
+  if (watch->cancel_when_some && done > 0 && done < total) {
+    watch->done_at_cancel = done;
+    return 1;
+  }
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  const char *dir, *slow, *plain, *forged, *key, *forged_dir;
+  filedist_update *session = NULL;
+  filedist_update *second = NULL;
+  filedist_update_plan plan;
+  struct Watch watch;
+  int code;
+  if (argc != 7) {
+    printf("usage: c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR\n");
+    return 2;
+  }
+  dir = argv[1];
+  slow = argv[2];
+  plain = argv[3];
+  forged = argv[4];
+  key = argv[5];
+  forged_dir = argv[6];
+
+  code = filedist_update_open(dir, slow, &session);
+  EXPECT(code == FILEDIST_UPDATE_OK && session != NULL, "open");
+  if (session == NULL) return 1;
+
+  /* The directory is locked while the session lasts. */
+  code = filedist_update_open(dir, plain, &second);
+  EXPECT(code == FILEDIST_UPDATE_E_LOCKED, "a second session on the directory is refused");
+  EXPECT(second == NULL, "a refused open gives no session");
+  EXPECT(strlen(filedist_update_error(NULL)) > 0, "a refused open says why");
+
+  code = filedist_update_set(session, "no-such-option", "1");
+  EXPECT(code == FILEDIST_UPDATE_E_USAGE, "an unknown option is refused");
+  EXPECT(strstr(filedist_update_error(session), "no-such-option") != NULL,
+         "the refusal names the option");
+  EXPECT(filedist_update_set(session, "jobs", "0") == FILEDIST_UPDATE_E_USAGE,
+         "jobs out of range is refused");
+  EXPECT(filedist_update_set(session, "trust", key) == FILEDIST_UPDATE_OK, "trust");
+  EXPECT(filedist_update_set(session, "jobs", "1") == FILEDIST_UPDATE_OK, "jobs");
+
+  EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_E_USAGE,
+         "download before check is refused");
+
+  memset(&plan, 0xff, sizeof plan);
+  plan.size = sizeof plan;
+  code = filedist_update_check(session, &plan);
+  EXPECT(code == FILEDIST_UPDATE_OK, "check finds work");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  EXPECT(plan.files_to_fetch == 4, "plan: four files to fetch");
+  EXPECT(plan.bytes_to_fetch > 0, "plan: bytes to fetch");
+  EXPECT(plan.files_obsolete == 0, "plan: nothing obsolete");
+  EXPECT(plan.verified == 1, "plan: signed by the trusted key");
+  EXPECT(plan.sequence == 1, "plan: the release's number");
+
+  /* Cancelled once the first file is in: nothing is installed. */
+  memset(&watch, 0, sizeof watch);
+  watch.cancel_when_some = 1;
+  code = filedist_update_download(session, Progress, &watch);
+  EXPECT(code == FILEDIST_UPDATE_E_CANCELLED, "a progress function that returns 1 cancels");
+  EXPECT(watch.done_at_cancel > 0, "cancelled part-way");
+  EXPECT(Installed(dir) == 0, "a cancelled download replaces nothing");
+  EXPECT(filedist_update_apply(session) == FILEDIST_UPDATE_E_USAGE,
+         "apply after a cancelled download is refused");
+
+  /* The next download goes on from what was staged: already at the first
+   * report it counts the file fetched before the cancel, which a fetch
+   * from the start (half a second per answer) cannot have. */
+  memset(&watch, 0, sizeof watch);
+  code = filedist_update_download(session, Progress, &watch);
+  EXPECT(code == FILEDIST_UPDATE_OK, "the second download finishes");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  EXPECT(watch.calls >= 1, "progress is told at least once");
+  EXPECT(watch.first_done > 0, "the second download starts from what was staged");
+  EXPECT(watch.last_done == watch.last_total && watch.last_total == plan.bytes_to_fetch,
+         "the last report has every byte");
+  EXPECT(Installed(dir) == 0, "a download alone installs nothing");
+
+  code = filedist_update_apply(session);
+  EXPECT(code == FILEDIST_UPDATE_OK, "apply");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  EXPECT(Installed(dir) == 4, "apply installs every file");
+
+  code = filedist_update_check(session, NULL);
+  EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "a second check finds the directory up to date");
+  filedist_update_close(session);
+
+  /* Closed, the directory can be opened again. */
+  session = NULL;
+  code = filedist_update_open(dir, plain, &session);
+  EXPECT(code == FILEDIST_UPDATE_OK, "open after close");
+  filedist_update_close(session);
+
+  /* A release whose Manifest was changed after signing. */
+  session = NULL;
+  code = filedist_update_open(forged_dir, forged, &session);
+  EXPECT(code == FILEDIST_UPDATE_OK, "open for the forged release");
+  if (session != NULL) {
+    EXPECT(filedist_update_set(session, "trust", key) == FILEDIST_UPDATE_OK, "trust");
+    code = filedist_update_check(session, NULL);
+    EXPECT(code == FILEDIST_UPDATE_E_REFUSED, "a forged release is refused");
+    EXPECT(strlen(filedist_update_error(session)) > 0, "the refusal says why");
+    EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_E_USAGE,
+           "nothing of a refused release is downloaded");
+    filedist_update_close(session);
+  }
+  EXPECT(Installed(forged_dir) == 0, "nothing of a forged release is installed");
+
+  if (failures == 0) printf("host ok\n");
+  return failures == 0 ? 0 : 1;
+}
