@@ -2,15 +2,19 @@
 #   bin/filedist(.exe), bin/common.dll      the program; the DLL on Windows
 #   lib/libcommon.so.1.x.y and its links    the shared library on Linux
 #   lib/libcommon.dll.a                     the import library on Windows
+#   lib/libfiledist_update.so.1.x.y, links  the updater library on Linux
+#   bin/filedist_update.dll, lib/libfiledist_update.dll.a   and on Windows
 #   include/filedist/*.h                    the public headers
-#   lib/cmake/filedist/                     find_package(filedist CONFIG): filedist::common
+#   lib/cmake/filedist/                     find_package(filedist CONFIG): filedist::common,
+#                                           filedist::update
 #   lib/pkgconfig/filedist.pc               pkg-config --cflags --libs filedist
+#   lib/pkgconfig/filedist_update.pc        pkg-config --cflags --libs filedist_update
 #   share/man/man1/filedist.1               the program's manual page (not on Windows)
 include(CMakePackageConfigHelpers)
 
 set(FILEDIST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/filedist)
 
-install(TARGETS common EXPORT filedistTargets
+install(TARGETS common filedist_update EXPORT filedistTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -43,4 +47,7 @@ install(FILES ${PROJECT_BINARY_DIR}/filedistConfig.cmake ${PROJECT_BINARY_DIR}/f
 file(RELATIVE_PATH FILEDIST_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 string(REGEX REPLACE "/$" "" FILEDIST_PC_TO_PREFIX "${FILEDIST_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/filedist.pc.in ${PROJECT_BINARY_DIR}/filedist.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/filedist.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/filedist_update.pc.in
+               ${PROJECT_BINARY_DIR}/filedist_update.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/filedist.pc ${PROJECT_BINARY_DIR}/filedist_update.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -8,7 +8,8 @@ set(CPACK_PACKAGE_CONTACT "filedist developers <filedist@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
   "The filedist library (libcommon) with its C and C++ headers, CMake package and\
- pkg-config file, and the filedist program that builds releases and updates clients.")
+ pkg-config file, the updater library for host programs (libfiledist_update), and\
+ the filedist program that builds releases and updates clients.")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)

@@ -99,6 +99,7 @@ cmake --install out/native --prefix "$stage" > /dev/null
 native_files="bin/filedist
 include/filedist/common.h
 include/filedist/filedist_export.h
+include/filedist/filedist_update.h
 include/filedist/filedist_version.h
 include/filedist/zip_classes.h
 lib/cmake/filedist/filedistConfig.cmake
@@ -108,7 +109,11 @@ lib/cmake/filedist/filedistTargets.cmake
 lib/libcommon.so
 lib/libcommon.so.$major
 lib/libcommon.so.$version
+lib/libfiledist_update.so
+lib/libfiledist_update.so.$major
+lib/libfiledist_update.so.$version
 lib/pkgconfig/filedist.pc
+lib/pkgconfig/filedist_update.pc
 share/man/man1/filedist.1"
 check_files install "$stage" "$native_files"
 check_version_header install "$stage/include/filedist/filedist_version.h"
@@ -154,6 +159,20 @@ unset PKG_CONFIG_PATH
 [ "$(objdump -p "$work/plan_update-pkg-config" | awk '$1 == "NEEDED" && /libcommon/ {print $2}')" = \
   "libcommon.so.$major" ] || fail "pkg-config: plan_update does not need libcommon.so.$major"
 check_plan pkg-config env LD_LIBRARY_PATH="$stage/lib" "$work/plan_update-pkg-config"
+
+step "update_host with pkg-config and with find_package(filedist CONFIG)"
+export PKG_CONFIG_PATH=$stage/lib/pkgconfig
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror $(pkg-config --cflags filedist_update) examples/update_host/update_host.c \
+  -o "$work/update_host-pkg-config" $(pkg-config --libs filedist_update) || fail "pkg-config: update_host"
+unset PKG_CONFIG_PATH
+[ "$(objdump -p "$work/update_host-pkg-config" | awk '$1 == "NEEDED" && /filedist_update/ {print $2}')" = \
+  "libfiledist_update.so.$major" ] || fail "update_host does not need libfiledist_update.so.$major"
+cmake -S examples/update_host -B "$work/update-host" -DCMAKE_PREFIX_PATH="$stage" > /dev/null &&
+  cmake --build "$work/update-host" > /dev/null || fail "find_package: update_host"
+env LD_LIBRARY_PATH="$stage/lib" "$work/update-host/update_host" > /dev/null 2>&1 &&
+  fail "update_host without arguments succeeded"
+ok "update_host builds against filedist::update and pkg-config filedist_update"
 
 # ---- 3. filedist's source tree inside another project ----------------------
 step "plan_update in a project that adds filedist with add_subdirectory"
@@ -234,8 +253,10 @@ unzip -q "$zip" -d "$work/zip"
 win_root=$work/zip/filedist-$version-win32
 check_files zip "$win_root" "bin/common.dll
 bin/filedist.exe
+bin/filedist_update.dll
 include/filedist/common.h
 include/filedist/filedist_export.h
+include/filedist/filedist_update.h
 include/filedist/filedist_version.h
 include/filedist/zip_classes.h
 lib/cmake/filedist/filedistConfig.cmake
@@ -243,7 +264,9 @@ lib/cmake/filedist/filedistConfigVersion.cmake
 lib/cmake/filedist/filedistTargets-release.cmake
 lib/cmake/filedist/filedistTargets.cmake
 lib/libcommon.dll.a
-lib/pkgconfig/filedist.pc"
+lib/libfiledist_update.dll.a
+lib/pkgconfig/filedist.pc
+lib/pkgconfig/filedist_update.pc"
 check_version_header zip "$win_root/include/filedist/filedist_version.h"
 # The 32-bit package is no package for a 64-bit build.
 if cmake -S examples/plan_update -B "$work/native-on-zip" -DCMAKE_PREFIX_PATH="$win_root" \
