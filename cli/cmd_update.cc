@@ -16,6 +16,7 @@
 #include "cli/update_json.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
+#include "update/staging_cleanup.h"
 #include "update/update_engine.h"
 
 namespace {
@@ -25,6 +26,7 @@ const char kUsage[] =
     "                       [--prune [--force]] [--repair] [--dry-run]\n"
     "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
     "                       [--quiet] [--json]\n"
+    "       filedist update --clean [--dir DIR]\n"
     "\n"
     "Brings the install directory (DIR, or else the folder that holds this\n"
     "filedist program) up to the release in SOURCE: a Patch_* directory made by\n"
@@ -47,6 +49,9 @@ const char kUsage[] =
     "  --repair    re-key every installed file and fetch those that do not\n"
     "              match the release\n"
     "  --dry-run   print what would be fetched and removed; change no file\n"
+    "  --clean     with no SOURCE: remove the staging folder and the checked\n"
+    "              files a failed update left in it (refused while an\n"
+    "              interrupted update still needs them)\n"
     "  --jobs N    fetch up to N files at once (default 8)\n"
     "  --quiet     print nothing but errors\n"
     "  --json      print one JSON document on standard output and nothing else\n"
@@ -88,12 +93,14 @@ const char kUsage[] =
     "key, 1 when something failed (run again to finish), 2 on a usage error.\n";
 
 const char kVerifyUsage[] =
-    "usage: filedist verify [--dir DIR] [--json]\n"
+    "usage: filedist verify [--dir DIR] [--clean] [--json]\n"
     "\n"
     "Re-keys every file that the install directory's VerComp.dat lists (DIR, or\n"
     "else the folder that holds this filedist program) and names the files that\n"
     "are missing or changed.\n"
     "\n"
+    "  --clean     first remove the staging folder that a failed update left,\n"
+    "              when no interrupted update still needs it\n"
     "  --json      print one JSON document instead: the number of files\n"
     "              checked and the missing and changed ones (the shape is\n"
     "              described in the README)\n"
@@ -126,8 +133,15 @@ int RunUpdateCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
                             {"dry-run", false}, {"jobs", true}, {"timeout", true},
                             {"retries", true}, {"ca", true}, {"quiet", false}, {"trust", true},
-                            {"allow-downgrade", false}, {"json", false}});
+                            {"allow-downgrade", false}, {"json", false}, {"clean", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.Has("clean")) {
+    if (!line.operands().empty()) return line.UsageError("--clean takes no SOURCE");
+    std::string install_dir;
+    if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
+    ConsoleReporter reporter(line.Has("quiet"));
+    return update::CleanStaging(install_dir, &reporter);
+  }
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
   const char* source_text = line.operands()[0].c_str();
@@ -163,9 +177,15 @@ int RunUpdateCommand(int argc, char** argv) {
   options.allow_downgrade = line.Has("allow-downgrade");
   if (options.trusted_key.empty()) {
     // A key placed in the install directory is trusted without being named.
+    // Whatever is at the name (a link that leads nowhere, a folder, a file
+    // that cannot be read) counts: the update then fails naming it rather
+    // than taking a release unverified.
     std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
     std::error_code unused;
-    if (std::filesystem::exists(placed, unused)) options.trusted_key = placed;
+    if (std::filesystem::symlink_status(placed, unused).type() !=
+        std::filesystem::file_type::not_found) {
+      options.trusted_key = placed;
+    }
   }
 
   ReleaseSource source(source_text, fetch);
@@ -194,7 +214,7 @@ int RunUpdateCommand(int argc, char** argv) {
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-  CommandLine line(kVerifyUsage, {{"dir", true}, {"json", false}});
+  CommandLine line(kVerifyUsage, {{"dir", true}, {"json", false}, {"clean", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (!line.operands().empty()) return line.UsageError("verify takes no operands");
   const bool json = line.Has("json");
@@ -205,11 +225,15 @@ int RunVerifyCommand(int argc, char** argv) {
   }
   if (!json) {
     ConsoleReporter reporter;
-    return update::RunVerify(install_dir, &reporter);
+    int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
+    int status = update::RunVerify(install_dir, &reporter);
+    return status != 0 ? status : cleaned;
   }
   JsonReporter reporter;
   update::VerifyOutcome outcome;
+  int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
   int status = update::RunVerify(install_dir, &reporter, &outcome);
+  if (status == 0) status = cleaned;
   PrintJson(VerifyDocument(install_dir, outcome, status, reporter.problems()));
   return status;
 }
