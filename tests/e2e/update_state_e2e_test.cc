@@ -1,0 +1,269 @@
+// The install folder's own state, planted by whoever can write the folder or
+// served by a bad release folder: a journal naming paths outside the folder
+// or the updater's own files, a linked lock, a trusted key that cannot be
+// read, named pipes where files belong, and what a failed update leaves in
+// the staging folder. Releases are written with zlib and the MD5
+// primitives; keys of planted files with the MD5 oracle.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/gzip_oracle.h"
+#include "support/release_oracles.h"
+#include "support/release_tree.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::CopyProgramInto;
+using testing_support::FileExists;
+using testing_support::KeyOfBytes;
+using testing_support::MakeDirs;
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::Tree;
+using testing_support::WriteFileBytes;
+using testing_support::WriteRelease;
+using Strings = std::vector<std::string>;
+
+const Tree kVersion1 = {
+    {"a.txt", "alpha 1"},
+    {"data/c.txt", "charlie 1"},
+};
+
+bool IsWindowsProgram() { return std::string(plat::kExecutableSuffix) == ".exe"; }
+
+std::string ProgramName() { return std::string("filedist") + plat::kExecutableSuffix; }
+
+bool Contains(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+// One journal line: "remove," or "place," and a version-list record.
+std::string JournalLine(const std::string& kind, const std::string& path,
+                        const std::string& bytes) {
+  return kind + "," + path + "," + KeyOfBytes(bytes) + "," + std::to_string(bytes.size()) + "\r\n";
+}
+
+std::string Journal(const Strings& lines) {
+  std::string text = "filedist apply journal 1\r\n";
+  for (const std::string& line : lines) text += line;
+  return text + "end\r\n";
+}
+
+class UpdateStateTest : public ::testing::Test {
+ protected:
+  UpdateStateTest() {
+    client_ = Sub("client");
+    MakeDirs(client_);
+    program_ = CopyProgramInto("filedist", client_);
+    WriteRelease(Sub("rel1"), kVersion1);
+  }
+
+  std::string Sub(const std::string& relative) const { return scratch_.Sub(relative); }
+  std::string In(const std::string& relative) const { return client_ + "/" + relative; }
+
+  // On POSIX a run that would block is cut off after a while (exit 124).
+  int Filedist(Strings args, std::string* output) {
+    args.insert(args.begin(), program_);
+    if (!IsWindowsProgram()) args.insert(args.begin(), {"/usr/bin/timeout", "60"});
+    return testing_support::Run(args, output);
+  }
+
+  int Update(Strings args, std::string* output) {
+    args.insert(args.begin(), "update");
+    return Filedist(args, output);
+  }
+
+  Tree Installed() { return testing_support::ReadInstall(client_, ProgramName()); }
+
+  ScratchDir scratch_;
+  std::string client_;
+  std::string program_;
+};
+
+// A journal is state anyone who can write the folder can plant: the run
+// that finds one acts on none of its entries that leave the folder or touch
+// the updater's own files, and does not report success.
+TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
+  const std::string victim = "a file outside the install folder";
+  const std::string attacker_key = "ed25519-public " + std::string(64, 'a') + "\n";
+  struct Case {
+    const char* name;
+    bool needs_links;
+    Strings lines;
+    std::string guarded;   // a path that must keep its bytes (or stay absent)
+    std::string expected;  // its bytes afterwards; "" when it must not exist
+  };
+  const std::string outside = Sub("outside");
+  const std::vector<Case> cases = {
+      {"remove through a folder link leading out", true,
+       {JournalLine("remove", ".\\out\\victim.txt", victim)}, Sub("outside/victim.txt"), victim},
+      {"remove with a parent step", false,
+       {JournalLine("remove", ".\\..\\outside\\victim.txt", victim)}, Sub("outside/victim.txt"),
+       victim},
+      {"remove of an absolute path", false,
+       {JournalLine("remove", Sub("outside/victim.txt"), victim)}, Sub("outside/victim.txt"), victim},
+      {"place of the trusted key", false,
+       {JournalLine("place", ".\\filedist.pub", attacker_key)}, In("filedist.pub"), ""},
+      {"remove of the release floor", false,
+       {JournalLine("remove", ".\\.filedist-release", "sequence 9\n")}, In(".filedist-release"),
+       "sequence 9\n"},
+      {"remove of the updater itself", false,
+       {JournalLine("remove", ".\\" + ProgramName(), ReadFileBytes(program_))}, program_,
+       ReadFileBytes(program_)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_links && IsWindowsProgram()) continue;  // links are made with POSIX calls here
+    fs::remove_all(outside);
+    MakeDirs(outside);
+    WriteFileBytes(Sub("outside/victim.txt"), victim);
+    fs::remove(In("filedist.pub"));
+    WriteFileBytes(In(".filedist-release"), "sequence 9\n");
+    if (c.needs_links) {
+      fs::remove(In("out"));
+      fs::create_directory_symlink(outside, In("out"));
+    }
+    // The staged copy a place entry would be finished from.
+    MakeDirs(In(".filedist-staging"));
+    WriteFileBytes(In(".filedist-staging/" + KeyOfBytes(attacker_key)), attacker_key);
+    WriteFileBytes(In(".filedist-journal"), Journal(c.lines));
+
+    std::string output;
+    EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+    EXPECT_TRUE(Contains(output, "refusing the journal")) << output;
+    if (c.expected.empty()) {
+      EXPECT_FALSE(FileExists(c.guarded)) << output;
+    } else {
+      EXPECT_EQ(ReadFileBytes(c.guarded), c.expected) << output;
+    }
+    fs::remove(In(".filedist-journal"));
+  }
+}
+
+// The lock is the first file a run makes: one planted as a link to a name
+// elsewhere must not make a file there (as root, an empty /etc/nologin
+// locks every user out).
+TEST_F(UpdateStateTest, LinkedLockMakesNoFileOutside) {
+  if (IsWindowsProgram()) GTEST_SKIP() << "links are made with POSIX calls here";
+  MakeDirs(Sub("outside"));
+  fs::create_symlink(Sub("outside/nologin"), In(".filedist-lock"));
+  std::string output;
+  EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Sub("outside/nologin")))) << output;
+  EXPECT_EQ(Installed(), Tree()) << output;
+}
+
+// A trusted key that is there in any form but cannot be read as a key
+// stops the update, naming it; the release is never taken unverified.
+TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
+  struct Case {
+    const char* name;
+    bool needs_links;
+    void (*plant)(const std::string& path, const std::string& elsewhere);
+  };
+  const std::vector<Case> cases = {
+      {"a link that leads nowhere", true,
+       [](const std::string& path, const std::string& elsewhere) {
+         fs::create_symlink(elsewhere, path);
+       }},
+      {"a folder", false,
+       [](const std::string& path, const std::string&) { MakeDirs(path); }},
+      {"garbage", false,
+       [](const std::string& path, const std::string&) { WriteFileBytes(path, "not a key\n"); }},
+      {"an empty file", false,
+       [](const std::string& path, const std::string&) { WriteFileBytes(path, ""); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_links && IsWindowsProgram()) continue;
+    fs::remove_all(In("filedist.pub"));
+    c.plant(In("filedist.pub"), Sub("no-such-key.pub"));
+    std::string output;
+    EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+    EXPECT_TRUE(Contains(output, "filedist.pub'")) << output;
+    EXPECT_FALSE(Contains(output, "not verified")) << output;
+    EXPECT_FALSE(FileExists(In("a.txt"))) << output;
+  }
+}
+
+// A named pipe where a release folder has a file, or where a build has its
+// Filters.ini, is refused at once instead of waiting for a writer forever.
+TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
+  if (IsWindowsProgram()) GTEST_SKIP() << "named pipes are made with POSIX calls here";
+  struct Case {
+    const char* name;
+    std::string pipe;       // below the releases folder
+    std::string source;  // what update is given, below the releases folder
+    int status;          // the run's exit status
+  };
+  const std::string patch = "Patch_20260101_000000";
+  const std::vector<Case> cases = {
+      // An unsigned client reads the Manifest only for the modes it gives.
+      {"Manifest", patch + "/Manifest", patch, 0},
+      {"a listed file", patch + "/a.txt", patch, 1},
+      {"LATEST", "LATEST", "", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string releases = Sub(std::string("releases-") + c.name);
+    WriteRelease(releases + "/" + patch, kVersion1);
+    fs::remove(releases + "/" + c.pipe);
+    std::string output;
+    ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", releases + "/" + c.pipe}, &output), 0) << output;
+    std::string client = Sub(std::string("client-") + c.name);
+    MakeDirs(client);
+    std::string source = c.source.empty() ? releases : releases + "/" + c.source;
+    EXPECT_EQ(Update({source, "--dir", client}, &output),
+              c.status)
+        << output;
+  }
+
+  // The build reads Filters.ini from its packer directory.
+  MakeDirs(Sub("packer"));
+  std::string packer = CopyProgramInto("filedist", Sub("packer"));
+  std::string output;
+  ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", Sub("packer/Filters.ini")}, &output), 0) << output;
+  MakeDirs(Sub("source"));
+  WriteFileBytes(Sub("source/a.txt"), "alpha");
+  EXPECT_EQ(testing_support::Run({"/usr/bin/timeout", "60", packer, "build", Sub("source"), "--releases",
+                                  Sub("built")},
+                                 &output),
+            0)
+      << output;
+}
+
+// A failed update says how much its staging folder keeps; update --clean
+// removes it, but not while an interrupted apply still needs it.
+TEST_F(UpdateStateTest, StagingLeftByAFailureIsNamedAndCleaned) {
+  Tree tree = kVersion1;
+  tree["big.bin"] = std::string(300000, 'b');
+  tree["bad.txt"] = "the genuine bytes";
+  testing_support::KeyList listed;
+  Tree served;
+  served["bad.txt"] = testing_support::ZlibGzip("bytes the key does not describe");
+  WriteRelease(Sub("rel2"), tree, listed, served);
+  std::string output;
+  EXPECT_EQ(Update({Sub("rel2"), "--jobs", "1"}, &output), 1) << output;
+  EXPECT_TRUE(Contains(output, "keeps 293.0 KiB")) << output;
+  ASSERT_TRUE(fs::is_directory(In(".filedist-staging")));
+
+  WriteFileBytes(In(".filedist-journal"),
+                 Journal({JournalLine("place", ".\\big.bin", tree.at("big.bin"))}));
+  EXPECT_EQ(Update({"--clean"}, &output), 1) << output;
+  EXPECT_TRUE(Contains(output, "interrupted update")) << output;
+  EXPECT_TRUE(fs::is_directory(In(".filedist-staging")));
+
+  fs::remove(In(".filedist-journal"));
+  Filedist({"verify", "--clean"}, &output);
+  EXPECT_TRUE(Contains(output, "removed the staging folder (293.0 KiB)")) << output;
+  EXPECT_FALSE(fs::exists(In(".filedist-staging"))) << output;
+  EXPECT_EQ(Update({"--clean"}, &output), 0) << output;
+}
+
+}  // namespace
