@@ -6,14 +6,17 @@
 // primitives; keys of planted files with the MD5 oracle.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
 #include "support/gzip_oracle.h"
 #include "support/release_oracles.h"
 #include "support/release_tree.h"
+#include "support/test_server.h"
 #include "support/test_support.h"
 
 namespace {
@@ -236,6 +239,67 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
                                  &output),
             0)
       << output;
+}
+
+// Holds a lock on a file from a Unix process of its own until a second
+// file appears: a POSIX record lock on the first byte ("posix": what
+// wineserver takes for a Windows program's LockFileEx) or an open file
+// description lock on the whole file ("ofd": what the native filedist
+// takes). The first process returns once the lock is held (marker says
+// "held") so that the caller need not wait for it.
+const char kLockHolder[] = R"PY(
+import fcntl, os, struct, sys, time
+path, kind, marker, release = sys.argv[1:5]
+if os.fork() != 0:
+    deadline = time.time() + 20
+    while not os.path.exists(marker) and time.time() < deadline:
+        time.sleep(0.02)
+    sys.exit(0)
+fd = os.open(path, os.O_RDWR | os.O_CREAT)
+try:
+    if kind == "ofd":
+        fcntl.fcntl(fd, fcntl.F_OFD_SETLK, struct.pack("hhqqi4x", fcntl.F_WRLCK, 0, 0, 0, 0))
+    else:
+        fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0)
+    state = "held"
+except OSError as error:
+    state = str(error)
+with open(marker + ".tmp", "w") as out:
+    out.write(state)
+os.rename(marker + ".tmp", marker)
+deadline = time.time() + 60
+while not os.path.exists(release) and time.time() < deadline:
+    time.sleep(0.02)
+)PY";
+
+// filedist and filedist.exe under Wine on one folder exclude each other:
+// each refuses to run while the other's kind of lock is held on the lock
+// file.
+TEST_F(UpdateStateTest, NativeAndWindowsClientsTakeOneLock) {
+  if (testing_support::UnixPathOf(client_).empty()) GTEST_SKIP() << "no Unix side to lock from";
+  WriteFileBytes(Sub("holder.py"), kLockHolder);
+  WriteFileBytes(In(".filedist-lock"), "");
+  std::string marker = Sub("held");
+  ASSERT_TRUE(testing_support::StartUnixProgram(
+      {"/usr/bin/python3", testing_support::UnixPathOf(Sub("holder.py")),
+       testing_support::UnixPathOf(In(".filedist-lock")), IsWindowsProgram() ? "ofd" : "posix",
+       testing_support::UnixPathOf(marker), testing_support::UnixPathOf(Sub("release"))}));
+  for (int i = 0; i < 1000 && !FileExists(marker); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(ReadFileBytes(marker), "held");
+  std::string output;
+  EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+  EXPECT_TRUE(Contains(output, "another update")) << output;
+  WriteFileBytes(Sub("release"), "");
+  // The holder ends within a moment of seeing that file.
+  int status = 1;
+  for (int i = 0; i < 100 && status != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    status = Update({Sub("rel1")}, &output);
+  }
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(Installed(), kVersion1);
 }
 
 // A failed update says how much its staging folder keeps; update --clean
