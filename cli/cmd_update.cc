@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
@@ -14,6 +12,7 @@
 #include "cli/release_source.h"
 #include "cli/update_front.h"
 #include "cli/update_json.h"
+#include "platform/file_safety.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/staging_cleanup.h"
@@ -181,11 +180,7 @@ int RunUpdateCommand(int argc, char** argv) {
     // that cannot be read) counts: the update then fails naming it rather
     // than taking a release unverified.
     std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
-    std::error_code unused;
-    if (std::filesystem::symlink_status(placed, unused).type() !=
-        std::filesystem::file_type::not_found) {
-      options.trusted_key = placed;
-    }
+    if (plat::NameIsTaken(placed)) options.trusted_key = placed;
   }
 
   ReleaseSource source(source_text, fetch);

@@ -36,6 +36,10 @@ bool SyncFileSystemOf(const std::string& dir);
 // letter case and ignoring trailing dots and spaces, which Windows strips.
 bool SameEntryName(const std::string& a, const std::string& b);
 
+// True when anything at all has the name path: a file, a folder, a pipe, or
+// a link, one that leads nowhere included (not followed).
+bool NameIsTaken(const std::string& path);
+
 // True when path itself is a symbolic link, junction or other reparse point
 // (not followed).
 bool IsLinkEntry(const std::string& path);

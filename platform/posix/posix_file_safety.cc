@@ -57,6 +57,11 @@ bool SyncFileSystemOf(const std::string& dir) {
 
 bool SameEntryName(const std::string& a, const std::string& b) { return a == b; }
 
+bool NameIsTaken(const std::string& path) {
+  struct stat st;
+  return lstat(ToNativePath(path.c_str()).c_str(), &st) == 0;
+}
+
 bool IsLinkEntry(const std::string& path) {
   struct stat st;
   return lstat(ToNativePath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);

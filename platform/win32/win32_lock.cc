@@ -12,10 +12,24 @@ namespace plat {
 // A byte-range lock as well: under Wine the share mode binds only Windows
 // programs, while the lock becomes a POSIX record lock on the file, which
 // the native filedist's lock conflicts with.
+//
+// The file is opened if it is there and else made with CREATE_NEW, never
+// with OPEN_ALWAYS: Wine follows a Unix link even when asked not to, but its
+// CREATE_NEW refuses any name that exists, a link that leads nowhere too,
+// so no lock file is ever made at the far end of one.
 LockResult FileLock::Acquire(const std::string& path) {
   Release();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 2 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       kFlags, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+    file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags,
+                       nullptr);
+    // Made by someone else in between: open it again.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? LockResult::kBusy

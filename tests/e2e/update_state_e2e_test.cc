@@ -58,6 +58,34 @@ std::string Journal(const Strings& lines) {
   return text + "end\r\n";
 }
 
+// Runs a shell command as a Unix program, also from a Windows program under
+// Wine, which has no calls that make Unix links or named pipes; paths in it
+// are Unix paths. False where there is no Unix side or the command failed.
+bool RunUnixShell(const std::string& command, const std::string& marker) {
+  if (testing_support::UnixPathOf(marker).empty()) return false;
+  if (!testing_support::StartUnixProgram(
+          {"/bin/sh", "-c", command + " && : > '" + testing_support::UnixPathOf(marker) + "'"})) {
+    return false;
+  }
+  for (int i = 0; i < 500 && !FileExists(marker); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return FileExists(marker);
+}
+
+std::string Quoted(const std::string& path) {
+  return "'" + testing_support::UnixPathOf(path) + "'";
+}
+
+// A symbolic link at link leading to target, as Unix makes it.
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  return RunUnixShell("ln -s " + Quoted(target) + " " + Quoted(link), link + ".made");
+}
+
+bool MakeNamedPipe(const std::string& path) {
+  return RunUnixShell("mkfifo " + Quoted(path), path + ".made");
+}
+
 class UpdateStateTest : public ::testing::Test {
  protected:
   UpdateStateTest() {
@@ -122,16 +150,12 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.needs_links && IsWindowsProgram()) continue;  // links are made with POSIX calls here
     fs::remove_all(outside);
     MakeDirs(outside);
     WriteFileBytes(Sub("outside/victim.txt"), victim);
     fs::remove(In("filedist.pub"));
     WriteFileBytes(In(".filedist-release"), "sequence 9\n");
-    if (c.needs_links) {
-      fs::remove(In("out"));
-      fs::create_directory_symlink(outside, In("out"));
-    }
+    if (c.needs_links && !FileExists(In("out.made"))) ASSERT_TRUE(MakeUnixLink(outside, In("out")));
     // The staged copy a place entry would be finished from.
     MakeDirs(In(".filedist-staging"));
     WriteFileBytes(In(".filedist-staging/" + KeyOfBytes(attacker_key)), attacker_key);
@@ -153,12 +177,11 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
 // elsewhere must not make a file there (as root, an empty /etc/nologin
 // locks every user out).
 TEST_F(UpdateStateTest, LinkedLockMakesNoFileOutside) {
-  if (IsWindowsProgram()) GTEST_SKIP() << "links are made with POSIX calls here";
   MakeDirs(Sub("outside"));
-  fs::create_symlink(Sub("outside/nologin"), In(".filedist-lock"));
+  if (!MakeUnixLink(Sub("outside/nologin"), In(".filedist-lock"))) GTEST_SKIP() << "no Unix links";
   std::string output;
   EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
-  EXPECT_FALSE(fs::exists(fs::symlink_status(Sub("outside/nologin")))) << output;
+  EXPECT_FALSE(FileExists(Sub("outside/nologin"))) << output;
   EXPECT_EQ(Installed(), Tree()) << output;
 }
 
@@ -173,7 +196,7 @@ TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
   const std::vector<Case> cases = {
       {"a link that leads nowhere", true,
        [](const std::string& path, const std::string& elsewhere) {
-         fs::create_symlink(elsewhere, path);
+         ASSERT_TRUE(MakeUnixLink(elsewhere, path));
        }},
       {"a folder", false,
        [](const std::string& path, const std::string&) { MakeDirs(path); }},
@@ -184,6 +207,7 @@ TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Wine shows a Windows program no Unix link that leads nowhere.
     if (c.needs_links && IsWindowsProgram()) continue;
     fs::remove_all(In("filedist.pub"));
     c.plant(In("filedist.pub"), Sub("no-such-key.pub"));
@@ -198,7 +222,7 @@ TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
 // A named pipe where a release folder has a file, or where a build has its
 // Filters.ini, is refused at once instead of waiting for a writer forever.
 TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
-  if (IsWindowsProgram()) GTEST_SKIP() << "named pipes are made with POSIX calls here";
+  if (testing_support::UnixPathOf(client_).empty()) GTEST_SKIP() << "no Unix named pipes";
   struct Case {
     const char* name;
     std::string pipe;       // below the releases folder
@@ -206,6 +230,7 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
     int status;          // the run's exit status
   };
   const std::string patch = "Patch_20260101_000000";
+  Strings pipes;
   const std::vector<Case> cases = {
       // An unsigned client reads the Manifest only for the modes it gives.
       {"Manifest", patch + "/Manifest", patch, 0},
@@ -217,8 +242,9 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
     std::string releases = Sub(std::string("releases-") + c.name);
     WriteRelease(releases + "/" + patch, kVersion1);
     fs::remove(releases + "/" + c.pipe);
+    ASSERT_TRUE(MakeNamedPipe(releases + "/" + c.pipe));
+    pipes.push_back(releases + "/" + c.pipe);
     std::string output;
-    ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", releases + "/" + c.pipe}, &output), 0) << output;
     std::string client = Sub(std::string("client-") + c.name);
     MakeDirs(client);
     std::string source = c.source.empty() ? releases : releases + "/" + c.source;
@@ -230,15 +256,18 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
   // The build reads Filters.ini from its packer directory.
   MakeDirs(Sub("packer"));
   std::string packer = CopyProgramInto("filedist", Sub("packer"));
-  std::string output;
-  ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", Sub("packer/Filters.ini")}, &output), 0) << output;
+  ASSERT_TRUE(MakeNamedPipe(Sub("packer/Filters.ini")));
+  pipes.push_back(Sub("packer/Filters.ini"));
   MakeDirs(Sub("source"));
   WriteFileBytes(Sub("source/a.txt"), "alpha");
-  EXPECT_EQ(testing_support::Run({"/usr/bin/timeout", "60", packer, "build", Sub("source"), "--releases",
-                                  Sub("built")},
-                                 &output),
-            0)
-      << output;
+  Strings build = {packer, "build", Sub("source"), "--releases", Sub("built")};
+  if (!IsWindowsProgram()) build.insert(build.begin(), {"/usr/bin/timeout", "60"});
+  std::string output;
+  EXPECT_EQ(testing_support::Run(build, &output), 0) << output;
+  // Wine opens a named pipe to delete it, and would wait there.
+  std::string removal = "rm -f";
+  for (const std::string& pipe : pipes) removal += " " + Quoted(pipe);
+  EXPECT_TRUE(RunUnixShell(removal, Sub("pipes.removed")));
 }
 
 // Holds a lock on a file from a Unix process of its own until a second
