@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
@@ -14,8 +12,10 @@
 #include "cli/release_source.h"
 #include "cli/update_front.h"
 #include "cli/update_json.h"
+#include "platform/file_safety.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
+#include "update/staging_cleanup.h"
 #include "update/update_engine.h"
 
 namespace {
@@ -44,6 +44,13 @@ bool InstallDir(const char* dir, std::string* out) {
 int RunUpdateCommand(int argc, char** argv) {
   CommandLine line("update");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.Has("clean")) {
+    if (!line.operands().empty()) return line.UsageError("--clean takes no SOURCE");
+    std::string install_dir;
+    if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
+    ConsoleReporter reporter(line.Has("quiet"));
+    return update::CleanStaging(install_dir, &reporter);
+  }
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
   const char* source_text = line.operands()[0].c_str();
@@ -79,9 +86,11 @@ int RunUpdateCommand(int argc, char** argv) {
   options.allow_downgrade = line.Has("allow-downgrade");
   if (options.trusted_key.empty()) {
     // A key placed in the install directory is trusted without being named.
+    // Whatever is at the name (a link that leads nowhere, a folder, a file
+    // that cannot be read) counts: the update then fails naming it rather
+    // than taking a release unverified.
     std::string placed = update::JoinInstallPath(options.install_dir, {update::kTrustedKeyName});
-    std::error_code unused;
-    if (std::filesystem::exists(placed, unused)) options.trusted_key = placed;
+    if (plat::NameIsTaken(placed)) options.trusted_key = placed;
   }
 
   ReleaseSource source(source_text, fetch);
@@ -121,11 +130,15 @@ int RunVerifyCommand(int argc, char** argv) {
   }
   if (!json) {
     ConsoleReporter reporter;
-    return update::RunVerify(install_dir, &reporter);
+    int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
+    int status = update::RunVerify(install_dir, &reporter);
+    return status != 0 ? status : cleaned;
   }
   JsonReporter reporter;
   update::VerifyOutcome outcome;
+  int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
   int status = update::RunVerify(install_dir, &reporter, &outcome);
+  if (status == 0) status = cleaned;
   PrintJson(VerifyDocument(install_dir, outcome, status, reporter.problems()));
   return status;
 }

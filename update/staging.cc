@@ -203,7 +203,7 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
 
 bool Staging::Decode(const std::string& from, const std::string& to, std::string* key,
                      std::string* error) const {
-  FilePtr in(plat::OpenFile(from.c_str(), "rb"));
+  FilePtr in(plat::OpenRegularFile(from.c_str(), false));
   if (!in) {
     *error = "cannot read '" + from + "'";
     return false;
@@ -258,7 +258,7 @@ bool WriteResumeRecord(const std::string& path, const GzipResumePoint& point, ui
 
 bool ReadResumeRecord(const std::string& path, GzipResumePoint* point, uint64_t* kept) {
   if (plat::IsLinkEntry(path)) return false;
-  FilePtr file(plat::OpenFile(path.c_str(), "rb"));
+  FilePtr file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   char text[160] = {};
   size_t got = std::fread(text, 1, sizeof(text) - 1, file.get());
@@ -386,8 +386,8 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
     *resumed = true;
     bool ok = false;
     {
-      FilePtr before(plat::OpenFile(earlier.c_str(), "rb"));
-      FilePtr rest(plat::OpenFile(download.c_str(), "rb"));
+      FilePtr before(plat::OpenRegularFile(earlier.c_str(), false));
+      FilePtr rest(plat::OpenRegularFile(download.c_str(), false));
       int64_t before_length = before ? plat::FileLength(before.get()) : -1;
       int64_t rest_length = rest ? plat::FileLength(rest.get()) : -1;
       if (before_length >= 0 && static_cast<uint64_t>(before_length) >= point.output &&

@@ -22,9 +22,12 @@
 #include "update/durable_file.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "update/journal_check.h"
 #include "update/release_state.h"
 #include "update/staging.h"
+#include "update/staging_cleanup.h"
 #include "signing/bounded_file.h"
+#include "signing/key_files.h"
 #include "signing/manifest_check.h"
 #include "signing/release_manifest.h"
 #include "signing/sha256.h"
@@ -152,6 +155,7 @@ class UpdateRun {
   AsideCopies aside_;
   std::string program_name_;
   std::vector<std::string> removed_;  // paths whose files a prune removed
+  int refused_ = 0;  // journal entries refused when they were to be acted on
   // The release's signed manifest, once its signature held with the trusted
   // key; every file is then checked against it as well as against its key.
   bool verified_ = false;
@@ -227,6 +231,16 @@ bool UpdateRun::Recover(bool* recovered) {
     case JournalState::kComplete:
       break;
   }
+  for (const JournalEntry& entry : entries) {
+    std::vector<std::string> parts;
+    std::string reason;
+    if (!CheckJournalEntry(entry, options_.install_dir, program_name_, &parts, &reason)) {
+      reporter_->Problem("refusing the journal '" + journal_path_ + "': it lists '" +
+                         entry.record.path + "', which " + reason +
+                         "; nothing was changed (remove it if no update of yours was stopped)");
+      return false;
+    }
+  }
   reporter_->Note("finishing an update that was interrupted (" + std::to_string(entries.size()) +
                   " files)");
   outcome_->interrupted = true;
@@ -234,7 +248,7 @@ bool UpdateRun::Recover(bool* recovered) {
   int failures = 0;
   if (!Apply(entries, true, &failures)) return false;
   *recovered = true;
-  return true;
+  return refused_ == 0;
 }
 
 // With a trusted key, nothing of the release is fetched before its manifest
@@ -257,6 +271,13 @@ int UpdateRun::VerifyRelease() {
     }
     staging_.Discard(kManifestStaged);
     return 0;
+  }
+  Ed25519PublicKey trusted;
+  if (!ReadPublicKeyFile(options_.trusted_key.c_str(), &trusted)) {
+    // A key that is there in any form but cannot be read never lets a
+    // release in unverified.
+    return Fail("cannot read the trusted key '" + options_.trusted_key +
+                "' as an Ed25519 public key; nothing was installed");
   }
   if (!staging_.FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, kManifestStaged, &error)) {
     return Fail("the release is not signed: cannot fetch its Manifest from '" +
@@ -624,7 +645,13 @@ bool UpdateRun::Apply(const std::vector<JournalEntry>& entries, bool recovering,
     const VersionRecord& record = entry.record;
     std::vector<std::string> parts;
     std::string reason;
-    if (!SplitReleasePath(record.path, &parts, &reason)) continue;
+    // Checked again now: a link may have been put in the way since.
+    if (!CheckJournalEntry(entry, options_.install_dir, program_name_, &parts, &reason)) {
+      reporter_->Problem("refusing '" + record.path + "', which " + reason);
+      ++refused_;
+      failed(record.path);
+      continue;
+    }
     std::string target = JoinInstallPath(options_.install_dir, parts);
     if (entry.kind == JournalEntry::kRemove) {
       std::string key;
@@ -775,7 +802,8 @@ int UpdateRun::Run() {
   outcome_->received = fetcher_->BytesReceived();
   if (staging_failures > 0) {
     return Fail(std::to_string(staging_failures) +
-                " files failed; nothing was replaced; run again to retry");
+                " files failed; nothing was replaced; run again to retry" +
+                StagingLeftNote(options_.install_dir));
   }
   std::vector<JournalEntry> entries;
   for (const PlannedFile& file : plan.fetch) {
@@ -789,6 +817,14 @@ int UpdateRun::Run() {
   if (entries.empty()) {
     reporter_->Note("already up to date with " + fetcher_->Location());
   } else {
+    // The release's number is recorded before any installed file changes:
+    // the floor that keeps older releases out never lags what is installed,
+    // whether this apply is stopped or a file cannot be replaced.
+    if (verified_ && !WriteReleaseState(options_.install_dir, staging_.PathOf(kNewStateName),
+                                        manifest_.sequence, &error)) {
+      return Fail("cannot record the installed release's number: " + error +
+                  "; nothing was replaced");
+    }
     // From here on every installed file the journal names may change; the
     // journal is on the disk first, so that a stop at any point is finished
     // by the next run.
@@ -819,7 +855,10 @@ int UpdateRun::Run() {
   }
   // Files that could not be placed stay checked in the staging folder: the
   // next run places them without fetching them again.
-  if (failures > 0) return Fail(std::to_string(failures) + " files failed; run again to retry");
+  if (failures > 0) {
+    return Fail(std::to_string(failures) + " files failed; run again to retry" +
+                StagingLeftNote(options_.install_dir));
+  }
   if (verified_ && !WriteReleaseState(options_.install_dir, staging_.PathOf(kNewStateName),
                                       manifest_.sequence, &error)) {
     staging_.RemoveAll();
