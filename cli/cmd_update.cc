@@ -14,6 +14,7 @@
 #include "cli/update_json.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
+#include "update/staging_cleanup.h"
 #include "update/update_engine.h"
 #include "updater/session_hooks.h"
 #include "filedist_update.h"
@@ -44,6 +45,13 @@ bool InstallDir(const char* dir, std::string* out) {
 int RunUpdateCommand(int argc, char** argv) {
   CommandLine line("update");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.Has("clean")) {
+    if (!line.operands().empty()) return line.UsageError("--clean takes no SOURCE");
+    std::string install_dir;
+    if (!InstallDir(line.Value("dir"), &install_dir)) return 1;
+    ConsoleReporter reporter(line.Has("quiet"));
+    return update::CleanStaging(install_dir, &reporter);
+  }
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
   const char* source_text = line.operands()[0].c_str();
@@ -136,11 +144,15 @@ int RunVerifyCommand(int argc, char** argv) {
   }
   if (!json) {
     ConsoleReporter reporter;
-    return update::RunVerify(install_dir, &reporter);
+    int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
+    int status = update::RunVerify(install_dir, &reporter);
+    return status != 0 ? status : cleaned;
   }
   JsonReporter reporter;
   update::VerifyOutcome outcome;
+  int cleaned = line.Has("clean") ? update::CleanStaging(install_dir, &reporter) : 0;
   int status = update::RunVerify(install_dir, &reporter, &outcome);
+  if (status == 0) status = cleaned;
   PrintJson(VerifyDocument(install_dir, outcome, status, reporter.problems()));
   return status;
 }

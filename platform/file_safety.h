@@ -58,6 +58,10 @@ std::string EntryNameProblem(const std::string& name);
 // file.
 std::string EntryNameFold(const std::string& name);
 
+// True when anything at all has the name path: a file, a folder, a pipe, or
+// a link, one that leads nowhere included (not followed).
+bool NameIsTaken(const std::string& path);
+
 // True when path itself is a symbolic link, junction or other reparse point
 // (not followed).
 bool IsLinkEntry(const std::string& path);

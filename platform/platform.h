@@ -162,6 +162,15 @@ int64_t FileLength(FILE* file);
 // block), writing for a read-only file.
 FILE* OpenFile(const char* path, const char* mode);
 
+// Opens path for binary reading only if it is a regular file, without ever
+// waiting: a named pipe, device or directory planted at a name that came
+// from outside (a release folder, a build's Filters.ini) is refused, not
+// opened for a writer that never comes. With followLinks false a link at
+// the last component is refused too (the install folder's own state
+// files). Null on failure, errno set (EINVAL for a file of another kind,
+// ELOOP for a link).
+FILE* OpenRegularFile(const char* path, bool followLinks = true);
+
 // Opens a regular file for binary reading while refusing writers: fails if
 // another process has it open for writing, where the system can tell. The
 // file is to be read once from start to end, and the system is told so:

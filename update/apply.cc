@@ -8,6 +8,7 @@
 #include "update/client_list.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "update/journal_check.h"
 #include "update/staging_names.h"
 #include "util/scoped_file.h"
 
@@ -79,6 +80,16 @@ bool Applier::Recover(bool* recovered) {
     case JournalState::kComplete:
       break;
   }
+  for (const JournalEntry& entry : entries) {
+    std::vector<std::string> parts;
+    std::string reason;
+    if (!CheckJournalEntry(entry, install_dir_, program_name_, &parts, &reason)) {
+      reporter_->Problem("refusing the journal '" + journal_path_ + "': it lists '" +
+                         entry.record.path + "', which " + reason +
+                         "; nothing was changed (remove it if no update of yours was stopped)");
+      return false;
+    }
+  }
   reporter_->Note("finishing an update that was interrupted (" + std::to_string(entries.size()) +
                   " files)");
   outcome_->interrupted = true;
@@ -86,7 +97,7 @@ bool Applier::Recover(bool* recovered) {
   int failures = 0;
   if (!Apply(entries, true, &failures)) return false;
   *recovered = true;
-  return true;
+  return refused_ == 0;
 }
 
 void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries) {
@@ -225,7 +236,13 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
     const VersionRecord& record = entry.record;
     std::vector<std::string> parts;
     std::string reason;
-    if (!SplitReleasePath(record.path, &parts, &reason)) continue;
+    // Checked again now: a link may have been put in the way since.
+    if (!CheckJournalEntry(entry, install_dir_, program_name_, &parts, &reason)) {
+      reporter_->Problem("refusing '" + record.path + "', which " + reason);
+      ++refused_;
+      failed(record.path);
+      continue;
+    }
     std::string target = JoinInstallPath(install_dir_, parts);
     if (entry.kind == JournalEntry::kRemove) {
       std::string key;

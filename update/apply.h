@@ -46,6 +46,10 @@ class Applier {
   // journal then stays for the next run).
   bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
 
+  // The running program's file name when it lies in the install folder: a
+  // journal may place it (a release may ship the updater), never remove it.
+  void set_program_name(const std::string& name) { program_name_ = name; }
+
   // Release paths whose files were removed.
   const std::vector<std::string>& removed() const { return removed_; }
 
@@ -65,6 +69,8 @@ class Applier {
   UpdateReporter* reporter_;
   UpdateOutcome* outcome_;
   std::vector<std::string> removed_;
+  std::string program_name_;
+  int refused_ = 0;  // journal entries refused when they were to be acted on
 };
 
 }  // namespace update

@@ -18,7 +18,8 @@ bool WriteFileDurably(const std::string& target, const std::string& temporary,
 
 // Reads such a file back as its lines, each without its line end (CR LF or
 // LF); a last line without one counts, empty lines stay. False when the file
-// cannot be opened or read.
+// cannot be opened or read, or is not a regular file (a link is refused,
+// never followed).
 bool ReadFileLines(const std::string& path, std::vector<std::string>* lines);
 
 }  // namespace update

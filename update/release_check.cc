@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
+#include "signing/key_files.h"
 #include "signing/manifest_check.h"
 #include "update/install_paths.h"
 #include "update/release_state.h"
@@ -43,6 +44,13 @@ int ReleaseCheck::VerifyRelease() {
     }
     staging_->Discard(staging_names::kManifest);
     return 0;
+  }
+  Ed25519PublicKey trusted;
+  if (!ReadPublicKeyFile(options_.trusted_key.c_str(), &trusted)) {
+    // A key that is there in any form but cannot be read never lets a
+    // release in unverified.
+    return Fail(UpdateFailure::kRefused, "cannot read the trusted key '" + options_.trusted_key +
+                "' as an Ed25519 public key; nothing was installed");
   }
   if (!staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest, &error)) {
     return Fail(UpdateFailure::kNetwork, "the release is not signed: cannot fetch its Manifest from '" +

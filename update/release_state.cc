@@ -1,6 +1,8 @@
 #include "update/release_state.h"
 
-#include "signing/bounded_file.h"
+#include <cstdio>
+
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/durable_file.h"
 #include "update/install_paths.h"
@@ -15,9 +17,16 @@ const char kPrefix[] = "sequence ";
 
 ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence) {
   std::string path = JoinInstallPath(installDir, {kReleaseStateName});
-  if (!plat::PathExists(path.c_str())) return ReleaseState::kNone;
+  if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return ReleaseState::kNone;
+  // Not read through a link: the number must be the one this updater wrote
+  // into the folder.
   std::string text;
-  if (!ReadBoundedFile(path.c_str(), 64, &text)) return ReleaseState::kDamaged;
+  FILE* file = plat::OpenRegularFile(path.c_str(), false);
+  if (file == nullptr) return ReleaseState::kDamaged;
+  char buffer[65];
+  text.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
+  std::fclose(file);
+  if (text.size() > 64) return ReleaseState::kDamaged;
   const size_t prefix = sizeof kPrefix - 1;
   if (text.compare(0, prefix, kPrefix) != 0 || text.size() < prefix + 2 || text.back() != '\n' ||
       text.size() - prefix - 1 > 19) {

@@ -54,7 +54,7 @@ bool WriteResumeRecord(const std::string& path, const ResumeRecord& record) {
 
 bool ReadResumeRecord(const std::string& path, ResumeRecord* record) {
   if (plat::IsLinkEntry(path)) return false;
-  util::ScopedFile file(plat::OpenFile(path.c_str(), "rb"));
+  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   char text[kMostRecordBytes + 1] = {};
   size_t got = std::fread(text, 1, kMostRecordBytes, file.get());

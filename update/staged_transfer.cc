@@ -118,8 +118,8 @@ bool StagedTransfer::KeepForLater() {
 
 bool StagedTransfer::Replay(const ResumeRecord& record) {
   const GzipResumePoint& point = record.point;
-  util::ScopedFile before(plat::OpenFile(earlier_.c_str(), "rb"));
-  util::ScopedFile rest(plat::OpenFile(download_.c_str(), "rb"));
+  util::ScopedFile before(plat::OpenRegularFile(earlier_.c_str(), false));
+  util::ScopedFile rest(plat::OpenRegularFile(download_.c_str(), false));
   int64_t before_length = before ? plat::FileLength(before.get()) : -1;
   int64_t rest_length = rest ? plat::FileLength(rest.get()) : -1;
   if (before_length < 0 || static_cast<uint64_t>(before_length) < point.output ||

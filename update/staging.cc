@@ -184,7 +184,7 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
 
 bool Staging::Decode(const std::string& from, const std::string& to, std::string* key,
                      std::string* error) const {
-  FilePtr in(plat::OpenFile(from.c_str(), "rb"));
+  FilePtr in(plat::OpenRegularFile(from.c_str(), false));
   if (!in) {
     *error = "cannot read '" + from + "'";
     return false;

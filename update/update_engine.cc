@@ -20,6 +20,7 @@
 #include "update/release_check.h"
 #include "update/release_state.h"
 #include "update/staging.h"
+#include "update/staging_cleanup.h"
 #include "update/staging_names.h"
 #include "update/update_plan.h"
 #include "version/version_list.h"
@@ -76,6 +77,7 @@ class UpdateSteps::Run {
         release_(options, &staging_, fetcher, reporter, outcome),
         applier_(options, &staging_, &aside_, release_.listed(), reporter, outcome) {
     FindProgram();
+    applier_.set_program_name(program_name_);
   }
 
   int Prepare();
@@ -224,7 +226,8 @@ int UpdateSteps::Run::Stage(const FetchWatch& watch) {
   }
   if (failures > 0) {
     return Fail(UpdateFailure::kNetwork, std::to_string(failures) +
-                " files failed; nothing was replaced; run again to retry");
+                " files failed; nothing was replaced; run again to retry" +
+                StagingLeftNote(options_.install_dir));
   }
   return 0;
 }
@@ -247,6 +250,15 @@ int UpdateSteps::Run::Install() {
   if (entries.empty()) {
     reporter_->Note("already up to date with " + fetcher_->Location());
   } else {
+    // The release's number is recorded before any installed file changes:
+    // the floor that keeps older releases out never lags what is installed,
+    // whether this apply is stopped or a file cannot be replaced.
+    if (release_.verified() &&
+        !WriteReleaseState(options_.install_dir, staging_.PathOf(staging_names::kNewState),
+                           release_.sequence(), &error)) {
+      return Fail(UpdateFailure::kDisk, "cannot record the installed release's number: " +
+                  error + "; nothing was replaced");
+    }
     // From here on every installed file the journal names may change; the
     // journal is on the disk first, so that a stop at any point is finished
     // by the next run.
@@ -273,7 +285,10 @@ int UpdateSteps::Run::Install() {
   }
   // Files that could not be placed stay checked in the staging folder: the
   // next run places them without fetching them again.
-  if (failures > 0) return Fail(UpdateFailure::kDisk, std::to_string(failures) + " files failed; run again to retry");
+  if (failures > 0) {
+    return Fail(UpdateFailure::kDisk, std::to_string(failures) +
+                " files failed; run again to retry" + StagingLeftNote(options_.install_dir));
+  }
   if (release_.verified() &&
       !WriteReleaseState(options_.install_dir, staging_.PathOf(staging_names::kNewState),
                          release_.sequence(), &error)) {

@@ -1,7 +1,8 @@
 #include "updater/release_source.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "release/release_dirs.h"
 #include "release/release_pointer.h"
 #include "signing/release_manifest.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -43,24 +45,28 @@ std::string EncodeComponent(const std::string& part) {
   return encoded;
 }
 
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+// A release folder may hold anything at a file's name: only a regular file
+// is read, so that a named pipe there cannot hold the update (and its lock)
+// forever.
 bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* error) {
-  std::ifstream in(from, std::ios::binary);
+  FilePtr in(plat::OpenRegularFile(from.c_str()), std::fclose);
   if (!in) {
-    *error = "cannot read " + from;
+    *error = "cannot read " + from + (errno == EINVAL ? ": not a regular file" : "");
     return false;
   }
   constexpr size_t kChunk = 1 << 16;
   std::unique_ptr<char[]> buffer(new char[kChunk]);
-  while (in) {
-    in.read(buffer.get(), kChunk);
-    std::streamsize got = in.gcount();
-    if (got <= 0) break;
-    if (!sink(buffer.get(), static_cast<size_t>(got))) {
+  for (;;) {
+    size_t got = std::fread(buffer.get(), 1, kChunk, in.get());
+    if (got == 0) break;
+    if (!sink(buffer.get(), got)) {
       *error = "the file was refused";
       return false;
     }
   }
-  if (in.bad()) {
+  if (std::ferror(in.get())) {
     *error = "cannot read " + from;
     return false;
   }
@@ -76,11 +82,11 @@ std::string LastComponent(std::string location) {
 }
 
 bool ReadSmallFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
+  FilePtr in(plat::OpenRegularFile(path.c_str()), std::fclose);
   if (!in) return false;
   char buffer[kReleasePointerSizeLimit];
-  in.read(buffer, sizeof(buffer));
-  text->assign(buffer, static_cast<size_t>(in.gcount()));
+  size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+  text->assign(buffer, got);
   return true;
 }
 

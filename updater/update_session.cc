@@ -3,12 +3,11 @@
 // its options, and the engine's steps between check, download and apply.
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "filedist_update.h"
+#include "platform/file_safety.h"
 #include "update/install_paths.h"
 #include "update/update_engine.h"
 #include "update/update_reporter.h"
@@ -215,10 +214,12 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
   session->checked = session->options;
   if (session->checked.trusted_key.empty()) {
     // A key placed in the install directory is trusted without being named.
+    // Whatever is at the name (a link that leads nowhere, a folder, a file
+    // that cannot be read) counts: the update then fails naming it rather
+    // than taking a release unverified.
     std::string placed =
         update::JoinInstallPath(session->checked.install_dir, {update::kTrustedKeyName});
-    std::error_code unused;
-    if (std::filesystem::exists(placed, unused)) session->checked.trusted_key = placed;
+    if (plat::NameIsTaken(placed)) session->checked.trusted_key = placed;
   }
   session->source_failed = false;
   session->fetcher.reset();

@@ -79,6 +79,11 @@ std::string EntryNameProblem(const std::string& name) {
 
 std::string EntryNameFold(const std::string& name) { return name; }
 
+bool NameIsTaken(const std::string& path) {
+  struct stat st;
+  return lstat(ToNativePath(path.c_str()).c_str(), &st) == 0;
+}
+
 bool IsLinkEntry(const std::string& path) {
   struct stat st;
   return lstat(ToNativePath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);

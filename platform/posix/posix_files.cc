@@ -274,16 +274,37 @@ FILE* OpenFile(const char* path, const char* mode) {
       return nullptr;
     }
   }
+  // A named pipe or device would block or never end; release and client
+  // files are regular files.
   if (std::strchr(mode, 'r') != nullptr && std::strchr(mode, '+') == nullptr) {
-    // A named pipe or device would block or never end; release and client
-    // files are regular files.
-    struct stat st;
-    if (stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-      return nullptr;
-    }
+    return OpenRegularFile(path);
   }
   return std::fopen(native.c_str(), mode);
+}
+
+FILE* OpenRegularFile(const char* path, bool followLinks) {
+  // O_NONBLOCK makes the open of a named pipe return at once; the check on
+  // the open descriptor then refuses it, with no window for a swap between
+  // a look at the name and the open.
+  int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+  int fd = open(ToNativePath(path).c_str(), flags);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = errno;
+  }
+  FILE* file = error == 0 ? fdopen(fd, "rb") : nullptr;
+  if (file == nullptr) {
+    if (error == 0) error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 int64_t FileLength(FILE* file) {

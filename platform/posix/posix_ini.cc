@@ -2,8 +2,9 @@
 // reads them: section names match without regard to case, each line of the
 // section is trimmed of surrounding blanks, blank and comment lines are left
 // out, and the lines come back each followed by a NUL.
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
@@ -21,16 +22,26 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// The next line without its line feed; false at the end of the file.
+bool ReadLine(FILE* in, std::string* line) {
+  line->clear();
+  int c;
+  while ((c = std::fgetc(in)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+  return c != EOF || !line->empty();
+}
+
 }  // namespace
 
 std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity) {
   std::string result;
   if (iniPath == nullptr || section == nullptr || capacity < 2) return result;
-  std::ifstream in(ToNativePath(iniPath), std::ios::binary);
+  // Only a regular file is read: a named pipe in its place would hold the
+  // build forever.
+  std::unique_ptr<FILE, int (*)(FILE*)> in(OpenRegularFile(iniPath), std::fclose);
   if (!in) return result;
   bool inside = false;
   std::string line;
-  while (std::getline(in, line)) {
+  while (ReadLine(in.get(), &line)) {
     std::string text = Trim(line);
     if (!text.empty() && text[0] == '[') {
       size_t close = text.find(']');

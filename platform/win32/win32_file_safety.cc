@@ -117,6 +117,12 @@ std::string EntryNameFold(const std::string& name) {
   return folded;
 }
 
+// A symbolic link's own attributes are read, wherever it leads. (Wine
+// shows a Windows program no Unix link that leads nowhere at all.)
+bool NameIsTaken(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool IsLinkEntry(const std::string& path) { return HasReparseAttribute(path); }
 
 bool ResolvesInside(const std::string& dir, const std::string& root) {

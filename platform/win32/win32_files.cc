@@ -141,8 +141,52 @@ FILE* OpenFile(const char* path, const char* mode) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
+  if (std::strchr(mode, 'r') != nullptr && std::strchr(mode, '+') == nullptr) {
+    FILE* file = OpenRegularFile(path);
+    // Text mode turns CR LF into LF as fopen's "r" would.
+    if (file != nullptr && std::strchr(mode, 'b') == nullptr) _setmode(_fileno(file), _O_TEXT);
+    return file;
+  }
   return std::fopen(path, mode);
 }
+
+FILE* OpenRegularFile(const char* path, bool followLinks) {
+  // The handle is looked at before a byte is read: a pipe, a console or
+  // another device at the name answers with a type other than a disk file.
+  // Sharing is what fopen gives.
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD failure = GetLastError();
+    errno = failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  int error = 0;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info)) {
+    error = EINVAL;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    error = EISDIR;
+  } else if (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    error = ELOOP;
+  }
+  if (error != 0) {
+    CloseHandle(handle);
+    SetLastError(ERROR_ACCESS_DENIED);
+    errno = error;
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
 
 // "S" opens with FILE_FLAG_SEQUENTIAL_SCAN: the cache manager reads ahead
 // further and lets what was read go sooner.

@@ -27,6 +27,13 @@ LocalTime GetLocalTimeNow() {
 
 std::string ReadIniSection(const char* iniPath, const char* section, size_t capacity) {
   if (iniPath == nullptr || section == nullptr || capacity < 2) return std::string();
+  // The profile functions would wait on a named pipe planted at the name;
+  // only a regular file is handed to them.
+  if (FILE* probe = OpenRegularFile(iniPath)) {
+    std::fclose(probe);
+  } else {
+    return std::string();
+  }
   std::string buffer(capacity, '\0');
   DWORD length = GetPrivateProfileSectionA(section, &buffer[0], static_cast<DWORD>(capacity), iniPath);
   buffer.resize(length);

@@ -4,10 +4,12 @@
 // the default run at a handful spread over the run.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -277,3 +279,67 @@ TEST(UpdateCrash, NewProgramsKeepTheirModeWhenAStoppedApplyIsFinished) {
 }
 
 }  // namespace
+
+namespace {
+
+// Builds tree with the real program into releases, signed with key, and
+// gives the patch directory.
+std::string BuildSigned(const ScratchDir& scratch, const std::string& filedist, const Tree& tree,
+                        const std::string& name, const std::string& key) {
+  std::string source = scratch.Sub("src-" + name);
+  for (const auto& [relative, bytes] : tree) {
+    std::string path = source + "/" + relative;
+    testing_support::MakeDirs(fs::path(path).parent_path().string());
+    testing_support::WriteFileBytes(path, bytes);
+  }
+  std::string output;
+  EXPECT_EQ(testing_support::Run({filedist, "build", source, "--releases", scratch.Sub("signed"),
+                                  "--sign", key},
+                                 &output),
+            0)
+      << output;
+  std::vector<std::string> lines = testing_support::SplitLines(output);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+}  // namespace
+
+// The number that keeps older signed releases out never lags what is
+// installed: stopped anywhere after a file of release 2 was placed, the
+// folder refuses release 1 without --allow-downgrade.
+TEST(UpdateCrash, ReleaseFloorNeverLagsWhatIsInstalled) {
+  ScratchDir scratch;
+  testing_support::MakeDirs(scratch.Sub("packer"));
+  std::string filedist = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
+  std::string output;
+  ASSERT_EQ(testing_support::Run({filedist, "keygen", scratch.Sub("signer")}, &output), 0)
+      << output;
+  std::string key = scratch.Sub("signer.pub");
+  std::string patch1 = BuildSigned(scratch, filedist, kOld, "1", scratch.Sub("signer.key"));
+  // Two builds within one second would share a patch name.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  std::string patch2 = BuildSigned(scratch, filedist, kNew, "2", scratch.Sub("signer.key"));
+  std::string base = scratch.Sub("base");
+  testing_support::MakeDirs(base);
+  ASSERT_EQ(RunUpdate(base, patch1, {"--trust", key}, &output), 0) << output;
+  ASSERT_EQ(ReadInstall(base), kOld);
+  std::string probe = scratch.Sub("probe");
+  fs::copy(base, probe, fs::copy_options::recursive);
+  ASSERT_EQ(RunUpdate(probe, patch2, {"--trust", key}, &output), 0) << output;
+  int points = PointsOf(output);
+  int changed_stops = 0;
+  for (int n = LongMode() ? 1 : points / 2; n <= points; ++n) {
+    std::string install = scratch.Sub("floor-" + std::to_string(n));
+    fs::copy(base, install, fs::copy_options::recursive);
+    ASSERT_EQ(RunUpdate(install, patch2, {"--trust", key, "--crash-at", std::to_string(n)},
+                        &output),
+              86)
+        << "stop " << n << "\n" << output;
+    if (ReadInstall(install) == kOld) continue;
+    ++changed_stops;
+    EXPECT_EQ(ReadFileBytes(install + "/.filedist-release"), "sequence 2\n") << "stop " << n;
+    EXPECT_EQ(RunUpdate(install, patch1, {"--trust", key}, &output), 1) << n << "\n" << output;
+    fs::remove_all(install);
+  }
+  EXPECT_GT(changed_stops, 0) << "no stop fell after a file was placed";
+}

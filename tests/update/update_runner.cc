@@ -10,8 +10,10 @@
 // With --hold LIBRARY the runner first loads that copy of the project's
 // shared library, so that the update meets a library in use.
 //
+// With --trust KEY releases must be signed with that public key.
+//
 //   update_runner INSTALL RELEASE [--prune] [--crash-at N] [--full-disk-at N]
-//                 [--power-cut-at N] [--hold LIBRARY]
+//                 [--power-cut-at N] [--hold LIBRARY] [--trust KEY]
 //
 // Prints "points: K" (the changes a whole run made) at the end; exits with
 // the engine's status, or 86 at the crash.
@@ -70,6 +72,8 @@ int main(int argc, char** argv) {
       g_full_disk_at = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--power-cut-at") == 0 && i + 1 < argc) {
       g_power_cut_at = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--trust") == 0 && i + 1 < argc) {
+      options.trusted_key = argv[++i];
     } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) {
       if (LoadLibraryExport(argv[++i], "MakeDirTree") == nullptr) return 2;
     } else {
