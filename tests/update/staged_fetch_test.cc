@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/gzip_oracle.h"
@@ -165,6 +167,55 @@ TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
   ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
   EXPECT_GE(fetcher.offsets[0], uint64_t{16} << 20);
   EXPECT_LE(fetcher.offsets[0], killed_at);
+}
+
+// A host that cancels a download from its progress function: the transfer
+// under way stops, nothing is installed, no file counts as failed, and the
+// next download goes on from the bytes the cancelled one kept.
+TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
+  const std::string big = testing_support::TextLike(300000, 5) + testing_support::RandomBytes(50000, 6);
+  const Tree tree = {{"a.txt", "alpha"}, {"big.txt", big}};
+  ScratchDir scratch;
+  testing_support::WriteRelease(scratch.Sub("rel"), tree);
+  std::string install = scratch.Sub("install");
+  testing_support::MakeDirs(install);
+  CuttingFetcher fetcher(scratch.Sub("rel"), "big.txt");
+  // Slow enough that the watch, ten times a second, sees the file arrive.
+  fetcher.before_piece = [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(3)); };
+  update::UpdateOptions options;
+  options.install_dir = install;
+  options.jobs = 1;
+  const std::thread::id caller = std::this_thread::get_id();
+  {
+    Collector reporter;
+    update::UpdateOutcome outcome;
+    update::InstallLock lock;
+    ASSERT_EQ(lock.Take(install, &reporter, &outcome), 0) << reporter.text;
+    update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+    ASSERT_EQ(steps.Check(), 0) << reporter.text;
+    int calls = 0;
+    bool elsewhere = false;
+    update::FetchWatch watch = [&](uint64_t done, uint64_t total, const std::string&) {
+      ++calls;
+      if (std::this_thread::get_id() != caller) elsewhere = true;
+      // Cancelled in the middle of big.txt, well past the small file.
+      return done > 4096 && done < total;
+    };
+    EXPECT_EQ(steps.Stage(watch), 1) << reporter.text;
+    EXPECT_EQ(outcome.failure, update::UpdateFailure::kCancelled) << reporter.text;
+    EXPECT_TRUE(outcome.failed.empty()) << reporter.text;
+    EXPECT_GE(calls, 1);
+    EXPECT_FALSE(elsewhere) << "the watch ran on a transfer's thread";
+    EXPECT_EQ(testing_support::ReadInstall(install), Tree()) << reporter.text;
+  }
+  ASSERT_FALSE(fetcher.offsets.empty());
+  fetcher.before_piece = nullptr;
+  fetcher.offsets.clear();
+  std::string output;
+  ASSERT_EQ(Update(install, &fetcher, &output), 0) << output;
+  EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << output;
+  ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
+  EXPECT_GT(fetcher.offsets[0], 0u) << "the next download started over: " << output;
 }
 
 }  // namespace
