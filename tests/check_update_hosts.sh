@@ -28,7 +28,7 @@ cleanup() {
   bash "$tests/servers/test_server.sh" stop "$scratch/server" > /dev/null 2>&1 || true
   rm -rf "$scratch"
 }
-trap cleanup EXIT
+[ -n "${KEEP_SCRATCH:-}" ] && echo "scratch: $scratch" || trap cleanup EXIT
 
 fail() {
   echo "FAILED: $*"
@@ -38,7 +38,9 @@ fail() {
 if [ "$mode" = win32 ]; then
   exe=.exe
   run() { wine "$@"; }
-  host_flags="-static-libgcc -static-libstdc++"
+  # Nothing beside the host but the library: the runtime, threads included,
+  # linked in.
+  host_flags="-static"
   imports=$(i686-w64-mingw32-objdump -p "$library" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   for dll in $imports; do
     case "$dll" in
