@@ -1,11 +1,13 @@
-// filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]:
-// brings an install directory up to the release in SOURCE through the
-// update engine; and filedist verify [--dir DIR].
+// filedist update SOURCE [--dir DIR] [--prune [--force]] [--repair] [--dry-run]
+// [--wait-pid PID] [--then-run PROGRAM ARG...]: brings an install directory
+// up to the release in SOURCE through the updater's C interface; and
+// filedist verify [--dir DIR].
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
@@ -43,8 +45,36 @@ bool InstallDir(const char* dir, std::string* out) {
 }  // namespace
 
 int RunUpdateCommand(int argc, char** argv) {
+  // --then-run PROGRAM ARG...: everything after the option is the program's,
+  // options of its own included.
+  std::vector<std::string> then_run;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--then-run") != 0) continue;
+    then_run.assign(argv + i + 1, argv + argc);
+    argc = i;
+    if (then_run.empty()) {
+      CommandLine usage("update");
+      return usage.UsageError("--then-run needs a PROGRAM");
+    }
+    break;
+  }
   CommandLine line("update");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
+  if (line.Has("then-run")) then_run = {line.Value("then-run")};
+  uint64_t wait_pid = 0;
+  if (line.Has("wait-pid")) {
+    char* end = nullptr;
+    const char* text = line.Value("wait-pid");
+    unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || parsed == 0) {
+      return line.UsageError("--wait-pid takes a process id");
+    }
+    wait_pid = parsed;
+  }
+  const bool restart = wait_pid != 0 || !then_run.empty();
+  if (restart && line.Has("dry-run")) {
+    return line.UsageError("--wait-pid and --then-run do not go with --dry-run");
+  }
   if (line.Has("clean")) {
     if (!line.operands().empty()) return line.UsageError("--clean takes no SOURCE");
     std::string install_dir;
@@ -116,7 +146,20 @@ int RunUpdateCommand(int argc, char** argv) {
     code = filedist_update_check(session.get(), nullptr);
     if (code >= 0 && !asked.dry_run) {
       code = filedist_update_download(session.get(), nullptr, nullptr);
-      if (code >= 0) code = filedist_update_apply(session.get());
+      if (code >= 0 && restart) {
+        // The host goes on running while its update is fetched; it is
+        // waited for only before its files change.
+        int timeout = 30;
+        if (line.Has("timeout")) ParseCount(line.Value("timeout"), 1, 86400, &timeout);
+        std::vector<const char*> args;
+        for (size_t i = 1; i < then_run.size(); ++i) args.push_back(then_run[i].c_str());
+        args.push_back(nullptr);
+        code = filedist_update_restart(session.get(), wait_pid, timeout,
+                                       then_run.empty() ? nullptr : then_run[0].c_str(),
+                                       args.data());
+      } else if (code >= 0) {
+        code = filedist_update_apply(session.get());
+      }
     }
   }
   int status = code < 0 ? 1 : 0;

@@ -212,6 +212,23 @@ class MutexLock {
 // Returns the exit status, or -1 when the program could not be started.
 int RunProgram(const std::vector<std::string>& argv, std::string* output);
 
+// How waiting for another process ended.
+enum class ProcessWait {
+  kEnded,     // it has ended, or no process had that id
+  kTimedOut,  // it still ran when the time was up
+  kFailed,    // it cannot be waited for (another user's, on Windows)
+};
+
+// Waits, at most timeoutSeconds, until the process with the id pid (any
+// process, not only a child of this one) has ended.
+ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds);
+
+// Starts argv[0] with the arguments after it and does not wait for it: it
+// runs on after this process ends, in a session (POSIX) or process group
+// (Windows) of its own, inheriting no handle: its standard streams go
+// nowhere. False, with *error set, when it cannot be started.
+bool StartProgram(const std::vector<std::string>& argv, std::string* error);
+
 }  // namespace plat
 
 #endif  // FILEDIST_PLATFORM_PLATFORM_H

@@ -58,7 +58,7 @@ else
   soname=$(objdump -p "$library" | awk '$1 == "SONAME" {print $2}')
   [ "$soname" = libfiledist_update.so.1 ] || fail "SONAME is '${soname:-(none)}'"
 fi
-expected="filedist_update_apply filedist_update_check filedist_update_close filedist_update_download filedist_update_error filedist_update_open filedist_update_set"
+expected="filedist_update_apply filedist_update_check filedist_update_close filedist_update_download filedist_update_error filedist_update_open filedist_update_restart filedist_update_set"
 actual=$(printf '%s\n' $exports | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
 [ "$actual" = "$expected" ] || fail "the library exports: $actual"
 

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "filedist_update.h"
 #include "platform/file_safety.h"
+#include "platform/platform.h"
 #include "update/install_paths.h"
 #include "update/update_engine.h"
 #include "update/update_reporter.h"
@@ -283,6 +285,49 @@ int filedist_update_apply(filedist_update* session) {
   session->step = Step::kOpened;
   if (int status = session->steps->Install()) return session->Result(status);
   return session->outcome->up_to_date ? FILEDIST_UPDATE_UP_TO_DATE : FILEDIST_UPDATE_OK;
+}
+
+int filedist_update_restart(filedist_update* session, uint64_t wait_pid, int timeout_seconds,
+                            const char* program, const char* const* args) {
+  if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  session->error.clear();
+  session->reporter.ClearProblem();
+  if (session->step != Step::kDownloaded) return session->Usage("download the release first");
+  if (timeout_seconds < 1 || timeout_seconds > 86400) {
+    return session->Usage("the time to wait is a number of seconds from 1 to 86400");
+  }
+  if (wait_pid != 0) {
+    switch (plat::WaitForProcessEnd(wait_pid, timeout_seconds)) {
+      case plat::ProcessWait::kEnded:
+        break;
+      case plat::ProcessWait::kTimedOut:
+        session->reporter.Problem("process " + std::to_string(wait_pid) + " still runs after " +
+                                  std::to_string(timeout_seconds) +
+                                  " seconds; nothing was installed");
+        session->error = session->reporter.last_problem();
+        return FILEDIST_UPDATE_E_TIMEOUT;
+      case plat::ProcessWait::kFailed:
+        session->reporter.Problem("cannot wait for process " + std::to_string(wait_pid) +
+                                  "; nothing was installed");
+        session->error = session->reporter.last_problem();
+        return FILEDIST_UPDATE_E_TIMEOUT;
+    }
+  }
+  int code = filedist_update_apply(session);
+  std::string apply_error = session->error;
+  if (program == nullptr) return code;
+  std::vector<std::string> argv = {program};
+  for (const char* const* arg = args; arg != nullptr && *arg != nullptr; ++arg) {
+    argv.push_back(*arg);
+  }
+  std::string error;
+  if (!plat::StartProgram(argv, &error)) {
+    session->reporter.Problem(error);
+    session->error = code < 0 ? apply_error + "; and " + error : error;
+    return code < 0 ? code : FILEDIST_UPDATE_E_START;
+  }
+  session->error = apply_error;
+  return code;
 }
 
 const char* filedist_update_error(const filedist_update* session) {

@@ -67,7 +67,11 @@ enum {
                                             damaged, or naming unsafe paths */
   FILEDIST_UPDATE_E_DISK = -4,           /* the install directory could not be read or written */
   FILEDIST_UPDATE_E_CANCELLED = -5,      /* the progress function stopped the download */
-  FILEDIST_UPDATE_E_LOCKED = -6          /* another update of the directory is running */
+  FILEDIST_UPDATE_E_LOCKED = -6,         /* another update of the directory is running */
+  FILEDIST_UPDATE_E_TIMEOUT = -7,        /* restart: the process waited for still ran when the
+                                            time was up; nothing was applied or started */
+  FILEDIST_UPDATE_E_START = -8           /* restart: the apply was done, but the program
+                                            could not be started again */
 };
 
 /* A session on one install directory. */
@@ -158,6 +162,24 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_download(
  * place or remove, _E_DISK when a file could not be placed (the rest are;
  * the next session finishes). After an apply, check again before another. */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_apply(filedist_update *session);
+
+/* Installs what was downloaded once the host is gone, and starts it again:
+ * for a helper process (or `filedist update --wait-pid PID --then-run
+ * PROGRAM`), started by a host whose own files are to be replaced, that
+ * then exits. Waits until the process wait_pid has ended, at most
+ * timeout_seconds (1 to 86400; wait_pid 0: no wait), applies as
+ * filedist_update_apply does, and then starts program (NULL: none) with
+ * args, a NULL-terminated array of its arguments after its own name (NULL:
+ * none); it runs on by itself, and is started whether or not the apply
+ * succeeded, so that the user gets the application back either way. Needs a
+ * successful download first (_E_USAGE otherwise, nothing waited for).
+ * Returns _E_TIMEOUT when the process did not end in time (nothing applied
+ * or started), the apply's failure when it failed, _E_START when the
+ * program could not be started, else the apply's result (FILEDIST_UPDATE_OK
+ * or FILEDIST_UPDATE_UP_TO_DATE). */
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_restart(
+    filedist_update *session, uint64_t wait_pid, int timeout_seconds, const char *program,
+    const char *const *args);
 
 /* The last failure in words ("" when the last call succeeded); owned by the
  * session, valid until the next call on it. NULL session: a text for a

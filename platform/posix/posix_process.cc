@@ -3,12 +3,17 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_path.h"
@@ -84,6 +89,61 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     return code == 127 ? -1 : code;
   }
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds) {
+  if (pid == 0 || pid > static_cast<uint64_t>(INT32_MAX)) return ProcessWait::kFailed;
+  pid_t target = static_cast<pid_t>(pid);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    // A child of this process that ended stays a zombie, which kill still
+    // finds, until it is reaped.
+    int status = 0;
+    if (waitpid(target, &status, WNOHANG) == target) return ProcessWait::kEnded;
+    // Another user's process answers EPERM: it is there all the same.
+    if (kill(target, 0) != 0 && errno == ESRCH) return ProcessWait::kEnded;
+    if (std::chrono::steady_clock::now() >= deadline) return ProcessWait::kTimedOut;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+extern "C" char** environ;
+
+bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
+  if (argv.empty()) {
+    *error = "no program given";
+    return false;
+  }
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+#ifdef POSIX_SPAWN_SETSID
+  // Its own session: a terminal closed behind the updater does not take it.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+#endif
+  // Its standard streams go nowhere: it must not hold the updater's
+  // terminal or pipes open after the updater has ended.
+  posix_spawn_file_actions_t streams;
+  posix_spawn_file_actions_init(&streams);
+  posix_spawn_file_actions_addopen(&streams, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&streams, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&streams, 2, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Nor any other descriptor the updater had without close-on-exec (pipes
+  // of the program that started it, which would wait for the new program).
+  posix_spawn_file_actions_addclosefrom_np(&streams, 3);
+#endif
+  pid_t pid = 0;
+  int result = posix_spawn(&pid, argv[0].c_str(), &streams, &attributes, args.data(), environ);
+  posix_spawn_file_actions_destroy(&streams);
+  posix_spawnattr_destroy(&attributes);
+  if (result != 0) {
+    *error = "cannot start '" + argv[0] + "': " + strerror(result);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace plat

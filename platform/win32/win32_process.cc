@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/argument_quoting.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -88,6 +89,43 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return static_cast<int>(exit_code);
+}
+
+ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds) {
+  if (pid == 0 || pid > 0xffffffffu) return ProcessWait::kFailed;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) {
+    // No process has that id (any more).
+    return GetLastError() == ERROR_INVALID_PARAMETER ? ProcessWait::kEnded : ProcessWait::kFailed;
+  }
+  DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(timeoutSeconds) * 1000);
+  CloseHandle(process);
+  if (waited == WAIT_OBJECT_0) return ProcessWait::kEnded;
+  return waited == WAIT_TIMEOUT ? ProcessWait::kTimedOut : ProcessWait::kFailed;
+}
+
+bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
+  if (argv.empty()) {
+    *error = "no program given";
+    return false;
+  }
+  std::string command_line;
+  for (const std::string& arg : argv) {
+    if (!command_line.empty()) command_line.push_back(' ');
+    command_line += QuoteWindowsArgument(arg);
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  // Nothing inherited: the updater's handles (its lock among them) go with it.
+  if (!CreateProcessA(argv[0].c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                      CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process)) {
+    *error = "cannot start '" + argv[0] + "': " + LastErrorText();
+    return false;
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
 }
 
 }  // namespace plat

@@ -6,7 +6,8 @@
 // --library loads the project's shared library from PATH; --open keeps PATH
 // open for reading, as a program keeps a document open. Run from inside the
 // install folder, the program's own file is held as well. Once it holds
-// everything it writes READY, then waits until SIGNAL exists. Before it
+// everything it writes READY (its process id in it), then waits until
+// SIGNAL exists. Before it
 // exits it calls MakeDirTree through the library it loaded, so that its exit
 // status tells whether the image it started with still works after the
 // update: 0 when it does, 1 when something could not be held, 2 on bad use.
@@ -48,8 +49,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // READY holds the holder's process id, for a test that waits for it.
   FILE* out = std::fopen(ready.c_str(), "wb");
   if (out == nullptr) return 1;
+  std::fprintf(out, "%lu\n", OwnProcessId());
   std::fclose(out);
   // Bounded, so that a test that never signals cannot leave it behind.
   for (int waited = 0; !Exists(signal); ++waited) {

@@ -8,4 +8,7 @@
 // address of its export name; null when either cannot be had.
 void* LoadLibraryExport(const std::string& path, const char* name);
 
+// This process's id, as the system's process functions take it.
+unsigned long OwnProcessId();
+
 #endif  // FILEDIST_TESTS_HOLDER_LIBRARY_HOLD_H

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "holder/library_hold.h"
 
@@ -7,3 +8,5 @@ void* LoadLibraryExport(const std::string& path, const char* name) {
   if (library == nullptr) return nullptr;
   return dlsym(library, name);
 }
+
+unsigned long OwnProcessId() { return static_cast<unsigned long>(getpid()); }

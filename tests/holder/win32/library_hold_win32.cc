@@ -7,3 +7,5 @@ void* LoadLibraryExport(const std::string& path, const char* name) {
   if (module == nullptr) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
+
+unsigned long OwnProcessId() { return GetCurrentProcessId(); }
