@@ -116,6 +116,12 @@ bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
   }
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
+  // No standard handles either: without them named, a console program is
+  // given the updater's own, pipes of whoever started the updater included.
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = nullptr;
+  startup.hStdError = nullptr;
   PROCESS_INFORMATION process = {};
   // Nothing inherited: the updater's handles (its lock among them) go with it.
   if (!CreateProcessA(argv[0].c_str(), &command_line[0], nullptr, nullptr, FALSE,
