@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/command_line.h"
 #include "cli/cli_platform.h"
+#include "cli/command_line.h"
 #include "cli/update_front.h"
 #include "cli/update_json.h"
+#include "filedist_update.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/staging_cleanup.h"
 #include "update/update_engine.h"
 #include "updater/session_hooks.h"
-#include "filedist_update.h"
 
 namespace {
 
@@ -154,9 +154,9 @@ int RunUpdateCommand(int argc, char** argv) {
         std::vector<const char*> args;
         for (size_t i = 1; i < then_run.size(); ++i) args.push_back(then_run[i].c_str());
         args.push_back(nullptr);
-        code = filedist_update_restart(session.get(), wait_pid, timeout,
-                                       then_run.empty() ? nullptr : then_run[0].c_str(),
-                                       args.data());
+        code =
+            filedist_update_restart(session.get(), wait_pid, timeout,
+                                    then_run.empty() ? nullptr : then_run[0].c_str(), args.data());
       } else if (code >= 0) {
         code = filedist_update_apply(session.get());
       }

@@ -49,8 +49,8 @@ bool CopyToNew(const std::string& from, const std::string& to, std::string* erro
 }  // namespace
 
 Applier::Applier(const UpdateOptions& options, Staging* staging, AsideCopies* aside,
-                 const std::map<std::string, const ManifestFile*>& listed,
-                 UpdateReporter* reporter, UpdateOutcome* outcome)
+                 const std::map<std::string, const ManifestFile*>& listed, UpdateReporter* reporter,
+                 UpdateOutcome* outcome)
     : install_dir_(options.install_dir),
       force_(options.force),
       list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
@@ -119,8 +119,8 @@ void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* en
 }
 
 bool Applier::PlaceFile(const std::string& source, const std::string& release_path,
-                          const std::vector<std::string>& parts, const std::string& target,
-                          std::string* error) {
+                        const std::vector<std::string>& parts, const std::string& target,
+                        std::string* error) {
   std::string dir = install_dir_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
@@ -170,7 +170,8 @@ bool Applier::PlaceFile(const std::string& source, const std::string& release_pa
     case AsideCopies::MoveResult::kMoved:
       break;
     case AsideCopies::MoveResult::kHeld:
-      *error = "'" + target + "' is in use by another program and cannot be replaced now; close "
+      *error = "'" + target +
+               "' is in use by another program and cannot be replaced now; close "
                "that program and run the update again to finish it";
       return false;
     case AsideCopies::MoveResult::kFailed:
@@ -219,7 +220,9 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
   for (const VersionRecord& record : client) {
     if (named.count(record.path) == 0) retracted.push_back(record);
   }
-  if (retracted.size() != client.size() && !WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), retracted, &error)) {
+  if (retracted.size() != client.size() &&
+      !WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), retracted,
+                          &error)) {
     reporter_->Problem(error);
     return false;
   }
@@ -326,7 +329,8 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
       final_list.push_back(record);
     }
   }
-  if (!WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), final_list, &error)) {
+  if (!WriteInstalledList(list_path_, staging_->PathOf(staging_names::kNewList), final_list,
+                          &error)) {
     reporter_->Problem(error);
     return false;
   }

@@ -29,9 +29,9 @@ class StoppableFetcher : public ReleaseFetcher {
     FetchSink stoppable = [&](const char* data, size_t size) {
       return !stop_->load() && sink(data, size);
     };
-    bool fetched = !stop_->load() && (offset > 0
-                                          ? inner_->FetchFrom(parts, offset, stoppable, error)
-                                          : inner_->Fetch(parts, stoppable, error));
+    bool fetched =
+        !stop_->load() && (offset > 0 ? inner_->FetchFrom(parts, offset, stoppable, error)
+                                      : inner_->Fetch(parts, stoppable, error));
     if (stop_->load()) *error = "cancelled";
     return fetched && !stop_->load();
   }

@@ -32,8 +32,7 @@ using StagedCheck =
 // and keep what they have, none counts as failed, and *cancelled is true.
 int FetchIntoStaging(const UpdatePlan& plan, int jobs, Staging* staging, ReleaseFetcher* fetcher,
                      UpdateReporter* reporter, const StagedCheck& check,
-                     std::vector<std::string>* failed, const FetchWatch& watch,
-                     bool* cancelled);
+                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled);
 
 }  // namespace update
 

@@ -35,8 +35,10 @@ int ReleaseCheck::VerifyRelease() {
     // Its Manifest, where there is one, still says which new files are
     // programs; it vouches for nothing else here.
     std::string text;
-    if (staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest, &error) &&
-        ReadBoundedFile(staging_->PathOf(staging_names::kManifest).c_str(), kManifestSizeLimit, &text) &&
+    if (staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest,
+                           &error) &&
+        ReadBoundedFile(staging_->PathOf(staging_names::kManifest).c_str(), kManifestSizeLimit,
+                        &text) &&
         ParseManifest(text, &manifest_, &error)) {
       for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
       outcome_->has_sequence = true;
@@ -50,41 +52,48 @@ int ReleaseCheck::VerifyRelease() {
     // A key that is there in any form but cannot be read never lets a
     // release in unverified.
     return Fail(UpdateFailure::kRefused, "cannot read the trusted key '" + options_.trusted_key +
-                "' as an Ed25519 public key; nothing was installed");
+                                             "' as an Ed25519 public key; nothing was installed");
   }
-  if (!staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest, &error)) {
-    return Fail(UpdateFailure::kNetwork, "the release is not signed: cannot fetch its Manifest from '" +
-                fetcher_->Location() + "': " + error + "; nothing was installed");
+  if (!staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest,
+                          &error)) {
+    return Fail(UpdateFailure::kNetwork,
+                "the release is not signed: cannot fetch its Manifest from '" +
+                    fetcher_->Location() + "': " + error + "; nothing was installed");
   }
   if (!staging_->FetchRaw(fetcher_, {kManifestSignatureName}, kMaxSignatureDownload,
-                         staging_names::kSignature, &error)) {
+                          staging_names::kSignature, &error)) {
     staging_->Discard(staging_names::kManifest);
-    return Fail(UpdateFailure::kNetwork, "the release is not signed: cannot fetch its signature Manifest.sig from '" +
-                fetcher_->Location() + "': " + error + "; nothing was installed");
+    return Fail(UpdateFailure::kNetwork,
+                "the release is not signed: cannot fetch its signature Manifest.sig from '" +
+                    fetcher_->Location() + "': " + error + "; nothing was installed");
   }
-  ManifestCheck result =
-      CheckSignedManifest(staging_->PathOf(staging_names::kManifest), staging_->PathOf(staging_names::kSignature),
-                          options_.trusted_key, &manifest_, &error);
+  ManifestCheck result = CheckSignedManifest(staging_->PathOf(staging_names::kManifest),
+                                             staging_->PathOf(staging_names::kSignature),
+                                             options_.trusted_key, &manifest_, &error);
   staging_->Discard(staging_names::kManifest);
   staging_->Discard(staging_names::kSignature);
   if (result != ManifestCheck::kVerified) {
-    std::string detail = result == ManifestCheck::kBadManifest && !error.empty() ? " (" + error + ")"
-                         : result == ManifestCheck::kBadPublicKey ? ": '" + options_.trusted_key + "'"
-                                                                   : "";
-    return Fail(UpdateFailure::kRefused, std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
-                "; nothing was installed");
+    std::string detail =
+        result == ManifestCheck::kBadManifest && !error.empty() ? " (" + error + ")"
+        : result == ManifestCheck::kBadPublicKey                ? ": '" + options_.trusted_key + "'"
+                                                                : "";
+    return Fail(UpdateFailure::kRefused, std::string("refusing the release: ") +
+                                             DescribeManifestCheck(result) + detail +
+                                             "; nothing was installed");
   }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
     case ReleaseState::kDamaged:
-      return Fail(UpdateFailure::kDisk, "cannot read the installed release's number in '" +
-                  JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
-                  "'; nothing was installed");
+      return Fail(UpdateFailure::kDisk,
+                  "cannot read the installed release's number in '" +
+                      JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
+                      "'; nothing was installed");
     case ReleaseState::kRead:
       if (manifest_.sequence < installed && !options_.allow_downgrade) {
-        return Fail(UpdateFailure::kRefused, "refusing release " + std::to_string(manifest_.sequence) +
-                    ": it is older than the installed release " + std::to_string(installed) +
-                    " (--allow-downgrade takes it); nothing was installed");
+        return Fail(UpdateFailure::kRefused,
+                    "refusing release " + std::to_string(manifest_.sequence) +
+                        ": it is older than the installed release " + std::to_string(installed) +
+                        " (--allow-downgrade takes it); nothing was installed");
       }
       break;
     case ReleaseState::kNone:
@@ -107,14 +116,16 @@ int ReleaseCheck::CheckListAgainstManifest(const VersionRecordList& release) {
   for (const VersionRecord& record : release) {
     auto found = listed_.find(record.path);
     if (found == listed_.end() || found->second->gzipSize != ListedSize(record)) {
-      return Fail(UpdateFailure::kRefused, "refusing the release: '" + record.path +
-                  "' is not listed so in the signed Manifest; nothing was installed");
+      return Fail(UpdateFailure::kRefused,
+                  "refusing the release: '" + record.path +
+                      "' is not listed so in the signed Manifest; nothing was installed");
     }
   }
   if (release.size() != manifest_.files.size()) {
-    return Fail(UpdateFailure::kRefused, "refusing the release: the signed Manifest lists " +
-                std::to_string(manifest_.files.size()) + " files, VerComp.dat " +
-                std::to_string(release.size()) + "; nothing was installed");
+    return Fail(UpdateFailure::kRefused,
+                "refusing the release: the signed Manifest lists " +
+                    std::to_string(manifest_.files.size()) + " files, VerComp.dat " +
+                    std::to_string(release.size()) + "; nothing was installed");
   }
   return 0;
 }
@@ -153,17 +164,18 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
   // cut off there rather than at the general bound.
   uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
   uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
-  if (!staging_->FetchDecoded(fetcher_, {kClientListName}, list_bound, staging_names::kReleaseList,
-                             &list_key, &error,
-                             listed_as(manifest_.verCompSha256, manifest_.verCompSize,
-                                       kClientListName))) {
-    return Fail(UpdateFailure::kNetwork, "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
+  if (!staging_->FetchDecoded(
+          fetcher_, {kClientListName}, list_bound, staging_names::kReleaseList, &list_key, &error,
+          listed_as(manifest_.verCompSha256, manifest_.verCompSize, kClientListName))) {
+    return Fail(UpdateFailure::kNetwork,
+                "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
   if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, staging_names::kReleaseKey,
-                             &unused, &error,
-                             listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
-    return Fail(UpdateFailure::kNetwork, "cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
+                              &unused, &error,
+                              listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
+    return Fail(UpdateFailure::kNetwork,
+                "cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
   }
   // The list is taken only with its key file, so that a half-uploaded
   // release is not taken for a whole one.
@@ -179,11 +191,13 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
   staging_->Discard(staging_names::kReleaseKey);
   if (expected != list_key) {
     staging_->Discard(staging_names::kReleaseList);
-    return Fail(UpdateFailure::kRefused, "the release's VerComp.dat does not match its key file Ver; the release is "
+    return Fail(UpdateFailure::kRefused,
+                "the release's VerComp.dat does not match its key file Ver; the release is "
                 "incomplete or damaged, nothing was installed");
   }
   PathIndex index;
-  bool read = ReadVersionList(staging_->PathOf(staging_names::kReleaseList).c_str(), release, &index);
+  bool read =
+      ReadVersionList(staging_->PathOf(staging_names::kReleaseList).c_str(), release, &index);
   staging_->Discard(staging_names::kReleaseList);
   if (!read) return Fail(UpdateFailure::kRefused, "cannot read the release's version list");
   return 0;

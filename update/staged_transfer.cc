@@ -37,8 +37,8 @@ uint64_t StreamedLimit(uint64_t maxFetched) {
 
 }  // namespace
 
-StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name,
-                               uint64_t maxFetched, const FetchProgress& progress)
+StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
+                               const FetchProgress& progress)
     : decoded_(staging.PathOf(staging_names::PartName(name))),
       download_(staging.PathOf(staging_names::DownloadName(name))),
       record_(staging.PathOf(staging_names::ResumeName(name))),
@@ -56,8 +56,7 @@ void StagedTransfer::RemoveAll() const {
 }
 
 bool StagedTransfer::FindKept(ResumeRecord* record) {
-  bool take_up = ReadResumeRecord(record_, record) &&
-                 record->point.input + record->kept > 0 &&
+  bool take_up = ReadResumeRecord(record_, record) && record->point.input + record->kept > 0 &&
                  record->point.input + record->kept < max_fetched_ &&
                  !plat::IsLinkEntry(decoded_) && !plat::IsLinkEntry(download_);
   RemoveStagedEntry(record_);
@@ -122,8 +121,8 @@ bool StagedTransfer::Replay(const ResumeRecord& record) {
   util::ScopedFile rest(plat::OpenRegularFile(download_.c_str(), false));
   int64_t before_length = before ? plat::FileLength(before.get()) : -1;
   int64_t rest_length = rest ? plat::FileLength(rest.get()) : -1;
-  if (before_length < 0 || static_cast<uint64_t>(before_length) < point.output ||
-      rest_length < 0 || static_cast<uint64_t>(rest_length) != record.kept) {
+  if (before_length < 0 || static_cast<uint64_t>(before_length) < point.output || rest_length < 0 ||
+      static_cast<uint64_t>(rest_length) != record.kept) {
     return false;
   }
   // The decoded bytes before the point go into the new file (and its key)

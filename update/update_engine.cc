@@ -54,12 +54,12 @@ int InstallLock::Take(const std::string& install_dir, UpdateReporter* reporter,
       return 0;
     case plat::LockResult::kBusy:
       return fail(UpdateFailure::kLocked, "another update of '" + install_dir +
-                  "' is running; try again when it has finished");
+                                              "' is running; try again when it has finished");
     case plat::LockResult::kFailed:
       break;
   }
   return fail(UpdateFailure::kDisk, "cannot write in the install directory '" + install_dir +
-              "': " + plat::SystemErrorText(error));
+                                        "': " + plat::SystemErrorText(error));
 }
 
 class UpdateSteps::Run {
@@ -130,7 +130,8 @@ int UpdateSteps::Run::CheckListWritable() {
     return 0;
   }
   return Fail(UpdateFailure::kDisk, "the version list '" + list_path_ + "' cannot be written: " +
-              std::strerror(errno != 0 ? errno : EACCES) + "; nothing was changed");
+                                        std::strerror(errno != 0 ? errno : EACCES) +
+                                        "; nothing was changed");
 }
 
 // The staging folder is ready and no apply is left unfinished (in a dry
@@ -139,8 +140,9 @@ int UpdateSteps::Run::Prepare() {
   if (int status = CheckListWritable()) return status;
   std::string error;
   if (!staging_.Prepare(&error)) {
-    return Fail(UpdateFailure::kDisk, "cannot write in the install directory '" + options_.install_dir + "': " + error +
-                "; nothing was changed");
+    return Fail(UpdateFailure::kDisk, "cannot write in the install directory '" +
+                                          options_.install_dir + "': " + error +
+                                          "; nothing was changed");
   }
   if (options_.dry_run) {
     std::vector<JournalEntry> pending;
@@ -155,7 +157,8 @@ int UpdateSteps::Run::Prepare() {
   // them; a failure here only leaves them for a later run.
   if (!aside_.RemoveUnused(&error)) reporter_->Problem(error);
   bool recovered = false;
-  if (!applier_.Recover(&recovered)) return Fail(UpdateFailure::kDisk, "cannot finish the interrupted update; run again");
+  if (!applier_.Recover(&recovered))
+    return Fail(UpdateFailure::kDisk, "cannot finish the interrupted update; run again");
   return 0;
 }
 
@@ -180,8 +183,9 @@ int UpdateSteps::Run::Plan() {
     for (size_t i = 0; i < refusals.size() && i < 10; ++i) {
       reporter_->Problem("the release lists " + refusals[i]);
     }
-    return Fail(UpdateFailure::kRefused, "refusing the release: " + std::to_string(refusals.size()) +
-                " of its paths are not safe to write; nothing was installed");
+    return Fail(UpdateFailure::kRefused,
+                "refusing the release: " + std::to_string(refusals.size()) +
+                    " of its paths are not safe to write; nothing was installed");
   }
   for (const std::string& warning : plan->warnings) reporter_->Problem(warning);
   outcome_->planned = true;
@@ -225,9 +229,10 @@ int UpdateSteps::Run::Stage(const FetchWatch& watch) {
                 "for the next run");
   }
   if (failures > 0) {
-    return Fail(UpdateFailure::kNetwork, std::to_string(failures) +
-                " files failed; nothing was replaced; run again to retry" +
-                StagingLeftNote(options_.install_dir));
+    return Fail(UpdateFailure::kNetwork,
+                std::to_string(failures) +
+                    " files failed; nothing was replaced; run again to retry" +
+                    StagingLeftNote(options_.install_dir));
   }
   return 0;
 }
@@ -256,16 +261,16 @@ int UpdateSteps::Run::Install() {
     if (release_.verified() &&
         !WriteReleaseState(options_.install_dir, staging_.PathOf(staging_names::kNewState),
                            release_.sequence(), &error)) {
-      return Fail(UpdateFailure::kDisk, "cannot record the installed release's number: " +
-                  error + "; nothing was replaced");
+      return Fail(UpdateFailure::kDisk, "cannot record the installed release's number: " + error +
+                                            "; nothing was replaced");
     }
     // From here on every installed file the journal names may change; the
     // journal is on the disk first, so that a stop at any point is finished
     // by the next run.
     if (!WriteJournal(journal_path_, staging_.PathOf(staging_names::kNewJournal), entries,
                       &error)) {
-      return Fail(UpdateFailure::kDisk, "cannot write the journal '" + journal_path_ + "': " + error +
-                  "; nothing was replaced");
+      return Fail(UpdateFailure::kDisk, "cannot write the journal '" + journal_path_ +
+                                            "': " + error + "; nothing was replaced");
     }
     if (!applier_.Apply(entries, false, &failures)) {
       return Fail(UpdateFailure::kDisk, "the update stopped part-way; run again to finish it");
@@ -287,7 +292,8 @@ int UpdateSteps::Run::Install() {
   // next run places them without fetching them again.
   if (failures > 0) {
     return Fail(UpdateFailure::kDisk, std::to_string(failures) +
-                " files failed; run again to retry" + StagingLeftNote(options_.install_dir));
+                                          " files failed; run again to retry" +
+                                          StagingLeftNote(options_.install_dir));
   }
   if (release_.verified() &&
       !WriteReleaseState(options_.install_dir, staging_.PathOf(staging_names::kNewState),

@@ -26,14 +26,14 @@
 namespace update {
 
 struct UpdateOptions {
-  std::string install_dir;   // the folder brought up to the release
+  std::string install_dir;  // the folder brought up to the release
   // The running updater, never deleted and replaced only safely; empty for
   // this process's own program file.
   std::string program_path;
-  bool prune = false;        // remove files the release no longer lists
-  bool force = false;        // prune also files changed since they were installed
-  bool dry_run = false;      // say what would be done; change no installed file
-  bool repair = false;       // re-key every listed file and fetch what does not match
+  bool prune = false;    // remove files the release no longer lists
+  bool force = false;    // prune also files changed since they were installed
+  bool dry_run = false;  // say what would be done; change no installed file
+  bool repair = false;   // re-key every listed file and fetch what does not match
   // Files fetched at once, each by a thread of its own; the fetcher must
   // take that many calls at a time.
   int jobs = 1;
@@ -66,14 +66,14 @@ struct UpdateOutcome {
   // sequence number.
   bool has_sequence = false;
   uint64_t sequence = 0;
-  bool interrupted = false;  // an interrupted update was found (and finished, unless dry_run)
+  bool interrupted = false;      // an interrupted update was found (and finished, unless dry_run)
   size_t interrupted_files = 0;  // files its journal named
   std::vector<std::string> placed;   // installed now with the release's key
   std::vector<std::string> removed;  // pruned
   std::vector<std::string> kept;     // no longer in the release, left installed
   std::vector<std::string> failed;   // could not be fetched, placed or removed
-  uint64_t received = 0;  // bytes that came over the network (0 from a folder)
-  bool up_to_date = false;  // the apply found nothing to place or remove
+  uint64_t received = 0;             // bytes that came over the network (0 from a folder)
+  bool up_to_date = false;           // the apply found nothing to place or remove
   UpdateFailure failure = UpdateFailure::kNone;  // the last failure's kind
 };
 

@@ -20,17 +20,15 @@ std::string FormatSize(uint64_t bytes) {
 
 void UpdateReporter::ShowPlan(const UpdatePlan& plan, bool prune) {
   Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
-                  FormatSize(plan.fetch_bytes));
+       FormatSize(plan.fetch_bytes));
   for (const PlannedFile& file : plan.fetch) {
     char line[64];
     std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
     Note(line + file.record.path + " (" + FormatSize(ListedSize(file.record)) + ")");
   }
-  std::string tail = plan.obsolete.empty()
-                         ? ""
-                         : (prune ? " and would be removed" : " and would be kept");
-  Note(std::to_string(plan.obsolete.size()) + " files are no longer in the release" +
-                  tail);
+  std::string tail =
+      plan.obsolete.empty() ? "" : (prune ? " and would be removed" : " and would be kept");
+  Note(std::to_string(plan.obsolete.size()) + " files are no longer in the release" + tail);
   for (const PlannedFile& file : plan.obsolete) Note("  obsolete " + file.record.path);
 }
 

@@ -144,8 +144,9 @@ int filedist_update_open(const char* install_dir, const char* source, filedist_u
   if (out != nullptr) *out = nullptr;
   if (install_dir == nullptr || source == nullptr || out == nullptr || *install_dir == '\0' ||
       *source == '\0') {
-    open_error = "filedist_update_open needs an install directory, a source and a place for the "
-                 "session";
+    open_error =
+        "filedist_update_open needs an install directory, a source and a place for the "
+        "session";
     return FILEDIST_UPDATE_E_USAGE;
   }
   std::unique_ptr<filedist_update> session(new filedist_update);
@@ -188,9 +189,9 @@ int filedist_update_set(filedist_update* session, const char* option, const char
   } else if (name == "prune" || name == "force" || name == "repair" || name == "dry-run" ||
              name == "allow-downgrade") {
     if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");
-    bool* target = name == "prune"    ? &options.prune
-                   : name == "force"  ? &options.force
-                   : name == "repair" ? &options.repair
+    bool* target = name == "prune"     ? &options.prune
+                   : name == "force"   ? &options.force
+                   : name == "repair"  ? &options.repair
                    : name == "dry-run" ? &options.dry_run
                                        : &options.allow_downgrade;
     *target = flag;
@@ -251,8 +252,8 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
     size_t fits = plan->size < sizeof full ? plan->size : sizeof full;
     std::memcpy(static_cast<void*>(plan), &full, fits);
   }
-  bool nothing = outcome.plan.fetch.empty() &&
-                 (!session->checked.prune || outcome.plan.obsolete.empty());
+  bool nothing =
+      outcome.plan.fetch.empty() && (!session->checked.prune || outcome.plan.obsolete.empty());
   return nothing ? FILEDIST_UPDATE_UP_TO_DATE : FILEDIST_UPDATE_OK;
 }
 

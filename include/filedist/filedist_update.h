@@ -38,10 +38,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Hosts import the functions from the DLL; the library's own build and the
+ * filedist program, which links the same code, define FILEDIST_UPDATE_STATIC
+ * (the DLL's exports are listed in its .def file). */
 #if defined(_WIN32)
-#  if defined(FILEDIST_UPDATE_BUILDING_LIBRARY)
-#    define FILEDIST_UPDATE_API __declspec(dllexport)
-#  elif defined(FILEDIST_UPDATE_STATIC)
+#  if defined(FILEDIST_UPDATE_STATIC)
 #    define FILEDIST_UPDATE_API
 #  else
 #    define FILEDIST_UPDATE_API __declspec(dllimport)

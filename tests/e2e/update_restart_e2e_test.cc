@@ -74,8 +74,7 @@ class UpdateRestartTest : public ::testing::Test {
     WriteRelease(scratch_.Sub("v1"), {{"readme.txt", "version 1"}});
     WriteRelease(scratch_.Sub("v2"), {{"readme.txt", "version 2"}});
     std::string output;
-    EXPECT_EQ(testing_support::Run({program_, "update", scratch_.Sub("v1")}, &output), 0)
-        << output;
+    EXPECT_EQ(testing_support::Run({program_, "update", scratch_.Sub("v1")}, &output), 0) << output;
   }
 
   std::string Readme() const { return ReadFileBytes(client_ + "/readme.txt"); }
@@ -139,14 +138,13 @@ TEST_F(UpdateRestartTest, ThenRunWithoutAProgramOrWithDryRunIsAUsageError) {
   EXPECT_EQ(testing_support::Run({program_, "update", scratch_.Sub("v2"), "--then-run"}, &output),
             2)
       << output;
-  EXPECT_EQ(testing_support::Run({program_, "update", scratch_.Sub("v2"), "--dry-run",
-                                  "--wait-pid", "12345"},
-                                 &output),
-            2)
+  EXPECT_EQ(
+      testing_support::Run(
+          {program_, "update", scratch_.Sub("v2"), "--dry-run", "--wait-pid", "12345"}, &output),
+      2)
       << output;
-  EXPECT_EQ(testing_support::Run({program_, "update", scratch_.Sub("v2"), "--wait-pid", "x"},
-                                 &output),
-            2)
+  EXPECT_EQ(
+      testing_support::Run({program_, "update", scratch_.Sub("v2"), "--wait-pid", "x"}, &output), 2)
       << output;
   EXPECT_EQ(Readme(), "version 1");
 }

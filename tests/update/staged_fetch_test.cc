@@ -89,7 +89,8 @@ std::string Flipped(std::string bytes) {
 }
 
 TEST(StagedFetch, CutOffTransferIsGoneOnFromOrFetchedAgain) {
-  const std::string big = testing_support::TextLike(300000, 9) + testing_support::RandomBytes(50000, 2);
+  const std::string big =
+      testing_support::TextLike(300000, 9) + testing_support::RandomBytes(50000, 2);
   const Tree tree = {{"a.txt", "alpha"}, {"big.txt", big}};
   const std::string key = testing_support::KeyOfBytes(big);
   const struct Case {
@@ -173,7 +174,8 @@ TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
 // under way stops, nothing is installed, no file counts as failed, and the
 // next download goes on from the bytes the cancelled one kept.
 TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
-  const std::string big = testing_support::TextLike(300000, 5) + testing_support::RandomBytes(50000, 6);
+  const std::string big =
+      testing_support::TextLike(300000, 5) + testing_support::RandomBytes(50000, 6);
   const Tree tree = {{"a.txt", "alpha"}, {"big.txt", big}};
   ScratchDir scratch;
   testing_support::WriteRelease(scratch.Sub("rel"), tree);
@@ -181,7 +183,9 @@ TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
   testing_support::MakeDirs(install);
   CuttingFetcher fetcher(scratch.Sub("rel"), "big.txt");
   // Slow enough that the watch, ten times a second, sees the file arrive.
-  fetcher.before_piece = [](uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(3)); };
+  fetcher.before_piece = [](uint64_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  };
   update::UpdateOptions options;
   options.install_dir = install;
   options.jobs = 1;

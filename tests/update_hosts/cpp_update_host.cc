@@ -74,8 +74,8 @@ void UpdateOne(const std::string& name, const std::string& dir, const std::strin
   Expect(code == FILEDIST_UPDATE_OK, name + ": download: " + filedist_update_error(session.get()));
   Expect(!watch.elsewhere, name + ": progress runs on the thread that called download");
   // At most ten calls a second, and the one at the end.
-  long tenths = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(took).count() / 100);
+  long tenths =
+      static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count() / 100);
   Expect(watch.calls >= 1 && watch.calls <= tenths + 2,
          name + ": progress called " + std::to_string(watch.calls) + " times in " +
              std::to_string(tenths) + " tenths of a second");
