@@ -12,6 +12,7 @@
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
 #include "cli/json_output.h"
+#include "cli/packer_dir.h"
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "signing/bounded_file.h"
@@ -131,9 +132,11 @@ int RunBuildCommand(int argc, char** argv) {
   }
   const bool verbose = line.Has("verbose");
   const bool json = line.Has("json");
+  const bool quiet = line.Has("quiet");
+  if (quiet && verbose) return line.UsageError("--quiet and --verbose do not go together");
   const std::string sign_key_file = line.Value("sign", "");
   std::string source_dir = Absolute(source);
-  BuildReport::Display display = json ? BuildReport::Display::kNone
+  BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
                                  : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
                                                                   : BuildReport::Display::kLines;
   BuildReport report(display);
@@ -146,6 +149,9 @@ int RunBuildCommand(int argc, char** argv) {
       Json doc = BuildDocument(source_dir, patch_dir, signed_ok, latest, report);
       if (!failure.empty()) SetJsonFailure(&doc, failure);
       PrintJson(doc);
+    } else if (!patch_dir.empty() && quiet) {
+      // Scripts still learn where the release went.
+      std::printf("%s\n", patch_dir.c_str());
     } else if (!patch_dir.empty()) {
       report.PrintSummary(patch_dir);
     }
@@ -158,6 +164,13 @@ int RunBuildCommand(int argc, char** argv) {
     return finish("'" + sign_key_file + "' is not a readable private key file (filedist keygen)",
                   "", false, false);
   }
+  // Before the log opens: it lies in the packer directory.
+  std::string packer;
+  std::string packer_error;
+  if (!ChoosePackerDir(line.Value("packer"), &packer, &packer_error)) {
+    return finish(packer_error, "", false, false);
+  }
+  SetPackerDirectory(packer);
   SetLogLevel(log_level);
   WatchReleaseBuilds(&report);
   char patch_dir[1024] = {};

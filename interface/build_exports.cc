@@ -10,6 +10,7 @@
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"
 #include "log/logger.h"
+#include "platform/startup_directory.h"
 #include "version/file_version.h"
 
 extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
@@ -45,3 +46,5 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
 }
 
 void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer); }
+
+void SetPackerDirectory(const std::string& dir) { plat::SetStartupDirectory(dir); }
