@@ -23,6 +23,8 @@ const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
 const char* const kTrustedKeyName = "filedist.pub";
 const char* const kReleaseStateName = ".filedist-release";
+const char* const kInstallRecordName = ".filedist-install";
+const char* const kInstallRecordTemporaryName = ".filedist-install.new";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -79,7 +81,8 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   // that keeps older releases out.
   static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
                                      kJournalName,    kLockName,       kLogName,
-                                     kAsideListName,  kTrustedKeyName, kReleaseStateName};
+                                     kAsideListName,  kTrustedKeyName, kReleaseStateName,
+                                     kInstallRecordName, kInstallRecordTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

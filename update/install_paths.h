@@ -18,6 +18,8 @@ extern const char* const kAsideListName;   // .filedist-aside
 extern const char* const kLogName;         // BuildVer.log
 extern const char* const kTrustedKeyName;  // filedist.pub: the key releases must be signed with
 extern const char* const kReleaseStateName;  // .filedist-release: the installed release's number
+extern const char* const kInstallRecordName;  // .filedist-install: what was installed, from where
+extern const char* const kInstallRecordTemporaryName;  // .filedist-install.new
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path

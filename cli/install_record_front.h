@@ -1,0 +1,36 @@
+// What `filedist update` remembers between runs and what `--check` answers:
+// the source and channel recorded in the install folder's .filedist-install
+// (update/install_status.h), so that a later `filedist update` needs none.
+#ifndef FILEDIST_CLI_INSTALL_RECORD_FRONT_H
+#define FILEDIST_CLI_INSTALL_RECORD_FRONT_H
+
+#include <string>
+
+#include "update/update_engine.h"
+
+// The exit status of `update --check` when a newer release is available (0:
+// up to date, 1: the check failed).
+constexpr int kUpdateAvailableStatus = 3;
+
+// The source as it is to be remembered: a URL as given, a folder made
+// absolute, since the next run may start from another current directory.
+std::string SourceToRemember(const std::string& given);
+
+// The source an earlier update recorded in install_dir. False, with *error
+// set, when none was recorded or the record is damaged.
+bool RememberedSource(const std::string& install_dir, std::string* source, std::string* error);
+
+// After a successful update: the source given, the patch directory the run
+// installed from (its location) and what the engine found. False, with
+// *error set, when the record could not be written.
+bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
+                            const std::string& patch_location,
+                            const update::UpdateOutcome& outcome, std::string* error);
+
+// True when the dry run's outcome leaves nothing to do.
+bool IsUpToDate(const update::UpdateOptions& options, const update::UpdateOutcome& outcome);
+
+// The patch directory's name: the last component of its location.
+std::string PatchNameOf(const std::string& location);
+
+#endif  // FILEDIST_CLI_INSTALL_RECORD_FRONT_H
