@@ -18,6 +18,7 @@ int RunListCommand(int argc, char** argv);
 int RunUpdateCommand(int argc, char** argv);
 int RunVerifyCommand(int argc, char** argv);
 int RunStatusCommand(int argc, char** argv);
+int RunPromoteCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
 
 #endif  // FILEDIST_CLI_CLI_COMMANDS_H

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -13,9 +14,11 @@
 #include "cli/command_line.h"
 #include "cli/json_output.h"
 #include "cli/packer_dir.h"
+#include "cli/pointer_signer.h"
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "signing/bounded_file.h"
+#include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/release_manifest.h"
@@ -88,6 +91,18 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
   return true;
 }
 
+// Names the release in its channel's pointer, signed with key where it is
+// set.
+bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel,
+                         const Ed25519PrivateKey* key, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::function<bool(const std::string&, std::string*)> signer;
+  if (key != nullptr) signer = PointerSigner(*key);
+  uint64_t sequence = 0;
+  return PublishReleaseChannel(patch.parent_path().string(), channel, patch.filename().string(),
+                               signer, &sequence, error);
+}
+
 // The --json document: the summary as far as the build got; patch_dir is
 // empty when no release was made.
 Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, bool signed_ok,
@@ -135,6 +150,10 @@ int RunBuildCommand(int argc, char** argv) {
   const bool quiet = line.Has("quiet");
   if (quiet && verbose) return line.UsageError("--quiet and --verbose do not go together");
   const std::string sign_key_file = line.Value("sign", "");
+  const std::string channel = line.Value("channel", kDefaultChannel);
+  if (!IsChannelName(channel)) {
+    return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
+  }
   std::string source_dir = Absolute(source);
   BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
                                  : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
@@ -194,18 +213,28 @@ int RunBuildCommand(int argc, char** argv) {
   const bool signing = !sign_key_file.empty();
   if (signing) {
     bool signed_ok = SignRelease(patch_dir, sign_key, &error);
-    sign_key.fill(0);
     if (!signed_ok) {
+      sign_key.fill(0);
       // LATEST keeps naming the last good release: clients that trust the
       // key would refuse this one.
       return finish("the release is built, but not signed: " + error + "; LATEST was not updated",
                     patch_dir, false, false);
     }
   }
-  if (!WriteLatest(patch_dir, &error)) {
+  // LATEST names the default channel's release alone: clients of before
+  // channels follow it.
+  const bool latest = channel == kDefaultChannel;
+  if (latest && !WriteLatest(patch_dir, &error)) {
+    sign_key.fill(0);
     // The release itself is whole; only the pointer to it is missing.
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);
   }
-  return finish("", patch_dir, signing, true);
+  bool published = PublishBuiltRelease(patch_dir, channel, signing ? &sign_key : nullptr, &error);
+  sign_key.fill(0);
+  if (!published) {
+    return finish("the release is built, but the pointer of channel '" + channel +
+                  "' was not written: " + error, patch_dir, signing, latest);
+  }
+  return finish("", patch_dir, signing, latest);
 }

@@ -17,7 +17,9 @@
 #include "cli/update_front.h"
 #include "cli/update_json.h"
 #include "cli/update_progress.h"
+#include "signing/channel_pointer.h"
 #include "update/install_paths.h"
+#include "update/install_status.h"
 #include "update/install_verify.h"
 #include "update/update_engine.h"
 
@@ -77,8 +79,17 @@ int RunUpdateCommand(int argc, char** argv) {
     }
     return 1;
   }
-  // Without SOURCE, the one the last update of this folder recorded.
+  // Without SOURCE, the one the last update of this folder recorded; without
+  // --channel, the channel it followed.
   std::string remembered;
+  update::InstallRecord record;
+  const bool has_record =
+      update::ReadInstallRecord(options.install_dir, &record) == update::RecordState::kRead;
+  const std::string channel = line.Value("channel", has_record ? record.channel.c_str()
+                                                               : kDefaultChannel);
+  if (!IsChannelName(channel)) {
+    return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
+  }
   if (line.operands().empty()) {
     std::string error;
     if (!RememberedSource(options.install_dir, &remembered, &error)) {
@@ -104,7 +115,11 @@ int RunUpdateCommand(int argc, char** argv) {
 
   ReleaseSource source(source_text, fetch);
   std::string error;
-  if (!source.Check(&error) || !source.FollowLatest(&error)) {
+  uint64_t pointer = 0;
+  if (!source.Check(&error) ||
+      !FollowChannel(&source, channel, options.trusted_key,
+                     has_record && record.channel == channel ? record.pointer : 0, &pointer,
+                     &options.expected_sequence, &error)) {
     std::fprintf(stderr, "filedist: %s\n", error.c_str());
     if (json) {
       Json doc = UpdateDocument(options, source.location());
@@ -133,8 +148,8 @@ int RunUpdateCommand(int argc, char** argv) {
     }
     if (options.dry_run) return status;
     std::string error;
-    if (!RecordInstalledRelease(options.install_dir, source_given, source.location(), outcome,
-                                &error)) {
+    if (!RecordInstalledRelease(options.install_dir, source_given, channel, pointer,
+                                source.location(), outcome, &error)) {
       error = "the release is installed, but its source could not be recorded: " + error;
       std::fprintf(stderr, "filedist: %s\n", error.c_str());
       if (problems != nullptr) problems->push_back(error);

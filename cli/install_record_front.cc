@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "signing/channel_pointer.h"
+#include "update/channel_choice.h"
 #include "update/install_paths.h"
 #include "update/install_status.h"
 
@@ -46,10 +48,13 @@ std::string PatchNameOf(const std::string& location) {
 }
 
 bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
+                            const std::string& channel, uint64_t pointer,
                             const std::string& patch_location,
                             const update::UpdateOutcome& outcome, std::string* error) {
   update::InstallRecord record;
   record.source = SourceToRemember(source_given);
+  record.channel = channel;
+  record.pointer = pointer;
   record.patch = PatchNameOf(patch_location);
   record.has_sequence = outcome.has_sequence;
   record.sequence = outcome.sequence;
@@ -61,4 +66,40 @@ bool RecordInstalledRelease(const std::string& install_dir, const std::string& s
 bool IsUpToDate(const update::UpdateOptions& options, const update::UpdateOutcome& outcome) {
   return outcome.planned && !outcome.interrupted && outcome.plan.fetch.empty() &&
          (!options.prune || outcome.plan.obsolete.empty());
+}
+
+bool FollowChannel(ReleaseSource* source, const std::string& channel,
+                   const std::string& trusted_key, uint64_t last_pointer, uint64_t* pointer,
+                   uint64_t* expected_sequence, std::string* error) {
+  *pointer = 0;
+  *expected_sequence = 0;
+  if (source->IsPatchDirectory()) return true;
+  update::ChannelInput input;
+  input.channel = channel;
+  input.trusted_key = trusted_key;
+  input.last_pointer = last_pointer;
+  if (!source->ReadTopFile(ChannelPointerFileName(channel), kChannelPointerSizeLimit,
+                           &input.text)) {
+    if (channel != kDefaultChannel) {
+      *error = "'" + source->location() + "' has no channel '" + channel + "' (no " +
+               ChannelPointerFileName(channel) + ")";
+      return false;
+    }
+    if (!trusted_key.empty() && last_pointer != 0) {
+      // A signed pointer was taken from here before: its disappearance must
+      // not bring back LATEST, which carries no number of its own.
+      *error = "'" + source->location() + "' no longer has the signed pointer of channel '" +
+               channel + "'; nothing was installed";
+      return false;
+    }
+    return source->FollowLatest(error);
+  }
+  input.has_signature =
+      source->ReadTopFile(ChannelSignatureFileName(channel), 4096, &input.signature);
+  update::ChannelChoice choice;
+  if (!update::ChooseFromChannel(input, &choice, error)) return false;
+  *pointer = choice.pointer.sequence;
+  if (choice.verified) *expected_sequence = choice.pointer.release;
+  source->EnterPatch(choice.pointer.patch);
+  return true;
 }

@@ -4,7 +4,10 @@
 #ifndef FILEDIST_CLI_INSTALL_RECORD_FRONT_H
 #define FILEDIST_CLI_INSTALL_RECORD_FRONT_H
 
+#include <cstdint>
 #include <string>
+
+#include "cli/release_source.h"
 
 #include "update/update_engine.h"
 
@@ -24,8 +27,19 @@ bool RememberedSource(const std::string& install_dir, std::string* source, std::
 // installed from (its location) and what the engine found. False, with
 // *error set, when the record could not be written.
 bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
+                            const std::string& channel, uint64_t pointer,
                             const std::string& patch_location,
                             const update::UpdateOutcome& outcome, std::string* error);
+
+// Turns a releases folder into the patch directory its channel names: the
+// pointer channel.NAME where the folder has one (signed by trusted_key when
+// that is set, and no older than last_pointer), else for the default
+// channel LATEST as before. A patch directory stays as it is. *pointer gets
+// the pointer's sequence (0 for none) and *expected_sequence the release
+// number a verified pointer binds (0 for none). False, with *error set.
+bool FollowChannel(ReleaseSource* source, const std::string& channel,
+                   const std::string& trusted_key, uint64_t last_pointer, uint64_t* pointer,
+                   uint64_t* expected_sequence, std::string* error);
 
 // True when the dry run's outcome leaves nothing to do.
 bool IsUpToDate(const update::UpdateOptions& options, const update::UpdateOutcome& outcome);

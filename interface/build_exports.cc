@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "release/channel_pointer.h"
 #include "release/earlier_release.h"
 #include "release/release_dirs.h"
 #include "release/release_preflight.h"
@@ -48,3 +49,13 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
 void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer); }
 
 void SetPackerDirectory(const std::string& dir) { plat::SetStartupDirectory(dir); }
+
+bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
+                           const std::string& patchName,
+                           const std::function<bool(const std::string&, std::string*)>& signer,
+                           uint64_t* pointerSequence, std::string* error) {
+  ChannelPointer published;
+  if (!PublishChannel(releaseDir, channel, patchName, signer, &published, error)) return false;
+  *pointerSequence = published.sequence;
+  return true;
+}

@@ -4,6 +4,8 @@
 #ifndef FILEDIST_INTERFACE_BUILD_HOOKS_H
 #define FILEDIST_INTERFACE_BUILD_HOOKS_H
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "log/release_events.h"
@@ -18,5 +20,14 @@ void WatchReleaseBuilds(ReleaseObserver* observer);
 // which an installed program cannot write to; empty gives the program's
 // folder back. Call it before the log is first opened.
 void SetPackerDirectory(const std::string& dir);
+
+// Points channel at the patch directory patchName of releaseDir (the
+// default channel's LATEST too), signed through signer where it is set
+// (release/channel_pointer.h). *pointerSequence gets the new pointer's
+// number. False, with *error set.
+bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
+                           const std::string& patchName,
+                           const std::function<bool(const std::string&, std::string*)>& signer,
+                           uint64_t* pointerSequence, std::string* error);
 
 #endif  // FILEDIST_INTERFACE_BUILD_HOOKS_H

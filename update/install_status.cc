@@ -84,6 +84,7 @@ std::string FormatInstallRecord(const InstallRecord& record) {
   text += "source " + record.source + "\n";
   text += "channel " + record.channel + "\n";
   text += "patch " + record.patch + "\n";
+  text += "pointer " + (record.pointer != 0 ? std::to_string(record.pointer) : "-") + "\n";
   text += "sequence " + (record.has_sequence ? std::to_string(record.sequence) : "-") + "\n";
   text += std::string("verified ") + (record.verified ? "yes" : "no") + "\n";
   text += "installed " + record.installed + "\n";
@@ -99,18 +100,21 @@ bool ParseInstallRecord(const std::string& text, InstallRecord* record) {
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  if (lines.size() != 7 || lines[0] != kMagic) return false;
+  if (lines.size() != 8 || lines[0] != kMagic) return false;
   InstallRecord read;
+  std::string pointer;
   std::string sequence;
   std::string verified;
   if (!TakeField(lines[1], "source", &read.source) || read.source.empty() ||
       !TakeField(lines[2], "channel", &read.channel) || !IsName(read.channel) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsName(read.patch) ||
-      !TakeField(lines[4], "sequence", &sequence) ||
-      !TakeField(lines[5], "verified", &verified) ||
-      !TakeField(lines[6], "installed", &read.installed) || !IsTimeStamp(read.installed)) {
+      !TakeField(lines[4], "pointer", &pointer) ||
+      !TakeField(lines[5], "sequence", &sequence) ||
+      !TakeField(lines[6], "verified", &verified) ||
+      !TakeField(lines[7], "installed", &read.installed) || !IsTimeStamp(read.installed)) {
     return false;
   }
+  if (pointer != "-" && (!ParseNumber(pointer, &read.pointer) || read.pointer == 0)) return false;
   if (sequence != "-") {
     if (!ParseNumber(sequence, &read.sequence)) return false;
     read.has_sequence = true;

@@ -12,6 +12,8 @@
 //                        the line, which holds no CR or LF
 //   channel NAME         the channel followed (stable: LATEST)
 //   patch NAME           the patch directory installed (Patch_YYYYMMDD_HHMMSS)
+//   pointer N|-          the sequence of the channel pointer that named it
+//                        ("-": LATEST, or the source was a patch directory)
 //   sequence N|-         the release's Manifest sequence, "-" without one
 //   verified yes|no      whether a trusted key's signature was checked
 //   installed TIME       YYYY-MM-DDTHH:MM:SSZ, when the update ended (UTC)
@@ -33,6 +35,7 @@ struct InstallRecord {
   std::string source;
   std::string channel = "stable";
   std::string patch;
+  uint64_t pointer = 0;  // 0: none
   bool has_sequence = false;
   uint64_t sequence = 0;
   bool verified = false;

@@ -280,6 +280,10 @@ int UpdateRun::VerifyRelease() {
     return Fail(std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
                 "; nothing was installed");
   }
+  if (options_.expected_sequence != 0 && manifest_.sequence != options_.expected_sequence) {
+    return Fail("refusing release " + std::to_string(manifest_.sequence) + ": the channel names release " +
+                std::to_string(options_.expected_sequence) + "; nothing was installed");
+  }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
     case ReleaseState::kDamaged:
@@ -287,7 +291,8 @@ int UpdateRun::VerifyRelease() {
                   JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
                   "'; nothing was installed");
     case ReleaseState::kRead:
-      if (manifest_.sequence < installed && !options_.allow_downgrade) {
+      if (manifest_.sequence < installed && !options_.allow_downgrade &&
+          manifest_.sequence != options_.expected_sequence) {
         return Fail("refusing release " + std::to_string(manifest_.sequence) +
                     ": it is older than the installed release " + std::to_string(installed) +
                     " (--allow-downgrade takes it); nothing was installed");

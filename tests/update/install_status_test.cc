@@ -21,6 +21,7 @@ const std::string kGood =
     "source https://example.org/releases/\n"
     "channel beta\n"
     "patch Patch_20261207_120000\n"
+    "pointer 3\n"
     "sequence 12\n"
     "verified yes\n"
     "installed 2026-12-07T12:00:00Z\n";
@@ -37,6 +38,7 @@ TEST(InstallRecord, ReadsWhatItWritesAndNothingElse) {
   EXPECT_EQ(record.source, "https://example.org/releases/");
   EXPECT_EQ(record.channel, "beta");
   EXPECT_EQ(record.patch, "Patch_20261207_120000");
+  EXPECT_EQ(record.pointer, 3u);
   EXPECT_TRUE(record.has_sequence);
   EXPECT_EQ(record.sequence, 12u);
   EXPECT_TRUE(record.verified);
@@ -55,6 +57,8 @@ TEST(InstallRecord, ReadsWhatItWritesAndNothingElse) {
       {"sequence with a leading zero", Replace(kGood, "sequence 12", "sequence 012")},
       {"sequence beyond 64 bits", Replace(kGood, "sequence 12", "sequence 99999999999999999999")},
       {"sequence not a number", Replace(kGood, "sequence 12", "sequence 1x")},
+      {"pointer zero", Replace(kGood, "pointer 3", "pointer 0")},
+      {"pointer missing", Replace(kGood, "pointer 3\n", "")},
       {"verified neither yes nor no", Replace(kGood, "verified yes", "verified maybe")},
       {"patch with a separator", Replace(kGood, "Patch_20261207_120000", "../Patch_1")},
       {"channel with a space", Replace(kGood, "channel beta", "channel be ta")},

@@ -1,0 +1,110 @@
+#include "signing/channel_pointer.h"
+
+#include <vector>
+
+#include "signing/ed25519.h"
+#include "signing/key_files.h"
+
+const char* const kDefaultChannel = "stable";
+
+namespace {
+
+const char kMagic[] = "filedist-channel 1";
+
+bool IsPatchName(const std::string& name) {
+  static const char kPattern[] = "Patch_dddddddd_dddddd";
+  if (name.size() != sizeof kPattern - 1) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    bool digit = name[i] >= '0' && name[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 18 || text[0] == '0') return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = result;
+  return true;
+}
+
+bool TakeField(const std::string& line, const char* key, std::string* value) {
+  std::string prefix = std::string(key) + " ";
+  if (line.compare(0, prefix.size(), prefix) != 0) return false;
+  *value = line.substr(prefix.size());
+  return true;
+}
+
+}  // namespace
+
+bool IsChannelName(const std::string& name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char c : name) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string ChannelPointerFileName(const std::string& channel) { return "channel." + channel; }
+
+std::string ChannelSignatureFileName(const std::string& channel) {
+  return ChannelPointerFileName(channel) + ".sig";
+}
+
+std::string FormatChannelPointer(const ChannelPointer& pointer) {
+  return std::string(kMagic) + "\n" + "channel " + pointer.channel + "\n" + "sequence " +
+         std::to_string(pointer.sequence) + "\n" + "patch " + pointer.patch + "\n" + "release " +
+         std::to_string(pointer.release) + "\n" + "end\n";
+}
+
+bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::string* error) {
+  *error = "not a channel pointer";
+  if (text.size() > kChannelPointerSizeLimit || text.empty() || text.back() != '\n' ||
+      text.find('\r') != std::string::npos) {
+    return false;
+  }
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.size() != 6 || lines[0] != kMagic || lines[5] != "end") return false;
+  ChannelPointer read;
+  std::string sequence;
+  std::string release;
+  if (!TakeField(lines[1], "channel", &read.channel) || !IsChannelName(read.channel) ||
+      !TakeField(lines[2], "sequence", &sequence) || !ParseNumber(sequence, &read.sequence) ||
+      !TakeField(lines[3], "patch", &read.patch) || !IsPatchName(read.patch) ||
+      !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release)) {
+    return false;
+  }
+  *pointer = read;
+  error->clear();
+  return true;
+}
+
+bool VerifyChannelSignature(const std::string& text, const std::string& signatureText,
+                            const std::string& publicKeyFile, std::string* error) {
+  Ed25519PublicKey key;
+  if (!ReadPublicKeyFile(publicKeyFile.c_str(), &key)) {
+    *error = "'" + publicKeyFile + "' is not a readable public key file";
+    return false;
+  }
+  Ed25519Signature signature;
+  if (!ParseSignatureFile(signatureText, &signature)) {
+    *error = "the channel pointer's signature file is not one";
+    return false;
+  }
+  if (!VerifyEd25519(key, text, signature)) {
+    *error = "the channel pointer is not signed by the trusted key";
+    return false;
+  }
+  return true;
+}
