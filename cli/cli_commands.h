@@ -19,6 +19,7 @@ int RunUpdateCommand(int argc, char** argv);
 int RunVerifyCommand(int argc, char** argv);
 int RunStatusCommand(int argc, char** argv);
 int RunPromoteCommand(int argc, char** argv);
+int RunPruneReleasesCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
 
 #endif  // FILEDIST_CLI_CLI_COMMANDS_H

@@ -15,7 +15,7 @@ const CliCommand kCommands[] = {
     {"build", RunBuildCommand},   {"gzip", RunGzipCommand},     {"gunzip", RunGunzipCommand},
     {"key", RunKeyCommand},       {"keygen", RunKeygenCommand}, {"list", RunListCommand},
     {"update", RunUpdateCommand}, {"verify", RunVerifyCommand}, {"status", RunStatusCommand},
-    {"promote", RunPromoteCommand},
+    {"promote", RunPromoteCommand}, {"prune-releases", RunPruneReleasesCommand},
     {"firewall", RunFirewallCommand},
 };
 

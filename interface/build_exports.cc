@@ -5,6 +5,7 @@
 
 #include "release/channel_pointer.h"
 #include "release/earlier_release.h"
+#include "release/prune_releases.h"
 #include "release/release_dirs.h"
 #include "release/release_preflight.h"
 #include "common.h"
@@ -57,5 +58,19 @@ bool PublishReleaseChannel(const std::string& releaseDir, const std::string& cha
   ChannelPointer published;
   if (!PublishChannel(releaseDir, channel, patchName, signer, &published, error)) return false;
   *pointerSequence = published.sequence;
+  return true;
+}
+
+bool PruneReleaseFolder(const std::string& releaseDir, int keep, int deltaWindow, bool dryRun,
+                        std::vector<std::pair<std::string, std::string>>* entries,
+                        std::vector<std::string>* failed, std::string* error) {
+  PruneSettings settings;
+  settings.keep = keep;
+  settings.delta_window = deltaWindow;
+  settings.dry_run = dryRun;
+  std::vector<PruneEntry> decided;
+  if (!PruneReleases(releaseDir, settings, &decided, failed, error)) return false;
+  entries->clear();
+  for (const PruneEntry& entry : decided) entries->emplace_back(entry.patch, entry.reason);
   return true;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "log/release_events.h"
 
@@ -29,5 +31,15 @@ bool PublishReleaseChannel(const std::string& releaseDir, const std::string& cha
                            const std::string& patchName,
                            const std::function<bool(const std::string&, std::string*)>& signer,
                            uint64_t* pointerSequence, std::string* error);
+
+// Removes the patch directories of releaseDir that neither the newest keep
+// nor the newest deltaWindow releases hold, nor a channel pointer or LATEST
+// names (release/prune_releases.h); with dryRun, removes nothing.
+// *entries gets every patch directory, oldest first, with what keeps it (an
+// empty reason: it goes), *failed those that could not be removed. False,
+// with *error set, when nothing could be decided.
+bool PruneReleaseFolder(const std::string& releaseDir, int keep, int deltaWindow, bool dryRun,
+                        std::vector<std::pair<std::string, std::string>>* entries,
+                        std::vector<std::string>* failed, std::string* error);
 
 #endif  // FILEDIST_INTERFACE_BUILD_HOOKS_H
