@@ -93,6 +93,11 @@ int RunUpdateCommand(int argc, char** argv) {
   if (line.operands().empty()) {
     std::string error;
     if (!RememberedSource(options.install_dir, &remembered, &error)) {
+      // Nothing to remember is what it always was: a usage error.
+      if (!has_record && update::ReadInstallRecord(options.install_dir, &record) ==
+                             update::RecordState::kNone) {
+        return line.UsageError(error.c_str());
+      }
       std::fprintf(stderr, "filedist: %s\n", error.c_str());
       if (json) {
         Json doc = UpdateDocument(options, "");

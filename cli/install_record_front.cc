@@ -74,6 +74,10 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
   *pointer = 0;
   *expected_sequence = 0;
   if (source->IsPatchDirectory()) return true;
+  // Without a trusted key the default channel follows LATEST exactly as
+  // before channels (the stable pointer names the same release); a pointer
+  // earns its place where its signature and sequence can be checked.
+  if (channel == kDefaultChannel && trusted_key.empty()) return source->FollowLatest(error);
   update::ChannelInput input;
   input.channel = channel;
   input.trusted_key = trusted_key;

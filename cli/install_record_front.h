@@ -34,7 +34,8 @@ bool RecordInstalledRelease(const std::string& install_dir, const std::string& s
 // Turns a releases folder into the patch directory its channel names: the
 // pointer channel.NAME where the folder has one (signed by trusted_key when
 // that is set, and no older than last_pointer), else for the default
-// channel LATEST as before. A patch directory stays as it is. *pointer gets
+// channel LATEST as before; without a trusted key the default channel
+// follows LATEST alone, as clients did before channels. A patch directory stays as it is. *pointer gets
 // the pointer's sequence (0 for none) and *expected_sequence the release
 // number a verified pointer binds (0 for none). False, with *error set.
 bool FollowChannel(ReleaseSource* source, const std::string& channel,

@@ -57,6 +57,14 @@ std::string ChannelSignatureFileName(const std::string& channel) {
   return ChannelPointerFileName(channel) + ".sig";
 }
 
+bool IsChannelPointerFileName(const std::string& name) {
+  const std::string prefix = "channel.";
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  std::string rest = name.substr(prefix.size());
+  if (rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".sig") == 0) rest.resize(rest.size() - 4);
+  return IsChannelName(rest);
+}
+
 std::string FormatChannelPointer(const ChannelPointer& pointer) {
   return std::string(kMagic) + "\n" + "channel " + pointer.channel + "\n" + "sequence " +
          std::to_string(pointer.sequence) + "\n" + "patch " + pointer.patch + "\n" + "release " +

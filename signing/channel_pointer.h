@@ -44,6 +44,9 @@ bool IsChannelName(const std::string& name);
 std::string ChannelPointerFileName(const std::string& channel);
 std::string ChannelSignatureFileName(const std::string& channel);
 
+// True for "channel.NAME" and "channel.NAME.sig" with a channel's NAME.
+bool IsChannelPointerFileName(const std::string& name);
+
 std::string FormatChannelPointer(const ChannelPointer& pointer);
 // False, with *error set, for any text that FormatChannelPointer would not
 // write.

@@ -22,7 +22,7 @@ TEST_F(ReleaseOps, StatusCheckAndRememberedSourceOverHttp) {
   ASSERT_EQ(Client(client, {"status"}, &output), 0) << output;
   EXPECT_EQ(Field(output, "release"), "none recorded (no update has finished here)") << output;
   EXPECT_EQ(Field(output, "waiting"), "nothing") << output;
-  EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
+  EXPECT_EQ(Client(client, {"update"}, &output), 2) << output;
   EXPECT_NE(output.find("SOURCE is missing"), std::string::npos) << output;
 
   const std::string source = Url("releases/");
