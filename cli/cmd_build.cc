@@ -93,14 +93,14 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
 
 // Names the release in its channel's pointer, signed with key where it is
 // set.
-bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel,
+bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout,
                          const Ed25519PrivateKey* key, std::string* error) {
   std::filesystem::path patch(patch_dir);
   std::function<bool(const std::string&, std::string*)> signer;
   if (key != nullptr) signer = PointerSigner(*key);
   uint64_t sequence = 0;
   return PublishReleaseChannel(patch.parent_path().string(), channel, patch.filename().string(),
-                               signer, &sequence, error);
+                               rollout, signer, &sequence, error);
 }
 
 // The --json document: the summary as far as the build got; patch_dir is
@@ -121,6 +121,14 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   doc["seconds"] = summary.seconds;
   doc["problems"] = report.problems();
   return doc;
+}
+
+bool ParseRollout(const char* text, int* percent) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > 100) return false;
+  *percent = static_cast<int>(value);
+  return true;
 }
 
 bool ParseLogLevel(const char* text, int* level) {
@@ -153,6 +161,10 @@ int RunBuildCommand(int argc, char** argv) {
   const std::string channel = line.Value("channel", kDefaultChannel);
   if (!IsChannelName(channel)) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
+  }
+  int rollout = 100;
+  if (line.Has("rollout") && !ParseRollout(line.Value("rollout"), &rollout)) {
+    return line.UsageError("--rollout takes a percentage from 0 to 100");
   }
   std::string source_dir = Absolute(source);
   BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
@@ -223,14 +235,15 @@ int RunBuildCommand(int argc, char** argv) {
   }
   // LATEST names the default channel's release alone: clients of before
   // channels follow it.
-  const bool latest = channel == kDefaultChannel;
+  const bool latest = channel == kDefaultChannel && rollout == 100;
   if (latest && !WriteLatest(patch_dir, &error)) {
     sign_key.fill(0);
     // The release itself is whole; only the pointer to it is missing.
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);
   }
-  bool published = PublishBuiltRelease(patch_dir, channel, signing ? &sign_key : nullptr, &error);
+  bool published =
+      PublishBuiltRelease(patch_dir, channel, rollout, signing ? &sign_key : nullptr, &error);
   sign_key.fill(0);
   if (!published) {
     return finish("the release is built, but the pointer of channel '" + channel +

@@ -2,6 +2,7 @@
 // points a channel at a release the folder already holds, a newer one or,
 // to roll back, an older one.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -25,6 +26,15 @@ int RunPromoteCommand(int argc, char** argv) {
   if (!IsChannelName(channel)) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
   }
+  int rollout = 100;
+  if (line.Has("rollout")) {
+    char* end = nullptr;
+    long value = std::strtol(line.Value("rollout"), &end, 10);
+    if (end == line.Value("rollout") || *end != '\0' || value < 0 || value > 100) {
+      return line.UsageError("--rollout takes a percentage from 0 to 100");
+    }
+    rollout = static_cast<int>(value);
+  }
   const std::string releases = line.operands()[0];
   // PATCH_DIR as a name or as a path: the release folder's own entry counts.
   std::string patch = fs::path(line.operands()[1]).filename().string();
@@ -46,13 +56,14 @@ int RunPromoteCommand(int argc, char** argv) {
   if (signing) signer = PointerSigner(key);
   uint64_t sequence = 0;
   std::string error;
-  bool published = PublishReleaseChannel(releases, channel, patch, signer, &sequence, &error);
+  bool published = PublishReleaseChannel(releases, channel, patch, rollout, signer, &sequence, &error);
   key.fill(0);
   if (!published) {
     std::fprintf(stderr, "filedist: %s; the channel is as it was\n", error.c_str());
     return 1;
   }
-  std::printf("channel %s now offers %s (pointer %llu%s)\n", channel.c_str(), patch.c_str(),
-              static_cast<unsigned long long>(sequence), signing ? ", signed" : "");
+  std::printf("channel %s now offers %s to %d%% of installs (pointer %llu%s)\n", channel.c_str(),
+              patch.c_str(), rollout, static_cast<unsigned long long>(sequence),
+              signing ? ", signed" : "");
   return 0;
 }

@@ -120,11 +120,11 @@ int RunUpdateCommand(int argc, char** argv) {
 
   ReleaseSource source(source_text, fetch);
   std::string error;
-  uint64_t pointer = 0;
+  ChannelFollow follow;
   if (!source.Check(&error) ||
       !FollowChannel(&source, channel, options.trusted_key,
-                     has_record && record.channel == channel ? record.pointer : 0, &pointer,
-                     &options.expected_sequence, &error)) {
+                     has_record && record.channel == channel ? record.pointer : 0,
+                     options.install_dir, has_record ? record.patch : "", &follow, &error)) {
     std::fprintf(stderr, "filedist: %s\n", error.c_str());
     if (json) {
       Json doc = UpdateDocument(options, source.location());
@@ -132,6 +132,22 @@ int RunUpdateCommand(int argc, char** argv) {
       PrintJson(doc);
     }
     return 1;
+  }
+  options.expected_sequence = follow.expected_sequence;
+  const uint64_t pointer = follow.pointer;
+  if (follow.held_back) {
+    // Outside the rollout (or the rollout is halted): nothing new here yet.
+    if (json) {
+      Json doc = UpdateDocument(options, source.location());
+      doc["held_back"] = true;
+      if (check) doc["update_available"] = false;
+      PrintJson(doc);
+    } else if (!line.Has("quiet")) {
+      std::printf("channel %s offers %s to %d%% of installs, not yet to this one: nothing to "
+                  "do\n",
+                  channel.c_str(), follow.offered.c_str(), follow.rollout);
+    }
+    return 0;
   }
   SourceFetcher fetcher(source);
   update::UpdateOutcome outcome;

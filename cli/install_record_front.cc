@@ -6,6 +6,7 @@
 #include "signing/channel_pointer.h"
 #include "update/channel_choice.h"
 #include "update/install_paths.h"
+#include "update/rollout.h"
 #include "update/install_status.h"
 
 namespace {
@@ -69,10 +70,10 @@ bool IsUpToDate(const update::UpdateOptions& options, const update::UpdateOutcom
 }
 
 bool FollowChannel(ReleaseSource* source, const std::string& channel,
-                   const std::string& trusted_key, uint64_t last_pointer, uint64_t* pointer,
-                   uint64_t* expected_sequence, std::string* error) {
-  *pointer = 0;
-  *expected_sequence = 0;
+                   const std::string& trusted_key, uint64_t last_pointer,
+                   const std::string& install_dir, const std::string& installed_patch,
+                   ChannelFollow* follow, std::string* error) {
+  *follow = ChannelFollow();
   if (source->IsPatchDirectory()) return true;
   // Without a trusted key the default channel follows LATEST exactly as
   // before channels (the stable pointer names the same release); a pointer
@@ -89,7 +90,7 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
                ChannelPointerFileName(channel) + ")";
       return false;
     }
-    if (!trusted_key.empty() && last_pointer != 0) {
+    if (last_pointer != 0) {
       // A signed pointer was taken from here before: its disappearance must
       // not bring back LATEST, which carries no number of its own.
       *error = "'" + source->location() + "' no longer has the signed pointer of channel '" +
@@ -102,8 +103,27 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
       source->ReadTopFile(ChannelSignatureFileName(channel), 4096, &input.signature);
   update::ChannelChoice choice;
   if (!update::ChooseFromChannel(input, &choice, error)) return false;
-  *pointer = choice.pointer.sequence;
-  if (choice.verified) *expected_sequence = choice.pointer.release;
+  follow->pointer = choice.pointer.sequence;
+  follow->offered = choice.pointer.patch;
+  follow->rollout = choice.pointer.rollout;
+  if (choice.verified) follow->expected_sequence = choice.pointer.release;
+  if (choice.pointer.rollout < 100 && choice.pointer.patch != installed_patch) {
+    std::string id;
+    if (!update::LoadInstallId(install_dir, &id, error)) return false;
+    if (!update::InRollout(id, choice.pointer.patch, choice.pointer.rollout)) {
+      if (!installed_patch.empty()) {
+        follow->held_back = true;
+        return true;
+      }
+      // A new install outside the rollout: of the stable channel, the release
+      // before it, which LATEST keeps naming until the rollout is complete;
+      // of another channel, which keeps no such name, the release offered.
+      if (channel == kDefaultChannel) {
+        *follow = ChannelFollow();
+        return source->FollowLatest(error);
+      }
+    }
+  }
   source->EnterPatch(choice.pointer.patch);
   return true;
 }

@@ -35,12 +35,25 @@ bool RecordInstalledRelease(const std::string& install_dir, const std::string& s
 // pointer channel.NAME where the folder has one (signed by trusted_key when
 // that is set, and no older than last_pointer), else for the default
 // channel LATEST as before; without a trusted key the default channel
-// follows LATEST alone, as clients did before channels. A patch directory stays as it is. *pointer gets
-// the pointer's sequence (0 for none) and *expected_sequence the release
-// number a verified pointer binds (0 for none). False, with *error set.
+// follows LATEST alone, as clients did before channels. A patch directory
+// stays as it is. follow gets the pointer's sequence (0 for none) and the
+// release number a verified pointer binds (0 for none). False, with *error
+// set.
+// A pointer that offers its release to a share of installs (a rollout)
+// leaves an install outside that share where it is: *held_back is set and
+// the source is not moved. A new install (installed_patch empty) outside it
+// takes the stable channel's LATEST, the release before the rollout.
+struct ChannelFollow {
+  uint64_t pointer = 0;
+  uint64_t expected_sequence = 0;
+  bool held_back = false;
+  std::string offered;  // the patch directory the pointer names
+  int rollout = 100;
+};
 bool FollowChannel(ReleaseSource* source, const std::string& channel,
-                   const std::string& trusted_key, uint64_t last_pointer, uint64_t* pointer,
-                   uint64_t* expected_sequence, std::string* error);
+                   const std::string& trusted_key, uint64_t last_pointer,
+                   const std::string& install_dir, const std::string& installed_patch,
+                   ChannelFollow* follow, std::string* error);
 
 // True when the dry run's outcome leaves nothing to do.
 bool IsUpToDate(const update::UpdateOptions& options, const update::UpdateOutcome& outcome);

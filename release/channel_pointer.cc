@@ -49,7 +49,7 @@ bool ReadPointer(const std::string& path, bool* present, ChannelPointer* pointer
 }  // namespace
 
 bool PublishChannel(const std::string& releaseDir, const std::string& channel,
-                    const std::string& patchName, const PointerSigner& signer,
+                    const std::string& patchName, int rollout, const PointerSigner& signer,
                     ChannelPointer* published, std::string* error) {
   if (!IsChannelName(channel)) {
     *error = "'" + channel + "' is not a channel name (letters, digits, '-' and '_')";
@@ -88,6 +88,7 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   next.sequence = present ? current.sequence + 1 : 1;
   next.patch = patchName;
   next.release = release;
+  next.rollout = rollout < 0 ? 0 : rollout > 100 ? 100 : rollout;
   const std::string text = FormatChannelPointer(next);
   if (signer) {
     std::string signature;
@@ -102,7 +103,9 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
     return false;
   }
   if (!WriteReplacing(pointer_path, text, error)) return false;
-  if (channel == kDefaultChannel &&
+  // Clients that follow LATEST cannot take part in a rollout: LATEST moves
+  // once the release is offered to every install.
+  if (channel == kDefaultChannel && next.rollout == 100 &&
       !WriteReplacing(Join(releaseDir, "LATEST"), patchName + "\n", error)) {
     return false;
   }

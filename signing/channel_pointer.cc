@@ -68,7 +68,8 @@ bool IsChannelPointerFileName(const std::string& name) {
 std::string FormatChannelPointer(const ChannelPointer& pointer) {
   return std::string(kMagic) + "\n" + "channel " + pointer.channel + "\n" + "sequence " +
          std::to_string(pointer.sequence) + "\n" + "patch " + pointer.patch + "\n" + "release " +
-         std::to_string(pointer.release) + "\n" + "end\n";
+         std::to_string(pointer.release) + "\n" + "rollout " + std::to_string(pointer.rollout) +
+         "\n" + "end\n";
 }
 
 bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::string* error) {
@@ -83,14 +84,24 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  if (lines.size() != 6 || lines[0] != kMagic || lines[5] != "end") return false;
+  if (lines.size() != 7 || lines[0] != kMagic || lines[6] != "end") return false;
   ChannelPointer read;
   std::string sequence;
   std::string release;
+  std::string rollout;
   if (!TakeField(lines[1], "channel", &read.channel) || !IsChannelName(read.channel) ||
       !TakeField(lines[2], "sequence", &sequence) || !ParseNumber(sequence, &read.sequence) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsPatchName(read.patch) ||
-      !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release)) {
+      !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release) ||
+      !TakeField(lines[5], "rollout", &rollout)) {
+    return false;
+  }
+  uint64_t percent = 0;
+  if (rollout == "0") {
+    read.rollout = 0;
+  } else if (ParseNumber(rollout, &percent) && percent <= 100) {
+    read.rollout = static_cast<int>(percent);
+  } else {
     return false;
   }
   *pointer = read;

@@ -12,6 +12,8 @@
 //   sequence N            the pointer's own number, from 1
 //   patch Patch_YYYYMMDD_HHMMSS
 //   release N             the Manifest sequence of that patch directory
+//   rollout P             the share of installs offered it, 0 to 100 percent
+//                         (update/rollout.h); 0 halts the rollout
 //   end
 //
 // RELEASES/channel.NAME.sig, when the publisher signs (build --sign,
@@ -32,6 +34,7 @@ struct ChannelPointer {
   uint64_t sequence = 0;
   std::string patch;
   uint64_t release = 0;
+  int rollout = 100;
 };
 
 // A pointer file is a few short lines.

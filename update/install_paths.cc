@@ -25,6 +25,8 @@ const char* const kTrustedKeyName = "filedist.pub";
 const char* const kReleaseStateName = ".filedist-release";
 const char* const kInstallRecordName = ".filedist-install";
 const char* const kInstallRecordTemporaryName = ".filedist-install.new";
+const char* const kInstallIdName = ".filedist-id";
+const char* const kInstallIdTemporaryName = ".filedist-id.new";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -82,7 +84,8 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
                                      kJournalName,    kLockName,       kLogName,
                                      kAsideListName,  kTrustedKeyName, kReleaseStateName,
-                                     kInstallRecordName, kInstallRecordTemporaryName};
+                                     kInstallRecordName, kInstallRecordTemporaryName,
+                                     kInstallIdName,  kInstallIdTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

@@ -20,6 +20,7 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
   pointer.sequence = 3;
   pointer.patch = "Patch_20261207_143406";
   pointer.release = 7;
+  pointer.rollout = 10;
   const std::string good = FormatChannelPointer(pointer);
   ChannelPointer read;
   std::string error;
@@ -40,6 +41,9 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
       {"patch that climbs out", Replace(good, "Patch_20261207_143406", "../Patch_20261207_1434")},
       {"channel with a dot", Replace(good, "channel beta", "channel be.ta")},
       {"too long", good + std::string(2000, 'x')},
+      {"rollout above 100", Replace(good, "rollout 10", "rollout 101")},
+      {"rollout with a leading zero", Replace(good, "rollout 10", "rollout 010")},
+      {"rollout missing", Replace(good, "rollout 10\n", "")},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(ParseChannelPointer(c.text, &read, &error)) << c.name;
