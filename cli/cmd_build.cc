@@ -93,14 +93,14 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
 
 // Names the release in its channel's pointer, signed with key where it is
 // set.
-bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout,
+bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout, int expires,
                          const Ed25519PrivateKey* key, std::string* error) {
   std::filesystem::path patch(patch_dir);
   std::function<bool(const std::string&, std::string*)> signer;
   if (key != nullptr) signer = PointerSigner(*key);
   uint64_t sequence = 0;
   return PublishReleaseChannel(patch.parent_path().string(), channel, patch.filename().string(),
-                               rollout, signer, &sequence, error);
+                               rollout, expires, signer, &sequence, error);
 }
 
 // The --json document: the summary as far as the build got; patch_dir is
@@ -121,6 +121,14 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   doc["seconds"] = summary.seconds;
   doc["problems"] = report.problems();
   return doc;
+}
+
+bool ParseDays(const char* text, int* days) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > 36500) return false;
+  *days = static_cast<int>(value);
+  return true;
 }
 
 bool ParseRollout(const char* text, int* percent) {
@@ -165,6 +173,13 @@ int RunBuildCommand(int argc, char** argv) {
   int rollout = 100;
   if (line.Has("rollout") && !ParseRollout(line.Value("rollout"), &rollout)) {
     return line.UsageError("--rollout takes a percentage from 0 to 100");
+  }
+  int expires = -1;
+  if (line.Has("expires")) {
+    if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
+    if (!ParseDays(line.Value("expires"), &expires)) {
+      return line.UsageError("--expires takes a number of days from 1 to 36500");
+    }
   }
   std::string source_dir = Absolute(source);
   BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
@@ -243,7 +258,7 @@ int RunBuildCommand(int argc, char** argv) {
                   false);
   }
   bool published =
-      PublishBuiltRelease(patch_dir, channel, rollout, signing ? &sign_key : nullptr, &error);
+      PublishBuiltRelease(patch_dir, channel, rollout, expires, signing ? &sign_key : nullptr, &error);
   sign_key.fill(0);
   if (!published) {
     return finish("the release is built, but the pointer of channel '" + channel +

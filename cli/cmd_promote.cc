@@ -35,6 +35,16 @@ int RunPromoteCommand(int argc, char** argv) {
     }
     rollout = static_cast<int>(value);
   }
+  int expires = -1;
+  if (line.Has("expires")) {
+    char* end = nullptr;
+    long value = std::strtol(line.Value("expires"), &end, 10);
+    if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
+    if (end == line.Value("expires") || *end != '\0' || value < 1 || value > 36500) {
+      return line.UsageError("--expires takes a number of days from 1 to 36500");
+    }
+    expires = static_cast<int>(value);
+  }
   const std::string releases = line.operands()[0];
   // PATCH_DIR as a name or as a path: the release folder's own entry counts.
   std::string patch = fs::path(line.operands()[1]).filename().string();
@@ -56,7 +66,7 @@ int RunPromoteCommand(int argc, char** argv) {
   if (signing) signer = PointerSigner(key);
   uint64_t sequence = 0;
   std::string error;
-  bool published = PublishReleaseChannel(releases, channel, patch, rollout, signer, &sequence, &error);
+  bool published = PublishReleaseChannel(releases, channel, patch, rollout, expires, signer, &sequence, &error);
   key.fill(0);
   if (!published) {
     std::fprintf(stderr, "filedist: %s; the channel is as it was\n", error.c_str());

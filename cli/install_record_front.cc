@@ -83,6 +83,7 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
   input.channel = channel;
   input.trusted_key = trusted_key;
   input.last_pointer = last_pointer;
+  input.now = update::UtcTimeNow();
   if (!source->ReadTopFile(ChannelPointerFileName(channel), kChannelPointerSizeLimit,
                            &input.text)) {
     if (channel != kDefaultChannel) {

@@ -52,11 +52,11 @@ void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer
 void SetPackerDirectory(const std::string& dir) { plat::SetStartupDirectory(dir); }
 
 bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
-                           const std::string& patchName, int rollout,
+                           const std::string& patchName, int rollout, int expiresDays,
                            const std::function<bool(const std::string&, std::string*)>& signer,
                            uint64_t* pointerSequence, std::string* error) {
   ChannelPointer published;
-  if (!PublishChannel(releaseDir, channel, patchName, rollout, signer, &published, error)) return false;
+  if (!PublishChannel(releaseDir, channel, patchName, rollout, expiresDays, signer, &published, error)) return false;
   *pointerSequence = published.sequence;
   return true;
 }

@@ -24,12 +24,13 @@ void WatchReleaseBuilds(ReleaseObserver* observer);
 void SetPackerDirectory(const std::string& dir);
 
 // Points channel at the patch directory patchName of releaseDir, offered to
-// rollout percent of installs (the
+// rollout percent of installs and expiring after expiresDays days (negative:
+// never) (the
 // default channel's LATEST too), signed through signer where it is set
 // (release/channel_pointer.h). *pointerSequence gets the new pointer's
 // number. False, with *error set.
 bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
-                           const std::string& patchName, int rollout,
+                           const std::string& patchName, int rollout, int expiresDays,
                            const std::function<bool(const std::string&, std::string*)>& signer,
                            uint64_t* pointerSequence, std::string* error);
 

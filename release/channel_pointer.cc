@@ -49,7 +49,8 @@ bool ReadPointer(const std::string& path, bool* present, ChannelPointer* pointer
 }  // namespace
 
 bool PublishChannel(const std::string& releaseDir, const std::string& channel,
-                    const std::string& patchName, int rollout, const PointerSigner& signer,
+                    const std::string& patchName, int rollout, int expiresDays,
+                    const PointerSigner& signer,
                     ChannelPointer* published, std::string* error) {
   if (!IsChannelName(channel)) {
     *error = "'" + channel + "' is not a channel name (letters, digits, '-' and '_')";
@@ -89,6 +90,7 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   next.patch = patchName;
   next.release = release;
   next.rollout = rollout < 0 ? 0 : rollout > 100 ? 100 : rollout;
+  if (expiresDays >= 0) next.expires = UtcTimeAfterDays(expiresDays);
   const std::string text = FormatChannelPointer(next);
   if (signer) {
     std::string signature;

@@ -16,7 +16,7 @@
 using PointerSigner = std::function<bool(const std::string& text, std::string* signatureFile)>;
 
 // Points channel at the patch directory patchName of releaseDir for rollout
-// percent of installs: one above the channel's current pointer, naming the
+// percent of installs, expiring expiresDays days from now (negative: never): one above the channel's current pointer, naming the
 // release's Manifest sequence.
 // With signer, channel.NAME.sig is written first (a client that reads
 // between the two finds them apart and refuses, taking the pair next time);
@@ -25,7 +25,8 @@ using PointerSigner = std::function<bool(const std::string& text, std::string* s
 // *error set, when the release has no Manifest (or no Manifest.sig while
 // signing), the lock is held elsewhere or a file cannot be written.
 bool PublishChannel(const std::string& releaseDir, const std::string& channel,
-                    const std::string& patchName, int rollout, const PointerSigner& signer,
+                    const std::string& patchName, int rollout, int expiresDays,
+                    const PointerSigner& signer,
                     ChannelPointer* published, std::string* error);
 
 // Every channel pointer of releaseDir that reads as one. False, with

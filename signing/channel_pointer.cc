@@ -1,9 +1,12 @@
 #include "signing/channel_pointer.h"
 
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
+#include "signing/trusted_keys.h"
 
 const char* const kDefaultChannel = "stable";
 
@@ -32,6 +35,16 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
   return true;
 }
 
+bool IsUtcTime(const std::string& text) {
+  static const char kPattern[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kPattern - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
 bool TakeField(const std::string& line, const char* key, std::string* value) {
   std::string prefix = std::string(key) + " ";
   if (line.compare(0, prefix.size(), prefix) != 0) return false;
@@ -57,6 +70,22 @@ std::string ChannelSignatureFileName(const std::string& channel) {
   return ChannelPointerFileName(channel) + ".sig";
 }
 
+std::string UtcTimeAfterDays(int days) {
+  std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
+  std::tm parts{};
+  std::tm* utc = std::gmtime(&when);
+  if (utc != nullptr) parts = *utc;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+bool ChannelPointerExpired(const ChannelPointer& pointer, const std::string& now) {
+  // Times of one fixed form compare as text.
+  return !pointer.expires.empty() && pointer.expires <= now;
+}
+
 bool IsChannelPointerFileName(const std::string& name) {
   const std::string prefix = "channel.";
   if (name.compare(0, prefix.size(), prefix) != 0) return false;
@@ -69,7 +98,7 @@ std::string FormatChannelPointer(const ChannelPointer& pointer) {
   return std::string(kMagic) + "\n" + "channel " + pointer.channel + "\n" + "sequence " +
          std::to_string(pointer.sequence) + "\n" + "patch " + pointer.patch + "\n" + "release " +
          std::to_string(pointer.release) + "\n" + "rollout " + std::to_string(pointer.rollout) +
-         "\n" + "end\n";
+         "\n" + "expires " + (pointer.expires.empty() ? "-" : pointer.expires) + "\n" + "end\n";
 }
 
 bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::string* error) {
@@ -84,7 +113,7 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  if (lines.size() != 7 || lines[0] != kMagic || lines[6] != "end") return false;
+  if (lines.size() != 8 || lines[0] != kMagic || lines[7] != "end") return false;
   ChannelPointer read;
   std::string sequence;
   std::string release;
@@ -93,7 +122,13 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
       !TakeField(lines[2], "sequence", &sequence) || !ParseNumber(sequence, &read.sequence) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsPatchName(read.patch) ||
       !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release) ||
-      !TakeField(lines[5], "rollout", &rollout)) {
+      !TakeField(lines[5], "rollout", &rollout) ||
+      !TakeField(lines[6], "expires", &read.expires)) {
+    return false;
+  }
+  if (read.expires == "-") {
+    read.expires.clear();
+  } else if (!IsUtcTime(read.expires)) {
     return false;
   }
   uint64_t percent = 0;
@@ -111,8 +146,8 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
 
 bool VerifyChannelSignature(const std::string& text, const std::string& signatureText,
                             const std::string& publicKeyFile, std::string* error) {
-  Ed25519PublicKey key;
-  if (!ReadPublicKeyFile(publicKeyFile.c_str(), &key)) {
+  std::vector<Ed25519PublicKey> keys;
+  if (!ReadTrustedKeysFile(publicKeyFile.c_str(), &keys)) {
     *error = "'" + publicKeyFile + "' is not a readable public key file";
     return false;
   }
@@ -121,7 +156,7 @@ bool VerifyChannelSignature(const std::string& text, const std::string& signatur
     *error = "the channel pointer's signature file is not one";
     return false;
   }
-  if (!VerifyEd25519(key, text, signature)) {
+  if (!VerifyByAnyKey(keys, text, signature)) {
     *error = "the channel pointer is not signed by the trusted key";
     return false;
   }

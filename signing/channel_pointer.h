@@ -14,6 +14,9 @@
 //   release N             the Manifest sequence of that patch directory
 //   rollout P             the share of installs offered it, 0 to 100 percent
 //                         (update/rollout.h); 0 halts the rollout
+//   expires TIME|-        YYYY-MM-DDTHH:MM:SSZ: a client refuses the pointer
+//                         from then on, so that a server that keeps serving
+//                         an old pointer cannot hold clients unnoticed
 //   end
 //
 // RELEASES/channel.NAME.sig, when the publisher signs (build --sign,
@@ -35,6 +38,7 @@ struct ChannelPointer {
   std::string patch;
   uint64_t release = 0;
   int rollout = 100;
+  std::string expires;  // empty: never
 };
 
 // A pointer file is a few short lines.
@@ -46,6 +50,12 @@ bool IsChannelName(const std::string& name);
 // "channel.NAME" and "channel.NAME.sig".
 std::string ChannelPointerFileName(const std::string& channel);
 std::string ChannelSignatureFileName(const std::string& channel);
+
+// The UTC time days days from now, as "expires" writes it.
+std::string UtcTimeAfterDays(int days);
+
+// True when the pointer has expired at now (a time as above).
+bool ChannelPointerExpired(const ChannelPointer& pointer, const std::string& now);
 
 // True for "channel.NAME" and "channel.NAME.sig" with a channel's NAME.
 bool IsChannelPointerFileName(const std::string& name);

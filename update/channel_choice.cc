@@ -15,6 +15,11 @@ bool ChooseFromChannel(const ChannelInput& input, ChannelChoice* choice, std::st
     *error = name + " names the channel '" + pointer.channel + "'";
     return false;
   }
+  if (ChannelPointerExpired(pointer, input.now)) {
+    *error = name + " expired on " + pointer.expires +
+             ": the server no longer offers a current release";
+    return false;
+  }
   choice->pointer = pointer;
   choice->verified = false;
   if (input.trusted_key.empty()) return true;

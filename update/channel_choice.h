@@ -22,6 +22,7 @@ struct ChannelInput {
   std::string signature;
   std::string trusted_key;     // the public key file; empty: unverified
   uint64_t last_pointer = 0;   // the last pointer taken from this channel (0: none)
+  std::string now;             // the UTC time, as a pointer's expiry is written
 };
 
 struct ChannelChoice {

@@ -44,10 +44,18 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
       {"rollout above 100", Replace(good, "rollout 10", "rollout 101")},
       {"rollout with a leading zero", Replace(good, "rollout 10", "rollout 010")},
       {"rollout missing", Replace(good, "rollout 10\n", "")},
+      {"expiry that is not a UTC time", Replace(good, "expires -", "expires tomorrow")},
+      {"expiry missing", Replace(good, "expires -\n", "")},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(ParseChannelPointer(c.text, &read, &error)) << c.name;
   }
+  // Expiry: none, or a time from which the pointer is refused.
+  EXPECT_FALSE(ChannelPointerExpired(read, "2999-01-01T00:00:00Z"));
+  read.expires = "2026-12-07T12:00:00Z";
+  ASSERT_TRUE(ParseChannelPointer(FormatChannelPointer(read), &read, &error)) << error;
+  EXPECT_FALSE(ChannelPointerExpired(read, "2026-12-07T11:59:59Z"));
+  EXPECT_TRUE(ChannelPointerExpired(read, "2026-12-07T12:00:00Z"));
   EXPECT_TRUE(IsChannelName("stable"));
   EXPECT_TRUE(IsChannelName("beta-2_x"));
   EXPECT_FALSE(IsChannelName(""));
