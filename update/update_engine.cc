@@ -397,12 +397,31 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
 }
 
 void UpdateRun::PrintPlan(const UpdatePlan& plan) {
+  // The list gives compressed sizes; the Manifest, where there is one, the
+  // sizes the files will have once installed.
+  uint64_t file_bytes = 0;
+  bool all_known = true;
+  for (const PlannedFile& file : plan.fetch) {
+    auto found = listed_.find(file.record.path);
+    if (found == listed_.end()) {
+      all_known = false;
+    } else {
+      file_bytes += found->second->size;
+    }
+  }
   reporter_->Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
-                  FormatSize(plan.fetch_bytes));
+                  FormatSize(plan.fetch_bytes) + " compressed" +
+                  (all_known && !plan.fetch.empty() ? ", " + FormatSize(file_bytes) + " installed"
+                                                    : ""));
   for (const PlannedFile& file : plan.fetch) {
     char line[64];
     std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
-    reporter_->Note(line + file.record.path + " (" + FormatSize(ListedSize(file.record)) + ")");
+    auto found = listed_.find(file.record.path);
+    std::string sizes = found == listed_.end()
+                            ? FormatSize(ListedSize(file.record)) + " compressed"
+                            : FormatSize(found->second->size) + ", " +
+                                  FormatSize(ListedSize(file.record)) + " compressed";
+    reporter_->Note(line + file.record.path + " (" + sizes + ")");
   }
   std::string tail = plan.obsolete.empty()
                          ? ""
