@@ -93,8 +93,8 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
 
 // Names the release in its channel's pointer, signed with key where it is
 // set.
-bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout, int expires,
-                         const Ed25519PrivateKey* key, std::string* error) {
+bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout,
+                         int expires, const Ed25519PrivateKey* key, std::string* error) {
   std::filesystem::path patch(patch_dir);
   std::function<bool(const std::string&, std::string*)> signer;
   if (key != nullptr) signer = PointerSigner(*key);
@@ -257,8 +257,8 @@ int RunBuildCommand(int argc, char** argv) {
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);
   }
-  bool published =
-      PublishBuiltRelease(patch_dir, channel, rollout, expires, signing ? &sign_key : nullptr, &error);
+  bool published = PublishBuiltRelease(patch_dir, channel, rollout, expires,
+                                       signing ? &sign_key : nullptr, &error);
   sign_key.fill(0);
   if (!published) {
     return finish("the release is built, but the pointer of channel '" + channel +

@@ -56,7 +56,10 @@ bool PublishReleaseChannel(const std::string& releaseDir, const std::string& cha
                            const std::function<bool(const std::string&, std::string*)>& signer,
                            uint64_t* pointerSequence, std::string* error) {
   ChannelPointer published;
-  if (!PublishChannel(releaseDir, channel, patchName, rollout, expiresDays, signer, &published, error)) return false;
+  if (!PublishChannel(releaseDir, channel, patchName, rollout, expiresDays, signer, &published,
+                      error)) {
+    return false;
+  }
   *pointerSequence = published.sequence;
   return true;
 }

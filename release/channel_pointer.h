@@ -16,8 +16,9 @@
 using PointerSigner = std::function<bool(const std::string& text, std::string* signatureFile)>;
 
 // Points channel at the patch directory patchName of releaseDir for rollout
-// percent of installs, expiring expiresDays days from now (negative: never): one above the channel's current pointer, naming the
-// release's Manifest sequence.
+// percent of installs, expiring expiresDays days from now (negative: never):
+// one above the channel's current pointer, naming the release's Manifest
+// sequence.
 // With signer, channel.NAME.sig is written first (a client that reads
 // between the two finds them apart and refuses, taking the pair next time);
 // without, an earlier signature is removed. The default channel also

@@ -44,7 +44,8 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   for (const plat::DirEntry& entry : entries) {
     // The channel pointers beside LATEST, and their signatures.
     std::string pointer;
-    if (IsChannelPointerFileName(entry.name) && FormatChildPath(release, entry.name.c_str(), &pointer)) {
+    if (IsChannelPointerFileName(entry.name) &&
+        FormatChildPath(release, entry.name.c_str(), &pointer)) {
       dirs.push_back(pointer);
       continue;
     }

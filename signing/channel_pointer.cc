@@ -90,7 +90,9 @@ bool IsChannelPointerFileName(const std::string& name) {
   const std::string prefix = "channel.";
   if (name.compare(0, prefix.size(), prefix) != 0) return false;
   std::string rest = name.substr(prefix.size());
-  if (rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".sig") == 0) rest.resize(rest.size() - 4);
+  if (rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".sig") == 0) {
+    rest.resize(rest.size() - 4);
+  }
   return IsChannelName(rest);
 }
 

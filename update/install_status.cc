@@ -181,7 +181,8 @@ InstallStatus ReadInstallStatus(const std::string& installDir) {
     for (const plat::DirEntry& entry : staged) {
       bool key_name = entry.name.size() == 32 &&
                       entry.name.find_first_not_of("0123456789abcdef") == std::string::npos;
-      bool partial = entry.name.size() > 7 && entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
+      bool partial = entry.name.size() > 7 &&
+                     entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
       if (key_name) ++status.staged_files;
       if (partial) ++status.partial_files;
     }

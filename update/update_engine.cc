@@ -281,8 +281,9 @@ int UpdateRun::VerifyRelease() {
                 "; nothing was installed");
   }
   if (options_.expected_sequence != 0 && manifest_.sequence != options_.expected_sequence) {
-    return Fail("refusing release " + std::to_string(manifest_.sequence) + ": the channel names release " +
-                std::to_string(options_.expected_sequence) + "; nothing was installed");
+    return Fail("refusing release " + std::to_string(manifest_.sequence) +
+                ": the channel names release " + std::to_string(options_.expected_sequence) +
+                "; nothing was installed");
   }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {

@@ -66,7 +66,8 @@ TEST_F(BuildPacker, WritesItsFilesInThePackerDirectory) {
   WriteFileBytes(Sub("packer/Filters.ini"), "[Ext]\n.pdb\n[File]\n[Keyword]\n");
   const std::set<std::string> before = NamesIn(Sub("bin"));
   std::string output;
-  ASSERT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--log-level", "3"},
+  ASSERT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--log-level",
+                        "3"},
                 &output),
             0)
       << output;
@@ -117,8 +118,9 @@ TEST_F(BuildPacker, ProgramFolderThatCannotBeWrittenNamesPacker) {
 // alone on standard output, so a script can take it.
 TEST_F(BuildPacker, QuietPrintsThePatchDirectoryAlone) {
   std::string output;
-  ASSERT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet"}, &output),
-            0)
+  ASSERT_EQ(
+      RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet"}, &output),
+      0)
       << output;
   Strings lines = SplitLines(output);
   ASSERT_EQ(lines.size(), 1u) << output;

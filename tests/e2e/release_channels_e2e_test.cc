@@ -45,7 +45,8 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
             0)
       << output;
   EXPECT_EQ(testing_support::ReadFileBytes(Sub("releases/LATEST")), second + "\n");
-  const std::string promoted_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string promoted_pointer =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable"));
   const std::string promoted_signature =
       testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
   ASSERT_EQ(Client(client, {"update", "--channel", "stable", "--quiet"}, &output), 0) << output;

@@ -33,7 +33,8 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
   } cases[] = {
       {"CR LF", Replace(good, "beta\n", "beta\r\n")},
       {"no end line", Replace(good, "end\n", "")},
-      {"a second patch line", Replace(good, "release 7\n", "patch Patch_20261207_143407\nrelease 7\n")},
+      {"a second patch line",
+       Replace(good, "release 7\n", "patch Patch_20261207_143407\nrelease 7\n")},
       {"another format", Replace(good, "filedist-channel 1", "filedist-channel 2")},
       {"sequence zero", Replace(good, "sequence 3", "sequence 0")},
       {"sequence with a sign", Replace(good, "sequence 3", "sequence -3")},
