@@ -107,7 +107,11 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
   follow->pointer = choice.pointer.sequence;
   follow->offered = choice.pointer.patch;
   follow->rollout = choice.pointer.rollout;
-  if (choice.verified) follow->expected_sequence = choice.pointer.release;
+  // A pointer binds its release, and may take the install back to an older
+  // one, only where an earlier pointer of the same channel was taken: the
+  // first pointer seen from a channel (a new install, a switch) could be any
+  // old one the key ever signed.
+  if (choice.verified && last_pointer != 0) follow->expected_sequence = choice.pointer.release;
   if (choice.pointer.rollout < 100 && choice.pointer.patch != installed_patch) {
     std::string id;
     if (!update::LoadInstallId(install_dir, &id, error)) return false;

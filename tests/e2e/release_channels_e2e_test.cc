@@ -70,6 +70,22 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   ASSERT_EQ(Client(client, {"status"}, &output), 0) << output;
   EXPECT_EQ(Field(output, "release"), first + " (sequence 1, signature verified)") << output;
 
+  // A switch of channel is no roll-back: the first pointer taken from a
+  // channel could be any the key ever signed, so going back to an older
+  // release that way needs --allow-downgrade.
+  std::string switcher = NewClient("switcher", "signer");
+  ASSERT_EQ(Client(switcher, {"update", source, "--channel", "beta", "--quiet"}, &output), 0)
+      << output;
+  EXPECT_EQ(ClientFiles(switcher, kSecond), kSecond);
+  EXPECT_EQ(Client(switcher, {"update", "--channel", "stable"}, &output), 1) << output;
+  EXPECT_NE(output.find("older than the installed release"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(switcher, kSecond), kSecond);
+  ASSERT_EQ(Client(switcher, {"update", "--channel", "stable", "--allow-downgrade", "--quiet"},
+                   &output),
+            0)
+      << output;
+  EXPECT_EQ(ClientFiles(switcher, kFirst), kFirst);
+
   // Anyone serving an older pointer (with its good signature) again, to take
   // the client forward to the withdrawn release or back: refused, nothing
   // changes.
