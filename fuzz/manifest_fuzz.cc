@@ -1,4 +1,5 @@
-// ParseManifest, and the key and signature file readers, on arbitrary text.
+// ParseManifest, the channel pointer reader, and the key and signature file
+// readers, on arbitrary text.
 // A manifest the reader takes must be exactly the text the writer gives for
 // what it read (one spelling per manifest, so a signature covers one
 // meaning), keep every field within the bounds a client relies on, and
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "signing/channel_pointer.h"
 #include "signing/key_files.h"
 #include "signing/release_manifest.h"
 
@@ -18,6 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ParsePublicKeyFile(text, &public_key)) FUZZ_CHECK(size <= 81);
   Ed25519Signature signature;
   if (ParseSignatureFile(text, &signature)) FUZZ_CHECK(size <= 148);
+
+  // A channel pointer, like the Manifest, has one spelling per meaning.
+  ChannelPointer pointer;
+  std::string pointer_error;
+  if (ParseChannelPointer(text, &pointer, &pointer_error)) {
+    FUZZ_CHECK(FormatChannelPointer(pointer) == text);
+    FUZZ_CHECK(IsChannelName(pointer.channel) && pointer.sequence >= 1);
+    FUZZ_CHECK(pointer.rollout >= 0 && pointer.rollout <= 100);
+  }
 
   ReleaseManifest manifest;
   std::string error;

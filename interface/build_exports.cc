@@ -3,13 +3,16 @@
 #include <utility>
 #include <vector>
 
+#include "release/channel_pointer.h"
 #include "release/earlier_release.h"
+#include "release/prune_releases.h"
 #include "release/release_dirs.h"
 #include "release/release_preflight.h"
 #include "common.h"
 #include "fileio/io_util.h"
 #include "interface/build_hooks.h"
 #include "log/logger.h"
+#include "platform/startup_directory.h"
 #include "version/file_version.h"
 
 extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char* outputDir,
@@ -45,3 +48,32 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
 }
 
 void WatchReleaseBuilds(ReleaseObserver* observer) { SetReleaseObserver(observer); }
+
+void SetPackerDirectory(const std::string& dir) { plat::SetStartupDirectory(dir); }
+
+bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
+                           const std::string& patchName, int rollout, int expiresDays,
+                           const std::function<bool(const std::string&, std::string*)>& signer,
+                           uint64_t* pointerSequence, std::string* error) {
+  ChannelPointer published;
+  if (!PublishChannel(releaseDir, channel, patchName, rollout, expiresDays, signer, &published,
+                      error)) {
+    return false;
+  }
+  *pointerSequence = published.sequence;
+  return true;
+}
+
+bool PruneReleaseFolder(const std::string& releaseDir, int keep, int deltaWindow, bool dryRun,
+                        std::vector<std::pair<std::string, std::string>>* entries,
+                        std::vector<std::string>* failed, std::string* error) {
+  PruneSettings settings;
+  settings.keep = keep;
+  settings.delta_window = deltaWindow;
+  settings.dry_run = dryRun;
+  std::vector<PruneEntry> decided;
+  if (!PruneReleases(releaseDir, settings, &decided, failed, error)) return false;
+  entries->clear();
+  for (const PruneEntry& entry : decided) entries->emplace_back(entry.patch, entry.reason);
+  return true;
+}

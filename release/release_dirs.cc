@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
+#include "signing/channel_pointer.h"
 #include "version/build_paths.h"
 
 std::string PatchDirName(const plat::LocalTime& time) {
@@ -39,6 +40,13 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {
+    // The channel pointers beside LATEST, and their signatures.
+    std::string pointer;
+    if (IsChannelPointerFileName(entry.name) &&
+        FormatChildPath(release, entry.name.c_str(), &pointer)) {
+      dirs.push_back(pointer);
+      continue;
+    }
     std::string patch_dir;
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name) &&
         FormatChildPath(release, entry.name.c_str(), &patch_dir)) {

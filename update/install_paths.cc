@@ -23,6 +23,10 @@ const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
 const char* const kTrustedKeyName = "filedist.pub";
 const char* const kReleaseStateName = ".filedist-release";
+const char* const kInstallRecordName = ".filedist-install";
+const char* const kInstallRecordTemporaryName = ".filedist-install.new";
+const char* const kInstallIdName = ".filedist-id";
+const char* const kInstallIdTemporaryName = ".filedist-id.new";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -102,7 +106,9 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   // that keeps older releases out.
   static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
                                      kJournalName,    kLockName,       kLogName,
-                                     kAsideListName,  kTrustedKeyName, kReleaseStateName};
+                                     kAsideListName,  kTrustedKeyName, kReleaseStateName,
+                                     kInstallRecordName, kInstallRecordTemporaryName,
+                                     kInstallIdName,  kInstallIdTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

@@ -31,6 +31,7 @@
 #include "signing/manifest_check.h"
 #include "signing/release_manifest.h"
 #include "signing/sha256.h"
+#include "signing/trusted_keys.h"
 #include "update/update_plan.h"
 #include "util/scoped_file.h"
 #include "version/version_list.h"
@@ -272,8 +273,8 @@ int UpdateRun::VerifyRelease() {
     staging_.Discard(kManifestStaged);
     return 0;
   }
-  Ed25519PublicKey trusted;
-  if (!ReadPublicKeyFile(options_.trusted_key.c_str(), &trusted)) {
+  std::vector<Ed25519PublicKey> trusted;
+  if (!ReadTrustedKeysFile(options_.trusted_key.c_str(), &trusted)) {
     // A key that is there in any form but cannot be read never lets a
     // release in unverified.
     return Fail("cannot read the trusted key '" + options_.trusted_key +
@@ -301,6 +302,11 @@ int UpdateRun::VerifyRelease() {
     return Fail(std::string("refusing the release: ") + DescribeManifestCheck(result) + detail +
                 "; nothing was installed");
   }
+  if (options_.expected_sequence != 0 && manifest_.sequence != options_.expected_sequence) {
+    return Fail("refusing release " + std::to_string(manifest_.sequence) +
+                ": the channel names release " + std::to_string(options_.expected_sequence) +
+                "; nothing was installed");
+  }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
     case ReleaseState::kDamaged:
@@ -308,7 +314,8 @@ int UpdateRun::VerifyRelease() {
                   JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
                   "'; nothing was installed");
     case ReleaseState::kRead:
-      if (manifest_.sequence < installed && !options_.allow_downgrade) {
+      if (manifest_.sequence < installed && !options_.allow_downgrade &&
+          manifest_.sequence != options_.expected_sequence) {
         return Fail("refusing release " + std::to_string(manifest_.sequence) +
                     ": it is older than the installed release " + std::to_string(installed) +
                     " (--allow-downgrade takes it); nothing was installed");
@@ -417,12 +424,31 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
 }
 
 void UpdateRun::PrintPlan(const UpdatePlan& plan) {
+  // The list gives compressed sizes; the Manifest, where there is one, the
+  // sizes the files will have once installed.
+  uint64_t file_bytes = 0;
+  bool all_known = true;
+  for (const PlannedFile& file : plan.fetch) {
+    auto found = listed_.find(file.record.path);
+    if (found == listed_.end()) {
+      all_known = false;
+    } else {
+      file_bytes += found->second->size;
+    }
+  }
   reporter_->Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
-                  FormatSize(plan.fetch_bytes));
+                  FormatSize(plan.fetch_bytes) + " compressed" +
+                  (all_known && !plan.fetch.empty() ? ", " + FormatSize(file_bytes) + " installed"
+                                                    : ""));
   for (const PlannedFile& file : plan.fetch) {
     char line[64];
     std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
-    reporter_->Note(line + file.record.path + " (" + FormatSize(ListedSize(file.record)) + ")");
+    auto found = listed_.find(file.record.path);
+    std::string sizes = found == listed_.end()
+                            ? FormatSize(ListedSize(file.record)) + " compressed"
+                            : FormatSize(found->second->size) + ", " +
+                                  FormatSize(ListedSize(file.record)) + " compressed";
+    reporter_->Note(line + file.record.path + " (" + sizes + ")");
   }
   std::string tail = plan.obsolete.empty()
                          ? ""

@@ -39,6 +39,10 @@ struct UpdateOptions {
   std::string trusted_key;
   // Take a signed release numbered below the one installed.
   bool allow_downgrade = false;
+  // Above 0: the signed release must carry exactly this Manifest sequence,
+  // as a channel pointer the trusted key signed names it; it may then be
+  // older than the installed one (the publisher pointed the channel back).
+  uint64_t expected_sequence = 0;
 };
 
 // What a run planned and did, as far as it got, for a front end that shows
