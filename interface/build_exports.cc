@@ -28,7 +28,8 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   skip_dirs.push_back(Logger::GetLogFilePath());
   version.SetScanSkipDirs(std::move(skip_dirs));
   EarlierRelease earlier = FindEarlierRelease(preflight.release_dir());
-  version.SetEarlierRelease(std::move(earlier.patchDir), std::move(earlier.keys));
+  version.SetEarlierRelease(std::move(earlier.patchDir), std::move(earlier.keys),
+                            std::move(earlier.members));
   if (!version.GenerateFileVersionInfo(sourceDir)) return 0;
   if (!version.CompressFileVersionInfo(outputDir)) return 0;
   if (!version.WriteFileVersionInfo()) return 0;
@@ -36,6 +37,8 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   // Under the release folder's lock still, so that two builds never number
   // their releases alike.
   if (!version.WriteReleaseManifest()) return 0;
+  // Only a help to the next build, which decodes instead when it is missing.
+  version.WriteBuildRecord();
   const std::string& temporary_tree = version.paths().temporary_tree();
   // A source tree inside the temporary tree would go with it.
   if (!IsSameOrInside(version.paths().source_dir(), temporary_tree.c_str())) {

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "release/build_record.h"
 #include "release/release_dirs.h"
 #include "fileio/gzip_check.h"
 #include "fileio/io_util.h"
 #include "fileio/file_key.h"
 #include "platform/platform.h"
+#include "signing/bounded_file.h"
 #include "signing/release_manifest.h"
 
 namespace {
@@ -32,6 +34,18 @@ void ParseList(const std::string& list, std::map<std::string, std::string>* keys
   }
 }
 
+// A record bigger than a million files' lines is not one of ours.
+constexpr size_t kRecordLimit = size_t{1} << 28;
+
+// The build record beside the patch directory, where there is a sound one.
+void LoadBuildRecord(const std::string& patchDir, EarlierRelease* release) {
+  std::string text;
+  if (!ReadBoundedFile(BuildRecordPath(patchDir).c_str(), kRecordLimit, &text) ||
+      !ParseBuildRecord(text, &release->members)) {
+    release->members.clear();
+  }
+}
+
 bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
   std::string list_path;
   std::string key_path;
@@ -46,6 +60,7 @@ bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
   }
   release->patchDir = patchDir;
   ParseList(list, &release->keys);
+  LoadBuildRecord(patchDir, release);
   return true;
 }
 

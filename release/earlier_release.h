@@ -7,9 +7,14 @@
 #include <map>
 #include <string>
 
+#include "version/file_version.h"
+
 struct EarlierRelease {
   std::string patchDir;                     // empty: there is none to take from
   std::map<std::string, std::string> keys;  // listed path -> key
+  // What the build that made it recorded of its compressed files (path ->
+  // member); empty when it kept no readable record.
+  std::map<std::string, EarlierMember> members;
 };
 
 // Looks through the patch directories of releaseDir, newest name first, for

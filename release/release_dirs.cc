@@ -6,6 +6,7 @@
 #include "version/build_paths.h"
 
 const char* const kLatestName = "LATEST";
+const char* const kBuildRecordSuffix = ".build-record";
 
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
@@ -45,6 +46,7 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name) &&
         FormatChildPath(release, entry.name.c_str(), &patch_dir)) {
       dirs.push_back(patch_dir);
+      dirs.push_back(patch_dir + kBuildRecordSuffix);
     }
   }
   return dirs;
