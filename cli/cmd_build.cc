@@ -17,13 +17,14 @@
 #include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
+#include "signing/patch_index.h"
 #include "signing/release_manifest.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: filedist build SOURCE [--out DIR] [--releases DIR] [--sign KEYFILE]\n"
-    "                      [--log-level N] [--verbose] [--json]\n"
+    "                      [--delta-window K] [--log-level N] [--verbose] [--json]\n"
     "\n"
     "Builds a release of the folder SOURCE: every file that Filters.ini does not\n"
     "exclude is keyed (MD5) and gzip-compressed into a new directory\n"
@@ -53,6 +54,13 @@ const char kUsage[] =
     "                   'filedist keygen') into Manifest.sig, before LATEST\n"
     "                   names the release; clients that trust the public key\n"
     "                   install nothing that is not signed\n"
+    "  --delta-window K binary patches from the newest K earlier releases in\n"
+    "                   RELEASES (default 3; 0 makes none): each changed file\n"
+    "                   gets one from every earlier content of its path there,\n"
+    "                   kept where it is at most 0.9 of the compressed file,\n"
+    "                   in Patches/, described in PatchIndex (signed with\n"
+    "                   --sign into PatchIndex.sig); clients that do not use\n"
+    "                   patches fetch whole files as before\n"
     "  --log-level N    what BuildVer.log receives: 0 nothing, 1 errors (default),\n"
     "                   2 warnings, 3 every file, 4 everything\n"
     "  --verbose        a line per file also on a terminal, where a progress line\n"
@@ -110,19 +118,20 @@ bool WriteLatest(const std::string& patch_dir, std::string* error) {
   return true;
 }
 
-// Manifest.sig beside the Manifest of patch_dir.
-bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std::string* error) {
+// The signature file signature_name beside the file name of patch_dir.
+bool SignFile(const std::string& patch_dir, const char* name, const char* signature_name,
+              size_t limit, const Ed25519PrivateKey& key, std::string* error) {
   std::filesystem::path patch(patch_dir);
-  std::string manifest_path = (patch / kManifestName).string();
-  std::string signature_path = (patch / kManifestSignatureName).string();
+  std::string manifest_path = (patch / name).string();
+  std::string signature_path = (patch / signature_name).string();
   std::string manifest;
-  if (!ReadBoundedFile(manifest_path.c_str(), kManifestSizeLimit, &manifest)) {
+  if (!ReadBoundedFile(manifest_path.c_str(), limit, &manifest)) {
     *error = "cannot read '" + manifest_path + "'";
     return false;
   }
   Ed25519Signature signature;
   if (!SignEd25519(key, manifest, &signature)) {
-    *error = "the Manifest could not be signed";
+    *error = std::string("the ") + name + " could not be signed";
     return false;
   }
   std::string text = FormatSignatureFile(signature);
@@ -135,6 +144,20 @@ bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std
     return false;
   }
   return true;
+}
+
+// Manifest.sig beside the Manifest of patch_dir, and PatchIndex.sig beside
+// its patch index where it has one.
+bool SignRelease(const std::string& patch_dir, const Ed25519PrivateKey& key, std::string* error) {
+  if (!SignFile(patch_dir, kManifestName, kManifestSignatureName, kManifestSizeLimit, key, error)) {
+    return false;
+  }
+  std::error_code missing;
+  if (!std::filesystem::exists(std::filesystem::path(patch_dir) / kPatchIndexName, missing)) {
+    return true;
+  }
+  return SignFile(patch_dir, kPatchIndexName, kPatchIndexSignatureName, kPatchIndexSizeLimit, key,
+                  error);
 }
 
 // The --json document: the summary as far as the build got; patch_dir is
@@ -152,6 +175,9 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   doc["unchanged"] = summary.unchanged;
   doc["bytes"] = summary.bytes;
   doc["compressed_bytes"] = summary.compressed_bytes;
+  doc["patches"] = summary.patches;
+  doc["patch_bytes"] = summary.patch_bytes;
+  doc["patched_compressed_bytes"] = summary.patched_bytes;
   doc["seconds"] = summary.seconds;
   doc["problems"] = report.problems();
   return doc;
@@ -165,11 +191,20 @@ bool ParseLogLevel(const char* text, int* level) {
   return true;
 }
 
+bool ParseWindow(const char* text, int* window) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > 100) return false;
+  *window = static_cast<int>(value);
+  return true;
+}
+
 }  // namespace
 
 int RunBuildCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"out", true}, {"releases", true}, {"log-level", true},
-                            {"verbose", false}, {"sign", true}, {"json", false}});
+                            {"verbose", false}, {"sign", true}, {"json", false},
+                            {"delta-window", true}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -179,6 +214,10 @@ int RunBuildCommand(int argc, char** argv) {
   int log_level = 1;
   if (line.Has("log-level") && !ParseLogLevel(line.Value("log-level"), &log_level)) {
     return line.UsageError("--log-level takes a number from 0 to 4");
+  }
+  int delta_window = -1;  // the library's default
+  if (line.Has("delta-window") && !ParseWindow(line.Value("delta-window"), &delta_window)) {
+    return line.UsageError("--delta-window takes a number from 0 to 100");
   }
   const bool verbose = line.Has("verbose");
   const bool json = line.Has("json");
@@ -211,6 +250,7 @@ int RunBuildCommand(int argc, char** argv) {
   }
   SetLogLevel(log_level);
   WatchReleaseBuilds(&report);
+  if (delta_window >= 0) SetReleasePatchWindow(delta_window);
   char patch_dir[1024] = {};
   int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
   WatchReleaseBuilds(nullptr);

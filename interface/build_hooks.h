@@ -10,4 +10,9 @@
 // standard output lines back. Not owned.
 void WatchReleaseBuilds(ReleaseObserver* observer);
 
+// How many of the newest earlier releases the following BuildVer calls make
+// binary patches from (release/release_patches.h); 0 makes none. Hosts of
+// the exported functions get kDefaultPatchWindow.
+void SetReleasePatchWindow(int releases);
+
 #endif  // FILEDIST_INTERFACE_BUILD_HOOKS_H

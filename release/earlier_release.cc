@@ -66,10 +66,12 @@ bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
 
 }  // namespace
 
-EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
-  EarlierRelease release;
+std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, size_t count) {
+  std::vector<EarlierRelease> releases;
   std::vector<plat::DirEntry> entries;
-  if (releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) return release;
+  if (count == 0 || releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) {
+    return releases;
+  }
   std::vector<std::string> names;
   for (const plat::DirEntry& entry : entries) {
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name)) {
@@ -80,10 +82,16 @@ EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
   std::sort(names.rbegin(), names.rend());
   for (const std::string& name : names) {
     std::string patch_dir;
+    EarlierRelease release;
     if (FormatChildPath(releaseDir, name.c_str(), &patch_dir) && LoadRelease(patch_dir, &release)) {
-      break;
+      releases.push_back(std::move(release));
+      if (releases.size() == count) break;
     }
-    release = EarlierRelease();
   }
-  return release;
+  return releases;
+}
+
+EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
+  std::vector<EarlierRelease> releases = FindEarlierReleases(releaseDir, 1);
+  return releases.empty() ? EarlierRelease() : std::move(releases.front());
 }

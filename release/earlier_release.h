@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "version/file_version.h"
 
@@ -22,5 +23,9 @@ struct EarlierRelease {
 // (a build that failed halfway leaves a directory without them). Empty when
 // there is none.
 EarlierRelease FindEarlierRelease(const std::string& releaseDir);
+
+// The same for the newest count whole releases, newest first: the ones a
+// build makes binary patches from (release_patches.h).
+std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, size_t count);
 
 #endif  // FILEDIST_RELEASE_EARLIER_RELEASE_H
