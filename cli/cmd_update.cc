@@ -22,7 +22,7 @@ namespace {
 
 const char kUsage[] =
     "usage: filedist update SOURCE [--dir DIR] [--trust KEYFILE] [--allow-downgrade]\n"
-    "                       [--prune [--force]] [--repair] [--dry-run]\n"
+    "                       [--prune [--force]] [--repair] [--dry-run] [--no-delta]\n"
     "                       [--jobs N] [--timeout SECONDS] [--retries N] [--ca FILE]\n"
     "                       [--quiet] [--json]\n"
     "\n"
@@ -47,6 +47,10 @@ const char kUsage[] =
     "  --repair    re-key every installed file and fetch those that do not\n"
     "              match the release\n"
     "  --dry-run   print what would be fetched and removed; change no file\n"
+    "  --no-delta  fetch whole files only; otherwise, where the release has a\n"
+    "              binary patch from the installed file (keyed afresh) to the\n"
+    "              new one, the patch is fetched and applied instead, and a\n"
+    "              patch that fails falls back to the whole file\n"
     "  --jobs N    fetch up to N files at once (default 8)\n"
     "  --quiet     print nothing but errors\n"
     "  --json      print one JSON document on standard output and nothing else\n"
@@ -126,7 +130,8 @@ int RunUpdateCommand(int argc, char** argv) {
   CommandLine line(kUsage, {{"dir", true}, {"prune", false}, {"force", false}, {"repair", false},
                             {"dry-run", false}, {"jobs", true}, {"timeout", true},
                             {"retries", true}, {"ca", true}, {"quiet", false}, {"trust", true},
-                            {"allow-downgrade", false}, {"json", false}});
+                            {"allow-downgrade", false}, {"json", false},
+                            {"no-delta", false}});
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.operands().empty()) return line.UsageError("SOURCE is missing");
   if (line.operands().size() > 1) return line.UsageError("only one SOURCE may be given");
@@ -136,6 +141,7 @@ int RunUpdateCommand(int argc, char** argv) {
   options.force = line.Has("force");
   options.repair = line.Has("repair");
   options.dry_run = line.Has("dry-run");
+  options.delta = !line.Has("no-delta");
   if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
   options.jobs = 8;
   if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &options.jobs)) {
