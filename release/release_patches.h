@@ -10,7 +10,8 @@
 // a second request.
 //
 // Memory: the old and the new file whole, plus what delta::MakePatch takes
-// (about 9 bytes per old byte beside them). A process with 32-bit pointers
+// beside them (delta::PatchMakeMemory: about 7 bytes per byte in all for two
+// files of like size). A process with 32-bit pointers
 // (the Windows build) skips a file whose patch would not fit
 // delta::kSmallAddressSpacePatchBudget, with a warning naming it; every
 // target skips files above delta::kMaxPatchSourceSize.
