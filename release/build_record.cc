@@ -1,6 +1,8 @@
 #include "release/build_record.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "release/release_dirs.h"
 
@@ -31,20 +33,32 @@ bool ParseCount(const std::string& text, uint64_t* value) {
   return true;
 }
 
-// "member SHA256 GZSIZE KEY PATH": the path takes the rest, spaces and all.
+// "member SHA256 GZSIZE KEY PLAINSHA256 PLAINSIZE CRC PATH": the path takes
+// the rest, spaces and all.
 bool ParseMember(const std::string& line, std::string* path, EarlierMember* member) {
   const std::string tag = "member ";
   if (line.compare(0, tag.size(), tag) != 0) return false;
-  size_t first = tag.size();
-  size_t second = line.find(' ', first);
-  size_t third = second == std::string::npos ? second : line.find(' ', second + 1);
-  size_t fourth = third == std::string::npos ? third : line.find(' ', third + 1);
-  if (fourth == std::string::npos) return false;
-  member->sha256 = line.substr(first, second - first);
-  member->key = line.substr(third + 1, fourth - third - 1);
-  *path = line.substr(fourth + 1);
-  return IsHex(member->sha256, 64) && IsHex(member->key, 32) && !path->empty() &&
-         ParseCount(line.substr(second + 1, third - second - 1), &member->size);
+  std::vector<std::string> fields;
+  size_t start = tag.size();
+  while (fields.size() < 6) {
+    size_t space = line.find(' ', start);
+    if (space == std::string::npos) return false;
+    fields.push_back(line.substr(start, space - start));
+    start = space + 1;
+  }
+  *path = line.substr(start);
+  uint64_t crc = 0;
+  if (!IsHex(fields[0], 64) || !ParseCount(fields[1], &member->size) || !IsHex(fields[2], 32) ||
+      !IsHex(fields[3], 64) || !ParseCount(fields[4], &member->plainSize) ||
+      !IsHex(fields[5], 8) || path->empty()) {
+    return false;
+  }
+  crc = std::strtoull(fields[5].c_str(), nullptr, 16);
+  member->sha256 = fields[0];
+  member->key = fields[2];
+  member->plainSha256 = fields[3];
+  member->crc = static_cast<uint32_t>(crc);
+  return true;
 }
 
 }  // namespace
@@ -52,8 +66,11 @@ bool ParseMember(const std::string& line, std::string* path, EarlierMember* memb
 std::string FormatBuildRecord(const std::vector<BuildRecordLine>& lines) {
   std::string text = std::string(kHeader) + "\n";
   for (const BuildRecordLine& line : lines) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(line.member.crc));
     text += "member " + line.member.sha256 + " " + std::to_string(line.member.size) + " " +
-            line.member.key + " " + line.path + "\n";
+            line.member.key + " " + line.member.plainSha256 + " " +
+            std::to_string(line.member.plainSize) + " " + crc + " " + line.path + "\n";
   }
   text += "end " + std::to_string(lines.size()) + "\n";
   return text;

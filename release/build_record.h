@@ -5,16 +5,20 @@
 // feed, written byte for byte the same on every system:
 //
 //   filedist-build-record 1
-//   member SHA256 GZSIZE KEY PATH   one per released file, in list order:
+//   member SHA256 GZSIZE KEY PLAINSHA256 PLAINSIZE CRC PATH
+//                                   one per released file, in list order:
 //                                   SHA-256 and size of the compressed file
-//                                   as the build left it, the key (MD5) of
-//                                   its plain content, PATH as the version
-//                                   list has it
+//                                   as the build left it; the key (MD5),
+//                                   SHA-256, size and CRC-32 (8 hexadecimal
+//                                   digits) of its plain content; PATH as
+//                                   the version list has it
 //   end COUNT                       the number of member lines
 //
 // A later build takes a compressed file whose key is unchanged when its
 // bytes still have the recorded digest: it is the member this build made or
 // checked, so it need not be decoded again to prove it holds the content.
+// And a file whose key is the recorded one needs only its key read: the
+// record gives the digests the Manifest and the compressed file's check use.
 #ifndef FILEDIST_RELEASE_BUILD_RECORD_H
 #define FILEDIST_RELEASE_BUILD_RECORD_H
 

@@ -8,6 +8,7 @@
 #include "fileio/replacement_file.h"
 #include "log/logger.h"
 #include "release/build_record.h"
+#include "signing/sha256.h"
 #include "version/file_version.h"
 
 namespace {
@@ -31,8 +32,15 @@ int CFileVersion::WriteBuildRecord() {
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     const VersionRecord& record = m_scanList[index];
     // A file whose digest is not known is left out: the next build decodes it.
-    if (m_builtMembers[index].sha256.empty()) continue;
-    lines.push_back({record.path, m_builtMembers[index]});
+    if (m_builtMembers[index].sha256.empty() || index >= m_scanFacts.size() ||
+        index >= m_scanCrcs.size()) {
+      continue;
+    }
+    BuildRecordLine line{record.path, m_builtMembers[index]};
+    line.member.plainSha256 = Sha256Hex(m_scanFacts[index].sha256);
+    line.member.plainSize = m_scanFacts[index].plainSize;
+    line.member.crc = m_scanCrcs[index];
+    lines.push_back(std::move(line));
   }
   std::string path = BuildRecordPath(patch_dir);
   if (!FitsPathBuffer(path) || !WriteText(path, FormatBuildRecord(lines))) {

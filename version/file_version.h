@@ -23,12 +23,21 @@ struct EarlierMember {
   std::string key;
   std::string sha256;  // hexadecimal
   uint64_t size = 0;
+  // What the build read of the plain content with that key: its SHA-256
+  // (hexadecimal), size and CRC-32. A rebuild that finds the key unchanged
+  // takes them instead of hashing the file a second way.
+  std::string plainSha256;
+  uint64_t plainSize = 0;
+  uint32_t crc = 0;
 };
 
 struct ScanFacts {
   unsigned char sha256[32] = {};
   uint64_t plainSize = 0;
   bool executable = false;
+  // False when the scan took the key alone (an earlier build's record may
+  // give the rest); sha256 and the CRC-32 are then still to be found.
+  bool complete = true;
 };
 
 class CFileVersion {
@@ -104,6 +113,11 @@ class CFileVersion {
   const PathIndex& local_index() const { return m_localIndex; }
 
  private:
+  // Stage 1's: the SHA-256 and CRC-32 of every file the scan only keyed,
+  // from the earlier build's record where the key is the recorded one, else
+  // read from the file again. A file that cannot be read joins the
+  // unreadable ones.
+  void CompleteScanFacts();
   // Stage 2's: takes the earlier release's compressed file for the scan
   // entry at index, listed as relative, into destination; *digest and *size
   // receive its SHA-256 (hexadecimal, empty when not known) and size.

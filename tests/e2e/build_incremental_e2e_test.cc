@@ -100,7 +100,8 @@ TEST_F(BuildIncremental, ADamagedEarlierFileIsCompressedAfresh) {
 }
 
 // The build record beside a release gives the SHA-256 and size of every
-// compressed file (sha256sum is the oracle), and a rebuild takes a file that
+// compressed file (sha256sum is the oracle) and the key and size of its
+// plain content (md5sum), and a rebuild takes a file that
 // still has its recorded digest as it is, without decoding it: here a file
 // the decoder would refuse (a second member after the first), recorded so.
 TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
@@ -118,21 +119,31 @@ TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
     EXPECT_EQ(testing_support::Run({"/usr/bin/sha256sum", path}, &output), 0);
     return output.substr(0, 64);
   };
-  std::string notes_line;
-  for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    // member SHA256 GZSIZE KEY .\PATH
+  // member SHA256 GZSIZE KEY PLAINSHA256 PLAINSIZE CRC .\\PATH
+  auto fields_of = [](std::string rest) {
     Strings fields;
-    std::string rest = lines[i];
-    for (int f = 0; f < 4; ++f) {
+    for (int f = 0; f < 7; ++f) {
       fields.push_back(rest.substr(0, rest.find(' ')));
       rest = rest.substr(rest.find(' ') + 1);
     }
-    std::string relative = rest.substr(2);
+    fields.push_back(rest);
+    return fields;
+  };
+  std::string notes_line;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    Strings fields = fields_of(lines[i]);
+    std::string relative = fields[7].substr(2);
     std::replace(relative.begin(), relative.end(), '\\', '/');
     std::string member = first + Sep() + Native(relative);
+    std::string plain;
+    for (const SourceFile& file : files_) {
+      if (file.relative == relative) plain = file.content;
+    }
     EXPECT_EQ(fields[0], "member");
     EXPECT_EQ(fields[1], sha256sum(member)) << relative;
     EXPECT_EQ(fields[2], std::to_string(ReadFileBytes(member).size())) << relative;
+    EXPECT_EQ(fields[3], testing_support::KeyOfBytes(plain)) << relative;
+    EXPECT_EQ(fields[5], std::to_string(plain.size())) << relative;
     if (relative == "docs/notes.txt") notes_line = lines[i];
   }
   ASSERT_FALSE(notes_line.empty());
@@ -141,8 +152,11 @@ TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
   std::string doubled = ReadFileBytes(notes) + ReadFileBytes(notes);
   fs::remove(notes);
   WriteFileBytes(notes, doubled);
-  std::string key = notes_line.substr(notes_line.rfind(' ', notes_line.rfind(' ') - 1));
-  std::string recorded = "member " + sha256sum(notes) + " " + std::to_string(doubled.size()) + key;
+  Strings fields = fields_of(notes_line);
+  fields[1] = sha256sum(notes);
+  fields[2] = std::to_string(doubled.size());
+  std::string recorded = fields[0];
+  for (size_t f = 1; f < fields.size(); ++f) recorded += " " + fields[f];
   record.replace(record.find(notes_line), notes_line.size(), recorded);
   WriteFileBytes(first + ".build-record", record);
 
