@@ -4,10 +4,19 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fileio/io_util.h"
 #include "release/release_dirs.h"
 
 std::string BuildRecordPath(const std::string& patchDir) {
-  return patchDir + kBuildRecordSuffix;
+  std::string release_dir;
+  std::string folder;
+  std::string path;
+  if (!SplitParentDir(patchDir, &release_dir) || release_dir.size() + 1 >= patchDir.size() ||
+      !FormatChildPath(release_dir, kBuildRecordFolder, &folder) ||
+      !FormatChildPath(folder, patchDir.substr(release_dir.size() + 1).c_str(), &path)) {
+    return std::string();
+  }
+  return path;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // The build record: what a build knows of the compressed files it put in a
 // patch directory, kept beside that directory in the release folder
-// ("Patch_YYYYMMDD_HHMMSS.build-record") for the next build of the same
+// (".build-records/Patch_YYYYMMDD_HHMMSS") for the next build of the same
 // folder. Clients never read it, and it is no part of the release. Plain text, every line ending in a line
 // feed, written byte for byte the same on every system:
 //
@@ -29,7 +29,8 @@
 
 #include "version/file_version.h"
 
-// The record of the patch directory patchDir: the path beside it.
+// The record of the patch directory patchDir; empty when there is no
+// folder above it.
 std::string BuildRecordPath(const std::string& patchDir);
 
 struct BuildRecordLine {

@@ -6,7 +6,7 @@
 #include "version/build_paths.h"
 
 const char* const kLatestName = "LATEST";
-const char* const kBuildRecordSuffix = ".build-record";
+const char* const kBuildRecordFolder = ".build-records";
 
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
@@ -39,6 +39,11 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   // The name of the newest patch directory, which filedist build keeps in
   // the release folder for clients to follow.
   if (!release.empty() && FormatChildPath(release, kLatestName, &latest)) dirs.push_back(latest);
+  std::string records;
+  if (!release.empty() && FormatChildPath(release, kBuildRecordFolder, &records) &&
+      plat::PathExists(records.c_str())) {
+    dirs.push_back(records);
+  }
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {
@@ -46,7 +51,6 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name) &&
         FormatChildPath(release, entry.name.c_str(), &patch_dir)) {
       dirs.push_back(patch_dir);
-      dirs.push_back(patch_dir + kBuildRecordSuffix);
     }
   }
   return dirs;

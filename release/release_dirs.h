@@ -11,8 +11,9 @@
 // The file in a release folder that names its newest patch directory.
 extern const char* const kLatestName;
 
-// What a patch directory's build record adds to its name (build_record.h).
-extern const char* const kBuildRecordSuffix;
+// The folder of a release folder that holds its builds' records
+// (build_record.h), each named as its patch directory.
+extern const char* const kBuildRecordFolder;
 
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);
@@ -22,7 +23,7 @@ bool IsPatchDirName(const std::string& name);
 
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
-// directories already in releaseDir with their build records and its LATEST, resolved against the startup
+// directories already in releaseDir, its LATEST and its build records, resolved against the startup
 // directory as the stages resolve them. Missing arguments contribute nothing.
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir);
 

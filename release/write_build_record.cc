@@ -43,7 +43,9 @@ int CFileVersion::WriteBuildRecord() {
     lines.push_back(std::move(line));
   }
   std::string path = BuildRecordPath(patch_dir);
-  if (!FitsPathBuffer(path) || !WriteText(path, FormatBuildRecord(lines))) {
+  std::string folder;
+  if (path.empty() || !FitsPathBuffer(path) || !SplitParentDir(path, &folder) ||
+      !IOUtil_MakeDirTree(folder.c_str()) || !WriteText(path, FormatBuildRecord(lines))) {
     LogWarning() << "Write file [" << path << "] failed in [" << kStage << "]";
     return 0;
   }

@@ -34,6 +34,12 @@ std::vector<std::pair<std::string, std::string>> Contents(const std::string& dir
 
 class BuildIncremental : public BuildVerHost {
  protected:
+  // The build record of a patch directory, beside it in the release folder.
+  static std::string RecordOf(const std::string& patch_dir) {
+    fs::path patch(patch_dir);
+    return (patch.parent_path() / ".build-records" / patch.filename()).string();
+  }
+
   std::string Summary(const Strings& printed) const {
     return printed.size() >= 2 ? printed[printed.size() - 2] : std::string();
   }
@@ -109,7 +115,7 @@ TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
   GTEST_SKIP() << "sha256sum, the oracle, runs natively only";
 #endif
   std::string first = BuildOk({});
-  std::string record = ReadFileBytes(first + ".build-record");
+  std::string record = ReadFileBytes(RecordOf(first));
   Strings lines = SplitLines(record);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines.front(), "filedist-build-record 1");
@@ -158,7 +164,7 @@ TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
   std::string recorded = fields[0];
   for (size_t f = 1; f < fields.size(); ++f) recorded += " " + fields[f];
   record.replace(record.find(notes_line), notes_line.size(), recorded);
-  WriteFileBytes(first + ".build-record", record);
+  WriteFileBytes(RecordOf(first), record);
 
   std::string rebuilt = BuildOk({});
   EXPECT_EQ(ReadFileBytes(rebuilt + Sep() + Native("docs/notes.txt")), doubled);
