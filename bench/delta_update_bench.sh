@@ -65,7 +65,10 @@ def files(tree):
 
 
 def run(argv, **kw):
-    return subprocess.run(argv, check=True, capture_output=True, **kw)
+    r = subprocess.run(argv, capture_output=True, **kw)
+    if r.returncode != 0:
+        sys.exit("%s failed (%d):\n%s" % (" ".join(argv), r.returncode, r.stderr.decode()[-2000:]))
+    return r
 
 
 def peak(argv):
