@@ -22,17 +22,27 @@ here=$(cd "$(dirname "$0")" && pwd)
 filedist=$(realpath "${FILEDIST:-out/native/filedist}")
 dir=${BENCH_DIR:-/tmp/filedist-bench/delta-update}
 cache=$(realpath -m "${NPM_CACHE:-out/bench/npm}")
+servers=$here/../tests/servers
 rm -rf "$dir"
-mkdir -p "$dir/nginx" "$cache"
-cleanup() { sh "$here/../tests/servers/test_server.sh" stop "$dir/nginx"; }
+mkdir -p "$cache"
+cleanup() { sh "$servers/test_server.sh" stop "$dir/nginx"; }
 trap cleanup EXIT
-sh "$here/../tests/servers/test_server.sh" nginx "$dir/nginx" "$dir"
-port=$(awk '/^http /{print $2}' "$dir/nginx/ports")
 
-python3 - "$here/npm_pairs.txt" "$filedist" "$dir" "$cache" "$port" <<'PY'
+python3 - "$here/npm_pairs.txt" "$filedist" "$dir" "$cache" "$servers/test_server.sh" <<'PY'
 import json, os, shutil, subprocess, sys, tarfile
 
-pairs_file, filedist, work, cache, port = sys.argv[1:]
+pairs_file, filedist, work, cache, server_script = sys.argv[1:]
+nginx = os.path.join(work, "nginx")
+
+
+def serve():
+    """nginx serving work, started afresh for each pair: it stops by itself
+    after ten minutes, and making the patches of a large pair takes long."""
+    subprocess.run(["sh", server_script, "stop", nginx], capture_output=True)
+    subprocess.run(["sh", server_script, "nginx", nginx, work], check=True)
+    for line in open(os.path.join(nginx, "ports")):
+        if line.startswith("http "):
+            return line.split()[1]
 
 
 def pairs():
@@ -82,7 +92,7 @@ with open(rsh, "w") as f:
     f.write('#!/bin/sh\nshift\nexec "$@"\n')
 os.chmod(rsh, 0o755)
 packer = os.path.join(work, "packer")
-os.makedirs(packer)
+os.makedirs(packer, exist_ok=True)
 shutil.copy2(filedist, packer)
 program = os.path.join(packer, os.path.basename(filedist))
 
@@ -102,7 +112,7 @@ for n, (name, a, b) in enumerate(pairs()):
         shutil.copytree(tree, source, symlinks=True)
         out = run([program, "build", source, "--releases", releases]).stdout.decode()
         patch_dirs.append(out.strip().splitlines()[-1])
-    url = "http://127.0.0.1:%s/%s" % (port, os.path.relpath(patch_dirs[1], work))
+    url = "http://127.0.0.1:%s/%s" % (serve(), os.path.relpath(patch_dirs[1], work))
     received = {}
     memory = {}
     for mode, extra in (("filedist", []), ("whole", ["--no-delta"])):
