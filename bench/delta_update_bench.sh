@@ -24,7 +24,7 @@ dir=${BENCH_DIR:-/tmp/filedist-bench/delta-update}
 cache=$(realpath -m "${NPM_CACHE:-out/bench/npm}")
 servers=$here/../tests/servers
 rm -rf "$dir"
-mkdir -p "$cache"
+mkdir -p "$dir" "$cache"
 cleanup() { sh "$servers/test_server.sh" stop "$dir/nginx"; }
 trap cleanup EXIT
 
