@@ -19,12 +19,16 @@ constexpr size_t kOutputBuffer = 256 << 10;
 // old file in small steps, so most of them are served without a read.
 class OldWindow {
  public:
-  explicit OldWindow(OldInput* old) : old_(old), size_(old->Size()), buffer_(new uint8_t[kOldWindow]) {}
+  explicit OldWindow(OldInput* old)
+      : old_(old),
+        size_(old->Size()),
+        capacity_(static_cast<size_t>(std::min<uint64_t>(kOldWindow, size_ + 1))),
+        buffer_(new uint8_t[capacity_]) {}
   // Up to want bytes at offset (offset < size); *available of them.
   const uint8_t* At(uint64_t offset, size_t want, size_t* available) {
     if (offset < base_ || offset >= base_ + filled_) {
       const uint64_t left = size_ - offset;
-      filled_ = static_cast<size_t>(std::min<uint64_t>(kOldWindow, left));
+      filled_ = static_cast<size_t>(std::min<uint64_t>(capacity_, left));
       base_ = offset;
       if (!old_->ReadAt(base_, buffer_.get(), filled_)) {
         filled_ = 0;
@@ -39,6 +43,7 @@ class OldWindow {
  private:
   OldInput* old_;
   uint64_t size_;
+  size_t capacity_;
   std::unique_ptr<uint8_t[]> buffer_;
   uint64_t base_ = 0;
   size_t filled_ = 0;
@@ -47,11 +52,14 @@ class OldWindow {
 // The new file through a buffer, with its CRC-32.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(NewOutput* out) : out_(out), buffer_(new uint8_t[kOutputBuffer]) {}
+  OutputBuffer(NewOutput* out, uint64_t new_size)
+      : out_(out),
+        capacity_(static_cast<size_t>(std::min<uint64_t>(kOutputBuffer, new_size + 1))),
+        buffer_(new uint8_t[capacity_]) {}
   // Free space, at least one byte.
   uint8_t* Space(size_t* room) {
-    if (used_ == kOutputBuffer && !Flush()) return nullptr;
-    *room = kOutputBuffer - used_;
+    if (used_ == capacity_ && !Flush()) return nullptr;
+    *room = capacity_ - used_;
     return buffer_.get() + used_;
   }
   void Commit(size_t n) { used_ += n; }
@@ -66,6 +74,7 @@ class OutputBuffer {
 
  private:
   NewOutput* out_;
+  size_t capacity_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
   uint32_t crc_ = 0xffffffffu;
@@ -74,7 +83,7 @@ class OutputBuffer {
 class Applier {
  public:
   Applier(OldInput* old, NewOutput* out, uint64_t new_size)
-      : old_size_(old->Size()), new_size_(new_size), old_(old), out_(out) {}
+      : old_size_(old->Size()), new_size_(new_size), old_(old), out_(out, new_size) {}
 
   bool Run(PatchInput* patch, uint32_t block_count, std::string* error);
   uint32_t crc() const { return out_.crc(); }

@@ -98,8 +98,8 @@ struct Pair {
 std::vector<Pair> Pairs() {
   const Bytes r = Random(200000, 1);
   const Bytes code = CodeLike(300000, 2);
-  Bytes edited = Random(8 << 20, 3);
-  for (size_t at : {size_t{1000}, size_t{4} << 20, (size_t{8} << 20) - 100}) {
+  Bytes edited = Random(4 << 20, 3);
+  for (size_t at : {size_t{1000}, size_t{2} << 20, (size_t{4} << 20) - 100}) {
     for (int i = 0; i < 16; ++i) edited[at + i] ^= 0x5a;
   }
   Bytes shifted = r;
@@ -118,7 +118,7 @@ std::vector<Pair> Pairs() {
       {"inserted and shifted", r, shifted, 400},
       {"unrelated", r, Random(150000, 10), 151000},
       {"relinked code", code, Relinked(code), 40000},
-      {"8 MiB with three edits", Random(8 << 20, 3), edited, 600},
+      {"4 MiB with three edits", Random(4 << 20, 3), edited, 600},
       // Streams larger than a block: differences all through, or new bytes.
       {"one byte in 16 changed", sparse_old, sparse_new, 40000},
       {"3 MiB new", Random(100, 5), Random(3 << 20, 6), (3u << 20) + 10000},
@@ -147,9 +147,9 @@ TEST(DeltaPatch, SameBytesEveryTime) {
 // refused (or, where the change is to bytes that do not matter, gives the
 // right file): never a crash, never a wrong file reported as made.
 TEST(DeltaPatch, DamagedPatchesAreRefused) {
-  const Bytes old_data = CodeLike(60000, 12);
+  const Bytes old_data = CodeLike(20000, 12);
   Bytes new_data = Relinked(old_data);
-  new_data.insert(new_data.begin() + 30000, 500, 'x');
+  new_data.insert(new_data.begin() + 10000, 500, 'x');
   const Bytes patch = Make(old_data, new_data);
   ASSERT_TRUE(Apply(old_data, patch, new_data.size()).ok);
 
