@@ -7,8 +7,10 @@ namespace delta {
 namespace {
 
 // A match this much longer than what the current alignment already gives
-// starts a new instruction.
-constexpr int64_t kBetterBy = 8;
+// starts a new instruction. Measured on npm releases: 8 (bsdiff's) gives
+// patches 1% larger over programs a few releases apart and 13% larger over
+// reworked text; 16 and more lose on adjacent releases of programs.
+constexpr int64_t kBetterBy = 12;
 // A match this long is taken as it is: searching on a byte at a time
 // through a long match that ties with the current alignment would cost the
 // square of its length.

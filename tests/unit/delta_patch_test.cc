@@ -155,8 +155,8 @@ TEST(DeltaPatch, BytesArePinnedOnEveryTarget) {
   next.erase(next.begin() + 150000, next.begin() + 160000);
   const Bytes patch = Make(code, next);
   const uLong crc = crc32(0L, patch.data(), static_cast<uInt>(patch.size()));
-  EXPECT_EQ(patch.size(), 120188u);
-  EXPECT_EQ(crc, 121709062u);
+  EXPECT_EQ(patch.size(), 120174u);
+  EXPECT_EQ(crc, 1241687061u);
 }
 
 // A patch whose bytes are cut short, extended or changed anywhere is
