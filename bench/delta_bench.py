@@ -8,17 +8,17 @@ changed between them is measured:
   make:   time of delta_tool make vs `gzip -6` of the new file (target <= 10x),
           and its peak memory (RSS) vs the old file's size (target <= 10x);
   apply:  delta_tool apply + md5sum vs `gzip -d` + md5sum (target <= 2x).
-Files under 4 KiB are left out of the time and memory ratios (process start
-dominates), not out of the sizes.
+Times are processor time (user + system). Files under 4 KiB are left out of
+the time and memory ratios (process start dominates), not out of the sizes.
 
 usage: delta_bench.py DELTA_TOOL [CACHE_DIR]
 """
 import os
+import resource
 import shutil
 import subprocess
 import sys
 import tarfile
-import time
 
 tool = os.path.abspath(sys.argv[1])
 cache = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "out/bench/npm")
@@ -56,19 +56,26 @@ def files(tree):
     return out
 
 
+def cpu_seconds():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+
+# Times are processor seconds (user + system) of the commands and what they
+# start: on a machine shared with other work, wall time says more about the
+# neighbours than about the code.
 def timed(argv, stdout=subprocess.DEVNULL):
-    """Seconds and peak RSS (KiB) of a command, through /usr/bin/time."""
-    start = time.perf_counter()
+    """Processor seconds and peak RSS (KiB) of a command, through /usr/bin/time."""
+    start = cpu_seconds()
     r = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, stdout=stdout, stderr=subprocess.PIPE,
                        check=True)
-    seconds = time.perf_counter() - start
-    return seconds, int(r.stderr.decode().strip().splitlines()[-1])
+    return cpu_seconds() - start, int(r.stderr.decode().strip().splitlines()[-1])
 
 
 def shell_time(command):
-    start = time.perf_counter()
+    start = cpu_seconds()
     subprocess.run(command, shell=True, check=True, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    return cpu_seconds() - start
 
 
 totals = {"patch": 0, "zstd": 0, "gzip": 0}

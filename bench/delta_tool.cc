@@ -2,6 +2,8 @@
 // measure against its peers process by process:
 //   delta_tool make OLD NEW PATCH
 //   delta_tool apply OLD PATCH OUT   (the expected size from the patch)
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -37,8 +39,15 @@ class FileOld : public delta::OldInput {
   FileOld(FILE* f, uint64_t size) : f_(f), size_(size) {}
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size) override {
-    return fseeko(f_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-           std::fread(buffer, 1, size, f_) == size;
+    // pread: one system call, no stdio buffer to throw away on each seek.
+    while (size > 0) {
+      const ssize_t got = pread(fileno(f_), buffer, size, static_cast<off_t>(offset));
+      if (got <= 0) return false;
+      buffer += got;
+      offset += static_cast<uint64_t>(got);
+      size -= static_cast<size_t>(got);
+    }
+    return true;
   }
 
  private:

@@ -7,12 +7,20 @@ namespace delta {
 namespace {
 
 // A match this much longer than what the current alignment already gives
-// starts a new instruction.
-constexpr int64_t kBetterBy = 8;
+// starts a new instruction. Measured on npm releases: 8 (bsdiff's) gives
+// patches 1% larger over programs a few releases apart and 13% larger over
+// reworked text; 16 and more lose on adjacent releases of programs.
+constexpr int64_t kBetterBy = 12;
 // A match this long is taken as it is: searching on a byte at a time
 // through a long match that ties with the current alignment would cost the
 // square of its length.
 constexpr int64_t kLongMatch = 1 << 12;
+// A match shorter than this counts as none for the skipping below: after
+// kSkipAfter of them in a row the scan steps one more position at a time,
+// up to kMaxSkip.
+constexpr int64_t kShortMatch = 8;
+constexpr int64_t kSkipAfter = 32;
+constexpr int64_t kMaxSkip = 16;
 
 }  // namespace
 
@@ -84,13 +92,25 @@ bool ScanMatches(const uint8_t* old_data, int64_t old_size, const SuffixSearch& 
     // (old = new + last_offset) by enough to pay for an instruction.
     int64_t old_score = 0;
     int64_t counted = scan += len;
-    for (; scan < new_size; ++scan) {
+    int64_t misses = 0;
+    while (scan < new_size) {
       len = search.Longest(new_data + scan, new_size - scan, &pos);
       for (; counted < scan + len; ++counted) {
         if (old_at(counted + last_offset) == new_data[counted]) ++old_score;
       }
       if ((len == old_score && len != 0) || len > old_score + kBetterBy || len >= kLongMatch) break;
-      if (old_at(scan + last_offset) == new_data[scan]) --old_score;
+      // Where nothing matches (new code, packed data), search at every
+      // position costs the most and finds the least: after kSkipAfter
+      // short matches in a row, step further each time. A match found
+      // later is extended backwards over the positions passed.
+      misses = len < kShortMatch ? misses + 1 : 0;
+      const int64_t step = std::min<int64_t>(1 + misses / kSkipAfter, kMaxSkip);
+      const int64_t next = std::min(scan + step, new_size);
+      for (int64_t k = scan; k < std::min(next, counted); ++k) {
+        if (old_at(k + last_offset) == new_data[k]) --old_score;
+      }
+      if (counted < next) counted = next;
+      scan = next;
     }
     if (len == old_score && scan != new_size) continue;
 

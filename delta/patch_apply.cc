@@ -12,46 +12,57 @@
 namespace delta {
 namespace {
 
-constexpr size_t kOldWindow = 256 << 10;
+// The old file is read in aligned pages of kOldPage bytes, kept in
+// kOldPages slots chosen by page number: copies move forwards in small
+// steps and jump between a few regions (patches of compiled code seek tens
+// of thousands of times), so most are served without a read, and a read
+// never takes much more than the copy needs.
+constexpr size_t kOldPage = 8 << 10;
+constexpr size_t kOldPages = 128;
 constexpr size_t kOutputBuffer = 256 << 10;
 
-// The old file through a window: copies mostly move forwards through the
-// old file in small steps, so most of them are served without a read.
-class OldWindow {
+class OldPages {
  public:
-  explicit OldWindow(OldInput* old) : old_(old), size_(old->Size()), buffer_(new uint8_t[kOldWindow]) {}
-  // Up to want bytes at offset (offset < size); *available of them.
+  explicit OldPages(OldInput* old)
+      : old_(old), size_(old->Size()), buffer_(new uint8_t[kOldPage * kOldPages]) {
+    for (uint64_t& t : tag_) t = ~uint64_t{0};
+  }
+  // Up to want bytes at offset (offset < size); *available of them (at
+  // least one). Null when the old file cannot be read.
   const uint8_t* At(uint64_t offset, size_t want, size_t* available) {
-    if (offset < base_ || offset >= base_ + filled_) {
-      const uint64_t left = size_ - offset;
-      filled_ = static_cast<size_t>(std::min<uint64_t>(kOldWindow, left));
-      base_ = offset;
-      if (!old_->ReadAt(base_, buffer_.get(), filled_)) {
-        filled_ = 0;
-        return nullptr;
-      }
+    const uint64_t page = offset / kOldPage;
+    const size_t slot = static_cast<size_t>(page % kOldPages);
+    uint8_t* data = buffer_.get() + slot * kOldPage;
+    const uint64_t start = page * kOldPage;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(kOldPage, size_ - start));
+    if (tag_[slot] != page) {
+      tag_[slot] = ~uint64_t{0};
+      if (!old_->ReadAt(start, data, length)) return nullptr;
+      tag_[slot] = page;
     }
-    const size_t in_window = static_cast<size_t>(base_ + filled_ - offset);
-    *available = std::min(want, in_window);
-    return buffer_.get() + (offset - base_);
+    const size_t at = static_cast<size_t>(offset - start);
+    *available = std::min(want, length - at);
+    return data + at;
   }
 
  private:
   OldInput* old_;
   uint64_t size_;
   std::unique_ptr<uint8_t[]> buffer_;
-  uint64_t base_ = 0;
-  size_t filled_ = 0;
+  uint64_t tag_[kOldPages];
 };
 
 // The new file through a buffer, with its CRC-32.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(NewOutput* out) : out_(out), buffer_(new uint8_t[kOutputBuffer]) {}
+  OutputBuffer(NewOutput* out, uint64_t new_size)
+      : out_(out),
+        capacity_(static_cast<size_t>(std::min<uint64_t>(kOutputBuffer, new_size + 1))),
+        buffer_(new uint8_t[capacity_]) {}
   // Free space, at least one byte.
   uint8_t* Space(size_t* room) {
-    if (used_ == kOutputBuffer && !Flush()) return nullptr;
-    *room = kOutputBuffer - used_;
+    if (used_ == capacity_ && !Flush()) return nullptr;
+    *room = capacity_ - used_;
     return buffer_.get() + used_;
   }
   void Commit(size_t n) { used_ += n; }
@@ -66,6 +77,7 @@ class OutputBuffer {
 
  private:
   NewOutput* out_;
+  size_t capacity_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
   uint32_t crc_ = 0xffffffffu;
@@ -74,7 +86,7 @@ class OutputBuffer {
 class Applier {
  public:
   Applier(OldInput* old, NewOutput* out, uint64_t new_size)
-      : old_size_(old->Size()), new_size_(new_size), old_(old), out_(out) {}
+      : old_size_(old->Size()), new_size_(new_size), old_(old), out_(out, new_size) {}
 
   bool Run(PatchInput* patch, uint32_t block_count, std::string* error);
   uint32_t crc() const { return out_.crc(); }
@@ -92,7 +104,7 @@ class Applier {
   const uint64_t new_size_;
   uint64_t old_pos_ = 0;
   uint64_t new_pos_ = 0;
-  OldWindow old_;
+  OldPages old_;
   OutputBuffer out_;
   BlockStreams streams_;
   // The diff stream of the current block: read position, and what is
@@ -210,7 +222,7 @@ bool Applier::Insert(uint64_t count, std::string* error) {
 }  // namespace
 
 uint64_t PatchApplyMemory() {
-  return BlockStreamsMemory() + kOldWindow + kOutputBuffer + sizeof(Applier);
+  return BlockStreamsMemory() + kOldPage * kOldPages + kOutputBuffer + sizeof(Applier);
 }
 
 bool ApplyPatch(PatchInput* patch, OldInput* old, uint64_t expected_new_size, NewOutput* out,

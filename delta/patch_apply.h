@@ -1,8 +1,8 @@
 // Applying a patch made by MakePatch, as the client does: the patch read
 // in order, the old file read by seeking, the new file written in order.
-// Memory is a few fixed buffers (about 6 MiB, see kMaxBlockStreamSize)
-// whatever the sizes of the files, so a 32-bit client patches a file of
-// any size.
+// Memory is a few buffers that grow to what the patch's blocks need and
+// never beyond about 6 MiB (see kMaxBlockStreamSize), whatever the sizes of
+// the files, so a 32-bit client patches a file of any size.
 //
 // Nothing in a patch is trusted: ApplyPatch refuses (returns false with a
 // reason in *error) a patch whose header is not this format's, that was
@@ -57,7 +57,7 @@ class NewOutput {
 bool ApplyPatch(PatchInput* patch, OldInput* old, uint64_t expected_new_size, NewOutput* out,
                 std::string* error);
 
-// What ApplyPatch allocates, at most.
+// What ApplyPatch allocates, at most, whatever the patch.
 uint64_t PatchApplyMemory();
 
 }  // namespace delta

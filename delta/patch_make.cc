@@ -26,7 +26,9 @@ uint64_t PatchMakeMemory(uint64_t old_size, uint64_t new_size) {
 
 bool PatchFitsThisProcess(uint64_t old_size, uint64_t new_size) {
   if (old_size > kMaxPatchSourceSize || new_size > kMaxPatchSourceSize) return false;
-  if (sizeof(void*) < 8) return PatchMakeMemory(old_size, new_size) <= kSmallAddressSpacePatchBudget;
+  if (sizeof(void*) < 8) {
+    return PatchMakeMemory(old_size, new_size) <= kSmallAddressSpacePatchBudget;
+  }
   return true;
 }
 

@@ -53,13 +53,7 @@ bool ReadExactly(PatchInput* input, uint8_t* buffer, size_t size, std::string* e
   return true;
 }
 
-BlockStreams::BlockStreams()
-    : stored_(new uint8_t[kMaxBlockStoredSize]),
-      control_(new uint8_t[kMaxBlockStreamSize]),
-      diff_(new uint8_t[kMaxBlockStreamSize]),
-      extra_(new uint8_t[kMaxBlockStreamSize]),
-      inflate_(new zipengine::GzipMemberDecoder) {
-}
+BlockStreams::BlockStreams() = default;
 
 BlockStreams::~BlockStreams() = default;
 
@@ -69,17 +63,22 @@ uint64_t BlockStreamsMemory() {
   return uint64_t{kMaxBlockStoredSize} + 3 * uint64_t{kMaxBlockStreamSize} + (1200u << 10);
 }
 
-bool BlockStreams::LoadOne(PatchInput* input, uint32_t size, uint32_t stored, uint8_t* out,
-                           std::string* error) {
+bool BlockStreams::LoadOne(PatchInput* input, uint32_t size, uint32_t stored,
+                           std::vector<uint8_t>* out, std::string* error) {
   if (size > kMaxBlockStreamSize || stored > size) {
     *error = "damaged patch: block sizes out of bounds";
     return false;
   }
-  if (stored == size) return ReadExactly(input, out, size, error);
-  if (!ReadExactly(input, stored_.get(), stored, error)) return false;
-  BoundedSink sink(out, size);
+  // Grown, never shrunk: the buffers end as large as the largest block.
+  // The sizes are checked before anything is allocated for them.
+  if (out->size() < size) out->resize(size);
+  if (stored == size) return ReadExactly(input, out->data(), size, error);
+  if (stored_.size() < stored) stored_.resize(stored);
+  if (!ReadExactly(input, stored_.data(), stored, error)) return false;
+  if (!inflate_) inflate_.reset(new zipengine::GzipMemberDecoder);
+  BoundedSink sink(out->data(), size);
   uint32_t trailer_crc = 0, trailer_length = 0;
-  if (!inflate_->Decode(stored_.get(), stored, &sink, &trailer_crc, &trailer_length) ||
+  if (!inflate_->Decode(stored_.data(), stored, &sink, &trailer_crc, &trailer_length) ||
       sink.overflow() || sink.used() != size || trailer_length != size ||
       trailer_crc != sink.crc()) {
     *error = "damaged patch: a stream does not decode";
@@ -89,9 +88,9 @@ bool BlockStreams::LoadOne(PatchInput* input, uint32_t size, uint32_t stored, ui
 }
 
 bool BlockStreams::Load(PatchInput* input, const BlockHeader& h, std::string* error) {
-  return LoadOne(input, h.control_size, h.control_stored, control_.get(), error) &&
-         LoadOne(input, h.diff_size, h.diff_stored, diff_.get(), error) &&
-         LoadOne(input, h.extra_size, h.extra_stored, extra_.get(), error);
+  return LoadOne(input, h.control_size, h.control_stored, &control_, error) &&
+         LoadOne(input, h.diff_size, h.diff_stored, &diff_, error) &&
+         LoadOne(input, h.extra_size, h.extra_stored, &extra_, error);
 }
 
 }  // namespace delta

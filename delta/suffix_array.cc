@@ -141,17 +141,23 @@ bool SaIs(const C* s, int32_t n, int32_t k, int32_t* sa) {
   // names are the order.
   int32_t* s1 = sa + n - n1;
   if (names < n1) {
-    // The types are remade afterwards: the recursion should not have to
-    // share memory with them.
+    // The types and buckets are remade afterwards: the recursion should
+    // not have to share memory with them (so at most one level's working
+    // memory is held at a time).
     std::vector<uint8_t>().swap(types);
+    std::vector<int32_t>().swap(counts);
+    std::vector<int32_t>().swap(bucket);
     if (!SaIs(s1, n1, names, sa)) return false;
     try {
       types.resize(n);
+      counts.resize(k);
+      bucket.resize(k);
     } catch (const std::bad_alloc&) {
       return false;
     }
     t = types.data();
     ClassifyTypes(s, n, t);
+    CountSymbols(s, n, k, counts.data());
   } else {
     for (int32_t i = 0; i < n1; ++i) sa[s1[i]] = i;
   }
@@ -182,10 +188,11 @@ bool BuildSuffixArray(const uint8_t* text, size_t size, int32_t* sa) {
 }
 
 uint64_t SuffixArrayScratchBytes(uint64_t size) {
-  // Level 0: a type byte per position. Below it the types of at most half
-  // as many positions and buckets for at most as many names (4 bytes each),
-  // then halving again: 1 + 5/2 * (1/1 + 1/2 + ...) < 6 bytes per position.
-  return 6 * size + 4096;
+  // One level's working memory at a time: at level 0 a type byte per
+  // position; below, for at most half as many positions, a type byte and
+  // two 4-byte bucket entries per name (fewer names than positions).
+  // Level 1 is the most: 9 bytes for each of size / 2 positions.
+  return (size / 2) * 9 + size % 2 + (8u << 10);
 }
 
 }  // namespace delta

@@ -14,6 +14,7 @@
 // reader's seeds so: real patches, which mutations then damage).
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::vector<uint8_t> seed = {0, static_cast<uint8_t>(split), static_cast<uint8_t>(split >> 8)};
       seed.insert(seed.end(), first, first + split);
       seed.insert(seed.end(), patch.begin(), patch.end());
-      const std::string name = std::string(seeds) + "/patch_" + std::to_string(split) + "_" +
-                               std::to_string(second_size);
+      const std::string name =
+          std::string(seeds) + "/patch_" +
+          std::to_string(std::hash<std::string>()(std::string(seed.begin(), seed.end())));
       fuzz::WriteBytes(name, seed.data(), seed.size());
     }
   }
