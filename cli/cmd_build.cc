@@ -64,32 +64,20 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   doc["unchanged"] = summary.unchanged;
   doc["bytes"] = summary.bytes;
   doc["compressed_bytes"] = summary.compressed_bytes;
+  doc["patches"] = summary.patches;
+  doc["patch_bytes"] = summary.patch_bytes;
+  doc["patched_compressed_bytes"] = summary.patched_bytes;
   doc["seconds"] = summary.seconds;
   doc["problems"] = report.problems();
   return doc;
 }
 
-bool ParseDays(const char* text, int* days) {
+// A whole number from low to high.
+bool ParseNumber(const char* text, long low, long high, int* number) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 1 || value > 36500) return false;
-  *days = static_cast<int>(value);
-  return true;
-}
-
-bool ParseRollout(const char* text, int* percent) {
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value > 100) return false;
-  *percent = static_cast<int>(value);
-  return true;
-}
-
-bool ParseLogLevel(const char* text, int* level) {
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value > 4) return false;
-  *level = static_cast<int>(value);
+  if (end == text || *end != '\0' || value < low || value > high) return false;
+  *number = static_cast<int>(value);
   return true;
 }
 
@@ -104,8 +92,12 @@ int RunBuildCommand(int argc, char** argv) {
   std::string output = line.Has("out") ? Absolute(line.Value("out")) : ".";
   std::string releases = line.Has("releases") ? Absolute(line.Value("releases")) : "releases";
   int log_level = 1;
-  if (line.Has("log-level") && !ParseLogLevel(line.Value("log-level"), &log_level)) {
+  if (line.Has("log-level") && !ParseNumber(line.Value("log-level"), 0, 4, &log_level)) {
     return line.UsageError("--log-level takes a number from 0 to 4");
+  }
+  int delta_window = -1;  // the library's default
+  if (line.Has("delta-window") && !ParseNumber(line.Value("delta-window"), 0, 100, &delta_window)) {
+    return line.UsageError("--delta-window takes a number from 0 to 100");
   }
   const bool verbose = line.Has("verbose");
   const bool json = line.Has("json");
@@ -117,13 +109,13 @@ int RunBuildCommand(int argc, char** argv) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
   }
   int rollout = 100;
-  if (line.Has("rollout") && !ParseRollout(line.Value("rollout"), &rollout)) {
+  if (line.Has("rollout") && !ParseNumber(line.Value("rollout"), 0, 100, &rollout)) {
     return line.UsageError("--rollout takes a percentage from 0 to 100");
   }
   int expires = -1;
   if (line.Has("expires")) {
     if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
-    if (!ParseDays(line.Value("expires"), &expires)) {
+    if (!ParseNumber(line.Value("expires"), 1, 36500, &expires)) {
       return line.UsageError("--expires takes a number of days from 1 to 36500");
     }
   }
@@ -165,6 +157,7 @@ int RunBuildCommand(int argc, char** argv) {
   SetPackerDirectory(packer);
   SetLogLevel(log_level);
   WatchReleaseBuilds(&report);
+  if (delta_window >= 0) SetReleasePatchWindow(delta_window);
   char patch_dir[1024] = {};
   int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
   WatchReleaseBuilds(nullptr);

@@ -64,6 +64,7 @@ int RunUpdateCommand(int argc, char** argv) {
   options.repair = line.Has("repair");
   const bool check = line.Has("check");
   options.dry_run = line.Has("dry-run") || check;
+  options.delta = !line.Has("no-delta");
   if (options.force && !options.prune) return line.UsageError("--force goes with --prune");
   options.jobs = 8;
   if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &options.jobs)) {

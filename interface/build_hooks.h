@@ -44,4 +44,9 @@ bool PruneReleaseFolder(const std::string& releaseDir, int keep, int deltaWindow
                         std::vector<std::pair<std::string, std::string>>* entries,
                         std::vector<std::string>* failed, std::string* error);
 
+// How many of the newest earlier releases the following BuildVer calls make
+// binary patches from (release/release_patches.h); 0 makes none. Hosts of
+// the exported functions get kDefaultPatchWindow.
+void SetReleasePatchWindow(int releases);
+
 #endif  // FILEDIST_INTERFACE_BUILD_HOOKS_H

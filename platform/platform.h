@@ -157,6 +157,10 @@ bool RelativePathTo(const char* fromDir, const char* file, std::string* out);
 // Length of an open file in bytes, or -1.
 int64_t FileLength(FILE* file);
 
+// Moves an open file's position to offset bytes from its start, beyond the
+// 2 GiB a long reaches on Windows. False on failure.
+bool SeekFile(FILE* file, uint64_t offset);
+
 // Opens a file with the runtime's default sharing (others may read and write).
 // Reading is refused for anything but a regular file (a named pipe would
 // block), writing for a read-only file.

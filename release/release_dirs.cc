@@ -6,6 +6,8 @@
 #include "signing/channel_pointer.h"
 #include "version/build_paths.h"
 
+const char* const kBuildRecordFolder = ".build-records";
+
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
   std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,
@@ -37,6 +39,11 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   // The name of the newest patch directory, which filedist build keeps in
   // the release folder for clients to follow.
   if (!release.empty() && FormatChildPath(release, kLatestName, &latest)) dirs.push_back(latest);
+  std::string records;
+  if (!release.empty() && FormatChildPath(release, kBuildRecordFolder, &records) &&
+      plat::PathExists(records.c_str())) {
+    dirs.push_back(records);
+  }
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {

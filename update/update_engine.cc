@@ -19,6 +19,7 @@
 #include "update/apply_journal.h"
 #include "update/aside_copies.h"
 #include "update/client_list.h"
+#include "update/delta_fetch.h"
 #include "update/durable_file.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
@@ -116,7 +117,8 @@ class UpdateRun {
         list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
         journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
         staging_(options.install_dir),
-        aside_(options.install_dir, staging_.PathOf(kNewAsideListName)) {
+        aside_(options.install_dir, staging_.PathOf(kNewAsideListName)),
+        delta_(&staging_, fetcher, reporter) {
     FindProgram();
   }
 
@@ -138,6 +140,8 @@ class UpdateRun {
   bool MatchesManifest(const VersionRecord& record, std::string* error) const;
   int FetchRelease(VersionRecordList* release);
   void PrintPlan(const UpdatePlan& plan);
+  void ChoosePatches(const UpdatePlan& plan);
+  std::string PatchSummary() const;
   int StageFiles(const UpdatePlan& plan);
   void ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* entries);
   bool Apply(const std::vector<JournalEntry>& entries, bool recovering, int* failures);
@@ -162,6 +166,10 @@ class UpdateRun {
   bool verified_ = false;
   ReleaseManifest manifest_;
   std::map<std::string, const ManifestFile*> listed_;  // manifest_'s files by path
+  // The Manifest's bytes, which the patch index names.
+  std::string manifest_sha256_;
+  uint64_t manifest_size_ = 0;
+  DeltaFetch delta_;
 };
 
 void UpdateRun::FindProgram() {
@@ -267,6 +275,7 @@ int UpdateRun::VerifyRelease() {
         ReadBoundedFile(staging_.PathOf(kManifestStaged).c_str(), kManifestSizeLimit, &text) &&
         ParseManifest(text, &manifest_, &error)) {
       for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+      Sha256OfFile(staging_.PathOf(kManifestStaged).c_str(), &manifest_sha256_, &manifest_size_);
       outcome_->has_sequence = true;
       outcome_->sequence = manifest_.sequence;
     }
@@ -293,6 +302,10 @@ int UpdateRun::VerifyRelease() {
   ManifestCheck result =
       CheckSignedManifest(staging_.PathOf(kManifestStaged), staging_.PathOf(kSignatureStaged),
                           options_.trusted_key, &manifest_, &error);
+  if (result == ManifestCheck::kVerified &&
+      !Sha256OfFile(staging_.PathOf(kManifestStaged).c_str(), &manifest_sha256_, &manifest_size_)) {
+    manifest_sha256_.clear();
+  }
   staging_.Discard(kManifestStaged);
   staging_.Discard(kSignatureStaged);
   if (result != ManifestCheck::kVerified) {
@@ -439,7 +452,8 @@ void UpdateRun::PrintPlan(const UpdatePlan& plan) {
   reporter_->Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
                   FormatSize(plan.fetch_bytes) + " compressed" +
                   (all_known && !plan.fetch.empty() ? ", " + FormatSize(file_bytes) + " installed"
-                                                    : ""));
+                                                    : "") +
+                  PatchSummary());
   for (const PlannedFile& file : plan.fetch) {
     char line[64];
     std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
@@ -448,6 +462,8 @@ void UpdateRun::PrintPlan(const UpdatePlan& plan) {
                             ? FormatSize(ListedSize(file.record)) + " compressed"
                             : FormatSize(found->second->size) + ", " +
                                   FormatSize(ListedSize(file.record)) + " compressed";
+    auto patch = outcome_->patch_sizes.find(file.record.path);
+    if (patch != outcome_->patch_sizes.end()) sizes += ", patch " + FormatSize(patch->second);
     reporter_->Note(line + file.record.path + " (" + sizes + ")");
   }
   std::string tail = plan.obsolete.empty()
@@ -458,8 +474,29 @@ void UpdateRun::PrintPlan(const UpdatePlan& plan) {
   for (const PlannedFile& file : plan.obsolete) reporter_->Note("  obsolete " + file.record.path);
 }
 
+// Patches where the release offers one from what is installed; the plan
+// itself stays as it is.
+void UpdateRun::ChoosePatches(const UpdatePlan& plan) {
+  if (!options_.delta || plan.fetch.empty()) return;
+  delta_.LoadIndex(manifest_sha256_, manifest_size_, verified_ ? options_.trusted_key : "");
+  delta_.Choose(plan, listed_);
+  for (const auto& choice : delta_.choices()) {
+    outcome_->patch_sizes[choice.second.file->record.path] = choice.second.entry.patchSize;
+  }
+  outcome_->patch_bytes = delta_.patch_bytes();
+  outcome_->patched_whole_bytes = delta_.whole_bytes();
+}
+
+// ", N by patches of P in place of W", or nothing without patches.
+std::string UpdateRun::PatchSummary() const {
+  if (delta_.choices().empty()) return "";
+  return "; " + std::to_string(delta_.choices().size()) + " by patches of " +
+         FormatSize(delta_.patch_bytes()) + " in place of " + FormatSize(delta_.whole_bytes());
+}
+
 int UpdateRun::StageFiles(const UpdatePlan& plan) {
-  reporter_->BeginFetch(plan.fetch_bytes, static_cast<int>(plan.fetch.size()));
+  reporter_->BeginFetch(plan.fetch_bytes - delta_.whole_bytes() + delta_.patch_bytes(),
+                        static_cast<int>(plan.fetch.size()));
   // Files with one key are fetched once, for every path that lists it.
   struct KeyJob {
     std::vector<const PlannedFile*> files;
@@ -493,9 +530,16 @@ int UpdateRun::StageFiles(const UpdatePlan& plan) {
         reporter_->FileBytes(in_flight);
       };
       std::string error;
-      bool ok = staging_.HasChecked(first.record.key) ||
-                staging_.FetchChecked(fetcher_, first.parts, first.record.key,
-                                      ListedSize(first.record), progress, &error);
+      bool ok = staging_.HasChecked(first.record.key);
+      const ChosenPatch* patch = ok ? nullptr : delta_.ChoiceFor(first.record.key);
+      if (patch != nullptr) {
+        ok = delta_.Stage(first.record.key, progress);
+        if (!ok) patch = nullptr;
+        std::lock_guard<std::mutex> hold(report);
+        (ok ? outcome_->patched : outcome_->patch_failed).push_back(first.record.path);
+      }
+      ok = ok || staging_.FetchChecked(fetcher_, first.parts, first.record.key,
+                                       ListedSize(first.record), progress, &error);
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
       if (ok && verified_) {
@@ -521,7 +565,10 @@ int UpdateRun::StageFiles(const UpdatePlan& plan) {
           reporter_->Problem("cannot fetch '" + file->record.path + "': " + error);
           outcome_->failed.push_back(file->record.path);
         }
-        reporter_->FinishFile(file->record.path, ListedSize(file->record), ok);
+        // What was fetched for it: the patch, where one made it.
+        reporter_->FinishFile(file->record.path,
+                              patch != nullptr ? patch->entry.patchSize : ListedSize(file->record),
+                              ok);
       }
       if (in_flight > 0) reporter_->FileBytes(in_flight);
     }
@@ -818,6 +865,7 @@ int UpdateRun::Run() {
   for (const std::string& warning : plan.warnings) reporter_->Problem(warning);
   outcome_->planned = true;
   outcome_->plan = plan;
+  ChoosePatches(plan);
   if (options_.dry_run) {
     PrintPlan(plan);
     plat::RemoveEmptyDirectory(staging_.dir().c_str());
@@ -868,6 +916,7 @@ int UpdateRun::Run() {
       reporter_->Note("fetched " + std::to_string(plan.fetch.size()) + " files (" +
                       FormatSize(plan.fetch_bytes) +
                       (received > 0 ? ", " + FormatSize(received) + " received" : "") +
+                      PatchSummary() +
                       ") from " + fetcher_->Location());
     }
     for (const std::string& path : removed_) reporter_->Note("removed " + path);

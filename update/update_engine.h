@@ -13,6 +13,7 @@
 #define FILEDIST_UPDATE_UPDATE_ENGINE_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct UpdateOptions {
   // as a channel pointer the trusted key signed names it; it may then be
   // older than the installed one (the publisher pointed the channel back).
   uint64_t expected_sequence = 0;
+  // Fetch the release's binary patches where one starts from the installed
+  // content (update/delta_fetch.h); false fetches whole files only.
+  bool delta = true;
 };
 
 // What a run planned and did, as far as it got, for a front end that shows
@@ -63,6 +67,13 @@ struct UpdateOutcome {
   std::vector<std::string> kept;     // no longer in the release, left installed
   std::vector<std::string> failed;   // could not be fetched, placed or removed
   uint64_t received = 0;  // bytes that came over the network (0 from a folder)
+  // The patches planned: path -> patch bytes, fetched instead of the
+  // compressed file; their total and the total of the files they replace.
+  std::map<std::string, uint64_t> patch_sizes;
+  uint64_t patch_bytes = 0;
+  uint64_t patched_whole_bytes = 0;
+  std::vector<std::string> patched;  // staged from a patch
+  std::vector<std::string> patch_failed;  // a patch failed; fetched whole instead
 };
 
 // Exit status: 0 when every file the release lists is installed with its

@@ -313,6 +313,11 @@ int64_t FileLength(FILE* file) {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool SeekFile(FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) &&
+         fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 FILE* OpenFileDenyWrite(const char* path) {
   // POSIX has no share modes. Only regular files are keyed: opening a named
   // pipe would wait for a writer forever, and a directory opens but cannot

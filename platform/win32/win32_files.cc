@@ -135,6 +135,11 @@ bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory
 
 int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
 
+bool SeekFile(FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) &&
+         _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 FILE* OpenFile(const char* path, const char* mode) {
   if (std::strpbrk(mode, "wa+") != nullptr && IsReadOnlyFile(path)) {
     errno = EACCES;
