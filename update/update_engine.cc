@@ -533,7 +533,7 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::string& release_
   std::string dir = options_.install_dir;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
-    if (plat::IsLinkEntry(dir) && !plat::ResolvesInside(dir, options_.install_dir)) {
+    if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, options_.install_dir)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
     }

@@ -144,6 +144,11 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
       {"remove of the release floor", false,
        {JournalLine("remove", ".\\.filedist-release", "sequence 9\n")}, In(".filedist-release"),
        "sequence 9\n"},
+      {"place of the trusted key through a folder link back to the folder", true,
+       {JournalLine("place", ".\\self\\filedist.pub", attacker_key)}, In("filedist.pub"), ""},
+      {"remove of the release floor through a folder link back to the folder", true,
+       {JournalLine("remove", "self/.filedist-release", "sequence 9\n")}, In(".filedist-release"),
+       "sequence 9\n"},
       {"remove of the updater itself", false,
        {JournalLine("remove", ".\\" + ProgramName(), ReadFileBytes(program_))}, program_,
        ReadFileBytes(program_)},
@@ -155,7 +160,12 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
     WriteFileBytes(Sub("outside/victim.txt"), victim);
     fs::remove(In("filedist.pub"));
     WriteFileBytes(In(".filedist-release"), "sequence 9\n");
-    if (c.needs_links && !FileExists(In("out.made"))) ASSERT_TRUE(MakeUnixLink(outside, In("out")));
+    if (c.needs_links && !FileExists(In("out.made"))) {
+      ASSERT_TRUE(MakeUnixLink(outside, In("out")));
+    }
+    if (c.needs_links && !FileExists(In("self.made"))) {
+      ASSERT_TRUE(MakeUnixLink(client_, In("self")));
+    }
     // The staged copy a place entry would be finished from.
     MakeDirs(In(".filedist-staging"));
     WriteFileBytes(In(".filedist-staging/" + KeyOfBytes(attacker_key)), attacker_key);
