@@ -43,6 +43,11 @@ namespace {
 // million files compresses to far less.
 constexpr uint64_t kMaxListDownload = uint64_t{1} << 30;
 constexpr uint64_t kMaxKeyFileDownload = 64 * 1024;
+// What they may decode to, whoever signed them: a million lines of the
+// longest path, and one key. A gzip bomb would otherwise fill the disk with
+// a thousand times its download before the list is found wrong.
+constexpr uint64_t kMaxListDecoded = uint64_t{1} << 30;
+constexpr uint64_t kMaxKeyFileDecoded = 64 * 1024;
 
 // Names inside the staging folder besides the checked files.
 const char kReleaseListName[] = "release-list";
@@ -380,14 +385,16 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
   // cut off there rather than at the general bound.
   uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
   uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
-  if (!staging_.FetchDecoded(fetcher_, {kClientListName}, list_bound, kReleaseListName,
+  if (!staging_.FetchDecoded(fetcher_, {kClientListName}, list_bound, kMaxListDecoded,
+                             kReleaseListName,
                              &list_key, &error,
                              listed_as(manifest_.verCompSha256, manifest_.verCompSize,
                                        kClientListName))) {
     return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
-  if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kReleaseKeyName,
+  if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kMaxKeyFileDecoded,
+                             kReleaseKeyName,
                              &unused, &error,
                              listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
