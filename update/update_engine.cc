@@ -199,8 +199,14 @@ int UpdateRun::TakeLock(plat::FileLock* lock) {
 
 int UpdateRun::CheckListWritable() {
   if (!EntryExists(list_path_)) return 0;
+  // The list is replaced by a rename, never written through its name: a
+  // link planted there (one leading nowhere, to /etc/nologin) is left to be
+  // replaced, and the file is opened without being made, so that no file
+  // appears where a link leads, and not at all when it is a named pipe,
+  // which an open for writing would wait on. Reading it then refuses both.
+  if (plat::IsLinkEntry(list_path_) || plat::IsSpecialFile(list_path_.c_str())) return 0;
   errno = 0;
-  FILE* file = plat::OpenFile(list_path_.c_str(), "ab");
+  FILE* file = plat::OpenFile(list_path_.c_str(), "r+b");
   if (file != nullptr) {
     std::fclose(file);
     return 0;

@@ -195,6 +195,25 @@ TEST_F(UpdateStateTest, LinkedLockMakesNoFileOutside) {
   EXPECT_EQ(Installed(), Tree()) << output;
 }
 
+// The installed version list is replaced by a rename, never written
+// through: one planted as a link that leads nowhere makes no file where it
+// leads, and one planted as a named pipe does not keep the run waiting.
+TEST_F(UpdateStateTest, PlantedInstalledListMakesNoFileOutsideNorBlocks) {
+  if (testing_support::UnixPathOf(client_).empty()) GTEST_SKIP() << "no Unix links or pipes";
+  MakeDirs(Sub("outside"));
+  ASSERT_TRUE(MakeUnixLink(Sub("outside/nologin"), In("VerComp.dat")));
+  std::string output;
+  Update({Sub("rel1")}, &output);
+  EXPECT_FALSE(FileExists(Sub("outside/nologin"))) << output;
+
+  fs::remove(In("VerComp.dat"));
+  ASSERT_TRUE(MakeNamedPipe(In("VerComp.dat")));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << output;
+  EXPECT_TRUE(Contains(output, "VerComp.dat")) << output;
+}
+
 // A trusted key that is there in any form but cannot be read as a key
 // stops the update, naming it; the release is never taken unverified.
 TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
