@@ -181,6 +181,11 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
     }
     fs::remove(In(".filedist-journal"));
   }
+  // Under Wine a link back to the folder looks like a folder to the scratch
+  // folder's removal, which would walk it without end.
+  if (FileExists(In("self.made"))) {
+    EXPECT_TRUE(RunUnixShell("rm " + Quoted(In("self")), In("self.gone")));
+  }
 }
 
 // The lock is the first file a run makes: one planted as a link to a name
@@ -206,6 +211,9 @@ TEST_F(UpdateStateTest, PlantedInstalledListMakesNoFileOutsideNorBlocks) {
   Update({Sub("rel1")}, &output);
   EXPECT_FALSE(FileExists(Sub("outside/nologin"))) << output;
 
+  // Wine opens a named pipe as a Windows program's file without waiting;
+  // the harness's own look at one would.
+  if (IsWindowsProgram()) return;
   fs::remove(In("VerComp.dat"));
   ASSERT_TRUE(MakeNamedPipe(In("VerComp.dat")));
   auto start = std::chrono::steady_clock::now();
