@@ -115,9 +115,16 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   return !programName.empty() && plat::SameEntryName(firstPart, programName);
 }
 
-namespace {
-
-}  // namespace
+bool LinkStaysInside(const std::string& link, const std::string& installDir) {
+  if (!plat::PathExists(link.c_str()) || !plat::ResolvesInside(link, installDir)) return false;
+  if (plat::ResolvesInside(installDir, link)) return false;
+  static const char* const kOwnFolders[] = {kStagingName};
+  for (const char* own : kOwnFolders) {
+    std::string folder = JoinInstallPath(installDir, {own});
+    if (plat::PathExists(folder.c_str()) && plat::ResolvesInside(link, folder)) return false;
+  }
+  return true;
+}
 
 bool KeyOfInstalledFile(const std::string& path, std::string* key) {
   if (plat::IsLinkEntry(path)) return false;

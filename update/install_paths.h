@@ -47,6 +47,14 @@ void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::st
 // name when it lies in the install folder, else empty) counts too.
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName);
 
+// True when the folder link at link (a folder between installDir and a
+// file) leads to an existing folder inside installDir that is neither
+// installDir itself nor inside the updater's own folders. A link back to
+// installDir would make "link/filedist.pub" the trusted key past every
+// check on a path's first component; one into the staging folder would
+// reach the updater's checked downloads.
+bool LinkStaysInside(const std::string& link, const std::string& installDir);
+
 // The file key (MD5, 32 lowercase hex digits) of a regular file; false when
 // it cannot be read or is a link.
 bool KeyOfInstalledFile(const std::string& path, std::string* key);

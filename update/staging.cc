@@ -201,14 +201,16 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
   return false;
 }
 
-bool Staging::Decode(const std::string& from, const std::string& to, std::string* key,
-                     std::string* error) const {
+bool Staging::Decode(const std::string& from, const std::string& to, uint64_t maxDecoded,
+                     std::string* key, std::string* error) const {
   FilePtr in(plat::OpenRegularFile(from.c_str(), false));
   if (!in) {
     *error = "cannot read '" + from + "'";
     return false;
   }
   uint64_t limit = DecodedLimit(in.get());
+  const bool over_bound = limit > maxDecoded;
+  if (over_bound) limit = maxDecoded;
   RemoveEntry(to);
   FaultPoint();
   FilePtr out(plat::CreateNewFile(to, error));
@@ -231,7 +233,10 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
     *key = FileKeyOfDigest(digest);
     return true;
   }
-  *error = DecodeFailure(status, from, to);
+  *error = over_bound && status == DecompressStatus::kTooLong
+               ? "the download expands beyond the " + std::to_string(maxDecoded) +
+                     " bytes such a file may have"
+               : DecodeFailure(status, from, to);
   RemoveEntry(to);
   return false;
 }
@@ -495,8 +500,8 @@ Staging::StreamEnd Staging::Stream(ReleaseFetcher* fetcher,
 }
 
 bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                           uint64_t maxFetched, const std::string& name, std::string* key,
-                           std::string* error, const DownloadCheck& check) {
+                           uint64_t maxFetched, uint64_t maxDecoded, const std::string& name,
+                           std::string* key, std::string* error, const DownloadCheck& check) {
   std::string download = PathOf(name + kDownloadSuffix);
   if (!Download(fetcher, parts, maxFetched, download, error)) return false;
   if (check && !check(download, error)) {
@@ -504,7 +509,7 @@ bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::strin
     return false;
   }
   std::string target = PathOf(name);
-  bool decoded = Decode(download, target, key, error);
+  bool decoded = Decode(download, target, maxDecoded, key, error);
   RemoveEntry(download);
   return decoded;
 }

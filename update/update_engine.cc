@@ -45,6 +45,11 @@ namespace {
 // million files compresses to far less.
 constexpr uint64_t kMaxListDownload = uint64_t{1} << 30;
 constexpr uint64_t kMaxKeyFileDownload = 64 * 1024;
+// What they may decode to, whoever signed them: a million lines of the
+// longest path, and one key. A gzip bomb would otherwise fill the disk with
+// a thousand times its download before the list is found wrong.
+constexpr uint64_t kMaxListDecoded = uint64_t{1} << 30;
+constexpr uint64_t kMaxKeyFileDecoded = 64 * 1024;
 
 // Names inside the staging folder besides the checked files.
 const char kReleaseListName[] = "release-list";
@@ -203,8 +208,14 @@ int UpdateRun::TakeLock(plat::FileLock* lock) {
 
 int UpdateRun::CheckListWritable() {
   if (!EntryExists(list_path_)) return 0;
+  // The list is replaced by a rename, never written through its name: a
+  // link planted there (one leading nowhere, to /etc/nologin) is left to be
+  // replaced, and the file is opened without being made, so that no file
+  // appears where a link leads, and not at all when it is a named pipe,
+  // which an open for writing would wait on. Reading it then refuses both.
+  if (plat::IsLinkEntry(list_path_) || plat::IsSpecialFile(list_path_.c_str())) return 0;
   errno = 0;
-  FILE* file = plat::OpenFile(list_path_.c_str(), "ab");
+  FILE* file = plat::OpenFile(list_path_.c_str(), "r+b");
   if (file != nullptr) {
     std::fclose(file);
     return 0;
@@ -400,14 +411,16 @@ int UpdateRun::FetchRelease(VersionRecordList* release) {
   // cut off there rather than at the general bound.
   uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
   uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
-  if (!staging_.FetchDecoded(fetcher_, {kClientListName}, list_bound, kReleaseListName,
+  if (!staging_.FetchDecoded(fetcher_, {kClientListName}, list_bound, kMaxListDecoded,
+                             kReleaseListName,
                              &list_key, &error,
                              listed_as(manifest_.verCompSha256, manifest_.verCompSize,
                                        kClientListName))) {
     return Fail("cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
-  if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kReleaseKeyName,
+  if (!staging_.FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kMaxKeyFileDecoded,
+                             kReleaseKeyName,
                              &unused, &error,
                              listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail("cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);
@@ -606,7 +619,7 @@ bool UpdateRun::PlaceFile(const std::string& source, const std::string& release_
   std::string dir = options_.install_dir;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
-    if (plat::IsLinkEntry(dir) && !plat::ResolvesInside(dir, options_.install_dir)) {
+    if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, options_.install_dir)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
     }

@@ -115,6 +115,8 @@ FILE* CreateNewFile(const char* path) {
 
 std::string FollowFileLinks(const char* path) { return path; }
 
+bool IsSpecialFile(const char*) { return false; }
+
 bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory) {
   if (path == nullptr) return false;
   // No access rights are asked for: reading the identity needs none, and a
