@@ -65,6 +65,22 @@ void BuildReport::PatchStarted(const std::string& patchDir) {
   if (display_ == Display::kLines) std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
 }
 
+void BuildReport::PatchMade(const std::string& listedPath, const std::string& oldKey,
+                            uint64_t patchSize, uint64_t compressedSize) {
+  ++patches_;
+  patch_bytes_ += patchSize;
+  patched_bytes_ += compressedSize;
+  if (progress_) {
+    std::fprintf(stderr, "\r\033[Kpatching: %d patches, %s", patches_,
+                 FormatBytes(patch_bytes_).c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+  } else if (display_ == Display::kLines) {
+    std::printf("Patch (%s) from %s = %llu\n", listedPath.c_str(), oldKey.c_str(),
+                static_cast<unsigned long long>(patchSize));
+  }
+}
+
 void BuildReport::Draw(bool force) {
   if (!progress_) return;
   auto now = std::chrono::steady_clock::now();
@@ -95,6 +111,9 @@ BuildSummary BuildReport::Summary() const {
   summary.unchanged = from_earlier_;
   summary.bytes = plain_bytes_;
   summary.compressed_bytes = compressed_bytes_;
+  summary.patches = patches_;
+  summary.patch_bytes = patch_bytes_;
+  summary.patched_bytes = patched_bytes_;
   summary.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   return summary;
@@ -104,6 +123,11 @@ void BuildReport::PrintSummary(const std::string& patchDir) const {
   BuildSummary summary = Summary();
   double percent =
       summary.bytes == 0 ? 100.0 : 100.0 * summary.compressed_bytes / summary.bytes;
+  if (summary.patches > 0) {
+    std::printf("made %d patches from earlier releases: %llu bytes in place of %llu compressed\n",
+                summary.patches, static_cast<unsigned long long>(summary.patch_bytes),
+                static_cast<unsigned long long>(summary.patched_bytes));
+  }
   std::printf("released %d files (%d left out by Filters.ini, %d unchanged since the last "
               "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
               summary.released, summary.excluded, summary.unchanged,

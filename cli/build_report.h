@@ -18,6 +18,9 @@ struct BuildSummary {
   int unchanged = 0;       // compressed files taken from the earlier release
   uint64_t bytes = 0;      // the released files' sizes
   uint64_t compressed_bytes = 0;
+  int patches = 0;              // binary patches kept
+  uint64_t patch_bytes = 0;     // their sizes
+  uint64_t patched_bytes = 0;   // the compressed sizes of the files they make, once per patch
   double seconds = 0;
 };
 
@@ -36,6 +39,8 @@ class BuildReport : public ReleaseObserver {
   void FileCompressed(const std::string& listedPath, uint64_t plainSize, int32_t compressedSize,
                       bool fromEarlier) override;
   void PatchStarted(const std::string& patchDir) override;
+  void PatchMade(const std::string& listedPath, const std::string& oldKey, uint64_t patchSize,
+                 uint64_t compressedSize) override;
 
   // Clears the progress line.
   void Finish();
@@ -64,6 +69,9 @@ class BuildReport : public ReleaseObserver {
   int from_earlier_ = 0;
   uint64_t plain_bytes_ = 0;
   uint64_t compressed_bytes_ = 0;
+  int patches_ = 0;
+  uint64_t patch_bytes_ = 0;
+  uint64_t patched_bytes_ = 0;
   bool drawn_ = false;
   std::vector<std::string> problems_;
 };

@@ -17,6 +17,9 @@ int RunKeygenCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
 int RunUpdateCommand(int argc, char** argv);
 int RunVerifyCommand(int argc, char** argv);
+int RunStatusCommand(int argc, char** argv);
+int RunPromoteCommand(int argc, char** argv);
+int RunPruneReleasesCommand(int argc, char** argv);
 int RunFirewallCommand(int argc, char** argv);
 
 #endif  // FILEDIST_CLI_CLI_COMMANDS_H

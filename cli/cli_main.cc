@@ -14,7 +14,9 @@ namespace {
 const CliCommand kCommands[] = {
     {"build", RunBuildCommand},   {"gzip", RunGzipCommand},     {"gunzip", RunGunzipCommand},
     {"key", RunKeyCommand},       {"keygen", RunKeygenCommand}, {"list", RunListCommand},
-    {"update", RunUpdateCommand}, {"verify", RunVerifyCommand}, {"firewall", RunFirewallCommand},
+    {"update", RunUpdateCommand}, {"verify", RunVerifyCommand}, {"status", RunStatusCommand},
+    {"promote", RunPromoteCommand}, {"prune-releases", RunPruneReleasesCommand},
+    {"firewall", RunFirewallCommand},
 };
 
 void PrintUsage(FILE* out) { std::fputs(FormatProgramHelp().c_str(), out); }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -10,9 +11,12 @@
 #include "cli/cli_commands.h"
 #include "cli/command_line.h"
 #include "cli/json_output.h"
+#include "cli/packer_dir.h"
+#include "cli/pointer_signer.h"
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "release/release_pointer.h"
+#include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/release_signature.h"
@@ -33,6 +37,18 @@ bool IsDirectory(const std::string& path) {
   return std::filesystem::is_directory(path, error);
 }
 
+// Names the release in its channel's pointer, signed with key where it is
+// set.
+bool PublishBuiltRelease(const std::string& patch_dir, const std::string& channel, int rollout,
+                         int expires, const Ed25519PrivateKey* key, std::string* error) {
+  std::filesystem::path patch(patch_dir);
+  std::function<bool(const std::string&, std::string*)> signer;
+  if (key != nullptr) signer = PointerSigner(*key);
+  uint64_t sequence = 0;
+  return PublishReleaseChannel(patch.parent_path().string(), channel, patch.filename().string(),
+                               rollout, expires, signer, &sequence, error);
+}
+
 // The --json document: the summary as far as the build got; patch_dir is
 // empty when no release was made.
 Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, bool signed_ok,
@@ -48,16 +64,20 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   doc["unchanged"] = summary.unchanged;
   doc["bytes"] = summary.bytes;
   doc["compressed_bytes"] = summary.compressed_bytes;
+  doc["patches"] = summary.patches;
+  doc["patch_bytes"] = summary.patch_bytes;
+  doc["patched_compressed_bytes"] = summary.patched_bytes;
   doc["seconds"] = summary.seconds;
   doc["problems"] = report.problems();
   return doc;
 }
 
-bool ParseLogLevel(const char* text, int* level) {
+// A whole number from low to high.
+bool ParseNumber(const char* text, long low, long high, int* number) {
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value > 4) return false;
-  *level = static_cast<int>(value);
+  if (end == text || *end != '\0' || value < low || value > high) return false;
+  *number = static_cast<int>(value);
   return true;
 }
 
@@ -72,14 +92,35 @@ int RunBuildCommand(int argc, char** argv) {
   std::string output = line.Has("out") ? Absolute(line.Value("out")) : ".";
   std::string releases = line.Has("releases") ? Absolute(line.Value("releases")) : "releases";
   int log_level = 1;
-  if (line.Has("log-level") && !ParseLogLevel(line.Value("log-level"), &log_level)) {
+  if (line.Has("log-level") && !ParseNumber(line.Value("log-level"), 0, 4, &log_level)) {
     return line.UsageError("--log-level takes a number from 0 to 4");
+  }
+  int delta_window = -1;  // the library's default
+  if (line.Has("delta-window") && !ParseNumber(line.Value("delta-window"), 0, 100, &delta_window)) {
+    return line.UsageError("--delta-window takes a number from 0 to 100");
   }
   const bool verbose = line.Has("verbose");
   const bool json = line.Has("json");
+  const bool quiet = line.Has("quiet");
+  if (quiet && verbose) return line.UsageError("--quiet and --verbose do not go together");
   const std::string sign_key_file = line.Value("sign", "");
+  const std::string channel = line.Value("channel", kDefaultChannel);
+  if (!IsChannelName(channel)) {
+    return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
+  }
+  int rollout = 100;
+  if (line.Has("rollout") && !ParseNumber(line.Value("rollout"), 0, 100, &rollout)) {
+    return line.UsageError("--rollout takes a percentage from 0 to 100");
+  }
+  int expires = -1;
+  if (line.Has("expires")) {
+    if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
+    if (!ParseNumber(line.Value("expires"), 1, 36500, &expires)) {
+      return line.UsageError("--expires takes a number of days from 1 to 36500");
+    }
+  }
   std::string source_dir = Absolute(source);
-  BuildReport::Display display = json ? BuildReport::Display::kNone
+  BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
                                  : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
                                                                   : BuildReport::Display::kLines;
   BuildReport report(display);
@@ -92,6 +133,9 @@ int RunBuildCommand(int argc, char** argv) {
       Json doc = BuildDocument(source_dir, patch_dir, signed_ok, latest, report);
       if (!failure.empty()) SetJsonFailure(&doc, failure);
       PrintJson(doc);
+    } else if (!patch_dir.empty() && quiet) {
+      // Scripts still learn where the release went.
+      std::printf("%s\n", patch_dir.c_str());
     } else if (!patch_dir.empty()) {
       report.PrintSummary(patch_dir);
     }
@@ -104,8 +148,16 @@ int RunBuildCommand(int argc, char** argv) {
     return finish("'" + sign_key_file + "' is not a readable private key file (filedist keygen)",
                   "", false, false);
   }
+  // Before the log opens: it lies in the packer directory.
+  std::string packer;
+  std::string packer_error;
+  if (!ChoosePackerDir(line.Value("packer"), &packer, &packer_error)) {
+    return finish(packer_error, "", false, false);
+  }
+  SetPackerDirectory(packer);
   SetLogLevel(log_level);
   WatchReleaseBuilds(&report);
+  if (delta_window >= 0) SetReleasePatchWindow(delta_window);
   char patch_dir[1024] = {};
   int built = BuildVer(source_dir.c_str(), output.c_str(), releases.c_str(), patch_dir);
   WatchReleaseBuilds(nullptr);
@@ -127,18 +179,30 @@ int RunBuildCommand(int argc, char** argv) {
   const bool signing = !sign_key_file.empty();
   if (signing) {
     bool signed_ok = SignReleaseManifest(patch_dir, sign_key, &error);
-    sign_key.fill(0);
     if (!signed_ok) {
+      sign_key.fill(0);
       // LATEST keeps naming the last good release: clients that trust the
       // key would refuse this one.
       return finish("the release is built, but not signed: " + error + "; LATEST was not updated",
                     patch_dir, false, false);
     }
   }
-  if (!PublishRelease(patch_dir, &error)) {
+  // LATEST names the default channel's release alone: clients of before
+  // channels follow it. Either way the release is on the disk before a
+  // pointer names it.
+  const bool latest = channel == kDefaultChannel && rollout == 100;
+  if (!(latest ? PublishRelease(patch_dir, &error) : FlushRelease(patch_dir, &error))) {
+    sign_key.fill(0);
     // The release itself is whole; only the pointer to it is missing.
     return finish("the release is built, but LATEST was not updated: " + error, patch_dir, signing,
                   false);
   }
-  return finish("", patch_dir, signing, true);
+  bool published = PublishBuiltRelease(patch_dir, channel, rollout, expires,
+                                       signing ? &sign_key : nullptr, &error);
+  sign_key.fill(0);
+  if (!published) {
+    return finish("the release is built, but the pointer of channel '" + channel +
+                  "' was not written: " + error, patch_dir, signing, latest);
+  }
+  return finish("", patch_dir, signing, latest);
 }

@@ -8,13 +8,17 @@ Json Paths(const std::vector<std::string>& paths) {
   return list;
 }
 
-Json PlanJson(const update::UpdatePlan& plan) {
+Json PlanJson(const update::UpdateOutcome& outcome) {
+  const update::UpdatePlan& plan = outcome.plan;
   Json fetch = Json::array();
   for (const update::PlannedFile& file : plan.fetch) {
+    auto patch = outcome.patch_sizes.find(file.record.path);
     fetch.push_back({{"path", file.record.path},
                      {"key", file.record.key},
                      {"size", update::ListedSize(file.record)},
-                     {"change", file.changed ? "changed" : "new"}});
+                     {"change", file.changed ? "changed" : "new"},
+                     {"patch_size", patch == outcome.patch_sizes.end() ? Json(nullptr)
+                                                                        : Json(patch->second)}});
   }
   Json obsolete = Json::array();
   for (const update::PlannedFile& file : plan.obsolete) {
@@ -25,6 +29,9 @@ Json PlanJson(const update::UpdatePlan& plan) {
   Json json;
   json["fetch"] = std::move(fetch);
   json["fetch_bytes"] = plan.fetch_bytes;
+  // What patches change of it: their bytes, and the whole files' they stand for.
+  json["patch_bytes"] = outcome.patch_bytes;
+  json["patched_whole_bytes"] = outcome.patched_whole_bytes;
   json["obsolete"] = std::move(obsolete);
   return json;
 }
@@ -57,7 +64,7 @@ void AddUpdateOutcome(const update::UpdateOutcome& outcome, int status,
   json["verified"] = outcome.verified;
   if (outcome.has_sequence) json["release"] = outcome.sequence;
   json["interrupted"] = outcome.interrupted_files;
-  if (outcome.planned) json["plan"] = PlanJson(outcome.plan);
+  if (outcome.planned) json["plan"] = PlanJson(outcome);
   // A dry run does nothing; a run that stopped before its plan did nothing
   // of it.
   if (outcome.planned && !json["dry_run"].get<bool>()) {
@@ -67,6 +74,8 @@ void AddUpdateOutcome(const update::UpdateOutcome& outcome, int status,
     result["kept"] = Paths(outcome.kept);
     result["failed"] = Paths(outcome.failed);
     result["received_bytes"] = outcome.received;
+    result["patched"] = Paths(outcome.patched);
+    result["patch_failed"] = Paths(outcome.patch_failed);
     json["result"] = std::move(result);
   }
   json["problems"] = Paths(problems);

@@ -57,6 +57,9 @@ ReplacementFile::~ReplacementFile() {
 bool ReplacementFile::Create(const char* target) {
   if (target == nullptr || created_) return false;
   target_ = plat::FollowFileLinks(target);
+  // A pipe or a device is written to, never replaced: refused here, as the
+  // rename would put a plain file where it was.
+  if (plat::IsSpecialFile(target_.c_str())) return false;
   std::string dir;
   bool has_dir = SplitParentDir(target_, &dir);
   std::string prefix = has_dir ? dir + plat::kPathSeparator : std::string();

@@ -22,7 +22,8 @@ class ReplacementFile {
 
   // Creates the temporary file for target. A target that is a symbolic link
   // is followed: the file the link names gets the new contents and the link
-  // stays. False when no file can be created in that directory.
+  // stays. False when no file can be created in that directory, and when
+  // the target is a named pipe, a device or a socket.
   bool Create(const char* target);
 
   // The open temporary file, for binary writing.

@@ -13,7 +13,8 @@ filedist=$(realpath "${1:-out/fuzz/filedist}")
 seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest \
+    patch_apply suffix_array; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -110,9 +111,35 @@ out = header + len(extra).to_bytes(2, "little") + extra + b"readme.txt\0" + b"a 
 open(sys.argv[2], "wb").write(out)
 PY
 
+# Patches: pairs of a sample file and an edited copy (an insertion, a
+# changed run, a cut end), behind the mode byte 0x01 and the 16-bit size of
+# the old file; the fuzzer then writes the patches it makes of them, as
+# inputs of the reader (mode 0x00: the old file, then the patch).
+python3 - "$seeds/patch_apply" samples/app/readme.txt samples/app/config/settings.ini \
+    "$work/plain/noise.bin" "$work/plain/long.bin" <<'PY'
+import sys
+out = sys.argv[1]
+for n, path in enumerate(sys.argv[2:]):
+    old = open(path, "rb").read()[:20000]
+    edited = old[: len(old) // 3] + b"inserted here" + old[len(old) // 3 :]
+    edited = bytearray(edited[: len(edited) - len(edited) // 10])
+    for i in range(len(edited) // 2, min(len(edited), len(edited) // 2 + 40)):
+        edited[i] ^= 0x21
+    data = bytes([1, len(old) & 0xFF, len(old) >> 8]) + old + bytes(edited)
+    open(f"{out}/pair_{n}.bin", "wb").write(data)
+PY
+mkdir -p "$work/patches"
+FUZZ_PATCH_SEEDS=$(realpath "$work/patches") "$(dirname "$filedist")/patch_apply_fuzz" -runs=0 \
+  "$seeds/patch_apply" > "$work/patches.log" 2>&1
+cp "$work/patches"/* "$seeds/patch_apply/"
+for file in samples/app/readme.txt samples/app/config/settings.ini "$work/plain/long.bin"; do
+  head -c 8192 "$file" > "$seeds/suffix_array/$(basename "$file")"
+done
+
 # The member decoder reads what the gzip readers read: gzip files only.
 find "$seeds/client_file" -name '*.gz' -exec cp {} "$seeds/fast_inflate/" \;
 
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest \
+    patch_apply suffix_array; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

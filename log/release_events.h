@@ -27,6 +27,13 @@ class ReleaseObserver {
                               int32_t compressedSize, bool fromEarlier) = 0;
   // The patch directory is being filled.
   virtual void PatchStarted(const std::string& patchDir) = 0;
+  // A binary patch kept for listedPath, from the earlier content with key
+  // oldKey: its size against the compressed file's. Hosts of old did not
+  // know of patches, hence the empty default.
+  virtual void PatchMade(const std::string& listedPath, const std::string& oldKey,
+                         uint64_t patchSize, uint64_t compressedSize) {
+    (void)listedPath, (void)oldKey, (void)patchSize, (void)compressedSize;
+  }
 };
 
 // The observer, or null (the standard output lines). Not owned.

@@ -55,6 +55,13 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries);
 // True when a file or directory exists at path.
 bool PathExists(const char* path);
 
+// True when path (links followed) is something other than a regular file
+// or a folder: a named pipe, a device or a socket, which a new file renamed
+// over it would destroy (a gunzip onto /dev/null run as root would leave a
+// plain file there). False when nothing is there, and always on Windows,
+// whose device names no rename reaches.
+bool IsSpecialFile(const char* path);
+
 // Reads the attributes of path; false when it does not exist.
 bool GetAttributes(const char* path, uint32_t* attributes);
 
@@ -156,6 +163,10 @@ bool RelativePathTo(const char* fromDir, const char* file, std::string* out);
 
 // Length of an open file in bytes, or -1.
 int64_t FileLength(FILE* file);
+
+// Moves an open file's position to offset bytes from its start, beyond the
+// 2 GiB a long reaches on Windows. False on failure.
+bool SeekFile(FILE* file, uint64_t offset);
 
 // Opens a file with the runtime's default sharing (others may read and write).
 // Reading is refused for anything but a regular file (a named pipe would

@@ -18,8 +18,9 @@ namespace plat {
 bool GetStartupDirectory(std::string* dir);
 
 // From now on GetStartupDirectory answers dir; an empty dir returns it to
-// the system's answer. Meant for tests, between runs of the library: a run
-// under way may see either answer. Not exported by the shared library, whose
+// the system's answer. Meant for tests and for the filedist program's
+// `build --packer`, between runs of the library: a run under way may see
+// either answer. Not exported by the shared library, whose
 // hosts always live where their program lies.
 void SetStartupDirectory(const std::string& dir);
 

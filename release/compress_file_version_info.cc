@@ -13,6 +13,7 @@
 #include "log/release_events.h"
 #include "platform/file_links.h"
 #include "platform/platform.h"
+#include "signing/sha256.h"
 #include "version/file_version.h"
 #include "zipengine/fast/fast_deflate.h"
 
@@ -23,14 +24,19 @@ const char* const kStage = "CFileVersion::CompressFileVersionInfo";
 }  // namespace
 
 // Takes the earlier release's compressed file for a path whose key has not
-// changed, once it has been decoded whole and found to hold bytes of the
-// source's CRC-32 and length: a damaged or foreign file there is compressed
-// afresh instead. The file is given a second name where the file system
-// allows (both releases only ever read it) and copied elsewhere. A
-// read-only one is left alone, so that the temporary tree can be removed.
+// changed. The build that made that release recorded the file's digest: a
+// file that still has it is taken as it is, read once to hash and never
+// decoded. One with no record, or another digest, is taken once it has been
+// decoded whole and found to hold bytes of the source's CRC-32 and length;
+// a damaged or foreign file there is compressed afresh instead. The file is
+// given a second name where the file system allows (both releases only ever
+// read it) and copied elsewhere. A read-only one is left alone, so that the
+// temporary tree can be removed.
 bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relative,
                                           const std::string& destination,
-                                          GzipMemberChecker* checker) const {
+                                          GzipMemberChecker* checker, std::string* digest,
+                                          int64_t* size) const {
+  digest->clear();
   if (m_earlierPatchDir.empty() || index >= m_scanCrcs.size()) return false;
   auto listed = m_earlierKeys.find(relative);
   const VersionRecord& record = m_scanList[index];
@@ -39,10 +45,27 @@ bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relat
   uint32_t attributes = 0;
   if (!Combine(m_earlierPatchDir.c_str(), relative.c_str(), &earlier) ||
       !plat::GetAttributes(earlier.c_str(), &attributes) ||
-      (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory)) ||
-      !checker->IsMemberOf(earlier.c_str(), m_scanCrcs[index],
-                           static_cast<uint32_t>(record.size))) {
+      (attributes & (plat::kAttrReadOnly | plat::kAttrDirectory))) {
     return false;
+  }
+  auto recorded = m_earlierMembers.find(relative);
+  uint64_t hashed_size = 0;
+  if (recorded != m_earlierMembers.end() && recorded->second.key == record.key &&
+      Sha256OfFile(earlier.c_str(), digest, &hashed_size) &&
+      *digest == recorded->second.sha256 && hashed_size == recorded->second.size &&
+      hashed_size <= INT32_MAX) {
+    *size = static_cast<int64_t>(hashed_size);
+  } else {
+    digest->clear();
+    if (!checker->IsMemberOf(earlier.c_str(), m_scanCrcs[index],
+                             static_cast<uint32_t>(record.size))) {
+      return false;
+    }
+    // The size of the bytes the check read whole (its own file, which no
+    // build writes again) saves opening it once more.
+    *size = checker->file_size() != 0 && checker->file_size() <= INT32_MAX
+                ? static_cast<int64_t>(checker->file_size())
+                : -1;
   }
   // A file left by a build that failed before.
   if (plat::PathExists(destination.c_str()) && !plat::RemoveFile(destination.c_str())) return false;
@@ -60,14 +83,6 @@ int64_t CompressedFileSize(const std::string& path) {
   int64_t length = plat::FileLength(file);
   std::fclose(file);
   return length;
-}
-
-// The size of a file taken from the earlier release: that of the bytes the
-// check read whole (its own file, which no build writes again), which saves
-// opening it once more; else what the file system says.
-int64_t TakenFileSize(const GzipMemberChecker& checker, const std::string& destination) {
-  if (checker.file_size() != 0) return static_cast<int64_t>(checker.file_size());
-  return CompressedFileSize(destination);
 }
 
 }  // namespace
@@ -88,6 +103,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
   // One stream for the whole stage: its buffers are made once, not per file.
   zipengine::FastGzipStream stream;
   GzipMemberChecker checker;
+  m_builtMembers.assign(m_scanList.size(), EarlierMember());
   for (size_t index = 0; index < m_scanList.size(); ++index) {
     VersionRecord& record = m_scanList[index];
     std::string relative;
@@ -108,7 +124,10 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       LogError() << reason << "CreateDirTree for [" << parent << "] failed in [" << kStage << "]";
       return 0;
     }
-    bool taken = TakeFromEarlierRelease(index, relative, destination, &checker);
+    std::string digest;
+    int64_t taken_size = -1;
+    bool taken =
+        TakeFromEarlierRelease(index, relative, destination, &checker, &digest, &taken_size);
     if (!taken) {
       int64_t compressed = IOUtil_CompressFile(record.path.c_str(), destination.c_str(), &stream);
       if (compressed < 0) {
@@ -130,8 +149,13 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     // The scan's record holds 32 bits of the plain size; its facts all.
     uint64_t plain_size = index < m_scanFacts.size() ? m_scanFacts[index].plainSize
                                                      : static_cast<uint32_t>(record.size);
-    int64_t compressed_size =
-        taken ? TakenFileSize(checker, destination) : CompressedFileSize(destination);
+    // The digest of what goes out, for the build record; a file read back
+    // here was written a moment ago and is still in the cache.
+    uint64_t hashed_size = 0;
+    if (digest.empty() && !Sha256OfFile(destination.c_str(), &digest, &hashed_size)) digest.clear();
+    int64_t compressed_size = hashed_size != 0 ? static_cast<int64_t>(hashed_size)
+                              : taken_size >= 0 ? taken_size
+                                                : CompressedFileSize(destination);
     // The list keeps 32 bits (2 GiB and more read back as negative, which
     // clients take as unsigned): a file of 4 GiB and more compressed would
     // be listed with another size and no client could ever install it.
@@ -143,6 +167,10 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
       return 0;
     }
     record.size = static_cast<int32_t>(static_cast<uint32_t>(compressed_size));
+    EarlierMember& built = m_builtMembers[index];
+    built.key = record.key;
+    built.sha256 = std::move(digest);
+    built.size = static_cast<uint64_t>(compressed_size);
     record.path = std::move(relative);
     if (ReleaseObserver* observer = GetReleaseObserver()) {
       observer->FileCompressed(record.path, plain_size, record.size, taken);

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "release/build_record.h"
 #include "release/release_dirs.h"
 #include "fileio/gzip_check.h"
 #include "fileio/io_util.h"
 #include "fileio/file_key.h"
 #include "platform/platform.h"
+#include "signing/bounded_file.h"
 #include "signing/release_manifest.h"
 
 namespace {
@@ -32,6 +34,18 @@ void ParseList(const std::string& list, std::map<std::string, std::string>* keys
   }
 }
 
+// A record bigger than a million files' lines is not one of ours.
+constexpr size_t kRecordLimit = size_t{1} << 28;
+
+// The build record beside the patch directory, where there is a sound one.
+void LoadBuildRecord(const std::string& patchDir, EarlierRelease* release) {
+  std::string text;
+  if (!ReadBoundedFile(BuildRecordPath(patchDir).c_str(), kRecordLimit, &text) ||
+      !ParseBuildRecord(text, &release->members)) {
+    release->members.clear();
+  }
+}
+
 bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
   std::string list_path;
   std::string key_path;
@@ -46,15 +60,18 @@ bool LoadRelease(const std::string& patchDir, EarlierRelease* release) {
   }
   release->patchDir = patchDir;
   ParseList(list, &release->keys);
+  LoadBuildRecord(patchDir, release);
   return true;
 }
 
 }  // namespace
 
-EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
-  EarlierRelease release;
+std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, size_t count) {
+  std::vector<EarlierRelease> releases;
   std::vector<plat::DirEntry> entries;
-  if (releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) return release;
+  if (count == 0 || releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) {
+    return releases;
+  }
   std::vector<std::string> names;
   for (const plat::DirEntry& entry : entries) {
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name)) {
@@ -65,10 +82,16 @@ EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
   std::sort(names.rbegin(), names.rend());
   for (const std::string& name : names) {
     std::string patch_dir;
+    EarlierRelease release;
     if (FormatChildPath(releaseDir, name.c_str(), &patch_dir) && LoadRelease(patch_dir, &release)) {
-      break;
+      releases.push_back(std::move(release));
+      if (releases.size() == count) break;
     }
-    release = EarlierRelease();
   }
-  return release;
+  return releases;
+}
+
+EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
+  std::vector<EarlierRelease> releases = FindEarlierReleases(releaseDir, 1);
+  return releases.empty() ? EarlierRelease() : std::move(releases.front());
 }

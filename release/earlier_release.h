@@ -6,10 +6,16 @@
 
 #include <map>
 #include <string>
+#include <vector>
+
+#include "version/file_version.h"
 
 struct EarlierRelease {
   std::string patchDir;                     // empty: there is none to take from
   std::map<std::string, std::string> keys;  // listed path -> key
+  // What the build that made it recorded of its compressed files (path ->
+  // member); empty when it kept no readable record.
+  std::map<std::string, EarlierMember> members;
 };
 
 // Looks through the patch directories of releaseDir, newest name first, for
@@ -17,5 +23,9 @@ struct EarlierRelease {
 // (a build that failed halfway leaves a directory without them). Empty when
 // there is none.
 EarlierRelease FindEarlierRelease(const std::string& releaseDir);
+
+// The same for the newest count whole releases, newest first: the ones a
+// build makes binary patches from (release_patches.h).
+std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, size_t count);
 
 #endif  // FILEDIST_RELEASE_EARLIER_RELEASE_H

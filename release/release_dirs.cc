@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
+#include "signing/channel_pointer.h"
 #include "version/build_paths.h"
+
+const char* const kBuildRecordFolder = ".build-records";
 
 std::string PatchDirName(const plat::LocalTime& time) {
   char name[36];
@@ -36,9 +39,21 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   // The name of the newest patch directory, which filedist build keeps in
   // the release folder for clients to follow.
   if (!release.empty() && FormatChildPath(release, kLatestName, &latest)) dirs.push_back(latest);
+  std::string records;
+  if (!release.empty() && FormatChildPath(release, kBuildRecordFolder, &records) &&
+      plat::PathExists(records.c_str())) {
+    dirs.push_back(records);
+  }
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {
+    // The channel pointers beside LATEST, and their signatures.
+    std::string pointer;
+    if (IsChannelPointerFileName(entry.name) &&
+        FormatChildPath(release, entry.name.c_str(), &pointer)) {
+      dirs.push_back(pointer);
+      continue;
+    }
     std::string patch_dir;
     if ((entry.attributes & plat::kAttrDirectory) && IsPatchDirName(entry.name) &&
         FormatChildPath(release, entry.name.c_str(), &patch_dir)) {

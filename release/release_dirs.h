@@ -9,6 +9,10 @@
 #include "platform/platform.h"
 #include "release/release_pointer.h"
 
+// The folder of a release folder that holds its builds' records
+// (build_record.h), each named as its patch directory.
+extern const char* const kBuildRecordFolder;
+
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);
 
@@ -17,7 +21,7 @@ bool IsPatchDirName(const std::string& name);
 
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
-// directories already in releaseDir and its LATEST, resolved against the startup
+// directories already in releaseDir, its LATEST and its build records, resolved against the startup
 // directory as the stages resolve them. Missing arguments contribute nothing.
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir);
 

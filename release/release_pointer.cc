@@ -12,14 +12,17 @@
 
 const char* const kLatestName = "LATEST";
 
-bool PublishRelease(const std::string& patchDir, std::string* error) {
+bool FlushRelease(const std::string& patchDir, std::string* error) {
   std::string failed;
   if (!SyncFilesBelow(patchDir, &failed)) {
-    *error = std::string(kLatestName) + " was not updated: cannot flush '" + failed +
-             "' to the disk";
+    *error = "cannot flush '" + failed + "' to the disk";
     return false;
   }
-  return WriteReleasePointer(patchDir, error);
+  return true;
+}
+
+bool PublishRelease(const std::string& patchDir, std::string* error) {
+  return FlushRelease(patchDir, error) && WriteReleasePointer(patchDir, error);
 }
 
 bool WriteReleasePointer(const std::string& patchDir, std::string* error) {

@@ -32,6 +32,11 @@ bool WriteReleasePointer(const std::string& patchDir, std::string* error);
 // not written) or the pointer cannot be written.
 bool PublishRelease(const std::string& patchDir, std::string* error);
 
+// The first half of PublishRelease alone, for a release that a pointer other
+// than LATEST names: every file below patchDir flushed to the disk. False
+// with *error set (naming the file) when one cannot be.
+bool FlushRelease(const std::string& patchDir, std::string* error);
+
 // The patch directory name that a pointer's text gives: the text without
 // the line ends and spaces after it. False when that is not a patch
 // directory's name, which a client must never follow (it could lead out of

@@ -1,11 +1,13 @@
 #include "signing/manifest_check.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
+#include "signing/trusted_keys.h"
 #include "signing/sha256.h"
 
 namespace {
@@ -46,8 +48,8 @@ ManifestCheck CheckSignedManifest(const std::string& manifestFile, const std::st
                                   const std::string& publicKeyFile, ReleaseManifest* manifest,
                                   std::string* detail) {
   detail->clear();
-  Ed25519PublicKey key;
-  if (!ReadPublicKeyFile(publicKeyFile.c_str(), &key)) {
+  std::vector<Ed25519PublicKey> keys;
+  if (!ReadTrustedKeysFile(publicKeyFile.c_str(), &keys)) {
     *detail = publicKeyFile;
     return ManifestCheck::kBadPublicKey;
   }
@@ -62,7 +64,7 @@ ManifestCheck CheckSignedManifest(const std::string& manifestFile, const std::st
     return ManifestCheck::kNoSignature;
   }
   // Nothing of the manifest is believed, or even parsed, before this.
-  if (!VerifyEd25519(key, text, signature)) {
+  if (!VerifyByAnyKey(keys, text, signature)) {
     *detail = manifestFile;
     return ManifestCheck::kBadSignature;
   }

@@ -7,25 +7,30 @@
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
 #include "signing/key_files.h"
+#include "signing/patch_index.h"
 #include "signing/release_manifest.h"
 
-bool SignReleaseManifest(const std::string& patchDir, const Ed25519PrivateKey& key,
-                         std::string* error) {
-  std::string manifest_path = patchDir + plat::kPathSeparator + kManifestName;
-  std::string signature_path = patchDir + plat::kPathSeparator + kManifestSignatureName;
-  std::string manifest;
-  if (!ReadBoundedFile(manifest_path.c_str(), kManifestSizeLimit, &manifest)) {
-    *error = "cannot read '" + manifest_path + "'";
+namespace {
+
+// The signature file signatureName beside the file name of patchDir.
+bool SignFile(const std::string& patchDir, const char* name, const char* signatureName,
+              size_t limit, const Ed25519PrivateKey& key, std::string* error) {
+  std::string path = patchDir + plat::kPathSeparator + name;
+  std::string signature_path = patchDir + plat::kPathSeparator + signatureName;
+  std::string text;
+  if (!ReadBoundedFile(path.c_str(), limit, &text)) {
+    *error = "cannot read '" + path + "'";
     return false;
   }
   Ed25519Signature signature;
-  if (!SignEd25519(key, manifest, &signature)) {
-    *error = "the Manifest could not be signed";
+  if (!SignEd25519(key, text, &signature)) {
+    *error = std::string("the ") + name + " could not be signed";
     return false;
   }
-  std::string text = FormatSignatureFile(signature);
+  std::string signature_text = FormatSignatureFile(signature);
   FILE* file = plat::CreateNewFile(signature_path.c_str());
-  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  bool written = file != nullptr && std::fwrite(signature_text.data(), 1, signature_text.size(),
+                                                file) == signature_text.size();
   if (file != nullptr) written = std::fclose(file) == 0 && written;
   if (!written) {
     *error = "cannot write '" + signature_path + "': " + std::strerror(errno);
@@ -33,4 +38,18 @@ bool SignReleaseManifest(const std::string& patchDir, const Ed25519PrivateKey& k
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool SignReleaseManifest(const std::string& patchDir, const Ed25519PrivateKey& key,
+                         std::string* error) {
+  if (!SignFile(patchDir, kManifestName, kManifestSignatureName, kManifestSizeLimit, key, error)) {
+    return false;
+  }
+  // A release without patches has no index to sign.
+  std::string index_path = patchDir + plat::kPathSeparator + kPatchIndexName;
+  if (!plat::PathExists(index_path.c_str())) return true;
+  return SignFile(patchDir, kPatchIndexName, kPatchIndexSignatureName, kPatchIndexSizeLimit, key,
+                  error);
 }

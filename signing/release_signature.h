@@ -9,9 +9,11 @@
 
 #include "signing/ed25519.h"
 
-// Writes patchDir's Manifest.sig, a file that must not exist yet. False
-// with *error set when the Manifest cannot be read or signed or the
-// signature cannot be written; no Manifest.sig is left behind then.
+// Writes patchDir's Manifest.sig, a file that must not exist yet, and, where
+// the release has binary patches, PatchIndex.sig beside its PatchIndex
+// (signing/patch_index.h). False with *error set when a file cannot be read
+// or signed or a signature cannot be written; no half-written signature is
+// left behind then.
 bool SignReleaseManifest(const std::string& patchDir, const Ed25519PrivateKey& key,
                          std::string* error);
 

@@ -124,7 +124,7 @@ bool Applier::PlaceFile(const std::string& source, const std::string& release_pa
   std::string dir = install_dir_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
-    if (plat::IsLinkEntry(dir) && !plat::ResolvesInside(dir, install_dir_)) {
+    if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, install_dir_)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
     }

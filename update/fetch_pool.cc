@@ -49,8 +49,14 @@ constexpr std::chrono::milliseconds kWatchStep(100);
 
 int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
                      ReleaseFetcher* fetcher, UpdateReporter* reporter, const StagedCheck& check,
-                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled) {
-  reporter->BeginFetch(plan.fetch_bytes, static_cast<int>(plan.fetch.size()));
+                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled,
+                     const PatchedFiles& patches) {
+  DeltaFetch* delta = patches.delta;
+  // What is to come over: patches in place of the files they stand for.
+  const uint64_t total_bytes =
+      delta == nullptr ? plan.fetch_bytes
+                       : plan.fetch_bytes - delta->whole_bytes() + delta->patch_bytes();
+  reporter->BeginFetch(total_bytes, static_cast<int>(plan.fetch.size()));
   // Files with one key are fetched once, for every path that lists it.
   struct KeyJob {
     std::vector<const PlannedFile*> files;
@@ -92,9 +98,18 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
         reporter->FileBytes(in_flight);
       };
       std::string error;
-      bool ok = staging->HasChecked(first.record.key) ||
-                staging->FetchChecked(source, first.parts, first.record.key,
-                                      ListedSize(first.record), progress, &error);
+      bool ok = staging->HasChecked(first.record.key);
+      const ChosenPatch* patch =
+          ok || delta == nullptr ? nullptr : delta->ChoiceFor(first.record.key);
+      if (patch != nullptr) {
+        ok = delta->Stage(first.record.key, progress, source);
+        if (!ok) patch = nullptr;
+        std::lock_guard<std::mutex> hold(report);
+        std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
+        if (list != nullptr) list->push_back(first.record.path);
+      }
+      ok = ok || staging->FetchChecked(source, first.parts, first.record.key,
+                                       ListedSize(first.record), progress, &error);
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
       if (ok && check) ok = check(job.files, &error);
@@ -106,7 +121,10 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
           reporter->Problem("cannot fetch '" + file->record.path + "': " + error);
           failed->push_back(file->record.path);
         }
-        reporter->FinishFile(file->record.path, ListedSize(file->record), ok);
+        // What was fetched for it: the patch, where one made it.
+        reporter->FinishFile(file->record.path,
+                             patch != nullptr ? patch->entry.patchSize : ListedSize(file->record),
+                             ok);
       }
       if (in_flight > 0) reporter->FileBytes(in_flight);
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "update/delta_fetch.h"
 #include "update/release_fetcher.h"
 #include "update/staging.h"
 #include "update/update_engine.h"
@@ -30,9 +31,18 @@ using StagedCheck =
 // *failed. watch, when given, is called on this thread (update_engine.h);
 // when it cancels, no new transfer starts, those under way are cut off
 // and keep what they have, none counts as failed, and *cancelled is true.
+// delta, when given, stages a key from its chosen patch where it has one
+// (update/delta_fetch.h), the path then added to *patched, or, when the
+// patch fails, to *patch_failed and the whole file fetched in its place.
+struct PatchedFiles {
+  DeltaFetch* delta = nullptr;
+  std::vector<std::string>* patched = nullptr;
+  std::vector<std::string>* patch_failed = nullptr;
+};
 int FetchIntoStaging(const UpdatePlan& plan, int jobs, Staging* staging, ReleaseFetcher* fetcher,
                      UpdateReporter* reporter, const StagedCheck& check,
-                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled);
+                     std::vector<std::string>* failed, const FetchWatch& watch, bool* cancelled,
+                     const PatchedFiles& patches = PatchedFiles());
 
 }  // namespace update
 

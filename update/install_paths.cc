@@ -23,6 +23,10 @@ const char* const kAsideListName = ".filedist-aside";
 const char* const kLogName = "BuildVer.log";
 const char* const kTrustedKeyName = "filedist.pub";
 const char* const kReleaseStateName = ".filedist-release";
+const char* const kInstallRecordName = ".filedist-install";
+const char* const kInstallRecordTemporaryName = ".filedist-install.new";
+const char* const kInstallIdName = ".filedist-id";
+const char* const kInstallIdTemporaryName = ".filedist-id.new";
 
 bool SplitReleasePath(const std::string& path, std::vector<std::string>* parts,
                       std::string* reason) {
@@ -102,16 +106,25 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
   // that keeps older releases out.
   static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
                                      kJournalName,    kLockName,       kLogName,
-                                     kAsideListName,  kTrustedKeyName, kReleaseStateName};
+                                     kAsideListName,  kTrustedKeyName, kReleaseStateName,
+                                     kInstallRecordName, kInstallRecordTemporaryName,
+                                     kInstallIdName,  kInstallIdTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }
   return !programName.empty() && plat::SameEntryName(firstPart, programName);
 }
 
-namespace {
-
-}  // namespace
+bool LinkStaysInside(const std::string& link, const std::string& installDir) {
+  if (!plat::PathExists(link.c_str()) || !plat::ResolvesInside(link, installDir)) return false;
+  if (plat::ResolvesInside(installDir, link)) return false;
+  static const char* const kOwnFolders[] = {kStagingName};
+  for (const char* own : kOwnFolders) {
+    std::string folder = JoinInstallPath(installDir, {own});
+    if (plat::PathExists(folder.c_str()) && plat::ResolvesInside(link, folder)) return false;
+  }
+  return true;
+}
 
 bool KeyOfInstalledFile(const std::string& path, std::string* key) {
   if (plat::IsLinkEntry(path)) return false;

@@ -18,6 +18,10 @@ extern const char* const kAsideListName;   // .filedist-aside
 extern const char* const kLogName;         // BuildVer.log
 extern const char* const kTrustedKeyName;  // filedist.pub: the key releases must be signed with
 extern const char* const kReleaseStateName;  // .filedist-release: the installed release's number
+extern const char* const kInstallRecordName;  // .filedist-install: what was installed, from where
+extern const char* const kInstallRecordTemporaryName;  // .filedist-install.new
+extern const char* const kInstallIdName;           // .filedist-id: the rollout identifier
+extern const char* const kInstallIdTemporaryName;  // .filedist-id.new
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path
@@ -45,6 +49,14 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
 
 // True when something is at path, a link that leads nowhere included.
 bool EntryExists(const std::string& path);
+
+// True when the folder link at link (a folder between installDir and a
+// file) leads to an existing folder inside installDir that is neither
+// installDir itself nor inside the updater's own folders. A link back to
+// installDir would make "link/filedist.pub" the trusted key past every
+// check on a path's first component; one into the staging folder would
+// reach the updater's checked downloads.
+bool LinkStaysInside(const std::string& link, const std::string& installDir);
 
 // The file key (MD5, 32 lowercase hex digits) of a regular file; false when
 // it cannot be read or is a link.

@@ -15,8 +15,9 @@ bool FoldersStayInside(const std::string& installDir, const std::vector<std::str
     if (!plat::IsLinkEntry(dir)) continue;
     // A link that leads nowhere is refused as well: it may lead outside
     // once something is made where it points.
-    if (!plat::PathExists(dir.c_str()) || !plat::ResolvesInside(dir, installDir)) {
-      *reason = "passes through the link '" + dir + "', which leads outside the install directory";
+    if (!LinkStaysInside(dir, installDir)) {
+      *reason = "passes through the link '" + dir +
+                "', which leads outside the install directory or back to the updater's own files";
       return false;
     }
   }

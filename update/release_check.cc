@@ -6,6 +6,8 @@
 #include "signing/bounded_file.h"
 #include "signing/key_files.h"
 #include "signing/manifest_check.h"
+#include "signing/sha256.h"
+#include "signing/trusted_keys.h"
 #include "update/install_paths.h"
 #include "update/release_state.h"
 #include "update/staging_names.h"
@@ -20,6 +22,11 @@ namespace {
 // files compresses to far less.
 constexpr uint64_t kMaxListDownload = uint64_t{1} << 30;
 constexpr uint64_t kMaxKeyFileDownload = 64 * 1024;
+// What they may decode to, whoever signed them: a million lines of the
+// longest path, and one key. A gzip bomb would otherwise fill the disk with
+// a thousand times its download before the list is found wrong.
+constexpr uint64_t kMaxListDecoded = uint64_t{1} << 30;
+constexpr uint64_t kMaxKeyFileDecoded = 64 * 1024;
 constexpr uint64_t kMaxSignatureDownload = 4096;
 
 }  // namespace
@@ -41,14 +48,16 @@ int ReleaseCheck::VerifyRelease() {
                         &text) &&
         ParseManifest(text, &manifest_, &error)) {
       for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
+      Sha256OfFile(staging_->PathOf(staging_names::kManifest).c_str(), &manifest_sha256_,
+                   &manifest_size_);
       outcome_->has_sequence = true;
       outcome_->sequence = manifest_.sequence;
     }
     staging_->Discard(staging_names::kManifest);
     return 0;
   }
-  Ed25519PublicKey trusted;
-  if (!ReadPublicKeyFile(options_.trusted_key.c_str(), &trusted)) {
+  std::vector<Ed25519PublicKey> trusted;
+  if (!ReadTrustedKeysFile(options_.trusted_key.c_str(), &trusted)) {
     // A key that is there in any form but cannot be read never lets a
     // release in unverified.
     return Fail(UpdateFailure::kRefused, "cannot read the trusted key '" + options_.trusted_key +
@@ -70,6 +79,11 @@ int ReleaseCheck::VerifyRelease() {
   ManifestCheck result = CheckSignedManifest(staging_->PathOf(staging_names::kManifest),
                                              staging_->PathOf(staging_names::kSignature),
                                              options_.trusted_key, &manifest_, &error);
+  if (result == ManifestCheck::kVerified &&
+      !Sha256OfFile(staging_->PathOf(staging_names::kManifest).c_str(), &manifest_sha256_,
+                    &manifest_size_)) {
+    manifest_sha256_.clear();
+  }
   staging_->Discard(staging_names::kManifest);
   staging_->Discard(staging_names::kSignature);
   if (result != ManifestCheck::kVerified) {
@@ -81,6 +95,12 @@ int ReleaseCheck::VerifyRelease() {
                                              DescribeManifestCheck(result) + detail +
                                              "; nothing was installed");
   }
+  if (options_.expected_sequence != 0 && manifest_.sequence != options_.expected_sequence) {
+    return Fail(UpdateFailure::kRefused,
+                "refusing release " + std::to_string(manifest_.sequence) +
+                    ": the channel names release " + std::to_string(options_.expected_sequence) +
+                    "; nothing was installed");
+  }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
     case ReleaseState::kDamaged:
@@ -89,7 +109,8 @@ int ReleaseCheck::VerifyRelease() {
                       JoinInstallPath(options_.install_dir, {kReleaseStateName}) +
                       "'; nothing was installed");
     case ReleaseState::kRead:
-      if (manifest_.sequence < installed && !options_.allow_downgrade) {
+      if (manifest_.sequence < installed && !options_.allow_downgrade &&
+          manifest_.sequence != options_.expected_sequence) {
         return Fail(UpdateFailure::kRefused,
                     "refusing release " + std::to_string(manifest_.sequence) +
                         ": it is older than the installed release " + std::to_string(installed) +
@@ -165,13 +186,14 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
   uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
   uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
   if (!staging_->FetchDecoded(
-          fetcher_, {kClientListName}, list_bound, staging_names::kReleaseList, &list_key, &error,
+          fetcher_, {kClientListName}, list_bound, kMaxListDecoded, staging_names::kReleaseList, &list_key, &error,
           listed_as(manifest_.verCompSha256, manifest_.verCompSize, kClientListName))) {
     return Fail(UpdateFailure::kNetwork,
                 "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
-  if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, staging_names::kReleaseKey,
+  if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kMaxKeyFileDecoded,
+                              staging_names::kReleaseKey,
                               &unused, &error,
                               listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail(UpdateFailure::kNetwork,

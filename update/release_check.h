@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "signing/release_manifest.h"
 #include "update/release_fetcher.h"
@@ -46,6 +47,10 @@ class ReleaseCheck {
   uint64_t sequence() const { return manifest_.sequence; }
   // The Manifest's files by path; empty where the release has none.
   const std::map<std::string, const ManifestFile*>& listed() const { return listed_; }
+  // The Manifest's SHA-256 (empty where it could not be read) and size,
+  // which the patch index names.
+  const std::string& manifest_sha256() const { return manifest_sha256_; }
+  uint64_t manifest_size() const { return manifest_size_; }
 
  private:
   int Fail(UpdateFailure kind, const std::string& text) {
@@ -64,6 +69,8 @@ class ReleaseCheck {
   bool verified_ = false;
   ReleaseManifest manifest_;
   std::map<std::string, const ManifestFile*> listed_;  // manifest_'s files by path
+  std::string manifest_sha256_;
+  uint64_t manifest_size_ = 0;
 };
 
 }  // namespace update

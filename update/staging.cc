@@ -182,14 +182,16 @@ bool Staging::Download(ReleaseFetcher* fetcher, const std::vector<std::string>& 
   return false;
 }
 
-bool Staging::Decode(const std::string& from, const std::string& to, std::string* key,
-                     std::string* error) const {
+bool Staging::Decode(const std::string& from, const std::string& to, uint64_t maxDecoded,
+                     std::string* key, std::string* error) const {
   FilePtr in(plat::OpenRegularFile(from.c_str(), false));
   if (!in) {
     *error = "cannot read '" + from + "'";
     return false;
   }
   uint64_t limit = DecodedLimit(in.get());
+  const bool over_bound = limit > maxDecoded;
+  if (over_bound) limit = maxDecoded;
   RemoveStagedEntry(to);
   FaultPoint();
   FilePtr out(plat::CreateNewFile(to, error));
@@ -212,14 +214,17 @@ bool Staging::Decode(const std::string& from, const std::string& to, std::string
     *key = FileKeyOfDigest(digest);
     return true;
   }
-  *error = DecodeFailure(status, from, to);
+  *error = over_bound && status == DecompressStatus::kTooLong
+               ? "the download expands beyond the " + std::to_string(maxDecoded) +
+                     " bytes such a file may have"
+               : DecodeFailure(status, from, to);
   RemoveStagedEntry(to);
   return false;
 }
 
 bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                           uint64_t maxFetched, const std::string& name, std::string* key,
-                           std::string* error, const DownloadCheck& check) {
+                           uint64_t maxFetched, uint64_t maxDecoded, const std::string& name,
+                           std::string* key, std::string* error, const DownloadCheck& check) {
   std::string download = PathOf(staging_names::DownloadName(name));
   if (!Download(fetcher, parts, maxFetched, download, error)) return false;
   if (check && !check(download, error)) {
@@ -227,7 +232,7 @@ bool Staging::FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::strin
     return false;
   }
   std::string target = PathOf(name);
-  bool decoded = Decode(download, target, key, error);
+  bool decoded = Decode(download, target, maxDecoded, key, error);
   RemoveStagedEntry(download);
   return decoded;
 }

@@ -50,11 +50,13 @@ class Staging {
                     std::string* error);
 
   // Fetches and decodes as above into PathOf(name) without a key to check
-  // against; *key receives the key of what was decoded. check, when given,
-  // sees the download before it is decoded.
+  // against, decoding no more than maxDecoded bytes (deflate lets a small
+  // download expand a thousandfold); *key receives the key of what was
+  // decoded. check, when given, sees the download before it is decoded.
   bool FetchDecoded(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                    uint64_t maxFetched, const std::string& name, std::string* key,
-                    std::string* error, const DownloadCheck& check = DownloadCheck());
+                    uint64_t maxFetched, uint64_t maxDecoded, const std::string& name,
+                    std::string* key, std::string* error,
+                    const DownloadCheck& check = DownloadCheck());
 
   // Fetches the release file parts as it is into PathOf(name), taking at
   // most maxFetched bytes.
@@ -71,8 +73,8 @@ class Staging {
  private:
   bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                 uint64_t maxFetched, const std::string& path, std::string* error) const;
-  bool Decode(const std::string& from, const std::string& to, std::string* key,
-              std::string* error) const;
+  bool Decode(const std::string& from, const std::string& to, uint64_t maxDecoded,
+              std::string* key, std::string* error) const;
 
   std::string install_dir_;
   std::string dir_;

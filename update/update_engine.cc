@@ -15,6 +15,7 @@
 #include "update/apply_journal.h"
 #include "update/aside_copies.h"
 #include "update/client_list.h"
+#include "update/delta_fetch.h"
 #include "update/fetch_pool.h"
 #include "update/install_paths.h"
 #include "update/release_check.h"
@@ -75,7 +76,8 @@ class UpdateSteps::Run {
         staging_(options.install_dir),
         aside_(options.install_dir, staging_.PathOf(staging_names::kNewAsideList)),
         release_(options, &staging_, fetcher, reporter, outcome),
-        applier_(options, &staging_, &aside_, release_.listed(), reporter, outcome) {
+        applier_(options, &staging_, &aside_, release_.listed(), reporter, outcome),
+        delta_(&staging_, fetcher, reporter) {
     FindProgram();
     applier_.set_program_name(program_name_);
   }
@@ -83,6 +85,8 @@ class UpdateSteps::Run {
   int Prepare();
   int Plan();
   void ShowPlan();
+  void ChoosePatches();
+  PlanSizes Sizes() const;
   int Stage(const FetchWatch& watch);
   int Install();
 
@@ -107,6 +111,7 @@ class UpdateSteps::Run {
   Applier applier_;
   std::string program_name_;
   UpdatePlan plan_;
+  DeltaFetch delta_;
 };
 
 void UpdateSteps::Run::FindProgram() {
@@ -123,8 +128,14 @@ void UpdateSteps::Run::FindProgram() {
 
 int UpdateSteps::Run::CheckListWritable() {
   if (!EntryExists(list_path_)) return 0;
+  // The list is replaced by a rename, never written through its name: a
+  // link planted there (one leading nowhere, to /etc/nologin) is left to be
+  // replaced, and the file is opened without being made, so that no file
+  // appears where a link leads, and not at all when it is a named pipe,
+  // which an open for writing would wait on. Reading it then refuses both.
+  if (plat::IsLinkEntry(list_path_) || plat::IsSpecialFile(list_path_.c_str())) return 0;
   errno = 0;
-  FILE* file = plat::OpenFile(list_path_.c_str(), "ab");
+  FILE* file = plat::OpenFile(list_path_.c_str(), "r+b");
   if (file != nullptr) {
     std::fclose(file);
     return 0;
@@ -190,6 +201,7 @@ int UpdateSteps::Run::Plan() {
   for (const std::string& warning : plan->warnings) reporter_->Problem(warning);
   outcome_->planned = true;
   outcome_->plan = *plan;
+  ChoosePatches();
   if (options_.dry_run) ShowPlan();
   return 0;
 }
@@ -220,8 +232,12 @@ int UpdateSteps::Run::Stage(const FetchWatch& watch) {
     return true;
   };
   bool cancelled = false;
+  PatchedFiles patches;
+  patches.delta = &delta_;
+  patches.patched = &outcome_->patched;
+  patches.patch_failed = &outcome_->patch_failed;
   int failures = FetchIntoStaging(plan, options_.jobs, &staging_, fetcher_, reporter_, check,
-                                  &outcome_->failed, watch, &cancelled);
+                                  &outcome_->failed, watch, &cancelled, patches);
   outcome_->received = fetcher_->BytesReceived();
   if (cancelled) {
     return Fail(UpdateFailure::kCancelled,
@@ -277,7 +293,7 @@ int UpdateSteps::Run::Install() {
     }
     if (!plan.fetch.empty()) {
       reporter_->ShowFetched(plan.fetch.size(), plan.fetch_bytes, fetcher_->BytesReceived(),
-                             fetcher_->Location());
+                             fetcher_->Location(), Sizes());
     }
     for (const std::string& path : applier_.removed()) reporter_->Note("removed " + path);
   }
@@ -306,8 +322,32 @@ int UpdateSteps::Run::Install() {
 }
 
 void UpdateSteps::Run::ShowPlan() {
-  reporter_->ShowPlan(plan_, options_.prune);
+  reporter_->ShowPlan(plan_, options_.prune, Sizes());
   plat::RemoveEmptyDirectory(staging_.dir().c_str());
+}
+
+// Patches where the release offers one from what is installed; the plan
+// itself stays as it is.
+void UpdateSteps::Run::ChoosePatches() {
+  if (!options_.delta || plan_.fetch.empty()) return;
+  delta_.LoadIndex(release_.manifest_sha256(), release_.manifest_size(),
+                   release_.verified() ? options_.trusted_key : "");
+  delta_.Choose(plan_, release_.listed());
+  for (const auto& choice : delta_.choices()) {
+    outcome_->patch_sizes[choice.second.file->record.path] = choice.second.entry.patchSize;
+  }
+  outcome_->patch_bytes = delta_.patch_bytes();
+  outcome_->patched_whole_bytes = delta_.whole_bytes();
+}
+
+PlanSizes UpdateSteps::Run::Sizes() const {
+  PlanSizes sizes;
+  for (const auto& file : release_.listed()) sizes.installed[file.first] = file.second->size;
+  sizes.patches = outcome_->patch_sizes;
+  sizes.patch_count = delta_.choices().size();
+  sizes.patch_bytes = delta_.patch_bytes();
+  sizes.patched_whole_bytes = delta_.whole_bytes();
+  return sizes;
 }
 
 UpdateSteps::UpdateSteps(const UpdateOptions& options, ReleaseFetcher* fetcher,

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,13 @@ struct UpdateOptions {
   std::string trusted_key;
   // Take a signed release numbered below the one installed.
   bool allow_downgrade = false;
+  // Above 0: the signed release must carry exactly this Manifest sequence,
+  // as a channel pointer the trusted key signed names it; it may then be
+  // older than the installed one (the publisher pointed the channel back).
+  uint64_t expected_sequence = 0;
+  // Fetch the release's binary patches where one starts from the installed
+  // content (update/delta_fetch.h); false fetches whole files only.
+  bool delta = true;
 };
 
 // Why a run failed, for a host that acts on the kind rather than the words.
@@ -73,6 +81,13 @@ struct UpdateOutcome {
   std::vector<std::string> kept;     // no longer in the release, left installed
   std::vector<std::string> failed;   // could not be fetched, placed or removed
   uint64_t received = 0;             // bytes that came over the network (0 from a folder)
+  // The patches planned: path -> patch bytes, fetched instead of the
+  // compressed file; their total and the total of the files they replace.
+  std::map<std::string, uint64_t> patch_sizes;
+  uint64_t patch_bytes = 0;
+  uint64_t patched_whole_bytes = 0;
+  std::vector<std::string> patched;  // staged from a patch
+  std::vector<std::string> patch_failed;  // a patch failed; fetched whole instead
   bool up_to_date = false;           // the apply found nothing to place or remove
   UpdateFailure failure = UpdateFailure::kNone;  // the last failure's kind
 };

@@ -26,8 +26,9 @@ bool CheckFolders(const std::string& installDir, const std::vector<std::string>&
     uint32_t attributes = 0;
     bool exists = plat::GetAttributes(dir.c_str(), &attributes);
     if (plat::IsLinkEntry(dir)) {
-      if (!exists || !plat::ResolvesInside(dir, installDir)) {
-        *reason = "passes through the link '" + dir + "', which leads outside the install directory";
+      if (!exists || !LinkStaysInside(dir, installDir)) {
+        *reason = "passes through the link '" + dir +
+                  "', which leads outside the install directory or back to the updater's own files";
         return false;
       }
     } else if (!exists) {

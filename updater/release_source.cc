@@ -184,3 +184,31 @@ bool ReleaseSource::FollowLatest(std::string* error) {
   }
   return true;
 }
+
+bool ReleaseSource::IsPatchDirectory() const { return IsPatchDirName(LastComponent(location_)); }
+
+bool ReleaseSource::ReadTopFile(const std::string& name, size_t limit, std::string* text) const {
+  text->clear();
+  std::string ignored;
+  StreamSink keep = [text, limit](const char* data, size_t size) {
+    if (text->size() + size > limit) return false;
+    text->append(data, size);
+    return true;
+  };
+  if (!is_url_) {
+    std::error_code failure;
+    std::string path = JoinBelow(location_, {name});
+    if (!std::filesystem::is_regular_file(path, failure)) return false;
+    return StreamLocal(path, keep, &ignored);
+  }
+  return FetchTo({name}, keep, &ignored);
+}
+
+void ReleaseSource::EnterPatch(const std::string& name) {
+  if (is_url_) {
+    while (!location_.empty() && location_.back() == '/') location_.pop_back();
+    location_ += "/" + name;
+  } else {
+    location_ = JoinBelow(location_, {name});
+  }
+}

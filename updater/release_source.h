@@ -36,6 +36,14 @@ class ReleaseSource {
   // *error set, when LATEST names no patch directory.
   bool FollowLatest(std::string* error);
 
+  // True when the location already names a patch directory.
+  bool IsPatchDirectory() const;
+  // Reads the file name at the top of the location (a releases folder) into
+  // *text; false when it is missing or holds more than limit bytes.
+  bool ReadTopFile(const std::string& name, size_t limit, std::string* text) const;
+  // Goes down into the patch directory name (a channel pointer's).
+  void EnterPatch(const std::string& name);
+
   // Streams the release file with the path components parts (as
   // SplitListPath gives them) into sink, which may stop it. Over HTTP, a
   // failure that may pass is tried again, going on where it stopped.

@@ -45,12 +45,15 @@ class SessionReporter : public update::UpdateReporter {
   void EndFetch() override {
     if (attached_ != nullptr) attached_->EndFetch();
   }
-  void ShowPlan(const update::UpdatePlan& plan, bool prune) override {
-    if (attached_ != nullptr) attached_->ShowPlan(plan, prune);
+  void ShowPlan(const update::UpdatePlan& plan, bool prune,
+                const update::PlanSizes& sizes) override {
+    if (attached_ != nullptr) attached_->ShowPlan(plan, prune, sizes);
   }
   void ShowFetched(size_t files, uint64_t listed_bytes, uint64_t received,
-                   const std::string& location) override {
-    if (attached_ != nullptr) attached_->ShowFetched(files, listed_bytes, received, location);
+                   const std::string& location, const update::PlanSizes& sizes) override {
+    if (attached_ != nullptr) {
+      attached_->ShowFetched(files, listed_bytes, received, location, sizes);
+    }
   }
 
   void Attach(update::UpdateReporter* reporter) { attached_ = reporter; }
@@ -186,6 +189,16 @@ int filedist_update_set(filedist_update* session, const char* option, const char
     if (!ParseCount(value, 0, 100, &session->fetch.retry.retries)) {
       return session->Usage("retries takes a number from 0 to 100");
     }
+  } else if (name == "expected-sequence") {
+    char* end = nullptr;
+    unsigned long long parsed = value != nullptr ? std::strtoull(value, &end, 10) : 0;
+    if (value == nullptr || end == value || *end != '\0' || *value == '-') {
+      return session->Usage("expected-sequence takes a release number");
+    }
+    options.expected_sequence = parsed;
+  } else if (name == "no-delta") {
+    if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");
+    options.delta = !flag;
   } else if (name == "prune" || name == "force" || name == "repair" || name == "dry-run" ||
              name == "allow-downgrade") {
     if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");

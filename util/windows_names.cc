@@ -21,6 +21,17 @@ bool IsWindowsDeviceName(std::string_view name) {
          upper[3] >= '0' && upper[3] <= '9';
 }
 
+bool IsWindowsShortNameForm(std::string_view name) {
+  // Short names Windows makes ("FILEDI~1", "PROGRA~2.TXT") and those Wine
+  // makes ("_FIL~CRR") have a tilde in a base of at most eight characters
+  // and at most three after a single dot.
+  size_t dot = name.find('.');
+  std::string_view base = name.substr(0, dot);
+  std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  return !base.empty() && base.size() <= 8 && base.find('~') != std::string_view::npos &&
+         extension.size() <= 3 && extension.find('.') == std::string_view::npos;
+}
+
 std::string WindowsNameProblem(std::string_view name) {
   for (char c : name) {
     unsigned char byte = static_cast<unsigned char>(c);
@@ -31,6 +42,10 @@ std::string WindowsNameProblem(std::string_view name) {
   }
   if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
     return "ends in a dot or a space, which Windows strips from file names";
+  }
+  if (IsWindowsShortNameForm(name)) {
+    return "has the form of a short (8.3) name, which Windows may take for another file "
+           "(a short name of '.filedist-release' reaches the rollback floor)";
   }
   if (IsWindowsDeviceName(name)) {
     return "is the name of a Windows device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$), "

@@ -15,10 +15,16 @@ namespace util {
 // with blanks before the extension ("nul .txt").
 bool IsWindowsDeviceName(std::string_view name);
 
+// True for a name in the form of a short (8.3) name: a tilde in a base of
+// at most eight characters, with at most three after a single dot. Windows
+// (and Wine) open the file whose short name it is, which may be another one
+// than a file of that name: "FILEDI~1" can be ".filedist-release".
+bool IsWindowsShortNameForm(std::string_view name);
+
 // Why Windows cannot create a file or folder of this name (one path
 // component), or empty when it can: a control byte, one of < > : " | ? *,
 // a trailing dot or space (Windows strips it, so the name becomes another
-// one), or a device name.
+// one), the form of a short name, or a device name.
 std::string WindowsNameProblem(std::string_view name);
 
 // The form under which Windows takes names for the same entry: trailing

@@ -59,6 +59,8 @@ struct Walking {
 struct ScanContext {
   std::vector<const std::vector<std::string>*> filters;
   bool wantCrc = false;
+  // Key the files and leave the rest to the earlier build's record.
+  bool keyOnly = false;
   VersionRecordList* scanList = nullptr;
   std::vector<uint32_t>* scanCrcs = nullptr;
   std::vector<ScanFacts>* scanFacts = nullptr;
@@ -160,7 +162,9 @@ void ScanTree(ScanContext& context, const std::string& dir) {
     char key[kFileKeySize] = {};
     uint32_t crc = 0;
     ScanFacts facts;
-    if (!ComputeFileDigests(path.c_str(), key, &crc, facts.sha256, &facts.plainSize)) {
+    facts.complete = !context.keyOnly;
+    if (!ComputeFileDigests(path.c_str(), key, context.keyOnly ? nullptr : &crc,
+                            context.keyOnly ? nullptr : facts.sha256, &facts.plainSize)) {
       context.unreadableErrors->push_back(plat::LastSystemError());
       context.unreadable->push_back(path);
     }
@@ -203,6 +207,9 @@ void CFileVersion::ScanDirectory(const char* dirPath) {
   context.filters = {&m_extFilters, &m_fileFilters, &m_keywordFilters};
   // The CRC-32 is wanted only to check an earlier release's files by.
   context.wantCrc = !m_earlierPatchDir.empty();
+  // A file that has not changed since the earlier build needs no more than
+  // its key: that build recorded its SHA-256 and CRC-32 (CompleteScanFacts).
+  context.keyOnly = !m_earlierMembers.empty();
   context.scanList = &m_scanList;
   context.scanCrcs = &m_scanCrcs;
   context.scanFacts = &m_scanFacts;

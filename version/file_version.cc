@@ -12,6 +12,8 @@ void CFileVersion::Reset() {
   m_localIndex.clear();
   m_earlierPatchDir.clear();
   m_earlierKeys.clear();
+  m_earlierMembers.clear();
+  m_builtMembers.clear();
   m_scanCrcs.clear();
   m_scanFacts.clear();
 }
@@ -21,9 +23,11 @@ void CFileVersion::SetScanSkipDirs(std::vector<std::string> dirs) {
 }
 
 void CFileVersion::SetEarlierRelease(std::string patchDir,
-                                     std::map<std::string, std::string> keys) {
+                                     std::map<std::string, std::string> keys,
+                                     std::map<std::string, EarlierMember> members) {
   m_earlierPatchDir = std::move(patchDir);
   m_earlierKeys = std::move(keys);
+  m_earlierMembers = std::move(members);
 }
 
 void CFileVersion::SetSourceDirs(const std::string& startupDir, const std::string& sourceDir) {

@@ -17,10 +17,27 @@
 
 class GzipMemberChecker;
 
+// A compressed file an earlier build recorded: its digest and size as that
+// build left it, and the key of its plain content.
+struct EarlierMember {
+  std::string key;
+  std::string sha256;  // hexadecimal
+  uint64_t size = 0;
+  // What the build read of the plain content with that key: its SHA-256
+  // (hexadecimal), size and CRC-32. A rebuild that finds the key unchanged
+  // takes them instead of hashing the file a second way.
+  std::string plainSha256;
+  uint64_t plainSize = 0;
+  uint32_t crc = 0;
+};
+
 struct ScanFacts {
   unsigned char sha256[32] = {};
   uint64_t plainSize = 0;
   bool executable = false;
+  // False when the scan took the key alone (an earlier build's record may
+  // give the rest); sha256 and the CRC-32 are then still to be found.
+  bool complete = true;
 };
 
 class CFileVersion {
@@ -51,7 +68,10 @@ class CFileVersion {
   // The newest earlier release in the release folder, whose compressed
   // files stage 2 takes for paths whose keys have not changed, and its list
   // (path -> key). An empty directory means every file is compressed.
-  void SetEarlierRelease(std::string patchDir, std::map<std::string, std::string> keys);
+  // members: what that release's build recorded of its compressed files
+  // (path -> member); a file found as recorded is taken without decoding it.
+  void SetEarlierRelease(std::string patchDir, std::map<std::string, std::string> keys,
+                         std::map<std::string, EarlierMember> members = {});
 
   // The four release stages, in the order BuildVer runs them.
   int GenerateFileVersionInfo(const char* sourceDir);
@@ -61,6 +81,10 @@ class CFileVersion {
   // After the four: the signed-release manifest of the patch directory,
   // numbered one above the newest in the release folder.
   int WriteReleaseManifest();
+  // Last: the build record of the patch directory (release/build_record.h),
+  // for the next build to take unchanged files from. A failure here leaves
+  // the release whole; the next build then decodes instead.
+  int WriteBuildRecord();
 
   // What stage 1 leaves for the others: its two directories, and the scan
   // list (absolute paths, keys and sizes of the plain files). Stage 1 sets
@@ -89,11 +113,18 @@ class CFileVersion {
   const PathIndex& local_index() const { return m_localIndex; }
 
  private:
+  // Stage 1's: the SHA-256 and CRC-32 of every file the scan only keyed,
+  // from the earlier build's record where the key is the recorded one, else
+  // read from the file again. A file that cannot be read joins the
+  // unreadable ones.
+  void CompleteScanFacts();
   // Stage 2's: takes the earlier release's compressed file for the scan
-  // entry at index, listed as relative, into destination.
+  // entry at index, listed as relative, into destination; *digest and *size
+  // receive its SHA-256 (hexadecimal, empty when not known) and size.
   // The checker keeps its buffers from one file to the next.
   bool TakeFromEarlierRelease(size_t index, const std::string& relative,
-                              const std::string& destination, GzipMemberChecker* checker) const;
+                              const std::string& destination, GzipMemberChecker* checker,
+                              std::string* digest, int64_t* size) const;
 
   VersionRecordList m_scanList;
   VersionRecordList m_newList;
@@ -123,6 +154,10 @@ class CFileVersion {
   // See SetEarlierRelease.
   std::string m_earlierPatchDir;
   std::map<std::string, std::string> m_earlierKeys;
+  std::map<std::string, EarlierMember> m_earlierMembers;
+  // What stage 2 left of each compressed file, beside m_scanList, for the
+  // build record: an empty digest where it could not be read back.
+  std::vector<EarlierMember> m_builtMembers;
   // CRC-32 of each scanned file, beside m_scanList: an earlier release's
   // compressed file is checked against it, and so is what stage 2
   // compresses (a file changed since it was keyed would be released under

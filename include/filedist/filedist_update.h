@@ -135,6 +135,10 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
  *   "prune"              apply removes files the release no longer lists
  *   "force"              with prune, also files changed since they were installed
  *   "repair"             re-key every listed file; fetch what does not match
+ *   "no-delta"           fetch whole files only, never the release's binary patches
+ *   "expected-sequence" N  the signed release must carry this number (as a
+ *                        channel pointer signed by the trusted key names it);
+ *                        it may then be older than the installed one
  * Options take effect at the next check. FILEDIST_UPDATE_E_USAGE for an
  * unknown name or a value out of range (nothing is changed then). */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_set(filedist_update *session,

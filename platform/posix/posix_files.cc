@@ -111,6 +111,12 @@ bool GetAttributes(const char* path, uint32_t* attributes) {
   return true;
 }
 
+bool IsSpecialFile(const char* path) {
+  struct stat st;
+  return stat(ToNativePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
 bool SetAttributesNormal(const char* path) {
   std::string native = ToNativePath(path);
   struct stat st;
@@ -311,6 +317,11 @@ int64_t FileLength(FILE* file) {
   struct stat st;
   if (fstat(fileno(file), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+bool SeekFile(FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) &&
+         fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 FILE* OpenFileDenyWrite(const char* path) {

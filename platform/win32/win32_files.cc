@@ -115,6 +115,8 @@ FILE* CreateNewFile(const char* path) {
 
 std::string FollowFileLinks(const char* path) { return path; }
 
+bool IsSpecialFile(const char*) { return false; }
+
 bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory) {
   if (path == nullptr) return false;
   // No access rights are asked for: reading the identity needs none, and a
@@ -134,6 +136,11 @@ bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory
 }
 
 int64_t FileLength(FILE* file) { return _filelengthi64(_fileno(file)); }
+
+bool SeekFile(FILE* file, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) &&
+         _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
 
 FILE* OpenFile(const char* path, const char* mode) {
   if (std::strpbrk(mode, "wa+") != nullptr && IsReadOnlyFile(path)) {

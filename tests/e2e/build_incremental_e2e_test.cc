@@ -1,6 +1,8 @@
 // A rebuild into a release folder that holds an earlier release takes the
 // compressed files of unchanged paths from it, once checked, and gives
 // exactly the release a full build gives.
+#include <algorithm>
+
 #include "e2e/build_release_fixture.h"
 #include "support/gzip_oracle.h"
 
@@ -32,6 +34,12 @@ std::vector<std::pair<std::string, std::string>> Contents(const std::string& dir
 
 class BuildIncremental : public BuildVerHost {
  protected:
+  // The build record of a patch directory, beside it in the release folder.
+  static std::string RecordOf(const std::string& patch_dir) {
+    fs::path patch(patch_dir);
+    return (patch.parent_path() / ".build-records" / patch.filename()).string();
+  }
+
   std::string Summary(const Strings& printed) const {
     return printed.size() >= 2 ? printed[printed.size() - 2] : std::string();
   }
@@ -95,6 +103,71 @@ TEST_F(BuildIncremental, ADamagedEarlierFileIsCompressedAfresh) {
     EXPECT_NE(Summary(printed).find("4 unchanged"), std::string::npos)
         << damage.name << ": " << Summary(printed);
   }
+}
+
+// The build record beside a release gives the SHA-256 and size of every
+// compressed file (sha256sum is the oracle) and the key and size of its
+// plain content (md5sum), and a rebuild takes a file that
+// still has its recorded digest as it is, without decoding it: here a file
+// the decoder would refuse (a second member after the first), recorded so.
+TEST_F(BuildIncremental, ARebuildTakesARecordedFileWithoutDecodingIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sha256sum, the oracle, runs natively only";
+#endif
+  std::string first = BuildOk({});
+  std::string record = ReadFileBytes(RecordOf(first));
+  Strings lines = SplitLines(record);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.front(), "filedist-build-record 1");
+  EXPECT_EQ(lines.back(), "end " + std::to_string(lines.size() - 2));
+  auto sha256sum = [](const std::string& path) {
+    std::string output;
+    EXPECT_EQ(testing_support::Run({"/usr/bin/sha256sum", path}, &output), 0);
+    return output.substr(0, 64);
+  };
+  // member SHA256 GZSIZE KEY PLAINSHA256 PLAINSIZE CRC .\\PATH
+  auto fields_of = [](std::string rest) {
+    Strings fields;
+    for (int f = 0; f < 7; ++f) {
+      fields.push_back(rest.substr(0, rest.find(' ')));
+      rest = rest.substr(rest.find(' ') + 1);
+    }
+    fields.push_back(rest);
+    return fields;
+  };
+  std::string notes_line;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    Strings fields = fields_of(lines[i]);
+    std::string relative = fields[7].substr(2);
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    std::string member = first + Sep() + Native(relative);
+    std::string plain;
+    for (const SourceFile& file : files_) {
+      if (file.relative == relative) plain = file.content;
+    }
+    EXPECT_EQ(fields[0], "member");
+    EXPECT_EQ(fields[1], sha256sum(member)) << relative;
+    EXPECT_EQ(fields[2], std::to_string(ReadFileBytes(member).size())) << relative;
+    EXPECT_EQ(fields[3], testing_support::KeyOfBytes(plain)) << relative;
+    EXPECT_EQ(fields[5], std::to_string(plain.size())) << relative;
+    if (relative == "docs/notes.txt") notes_line = lines[i];
+  }
+  ASSERT_FALSE(notes_line.empty());
+
+  std::string notes = first + Sep() + Native("docs/notes.txt");
+  std::string doubled = ReadFileBytes(notes) + ReadFileBytes(notes);
+  fs::remove(notes);
+  WriteFileBytes(notes, doubled);
+  Strings fields = fields_of(notes_line);
+  fields[1] = sha256sum(notes);
+  fields[2] = std::to_string(doubled.size());
+  std::string recorded = fields[0];
+  for (size_t f = 1; f < fields.size(); ++f) recorded += " " + fields[f];
+  record.replace(record.find(notes_line), notes_line.size(), recorded);
+  WriteFileBytes(RecordOf(first), record);
+
+  std::string rebuilt = BuildOk({});
+  EXPECT_EQ(ReadFileBytes(rebuilt + Sep() + Native("docs/notes.txt")), doubled);
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ TEST_F(BuildNames, NamesThatAreOneFileOnWindowsAreWarnedAbout) {
       {{"b.txt."}, "ends in a dot or a space"},
       {{"c.txt "}, "ends in a dot or a space"},
       {{"what?.txt"}, "'?'"},
+      {{"_FIL~CRR"}, "short (8.3) name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.files.front());

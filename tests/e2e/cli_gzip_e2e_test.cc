@@ -2,8 +2,11 @@
 // messages for every outcome of the engine.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 #include "support/gzip_oracle.h"
 #include "support/test_support.h"
@@ -108,6 +111,25 @@ TEST_F(CliGzipTest, GunzipFailureLeavesDestAsItWas) {
     EXPECT_EQ(ReadFileBytes(dir.Sub("dest.txt")), "precious");
     EXPECT_EQ(testing_support::NamesIn(dir.path()),
               (std::vector<std::string>{"dest.txt", "in.gz"}));
+  }
+}
+
+// A DEST that is a named pipe or a device (such as /dev/null, directly or
+// through a link) is never replaced by a plain file: a run as root would
+// otherwise leave the system without its device. Refused, and left as it was.
+TEST_F(CliGzipTest, GunzipNeverReplacesAPipeOrDevice) {
+  namespace fs = std::filesystem;
+  if (std::string(plat::kExecutableSuffix) == ".exe") GTEST_SKIP() << "no Unix named pipes";
+  WriteFileBytes(Path("in.gz"), testing_support::ZlibGzip("some text"));
+  std::string output;
+  ASSERT_EQ(testing_support::Run({"/usr/bin/mkfifo", Path("pipe")}, &output), 0) << output;
+  fs::create_symlink(Path("pipe"), Path("to-pipe"));
+  for (const char* dest : {"pipe", "to-pipe"}) {
+    SCOPED_TRACE(dest);
+    EXPECT_EQ(Run({"gunzip", Path("in.gz"), Path(dest)}, &output), 1) << output;
+    EXPECT_NE(output.find("destination"), std::string::npos) << output;
+    EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+    EXPECT_TRUE(fs::is_symlink(Path("to-pipe")));
   }
 }
 

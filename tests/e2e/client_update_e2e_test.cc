@@ -434,6 +434,15 @@ TEST_F(ClientUpdateTest, DryRunChangesNothing) {
   ASSERT_EQ(Update(client, {patch, "--dry-run"}, &output), 0) << output;
   EXPECT_NE(output.find("would fetch 4 files"), std::string::npos) << output;
   EXPECT_NE(output.find("new     .\\data\\a.txt"), std::string::npos) << output;
+  // Both sizes: the file's (from the Manifest) and the compressed one the
+  // list gives, which is what is fetched.
+  const std::string compressed = std::to_string(
+      fs::file_size(patch + testing_support::Sep() + "data" + testing_support::Sep() + "a.txt"));
+  EXPECT_NE(output.find("new     .\\data\\a.txt (" +
+                        std::to_string(kVersion1.at("data/a.txt").size()) + " bytes, " +
+                        compressed + " bytes compressed)"),
+            std::string::npos)
+      << output;
   EXPECT_EQ(ClientFiles(client), Tree());
   EXPECT_FALSE(FileExists(client + testing_support::Sep() + "VerComp.dat"));
 

@@ -63,6 +63,10 @@ TEST(UpdateNames, NamesTheClientCannotHoldAreRefusedBeforeFetching) {
       {{".\\conout$"}, "Windows device", false},
       {{".\\lpt9.tar.gz"}, "Windows device", false},
       {{".\\a|b.txt"}, "'|'", false},
+      // Short names: Wine's for .filedist-release, and the form Windows gives it.
+      {{".\\_FIL~CRR"}, "short (8.3) name", false},
+      {{".\\FILEDI~1"}, "short (8.3) name", false},
+      {{".\\data\\PROGRA~1.TXT"}, "short (8.3) name", false},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

@@ -144,6 +144,11 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
       {"remove of the release floor", false,
        {JournalLine("remove", ".\\.filedist-release", "sequence 9\n")}, In(".filedist-release"),
        "sequence 9\n"},
+      {"place of the trusted key through a folder link back to the folder", true,
+       {JournalLine("place", ".\\self\\filedist.pub", attacker_key)}, In("filedist.pub"), ""},
+      {"remove of the release floor through a folder link back to the folder", true,
+       {JournalLine("remove", "self/.filedist-release", "sequence 9\n")}, In(".filedist-release"),
+       "sequence 9\n"},
       {"remove of the updater itself", false,
        {JournalLine("remove", ".\\" + ProgramName(), ReadFileBytes(program_))}, program_,
        ReadFileBytes(program_)},
@@ -155,7 +160,12 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
     WriteFileBytes(Sub("outside/victim.txt"), victim);
     fs::remove(In("filedist.pub"));
     WriteFileBytes(In(".filedist-release"), "sequence 9\n");
-    if (c.needs_links && !FileExists(In("out.made"))) ASSERT_TRUE(MakeUnixLink(outside, In("out")));
+    if (c.needs_links && !FileExists(In("out.made"))) {
+      ASSERT_TRUE(MakeUnixLink(outside, In("out")));
+    }
+    if (c.needs_links && !FileExists(In("self.made"))) {
+      ASSERT_TRUE(MakeUnixLink(client_, In("self")));
+    }
     // The staged copy a place entry would be finished from.
     MakeDirs(In(".filedist-staging"));
     WriteFileBytes(In(".filedist-staging/" + KeyOfBytes(attacker_key)), attacker_key);
@@ -171,6 +181,11 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
     }
     fs::remove(In(".filedist-journal"));
   }
+  // Under Wine a link back to the folder looks like a folder to the scratch
+  // folder's removal, which would walk it without end.
+  if (FileExists(In("self.made"))) {
+    EXPECT_TRUE(RunUnixShell("rm " + Quoted(In("self")), In("self.gone")));
+  }
 }
 
 // The lock is the first file a run makes: one planted as a link to a name
@@ -183,6 +198,28 @@ TEST_F(UpdateStateTest, LinkedLockMakesNoFileOutside) {
   EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
   EXPECT_FALSE(FileExists(Sub("outside/nologin"))) << output;
   EXPECT_EQ(Installed(), Tree()) << output;
+}
+
+// The installed version list is replaced by a rename, never written
+// through: one planted as a link that leads nowhere makes no file where it
+// leads, and one planted as a named pipe does not keep the run waiting.
+TEST_F(UpdateStateTest, PlantedInstalledListMakesNoFileOutsideNorBlocks) {
+  if (testing_support::UnixPathOf(client_).empty()) GTEST_SKIP() << "no Unix links or pipes";
+  MakeDirs(Sub("outside"));
+  ASSERT_TRUE(MakeUnixLink(Sub("outside/nologin"), In("VerComp.dat")));
+  std::string output;
+  Update({Sub("rel1")}, &output);
+  EXPECT_FALSE(FileExists(Sub("outside/nologin"))) << output;
+
+  // Wine opens a named pipe as a Windows program's file without waiting;
+  // the harness's own look at one would.
+  if (IsWindowsProgram()) return;
+  fs::remove(In("VerComp.dat"));
+  ASSERT_TRUE(MakeNamedPipe(In("VerComp.dat")));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << output;
+  EXPECT_TRUE(Contains(output, "VerComp.dat")) << output;
 }
 
 // A trusted key that is there in any form but cannot be read as a key

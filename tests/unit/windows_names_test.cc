@@ -36,6 +36,13 @@ TEST(WindowsNames, NamesWindowsChangesOrCannotHold) {
   EXPECT_NE(util::WindowsNameProblem("a|b").find("'|'"), std::string::npos);
   EXPECT_NE(util::WindowsNameProblem(std::string("a\0b", 3)).find("control"), std::string::npos);
   EXPECT_NE(util::WindowsNameProblem("tab\tname").find("control"), std::string::npos);
+  // Short names of other files, as Windows and Wine make them.
+  for (const char* alias : {"FILEDI~1", "filedi~1", "_FIL~CRR", "PROGRA~2.TXT", "a~b.c", "~1"}) {
+    EXPECT_NE(util::WindowsNameProblem(alias).find("short (8.3) name"), std::string::npos) << alias;
+  }
+  for (const char* name : {"~$report.docx", "backup~.txt.old", "notes.txt~", "long~name.txt"}) {
+    EXPECT_EQ(util::WindowsNameProblem(name), "") << name;
+  }
   EXPECT_EQ(util::WindowsNameProblem("read me (1).txt"), "");
   EXPECT_EQ(util::WindowsNameProblem("\xc3\xa9t\xc3\xa9.txt"), "");
   // Names Windows takes for one file fold alike.

@@ -278,6 +278,63 @@ TEST(UpdateCrash, NewProgramsKeepTheirModeWhenAStoppedApplyIsFinished) {
   }
 }
 
+// A release built with patches by the filedist program: the update applies
+// a patch into the staging folder, and a stop at any change of that run
+// (the patched file half written included) is finished by the next run.
+TEST(UpdateCrash, StopsDuringAPatchedUpdateAreFinishedByTheNextRun) {
+  ScratchDir scratch;
+  std::string noise(120000, '\0');
+  uint32_t seed = 7;
+  for (char& c : noise) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  std::string edited = noise;
+  edited.replace(60000, 12, "edited bytes");
+  const Tree old_tree = {{"a.txt", "alpha 1"}, {"bin/app.bin", noise}};
+  const Tree new_tree = {{"a.txt", "alpha 2"}, {"bin/app.bin", edited}, {"b.txt", "bravo"}};
+  testing_support::MakeDirs(scratch.Sub("packer"));
+  std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
+  std::string patch_dirs[2];
+  const Tree* trees[2] = {&old_tree, &new_tree};
+  for (int i = 0; i < 2; ++i) {
+    std::string source = scratch.Sub("source" + std::to_string(i));
+    for (const auto& [relative, bytes] : *trees[i]) {
+      fs::create_directories((fs::path(source) / relative).parent_path());
+      testing_support::WriteFileBytes(source + "/" + relative, bytes);
+    }
+    std::string output;
+    ASSERT_EQ(testing_support::Run({packer, "build", source, "--releases", scratch.Sub("releases")},
+                                   &output),
+              0)
+        << output;
+    patch_dirs[i] = testing_support::SplitLines(output).back();
+  }
+  std::string base = scratch.Sub("base");
+  testing_support::MakeDirs(base);
+  std::string output;
+  ASSERT_EQ(RunUpdate(base, patch_dirs[0], {}, &output), 0) << output;
+  std::string probe = scratch.Sub("probe");
+  fs::copy(base, probe, fs::copy_options::recursive);
+  ASSERT_EQ(RunUpdate(probe, patch_dirs[1], {}, &output), 0) << output;
+  ASSERT_NE(output.find("1 by patches of"), std::string::npos) << output;
+  EXPECT_EQ(ReadInstall(probe), new_tree);
+  int points = PointsOf(output);
+  for (int n = 1; n <= points; ++n) {
+    std::string install = scratch.Sub("stop-" + std::to_string(n));
+    fs::copy(base, install, fs::copy_options::recursive);
+    ASSERT_EQ(RunUpdate(install, patch_dirs[1], {"--crash-at", std::to_string(n)}, &output), 86)
+        << "stop " << n << "\n" << output;
+    EXPECT_EQ(UnmatchedRecords(install), "") << "right after the stop at " << n;
+    ASSERT_EQ(RunUpdate(install, patch_dirs[1], {}, &output), 0) << n << "\n" << output;
+    EXPECT_EQ(ReadInstall(install), new_tree) << "the stop at " << n;
+    EXPECT_EQ(output.find("problem"), std::string::npos) << n << "\n" << output;
+    EXPECT_FALSE(fs::exists(install + "/.filedist-journal")) << n;
+    EXPECT_FALSE(fs::exists(install + "/.filedist-staging")) << n;
+    fs::remove_all(install);
+  }
+}
+
 }  // namespace
 
 namespace {

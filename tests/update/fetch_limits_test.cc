@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/gzip_oracle.h"
 #include "support/release_tree.h"
 #include "support/test_support.h"
 #include "update/folder_fetcher.h"
@@ -103,6 +104,28 @@ TEST(UpdateFetchLimits, TrustedClientStopsAtTheSignedSizeOfListAndKeyFile) {
     EXPECT_LT(fetcher.sent(), uint64_t{1} << 17) << reporter.text;
     EXPECT_EQ(testing_support::ReadInstall(scratch.Sub("install")), testing_support::Tree());
   }
+}
+
+// A gzip bomb as the key file of an unsigned release (sixteen megabytes of
+// zeros in some sixteen kilobytes) is decoded no further than a key file
+// can go: the list and key file are bounded by what they may decode to, not
+// by the thousandfold deflate allows, which would fill the disk first.
+TEST(UpdateFetchLimits, KeyFileBombIsDecodedNoFurtherThanAKeyFileGoes) {
+  ScratchDir scratch;
+  testing_support::WriteRelease(scratch.Sub("rel"), {{"a.txt", "alpha"}});
+  std::string sep(1, testing_support::Sep());
+  testing_support::WriteFileBytes(scratch.Sub("rel") + sep + "Ver",
+                                  testing_support::ZlibGzip(std::string(16 << 20, '0')));
+  std::string install = scratch.Sub("install");
+  testing_support::MakeDirs(install);
+  testing_support::FolderFetcher fetcher(scratch.Sub("rel"));
+  Collector reporter;
+  update::UpdateOptions options;
+  options.install_dir = install;
+  EXPECT_EQ(update::RunUpdate(options, &fetcher, &reporter), 1) << reporter.text;
+  EXPECT_NE(reporter.text.find("beyond the 65536 bytes such a file may have"), std::string::npos)
+      << reporter.text;
+  EXPECT_EQ(testing_support::ReadInstall(install), testing_support::Tree());
 }
 
 }  // namespace

@@ -102,6 +102,15 @@ int main(int argc, char **argv) {
          "the refusal names the option");
   EXPECT(filedist_update_set(session, "jobs", "0") == FILEDIST_UPDATE_E_USAGE,
          "jobs out of range is refused");
+  EXPECT(filedist_update_set(session, "expected-sequence", "seven") == FILEDIST_UPDATE_E_USAGE,
+         "an expected sequence that is no number is refused");
+  EXPECT(filedist_update_set(session, "expected-sequence", "-1") == FILEDIST_UPDATE_E_USAGE,
+         "a negative expected sequence is refused");
+  EXPECT(filedist_update_set(session, "expected-sequence", "0") == FILEDIST_UPDATE_OK,
+         "expected-sequence 0 (none) is taken");
+  EXPECT(filedist_update_set(session, "no-delta", "2") == FILEDIST_UPDATE_E_USAGE,
+         "no-delta takes 1 or 0");
+  EXPECT(filedist_update_set(session, "no-delta", "0") == FILEDIST_UPDATE_OK, "no-delta 0");
   EXPECT(filedist_update_set(session, "trust", key) == FILEDIST_UPDATE_OK, "trust");
   EXPECT(filedist_update_set(session, "jobs", "1") == FILEDIST_UPDATE_OK, "jobs");
 

@@ -1,0 +1,62 @@
+#include "delta/patch_make.h"
+
+#include <memory>
+#include <new>
+
+#include "delta/match_scan.h"
+#include "delta/patch_format.h"
+#include "delta/patch_writer.h"
+#include "delta/suffix_array.h"
+
+namespace delta {
+
+uint64_t PatchMakeMemory(uint64_t old_size, uint64_t new_size) {
+  // The files, the suffix array, then the larger of the sorting's working
+  // memory and what the matching adds: the two-byte index, the block
+  // streams and the patch, which is at most the new file plus a little per
+  // block. Deflate's buffers on top.
+  const uint64_t files = old_size + new_size;
+  const uint64_t suffix_array = 4 * old_size;
+  const uint64_t sorting = SuffixArrayScratchBytes(old_size);
+  const uint64_t matching = (512u << 10) + 4 * uint64_t{kMaxBlockStreamSize} + new_size +
+                            new_size / 64 + 4096;
+  const uint64_t deflate = 4u << 20;
+  return files + suffix_array + (sorting > matching ? sorting : matching) + deflate;
+}
+
+bool PatchFitsThisProcess(uint64_t old_size, uint64_t new_size) {
+  if (old_size > kMaxPatchSourceSize || new_size > kMaxPatchSourceSize) return false;
+  if (sizeof(void*) < 8) {
+    return PatchMakeMemory(old_size, new_size) <= kSmallAddressSpacePatchBudget;
+  }
+  return true;
+}
+
+bool MakePatch(const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size,
+               std::vector<uint8_t>* patch, std::string* error) {
+  if (old_size > kMaxPatchSourceSize || new_size > kMaxPatchSourceSize) {
+    *error = "file too large for a patch";
+    return false;
+  }
+  static const uint8_t kNothing = 0;
+  if (old_data == nullptr) old_data = &kNothing;
+  if (new_data == nullptr) new_data = &kNothing;
+  try {
+    std::unique_ptr<int32_t[]> sa(new int32_t[old_size ? old_size : 1]);
+    if (!BuildSuffixArray(old_data, old_size, sa.get())) {
+      *error = "out of memory sorting the old file";
+      return false;
+    }
+    SuffixSearch search(old_data, static_cast<int64_t>(old_size), sa.get());
+    PatchWriter writer(old_data, old_size, new_data, new_size, patch);
+    ScanMatches(old_data, static_cast<int64_t>(old_size), search, new_data,
+                static_cast<int64_t>(new_size), &writer);
+    writer.Finish();
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory making a patch";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace delta

@@ -1,0 +1,126 @@
+// Channels over HTTP as a publisher runs them: a beta channel beside stable,
+// a client switching between them, a promotion, a signed roll-back the
+// client takes and an older pointer served again that it refuses.
+#include <string>
+
+#include "e2e/release_ops_fixture.h"
+
+namespace {
+
+using namespace release_ops;
+
+TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
+  if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
+  Keygen("signer");
+  const Strings sign = {"--sign", Sub("signer.key")};
+  const std::string first = Build(kFirst, "releases", sign);
+  Strings beta_sign = sign;
+  beta_sign.insert(beta_sign.end(), {"--channel", "beta"});
+  const std::string second = Build(kSecond, "releases", beta_sign);
+  // A beta build leaves LATEST to stable: clients of before stay there.
+  EXPECT_EQ(testing_support::ReadFileBytes(Sub("releases/LATEST")), first + "\n");
+
+  std::string client = NewClient("client", "signer");
+  std::string output;
+  const std::string source = Url("releases/");
+  ASSERT_EQ(Client(client, {"update", source, "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+
+  // Switching to beta fetches only what differs, and is remembered.
+  ASSERT_EQ(Client(client, {"update", "--channel", "beta"}, &output), 0) << output;
+  EXPECT_NE(output.find("fetched 1 files"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
+  ASSERT_EQ(Client(client, {"status"}, &output), 0) << output;
+  EXPECT_EQ(Field(output, "channel"), "beta") << output;
+  EXPECT_EQ(Client(client, {"update", "--check"}, &output), 0) << output;
+
+  // A channel the folder does not have is named, not taken for stable.
+  EXPECT_EQ(Client(client, {"update", "--channel", "nightly", "--check"}, &output), 1) << output;
+  EXPECT_NE(output.find("no channel 'nightly'"), std::string::npos) << output;
+
+  // Promotion: stable now offers the beta release; back on stable.
+  ASSERT_EQ(Packer({"promote", Sub("releases"), second, "--channel", "stable", "--sign",
+                    Sub("signer.key")},
+                   &output),
+            0)
+      << output;
+  EXPECT_EQ(testing_support::ReadFileBytes(Sub("releases/LATEST")), second + "\n");
+  const std::string promoted_pointer =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string promoted_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+  ASSERT_EQ(Client(client, {"update", "--channel", "stable", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
+
+  // A third release, then a deliberate signed roll-back to the first: taken
+  // without --allow-downgrade.
+  const std::string third = Build(kThird, "releases", sign);
+  ASSERT_EQ(Client(client, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kThird), kThird);
+  const std::string third_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string third_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+  ASSERT_EQ(Packer({"promote", Sub("releases"), Sub("releases/" + first), "--channel", "stable",
+                    "--sign", Sub("signer.key")},
+                   &output),
+            0)
+      << output;
+  ASSERT_EQ(Client(client, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+  ASSERT_EQ(Client(client, {"status"}, &output), 0) << output;
+  EXPECT_EQ(Field(output, "release"), first + " (sequence 1, signature verified)") << output;
+
+  // A switch of channel is no roll-back: the first pointer taken from a
+  // channel could be any the key ever signed, so going back to an older
+  // release that way needs --allow-downgrade.
+  std::string switcher = NewClient("switcher", "signer");
+  ASSERT_EQ(Client(switcher, {"update", source, "--channel", "beta", "--quiet"}, &output), 0)
+      << output;
+  EXPECT_EQ(ClientFiles(switcher, kSecond), kSecond);
+  EXPECT_EQ(Client(switcher, {"update", "--channel", "stable"}, &output), 1) << output;
+  EXPECT_NE(output.find("older than the installed release"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(switcher, kSecond), kSecond);
+  ASSERT_EQ(Client(switcher, {"update", "--channel", "stable", "--allow-downgrade", "--quiet"},
+                   &output),
+            0)
+      << output;
+  EXPECT_EQ(ClientFiles(switcher, kFirst), kFirst);
+
+  // Anyone serving an older pointer (with its good signature) again, to take
+  // the client forward to the withdrawn release or back: refused, nothing
+  // changes.
+  struct Replay {
+    const char* name;
+    std::string pointer;
+    std::string signature;
+  } replays[] = {
+      {"the withdrawn third release's pointer", third_pointer, third_signature},
+      {"the promotion's pointer", promoted_pointer, promoted_signature},
+  };
+  for (const Replay& replay : replays) {
+    testing_support::WriteFileBytes(Sub("releases/channel.stable"), replay.pointer);
+    testing_support::WriteFileBytes(Sub("releases/channel.stable.sig"), replay.signature);
+    EXPECT_EQ(Client(client, {"update"}, &output), 1) << replay.name << ": " << output;
+    EXPECT_NE(output.find("an old pointer served again is refused"), std::string::npos)
+        << replay.name << ": " << output;
+    EXPECT_EQ(ClientFiles(client, kFirst), kFirst) << replay.name;
+  }
+
+  // A pointer that the trusted key did not sign, or no signed pointer at
+  // all where there was one, is refused as well.
+  Keygen("stranger");
+  ASSERT_EQ(Packer({"promote", Sub("releases"), third, "--channel", "stable", "--sign",
+                    Sub("stranger.key")},
+                   &output),
+            0)
+      << output;
+  EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
+  EXPECT_NE(output.find("not signed by the trusted key"), std::string::npos) << output;
+  fs::remove(Sub("releases/channel.stable"));
+  fs::remove(Sub("releases/channel.stable.sig"));
+  EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
+  EXPECT_NE(output.find("no longer has the signed pointer"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+}
+
+}  // namespace

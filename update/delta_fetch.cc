@@ -1,0 +1,288 @@
+#include "update/delta_fetch.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "delta/patch_apply.h"
+#include "fileio/file_key.h"
+#include "fileio/md5.h"
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "signing/bounded_file.h"
+#include "signing/ed25519.h"
+#include "signing/key_files.h"
+#include "signing/manifest_check.h"
+#include "signing/sha256.h"
+#include "update/fault_point.h"
+#include "update/install_paths.h"
+#include "util/scoped_file.h"
+
+namespace update {
+
+namespace {
+
+// Names inside the staging folder.
+const char kIndexStaged[] = "release-patches";
+const char kIndexSignatureStaged[] = "release-patches-sig";
+const char kPatchPrefix[] = "patch.";
+const char kPatchedSuffix[] = ".patched";
+constexpr uint64_t kMaxSignatureDownload = 4096;
+constexpr size_t kReadSize = 1 << 16;
+
+// The key and SHA-256 of an installed file, read once.
+bool DigestsOf(const std::string& path, std::string* key, std::string* sha256, uint64_t* size) {
+  util::ScopedFile file(plat::OpenFile(path.c_str(), "rb"));
+  if (!file) return false;
+  Md5State md5;
+  Md5Init(&md5);
+  Sha256 sha;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
+  uint64_t total = 0;
+  for (;;) {
+    size_t got = std::fread(buffer.get(), 1, kReadSize, file.get());
+    if (got == 0) break;
+    Md5Update(&md5, buffer.get(), got);
+    sha.Update(buffer.get(), got);
+    total += got;
+  }
+  if (std::ferror(file.get()) || !sha.ok()) return false;
+  unsigned char md5_digest[16];
+  unsigned char sha_digest[kSha256Size];
+  Md5Final(&md5, md5_digest);
+  sha.Final(sha_digest);
+  *key = FileKeyOfDigest(md5_digest);
+  *sha256 = Sha256Hex(sha_digest);
+  *size = total;
+  return true;
+}
+
+class FilePatchInput : public delta::PatchInput {
+ public:
+  explicit FilePatchInput(FILE* file) : file_(file) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got) override {
+    *got = std::fread(buffer, 1, size, file_);
+    return !std::ferror(file_);
+  }
+
+ private:
+  FILE* file_;
+};
+
+// The installed file, read where the patch says: by seeking, so that memory
+// stays the same whatever its size.
+class FileOldInput : public delta::OldInput {
+ public:
+  FileOldInput(FILE* file, uint64_t size) : file_(file), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size) override {
+    if (offset != position_ && !plat::SeekFile(file_, offset)) return false;
+    size_t got = std::fread(buffer, 1, size, file_);
+    position_ = offset + got;
+    return got == size;
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_;
+  uint64_t position_ = 0;
+};
+
+// The result, written in order and keyed on the way: it is never read back.
+class CheckedOutput : public delta::NewOutput {
+ public:
+  explicit CheckedOutput(FILE* file) : file_(file) { Md5Init(&md5_); }
+  bool Write(const uint8_t* data, size_t size) override {
+    Md5Update(&md5_, data, size);
+    sha_.Update(data, size);
+    size_ += size;
+    return std::fwrite(data, 1, size, file_) == size;
+  }
+  void Finish(std::string* key, std::string* sha256) {
+    unsigned char md5_digest[16];
+    unsigned char sha_digest[kSha256Size];
+    Md5Final(&md5_, md5_digest);
+    sha_.Final(sha_digest);
+    *key = FileKeyOfDigest(md5_digest);
+    *sha256 = Sha256Hex(sha_digest);
+  }
+  uint64_t size() const { return size_; }
+
+ private:
+  FILE* file_;
+  Md5State md5_;
+  Sha256 sha_;
+  uint64_t size_ = 0;
+};
+
+}  // namespace
+
+void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestSize,
+                           const std::string& trustedKey) {
+  std::string error;
+  std::string text;
+  if (manifestSha256.empty() ||
+      !staging_->FetchRaw(fetcher_, {kPatchIndexName}, kPatchIndexSizeLimit, kIndexStaged,
+                          &error) ||
+      !ReadBoundedFile(staging_->PathOf(kIndexStaged).c_str(), kPatchIndexSizeLimit, &text)) {
+    // A release without patches, or one built before there were any.
+    staging_->Discard(kIndexStaged);
+    return;
+  }
+  staging_->Discard(kIndexStaged);
+  if (!trustedKey.empty()) {
+    Ed25519PublicKey key;
+    Ed25519Signature signature;
+    bool fetched = staging_->FetchRaw(fetcher_, {kPatchIndexSignatureName},
+                                      kMaxSignatureDownload, kIndexSignatureStaged, &error);
+    bool signed_ok = fetched && ReadPublicKeyFile(trustedKey.c_str(), &key) &&
+                     ReadSignatureFile(staging_->PathOf(kIndexSignatureStaged).c_str(),
+                                       &signature) &&
+                     VerifyEd25519(key, text, signature);
+    staging_->Discard(kIndexSignatureStaged);
+    if (!signed_ok) {
+      reporter_->Problem("the release's patches are not signed by the trusted key; fetching "
+                         "whole files");
+      return;
+    }
+  }
+  PatchIndex index;
+  if (!ParsePatchIndex(text, &index, &error)) {
+    reporter_->Problem("the release's patch index cannot be read (" + error +
+                       "); fetching whole files");
+    return;
+  }
+  if (index.manifestSha256 != manifestSha256 || index.manifestSize != manifestSize) {
+    reporter_->Problem("the release's patch index belongs to another Manifest; fetching whole "
+                       "files");
+    return;
+  }
+  index_ = std::move(index);
+  loaded_ = true;
+}
+
+void DeltaFetch::Choose(const UpdatePlan& plan,
+                        const std::map<std::string, const ManifestFile*>& files) {
+  if (!loaded_ || index_.patches.empty()) return;
+  std::map<std::string, std::vector<const PatchEntry*>> by_path;
+  for (const PatchEntry& entry : index_.patches) by_path[entry.resultPath].push_back(&entry);
+  for (const PlannedFile& file : plan.fetch) {
+    auto offered = by_path.find(file.record.path);
+    auto listed = files.find(file.record.path);
+    if (offered == by_path.end() || listed == files.end() || choices_.count(file.record.key) ||
+        !IsWellFormedKey(file.record.key)) {
+      continue;
+    }
+    // What is installed now, whatever the client list says of it: a file
+    // edited since it was installed matches no patch and is fetched whole.
+    std::string key;
+    std::string sha256;
+    uint64_t size = 0;
+    if (plat::IsLinkEntry(file.target) || !DigestsOf(file.target, &key, &sha256, &size)) continue;
+    for (const PatchEntry* entry : offered->second) {
+      if (entry->oldKey != key || entry->oldSha256 != sha256 || entry->oldSize != size) continue;
+      ChosenPatch choice;
+      choice.file = &file;
+      choice.entry = *entry;
+      choice.resultSize = listed->second->size;
+      choice.resultSha256 = listed->second->sha256;
+      patch_bytes_ += entry->patchSize;
+      whole_bytes_ += ListedSize(file.record);
+      choices_.emplace(file.record.key, std::move(choice));
+      break;
+    }
+  }
+}
+
+const ChosenPatch* DeltaFetch::ChoiceFor(const std::string& key) const {
+  auto found = choices_.find(key);
+  return found == choices_.end() ? nullptr : &found->second;
+}
+
+bool DeltaFetch::Stage(const std::string& key, const FetchProgress& progress,
+                       ReleaseFetcher* fetcher) {
+  const ChosenPatch* choice = ChoiceFor(key);
+  if (choice == nullptr) return false;
+  std::string error;
+  if (Apply(*choice, key, progress, fetcher != nullptr ? fetcher : fetcher_, &error)) return true;
+  reporter_->Problem("the patch for '" + choice->file->record.path + "' failed (" + error +
+                     "); fetching the whole file");
+  return false;
+}
+
+bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
+                       const FetchProgress& progress, ReleaseFetcher* fetcher,
+                       std::string* error) {
+  std::vector<std::string> parts;
+  std::string reason;
+  if (!SplitReleasePath(choice.entry.patchPath, &parts, &reason)) {
+    *error = "its path " + reason;
+    return false;
+  }
+  const std::string patch_name = kPatchPrefix + key;
+  const std::string patch_path = staging_->PathOf(patch_name);
+  if (!staging_->FetchRaw(fetcher, parts, choice.entry.patchSize, patch_name, error)) {
+    return false;
+  }
+  if (progress) progress(choice.entry.patchSize);
+  // Checked before it is read as a patch.
+  std::string detail;
+  if (!MatchesListedFile(patch_path, choice.entry.patchSha256, choice.entry.patchSize, &detail)) {
+    staging_->Discard(patch_name);
+    *error = "the patch is not the one listed: " + detail;
+    return false;
+  }
+  const std::string out_name = key + kPatchedSuffix;
+  const std::string out_path = staging_->PathOf(out_name);
+  bool applied = false;
+  std::string found_key;
+  std::string found_sha256;
+  uint64_t written = 0;
+  {
+    util::ScopedFile patch(plat::OpenFile(patch_path.c_str(), "rb"));
+    util::ScopedFile old(plat::OpenFile(choice.file->target.c_str(), "rb"));
+    if (!patch || !old) {
+      *error = "cannot read '" + (patch ? choice.file->target : patch_path) + "'";
+      staging_->Discard(patch_name);
+      return false;
+    }
+    int64_t old_size = plat::FileLength(old.get());
+    staging_->Discard(out_name);
+    FaultPoint();
+    util::ScopedFile out(plat::CreateNewFile(out_path, error));
+    if (!out) {
+      staging_->Discard(patch_name);
+      return false;
+    }
+    FilePatchInput patch_input(patch.get());
+    FileOldInput old_input(old.get(), old_size < 0 ? 0 : static_cast<uint64_t>(old_size));
+    CheckedOutput output(out.get());
+    applied = old_size >= 0 &&
+              delta::ApplyPatch(&patch_input, &old_input, choice.resultSize, &output, error);
+    output.Finish(&found_key, &found_sha256);
+    written = output.size();
+    if (std::fclose(out.release()) != 0 && applied) {
+      applied = false;
+      *error = "cannot write '" + out_path + "': " + plat::LastErrorText();
+    }
+  }
+  staging_->Discard(patch_name);
+  if (applied && (found_key != key || found_sha256 != choice.resultSha256 ||
+                  written != choice.resultSize)) {
+    applied = false;
+    *error = "the result has the key " + found_key + ", not the key " + key +
+             " the release lists";
+  }
+  if (!applied) {
+    staging_->Discard(out_name);
+    return false;
+  }
+  FaultPoint();
+  if (!plat::ReplaceFileAtomically(out_path.c_str(), staging_->CheckedPath(key).c_str())) {
+    *error = "cannot keep '" + out_path + "': " + plat::LastErrorText();
+    staging_->Discard(out_name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace update

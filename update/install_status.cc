@@ -1,0 +1,193 @@
+#include "update/install_status.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/file_safety.h"
+#include "platform/platform.h"
+#include "update/apply_journal.h"
+#include "update/client_list.h"
+#include "update/durable_file.h"
+#include "update/install_paths.h"
+#include "util/scoped_file.h"
+
+namespace update {
+
+namespace {
+
+const char kMagic[] = "filedist-install 1";
+// A record is a few lines; a source URL or folder may be long, not this long.
+constexpr size_t kRecordLimit = 16384;
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// "key value" with exactly that key; *value is the rest of the line.
+bool TakeField(const std::string& line, const char* key, std::string* value) {
+  std::string prefix = std::string(key) + " ";
+  if (line.compare(0, prefix.size(), prefix) != 0) return false;
+  *value = line.substr(prefix.size());
+  return true;
+}
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = result;
+  return true;
+}
+
+bool IsTimeStamp(const std::string& text) {
+  static const char kPattern[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kPattern - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+bool IsName(const std::string& text) {
+  if (text.empty() || text.size() > 64) return false;
+  for (char c : text) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ReadNoFollow(const std::string& path, size_t limit, std::string* text) {
+  util::ScopedFile file(plat::OpenRegularNoFollow(path, nullptr));
+  if (!file) return false;
+  text->clear();
+  char buffer[4096];
+  for (;;) {
+    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got == 0) break;
+    if (text->size() + got > limit) return false;
+    text->append(buffer, got);
+  }
+  return !std::ferror(file.get());
+}
+
+}  // namespace
+
+std::string FormatInstallRecord(const InstallRecord& record) {
+  std::string text = std::string(kMagic) + "\n";
+  text += "source " + record.source + "\n";
+  text += "channel " + record.channel + "\n";
+  text += "patch " + record.patch + "\n";
+  text += "pointer " + (record.pointer != 0 ? std::to_string(record.pointer) : "-") + "\n";
+  text += "sequence " + (record.has_sequence ? std::to_string(record.sequence) : "-") + "\n";
+  text += std::string("verified ") + (record.verified ? "yes" : "no") + "\n";
+  text += "installed " + record.installed + "\n";
+  return text;
+}
+
+bool ParseInstallRecord(const std::string& text, InstallRecord* record) {
+  if (text.empty() || text.back() != '\n' || text.find('\r') != std::string::npos) return false;
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.size() != 8 || lines[0] != kMagic) return false;
+  InstallRecord read;
+  std::string pointer;
+  std::string sequence;
+  std::string verified;
+  if (!TakeField(lines[1], "source", &read.source) || read.source.empty() ||
+      !TakeField(lines[2], "channel", &read.channel) || !IsName(read.channel) ||
+      !TakeField(lines[3], "patch", &read.patch) || !IsName(read.patch) ||
+      !TakeField(lines[4], "pointer", &pointer) ||
+      !TakeField(lines[5], "sequence", &sequence) ||
+      !TakeField(lines[6], "verified", &verified) ||
+      !TakeField(lines[7], "installed", &read.installed) || !IsTimeStamp(read.installed)) {
+    return false;
+  }
+  if (pointer != "-" && (!ParseNumber(pointer, &read.pointer) || read.pointer == 0)) return false;
+  if (sequence != "-") {
+    if (!ParseNumber(sequence, &read.sequence)) return false;
+    read.has_sequence = true;
+  }
+  if (verified != "yes" && verified != "no") return false;
+  read.verified = verified == "yes";
+  *record = read;
+  return true;
+}
+
+RecordState ReadInstallRecord(const std::string& installDir, InstallRecord* record) {
+  std::string path = JoinInstallPath(installDir, {kInstallRecordName});
+  if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return RecordState::kNone;
+  std::string text;
+  if (!ReadNoFollow(path, kRecordLimit, &text) || !ParseInstallRecord(text, record)) {
+    return RecordState::kDamaged;
+  }
+  return RecordState::kRead;
+}
+
+bool WriteInstallRecord(const std::string& installDir, const InstallRecord& record,
+                        std::string* error) {
+  if (record.source.empty() || HasLineBreak(record.source) || !IsName(record.channel) ||
+      !IsName(record.patch) || !IsTimeStamp(record.installed)) {
+    *error = "the source, channel or release cannot be recorded (a line break or an odd name)";
+    return false;
+  }
+  return WriteFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
+                          JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
+                          FormatInstallRecord(record), error);
+}
+
+std::string UtcTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  std::tm* utc = std::gmtime(&now);
+  if (utc != nullptr) parts = *utc;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+InstallStatus ReadInstallStatus(const std::string& installDir) {
+  InstallStatus status;
+  status.record_state = ReadInstallRecord(installDir, &status.record);
+  status.release_state = ReadReleaseState(installDir, &status.release_sequence);
+  std::string list_path = JoinInstallPath(installDir, {kClientListName});
+  if (plat::PathExists(list_path.c_str())) {
+    VersionRecordList records;
+    std::string error;
+    status.has_list = ReadInstalledList(list_path, &records, &error);
+    status.listed_files = records.size();
+  }
+  std::vector<JournalEntry> entries;
+  if (ReadJournal(JoinInstallPath(installDir, {kJournalName}), &entries) ==
+      JournalState::kComplete) {
+    status.journal_waiting = true;
+    status.journal_files = entries.size();
+  }
+  std::string staging = JoinInstallPath(installDir, {kStagingName});
+  std::vector<plat::DirEntry> staged;
+  if (!plat::IsLinkEntry(staging) && plat::ListDirectory(staging, &staged)) {
+    for (const plat::DirEntry& entry : staged) {
+      bool key_name = entry.name.size() == 32 &&
+                      entry.name.find_first_not_of("0123456789abcdef") == std::string::npos;
+      bool partial = entry.name.size() > 7 &&
+                     entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
+      if (key_name) ++status.staged_files;
+      if (partial) ++status.partial_files;
+    }
+  }
+  return status;
+}
+
+}  // namespace update
