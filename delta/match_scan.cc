@@ -58,26 +58,33 @@ int64_t SuffixSearch::Longest(const uint8_t* text, int64_t size, int64_t* pos) c
   if (hi < lo) return 0;
   // Every suffix in [lo, hi] begins with text's two bytes: narrow to two
   // neighbours around where text would sort, then take the longer match.
+  // Every suffix between lo and hi shares with text at least the shorter
+  // of their matches, so each comparison starts there rather than at the
+  // third byte: over long matches that is most of the work.
+  auto match = [&](int64_t p, int64_t from) {
+    return from + MatchLength(old_ + p + from, text + from, std::min(old_size_ - p, size) - from);
+  };
+  int64_t llo = match(sa_[lo], 2);
+  int64_t lhi = hi == lo ? llo : match(sa_[hi], 2);
   while (hi - lo >= 2) {
     const int64_t mid = lo + (hi - lo) / 2;
     const int64_t p = sa_[mid];
-    const int64_t n = std::min(old_size_ - p, size) - 2;
-    const int cmp = std::memcmp(old_ + p + 2, text + 2, static_cast<size_t>(n));
+    const int64_t l = match(p, std::min(llo, lhi));
     // A suffix that is a prefix of text sorts before it.
-    if (cmp < 0 || (cmp == 0 && old_size_ - p < size)) {
+    const bool before = l == std::min(old_size_ - p, size) ? old_size_ - p < size : old_[p + l] < text[l];
+    if (before) {
       lo = mid;
+      llo = l;
     } else {
       hi = mid;
+      lhi = l;
     }
   }
-  const int64_t plo = sa_[lo], phi = sa_[hi];
-  const int64_t llo = 2 + MatchLength(old_ + plo + 2, text + 2, std::min(old_size_ - plo, size) - 2);
-  const int64_t lhi = 2 + MatchLength(old_ + phi + 2, text + 2, std::min(old_size_ - phi, size) - 2);
   if (llo > lhi) {
-    *pos = plo;
+    *pos = sa_[lo];
     return llo;
   }
-  *pos = phi;
+  *pos = sa_[hi];
   return lhi;
 }
 
