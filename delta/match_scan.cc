@@ -39,13 +39,21 @@ int64_t MatchLength(const uint8_t* a, const uint8_t* b, int64_t limit) {
 
 SuffixSearch::SuffixSearch(const uint8_t* old_data, int64_t old_size, const int32_t* sa)
     : old_(old_data), old_size_(old_size), sa_(sa), start_(65536, 0), end_(65536, 0) {
-  // Suffixes with the same two first bytes lie side by side in sa.
-  for (int64_t i = 0; i < old_size; ++i) {
-    const int64_t p = sa[i];
-    if (p + 2 > old_size) continue;
-    const int key = (old_data[p] << 8) | old_data[p + 1];
-    if (end_[key] == 0) start_[key] = static_cast<int32_t>(i);
-    end_[key] = static_cast<int32_t>(i + 1);
+  // Suffixes with the same two first bytes lie side by side in sa, in the
+  // order of those bytes, each first byte's run led by the one-byte suffix
+  // when the file ends in that byte: the ranges follow from counting the
+  // pairs in file order, without reading sa at random.
+  std::vector<int32_t> count(65536, 0);
+  for (int64_t i = 0; i + 1 < old_size; ++i) ++count[(old_data[i] << 8) | old_data[i + 1]];
+  const int last = old_size > 0 ? old_data[old_size - 1] : -1;
+  int32_t at = 0;
+  for (int key = 0; key < 65536; ++key) {
+    if ((key & 0xff) == 0 && (key >> 8) == last) ++at;
+    if (count[key] != 0) {
+      start_[key] = at;
+      end_[key] = at + count[key];
+    }
+    at += count[key];
   }
 }
 
