@@ -42,15 +42,20 @@ bool MakePatch(const uint8_t* old_data, size_t old_size, const uint8_t* new_data
   if (old_data == nullptr) old_data = &kNothing;
   if (new_data == nullptr) new_data = &kNothing;
   try {
-    std::unique_ptr<int32_t[]> sa(new int32_t[old_size ? old_size : 1]);
-    if (!BuildSuffixArray(old_data, old_size, sa.get())) {
-      *error = "out of memory sorting the old file";
-      return false;
-    }
-    SuffixSearch search(old_data, static_cast<int64_t>(old_size), sa.get());
     PatchWriter writer(old_data, old_size, new_data, new_size, patch);
-    ScanMatches(old_data, static_cast<int64_t>(old_size), search, new_data,
-                static_cast<int64_t>(new_size), &writer);
+    {
+      std::unique_ptr<int32_t[]> sa(new int32_t[old_size ? old_size : 1]);
+      if (!BuildSuffixArray(old_data, old_size, sa.get())) {
+        *error = "out of memory sorting the old file";
+        return false;
+      }
+      SuffixSearch search(old_data, static_cast<int64_t>(old_size), sa.get());
+      ScanMatches(old_data, static_cast<int64_t>(old_size), search, new_data,
+                  static_cast<int64_t>(new_size), &writer);
+    }
+    // The suffix array and its index are gone before the last block is
+    // deflated: for a file whose streams fit one block (most text), the
+    // deflate's buffers never sit beside them.
     writer.Finish();
   } catch (const std::bad_alloc&) {
     *error = "out of memory making a patch";
