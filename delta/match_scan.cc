@@ -37,57 +37,83 @@ int64_t MatchLength(const uint8_t* a, const uint8_t* b, int64_t limit) {
   return n;
 }
 
+int SuffixSearch::ThirdByteBits(int64_t old_size) {
+  int bits = 0;
+  while (bits < 8 && (int64_t{4} << (17 + bits)) <= old_size / 2) ++bits;
+  return bits;
+}
+
+uint64_t SuffixSearch::IndexBytes(int64_t old_size) {
+  return 4 * ((uint64_t{1} << (16 + ThirdByteBits(old_size))) + 1);
+}
+
+int32_t SuffixSearch::Key(const uint8_t* p, int64_t size) const {
+  const int32_t b0 = p[0];
+  const int32_t b1 = size > 1 ? p[1] : 0;
+  const int32_t b2 = size > 2 ? p[2] : 0;
+  return ((b0 << 16) | (b1 << 8) | b2) >> shift_;
+}
+
 SuffixSearch::SuffixSearch(const uint8_t* old_data, int64_t old_size, const int32_t* sa)
-    : old_(old_data), old_size_(old_size), sa_(sa), start_(65536, 0), end_(65536, 0) {
-  // Suffixes with the same two first bytes lie side by side in sa, in the
-  // order of those bytes, each first byte's run led by the one-byte suffix
-  // when the file ends in that byte: the ranges follow from counting the
-  // pairs in file order, without reading sa at random.
-  std::vector<int32_t> count(65536, 0);
-  for (int64_t i = 0; i + 1 < old_size; ++i) ++count[(old_data[i] << 8) | old_data[i + 1]];
-  const int last = old_size > 0 ? old_data[old_size - 1] : -1;
-  int32_t at = 0;
-  for (int key = 0; key < 65536; ++key) {
-    if ((key & 0xff) == 0 && (key >> 8) == last) ++at;
-    if (count[key] != 0) {
-      start_[key] = at;
-      end_[key] = at + count[key];
-    }
-    at += count[key];
-  }
+    : old_(old_data),
+      old_size_(old_size),
+      sa_(sa),
+      shift_(8 - ThirdByteBits(old_size)),
+      last_byte_(old_size > 0 ? old_data[old_size - 1] : -1),
+      start_((size_t{1} << (24 - shift_)) + 1, 0) {
+  // A suffix that is shorter than three bytes sorts before every longer one
+  // that it begins, and reads as if padded with zeros: still first in its
+  // key's run. So the runs follow from counting the keys in file order,
+  // without reading sa at random.
+  for (int64_t i = 0; i < old_size; ++i) ++start_[Key(old_data + i, old_size - i) + 1];
+  for (size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
 }
 
 int64_t SuffixSearch::Longest(const uint8_t* text, int64_t size, int64_t* pos) const {
   *pos = 0;
   if (size < 2) return 0;
-  const int key = (text[0] << 8) | text[1];
-  int64_t lo = start_[key];
-  int64_t hi = end_[key] - 1;
-  if (hi < lo) return 0;
-  // Every suffix in [lo, hi] begins with text's two bytes: narrow to two
-  // neighbours around where text would sort, then take the longer match.
-  // Every suffix between lo and hi shares with text at least the shorter
-  // of their matches, so each comparison starts there rather than at the
-  // third byte: over long matches that is most of the work.
+  // The suffixes beginning with text's two bytes: [bucket_lo, bucket_hi),
+  // without the one-byte suffix, which leads the run of its byte and zero.
+  const int32_t first = ((text[0] << 16) | (text[1] << 8)) >> shift_;
+  const int32_t after = first + (1 << (8 - shift_));
+  int64_t bucket_lo = start_[first];
+  const int64_t bucket_hi = start_[after];
+  if (text[1] == 0 && text[0] == last_byte_) ++bucket_lo;
+  if (bucket_hi <= bucket_lo) return 0;
+
+  // Where text sorts among them: the first that does not sort before it.
+  // Those of a smaller key all do and those of a larger one do not, so
+  // only text's own key's run is searched. Every suffix between two probes
+  // shares with text at least the shorter of their matches, so each
+  // comparison starts there rather than at the third byte: over long
+  // matches that is most of the work.
   auto match = [&](int64_t p, int64_t from) {
     return from + MatchLength(old_ + p + from, text + from, std::min(old_size_ - p, size) - from);
   };
-  int64_t llo = match(sa_[lo], 2);
-  int64_t lhi = hi == lo ? llo : match(sa_[hi], 2);
-  while (hi - lo >= 2) {
-    const int64_t mid = lo + (hi - lo) / 2;
+  const int32_t key = Key(text, size);
+  int64_t below = std::max<int64_t>(start_[key], bucket_lo) - 1;  // sorts before text
+  int64_t above = start_[key + 1];                                // does not
+  int64_t below_match = 2, above_match = 2;
+  while (above - below > 1) {
+    const int64_t mid = below + (above - below) / 2;
     const int64_t p = sa_[mid];
-    const int64_t l = match(p, std::min(llo, lhi));
+    const int64_t l = match(p, std::min(below_match, above_match));
     // A suffix that is a prefix of text sorts before it.
     const bool before = l == std::min(old_size_ - p, size) ? old_size_ - p < size : old_[p + l] < text[l];
     if (before) {
-      lo = mid;
-      llo = l;
+      below = mid;
+      below_match = l;
     } else {
-      hi = mid;
-      lhi = l;
+      above = mid;
+      above_match = l;
     }
   }
+  // The longer match of text's two neighbours in the sorted order, kept
+  // within the two-byte bucket; on a tie the later one.
+  const int64_t lo = std::max(bucket_lo, std::min(above - 1, bucket_hi - 2));
+  const int64_t hi = std::min(lo + 1, bucket_hi - 1);
+  const int64_t llo = match(sa_[lo], 2);
+  const int64_t lhi = hi == lo ? llo : match(sa_[hi], 2);
   if (llo > lhi) {
     *pos = sa_[lo];
     return llo;
