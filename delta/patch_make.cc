@@ -12,16 +12,18 @@ namespace delta {
 
 uint64_t PatchMakeMemory(uint64_t old_size, uint64_t new_size) {
   // The files and the suffix array throughout; beside them first the
-  // sorting's working memory, then what the matching adds: the two-byte
-  // index, the block streams, the patch (at most the new file plus a
-  // little per block) and deflate's buffers, made at the first block.
+  // sorting's working memory, then what the matching adds: the search's
+  // index (at most half the old file), the block streams, the patch (at
+  // most the new file plus a little per block) and deflate's buffers, made
+  // at the first block.
   // After the matching the suffix array is freed, so writing the last
   // block needs less than either.
   const uint64_t files = old_size + new_size;
   const uint64_t suffix_array = 4 * old_size;
   const uint64_t sorting = SuffixArrayScratchBytes(old_size);
   const uint64_t deflate = 4u << 20;
-  const uint64_t matching = (512u << 10) + 4 * uint64_t{kMaxBlockStreamSize} + new_size +
+  const uint64_t index = SuffixSearch::IndexBytes(static_cast<int64_t>(old_size));
+  const uint64_t matching = index + 4 * uint64_t{kMaxBlockStreamSize} + new_size +
                             new_size / 64 + 4096 + deflate;
   return files + suffix_array + (sorting > matching ? sorting : matching);
 }
