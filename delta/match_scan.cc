@@ -17,7 +17,7 @@ constexpr int64_t kBetterBy = 12;
 constexpr int64_t kLongMatch = 1 << 12;
 // A match shorter than this counts as none for the skipping below: after
 // kSkipAfter of them in a row the scan steps one more position at a time,
-// up to kMaxSkip.
+// up to kMaxSkip. One as long or longer is stepped over.
 constexpr int64_t kShortMatch = 8;
 constexpr int64_t kSkipAfter = 32;
 constexpr int64_t kMaxSkip = 16;
@@ -145,7 +145,14 @@ bool ScanMatches(const uint8_t* old_data, int64_t old_size, const SuffixSearch& 
       // short matches in a row, step further each time. A match found
       // later is extended backwards over the positions passed.
       misses = len < kShortMatch ? misses + 1 : 0;
-      const int64_t step = std::min<int64_t>(1 + misses / kSkipAfter, kMaxSkip);
+      int64_t step = std::min<int64_t>(1 + misses / kSkipAfter, kMaxSkip);
+      // A match that does not beat the alignment is mostly found again, one
+      // byte shorter, at each position inside it (shifted code, where the
+      // alignment matches all but the moved addresses): step past it. A
+      // better match starting inside it is still found further on and
+      // extended backwards. On npm programs this halves the searches and
+      // the patches come out no larger.
+      if (len >= kShortMatch) step = std::max(step, len);
       const int64_t next = std::min(scan + step, new_size);
       for (int64_t k = scan; k < std::min(next, counted); ++k) {
         if (old_at(k + last_offset) == new_data[k]) --old_score;
