@@ -17,7 +17,7 @@ constexpr int64_t kBetterBy = 12;
 constexpr int64_t kLongMatch = 1 << 12;
 // A match shorter than this counts as none for the skipping below: after
 // kSkipAfter of them in a row the scan steps one more position at a time,
-// up to kMaxSkip.
+// up to kMaxSkip. One as long or longer is stepped over.
 constexpr int64_t kShortMatch = 8;
 constexpr int64_t kSkipAfter = 32;
 constexpr int64_t kMaxSkip = 16;
@@ -37,47 +37,88 @@ int64_t MatchLength(const uint8_t* a, const uint8_t* b, int64_t limit) {
   return n;
 }
 
+int SuffixSearch::ThirdByteBits(int64_t old_size) {
+  int bits = 0;
+  while (bits < 8 && (int64_t{4} << (17 + bits)) <= old_size / 2) ++bits;
+  return bits;
+}
+
+uint64_t SuffixSearch::IndexBytes(int64_t old_size) {
+  return 4 * ((uint64_t{1} << (16 + ThirdByteBits(old_size))) + 1);
+}
+
+int32_t SuffixSearch::Key(const uint8_t* p, int64_t size) const {
+  const int32_t b0 = p[0];
+  const int32_t b1 = size > 1 ? p[1] : 0;
+  const int32_t b2 = size > 2 ? p[2] : 0;
+  return ((b0 << 16) | (b1 << 8) | b2) >> shift_;
+}
+
 SuffixSearch::SuffixSearch(const uint8_t* old_data, int64_t old_size, const int32_t* sa)
-    : old_(old_data), old_size_(old_size), sa_(sa), start_(65536, 0), end_(65536, 0) {
-  // Suffixes with the same two first bytes lie side by side in sa.
-  for (int64_t i = 0; i < old_size; ++i) {
-    const int64_t p = sa[i];
-    if (p + 2 > old_size) continue;
-    const int key = (old_data[p] << 8) | old_data[p + 1];
-    if (end_[key] == 0) start_[key] = static_cast<int32_t>(i);
-    end_[key] = static_cast<int32_t>(i + 1);
-  }
+    : old_(old_data),
+      old_size_(old_size),
+      sa_(sa),
+      shift_(8 - ThirdByteBits(old_size)),
+      last_byte_(old_size > 0 ? old_data[old_size - 1] : -1),
+      start_((size_t{1} << (24 - shift_)) + 1, 0) {
+  // A suffix that is shorter than three bytes sorts before every longer one
+  // that it begins, and reads as if padded with zeros: still first in its
+  // key's run. So the runs follow from counting the keys in file order,
+  // without reading sa at random.
+  for (int64_t i = 0; i < old_size; ++i) ++start_[Key(old_data + i, old_size - i) + 1];
+  for (size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
 }
 
 int64_t SuffixSearch::Longest(const uint8_t* text, int64_t size, int64_t* pos) const {
   *pos = 0;
   if (size < 2) return 0;
-  const int key = (text[0] << 8) | text[1];
-  int64_t lo = start_[key];
-  int64_t hi = end_[key] - 1;
-  if (hi < lo) return 0;
-  // Every suffix in [lo, hi] begins with text's two bytes: narrow to two
-  // neighbours around where text would sort, then take the longer match.
-  while (hi - lo >= 2) {
-    const int64_t mid = lo + (hi - lo) / 2;
+  // The suffixes beginning with text's two bytes: [bucket_lo, bucket_hi),
+  // without the one-byte suffix, which leads the run of its byte and zero.
+  const int32_t first = ((text[0] << 16) | (text[1] << 8)) >> shift_;
+  const int32_t after = first + (1 << (8 - shift_));
+  int64_t bucket_lo = start_[first];
+  const int64_t bucket_hi = start_[after];
+  if (text[1] == 0 && text[0] == last_byte_) ++bucket_lo;
+  if (bucket_hi <= bucket_lo) return 0;
+
+  // Where text sorts among them: the first that does not sort before it.
+  // Those of a smaller key all do and those of a larger one do not, so
+  // only text's own key's run is searched. Every suffix between two probes
+  // shares with text at least the shorter of their matches, so each
+  // comparison starts there rather than at the third byte: over long
+  // matches that is most of the work.
+  auto match = [&](int64_t p, int64_t from) {
+    return from + MatchLength(old_ + p + from, text + from, std::min(old_size_ - p, size) - from);
+  };
+  const int32_t key = Key(text, size);
+  int64_t below = std::max<int64_t>(start_[key], bucket_lo) - 1;  // sorts before text
+  int64_t above = start_[key + 1];                                // does not
+  int64_t below_match = 2, above_match = 2;
+  while (above - below > 1) {
+    const int64_t mid = below + (above - below) / 2;
     const int64_t p = sa_[mid];
-    const int64_t n = std::min(old_size_ - p, size) - 2;
-    const int cmp = std::memcmp(old_ + p + 2, text + 2, static_cast<size_t>(n));
+    const int64_t l = match(p, std::min(below_match, above_match));
     // A suffix that is a prefix of text sorts before it.
-    if (cmp < 0 || (cmp == 0 && old_size_ - p < size)) {
-      lo = mid;
+    const bool before = l == std::min(old_size_ - p, size) ? old_size_ - p < size : old_[p + l] < text[l];
+    if (before) {
+      below = mid;
+      below_match = l;
     } else {
-      hi = mid;
+      above = mid;
+      above_match = l;
     }
   }
-  const int64_t plo = sa_[lo], phi = sa_[hi];
-  const int64_t llo = 2 + MatchLength(old_ + plo + 2, text + 2, std::min(old_size_ - plo, size) - 2);
-  const int64_t lhi = 2 + MatchLength(old_ + phi + 2, text + 2, std::min(old_size_ - phi, size) - 2);
+  // The longer match of text's two neighbours in the sorted order, kept
+  // within the two-byte bucket; on a tie the later one.
+  const int64_t lo = std::max(bucket_lo, std::min(above - 1, bucket_hi - 2));
+  const int64_t hi = std::min(lo + 1, bucket_hi - 1);
+  const int64_t llo = match(sa_[lo], 2);
+  const int64_t lhi = hi == lo ? llo : match(sa_[hi], 2);
   if (llo > lhi) {
-    *pos = plo;
+    *pos = sa_[lo];
     return llo;
   }
-  *pos = phi;
+  *pos = sa_[hi];
   return lhi;
 }
 
@@ -104,7 +145,14 @@ bool ScanMatches(const uint8_t* old_data, int64_t old_size, const SuffixSearch& 
       // short matches in a row, step further each time. A match found
       // later is extended backwards over the positions passed.
       misses = len < kShortMatch ? misses + 1 : 0;
-      const int64_t step = std::min<int64_t>(1 + misses / kSkipAfter, kMaxSkip);
+      int64_t step = std::min<int64_t>(1 + misses / kSkipAfter, kMaxSkip);
+      // A match that does not beat the alignment is mostly found again, one
+      // byte shorter, at each position inside it (shifted code, where the
+      // alignment matches all but the moved addresses): step past it. A
+      // better match starting inside it is still found further on and
+      // extended backwards. On npm programs this halves the searches and
+      // the patches come out no larger.
+      if (len >= kShortMatch) step = std::max(step, len);
       const int64_t next = std::min(scan + step, new_size);
       for (int64_t k = scan; k < std::min(next, counted); ++k) {
         if (old_at(k + last_offset) == new_data[k]) --old_score;

@@ -29,7 +29,7 @@ class InstructionSink {
 };
 
 // The longest match of a string among the old file's suffixes, narrowed
-// first by the suffixes' two first bytes.
+// first by the suffixes' two first bytes and some high bits of the third.
 class SuffixSearch {
  public:
   // old and sa (its suffix array) must outlive the object.
@@ -38,12 +38,23 @@ class SuffixSearch {
   // and where (*pos); 0 when no two-byte prefix matches.
   int64_t Longest(const uint8_t* text, int64_t size, int64_t* pos) const;
 
+  // Bits of the third byte the index uses for a file of this size: as
+  // many as keep it within half the file's size, up to all eight.
+  static int ThirdByteBits(int64_t old_size);
+  // Bytes of the index for a file of this size.
+  static uint64_t IndexBytes(int64_t old_size);
+
  private:
+  // The first bytes of a suffix (zeros past its end) as an index key: the
+  // key order is the suffixes' order, so each key's suffixes are a run.
+  int32_t Key(const uint8_t* p, int64_t size) const;
+
   const uint8_t* old_;
   int64_t old_size_;
   const int32_t* sa_;
-  std::vector<int32_t> start_;  // by two-byte prefix: first index in sa
-  std::vector<int32_t> end_;    // one past the last
+  int shift_;                   // 8 - ThirdByteBits
+  int last_byte_;               // the old file's last byte, -1 if empty
+  std::vector<int32_t> start_;  // by key: first index in sa; one more entry at the end
 };
 
 // Scans new_data against the old file and gives every instruction to sink

@@ -4,8 +4,8 @@
 // streams deflated by the engine's fast deflate.
 //
 // Memory: both files are held whole by the caller; making a patch adds the
-// suffix array (4 bytes per old byte) and its working memory, then the
-// patch. PatchMakeMemory() says how much at most, so that a caller with a
+// suffix array (4 bytes per old byte) and its working memory (at most about
+// 2 bytes per old byte), then the patch. PatchMakeMemory() says how much at most, so that a caller with a
 // small address space (the 32-bit Windows build) skips a file rather than
 // failing on it. Time is linear in the old file for the suffix array and
 // about n log n in the new one for the matching.
@@ -29,12 +29,12 @@ constexpr uint64_t kMaxPatchSourceSize = 0x7ffffffe;
 // A budget for the memory of making one patch that a 32-bit process can
 // count on (its address space is 2 GiB, shared with the rest of the
 // program). Above it, the Windows build skips the file: with old and new
-// files of like size, files above about 72 MiB.
+// files of like size, files above about 94 MiB.
 constexpr uint64_t kSmallAddressSpacePatchBudget = 768ull << 20;
 
 // Bytes of memory MakePatch takes at most for files of these sizes,
-// counting the two files themselves: about 10.5 times the old file's size
-// for files of like size (7 to 8 times in practice).
+// counting the two files themselves: about 8.1 times the old file's size
+// for files of like size (6 to 7 times in practice).
 uint64_t PatchMakeMemory(uint64_t old_size, uint64_t new_size);
 
 // Whether MakePatch can be asked for files of these sizes in this process:

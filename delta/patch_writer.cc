@@ -14,7 +14,6 @@ PatchWriter::PatchWriter(const uint8_t* old_data, uint64_t old_size, const uint8
     : old_(old_data),
       new_(new_data),
       patch_(patch),
-      deflate_(new zipengine::FastGzipStream),
       old_size_(old_size),
       new_size_(new_size) {
   patch_->assign(kPatchHeaderSize, 0);
@@ -103,6 +102,9 @@ void PatchWriter::StoreStream(const std::vector<uint8_t>& raw, uint32_t* stored_
     *stored_size = 0;
     return;
   }
+  // Made at the first block: a file whose streams fit one block flushes it
+  // only in Finish, after the caller has let the suffix array go.
+  if (!deflate_) deflate_.reset(new zipengine::FastGzipStream);
   deflate_->Begin();
   deflate_->Add(raw.data(), raw.size());
   deflate_->Finish();

@@ -25,7 +25,8 @@ class PatchWriter : public InstructionSink {
   ~PatchWriter();
 
   bool Take(const Instruction& instruction) override;
-  // Writes the last block and the header's counts.
+  // Writes the last block and the header's counts. Reads only the two
+  // files: whatever found the instructions may be gone by then.
   void Finish();
 
  private:

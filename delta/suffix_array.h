@@ -1,7 +1,8 @@
 // The suffix array of a byte string, built with SA-IS (induced sorting of
 // the leftmost S-type suffixes, recursing on the string of their names):
-// linear time, and beyond the output only a type byte per position and the
-// buckets. Positions are 32-bit on every target, so a patch made on 32-bit
+// linear time, and beyond the output a type bit per position and the
+// buckets, which below the top level go in a free part of the output when
+// they fit. Positions are 32-bit on every target, so a patch made on 32-bit
 // Windows and on 64-bit Linux sees the same array.
 #ifndef FILEDIST_DELTA_SUFFIX_ARRAY_H
 #define FILEDIST_DELTA_SUFFIX_ARRAY_H

@@ -10,7 +10,7 @@
 // a second request.
 //
 // Memory: the old and the new file whole, plus what delta::MakePatch takes
-// beside them (delta::PatchMakeMemory: about 7 bytes per byte in all for two
+// beside them (delta::PatchMakeMemory: about 8 bytes per old byte in all for two
 // files of like size). A process with 32-bit pointers
 // (the Windows build) skips a file whose patch would not fit
 // delta::kSmallAddressSpacePatchBudget, with a warning naming it; every

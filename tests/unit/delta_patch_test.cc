@@ -10,6 +10,7 @@
 #include "delta/patch_apply.h"
 #include "delta/patch_format.h"
 #include "delta/patch_make.h"
+#include "delta/suffix_array.h"
 
 namespace {
 
@@ -230,6 +231,18 @@ TEST(DeltaPatch, SizeLimitsAndMemory) {
   EXPECT_FALSE(delta::PatchFitsThisProcess(delta::kMaxPatchSourceSize + 1, 1));
   // A 64 MiB pair fits any process: the 32-bit budget is above it.
   EXPECT_TRUE(delta::PatchFitsThisProcess(64 << 20, 64 << 20));
+  // The estimate covers the files, the suffix array and the sorting's
+  // working memory (an estimate below them would let the 32-bit build run
+  // out of address space)...
+  for (uint64_t n : {uint64_t{1} << 10, uint64_t{1} << 20, uint64_t{90} << 20}) {
+    EXPECT_GE(delta::PatchMakeMemory(n, n), 6 * n + delta::SuffixArrayScratchBytes(n)) << n;
+  }
+  // ...and is no larger than the sorting needs (one that still counted a
+  // type byte and two buckets a name, 4.5 bytes per old byte, would skip
+  // files of 88 MiB that fit).
+  EXPECT_LE(delta::SuffixArrayScratchBytes(uint64_t{1} << 30), (uint64_t{1} << 31) + (uint64_t{1} << 27));
+  EXPECT_LE(delta::PatchMakeMemory(uint64_t{88} << 20, uint64_t{88} << 20),
+            delta::kSmallAddressSpacePatchBudget);
   EXPECT_LE(delta::PatchApplyMemory(), uint64_t{8} << 20);
 }
 

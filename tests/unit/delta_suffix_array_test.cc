@@ -62,6 +62,16 @@ std::vector<uint8_t> Fibonacci(size_t n) {
   return std::vector<uint8_t>(b.begin(), b.begin() + n);
 }
 
+// Random bytes below 128 and at or above it in turn: every low byte starts
+// an LMS suffix, so the reduced string is half as long as the text and
+// leaves the sort no free room for its buckets, and its names (three
+// random bytes each) are too many for kept counts.
+std::vector<uint8_t> LowHigh(size_t n, uint32_t seed) {
+  std::vector<uint8_t> s(n);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<uint8_t>(Next(&seed) % 128 + (i % 2) * 128);
+  return s;
+}
+
 struct Case {
   const char* name;
   std::vector<uint8_t> text;
@@ -103,6 +113,10 @@ TEST(SuffixArray, LargeInputsAreSorted) {
   std::vector<Case> cases = {
       {"random bytes", Random(1 << 20, 256, 5)},
       {"random four symbols", Random(1 << 20, 4, 6)},
+      // Names beyond the kept counts, buckets in the free part of sa.
+      {"random bytes, many names", Random(1 << 19, 256, 7)},
+      // Names beyond the kept counts, buckets of their own.
+      {"low and high bytes in turn", LowHigh(1 << 20, 8)},
   };
   for (const Case& c : cases) {
     const std::vector<uint8_t>& s = c.text;
