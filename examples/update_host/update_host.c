@@ -7,6 +7,7 @@
  *
  * Exit status: 0 updated or already up to date, 1 otherwise. */
 #include <stdio.h>
+#include <string.h>
 
 #include <filedist/filedist_update.h>
 
@@ -21,8 +22,11 @@ static int ShowProgress(void *ctx, uint64_t done, uint64_t total, const char *pa
 
 int main(int argc, char **argv) {
   filedist_update *session = NULL;
-  filedist_update_plan plan = {sizeof plan};
+  filedist_update_plan plan;
   int code;
+  /* The plan's first field says how much of it this host knows. */
+  memset(&plan, 0, sizeof plan);
+  plan.size = sizeof plan;
   if (argc != 4) {
     fprintf(stderr, "usage: update_host INSTALL_DIR SOURCE KEY\n");
     return 1;
