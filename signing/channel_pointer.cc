@@ -6,6 +6,7 @@
 
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
+#include "signing/manifest_text.h"
 #include "signing/trusted_keys.h"
 
 const char* const kDefaultChannel = "stable";
@@ -32,16 +33,6 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
     result = result * 10 + static_cast<uint64_t>(c - '0');
   }
   *value = result;
-  return true;
-}
-
-bool IsUtcTime(const std::string& text) {
-  static const char kPattern[] = "dddd-dd-ddTdd:dd:ddZ";
-  if (text.size() != sizeof kPattern - 1) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i]) return false;
-  }
   return true;
 }
 
@@ -130,7 +121,7 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
   }
   if (read.expires == "-") {
     read.expires.clear();
-  } else if (!IsUtcTime(read.expires)) {
+  } else if (!manifest_text::IsUtcTime(read.expires)) {
     return false;
   }
   uint64_t percent = 0;

@@ -6,6 +6,7 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
 #include "update/durable_file.h"
@@ -40,16 +41,6 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
     result = result * 10 + static_cast<uint64_t>(c - '0');
   }
   *value = result;
-  return true;
-}
-
-bool IsTimeStamp(const std::string& text) {
-  static const char kPattern[] = "dddd-dd-ddTdd:dd:ddZ";
-  if (text.size() != sizeof kPattern - 1) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i]) return false;
-  }
   return true;
 }
 
@@ -111,7 +102,8 @@ bool ParseInstallRecord(const std::string& text, InstallRecord* record) {
       !TakeField(lines[4], "pointer", &pointer) ||
       !TakeField(lines[5], "sequence", &sequence) ||
       !TakeField(lines[6], "verified", &verified) ||
-      !TakeField(lines[7], "installed", &read.installed) || !IsTimeStamp(read.installed)) {
+      !TakeField(lines[7], "installed", &read.installed) ||
+      !manifest_text::IsUtcTime(read.installed)) {
     return false;
   }
   if (pointer != "-" && (!ParseNumber(pointer, &read.pointer) || read.pointer == 0)) return false;
@@ -138,7 +130,7 @@ RecordState ReadInstallRecord(const std::string& installDir, InstallRecord* reco
 bool WriteInstallRecord(const std::string& installDir, const InstallRecord& record,
                         std::string* error) {
   if (record.source.empty() || HasLineBreak(record.source) || !IsName(record.channel) ||
-      !IsName(record.patch) || !IsTimeStamp(record.installed)) {
+      !IsName(record.patch) || !manifest_text::IsUtcTime(record.installed)) {
     *error = "the source, channel or release cannot be recorded (a line break or an odd name)";
     return false;
   }
