@@ -19,8 +19,8 @@ void WriteList(const std::string& path, int count, int changed_every) {
   for (int i = 0; i < count; ++i) {
     unsigned key = i * 2654435761u;
     if (changed_every > 0 && i % changed_every == 0) key ^= 0x5a5a5a5au;
-    std::fprintf(out, ".\\dir%03d\\sub\\file%06d.%s,%032x,%d\r\n", i % 500, i,
-                 i % 50 == 0 ? "dll" : "dat", key, i * 37);
+    std::fprintf(out, ".\\dir%03d\\sub\\file%06d.%s,%032x,%d\r\n", i % 500, i, i % 50 == 0 ? "dll" : "dat", key,
+                 i * 37);
   }
   std::fclose(out);
 }
@@ -58,8 +58,7 @@ int main(int argc, char** argv) {
     }
     FreeUpdateList(&records);
   });
-  std::fprintf(stderr, "GenerateUpdateList 2 x 200,000 records, %d to fetch  %.3f s (target < 1 s)\n",
-               count, generate);
+  std::fprintf(stderr, "GenerateUpdateList 2 x 200,000 records, %d to fetch  %.3f s (target < 1 s)\n", count, generate);
 
   WriteList(client_list, 10000, 0);
   // Processor time too: on a shared machine the wall clock mostly measures
@@ -99,16 +98,13 @@ int main(int argc, char** argv) {
   double ours = bench::BestOf(5, [&] {
     if (!MakeClientFile((data + ".gz").c_str(), ours_out.c_str())) std::exit(1);
   });
-  double theirs =
-      bench::BestOf(5, [&] { bench::Shell("gzip -dc '" + data + ".gz' > '" + gzip_out + "'"); });
+  double theirs = bench::BestOf(5, [&] { bench::Shell("gzip -dc '" + data + ".gz' > '" + gzip_out + "'"); });
   bench::Shell("cmp -s '" + ours_out + "' '" + data + "'");
   double mb = kMiB * 1048576.0 / 1e6;
-  std::fprintf(stderr,
-               "MakeClientFile  %7.1f MB/s\ngzip -d         %7.1f MB/s\nratio           %7.3f\n",
-               mb / ours, mb / theirs, theirs / ours);
+  std::fprintf(stderr, "MakeClientFile  %7.1f MB/s\ngzip -d         %7.1f MB/s\nratio           %7.3f\n", mb / ours,
+               mb / theirs, theirs / ours);
 
-  for (const std::string& path : {new_list, local_list, client_list, data, data + ".gz", ours_out,
-                                  gzip_out}) {
+  for (const std::string& path : {new_list, local_list, client_list, data, data + ".gz", ours_out, gzip_out}) {
     std::remove(path.c_str());
   }
   return 0;

@@ -65,9 +65,7 @@ class FileOld : public delta::OldInput {
 class FileNew : public delta::NewOutput {
  public:
   explicit FileNew(FILE* f) : f_(f) {}
-  bool Write(const uint8_t* data, size_t size) override {
-    return std::fwrite(data, 1, size, f_) == size;
-  }
+  bool Write(const uint8_t* data, size_t size) override { return std::fwrite(data, 1, size, f_) == size; }
 
  private:
   FILE* f_;
@@ -81,8 +79,7 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> new_data = ReadAll(argv[3]);
     std::vector<uint8_t> patch;
     std::string error;
-    if (!delta::MakePatch(old_data.data(), old_data.size(), new_data.data(), new_data.size(), &patch,
-                          &error)) {
+    if (!delta::MakePatch(old_data.data(), old_data.size(), new_data.data(), new_data.size(), &patch, &error)) {
       std::fprintf(stderr, "make: %s\n", error.c_str());
       return 1;
     }

@@ -99,8 +99,7 @@ int main(int argc, char** argv) {
                "GetFileKey   %7.1f MB/s\nmd5sum       %7.1f MB/s\nratio        %7.3f (target >= 1.25)\n",
                mb / ours, mb / theirs, theirs / ours);
   double hash = HashOnlySeconds();
-  std::fprintf(stderr, "MD5 alone on 256 MiB in memory %7.1f MB/s, %.3f of md5sum's speed\n",
-               mb / hash, theirs / hash);
+  std::fprintf(stderr, "MD5 alone on 256 MiB in memory %7.1f MB/s, %.3f of md5sum's speed\n", mb / hash, theirs / hash);
 
   {
     FILE* out = std::fopen(list.c_str(), "wb");

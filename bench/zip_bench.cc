@@ -62,7 +62,7 @@ void AppendText(std::string& out, size_t bytes, std::mt19937& random) {
   if (words.empty()) {
     std::mt19937 word_random(7);
     const char* syllables[] = {"the", "an", "in", "er", "on", "at", "re", "st", "en", "ing", "ti", "es", "or",
-                               "te", "of", "ed", "is", "it", "al", "ar", "nd", "to", "ou", "ea", "ha", "ve"};
+                               "te",  "of", "ed", "is", "it", "al", "ar", "nd", "to", "ou",  "ea", "ha", "ve"};
     for (int i = 0; i < 4000; ++i) {
       std::string word;
       int parts = 1 + static_cast<int>(word_random() % 4);
@@ -91,15 +91,15 @@ void AppendText(std::string& out, size_t bytes, std::mt19937& random) {
 
 void AppendLog(std::string& out, size_t bytes, std::mt19937& random) {
   const char* levels[] = {"INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"};
-  const char* actions[] = {"processed request", "opened file", "closed connection", "cache miss for key",
-                           "retrying upload of", "checksum verified for"};
+  const char* actions[] = {"processed request",  "opened file",        "closed connection",
+                           "cache miss for key", "retrying upload of", "checksum verified for"};
   size_t end = out.size() + bytes;
   char line[256];
   unsigned long long stamp = 1700000000000ull;
   while (out.size() < end) {
     stamp += random() % 2000;
-    int n = std::snprintf(line, sizeof line, "%llu.%03llu [%s] worker-%02u %s id=%u size=%u in %u ms\n",
-                          stamp / 1000, stamp % 1000, levels[random() % 6], static_cast<unsigned>(random() % 32),
+    int n = std::snprintf(line, sizeof line, "%llu.%03llu [%s] worker-%02u %s id=%u size=%u in %u ms\n", stamp / 1000,
+                          stamp % 1000, levels[random() % 6], static_cast<unsigned>(random() % 32),
                           actions[random() % 6], static_cast<unsigned>(random() % 10000000),
                           static_cast<unsigned>(random() % 70000), static_cast<unsigned>(random() % 900));
     out.append(line, static_cast<size_t>(n));
@@ -246,8 +246,7 @@ void FastCompressFile(zipengine::FastGzipStream& stream, const std::string& sour
 
 void Report(const char* what, double corpus_mb, const Times& ours, const Times& theirs, double target) {
   std::printf("%-24s wall %7.1f MB/s vs %7.1f MB/s  ratio %.2f | cpu ratio %.2f  (target >= %.2f)\n", what,
-              corpus_mb / ours.wall, corpus_mb / theirs.wall, theirs.wall / ours.wall, theirs.cpu / ours.cpu,
-              target);
+              corpus_mb / ours.wall, corpus_mb / theirs.wall, theirs.wall / ours.wall, theirs.cpu / ours.cpu, target);
 }
 
 }  // namespace
@@ -289,11 +288,12 @@ int main(int argc, char** argv) {
 
   long ours_size = FileSize(ours_gz);
   long gzip_size = FileSize(gzip_gz);
-  std::printf("corpus: %.1f MB mixed (source code, machine code, prose, logs, records, random, sparse), best of %d runs\n",
-              corpus_mb, runs);
+  std::printf(
+      "corpus: %.1f MB mixed (source code, machine code, prose, logs, records, random, sparse), best of %d runs\n",
+      corpus_mb, runs);
   Report("CZip vs gzip -6", corpus_mb, czip, gzip6, 1.15);
-  std::printf("%-24s %ld bytes vs %ld bytes  ratio %.4f  (target <= 1)\n", "CZip size vs gzip -6", ours_size,
-              gzip_size, static_cast<double>(ours_size) / gzip_size);
+  std::printf("%-24s %ld bytes vs %ld bytes  ratio %.4f  (target <= 1)\n", "CZip size vs gzip -6", ours_size, gzip_size,
+              static_cast<double>(ours_size) / gzip_size);
   Report("CUnzip vs gzip -d", corpus_mb, cunzip, gunzip, 1.4);
   Report("fast mode vs gzip -6", corpus_mb, fast, gzip6, 2.5);
   long fast_size = FileSize(fast_gz);

@@ -33,8 +33,11 @@ void BuildReport::FileExcluded(const std::string& lowerName, int lists) {
   // The library's own line, "文件 [%s] 根据Filters.ini被过滤" in code page 936,
   // once for every filter list that matched.
   for (int i = 0; i < lists; ++i) {
-    std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB\n",
-                lowerName.c_str());
+    std::printf(
+        "\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD"
+        "Filters.ini"
+        "\xB1\xBB\xB9\xFD\xC2\xCB\n",
+        lowerName.c_str());
   }
 }
 
@@ -121,17 +124,17 @@ BuildSummary BuildReport::Summary() const {
 
 void BuildReport::PrintSummary(const std::string& patchDir) const {
   BuildSummary summary = Summary();
-  double percent =
-      summary.bytes == 0 ? 100.0 : 100.0 * summary.compressed_bytes / summary.bytes;
+  double percent = summary.bytes == 0 ? 100.0 : 100.0 * summary.compressed_bytes / summary.bytes;
   if (summary.patches > 0) {
     std::printf("made %d patches from earlier releases: %llu bytes in place of %llu compressed\n",
                 summary.patches, static_cast<unsigned long long>(summary.patch_bytes),
                 static_cast<unsigned long long>(summary.patched_bytes));
   }
-  std::printf("released %d files (%d left out by Filters.ini, %d unchanged since the last "
-              "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
-              summary.released, summary.excluded, summary.unchanged,
-              static_cast<unsigned long long>(summary.bytes),
-              static_cast<unsigned long long>(summary.compressed_bytes), percent,
-              summary.seconds, patchDir.c_str());
+  std::printf(
+      "released %d files (%d left out by Filters.ini, %d unchanged since the last "
+      "release): %llu bytes, %llu compressed (%.1f%%), in %.2f s, into\n%s\n",
+      summary.released, summary.excluded, summary.unchanged,
+      static_cast<unsigned long long>(summary.bytes),
+      static_cast<unsigned long long>(summary.compressed_bytes), percent, summary.seconds,
+      patchDir.c_str());
 }

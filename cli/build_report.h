@@ -13,14 +13,14 @@
 
 // What a build's summary counts.
 struct BuildSummary {
-  int released = 0;        // files in the release
-  int excluded = 0;        // left out by Filters.ini
-  int unchanged = 0;       // compressed files taken from the earlier release
-  uint64_t bytes = 0;      // the released files' sizes
+  int released = 0;    // files in the release
+  int excluded = 0;    // left out by Filters.ini
+  int unchanged = 0;   // compressed files taken from the earlier release
+  uint64_t bytes = 0;  // the released files' sizes
   uint64_t compressed_bytes = 0;
-  int patches = 0;              // binary patches kept
-  uint64_t patch_bytes = 0;     // their sizes
-  uint64_t patched_bytes = 0;   // the compressed sizes of the files they make, once per patch
+  int patches = 0;             // binary patches kept
+  uint64_t patch_bytes = 0;    // their sizes
+  uint64_t patched_bytes = 0;  // the compressed sizes of the files they make, once per patch
   double seconds = 0;
 };
 

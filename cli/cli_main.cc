@@ -12,10 +12,17 @@ namespace {
 // Which function runs each command; their names, summaries and help are the
 // table's in cli/command_help.def, and `filedist --help` lists them in its order.
 const CliCommand kCommands[] = {
-    {"build", RunBuildCommand},   {"gzip", RunGzipCommand},     {"gunzip", RunGunzipCommand},
-    {"key", RunKeyCommand},       {"keygen", RunKeygenCommand}, {"list", RunListCommand},
-    {"update", RunUpdateCommand}, {"verify", RunVerifyCommand}, {"status", RunStatusCommand},
-    {"promote", RunPromoteCommand}, {"prune-releases", RunPruneReleasesCommand},
+    {"build", RunBuildCommand},
+    {"gzip", RunGzipCommand},
+    {"gunzip", RunGunzipCommand},
+    {"key", RunKeyCommand},
+    {"keygen", RunKeygenCommand},
+    {"list", RunListCommand},
+    {"update", RunUpdateCommand},
+    {"verify", RunVerifyCommand},
+    {"status", RunStatusCommand},
+    {"promote", RunPromoteCommand},
+    {"prune-releases", RunPruneReleasesCommand},
     {"firewall", RunFirewallCommand},
 };
 

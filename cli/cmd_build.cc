@@ -23,7 +23,6 @@
 
 namespace {
 
-
 // The library takes relative paths against its startup directory; a user
 // means the current one.
 std::string Absolute(const char* path) {
@@ -120,7 +119,7 @@ int RunBuildCommand(int argc, char** argv) {
     }
   }
   std::string source_dir = Absolute(source);
-  BuildReport::Display display = json || quiet ? BuildReport::Display::kNone
+  BuildReport::Display display = json || quiet                    ? BuildReport::Display::kNone
                                  : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
                                                                   : BuildReport::Display::kLines;
   BuildReport report(display);
@@ -170,8 +169,9 @@ int RunBuildCommand(int argc, char** argv) {
     }
     if (report.errors() == 0 && !IsDirectory(output)) {
       // The library names no reason for this one.
-      return finish("build failed: the folder '" + output +
-                    "' for the temporary tree cannot be made", "", false, false);
+      return finish(
+          "build failed: the folder '" + output + "' for the temporary tree cannot be made", "",
+          false, false);
     }
     return finish("build failed; nothing was released", "", false, false);
   }
@@ -202,7 +202,8 @@ int RunBuildCommand(int argc, char** argv) {
   sign_key.fill(0);
   if (!published) {
     return finish("the release is built, but the pointer of channel '" + channel +
-                  "' was not written: " + error, patch_dir, signing, latest);
+                      "' was not written: " + error,
+                  patch_dir, signing, latest);
   }
   return finish("", patch_dir, signing, latest);
 }

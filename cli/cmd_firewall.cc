@@ -44,8 +44,9 @@ int Report(bool done, const std::string& what) {
 }
 
 int NoFirewall() {
-  std::fprintf(stderr, "filedist: the firewall commands are Windows-only; there is no Windows "
-                       "Firewall on this system\n");
+  std::fprintf(stderr,
+               "filedist: the firewall commands are Windows-only; there is no Windows "
+               "Firewall on this system\n");
   return 1;
 }
 
@@ -57,8 +58,7 @@ int RunPort(int argc, char** argv) {
   if (!tcp && std::strcmp(argv[1], "udp") != 0) return Usage("the protocol is tcp or udp");
   if (argv[2][0] == '\0') return Usage("NAME must not be empty");
   if (!filedist::HasWindowsFirewall()) return NoFirewall();
-  const std::string what =
-      "port " + std::to_string(port) + "/" + argv[1] + " \"" + argv[2] + "\"";
+  const std::string what = "port " + std::to_string(port) + "/" + argv[1] + " \"" + argv[2] + "\"";
   return Report(AddPort2FW(port, tcp ? 1 : 0, argv[2]) == 1, what);
 }
 
@@ -77,7 +77,8 @@ int RunFirewallCommand(int argc, char** argv) {
   CommandLine line("firewall");
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   std::vector<char*> operands;
-  for (const std::string& operand : line.operands()) operands.push_back(const_cast<char*>(operand.c_str()));
+  for (const std::string& operand : line.operands())
+    operands.push_back(const_cast<char*>(operand.c_str()));
   if (operands.empty()) return Usage(nullptr);
   const int count = static_cast<int>(operands.size()) - 1;
   if (std::strcmp(operands[0], "port") == 0) return RunPort(count, operands.data() + 1);

@@ -23,8 +23,10 @@ int RunSwap(CMamaZip& zip_object, const char* command, const char* source, const
     case 0:
       return 0;
     case -1:
-      std::fprintf(stderr, "filedist %s: %s: not a gzip file or single-entry zip archive this engine reads\n",
-                   command, source);
+      std::fprintf(
+          stderr,
+          "filedist %s: %s: not a gzip file or single-entry zip archive this engine reads\n",
+          command, source);
       return 1;
     case -10:
       std::fprintf(stderr, "filedist %s: source and destination are the same file\n", command);

@@ -47,13 +47,16 @@ int RunListCommand(int argc, char** argv) {
       break;
     case DecompressStatus::kTooLong:
       return Fail("'" + list + "' is not a version list: it holds more than " +
-                  std::to_string(kMostListBytes) + " bytes (" + std::to_string(kMostListLines) +
-                  " lines of 1023 characters), the most a version list may", doc);
+                      std::to_string(kMostListBytes) + " bytes (" + std::to_string(kMostListLines) +
+                      " lines of 1023 characters), the most a version list may",
+                  doc);
     case DecompressStatus::kWriteError:
       return Fail("cannot write the decompressed list to '" + plain + "'", doc);
     default:
-      return Fail("'" + list + "' is damaged or cannot be read (missing, unreadable, or "
-                  "compressed data cut short or corrupt)", doc);
+      return Fail("'" + list +
+                      "' is damaged or cannot be read (missing, unreadable, or "
+                      "compressed data cut short or corrupt)",
+                  doc);
   }
   std::string problem;
   if (!CheckVersionListText(plain, &problem)) {
@@ -69,8 +72,8 @@ int RunListCommand(int argc, char** argv) {
     Json files = Json::array();
     uint64_t total = 0;
     for (int i = 0; i < count; ++i) {
-      files.push_back({{"path", records[i].path}, {"key", records[i].key},
-                       {"size", StoredSize(records[i])}});
+      files.push_back(
+          {{"path", records[i].path}, {"key", records[i].key}, {"size", StoredSize(records[i])}});
       total += StoredSize(records[i]);
     }
     (*doc)["files"] = std::move(files);
@@ -83,8 +86,8 @@ int RunListCommand(int argc, char** argv) {
   std::printf("%-32s %12s  %s\n", "KEY", "SIZE", "PATH");
   uint64_t total = 0;
   for (int i = 0; i < count; ++i) {
-    std::printf("%-32s %12lu  %s\n", records[i].key, static_cast<unsigned long>(StoredSize(records[i])),
-                records[i].path);
+    std::printf("%-32s %12lu  %s\n", records[i].key,
+                static_cast<unsigned long>(StoredSize(records[i])), records[i].path);
     total += StoredSize(records[i]);
   }
   std::printf("%d files, %llu bytes\n", count, static_cast<unsigned long long>(total));

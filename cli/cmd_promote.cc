@@ -66,8 +66,8 @@ int RunPromoteCommand(int argc, char** argv) {
   if (signing) signer = PointerSigner(key);
   uint64_t sequence = 0;
   std::string error;
-  bool published = PublishReleaseChannel(releases, channel, patch, rollout, expires, signer,
-                                         &sequence, &error);
+  bool published =
+      PublishReleaseChannel(releases, channel, patch, rollout, expires, signer, &sequence, &error);
   key.fill(0);
   if (!published) {
     std::fprintf(stderr, "filedist: %s; the channel is as it was\n", error.c_str());

@@ -61,8 +61,8 @@ void PrintStatus(const std::string& dir, const update::InstallStatus& status) {
                 status.journal_files);
   }
   if (status.staged_files > 0 || status.partial_files > 0) {
-    std::printf("waiting: %zu checked files and %zu cut-off transfers in %s\n",
-                status.staged_files, status.partial_files, update::kStagingName);
+    std::printf("waiting: %zu checked files and %zu cut-off transfers in %s\n", status.staged_files,
+                status.partial_files, update::kStagingName);
   }
   if (!status.journal_waiting && status.staged_files == 0 && status.partial_files == 0) {
     std::printf("waiting: nothing\n");

@@ -134,8 +134,8 @@ int RunUpdateCommand(int argc, char** argv) {
     std::string error;
     if (!RememberedSource(asked.install_dir, &remembered, &error)) {
       // Nothing to remember is what it always was: a usage error.
-      if (!has_record && update::ReadInstallRecord(asked.install_dir, &record) ==
-                             update::RecordState::kNone) {
+      if (!has_record &&
+          update::ReadInstallRecord(asked.install_dir, &record) == update::RecordState::kNone) {
         return line.UsageError(error.c_str());
       }
       std::fprintf(stderr, "filedist: %s\n", error.c_str());
@@ -181,9 +181,10 @@ int RunUpdateCommand(int argc, char** argv) {
       if (check) doc["update_available"] = false;
       PrintJson(doc);
     } else if (!line.Has("quiet")) {
-      std::printf("channel %s offers %s to %d%% of installs, not yet to this one: nothing to "
-                  "do\n",
-                  channel.c_str(), follow.offered.c_str(), follow.rollout);
+      std::printf(
+          "channel %s offers %s to %d%% of installs, not yet to this one: nothing to "
+          "do\n",
+          channel.c_str(), follow.offered.c_str(), follow.rollout);
     }
     return 0;
   }

@@ -30,9 +30,9 @@ struct HelpItem {
 struct CommandHelp {
   const char* name;
   const char* summary;
-  std::vector<const char*> forms;       // the operands of each usage line
-  std::vector<HelpOption> options;      // in the table's order
-  std::vector<const HelpItem*> items;   // the command's block, in order
+  std::vector<const char*> forms;      // the operands of each usage line
+  std::vector<HelpOption> options;     // in the table's order
+  std::vector<const HelpItem*> items;  // the command's block, in order
 };
 
 // Every command of the table, in its order.

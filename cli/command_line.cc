@@ -69,7 +69,8 @@ int CommandLine::Parse(int argc, char** argv) {
     // given to a flag returns ':' or '?', so the option itself tells.
     if (optopt >= kFirstOptionCode) {
       const HelpOption& spec = specs[static_cast<size_t>(optopt - kFirstOptionCode)];
-      return UsageError("option '" + typed + (spec.takes_value() ? "' needs a value" : "' takes no value"));
+      return UsageError("option '" + typed +
+                        (spec.takes_value() ? "' needs a value" : "' takes no value"));
     }
     if (code == ':') return UsageError("option '" + typed + "' needs a value");
     if (optopt != 0 && typed.compare(0, 2, "--") != 0) {

@@ -50,8 +50,8 @@ std::string PatchNameOf(const std::string& location) {
 
 bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
                             const std::string& channel, uint64_t pointer,
-                            const std::string& patch_location,
-                            const update::UpdateOutcome& outcome, std::string* error) {
+                            const std::string& patch_location, const update::UpdateOutcome& outcome,
+                            std::string* error) {
   update::InstallRecord record;
   record.source = SourceToRemember(source_given);
   record.channel = channel;

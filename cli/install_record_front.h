@@ -28,8 +28,8 @@ bool RememberedSource(const std::string& install_dir, std::string* source, std::
 // *error set, when the record could not be written.
 bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
                             const std::string& channel, uint64_t pointer,
-                            const std::string& patch_location,
-                            const update::UpdateOutcome& outcome, std::string* error);
+                            const std::string& patch_location, const update::UpdateOutcome& outcome,
+                            std::string* error);
 
 // Turns a releases folder into the patch directory its channel names: the
 // pointer channel.NAME where the folder has one (signed by trusted_key when

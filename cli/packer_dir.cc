@@ -36,8 +36,9 @@ bool ChoosePackerDir(const char* named, std::string* dir, std::string* error) {
   if (named == nullptr) {
     *dir = ProgramDirectory();
     if (dir->empty()) {
-      *error = "cannot find the directory of the filedist program; name a packer directory "
-               "with --packer DIR";
+      *error =
+          "cannot find the directory of the filedist program; name a packer directory "
+          "with --packer DIR";
       return false;
     }
     if (TakesNewFiles(*dir, &reason)) return true;

@@ -13,12 +13,12 @@ Json PlanJson(const update::UpdateOutcome& outcome) {
   Json fetch = Json::array();
   for (const update::PlannedFile& file : plan.fetch) {
     auto patch = outcome.patch_sizes.find(file.record.path);
-    fetch.push_back({{"path", file.record.path},
-                     {"key", file.record.key},
-                     {"size", update::ListedSize(file.record)},
-                     {"change", file.changed ? "changed" : "new"},
-                     {"patch_size", patch == outcome.patch_sizes.end() ? Json(nullptr)
-                                                                        : Json(patch->second)}});
+    fetch.push_back(
+        {{"path", file.record.path},
+         {"key", file.record.key},
+         {"size", update::ListedSize(file.record)},
+         {"change", file.changed ? "changed" : "new"},
+         {"patch_size", patch == outcome.patch_sizes.end() ? Json(nullptr) : Json(patch->second)}});
   }
   Json obsolete = Json::array();
   for (const update::PlannedFile& file : plan.obsolete) {
@@ -95,12 +95,11 @@ Json VerifyDocument(const std::string& install_dir, const update::VerifyOutcome&
   if (status != 0) {
     // Files that differ are the finding itself, said as the last line of
     // the plain output says it; otherwise what stopped the check.
-    std::string error =
-        outcome.listed && !outcome.interrupted
-            ? std::to_string(outcome.missing.size()) + " missing, " +
-                  std::to_string(outcome.changed.size()) + " changed of " +
-                  std::to_string(outcome.checked) + " files checked"
-            : LastProblem(problems, "the check failed");
+    std::string error = outcome.listed && !outcome.interrupted
+                            ? std::to_string(outcome.missing.size()) + " missing, " +
+                                  std::to_string(outcome.changed.size()) + " changed of " +
+                                  std::to_string(outcome.checked) + " files checked"
+                            : LastProblem(problems, "the check failed");
     SetJsonFailure(&doc, error);
   }
   return doc;

@@ -99,7 +99,8 @@ int64_t SuffixSearch::Longest(const uint8_t* text, int64_t size, int64_t* pos) c
     const int64_t p = sa_[mid];
     const int64_t l = match(p, std::min(below_match, above_match));
     // A suffix that is a prefix of text sorts before it.
-    const bool before = l == std::min(old_size_ - p, size) ? old_size_ - p < size : old_[p + l] < text[l];
+    const bool before =
+        l == std::min(old_size_ - p, size) ? old_size_ - p < size : old_[p + l] < text[l];
     if (before) {
       below = mid;
       below_match = l;

@@ -183,8 +183,8 @@ bool Applier::Add(uint64_t count, std::string* error) {
     if (space == nullptr) return Fail("cannot write the patched file", error);
     const uint64_t run = zeros_left_ > 0 ? zeros_left_ : literals_left_;
     size_t available = 0;
-    const uint8_t* old = old_.At(old_pos_, static_cast<size_t>(std::min<uint64_t>({run, count, room})),
-                                 &available);
+    const uint8_t* old =
+        old_.At(old_pos_, static_cast<size_t>(std::min<uint64_t>({run, count, room})), &available);
     if (old == nullptr) return Fail("cannot read the old file", error);
     if (zeros_left_ > 0) {
       std::memcpy(space, old, available);

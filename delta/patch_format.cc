@@ -15,9 +15,7 @@ void Put32(uint32_t v, uint8_t* p) {
 void Put64(uint64_t v, uint8_t* p) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p) {
   uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];

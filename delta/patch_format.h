@@ -28,13 +28,13 @@ constexpr uint16_t kPatchVersion = 1;
 
 struct PatchHeader {
   uint8_t magic[8];
-  uint16_t version;       // kPatchVersion
-  uint16_t flags;         // 0; any other value is refused
+  uint16_t version;  // kPatchVersion
+  uint16_t flags;    // 0; any other value is refused
   uint32_t block_count;
-  uint64_t old_size;      // the file the patch applies to
-  uint64_t new_size;      // the file it makes
-  uint32_t new_crc32;     // CRC-32 (RFC 1952) of the file it makes
-  uint32_t reserved;      // 0
+  uint64_t old_size;   // the file the patch applies to
+  uint64_t new_size;   // the file it makes
+  uint32_t new_crc32;  // CRC-32 (RFC 1952) of the file it makes
+  uint32_t reserved;   // 0
 };
 static_assert(sizeof(PatchHeader) == 40, "PatchHeader is 40 bytes on disk");
 static_assert(offsetof(PatchHeader, version) == 8, "layout");

@@ -23,8 +23,8 @@ uint64_t PatchMakeMemory(uint64_t old_size, uint64_t new_size) {
   const uint64_t sorting = SuffixArrayScratchBytes(old_size);
   const uint64_t deflate = 4u << 20;
   const uint64_t index = SuffixSearch::IndexBytes(static_cast<int64_t>(old_size));
-  const uint64_t matching = index + 4 * uint64_t{kMaxBlockStreamSize} + new_size +
-                            new_size / 64 + 4096 + deflate;
+  const uint64_t matching =
+      index + 4 * uint64_t{kMaxBlockStreamSize} + new_size + new_size / 64 + 4096 + deflate;
   return files + suffix_array + (sorting > matching ? sorting : matching);
 }
 

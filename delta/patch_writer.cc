@@ -11,11 +11,7 @@ namespace delta {
 
 PatchWriter::PatchWriter(const uint8_t* old_data, uint64_t old_size, const uint8_t* new_data,
                          uint64_t new_size, std::vector<uint8_t>* patch)
-    : old_(old_data),
-      new_(new_data),
-      patch_(patch),
-      old_size_(old_size),
-      new_size_(new_size) {
+    : old_(old_data), new_(new_data), patch_(patch), old_size_(old_size), new_size_(new_size) {
   patch_->assign(kPatchHeaderSize, 0);
 }
 

@@ -49,9 +49,7 @@ void ClassifyTypes(const C* s, int32_t n, Types* t) {
   }
 }
 
-inline bool IsLms(const Types& t, int32_t i) {
-  return i > 0 && t[i] == kS && t[i - 1] == kL;
-}
+inline bool IsLms(const Types& t, int32_t i) { return i > 0 && t[i] == kS && t[i - 1] == kL; }
 
 void Clear(int32_t* from, int32_t* to) {
   for (; from < to; ++from) *from = -1;

@@ -75,6 +75,7 @@ extern "C" COMMON_API int COMMON_CALL MakeClientFileEx(const char* sourceFile,
   }
 }
 
-extern "C" COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile, const char* targetFile) {
+extern "C" COMMON_API int COMMON_CALL MakeClientFile(const char* sourceFile,
+                                                     const char* targetFile) {
   return MakeClientFileEx(sourceFile, targetFile, 0);
 }

@@ -41,14 +41,16 @@ std::string FileKeyOfBytes(const void* data, size_t size) {
   return FileKeyOfDigest(digest);
 }
 
-bool ComputeFileKey(const char* path, char* keyOut) { return ComputeFileKeyAndCrc(path, keyOut, nullptr); }
+bool ComputeFileKey(const char* path, char* keyOut) {
+  return ComputeFileKeyAndCrc(path, keyOut, nullptr);
+}
 
 bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut) {
   return ComputeFileDigests(path, keyOut, crcOut, nullptr, nullptr);
 }
 
-bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
-                        unsigned char* sha256Out, uint64_t* sizeOut) {
+bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut, unsigned char* sha256Out,
+                        uint64_t* sizeOut) {
   if (keyOut == nullptr) return false;
   if (sha256Out != nullptr) std::memset(sha256Out, 0, kSha256Size);
   if (sizeOut != nullptr) *sizeOut = 0;

@@ -30,8 +30,8 @@ bool ComputeFileKeyAndCrc(const char* path, char* keyOut, uint32_t* crcOut);
 // The same, and for the release's manifest the SHA-256 digest of the
 // file's bytes (32 bytes) into sha256Out and the number of bytes read into
 // *sizeOut, each when not null.
-bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut,
-                        unsigned char* sha256Out, uint64_t* sizeOut);
+bool ComputeFileDigests(const char* path, char* keyOut, uint32_t* crcOut, unsigned char* sha256Out,
+                        uint64_t* sizeOut);
 
 // The key of an MD5 digest: its 32 lowercase hexadecimal digits.
 std::string FileKeyOfDigest(const unsigned char digest[16]);

@@ -5,13 +5,13 @@
 
 enum class GunzipOutcome {
   kDone,
-  kSameFile,         // source and dest are one file (nothing opened)
-  kNoSource,         // source cannot be opened
-  kNoDest,           // dest cannot be written or put in place
-  kNotGzip,          // the engine does not read source (it said so)
-  kEngineFailed,     // the engine stopped on source (it said why)
-  kLaterMemberBad,   // the first member is sound, a later one is not
-  kReadFailed,       // source could not be read to its end
+  kSameFile,        // source and dest are one file (nothing opened)
+  kNoSource,        // source cannot be opened
+  kNoDest,          // dest cannot be written or put in place
+  kNotGzip,         // the engine does not read source (it said so)
+  kEngineFailed,    // the engine stopped on source (it said why)
+  kLaterMemberBad,  // the first member is sound, a later one is not
+  kReadFailed,      // source could not be read to its end
 };
 
 // Expands source into dest. Input beginning with the gzip magic is decoded

@@ -118,7 +118,8 @@ bool GzipMemberChecker::IsMemberOf(const char* path, uint32_t crc, uint32_t size
   size_t used = 0;
   for (;;) {
     if (capacity_ - used < kFirstRead / 4) {
-      size_t capacity = std::min(std::max(capacity_ * 2, used + kFirstRead), kWholeFileLimit + kFirstRead);
+      size_t capacity =
+          std::min(std::max(capacity_ * 2, used + kFirstRead), kWholeFileLimit + kFirstRead);
       std::unique_ptr<unsigned char[]> bigger(new (std::nothrow) unsigned char[capacity]);
       if (!bigger) {
         file.reset();

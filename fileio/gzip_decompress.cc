@@ -141,11 +141,11 @@ void GzipStreamDecoder::KeepLastInput(const unsigned char* data, size_t size) {
 // length: one that goes on past that length is a forged file made to fill
 // a disk (a gzip bomb), and is told apart from mere damage.
 DecompressStatus GzipStreamDecoder::LengthMismatch() {
-  uint64_t claimed = static_cast<uint64_t>(last_in_[0]) | (static_cast<uint64_t>(last_in_[1]) << 8) |
-                     (static_cast<uint64_t>(last_in_[2]) << 16) |
-                     (static_cast<uint64_t>(last_in_[3]) << 24);
+  uint64_t claimed =
+      static_cast<uint64_t>(last_in_[0]) | (static_cast<uint64_t>(last_in_[1]) << 8) |
+      (static_cast<uint64_t>(last_in_[2]) << 16) | (static_cast<uint64_t>(last_in_[3]) << 24);
   return written_ - member_start_ > claimed ? DecompressStatus::kBeyondTrailer
-                                                  : DecompressStatus::kCorrupt;
+                                            : DecompressStatus::kCorrupt;
 }
 
 DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
@@ -248,7 +248,8 @@ DecompressStatus GzipStreamDecoder::Finish() {
 bool GzipStreamDecoder::ResumeAt(const GzipResumePoint& point, const unsigned char* window,
                                  size_t size) {
   if (fed_ != 0 || written_ != 0 || held_size_ != 0 || mode_ != Mode::kStart) return false;
-  if (point.mode < static_cast<int>(Mode::kStart) || point.mode > static_cast<int>(Mode::kTrailer)) {
+  if (point.mode < static_cast<int>(Mode::kStart) ||
+      point.mode > static_cast<int>(Mode::kTrailer)) {
     return false;
   }
   Mode mode = static_cast<Mode>(point.mode);
@@ -267,7 +268,8 @@ bool GzipStreamDecoder::ResumeAt(const GzipResumePoint& point, const unsigned ch
         return false;
       }
       size_t kept = size < kWindowSize ? size : kWindowSize;
-      if (kept > 0 && inflateSetDictionary(z, window + size - kept, static_cast<uInt>(kept)) != Z_OK) {
+      if (kept > 0 &&
+          inflateSetDictionary(z, window + size - kept, static_cast<uInt>(kept)) != Z_OK) {
         return false;
       }
       raw_ = true;
@@ -331,7 +333,8 @@ bool ReportDecompressStatus(DecompressStatus status, const char* src, const char
 
 bool DecompressOpenFile(FILE* in, const char* src, FILE* out, const char* dst) {
   DecompressStatus status = DecompressStream(in, out);
-  if (status == DecompressStatus::kOk && std::fflush(out) != 0) status = DecompressStatus::kWriteError;
+  if (status == DecompressStatus::kOk && std::fflush(out) != 0)
+    status = DecompressStatus::kWriteError;
   return ReportDecompressStatus(status, src, dst);
 }
 

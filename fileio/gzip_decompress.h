@@ -12,11 +12,11 @@
 constexpr size_t kGzipChunkSize = 32768;
 
 enum class DecompressStatus {
-  kOk,           // the whole input was decoded (or copied) and written
-  kCorrupt,      // bad deflate data, a CRC or length mismatch, or a cut-off stream
-  kReadError,    // the source could not be read to its end
-  kWriteError,   // the destination refused data
-  kTooLong,      // the output grew beyond the limit the caller set
+  kOk,             // the whole input was decoded (or copied) and written
+  kCorrupt,        // bad deflate data, a CRC or length mismatch, or a cut-off stream
+  kReadError,      // the source could not be read to its end
+  kWriteError,     // the destination refused data
+  kTooLong,        // the output grew beyond the limit the caller set
   kBeyondTrailer,  // a member decoded to more bytes than its trailer gives:
                    // a file forged to fill a disk, found at the member's end
 };
@@ -85,13 +85,13 @@ class GzipStreamDecoder {
   DecompressStatus failed_ = DecompressStatus::kOk;
   unsigned char held_[2] = {};  // the first bytes of the input or of a member
   size_t held_size_ = 0;
-  uint64_t member_start_ = 0;     // written_ when the current member began
-  unsigned char last_in_[4] = {}; // the last input bytes inflate took: at a
-                                  // member's end, the length its trailer gives
+  uint64_t member_start_ = 0;           // written_ when the current member began
+  unsigned char last_in_[4] = {};       // the last input bytes inflate took: at a
+                                        // member's end, the length its trailer gives
   std::unique_ptr<Inflater> inflater_;  // made at the first member
-  uint64_t fed_ = 0;          // input bytes taken so far
-  bool raw_ = false;          // in a member entered by ResumeAt: no trailer checks
-  size_t trailer_left_ = 0;   // of such a member's trailer, still to skip
+  uint64_t fed_ = 0;                    // input bytes taken so far
+  bool raw_ = false;                    // in a member entered by ResumeAt: no trailer checks
+  size_t trailer_left_ = 0;             // of such a member's trailer, still to skip
   GzipResumePoint point_;
 };
 

@@ -18,9 +18,9 @@ constexpr int kAttempts = 64;
 // Name candidates differ between calls and between processes; exclusive
 // creation, not the numbers, is what keeps two writers apart.
 uint32_t NextNumber() {
-  static uint32_t state = static_cast<uint32_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count() ^
-      reinterpret_cast<uintptr_t>(&state));
+  static uint32_t state =
+      static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                            reinterpret_cast<uintptr_t>(&state));
   state ^= state << 13;
   state ^= state >> 17;
   state ^= state << 5;
@@ -63,7 +63,8 @@ bool ReplacementFile::Create(const char* target) {
   std::string dir;
   bool has_dir = SplitParentDir(target_, &dir);
   std::string prefix = has_dir ? dir + plat::kPathSeparator : std::string();
-  size_t room = plat::kMaxFilePathLength > prefix.size() ? plat::kMaxFilePathLength - prefix.size() : 0;
+  size_t room =
+      plat::kMaxFilePathLength > prefix.size() ? plat::kMaxFilePathLength - prefix.size() : 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string candidate = prefix + CandidateName(room);
     errno = 0;

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string whole = Compress(stream, input, input.empty() ? 1 : input.size());
   std::string byZlib;
   size_t used = 0;
-  FUZZ_CHECK(fuzz::ZlibFirstMember(reinterpret_cast<const uint8_t*>(whole.data()), whole.size(), &byZlib, &used));
+  FUZZ_CHECK(fuzz::ZlibFirstMember(reinterpret_cast<const uint8_t*>(whole.data()), whole.size(),
+                                   &byZlib, &used));
   FUZZ_CHECK(byZlib == input);
   FUZZ_CHECK(used == whole.size());
 

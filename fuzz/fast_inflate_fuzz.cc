@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t crc = 0;
   uint32_t length = 0;
   bool decoded = decoder.Decode(data, size, &sink, &crc, &length);
-  uint32_t actual = static_cast<uint32_t>(
-      crc32(0L, reinterpret_cast<const Bytef*>(sink.bytes.data()), static_cast<uInt>(sink.bytes.size())));
+  uint32_t actual = static_cast<uint32_t>(crc32(
+      0L, reinterpret_cast<const Bytef*>(sink.bytes.data()), static_cast<uInt>(sink.bytes.size())));
   bool ours = decoded && crc == actual && length == static_cast<uint32_t>(sink.bytes.size());
 
   std::string by_zlib;

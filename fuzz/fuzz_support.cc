@@ -29,7 +29,8 @@ void RemoveScratchDir() {
 
 std::string MakeScratchDir() {
   const char* base = std::getenv("TMPDIR");
-  if (base == nullptr || access(base, W_OK) != 0) base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  if (base == nullptr || access(base, W_OK) != 0)
+    base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   std::string pattern = std::string(base) + "/filedist-fuzz-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) {
     std::perror("mkdtemp");

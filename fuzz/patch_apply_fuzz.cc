@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(good.ok && good.out == wanted);
   if (const char* seeds = std::getenv("FUZZ_PATCH_SEEDS")) {
     if (split <= 0xffff) {
-      std::vector<uint8_t> seed = {0, static_cast<uint8_t>(split), static_cast<uint8_t>(split >> 8)};
+      std::vector<uint8_t> seed = {0, static_cast<uint8_t>(split),
+                                   static_cast<uint8_t>(split >> 8)};
       seed.insert(seed.end(), first, first + split);
       seed.insert(seed.end(), patch.begin(), patch.end());
       const std::string name =

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(fuzz::ReadBytes(packed, &gzip));
   std::string byZlib;
   size_t used = 0;
-  FUZZ_CHECK(fuzz::ZlibFirstMember(reinterpret_cast<const uint8_t*>(gzip.data()), gzip.size(), &byZlib, &used));
+  FUZZ_CHECK(fuzz::ZlibFirstMember(reinterpret_cast<const uint8_t*>(gzip.data()), gzip.size(),
+                                   &byZlib, &used));
   FUZZ_CHECK(byZlib == input);
   // One member and nothing after it, not even bytes of an earlier file.
   FUZZ_CHECK(used == gzip.size());

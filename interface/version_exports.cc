@@ -52,8 +52,7 @@ COMMON_API int COMMON_CALL LoadVersionInfo(const char* listPath, VersionEntry** 
 }
 
 COMMON_API int COMMON_CALL GenerateUpdateList(const char* newListPath, const char* localListPath,
-                                              VersionEntry** records, int* count,
-                                              int* totalSize) {
+                                              VersionEntry** records, int* count, int* totalSize) {
   if (g_fileVersion == nullptr || records == nullptr || count == nullptr || totalSize == nullptr) {
     return 0;
   }

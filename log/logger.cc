@@ -7,10 +7,14 @@ namespace {
 
 const char* PrefixOf(int type) {
   switch (type) {
-    case Logger::kError: return "[ERROR]";
-    case Logger::kWarning: return "[WARNING]";
-    case Logger::kInfo: return "[INFO]";
-    default: return "[DEBUG]";
+    case Logger::kError:
+      return "[ERROR]";
+    case Logger::kWarning:
+      return "[WARNING]";
+    case Logger::kInfo:
+      return "[INFO]";
+    default:
+      return "[DEBUG]";
   }
 }
 
@@ -86,4 +90,6 @@ void Logger::Write(int type, const std::string& text) {
   }
 }
 
-extern "C" COMMON_API void COMMON_CALL SetLogLevel(int level) { Logger::Instance().SetLevel(level); }
+extern "C" COMMON_API void COMMON_CALL SetLogLevel(int level) {
+  Logger::Instance().SetLevel(level);
+}

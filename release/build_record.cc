@@ -58,8 +58,8 @@ bool ParseMember(const std::string& line, std::string* path, EarlierMember* memb
   *path = line.substr(start);
   uint64_t crc = 0;
   if (!IsHex(fields[0], 64) || !ParseCount(fields[1], &member->size) || !IsHex(fields[2], 32) ||
-      !IsHex(fields[3], 64) || !ParseCount(fields[4], &member->plainSize) ||
-      !IsHex(fields[5], 8) || path->empty()) {
+      !IsHex(fields[3], 64) || !ParseCount(fields[4], &member->plainSize) || !IsHex(fields[5], 8) ||
+      path->empty()) {
     return false;
   }
   crc = std::strtoull(fields[5].c_str(), nullptr, 16);
@@ -101,8 +101,7 @@ bool ParseBuildRecord(const std::string& text, std::map<std::string, EarlierMemb
     }
     if (line.compare(0, 4, "end ") == 0) {
       uint64_t count = 0;
-      return start == text.size() && ParseCount(line.substr(4), &count) &&
-             count == members->size();
+      return start == text.size() && ParseCount(line.substr(4), &count) && count == members->size();
     }
     std::string path;
     EarlierMember member;

@@ -50,8 +50,7 @@ bool ReadPointer(const std::string& path, bool* present, ChannelPointer* pointer
 
 bool PublishChannel(const std::string& releaseDir, const std::string& channel,
                     const std::string& patchName, int rollout, int expiresDays,
-                    const PointerSigner& signer,
-                    ChannelPointer* published, std::string* error) {
+                    const PointerSigner& signer, ChannelPointer* published, std::string* error) {
   if (!IsChannelName(channel)) {
     *error = "'" + channel + "' is not a channel name (letters, digits, '-' and '_')";
     return false;

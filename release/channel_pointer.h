@@ -27,8 +27,7 @@ using PointerSigner = std::function<bool(const std::string& text, std::string* s
 // signing), the lock is held elsewhere or a file cannot be written.
 bool PublishChannel(const std::string& releaseDir, const std::string& channel,
                     const std::string& patchName, int rollout, int expiresDays,
-                    const PointerSigner& signer,
-                    ChannelPointer* published, std::string* error);
+                    const PointerSigner& signer, ChannelPointer* published, std::string* error);
 
 // Every channel pointer of releaseDir that reads as one. False, with
 // *error set, when the folder cannot be listed or a pointer file is damaged

@@ -51,9 +51,8 @@ bool CFileVersion::TakeFromEarlierRelease(size_t index, const std::string& relat
   auto recorded = m_earlierMembers.find(relative);
   uint64_t hashed_size = 0;
   if (recorded != m_earlierMembers.end() && recorded->second.key == record.key &&
-      Sha256OfFile(earlier.c_str(), digest, &hashed_size) &&
-      *digest == recorded->second.sha256 && hashed_size == recorded->second.size &&
-      hashed_size <= INT32_MAX) {
+      Sha256OfFile(earlier.c_str(), digest, &hashed_size) && *digest == recorded->second.sha256 &&
+      hashed_size == recorded->second.size && hashed_size <= INT32_MAX) {
     *size = static_cast<int64_t>(hashed_size);
   } else {
     digest->clear();
@@ -153,7 +152,7 @@ int CFileVersion::CompressFileVersionInfo(const char* outputDir) {
     // here was written a moment ago and is still in the cache.
     uint64_t hashed_size = 0;
     if (digest.empty() && !Sha256OfFile(destination.c_str(), &digest, &hashed_size)) digest.clear();
-    int64_t compressed_size = hashed_size != 0 ? static_cast<int64_t>(hashed_size)
+    int64_t compressed_size = hashed_size != 0  ? static_cast<int64_t>(hashed_size)
                               : taken_size >= 0 ? taken_size
                                                 : CompressedFileSize(destination);
     // The list keeps 32 bits (2 GiB and more read back as negative, which

@@ -79,7 +79,8 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   ScanDirectory(m_paths.source_dir().c_str());
   CompleteScanFacts();
   // A watching host has had each excluded file from the scan.
-  for (const std::string& name : GetReleaseObserver() ? std::vector<std::string>() : m_excludedList) {
+  for (const std::string& name :
+       GetReleaseObserver() ? std::vector<std::string>() : m_excludedList) {
     // "文件 [%s] 根据Filters.ini被过滤" in code page 936, as the packers'
     // consoles show it.
     std::printf("\xCE\xC4\xBC\xFE [%s] \xB8\xF9\xBE\xDD%s\xB1\xBB\xB9\xFD\xC2\xCB\n", name.c_str(),

@@ -55,7 +55,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
   }
   if (!IOUtil_MakeDirTree(parent.c_str())) {
     SystemReason reason = LastSystemReason();
-    LogError() << reason << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage << "]";
+    LogError() << reason << "IOUtil_MakeDirTree for [" << parent << "] failed in [" << kStage
+               << "]";
     return false;
   }
   std::string source;
@@ -65,8 +66,8 @@ bool CopyIntoPatch(const std::string& temporary_tree, const std::string& patch_d
   }
   if (!PlaceInPatch(source, target)) {
     SystemReason reason = LastSystemReason();
-    LogError() << reason << "IOUtil_CopyFile src[" << source << "] dst[" << target << "] failed in ["
-               << kStage << "]";
+    LogError() << reason << "IOUtil_CopyFile src[" << source << "] dst[" << target
+               << "] failed in [" << kStage << "]";
     return false;
   }
   return true;
@@ -115,8 +116,8 @@ bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string*
     if (made == plat::MakeDirResult::kCreated) return true;
     if (made == plat::MakeDirResult::kFailed) {
       SystemReason reason = LastSystemReason();
-      LogError() << reason << "IOUtil_MakeDirTree for [" << *patch_dir << "] failed in ["
-                 << kStage << "]";
+      LogError() << reason << "IOUtil_MakeDirTree for [" << *patch_dir << "] failed in [" << kStage
+                 << "]";
       return false;
     }
     taken = name;

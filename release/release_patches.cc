@@ -47,8 +47,8 @@ bool GzipPlainSize(const std::string& path, uint64_t* size) {
   if (file == nullptr) return false;
   int64_t length = plat::FileLength(file);
   unsigned char trailer[4];
-  bool read = length >= 18 && std::fseek(file, -4, SEEK_END) == 0 &&
-              std::fread(trailer, 1, 4, file) == 4;
+  bool read =
+      length >= 18 && std::fseek(file, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, file) == 4;
   std::fclose(file);
   if (!read) return false;
   *size = uint64_t{trailer[0]} | uint64_t{trailer[1]} << 8 | uint64_t{trailer[2]} << 16 |
@@ -102,8 +102,8 @@ bool FilePatcher::MakeFrom(const std::string& earlierDir, const std::string& old
     return true;
   }
   if (!delta::PatchFitsThisProcess(old_size, new_.size())) {
-    LogWarning() << "No patch for [" << record_.path << "] from [" << member << "]: "
-                 << old_size << " and " << new_.size() << " bytes need about "
+    LogWarning() << "No patch for [" << record_.path << "] from [" << member << "]: " << old_size
+                 << " and " << new_.size() << " bytes need about "
                  << (delta::PatchMakeMemory(old_size, new_.size()) >> 20)
                  << " MiB, more than this build makes patches with in [" << kStage << "]";
     return true;

@@ -31,8 +31,8 @@ bool TakeLock(plat::FileLock* lock, const std::string& dir, const char* name, co
   plat::LockResult result = lock->Acquire(path);
   int error = plat::LastSystemError();
   if (result == plat::LockResult::kBusy) {
-    LogError() << "Another build is running with the " << what << " [" << dir << "] (["
-               << path << "] is locked) in [" << kBuildVer << "]";
+    LogError() << "Another build is running with the " << what << " [" << dir << "] ([" << path
+               << "] is locked) in [" << kBuildVer << "]";
     return false;
   }
   if (result == plat::LockResult::kFailed) {
@@ -68,8 +68,7 @@ bool Overlaps(const Place& inner, const char* inner_what, const Place& outer,
 
 }  // namespace
 
-bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir,
-                             const char* releaseDir) {
+bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir, const char* releaseDir) {
   char startup_buffer[kPathBufferSize];
   // Without a startup directory stage 1 fails with its own line.
   if (!GetStartupDir(startup_buffer, sizeof(startup_buffer))) return true;
@@ -108,8 +107,7 @@ bool ReleasePreflight::Check(const char* sourceDir, const char* outputDir,
                << " in [" << kPatchStage << "]";
     return false;
   }
-  if (!TakeLock(&release_lock_, release_arg, kReleaseLockName, "release directory",
-                &lock_files_)) {
+  if (!TakeLock(&release_lock_, release_arg, kReleaseLockName, "release directory", &lock_files_)) {
     return false;
   }
   release_dir_ = release_arg;

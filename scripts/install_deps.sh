@@ -3,10 +3,10 @@
 # the native tool chain, the i686 mingw-w64 cross compiler with its zlib, Wine
 # (32-bit) to run the Windows test programs, libgcrypt for both targets,
 # nlohmann-json (header-only; both targets' program builds take its headers),
-# dpkg-dev and file for the Debian package, the tools the tests use as
-# independent oracles (gzip, zip, unzip, md5sum, python3's hashlib and
-# cryptography), zstd and rsync (the patch benchmarks' peers) and the web servers of
-# the update tests (nginx and openssl for HTTP and HTTPS, python3 for faults).
+# dpkg-dev and file for the Debian package, clang-format for the layout check,
+# the tools the tests use as independent oracles (gzip, zip, unzip, md5sum,
+# python3's hashlib and cryptography), zstd and rsync (the patch benchmarks'
+# peers) and the web servers of the update tests (nginx and openssl for HTTP and HTTPS, python3 for faults).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
@@ -16,7 +16,7 @@ packages=(
   nlohmann-json3-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   wine wine32:i386
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   gzip zip unzip coreutils python3 python3-cryptography curl groff-base man-db zstd rsync
   nginx-light openssl
 )

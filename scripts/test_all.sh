@@ -8,6 +8,9 @@ bash scripts/install_deps.sh
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 jobs=$(nproc)
 
+# The layout first: it takes seconds and names every file that strays.
+bash scripts/check_format.sh > /dev/null || bash scripts/check_format.sh
+
 cmake --preset native > /dev/null
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"

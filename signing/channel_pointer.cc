@@ -115,8 +115,7 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
       !TakeField(lines[2], "sequence", &sequence) || !ParseNumber(sequence, &read.sequence) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsPatchName(read.patch) ||
       !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release) ||
-      !TakeField(lines[5], "rollout", &rollout) ||
-      !TakeField(lines[6], "expires", &read.expires)) {
+      !TakeField(lines[5], "rollout", &rollout) || !TakeField(lines[6], "expires", &read.expires)) {
     return false;
   }
   if (read.expires == "-") {

@@ -52,7 +52,8 @@ bool GenerateEd25519KeyPair(Ed25519PublicKey* publicKey, Ed25519PrivateKey* priv
   if (!EnsureCryptoLibrary()) return false;
   Sexp parameters;
   Sexp pair;
-  if (gcry_sexp_build(parameters.out(), nullptr, "(genkey (ecc (curve Ed25519) (flags eddsa)))") != 0 ||
+  if (gcry_sexp_build(parameters.out(), nullptr, "(genkey (ecc (curve Ed25519) (flags eddsa)))") !=
+          0 ||
       gcry_pk_genkey(pair.out(), parameters.get()) != 0) {
     return false;
   }
@@ -66,7 +67,8 @@ bool SignEd25519(const Ed25519PrivateKey& privateKey, const std::string& message
   Sexp key;
   Sexp data;
   Sexp result;
-  if (gcry_sexp_build(key.out(), nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
+  if (gcry_sexp_build(key.out(), nullptr,
+                      "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
                       static_cast<int>(privateKey.size()), privateKey.data()) != 0 ||
       !BuildMessage(message, &data) || gcry_pk_sign(result.out(), data.get(), key.get()) != 0) {
     return false;

@@ -79,7 +79,8 @@ ManifestCheck CheckSignedRelease(const ReleaseFiles& files, const std::string& p
   ManifestCheck result =
       CheckSignedManifest(files.manifest, files.signature, publicKeyFile, manifest, detail);
   if (result != ManifestCheck::kVerified) return result;
-  if (!MatchesListedFile(files.versionList, manifest->verCompSha256, manifest->verCompSize, detail)) {
+  if (!MatchesListedFile(files.versionList, manifest->verCompSha256, manifest->verCompSize,
+                         detail)) {
     return ManifestCheck::kVersionListChanged;
   }
   if (!MatchesListedFile(files.keyFile, manifest->verSha256, manifest->verSize, detail)) {

@@ -10,14 +10,14 @@
 #include "signing/release_manifest.h"
 
 enum class ManifestCheck {
-  kVerified,           // signature good, VerComp.dat and Ver as listed
-  kBadPublicKey,       // the trusted key file is missing or not a public key
-  kNoManifest,         // Manifest missing, unreadable or too large
-  kNoSignature,        // Manifest.sig missing, unreadable or not a signature file
-  kBadSignature,       // the signature is not the trusted key's over Manifest
-  kBadManifest,        // signed, but not a well-formed manifest
-  kVersionListChanged, // VerComp.dat missing or not the one listed
-  kKeyFileChanged,     // Ver missing or not the one listed
+  kVerified,            // signature good, VerComp.dat and Ver as listed
+  kBadPublicKey,        // the trusted key file is missing or not a public key
+  kNoManifest,          // Manifest missing, unreadable or too large
+  kNoSignature,         // Manifest.sig missing, unreadable or not a signature file
+  kBadSignature,        // the signature is not the trusted key's over Manifest
+  kBadManifest,         // signed, but not a well-formed manifest
+  kVersionListChanged,  // VerComp.dat missing or not the one listed
+  kKeyFileChanged,      // Ver missing or not the one listed
 };
 
 // Where the pieces of one release lie (a patch directory, or a client's

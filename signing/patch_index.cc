@@ -36,9 +36,9 @@ std::string FormatPatchIndex(const PatchIndex& index) {
   std::string text = std::string(kHeader) + "\n";
   text += "manifest " + index.manifestSha256 + " " + std::to_string(index.manifestSize) + "\n";
   for (const PatchEntry& entry : index.patches) {
-    text += "patch " + entry.oldKey + " " + entry.oldSha256 + " " +
-            std::to_string(entry.oldSize) + " " + entry.patchSha256 + " " +
-            std::to_string(entry.patchSize) + " " + entry.patchPath + " " + entry.resultPath + "\n";
+    text += "patch " + entry.oldKey + " " + entry.oldSha256 + " " + std::to_string(entry.oldSize) +
+            " " + entry.patchSha256 + " " + std::to_string(entry.patchSize) + " " +
+            entry.patchPath + " " + entry.resultPath + "\n";
   }
   text += "end " + std::to_string(index.patches.size()) + "\n";
   return text;

@@ -16,7 +16,8 @@ using namespace manifest_text;
 
 const char kHeader[] = "filedist-manifest 1";
 
-bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest, uint64_t* size) {
+bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest,
+                     uint64_t* size) {
   std::vector<std::string> fields = SplitFields(line, 4);
   if (fields.size() != 3 || fields[0] != tag || !IsHexDigest(fields[1]) ||
       !ParseNumber(fields[2], size)) {

@@ -28,10 +28,10 @@
 #include <vector>
 
 struct ManifestFile {
-  std::string path;      // as the version list has it: ".\data\a.txt"
-  std::string sha256;    // of the plain content, hexadecimal
-  uint64_t size = 0;     // of the plain content
-  uint64_t gzipSize = 0; // of the compressed file in the patch directory
+  std::string path;       // as the version list has it: ".\data\a.txt"
+  std::string sha256;     // of the plain content, hexadecimal
+  uint64_t size = 0;      // of the plain content
+  uint64_t gzipSize = 0;  // of the compressed file in the patch directory
   bool executable = false;
 };
 

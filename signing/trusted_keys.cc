@@ -11,8 +11,8 @@ bool ReadTrustedKeysFile(const char* path, std::vector<Ed25519PublicKey>* keys) 
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end == std::string::npos ? std::string::npos
-                                                                    : end + 1 - start);
+    std::string line =
+        text.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
     start = end == std::string::npos ? text.size() : end + 1;
     if (line == "\n" || line == "\r\n") continue;
     if (line.back() != '\n') line += "\n";

@@ -46,8 +46,8 @@ class ResumingSink : public BodySink {
 }  // namespace
 
 bool FetchStream(HttpTransport* transport, const std::string& url, uint64_t offset,
-                 const StreamSink& sink,
-                 const RetryPolicy& policy, FetchStats* stats, std::string* error) {
+                 const StreamSink& sink, const RetryPolicy& policy, FetchStats* stats,
+                 std::string* error) {
   FetchStats ignored;
   if (stats == nullptr) stats = &ignored;
   ResumingSink resuming(offset, sink, stats);

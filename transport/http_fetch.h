@@ -12,8 +12,8 @@
 #include "transport/http_transport.h"
 
 struct RetryPolicy {
-  int retries = 3;             // tries after the first
-  int first_delay_ms = 500;    // doubled after each try
+  int retries = 3;           // tries after the first
+  int first_delay_ms = 500;  // doubled after each try
   int longest_delay_ms = 8000;
 };
 
@@ -23,7 +23,7 @@ using StreamSink = std::function<bool(const char* data, size_t size)>;
 struct FetchStats {
   uint64_t received = 0;  // body bytes received, over every try
   int tries = 0;
-  int resumed = 0;        // tries that went on with a range request
+  int resumed = 0;  // tries that went on with a range request
 };
 
 // Streams the body of url from byte offset on into sink. sink sees every
@@ -32,7 +32,7 @@ struct FetchStats {
 // many bytes are skipped. False, with *error set, when a failure does not
 // pass within policy.retries more tries, or will not pass, or sink stopped.
 bool FetchStream(HttpTransport* transport, const std::string& url, uint64_t offset,
-                 const StreamSink& sink,
-                 const RetryPolicy& policy, FetchStats* stats, std::string* error);
+                 const StreamSink& sink, const RetryPolicy& policy, FetchStats* stats,
+                 std::string* error);
 
 #endif  // FILEDIST_TRANSPORT_HTTP_FETCH_H

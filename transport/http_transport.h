@@ -48,9 +48,9 @@ enum class TransferStatus {
 
 struct TransferResult {
   TransferStatus status = TransferStatus::kFailed;
-  int http_status = 0;   // 0 when no answer came
-  uint64_t received = 0; // body bytes that reached the sink
-  std::string error;     // why, for kTransient and kFailed
+  int http_status = 0;    // 0 when no answer came
+  uint64_t received = 0;  // body bytes that reached the sink
+  std::string error;      // why, for kTransient and kFailed
 };
 
 class HttpTransport {

@@ -16,8 +16,8 @@ bool ChooseFromChannel(const ChannelInput& input, ChannelChoice* choice, std::st
     return false;
   }
   if (ChannelPointerExpired(pointer, input.now)) {
-    *error = name + " expired on " + pointer.expires +
-             ": the server no longer offers a current release";
+    *error =
+        name + " expired on " + pointer.expires + ": the server no longer offers a current release";
     return false;
   }
   choice->pointer = pointer;

@@ -20,9 +20,9 @@ struct ChannelInput {
   std::string text;            // channel.NAME as fetched
   bool has_signature = false;  // channel.NAME.sig was fetched
   std::string signature;
-  std::string trusted_key;     // the public key file; empty: unverified
-  uint64_t last_pointer = 0;   // the last pointer taken from this channel (0: none)
-  std::string now;             // the UTC time, as a pointer's expiry is written
+  std::string trusted_key;    // the public key file; empty: unverified
+  uint64_t last_pointer = 0;  // the last pointer taken from this channel (0: none)
+  std::string now;            // the UTC time, as a pointer's expiry is written
 };
 
 struct ChannelChoice {

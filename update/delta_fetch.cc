@@ -132,16 +132,17 @@ void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestS
   if (!trustedKey.empty()) {
     Ed25519PublicKey key;
     Ed25519Signature signature;
-    bool fetched = staging_->FetchRaw(fetcher_, {kPatchIndexSignatureName},
-                                      kMaxSignatureDownload, kIndexSignatureStaged, &error);
-    bool signed_ok = fetched && ReadPublicKeyFile(trustedKey.c_str(), &key) &&
-                     ReadSignatureFile(staging_->PathOf(kIndexSignatureStaged).c_str(),
-                                       &signature) &&
-                     VerifyEd25519(key, text, signature);
+    bool fetched = staging_->FetchRaw(fetcher_, {kPatchIndexSignatureName}, kMaxSignatureDownload,
+                                      kIndexSignatureStaged, &error);
+    bool signed_ok =
+        fetched && ReadPublicKeyFile(trustedKey.c_str(), &key) &&
+        ReadSignatureFile(staging_->PathOf(kIndexSignatureStaged).c_str(), &signature) &&
+        VerifyEd25519(key, text, signature);
     staging_->Discard(kIndexSignatureStaged);
     if (!signed_ok) {
-      reporter_->Problem("the release's patches are not signed by the trusted key; fetching "
-                         "whole files");
+      reporter_->Problem(
+          "the release's patches are not signed by the trusted key; fetching "
+          "whole files");
       return;
     }
   }
@@ -152,8 +153,9 @@ void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestS
     return;
   }
   if (index.manifestSha256 != manifestSha256 || index.manifestSize != manifestSize) {
-    reporter_->Problem("the release's patch index belongs to another Manifest; fetching whole "
-                       "files");
+    reporter_->Problem(
+        "the release's patch index belongs to another Manifest; fetching whole "
+        "files");
     return;
   }
   index_ = std::move(index);
@@ -210,8 +212,7 @@ bool DeltaFetch::Stage(const std::string& key, const FetchProgress& progress,
 }
 
 bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
-                       const FetchProgress& progress, ReleaseFetcher* fetcher,
-                       std::string* error) {
+                       const FetchProgress& progress, ReleaseFetcher* fetcher, std::string* error) {
   std::vector<std::string> parts;
   std::string reason;
   if (!SplitReleasePath(choice.entry.patchPath, &parts, &reason)) {
@@ -266,11 +267,10 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
     }
   }
   staging_->Discard(patch_name);
-  if (applied && (found_key != key || found_sha256 != choice.resultSha256 ||
-                  written != choice.resultSize)) {
+  if (applied &&
+      (found_key != key || found_sha256 != choice.resultSha256 || written != choice.resultSize)) {
     applied = false;
-    *error = "the result has the key " + found_key + ", not the key " + key +
-             " the release lists";
+    *error = "the result has the key " + found_key + ", not the key " + key + " the release lists";
   }
   if (!applied) {
     staging_->Discard(out_name);

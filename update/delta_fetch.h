@@ -37,8 +37,8 @@ namespace update {
 struct ChosenPatch {
   const PlannedFile* file = nullptr;  // the path whose installed content it starts from
   PatchEntry entry;
-  uint64_t resultSize = 0;     // the plain size the Manifest lists
-  std::string resultSha256;    // and its SHA-256
+  uint64_t resultSize = 0;   // the plain size the Manifest lists
+  std::string resultSha256;  // and its SHA-256
 };
 
 class DeltaFetch {

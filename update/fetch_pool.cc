@@ -53,9 +53,9 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
                      const PatchedFiles& patches) {
   DeltaFetch* delta = patches.delta;
   // What is to come over: patches in place of the files they stand for.
-  const uint64_t total_bytes =
-      delta == nullptr ? plan.fetch_bytes
-                       : plan.fetch_bytes - delta->whole_bytes() + delta->patch_bytes();
+  const uint64_t total_bytes = delta == nullptr
+                                   ? plan.fetch_bytes
+                                   : plan.fetch_bytes - delta->whole_bytes() + delta->patch_bytes();
   reporter->BeginFetch(total_bytes, static_cast<int>(plan.fetch.size()));
   // Files with one key are fetched once, for every path that lists it.
   struct KeyJob {

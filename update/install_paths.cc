@@ -104,11 +104,19 @@ void RemoveEmptyFolders(const std::string& installDir, const std::vector<std::st
 bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName) {
   // A release never writes the key it is checked with, nor the number
   // that keeps older releases out.
-  static const char* const kOwn[] = {kClientListName, kKeyFileName,    kStagingName,
-                                     kJournalName,    kLockName,       kLogName,
-                                     kAsideListName,  kTrustedKeyName, kReleaseStateName,
-                                     kInstallRecordName, kInstallRecordTemporaryName,
-                                     kInstallIdName,  kInstallIdTemporaryName};
+  static const char* const kOwn[] = {kClientListName,
+                                     kKeyFileName,
+                                     kStagingName,
+                                     kJournalName,
+                                     kLockName,
+                                     kLogName,
+                                     kAsideListName,
+                                     kTrustedKeyName,
+                                     kReleaseStateName,
+                                     kInstallRecordName,
+                                     kInstallRecordTemporaryName,
+                                     kInstallIdName,
+                                     kInstallIdTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }

@@ -9,19 +9,19 @@
 namespace update {
 
 // The updater's own entries at the top of an install folder.
-extern const char* const kClientListName;  // VerComp.dat
-extern const char* const kKeyFileName;     // Ver
-extern const char* const kStagingName;     // .filedist-staging
-extern const char* const kJournalName;     // .filedist-journal
-extern const char* const kLockName;        // .filedist-lock
-extern const char* const kAsideListName;   // .filedist-aside
-extern const char* const kLogName;         // BuildVer.log
-extern const char* const kTrustedKeyName;  // filedist.pub: the key releases must be signed with
-extern const char* const kReleaseStateName;  // .filedist-release: the installed release's number
+extern const char* const kClientListName;     // VerComp.dat
+extern const char* const kKeyFileName;        // Ver
+extern const char* const kStagingName;        // .filedist-staging
+extern const char* const kJournalName;        // .filedist-journal
+extern const char* const kLockName;           // .filedist-lock
+extern const char* const kAsideListName;      // .filedist-aside
+extern const char* const kLogName;            // BuildVer.log
+extern const char* const kTrustedKeyName;     // filedist.pub: the key releases must be signed with
+extern const char* const kReleaseStateName;   // .filedist-release: the installed release's number
 extern const char* const kInstallRecordName;  // .filedist-install: what was installed, from where
 extern const char* const kInstallRecordTemporaryName;  // .filedist-install.new
-extern const char* const kInstallIdName;           // .filedist-id: the rollout identifier
-extern const char* const kInstallIdTemporaryName;  // .filedist-id.new
+extern const char* const kInstallIdName;               // .filedist-id: the rollout identifier
+extern const char* const kInstallIdTemporaryName;      // .filedist-id.new
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path

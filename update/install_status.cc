@@ -99,8 +99,7 @@ bool ParseInstallRecord(const std::string& text, InstallRecord* record) {
   if (!TakeField(lines[1], "source", &read.source) || read.source.empty() ||
       !TakeField(lines[2], "channel", &read.channel) || !IsName(read.channel) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsName(read.patch) ||
-      !TakeField(lines[4], "pointer", &pointer) ||
-      !TakeField(lines[5], "sequence", &sequence) ||
+      !TakeField(lines[4], "pointer", &pointer) || !TakeField(lines[5], "sequence", &sequence) ||
       !TakeField(lines[6], "verified", &verified) ||
       !TakeField(lines[7], "installed", &read.installed) ||
       !manifest_text::IsUtcTime(read.installed)) {
@@ -173,8 +172,8 @@ InstallStatus ReadInstallStatus(const std::string& installDir) {
     for (const plat::DirEntry& entry : staged) {
       bool key_name = entry.name.size() == 32 &&
                       entry.name.find_first_not_of("0123456789abcdef") == std::string::npos;
-      bool partial = entry.name.size() > 7 &&
-                     entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
+      bool partial =
+          entry.name.size() > 7 && entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
       if (key_name) ++status.staged_files;
       if (partial) ++status.partial_files;
     }

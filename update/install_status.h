@@ -67,12 +67,12 @@ struct InstallStatus {
   InstallRecord record;
   ReleaseState release_state = ReleaseState::kNone;  // .filedist-release
   uint64_t release_sequence = 0;
-  bool has_list = false;      // VerComp.dat is there and reads as a list
-  size_t listed_files = 0;    // the files it lists
+  bool has_list = false;         // VerComp.dat is there and reads as a list
+  size_t listed_files = 0;       // the files it lists
   bool journal_waiting = false;  // an interrupted apply the next update finishes
   size_t journal_files = 0;
-  size_t staged_files = 0;    // checked files waiting in .filedist-staging
-  size_t partial_files = 0;   // cut-off transfers the next update goes on with
+  size_t staged_files = 0;   // checked files waiting in .filedist-staging
+  size_t partial_files = 0;  // cut-off transfers the next update goes on with
 };
 
 InstallStatus ReadInstallStatus(const std::string& installDir);

@@ -69,7 +69,7 @@ int RunVerify(const std::string& installDir, UpdateReporter* reporter, VerifyOut
     reporter->Problem("an update of this folder was interrupted; 'filedist update' finishes it");
   }
   reporter->Note(std::to_string(checked) + " files checked: " + std::to_string(missing) +
-                  " missing, " + std::to_string(changed) + " changed");
+                 " missing, " + std::to_string(changed) + " changed");
   return (missing + changed > 0 || interrupted) ? 1 : 0;
 }
 

@@ -96,10 +96,10 @@ int ReleaseCheck::VerifyRelease() {
                                              "; nothing was installed");
   }
   if (options_.expected_sequence != 0 && manifest_.sequence != options_.expected_sequence) {
-    return Fail(UpdateFailure::kRefused,
-                "refusing release " + std::to_string(manifest_.sequence) +
-                    ": the channel names release " + std::to_string(options_.expected_sequence) +
-                    "; nothing was installed");
+    return Fail(UpdateFailure::kRefused, "refusing release " + std::to_string(manifest_.sequence) +
+                                             ": the channel names release " +
+                                             std::to_string(options_.expected_sequence) +
+                                             "; nothing was installed");
   }
   uint64_t installed = 0;
   switch (ReadReleaseState(options_.install_dir, &installed)) {
@@ -186,15 +186,15 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
   uint64_t list_bound = verified_ ? manifest_.verCompSize : kMaxListDownload;
   uint64_t key_bound = verified_ ? manifest_.verSize : kMaxKeyFileDownload;
   if (!staging_->FetchDecoded(
-          fetcher_, {kClientListName}, list_bound, kMaxListDecoded, staging_names::kReleaseList, &list_key, &error,
+          fetcher_, {kClientListName}, list_bound, kMaxListDecoded, staging_names::kReleaseList,
+          &list_key, &error,
           listed_as(manifest_.verCompSha256, manifest_.verCompSize, kClientListName))) {
     return Fail(UpdateFailure::kNetwork,
                 "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }
   std::string unused;
   if (!staging_->FetchDecoded(fetcher_, {kKeyFileName}, key_bound, kMaxKeyFileDecoded,
-                              staging_names::kReleaseKey,
-                              &unused, &error,
+                              staging_names::kReleaseKey, &unused, &error,
                               listed_as(manifest_.verSha256, manifest_.verSize, kKeyFileName))) {
     return Fail(UpdateFailure::kNetwork,
                 "cannot fetch the key file Ver from '" + fetcher_->Location() + "': " + error);

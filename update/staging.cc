@@ -57,7 +57,8 @@ uint64_t DecodedLimit(FILE* in) {
   if (std::fseek(in, -4, SEEK_END) != 0 || std::fread(tail, 1, 4, in) != 4) return 0;
   std::rewind(in);
   uint64_t trailer = static_cast<uint64_t>(tail[0]) | (static_cast<uint64_t>(tail[1]) << 8) |
-                     (static_cast<uint64_t>(tail[2]) << 16) | (static_cast<uint64_t>(tail[3]) << 24);
+                     (static_cast<uint64_t>(tail[2]) << 16) |
+                     (static_cast<uint64_t>(tail[3]) << 24);
   uint64_t wraps = static_cast<uint64_t>(length) * kMaxDeflateRatio >> 32;
   return trailer + (wraps << 32);
 }

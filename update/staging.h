@@ -60,8 +60,8 @@ class Staging {
 
   // Fetches the release file parts as it is into PathOf(name), taking at
   // most maxFetched bytes.
-  bool FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                uint64_t maxFetched, const std::string& name, std::string* error);
+  bool FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& parts, uint64_t maxFetched,
+                const std::string& name, std::string* error);
 
   // Removes one entry of the folder (a link as itself).
   void Discard(const std::string& name) const;
@@ -71,10 +71,10 @@ class Staging {
   void RemoveAll() const;
 
  private:
-  bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
-                uint64_t maxFetched, const std::string& path, std::string* error) const;
-  bool Decode(const std::string& from, const std::string& to, uint64_t maxDecoded,
-              std::string* key, std::string* error) const;
+  bool Download(ReleaseFetcher* fetcher, const std::vector<std::string>& parts, uint64_t maxFetched,
+                const std::string& path, std::string* error) const;
+  bool Decode(const std::string& from, const std::string& to, uint64_t maxDecoded, std::string* key,
+              std::string* error) const;
 
   std::string install_dir_;
   std::string dir_;

@@ -68,8 +68,9 @@ int CleanStaging(const std::string& installDir, UpdateReporter* reporter) {
   std::vector<JournalEntry> pending;
   std::string journal = JoinInstallPath(installDir, {kJournalName});
   if (ReadJournal(journal, &pending) == JournalState::kComplete) {
-    reporter->Problem("an interrupted update needs the staged files; run the update again to "
-                      "finish it, then clean");
+    reporter->Problem(
+        "an interrupted update needs the staged files; run the update again to "
+        "finish it, then clean");
     return 1;
   }
   uint64_t bytes = StagedBytes(installDir);

@@ -31,8 +31,8 @@ class StreamKeyer {
   std::string Finish();
 
  private:
-  void Hash();    // the helper thread
-  void Handoff(); // passes the filling buffer to the helper
+  void Hash();     // the helper thread
+  void Handoff();  // passes the filling buffer to the helper
 
   Md5State state_;
   bool aside_;

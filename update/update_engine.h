@@ -86,9 +86,9 @@ struct UpdateOutcome {
   std::map<std::string, uint64_t> patch_sizes;
   uint64_t patch_bytes = 0;
   uint64_t patched_whole_bytes = 0;
-  std::vector<std::string> patched;  // staged from a patch
-  std::vector<std::string> patch_failed;  // a patch failed; fetched whole instead
-  bool up_to_date = false;           // the apply found nothing to place or remove
+  std::vector<std::string> patched;              // staged from a patch
+  std::vector<std::string> patch_failed;         // a patch failed; fetched whole instead
+  bool up_to_date = false;                       // the apply found nothing to place or remove
   UpdateFailure failure = UpdateFailure::kNone;  // the last failure's kind
 };
 

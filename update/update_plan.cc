@@ -76,7 +76,8 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
   *plan = UpdatePlan();
   refusals->clear();
   PathIndex release_index;
-  for (size_t i = 0; i < release.size(); ++i) release_index[release[i].path] = static_cast<int32_t>(i);
+  for (size_t i = 0; i < release.size(); ++i)
+    release_index[release[i].path] = static_cast<int32_t>(i);
   PathIndex client_index;
   for (size_t i = 0; i < client.size(); ++i) client_index[client[i].path] = static_cast<int32_t>(i);
 

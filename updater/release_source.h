@@ -51,8 +51,8 @@ class ReleaseSource {
   // which the next fetch reuses.
   // From offset on, where offset is above zero: with a range request over
   // HTTP.
-  bool FetchTo(const std::vector<std::string>& parts, const StreamSink& sink,
-               std::string* error, uint64_t offset = 0) const;
+  bool FetchTo(const std::vector<std::string>& parts, const StreamSink& sink, std::string* error,
+               uint64_t offset = 0) const;
 
   // Bytes received from the server so far, over every try of every file.
   uint64_t received() const;

@@ -17,8 +17,9 @@ bool IsWindowsDeviceName(std::string_view name) {
   for (const char* device : kPlain) {
     if (upper == device) return true;
   }
-  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-         upper[3] >= '0' && upper[3] <= '9';
+  return upper.size() == 4 &&
+         (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) && upper[3] >= '0' &&
+         upper[3] <= '9';
 }
 
 bool IsWindowsShortNameForm(std::string_view name) {
@@ -27,7 +28,8 @@ bool IsWindowsShortNameForm(std::string_view name) {
   // and at most three after a single dot.
   size_t dot = name.find('.');
   std::string_view base = name.substr(0, dot);
-  std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  std::string_view extension =
+      dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
   return !base.empty() && base.size() <= 8 && base.find('~') != std::string_view::npos &&
          extension.size() <= 3 && extension.find('.') == std::string_view::npos;
 }

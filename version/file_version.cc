@@ -22,8 +22,7 @@ void CFileVersion::SetScanSkipDirs(std::vector<std::string> dirs) {
   m_scanSkipDirs = std::move(dirs);
 }
 
-void CFileVersion::SetEarlierRelease(std::string patchDir,
-                                     std::map<std::string, std::string> keys,
+void CFileVersion::SetEarlierRelease(std::string patchDir, std::map<std::string, std::string> keys,
                                      std::map<std::string, EarlierMember> members) {
   m_earlierPatchDir = std::move(patchDir);
   m_earlierKeys = std::move(keys);

@@ -147,7 +147,8 @@ bool Data2File(const char* listPath, const VersionRecordList& entries) {
   if (listPath == nullptr) return false;
   std::string text;
   size_t estimate = 0;
-  for (const VersionRecord& record : entries) estimate += record.path.size() + record.key.size() + 16;
+  for (const VersionRecord& record : entries)
+    estimate += record.path.size() + record.key.size() + 16;
   text.reserve(estimate);
   for (const VersionRecord& record : entries) {
     AppendVersionLine(record, &text);

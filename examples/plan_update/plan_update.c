@@ -14,10 +14,14 @@
 
 static const char* ActionName(unsigned char flag) {
   switch (flag) {
-    case ENTRY_NEW: return "new";
-    case ENTRY_CHANGED: return "changed";
-    case ENTRY_OBSOLETE: return "obsolete";
-    default: return "listed";
+    case ENTRY_NEW:
+      return "new";
+    case ENTRY_CHANGED:
+      return "changed";
+    case ENTRY_OBSOLETE:
+      return "obsolete";
+    default:
+      return "listed";
   }
 }
 

@@ -17,8 +17,8 @@ namespace fw {
 struct ComRuntime {
   HRESULT(WINAPI* initialize)(LPVOID reserved, DWORD flags);
   void(WINAPI* uninitialize)();
-  HRESULT(WINAPI* create_instance)(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid,
-                                   LPVOID* object);
+  HRESULT(WINAPI* create_instance)
+  (REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object);
 };
 
 // CoInitializeEx, CoUninitialize and CoCreateInstance.

@@ -80,8 +80,8 @@ HRESULT Obtained(HRESULT hr, const ComRef<Interface>& ref) {
 
 template <class Interface>
 HRESULT CreateObject(REFCLSID clsid, REFIID iid, ComRef<Interface>* object) {
-  HRESULT hr = CurrentComRuntime().create_instance(clsid, nullptr, kInProcServer, iid,
-                                                   object->OutVoid());
+  HRESULT hr =
+      CurrentComRuntime().create_instance(clsid, nullptr, kInProcServer, iid, object->OutVoid());
   return Obtained(hr, *object);
 }
 
@@ -190,8 +190,7 @@ HRESULT EnsureProgramAuthorized(INetFwProfile* profile, const ProgramRequest& re
 
   return AddNewEntry<INetFwAuthorizedApplication>(
       profile, &INetFwProfile::get_AuthorizedApplications, kClsidNetFwAuthorizedApplication,
-      kIidNetFwAuthorizedApplication, request.name,
-      [&](INetFwAuthorizedApplication* entry) {
+      kIidNetFwAuthorizedApplication, request.name, [&](INetFwAuthorizedApplication* entry) {
         return entry->put_ProcessImageFileName(path.get());
       });
 }

@@ -39,10 +39,10 @@ extern "C" {
 
 /* Values of VersionEntry.flag. */
 enum {
-  ENTRY_LISTED = 0,   /* read from, or to be written to, a version list */
-  ENTRY_NEW = 1,      /* update list: fetch it (not installed, or a missing .exe/.dll) */
-  ENTRY_CHANGED = 2,  /* update list: fetch it (its key differs from the client's) */
-  ENTRY_OBSOLETE = 3  /* update list: the client has it, the new release does not */
+  ENTRY_LISTED = 0,  /* read from, or to be written to, a version list */
+  ENTRY_NEW = 1,     /* update list: fetch it (not installed, or a missing .exe/.dll) */
+  ENTRY_CHANGED = 2, /* update list: fetch it (its key differs from the client's) */
+  ENTRY_OBSOLETE = 3 /* update list: the client has it, the new release does not */
 };
 
 /* One file of a version list. Arrays of it cross the library boundary with
@@ -112,8 +112,7 @@ COMMON_API int COMMON_CALL LoadVersionInfo(const char* listPath, VersionEntry** 
  * UpdateClientVersionInfo. Returns 0, touching no output, if either list
  * cannot be read (a missing local list is a failure, an empty one is not). */
 COMMON_API int COMMON_CALL GenerateUpdateList(const char* newListPath, const char* localListPath,
-                                              VersionEntry** records, int* count,
-                                              int* totalSize);
+                                              VersionEntry** records, int* count, int* totalSize);
 
 /* Give back an array from LoadVersionInfo or GenerateUpdateList and set
  * *records to NULL. NULL arguments are ignored. The two are interchangeable. */

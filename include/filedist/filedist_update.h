@@ -57,7 +57,8 @@
 extern "C" {
 #endif
 
-/* Return values. */
+/* Return values (kept as laid out: each comment continues under itself). */
+/* clang-format off */
 enum {
   FILEDIST_UPDATE_OK = 0,
   FILEDIST_UPDATE_UP_TO_DATE = 1,        /* nothing to fetch, place or remove */
@@ -74,6 +75,7 @@ enum {
   FILEDIST_UPDATE_E_START = -8           /* restart: the apply was done, but the program
                                             could not be started again */
 };
+/* clang-format on */
 
 /* A session on one install directory. */
 typedef struct filedist_update filedist_update;
@@ -82,12 +84,12 @@ typedef struct filedist_update filedist_update;
  * set size to sizeof(filedist_update_plan) before the call; the library
  * fills only the fields that fit in size and leaves the rest alone. */
 typedef struct filedist_update_plan {
-  uint32_t size;            /* set by the caller */
-  uint32_t files_to_fetch;  /* new or changed files */
-  uint64_t bytes_to_fetch;  /* their compressed sizes as the release lists them */
-  uint32_t files_obsolete;  /* installed files the release no longer lists */
-  uint32_t verified;        /* 1: the release is signed by the trusted key */
-  uint64_t sequence;        /* the release's number; 0 where it has no Manifest */
+  uint32_t size;           /* set by the caller */
+  uint32_t files_to_fetch; /* new or changed files */
+  uint64_t bytes_to_fetch; /* their compressed sizes as the release lists them */
+  uint32_t files_obsolete; /* installed files the release no longer lists */
+  uint32_t verified;       /* 1: the release is signed by the trusted key */
+  uint64_t sequence;       /* the release's number; 0 where it has no Manifest */
 } filedist_update_plan;
 
 #ifdef __cplusplus
@@ -157,8 +159,8 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_check(filedist_upda
  * its key (and the signed Manifest). Needs a successful check first
  * (_E_USAGE otherwise). progress may be NULL; ctx is passed to it.
  * FILEDIST_UPDATE_OK, _E_CANCELLED, _E_NETWORK, _E_REFUSED, _E_DISK. */
-FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_download(
-    filedist_update *session, filedist_update_progress progress, void *ctx);
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL
+filedist_update_download(filedist_update *session, filedist_update_progress progress, void *ctx);
 
 /* Installs what was downloaded: the journaled apply, files in use moved
  * aside on Windows (they are removed by a later session once nothing holds
@@ -182,15 +184,17 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_apply(filedist_upda
  * or started), the apply's failure when it failed, _E_START when the
  * program could not be started, else the apply's result (FILEDIST_UPDATE_OK
  * or FILEDIST_UPDATE_UP_TO_DATE). */
-FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_restart(
-    filedist_update *session, uint64_t wait_pid, int timeout_seconds, const char *program,
-    const char *const *args);
+FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_restart(filedist_update *session,
+                                                                     uint64_t wait_pid,
+                                                                     int timeout_seconds,
+                                                                     const char *program,
+                                                                     const char *const *args);
 
 /* The last failure in words ("" when the last call succeeded); owned by the
  * session, valid until the next call on it. NULL session: a text for a
  * failed filedist_update_open's lack of one. */
-FILEDIST_UPDATE_API const char *FILEDIST_UPDATE_CALL filedist_update_error(
-    const filedist_update *session);
+FILEDIST_UPDATE_API const char *FILEDIST_UPDATE_CALL
+filedist_update_error(const filedist_update *session);
 
 #ifdef __cplusplus
 }

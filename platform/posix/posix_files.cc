@@ -113,8 +113,7 @@ bool GetAttributes(const char* path, uint32_t* attributes) {
 
 bool IsSpecialFile(const char* path) {
   struct stat st;
-  return stat(ToNativePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-         !S_ISDIR(st.st_mode);
+  return stat(ToNativePath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 bool SetAttributesNormal(const char* path) {

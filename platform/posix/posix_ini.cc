@@ -45,7 +45,8 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
     std::string text = Trim(line);
     if (!text.empty() && text[0] == '[') {
       size_t close = text.find(']');
-      std::string name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      std::string name =
+          Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       if (inside) break;  // the first section of that name is the one read
       inside = util::EqualIgnoringAsciiCase(name, section);
       continue;

@@ -28,5 +28,4 @@ std::string ResolveExistingPart(const std::string& path) {
   }
 }
 
-
 }  // namespace plat

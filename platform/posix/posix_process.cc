@@ -35,8 +35,13 @@ LocalTime GetLocalTimeNow() {
   struct tm parts;
   time_t seconds = now.tv_sec;
   localtime_r(&seconds, &parts);
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,     parts.tm_hour,
-                   parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_usec / 1000)};
+  return LocalTime{parts.tm_year + 1900,
+                   parts.tm_mon + 1,
+                   parts.tm_mday,
+                   parts.tm_hour,
+                   parts.tm_min,
+                   parts.tm_sec,
+                   static_cast<int>(now.tv_usec / 1000)};
 }
 
 static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage holds a pthread mutex");

@@ -55,9 +55,9 @@ bool FullPath(const std::string& path, std::string* out) {
 FILE* OpenRegularNoFollow(const std::string& path, std::string* error) {
   // The reparse point itself is opened, never what it leads to, and then
   // refused.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     if (error != nullptr) *error = ErrorText(GetLastError());
     return nullptr;
@@ -140,9 +140,9 @@ std::string EntryNameFold(const std::string& name) {
   // Letters beyond A to Z as the ANSI calls the library makes see them.
   if (!folded.empty() && folded.size() < 0x7fffffff) {
     std::string upper(folded.size(), '\0');
-    int made = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, folded.data(),
-                            static_cast<int>(folded.size()), &upper[0],
-                            static_cast<int>(upper.size()));
+    int made =
+        LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, folded.data(),
+                     static_cast<int>(folded.size()), &upper[0], static_cast<int>(upper.size()));
     if (made == static_cast<int>(upper.size())) folded = upper;
   }
   return folded;

@@ -105,8 +105,8 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 FILE* CreateNewFile(const char* path) {
   // _O_EXCL is CREATE_NEW: an existing file, read-only or not, is refused
   // with EEXIST.
-  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                 _S_IREAD | _S_IWRITE);
+  int fd =
+      _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
   FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) _close(fd);
@@ -131,7 +131,8 @@ bool GetFileIdentity(const char* path, FileIdentity* identity, bool* isDirectory
   if (!got) return false;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  if (isDirectory != nullptr) *isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (isDirectory != nullptr)
+    *isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
 }
 
@@ -193,7 +194,6 @@ FILE* OpenRegularFile(const char* path, bool followLinks) {
   if (file == nullptr) _close(fd);
   return file;
 }
-
 
 // "S" opens with FILE_FLAG_SEQUENTIAL_SCAN: the cache manager reads ahead
 // further and lets what was read go sooner.

@@ -33,7 +33,7 @@ LockResult FileLock::Acquire(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? LockResult::kBusy
-                                                                            : LockResult::kFailed;
+                                                                             : LockResult::kFailed;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
@@ -48,7 +48,7 @@ LockResult FileLock::Acquire(const std::string& path) {
     CloseHandle(file);
     SetLastError(error);
     return error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION ? LockResult::kBusy
-                                                                            : LockResult::kFailed;
+                                                                             : LockResult::kFailed;
   }
   handle_ = reinterpret_cast<intptr_t>(file);
   return LockResult::kAcquired;

@@ -15,8 +15,9 @@ bool FinalPath(const std::string& path, std::string* out) {
   static FinalPathFunction final_path = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
   if (final_path == nullptr) return false;
-  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   char buffer[MAX_PATH * 4] = {};
   DWORD length = final_path(handle, buffer, sizeof(buffer), 0 /* FILE_NAME_NORMALIZED, DOS */);
@@ -49,12 +50,12 @@ std::string ResolveExistingPart(const std::string& path) {
       return tail.empty() ? resolved : resolved + "\\" + tail;
     }
     size_t separator = head.find_last_of("\\/");
-    if (separator == std::string::npos || separator + 1 >= head.size() || separator < 3) return full;
+    if (separator == std::string::npos || separator + 1 >= head.size() || separator < 3)
+      return full;
     std::string last = head.substr(separator + 1);
     tail = tail.empty() ? last : last + "\\" + tail;
     head.resize(separator);
   }
 }
-
 
 }  // namespace plat

@@ -22,7 +22,7 @@ bool GetExecutablePath(std::string* path) {
 LocalTime GetLocalTimeNow() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return LocalTime{now.wYear, now.wMonth,  now.wDay,         now.wHour,
+  return LocalTime{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
                    now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
@@ -36,7 +36,8 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
     return std::string();
   }
   std::string buffer(capacity, '\0');
-  DWORD length = GetPrivateProfileSectionA(section, &buffer[0], static_cast<DWORD>(capacity), iniPath);
+  DWORD length =
+      GetPrivateProfileSectionA(section, &buffer[0], static_cast<DWORD>(capacity), iniPath);
   buffer.resize(length);
   return buffer;
 }
@@ -69,8 +70,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
   PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessA(argv[0].c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                nullptr, &startup, &process);
+  BOOL started = CreateProcessA(argv[0].c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
+                                nullptr, nullptr, &startup, &process);
   CloseHandle(write_end);
   if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
   if (!started) {

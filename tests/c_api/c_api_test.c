@@ -11,7 +11,7 @@
 /* How a host loads a library and lists a directory differs by system; only
  * these helpers know it. */
 #ifdef _WIN32
-#include <windows.h>
+#  include <windows.h>
 
 typedef int (*MakeDirTreeFunction)(const char*);
 static HMODULE held_library = NULL;
@@ -50,9 +50,9 @@ static void RemoveDirectoryNamed(const char* dir) { RemoveDirectoryA(dir); }
 
 static const int kHeldFilesBlock = 1;
 #else
-#include <dirent.h>
-#include <dlfcn.h>
-#include <unistd.h>
+#  include <dirent.h>
+#  include <dlfcn.h>
+#  include <unistd.h>
 
 typedef int (*MakeDirTreeFunction)(const char*);
 static void* held_library = NULL;
@@ -94,12 +94,12 @@ static const int kHeldFilesBlock = 0;
 
 static int failures = 0;
 
-#define CHECK(cond)                                                  \
-  do {                                                               \
-    if (!(cond)) {                                                   \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                    \
-    }                                                                \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 /* The signed release that tests/data/signed_release/make_fixture.py made
@@ -251,8 +251,8 @@ static void check_signed_releases(void) {
 
   CHECK(lay_release(dir));
   CHECK(VerifyReleaseManifest(dir, trusted) == 1);
-  CHECK(VerifyReleaseManifest(dir, other) == 0);  /* a signature by another key */
-  fixture_path(path, "Manifest.sig");               /* not a public key file */
+  CHECK(VerifyReleaseManifest(dir, other) == 0); /* a signature by another key */
+  fixture_path(path, "Manifest.sig");            /* not a public key file */
   CHECK(VerifyReleaseManifest(dir, path) == 0);
   CHECK(VerifyReleaseManifest(dir, "no-such.pub") == 0);
   CHECK(VerifyReleaseManifest(NULL, trusted) == 0);

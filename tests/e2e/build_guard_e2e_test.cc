@@ -44,7 +44,8 @@ class BuildOverlap : public BuildVerHost {
         {"release folder is the temporary tree", "src", "out", temp, temp, temp},
         {"temporary tree in an earlier release", "src", "rel/Patch_20090630_170509", "rel",
          "rel/Patch_20090630_170509/__CompressTemp__", "rel"},
-        {"temporary tree in the release folder", "src", "rel", "rel", "rel/__CompressTemp__", "rel"},
+        {"temporary tree in the release folder", "src", "rel", "rel", "rel/__CompressTemp__",
+         "rel"},
         {"spelt with '..'", "src", "out", "out/x/../__CompressTemp__/rel", temp + "/rel", temp},
     };
     // Windows compares names without regard to case.
@@ -120,9 +121,8 @@ TEST_F(BuildOverlap, ASourceReachedThroughALinkIsRefusedToo) {
   WriteFileBytes(scratch_.Sub("out/__CompressTemp__/src/keep.txt"), "keep me");
   fs::create_directory_symlink(scratch_.Sub("out/__CompressTemp__/src"), scratch_.Sub("link"));
   std::string output;
-  EXPECT_EQ(testing_support::Run({program_, "build", scratch_.Sub("link"), "--out",
-                                  scratch_.Sub("out")},
-                                 &output),
+  EXPECT_EQ(testing_support::Run(
+                {program_, "build", scratch_.Sub("link"), "--out", scratch_.Sub("out")}, &output),
             1)
       << output;
   EXPECT_EQ(ReadFileBytes(scratch_.Sub("out/__CompressTemp__/src/keep.txt")), "keep me");
@@ -146,7 +146,8 @@ TEST_F(BuildVerHost, ASecondBuildOnTheSamePackerOrReleaseFolderStopsAtOnce) {
     fs::remove(Packer("BuildVer.log"));
     std::string output;
     EXPECT_EQ(Build({}, &output), 1) << c.name << "\n" << output;
-    EXPECT_NE(output.find("error: Another build is running"), std::string::npos) << c.name << output;
+    EXPECT_NE(output.find("error: Another build is running"), std::string::npos)
+        << c.name << output;
     Strings log = LogLinesWithoutTime(Packer("BuildVer.log"));
     ASSERT_EQ(log.size(), 1u) << c.name;
     EXPECT_TRUE(AnyLineHas(log, "[ERROR] : Another build is running", "[" + c.folder + "]"))
@@ -174,9 +175,9 @@ TEST_F(BuildVerHost, ASecondBuildOnTheSamePackerOrReleaseFolderStopsAtOnce) {
   MakeDirs(inner_packer);
   std::string program = CopyProgramInto("filedist", inner_packer);
   std::string output;
-  ASSERT_EQ(testing_support::Run({program, "build", source_, "--releases", scratch_.Sub("rel")},
-                                 &output),
-            0)
+  ASSERT_EQ(
+      testing_support::Run({program, "build", source_, "--releases", scratch_.Sub("rel")}, &output),
+      0)
       << output;
   std::string list = ReadFileBytes(inner_packer + Sep() + "VerComp.dat");
   EXPECT_EQ(list.find("BuildVer.lock"), std::string::npos) << list;
@@ -198,8 +199,8 @@ TEST_F(BuildVerHost, AReleaseFolderThatCannotBeWrittenStopsTheBuildBeforeTheWork
       WriteFileBytes(c.prepare, "a file");
     } else {
       MakeDirs(c.releases);
-      fs::permissions(c.releases, fs::perms::owner_write | fs::perms::group_write |
-                                      fs::perms::others_write,
+      fs::permissions(c.releases,
+                      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                       fs::perm_options::remove);
       // Windows and a superuser write into it all the same.
       std::string probe = c.releases + Sep() + "probe";
@@ -211,8 +212,8 @@ TEST_F(BuildVerHost, AReleaseFolderThatCannotBeWrittenStopsTheBuildBeforeTheWork
     }
     fs::remove(Packer("BuildVer.log"));
     std::string output;
-    EXPECT_EQ(Build({"--releases", c.releases, "--log-level", "3"}, &output), 1)
-        << c.name << "\n" << output;
+    EXPECT_EQ(Build({"--releases", c.releases, "--log-level", "3"}, &output), 1) << c.name << "\n"
+                                                                                 << output;
     Strings log = LogLinesWithoutTime(Packer("BuildVer.log"));
     ASSERT_EQ(log.size(), 1u) << c.name;  // not one file was keyed
     EXPECT_EQ(log[0].compare(0, 10, "[ERROR] : "), 0) << log[0];

@@ -47,7 +47,7 @@ class BuildIncremental : public BuildVerHost {
 
 TEST_F(BuildIncremental, ARebuildTakesUnchangedFilesAndEqualsAFullBuild) {
   std::string first = BuildOk({});
-  WriteFileBytes(Source("a.txt"), "hello again\r\n");          // changed
+  WriteFileBytes(Source("a.txt"), "hello again\r\n");             // changed
   WriteFileBytes(Source("docs/added.txt"), "a file of its own");  // new
 
   Strings printed;

@@ -59,7 +59,8 @@ TEST_F(BuildLinks, ALinkThatLeadsNowhereOrBackIntoTheTreeStopsTheRelease) {
   for (const auto& c : cases) {
     std::string line = "[ERROR] : Link [" + c.link + c.words;
     bool found = false;
-    for (const std::string& logged : log) found = found || logged.compare(0, line.size(), line) == 0;
+    for (const std::string& logged : log)
+      found = found || logged.compare(0, line.size(), line) == 0;
     EXPECT_TRUE(found) << line << "\n" << output;
     EXPECT_NE(output.find("error: Link [" + c.link + c.words), std::string::npos) << output;
   }

@@ -66,10 +66,10 @@ TEST_F(BuildPacker, WritesItsFilesInThePackerDirectory) {
   WriteFileBytes(Sub("packer/Filters.ini"), "[Ext]\n.pdb\n[File]\n[Keyword]\n");
   const std::set<std::string> before = NamesIn(Sub("bin"));
   std::string output;
-  ASSERT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--log-level",
-                        "3"},
-                &output),
-            0)
+  ASSERT_EQ(
+      RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--log-level", "3"},
+                 &output),
+      0)
       << output;
   EXPECT_EQ(NamesIn(Sub("bin")), before);
   for (const char* name : {"VerComp.dat", "Ver", "BuildVer.log", "BuildVer.lock", "releases"}) {
@@ -87,8 +87,8 @@ TEST_F(BuildPacker, WritesItsFilesInThePackerDirectory) {
 // A program folder the build cannot write: no hours of keying before the
 // failure, and the message says what to do.
 TEST_F(BuildPacker, ProgramFolderThatCannotBeWrittenNamesPacker) {
-  const fs::perms writable = fs::perms::owner_write | fs::perms::group_write |
-                             fs::perms::others_write;
+  const fs::perms writable =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   fs::permissions(Sub("bin"), writable, fs::perm_options::remove);
   std::vector<std::string> prefix;
   if (CanWriteInto(Sub("bin"))) {
@@ -119,16 +119,15 @@ TEST_F(BuildPacker, ProgramFolderThatCannotBeWrittenNamesPacker) {
 TEST_F(BuildPacker, QuietPrintsThePatchDirectoryAlone) {
   std::string output;
   ASSERT_EQ(
-      RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet"}, &output),
-      0)
+      RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet"}, &output), 0)
       << output;
   Strings lines = SplitLines(output);
   ASSERT_EQ(lines.size(), 1u) << output;
   EXPECT_TRUE(fs::is_directory(lines[0])) << lines[0];
-  EXPECT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet",
-                 "--verbose"},
-                &output),
-            2)
+  EXPECT_EQ(
+      RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer"), "--quiet", "--verbose"},
+                 &output),
+      2)
       << output;
 }
 

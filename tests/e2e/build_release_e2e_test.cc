@@ -90,10 +90,10 @@ TEST_F(BuildRelease, EndsWithASummaryOfTheRelease) {
     plain += file.content.size();
     packed += ReadFileBytes(patch + Sep() + Native(file.relative)).size();
   }
-  std::string expected = "released " + std::to_string(released) +
-                         " files (3 left out by Filters.ini, 0 unchanged since the last release): " +
-                         std::to_string(plain) +
-                         " bytes, " + std::to_string(packed) + " compressed (";
+  std::string expected =
+      "released " + std::to_string(released) +
+      " files (3 left out by Filters.ini, 0 unchanged since the last release): " +
+      std::to_string(plain) + " bytes, " + std::to_string(packed) + " compressed (";
   const std::string& summary = printed[printed.size() - 2];
   EXPECT_EQ(summary.compare(0, expected.size(), expected), 0) << summary;
   EXPECT_NE(summary.find(" s, into"), std::string::npos) << summary;
@@ -159,8 +159,7 @@ TEST_F(BuildRelease, ReadOnlyVersionListFailsAndKeepsTheTemporaryTree) {
   EXPECT_NE(output.find("error: Data2File failed for [" + Packer("VerComp.dat") + "]"),
             std::string::npos)
       << output;
-  EXPECT_NE(output.find(Sep() == '/' ? "Permission denied" : "ccess"), std::string::npos)
-      << output;
+  EXPECT_NE(output.find(Sep() == '/' ? "Permission denied" : "ccess"), std::string::npos) << output;
   EXPECT_EQ(LogLinesWithoutTime(Packer("BuildVer.log")),
             Strings{"[ERROR] : Data2File failed for [" + Packer("VerComp.dat") + "] in [" +
                     kWriteStage + "]"});
@@ -261,14 +260,16 @@ TEST_F(BuildRelease, SourceInsideTheTemporaryTreeLosesNothing) {
     }
     const Strings before = FilesBelow(source);
     std::vector<std::string> contents;
-    for (const std::string& file : before) contents.push_back(ReadFileBytes(source + Sep() + Native(file)));
+    for (const std::string& file : before)
+      contents.push_back(ReadFileBytes(source + Sep() + Native(file)));
 
     std::string output;
     std::string releases = scratch_.Sub("rel" + std::to_string(round));
     EXPECT_EQ(testing_support::Run(
                   {program_, "build", source, "--out", work, "--releases", releases}, &output),
               c.status)
-        << c.name << "\n" << output;
+        << c.name << "\n"
+        << output;
     ASSERT_EQ(FilesBelow(source), before) << c.name;
     for (size_t i = 0; i < before.size(); ++i) {
       EXPECT_TRUE(ReadFileBytes(source + Sep() + Native(before[i])) == contents[i])

@@ -40,7 +40,6 @@ using testing_support::StartupDirIn;
 using testing_support::WriteFileBytes;
 using Strings = std::vector<std::string>;
 
-
 inline const char kGenerateStage[] = "CFileVersion::GenerateFileVersionInfo";
 inline const char kWriteStage[] = "CFileVersion::WriteFileVersionInfo";
 
@@ -57,7 +56,10 @@ inline std::string Listed(const std::string& relative) {
 }
 
 inline std::string ExcludedLine(const std::string& name) {
-  return "\xCE\xC4\xBC\xFE [" + name + "] \xB8\xF9\xBE\xDD" "Filters.ini" "\xB1\xBB\xB9\xFD\xC2\xCB";
+  return "\xCE\xC4\xBC\xFE [" + name +
+         "] \xB8\xF9\xBE\xDD"
+         "Filters.ini"
+         "\xB1\xBB\xB9\xFD\xC2\xCB";
 }
 
 // Every file below dir, as relative paths with '/'.
@@ -99,8 +101,7 @@ inline Strings PatchNamesFromNow(int seconds) {
 // A packer directory with the program, and a source tree beside it.
 class BuildRelease : public ::testing::Test {
  protected:
-  BuildRelease()
-      : packer_(scratch_.Sub("packer")), source_(scratch_.Sub("source tree")) {
+  BuildRelease() : packer_(scratch_.Sub("packer")), source_(scratch_.Sub("source tree")) {
     MakeDirs(packer_);
     program_ = CopyProgramInto("filedist", packer_);
     std::mt19937 random(7);

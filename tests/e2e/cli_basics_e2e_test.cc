@@ -56,7 +56,8 @@ std::vector<std::string> CommandNames(const std::string& usage) {
 // directory.
 size_t TemporariesOfList() {
   size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
     if (entry.path().filename().string().rfind("filedist-list-", 0) == 0) ++count;
   }
   return count;
@@ -110,7 +111,8 @@ TEST_F(CliTest, EveryCommandFollowsTheOptionConventions) {
   };
   for (const Case& c : cases) {
     std::string output;
-    EXPECT_EQ(Run(c.args, &output), c.status) << c.args[0] << " " << c.args.back() << ": " << output;
+    EXPECT_EQ(Run(c.args, &output), c.status)
+        << c.args[0] << " " << c.args.back() << ": " << output;
     EXPECT_NE(output.find(c.says), std::string::npos) << c.args[0] << ": " << output;
   }
   // The "=" form carries the value just as the spaced form does: only the
@@ -126,8 +128,10 @@ TEST_F(CliTest, KeyPrintsOneLinePerFileAndFailsOnUnreadableOnes) {
   WriteFileBytes(scratch_.Sub("empty"), "");
   std::string output;
   ASSERT_EQ(Run({"key", scratch_.Sub("a.txt"), scratch_.Sub("empty")}, &output), 0) << output;
-  EXPECT_EQ(output, "MD5 (" + scratch_.Sub("a.txt") + ") = 900150983cd24fb0d6963f7d28e17f72\n"
-                    "MD5 (" + scratch_.Sub("empty") + ") = d41d8cd98f00b204e9800998ecf8427e\n");
+  EXPECT_EQ(output, "MD5 (" + scratch_.Sub("a.txt") +
+                        ") = 900150983cd24fb0d6963f7d28e17f72\n"
+                        "MD5 (" +
+                        scratch_.Sub("empty") + ") = d41d8cd98f00b204e9800998ecf8427e\n");
   EXPECT_EQ(Run({"key", scratch_.Sub("missing")}, &output), 1);
   EXPECT_NE(output.find("cannot read"), std::string::npos);
 }
@@ -159,9 +163,11 @@ TEST_F(CliTest, KeyFailsForEachFileItCannotKeyAndKeysTheRest) {
   EXPECT_EQ(Run(args, &output), 1) << output;
   // Keys from RFC 1321's test suite.
   EXPECT_NE(output.find("MD5 (" + scratch_.Sub("a.txt") + ") = 900150983cd24fb0d6963f7d28e17f72\n"),
-            std::string::npos) << output;
+            std::string::npos)
+      << output;
   EXPECT_NE(output.find("MD5 (" + scratch_.Sub("b.txt") + ") = d41d8cd98f00b204e9800998ecf8427e\n"),
-            std::string::npos) << output;
+            std::string::npos)
+      << output;
   for (const Refused& r : refused) {
     EXPECT_NE(output.find("filedist: cannot read '" + r.path + "': " + r.reason), std::string::npos)
         << r.path << ": " << output;
@@ -248,7 +254,8 @@ TEST_F(CliTest, ListReadsACompressedListAndRefusesWhatIsNoList) {
   WriteFileBytes(scratch_.Sub("src/a.txt"), "abc");
   WriteFileBytes(scratch_.Sub("src/sub/b.txt"), testing_support::TextLike(5000, 3));
   std::string output;
-  ASSERT_EQ(Run({"build", scratch_.Sub("src"), "--releases", scratch_.Sub("rel")}, &output), 0) << output;
+  ASSERT_EQ(Run({"build", scratch_.Sub("src"), "--releases", scratch_.Sub("rel")}, &output), 0)
+      << output;
   std::vector<std::string> patches;
   for (const std::string& name : testing_support::NamesIn(scratch_.Sub("rel"))) {
     if (name.rfind("Patch_", 0) == 0) patches.push_back(name);
@@ -279,21 +286,26 @@ TEST_F(CliTest, ListReadsACompressedListAndRefusesWhatIsNoList) {
       {"compressed binary", testing_support::ZlibGzip(testing_support::RandomBytes(3000, 6)),
        "is not a version list: line "},
       {"words", "hello, world\r\n", "is not a version list: line 1 is not path,key,size"},
-      {"key not hex", good_line + ".\\b.txt,not-a-key,3\r\n", "is not a version list: line 2 is not path,key,size"},
+      {"key not hex", good_line + ".\\b.txt,not-a-key,3\r\n",
+       "is not a version list: line 2 is not path,key,size"},
       {"size not a number", good_line + ".\\b.txt,900150983cd24fb0d6963f7d28e17f72,3x\r\n",
        "is not a version list: line 2 is not path,key,size"},
-      {"no path", ",900150983cd24fb0d6963f7d28e17f72,3\r\n", "is not a version list: line 1 is not path,key,size"},
-      {"control bytes", good_line + std::string(".\\b\x01.txt,900150983cd24fb0d6963f7d28e17f72,3\r\n"),
+      {"no path", ",900150983cd24fb0d6963f7d28e17f72,3\r\n",
+       "is not a version list: line 1 is not path,key,size"},
+      {"control bytes",
+       good_line + std::string(".\\b\x01.txt,900150983cd24fb0d6963f7d28e17f72,3\r\n"),
        "is not a version list: line 2 holds binary data"},
       {"line too long", std::string(2000, 'a') + ",900150983cd24fb0d6963f7d28e17f72,3\r\n",
        "is not a version list: line 1 is longer than 1023 characters"},
-      {"cut-off compressed list", bytes.substr(0, bytes.size() - 6), "is damaged or cannot be read"},
+      {"cut-off compressed list", bytes.substr(0, bytes.size() - 6),
+       "is damaged or cannot be read"},
   };
   for (const Case& c : cases) {
     const std::string path = scratch_.Sub("case.dat");
     WriteFileBytes(path, c.bytes);
     EXPECT_EQ(Run({"list", path}, &output), 1) << c.what << ": " << output;
-    EXPECT_NE(output.find("filedist: '" + path + "' " + c.message), std::string::npos) << c.what << ": " << output;
+    EXPECT_NE(output.find("filedist: '" + path + "' " + c.message), std::string::npos)
+        << c.what << ": " << output;
     EXPECT_EQ(output.find(" files, "), std::string::npos) << c.what << ": " << output;
   }
 }

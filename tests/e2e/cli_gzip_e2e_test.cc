@@ -74,9 +74,9 @@ TEST_F(CliGzipTest, FailuresGiveStatusAndMessage) {
 TEST_F(CliGzipTest, GunzipExpandsEveryMember) {
   const std::string first = testing_support::TextLike(70000, 92);
   const std::string second = "and a second member";
-  WriteFileBytes(Path("two.gz"),
-                 testing_support::ZlibGzip(first) + testing_support::ZlibGzip(second) +
-                     testing_support::ZlibGzip(""));
+  WriteFileBytes(Path("two.gz"), testing_support::ZlibGzip(first) +
+                                     testing_support::ZlibGzip(second) +
+                                     testing_support::ZlibGzip(""));
   std::string output;
   ASSERT_EQ(Run({"gunzip", Path("two.gz"), Path("two.txt")}, &output), 0) << output;
   EXPECT_TRUE(ReadFileBytes(Path("two.txt")) == first + second);

@@ -84,15 +84,16 @@ TEST_F(CliHelpTest, EveryOptionIsTakenAndShownByItsCommand) {
       std::string shown = flag + (option.argument.empty() ? "" : " " + option.argument);
       EXPECT_NE(help.find("[" + shown + "]"), std::string::npos) << command.name << ": " << shown;
       EXPECT_NE(squeezed.find(shown + " " + Squeeze(option.text)), std::string::npos)
-          << command.name << ": " << shown << "\n" << help;
+          << command.name << ": " << shown << "\n"
+          << help;
       // Taken by the parser: whatever the command then makes of it (a
       // missing operand, a file that is not there), never an unknown option.
       std::vector<std::string> args = {command.name, flag};
       if (!option.argument.empty()) args.push_back("1");
       std::string output;
       Run(args, &output);
-      EXPECT_EQ(output.find("unknown option"), std::string::npos) << command.name << " " << flag
-                                                                  << ": " << output;
+      EXPECT_EQ(output.find("unknown option"), std::string::npos)
+          << command.name << " " << flag << ": " << output;
     }
   }
 }
@@ -108,9 +109,12 @@ std::string Unroff(const std::string& text) {
       continue;
     }
     char next = text[++i];
-    if (next == '-') out += '-';
-    else if (next == 'e') out += '\\';
-    else if (next == 'f' && i + 1 < text.size()) ++i;  // \fB, \fI, \fR
+    if (next == '-')
+      out += '-';
+    else if (next == 'e')
+      out += '\\';
+    else if (next == 'f' && i + 1 < text.size())
+      ++i;  // \fB, \fI, \fR
     // "\&" and anything else: nothing
   }
   return out;
@@ -145,7 +149,8 @@ TEST_F(CliHelpTest, ManualPageDescribesEveryOptionUnderItsCommand) {
     for (const TableOption& option : command.options) {
       // ".TP", the option and its value's name, then its text up to the
       // next request.
-      std::string shown = "--" + option.name + (option.argument.empty() ? "" : " " + option.argument);
+      std::string shown =
+          "--" + option.name + (option.argument.empty() ? "" : " " + option.argument);
       std::string described;
       for (size_t i = 0; i + 1 < lines.size(); ++i) {
         if (lines[i] != ".TP" || Unroff(lines[i + 1]) != shown) continue;
@@ -161,24 +166,29 @@ TEST_F(CliHelpTest, ManualPageDescribesEveryOptionUnderItsCommand) {
 // -ww turns on every warning; -z reads the page without printing it, so all
 // that is said is a warning or an error.
 TEST_F(CliHelpTest, ManualPageRendersWithoutWarnings) {
-#ifndef FILEDIST_GROFF
+#  ifndef FILEDIST_GROFF
   FAIL() << "groff was not found when the build was configured (scripts/install_deps.sh "
             "installs groff-base)";
-#else
+#  else
   std::string output;
   ASSERT_EQ(testing_support::Run({FILEDIST_GROFF, "-man", "-Tutf8", "-ww", "-z", FILEDIST_MAN_PAGE},
-                                 &output), 0) << output;
+                                 &output),
+            0)
+      << output;
   EXPECT_EQ(output, "");
   // The rendered page names every command's options as typed.
-  ASSERT_EQ(testing_support::Run({FILEDIST_GROFF, "-man", "-Tutf8", "-P-c", "-P-b", "-P-u",
-                                  FILEDIST_MAN_PAGE}, &output), 0) << output;
+  ASSERT_EQ(
+      testing_support::Run(
+          {FILEDIST_GROFF, "-man", "-Tutf8", "-P-c", "-P-b", "-P-u", FILEDIST_MAN_PAGE}, &output),
+      0)
+      << output;
   for (const TableCommand& command : table_) {
     EXPECT_NE(output.find("filedist " + command.name), std::string::npos) << command.name;
     for (const TableOption& option : command.options) {
       EXPECT_NE(output.find("--" + option.name), std::string::npos) << option.name;
     }
   }
-#endif
+#  endif
 }
 #endif
 

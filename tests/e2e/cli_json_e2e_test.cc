@@ -98,9 +98,8 @@ class JsonOutput : public ::testing::Test {
   std::string Release(const Tree& tree, const std::string& name) {
     WriteTree(Sub(name), tree);
     std::string output;
-    EXPECT_EQ(testing_support::Run({packer_, "build", Sub(name), "--releases", Sub("rel")},
-                                   &output),
-              0)
+    EXPECT_EQ(
+        testing_support::Run({packer_, "build", Sub(name), "--releases", Sub("rel")}, &output), 0)
         << output;
     Strings lines = testing_support::SplitLines(output);
     return lines.empty() ? std::string() : lines.back();
@@ -289,7 +288,8 @@ assert d['plan'] is None and d['result'] is None
       patch2 = Release(kVersion2, "v2");
       // A changed file goes missing from the second release: that run
       // fails, names it, and places nothing.
-      std::string gone = patch2 + testing_support::Sep() + "data" + testing_support::Sep() + "a.txt";
+      std::string gone =
+          patch2 + testing_support::Sep() + "data" + testing_support::Sep() + "a.txt";
       std::string kept = Sub("a.kept");
       fs::rename(gone, kept);
       Ran ran = RunProgram(client_program_, {"update", patch2, "--json"});
@@ -301,7 +301,9 @@ assert d['problems'][-1] == d['error'] and len(d['problems']) == 2, d['problems'
                  {patch2, client});
       fs::rename(kept, gone);
     }
-    std::string source = release == "v1" ? patch1 : release == "v2" ? patch2 : Sub("no such release");
+    std::string source = release == "v1"   ? patch1
+                         : release == "v2" ? patch2
+                                           : Sub("no such release");
     Strings args = {"update", source, "--json"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     ExpectJson(c.name, RunProgram(client_program_, args), c.status, c.checks, {source, client});
@@ -340,8 +342,8 @@ assert d['status'] == 'failed' and d['checked'] == 0 and 'has no version list' i
       fs::remove(Sub("client/old.txt"));
       WriteFileBytes(Sub("client/data/a.txt"), "changed by hand");
     }
-    ExpectJson(c.name, RunProgram(client_program_, {"verify", "--dir", c.dir, "--json"}),
-               c.status, c.checks, {}, c.dir != client);
+    ExpectJson(c.name, RunProgram(client_program_, {"verify", "--dir", c.dir, "--json"}), c.status,
+               c.checks, {}, c.dir != client);
   }
 }
 

@@ -99,9 +99,8 @@ class ClientUpdateTest : public ::testing::Test {
   }
 
   int Update(const std::string& client, Strings args, std::string* output) {
-    args.insert(args.begin(), {client + testing_support::Sep() + "filedist" +
-                                   plat::kExecutableSuffix,
-                               "update"});
+    args.insert(args.begin(),
+                {client + testing_support::Sep() + "filedist" + plat::kExecutableSuffix, "update"});
     return testing_support::Run(args, output);
   }
 
@@ -244,7 +243,8 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
   ASSERT_EQ(Update(folder_client, {releases, "--prune"}, &output), 0) << output;
   EXPECT_EQ(ClientFiles(folder_client), kVersion2);
   if (http && server->ok()) {
-    ASSERT_EQ(Update(web_client, {server->Url("http") + "/releases", "--prune"}, &output), 0) << output;
+    ASSERT_EQ(Update(web_client, {server->Url("http") + "/releases", "--prune"}, &output), 0)
+        << output;
     EXPECT_EQ(ClientFiles(web_client), kVersion2);
   }
   // A patch directory given directly is taken as it is.
@@ -322,9 +322,9 @@ TEST_F(ServedUpdateTest, ServerFaults) {
     const char* fault;
     Strings options;
     bool installs;
-    const char* says;     // in the output
-    std::string logged;   // a line of the server's log, after "FAULT-N "
-    int times;            // how often
+    const char* says;    // in the output
+    std::string logged;  // a line of the server's log, after "FAULT-N "
+    int times;           // how often
   } cases[] = {
       // Two 503s, then the file: tried three times.
       {"flaky", {}, true, "", readme + " -\n", 3},
@@ -337,7 +337,7 @@ TEST_F(ServedUpdateTest, ServerFaults) {
       {"trickle", {"--timeout", "2", "--retries", "0"}, false, "slower than", "", 0},
       // More than the release lists for the file is cut off at once.
       {"long", {}, false, "longer than the", "", 0},
-// A captive portal's page is no release.
+      // A captive portal's page is no release.
       {"html", {}, false, "nothing was installed", "", 0},
   };
   int index = 0;
@@ -377,8 +377,9 @@ TEST_F(ServedUpdateTest, EndlessHeadersStopWithinTheTimeout) {
                    &output),
             1)
       << output;
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::steady_clock::now() - start).count();
+  auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count();
   EXPECT_LT(seconds, 30) << output;
   EXPECT_NE(output.find("cannot fetch"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client), Tree()) << output;
@@ -438,10 +439,10 @@ TEST_F(ClientUpdateTest, DryRunChangesNothing) {
   // list gives, which is what is fetched.
   const std::string compressed = std::to_string(
       fs::file_size(patch + testing_support::Sep() + "data" + testing_support::Sep() + "a.txt"));
-  EXPECT_NE(output.find("new     .\\data\\a.txt (" +
-                        std::to_string(kVersion1.at("data/a.txt").size()) + " bytes, " +
-                        compressed + " bytes compressed)"),
-            std::string::npos)
+  EXPECT_NE(
+      output.find("new     .\\data\\a.txt (" + std::to_string(kVersion1.at("data/a.txt").size()) +
+                  " bytes, " + compressed + " bytes compressed)"),
+      std::string::npos)
       << output;
   EXPECT_EQ(ClientFiles(client), Tree());
   EXPECT_FALSE(FileExists(client + testing_support::Sep() + "VerComp.dat"));

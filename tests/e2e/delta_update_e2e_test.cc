@@ -103,8 +103,7 @@ class DeltaUpdateTest : public ::testing::Test {
 
   int Update(const std::string& client, Strings args, std::string* output) {
     args.insert(args.begin(),
-                {client + testing_support::Sep() + "filedist" + plat::kExecutableSuffix,
-                 "update"});
+                {client + testing_support::Sep() + "filedist" + plat::kExecutableSuffix, "update"});
     return testing_support::Run(args, output);
   }
 
@@ -183,8 +182,7 @@ TEST_F(DeltaUpdateTest, ABadPatchFallsBackToTheWholeFile) {
   Strings patch_dirs = BuildAll({kReleases[0], kReleases[1], kReleases[2]});
   PatchIndex index;
   std::string error;
-  ASSERT_TRUE(ParsePatchIndex(ReadFileBytes(patch_dirs[2] + "/" + kPatchIndexName), &index,
-                              &error))
+  ASSERT_TRUE(ParsePatchIndex(ReadFileBytes(patch_dirs[2] + "/" + kPatchIndexName), &index, &error))
       << error;
   ASSERT_EQ(index.patches.size(), 2u);
   auto file_of = [&](const PatchEntry& entry) {
@@ -204,7 +202,8 @@ TEST_F(DeltaUpdateTest, ABadPatchFallsBackToTheWholeFile) {
   } faults[] = {
       {"missing", ""},
       {"truncated", sound.substr(0, sound.size() / 2)},
-      {"a byte changed", Edited(sound, sound.size() / 2, std::string(1, sound[sound.size() / 2] ^ 0x20))},
+      {"a byte changed",
+       Edited(sound, sound.size() / 2, std::string(1, sound[sound.size() / 2] ^ 0x20))},
       {"swapped for the other patch", ReadFileBytes(file_of(other))},
   };
   int n = 0;
@@ -214,8 +213,8 @@ TEST_F(DeltaUpdateTest, ABadPatchFallsBackToTheWholeFile) {
     if (!fault.bytes.empty()) WriteFileBytes(file_of(from_first), fault.bytes);
     std::string output;
     EXPECT_EQ(Update(client, {patch_dirs[2]}, &output), 0) << fault.name << "\n" << output;
-    EXPECT_EQ(Count(output, "the patch for '.\\bin\\app.bin' failed"), 1)
-        << fault.name << "\n" << output;
+    EXPECT_EQ(Count(output, "the patch for '.\\bin\\app.bin' failed"), 1) << fault.name << "\n"
+                                                                          << output;
     ExpectInstalled(client, kReleases[2], fault.name);
   }
   WriteFileBytes(file_of(from_first), sound);
@@ -228,9 +227,9 @@ TEST_F(DeltaUpdateTest, ABadPatchFallsBackToTheWholeFile) {
 // the key patches, and one whose index signature fails fetches whole files.
 TEST_F(DeltaUpdateTest, OldClientsAndSignedPatches) {
   std::string output;
-  ASSERT_EQ(testing_support::Run({packer_, "keygen", Sub("packer/release")}, &output), 0)
-      << output;
-  Strings patch_dirs = BuildAll({kReleases[0], kReleases[1]}, {"--sign", Sub("packer/release.key")});
+  ASSERT_EQ(testing_support::Run({packer_, "keygen", Sub("packer/release")}, &output), 0) << output;
+  Strings patch_dirs =
+      BuildAll({kReleases[0], kReleases[1]}, {"--sign", Sub("packer/release.key")});
   ASSERT_TRUE(fs::exists(patch_dirs[1] + "/" + kPatchIndexSignatureName));
   ReleaseManifest manifest;
   std::string error;

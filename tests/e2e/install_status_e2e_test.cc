@@ -55,19 +55,24 @@ TEST_F(ReleaseOps, StatusCheckAndRememberedSourceOverHttp) {
 
   if (testing_support::CanRunPython()) {
     std::string out, err;
-    ASSERT_EQ(testing_support::RunApart({client + testing_support::Sep() + "filedist" +
-                                             plat::kExecutableSuffix,
-                                         "status", "--json"},
-                                        &out, &err),
+    ASSERT_EQ(testing_support::RunApart(
+                  {client + testing_support::Sep() + "filedist" + plat::kExecutableSuffix, "status",
+                   "--json"},
+                  &out, &err),
               0)
         << err;
     EXPECT_EQ(testing_support::CheckJson(
-                  out, "assert d['command'] == 'status' and d['status'] == 'ok'\n"
-                       "r = d['release']\n"
-                       "assert r['patch'] == '" + second + "' and r['sequence'] == 2\n"
-                       "assert r['verified'] is True and r['channel'] == 'stable'\n"
-                       "assert d['source'] == '" + source + "' and d['files'] == 3\n"
-                       "assert d['journal_waiting'] is False and d['staged_files'] == 0\n"),
+                  out,
+                  "assert d['command'] == 'status' and d['status'] == 'ok'\n"
+                  "r = d['release']\n"
+                  "assert r['patch'] == '" +
+                      second +
+                      "' and r['sequence'] == 2\n"
+                      "assert r['verified'] is True and r['channel'] == 'stable'\n"
+                      "assert d['source'] == '" +
+                      source +
+                      "' and d['files'] == 3\n"
+                      "assert d['journal_waiting'] is False and d['staged_files'] == 0\n"),
               "");
   }
 }
@@ -93,8 +98,7 @@ TEST_F(ReleaseOps, StatusShowsWaitingWorkAndRefusesADamagedRecord) {
                                   "place,.\\readme.txt,0123456789abcdef0123456789abcdef,7\r\n"
                                   "end\r\n");
   ASSERT_EQ(Client(client, {"status"}, &output), 0) << output;
-  EXPECT_NE(output.find("waiting: an interrupted update of 1 files"), std::string::npos)
-      << output;
+  EXPECT_NE(output.find("waiting: an interrupted update of 1 files"), std::string::npos) << output;
   EXPECT_NE(output.find("waiting: 1 checked files and 1 cut-off transfers"), std::string::npos)
       << output;
 

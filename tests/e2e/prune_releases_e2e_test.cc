@@ -26,8 +26,7 @@ TEST_F(ReleaseOps, PruneKeepsWhatChannelsAndTheDeltaWindowNeed) {
   }
   std::string client = NewClient("client");
   std::string output;
-  ASSERT_EQ(Client(client, {"update", Sub("releases"), "--channel", "beta", "--quiet"}, &output),
-            0)
+  ASSERT_EQ(Client(client, {"update", Sub("releases"), "--channel", "beta", "--quiet"}, &output), 0)
       << output;
 
   // Under another holder of Release.lock, or with a damaged pointer: nothing
@@ -72,9 +71,8 @@ TEST_F(ReleaseOps, PruneKeepsWhatChannelsAndTheDeltaWindowNeed) {
   EXPECT_EQ(ClientFiles(stable, Numbered(6)), Numbered(6));
 
   // A smaller window lets more go; the pointed releases stay.
-  ASSERT_EQ(Packer({"prune-releases", Sub("releases"), "--keep", "1", "--delta-window", "1"},
-                   &output),
-            0)
+  ASSERT_EQ(
+      Packer({"prune-releases", Sub("releases"), "--keep", "1", "--delta-window", "1"}, &output), 0)
       << output;
   EXPECT_TRUE(fs::is_directory(Sub("releases/" + patches[1])));
   EXPECT_FALSE(fs::is_directory(Sub("releases/" + patches[3])));

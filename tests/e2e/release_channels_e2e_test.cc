@@ -80,9 +80,9 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   EXPECT_EQ(Client(switcher, {"update", "--channel", "stable"}, &output), 1) << output;
   EXPECT_NE(output.find("older than the installed release"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(switcher, kSecond), kSecond);
-  ASSERT_EQ(Client(switcher, {"update", "--channel", "stable", "--allow-downgrade", "--quiet"},
-                   &output),
-            0)
+  ASSERT_EQ(
+      Client(switcher, {"update", "--channel", "stable", "--allow-downgrade", "--quiet"}, &output),
+      0)
       << output;
   EXPECT_EQ(ClientFiles(switcher, kFirst), kFirst);
 

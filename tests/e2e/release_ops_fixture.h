@@ -72,8 +72,8 @@ class ReleaseOps : public ::testing::Test {
 
   // Runs the client's own filedist with args; the exit status.
   int Client(const std::string& client, Strings args, std::string* output) {
-    args.insert(args.begin(), client + testing_support::Sep() + "filedist" +
-                                  plat::kExecutableSuffix);
+    args.insert(args.begin(),
+                client + testing_support::Sep() + "filedist" + plat::kExecutableSuffix);
     return testing_support::Run(args, output);
   }
 

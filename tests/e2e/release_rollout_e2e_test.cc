@@ -59,12 +59,12 @@ TEST_F(ReleaseOps, RolloutRaisedHaltedAndCompletedOverHttp) {
   };
   std::string output;
   for (Install& install : installs) {
-    install.client = NewClient(install.name == std::string("inside 10%") ? "a"
-                               : install.name == std::string("inside 50%") ? "b" : "c",
+    install.client = NewClient(install.name == std::string("inside 10%")   ? "a"
+                               : install.name == std::string("inside 50%") ? "b"
+                                                                           : "c",
                                "signer");
     testing_support::WriteFileBytes(install.client + "/.filedist-id", install.id + "\n");
-    ASSERT_EQ(Client(install.client, {"update", Url("releases/"), "--quiet", "--channel",
-                                      "stable"},
+    ASSERT_EQ(Client(install.client, {"update", Url("releases/"), "--quiet", "--channel", "stable"},
                      &output),
               0)
         << install.name << ": " << output;

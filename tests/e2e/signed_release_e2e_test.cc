@@ -82,9 +82,9 @@ class SignedRelease : public ::testing::Test {
       }
     }
     std::string output;
-    EXPECT_EQ(testing_support::Run({packer_, "build", Sub(source), "--releases", Sub(releases),
-                                    "--sign", Sub(key)},
-                                   &output),
+    EXPECT_EQ(testing_support::Run(
+                  {packer_, "build", Sub(source), "--releases", Sub(releases), "--sign", Sub(key)},
+                  &output),
               0)
         << output;
     Strings lines = SplitLines(output);
@@ -277,9 +277,11 @@ TEST_F(SignedRelease, EveryForgeryIsRefusedAndNothingIsReplaced) {
   } cases[] = {
       {"a file with its list and key file rewritten to match", ForgeFileWithItsList,
        "VerComp.dat does not match the signed Manifest", false},
-      {"a file alone", [](const std::string& s) {
+      {"a file alone",
+       [](const std::string& s) {
          WriteFileBytes(s + testing_support::Sep() + Native("data/a.txt"), ZlibGzip("forged"));
-       }, "nothing was replaced", false},
+       },
+       "nothing was replaced", false},
       {"the list compressed anew",
        [](const std::string& s) {
          std::string path = s + testing_support::Sep() + "VerComp.dat";
@@ -300,7 +302,9 @@ TEST_F(SignedRelease, EveryForgeryIsRefusedAndNothingIsReplaced) {
        // its digest is checked.
        "cannot fetch the key file Ver from", false},
       {"the manifest edited",
-       [](const std::string& s) { Edit(s + testing_support::Sep() + "Manifest", "sequence 2", "sequence 9"); },
+       [](const std::string& s) {
+         Edit(s + testing_support::Sep() + "Manifest", "sequence 2", "sequence 9");
+       },
        "signature is not valid for the trusted key", false},
       {"the signature damaged",
        [](const std::string& s) {

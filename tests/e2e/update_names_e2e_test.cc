@@ -83,8 +83,9 @@ TEST(UpdateNames, NamesTheClientCannotHoldAreRefusedBeforeFetching) {
     EXPECT_NE(output.find("nothing was installed"), std::string::npos) << output;
     // Nothing fetched: no file placed, nothing staged.
     EXPECT_FALSE(FileExists(client + "/filedist.pub"));
-    EXPECT_EQ(testing_support::ReadInstall(client, std::string("filedist") + plat::kExecutableSuffix),
-              testing_support::Tree());
+    EXPECT_EQ(
+        testing_support::ReadInstall(client, std::string("filedist") + plat::kExecutableSuffix),
+        testing_support::Tree());
   }
 }
 

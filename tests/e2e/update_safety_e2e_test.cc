@@ -146,9 +146,16 @@ TEST_F(UpdateSafetyTest, ReleasesCannotReplaceTheUpdatersOwnFiles) {
   // own, in any folder: a release file of that name would be removed by a
   // later run. filedist.pub is the key a trusting client checks releases
   // with, and .filedist-release the number that keeps older releases out.
-  Strings names = {"Ver", "VerComp.dat", ".filedist-journal", ".filedist-staging/x.txt",
-                   ".filedist-lock", ".filedist-aside", ".~old-0123abcd-a.txt",
-                   "data/.~old-89abcdef-c.txt", "filedist.pub", ".filedist-release"};
+  Strings names = {"Ver",
+                   "VerComp.dat",
+                   ".filedist-journal",
+                   ".filedist-staging/x.txt",
+                   ".filedist-lock",
+                   ".filedist-aside",
+                   ".~old-0123abcd-a.txt",
+                   "data/.~old-89abcdef-c.txt",
+                   "filedist.pub",
+                   ".filedist-release"};
   if (IsWindowsProgram()) {
     // Windows strips trailing dots and spaces and ignores letter case.
     names.insert(names.end(),

@@ -132,25 +132,45 @@ TEST_F(UpdateStateTest, PlantedJournalsReachNothingOutsideNorTheUpdatersFiles) {
   };
   const std::string outside = Sub("outside");
   const std::vector<Case> cases = {
-      {"remove through a folder link leading out", true,
-       {JournalLine("remove", ".\\out\\victim.txt", victim)}, Sub("outside/victim.txt"), victim},
-      {"remove with a parent step", false,
-       {JournalLine("remove", ".\\..\\outside\\victim.txt", victim)}, Sub("outside/victim.txt"),
+      {"remove through a folder link leading out",
+       true,
+       {JournalLine("remove", ".\\out\\victim.txt", victim)},
+       Sub("outside/victim.txt"),
        victim},
-      {"remove of an absolute path", false,
-       {JournalLine("remove", Sub("outside/victim.txt"), victim)}, Sub("outside/victim.txt"), victim},
-      {"place of the trusted key", false,
-       {JournalLine("place", ".\\filedist.pub", attacker_key)}, In("filedist.pub"), ""},
-      {"remove of the release floor", false,
-       {JournalLine("remove", ".\\.filedist-release", "sequence 9\n")}, In(".filedist-release"),
+      {"remove with a parent step",
+       false,
+       {JournalLine("remove", ".\\..\\outside\\victim.txt", victim)},
+       Sub("outside/victim.txt"),
+       victim},
+      {"remove of an absolute path",
+       false,
+       {JournalLine("remove", Sub("outside/victim.txt"), victim)},
+       Sub("outside/victim.txt"),
+       victim},
+      {"place of the trusted key",
+       false,
+       {JournalLine("place", ".\\filedist.pub", attacker_key)},
+       In("filedist.pub"),
+       ""},
+      {"remove of the release floor",
+       false,
+       {JournalLine("remove", ".\\.filedist-release", "sequence 9\n")},
+       In(".filedist-release"),
        "sequence 9\n"},
-      {"place of the trusted key through a folder link back to the folder", true,
-       {JournalLine("place", ".\\self\\filedist.pub", attacker_key)}, In("filedist.pub"), ""},
-      {"remove of the release floor through a folder link back to the folder", true,
-       {JournalLine("remove", "self/.filedist-release", "sequence 9\n")}, In(".filedist-release"),
+      {"place of the trusted key through a folder link back to the folder",
+       true,
+       {JournalLine("place", ".\\self\\filedist.pub", attacker_key)},
+       In("filedist.pub"),
+       ""},
+      {"remove of the release floor through a folder link back to the folder",
+       true,
+       {JournalLine("remove", "self/.filedist-release", "sequence 9\n")},
+       In(".filedist-release"),
        "sequence 9\n"},
-      {"remove of the updater itself", false,
-       {JournalLine("remove", ".\\" + ProgramName(), ReadFileBytes(program_))}, program_,
+      {"remove of the updater itself",
+       false,
+       {JournalLine("remove", ".\\" + ProgramName(), ReadFileBytes(program_))},
+       program_,
        ReadFileBytes(program_)},
   };
   for (const Case& c : cases) {
@@ -235,8 +255,7 @@ TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
        [](const std::string& path, const std::string& elsewhere) {
          ASSERT_TRUE(MakeUnixLink(elsewhere, path));
        }},
-      {"a folder", false,
-       [](const std::string& path, const std::string&) { MakeDirs(path); }},
+      {"a folder", false, [](const std::string& path, const std::string&) { MakeDirs(path); }},
       {"garbage", false,
        [](const std::string& path, const std::string&) { WriteFileBytes(path, "not a key\n"); }},
       {"an empty file", false,
@@ -262,7 +281,7 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
   if (testing_support::UnixPathOf(client_).empty()) GTEST_SKIP() << "no Unix named pipes";
   struct Case {
     const char* name;
-    std::string pipe;       // below the releases folder
+    std::string pipe;    // below the releases folder
     std::string source;  // what update is given, below the releases folder
     int status;          // the run's exit status
   };
@@ -285,9 +304,7 @@ TEST_F(UpdateStateTest, NamedPipesInReleaseFoldersDoNotBlock) {
     std::string client = Sub(std::string("client-") + c.name);
     MakeDirs(client);
     std::string source = c.source.empty() ? releases : releases + "/" + c.source;
-    EXPECT_EQ(Update({source, "--dir", client}, &output),
-              c.status)
-        << output;
+    EXPECT_EQ(Update({source, "--dir", client}, &output), c.status) << output;
   }
 
   // The build reads Filters.ini from its packer directory.

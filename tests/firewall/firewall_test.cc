@@ -98,8 +98,8 @@ class FirewallTest : public ::testing::Test {
 struct PortCase {
   const char* what;
   std::vector<PortRecord> before;
-  bool notAllowed;      // ExceptionsNotAllowed before the call
-  LONG port;            // AddPort2FW(port, tcp, name)
+  bool notAllowed;  // ExceptionsNotAllowed before the call
+  LONG port;        // AddPort2FW(port, tcp, name)
   int tcp;
   const char* name;
   const char* failing;  // a call that fails, or nullptr
@@ -280,17 +280,18 @@ TEST_F(FirewallTest, PortFailuresStopTheCall) {
 TEST_F(FirewallTest, ProgramFailuresStopTheCall) {
   ExpectEachFailureStops(false, false, kProfileFailures);
   ExpectEachFailureStops(
-      false, true, {
-                       {"Profile.get_AuthorizedApplications", 1, Twist::kFail},
-                       {"Profile.get_AuthorizedApplications", 1, Twist::kSucceedWithoutObject},
-                       {"Application.get_Enabled", 1, Twist::kFail},
-                       {"Profile.get_AuthorizedApplications", 2, Twist::kFail},
-                       {"CoCreateInstance(Application)", 1, Twist::kFail},
-                       {"CoCreateInstance(Application)", 1, Twist::kSucceedWithoutObject},
-                       {"Application.put_ProcessImageFileName", 1, Twist::kFail},
-                       {"Application.put_Name", 1, Twist::kFail},
-                       {"Applications.Add", 1, Twist::kFail},
-                   });
+      false, true,
+      {
+          {"Profile.get_AuthorizedApplications", 1, Twist::kFail},
+          {"Profile.get_AuthorizedApplications", 1, Twist::kSucceedWithoutObject},
+          {"Application.get_Enabled", 1, Twist::kFail},
+          {"Profile.get_AuthorizedApplications", 2, Twist::kFail},
+          {"CoCreateInstance(Application)", 1, Twist::kFail},
+          {"CoCreateInstance(Application)", 1, Twist::kSucceedWithoutObject},
+          {"Application.put_ProcessImageFileName", 1, Twist::kFail},
+          {"Application.put_Name", 1, Twist::kFail},
+          {"Applications.Add", 1, Twist::kFail},
+      });
 }
 
 // An Item that answers success without an entry is taken as absent, as a

@@ -51,10 +51,12 @@ TEST_F(BuildTerminal, ShowsOneProgressLineOnATerminalAndEveryLineWithVerbose) {
   EXPECT_EQ(quiet.find("MD5 ("), std::string::npos) << quiet;
   EXPECT_EQ(quiet.find("Filters.ini\xB1\xBB"), std::string::npos) << quiet;
   EXPECT_NE(quiet.find("compressing: 2/2 files"), std::string::npos) << quiet;
-  EXPECT_NE(quiet.find("released 2 files (1 left out by Filters.ini, 0 unchanged"), std::string::npos) << quiet;
+  EXPECT_NE(quiet.find("released 2 files (1 left out by Filters.ini, 0 unchanged"),
+            std::string::npos)
+      << quiet;
 
-  std::string verbose = Shell("script -qec \"" + BuildCommand(" --verbose") + "\" /dev/null",
-                              &status);
+  std::string verbose =
+      Shell("script -qec \"" + BuildCommand(" --verbose") + "\" /dev/null", &status);
   EXPECT_EQ(status, 0) << verbose;
   EXPECT_NE(verbose.find("Compress (.\\sub\\b.txt) = "), std::string::npos) << verbose;
   EXPECT_NE(verbose.find("MD5 (" + scratch_.Sub("src/a.txt") + ") = "), std::string::npos);
@@ -76,9 +78,10 @@ TEST_F(BuildTerminal, ErrorsGoToStandardErrorWhateverTheLogLevel) {
   EXPECT_NE(only_stderr.find("filedist: error: Path [" + scratch_.Sub("src/x,y.txt") + "]"),
             std::string::npos)
       << only_stderr;
-  EXPECT_NE(only_stderr.find("filedist: error: Read [" + scratch_.Sub("src/pipe") +
-                             "] failed in [CFileVersion::GenerateFileVersionInfo]: Invalid argument"),
-            std::string::npos)
+  EXPECT_NE(
+      only_stderr.find("filedist: error: Read [" + scratch_.Sub("src/pipe") +
+                       "] failed in [CFileVersion::GenerateFileVersionInfo]: Invalid argument"),
+      std::string::npos)
       << only_stderr;
   EXPECT_NE(only_stderr.find("build failed"), std::string::npos) << only_stderr;
 }

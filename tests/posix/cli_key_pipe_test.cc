@@ -33,7 +33,8 @@ TEST(CliKeyOnPosix, NamedPipeIsRefusedWithoutWaitingForAWriter) {
   // A filedist that opened the pipe would wait for ever; after a generous
   // while become its writer so that the test ends and reports the hang.
   bool had_to_unblock = false;
-  for (int tick = 0; tick < 300 && !done; ++tick) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int tick = 0; tick < 300 && !done; ++tick)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   while (!done) {
     had_to_unblock = true;
     int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
@@ -44,10 +45,12 @@ TEST(CliKeyOnPosix, NamedPipeIsRefusedWithoutWaitingForAWriter) {
 
   EXPECT_FALSE(had_to_unblock) << "filedist key waited on the named pipe";
   EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("filedist: cannot read '" + pipe + "': is not a regular file"), std::string::npos)
+  EXPECT_NE(output.find("filedist: cannot read '" + pipe + "': is not a regular file"),
+            std::string::npos)
       << output;
   EXPECT_NE(output.find("MD5 (" + scratch.Sub("a.txt") + ") = 900150983cd24fb0d6963f7d28e17f72"),
-            std::string::npos) << output;
+            std::string::npos)
+      << output;
 }
 
 }  // namespace

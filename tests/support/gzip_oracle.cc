@@ -92,8 +92,9 @@ std::string RandomBytes(size_t size, unsigned seed) {
 }
 
 std::string TextLike(size_t size, unsigned seed) {
-  static const char* const kWords[] = {"release", "client", "version", "file", "list", "the", "of", "patch",
-                                       "directory", "compressed", "key", "update", "and", "a", "to", "window"};
+  static const char* const kWords[] = {
+      "release",   "client",     "version", "file",   "list", "the", "of", "patch",
+      "directory", "compressed", "key",     "update", "and",  "a",   "to", "window"};
   std::mt19937 random(seed);
   std::string text;
   while (text.size() < size) {

@@ -34,9 +34,9 @@ std::string TextLike(size_t size, unsigned seed);
 
 // The outcome of one SwapSize call.
 struct SwapOutcome {
-  int result = 0;         // SwapSize's result when nothing was thrown
-  bool threw = false;     // a CZipException came out
-  std::string exception;  // its text
+  int result = 0;           // SwapSize's result when nothing was thrown
+  bool threw = false;       // a CZipException came out
+  std::string exception;    // its text
   std::string stderr_text;  // what the engine wrote to standard error
 };
 

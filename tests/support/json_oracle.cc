@@ -45,8 +45,7 @@ std::string CheckJson(const std::string& document, const std::string& checks,
   WriteFileBytes(work.Sub("check.py"), std::string(kPrelude) + Indented(checks));
   WriteFileBytes(work.Sub("run.sh"), kRunner);
   std::vector<std::string> argv = {"/bin/sh", UnixPathOf(work.Sub("run.sh")),
-                                   UnixPathOf(work.Sub("result")),
-                                   UnixPathOf(work.Sub("check.py")),
+                                   UnixPathOf(work.Sub("result")), UnixPathOf(work.Sub("check.py")),
                                    UnixPathOf(work.Sub("doc.json"))};
   for (const std::string& arg : args) argv.push_back(UnixPathOf(arg));
   if (!StartUnixProgram(argv)) return "python3 could not be started";

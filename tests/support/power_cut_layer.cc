@@ -49,8 +49,7 @@ PowerCutLayer::Semantics PowerCutLayer::OfThisBuild() {
   return plat::kPathSeparator == '\\' ? Semantics::kNtfs : Semantics::kPosix;
 }
 
-PowerCutLayer::PowerCutLayer(Semantics semantics, const std::string& root)
-    : semantics_(semantics) {
+PowerCutLayer::PowerCutLayer(Semantics semantics, const std::string& root) : semantics_(semantics) {
   Snapshot(KeyOf(root));
   plat::SetDurabilityObserver(this);
 }

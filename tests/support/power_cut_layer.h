@@ -63,8 +63,8 @@ class PowerCutLayer : public plat::DurabilityObserver {
   struct NameChange {
     std::string from;  // empty for a creation
     std::string to;
-    bool durable = false;      // its folder was flushed since
-    bool replaced = false;     // a file was at to before
+    bool durable = false;   // its folder was flushed since
+    bool replaced = false;  // a file was at to before
     File replaced_file;
   };
   void MarkDurable(const std::string& key, File* file);

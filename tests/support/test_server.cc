@@ -38,8 +38,7 @@ bool CanStartTestServers(const std::string& kind) {
   }();
   if (kProbe.find("python3") == std::string::npos) return false;
   if (kind == "nginx") {
-    return kProbe.find("nginx") != std::string::npos &&
-           kProbe.find("openssl") != std::string::npos;
+    return kProbe.find("nginx") != std::string::npos && kProbe.find("openssl") != std::string::npos;
   }
   return true;
 }

@@ -38,8 +38,8 @@ class ClientList {
     WriteFileBytes(scratch_.Sub("new.dat"), "");
     VersionRecordList result;
     int total = 0;
-    EXPECT_TRUE(version_.GenerateUpdateList(scratch_.Sub("new.dat").c_str(), list_.c_str(),
-                                            &result, &total));
+    EXPECT_TRUE(version_.GenerateUpdateList(scratch_.Sub("new.dat").c_str(), list_.c_str(), &result,
+                                            &total));
   }
   bool Update(const VersionEntry& entry) {
     return version_.UpdateClientVersionInfo(list_.c_str(), entry);
@@ -85,7 +85,9 @@ TEST(ClientListUpdate, RewritesTheWholeList) {
        kTwoLines,
        {Entry("A.TXT", kNew, 3)},
        kTwoLines + "A.TXT," + kNew + ",3\r\n"},
-      {"empty local list: one line", "", {Entry("x.exe", kNew, 5)},
+      {"empty local list: one line",
+       "",
+       {Entry("x.exe", kNew, 5)},
        std::string("x.exe,") + kNew + ",5\r\n"},
       // The appended record is indexed: the second call changes it.
       {"same new path twice: one line",

@@ -42,7 +42,8 @@ TEST(CommandHelpTest, EveryOptionTheParserTakesIsInTheHelpAndUsage) {
       // the option list.
       std::string shown = flag + (option.takes_value() ? std::string(" ") + option.argument : "");
       EXPECT_NE(usage.find("[" + shown + "]"), std::string::npos) << command.name << ": " << shown;
-      EXPECT_NE(help.find("\n  " + shown + " "), std::string::npos) << command.name << ": " << shown;
+      EXPECT_NE(help.find("\n  " + shown + " "), std::string::npos)
+          << command.name << ": " << shown;
     }
     // And nothing else: a name the table does not give is refused.
     CommandLine line(command.name);

@@ -69,7 +69,8 @@ std::vector<Bytes> Queries(const Bytes& old, uint32_t seed, int count) {
     if (i % 3 == 2) q.push_back(static_cast<uint8_t>(Next(&seed)));
     out.push_back(q);
   }
-  for (size_t n = 0; n < 5; ++n) out.push_back(Bytes(old.end() - std::min(n, old.size()), old.end()));
+  for (size_t n = 0; n < 5; ++n)
+    out.push_back(Bytes(old.end() - std::min(n, old.size()), old.end()));
   return out;
 }
 

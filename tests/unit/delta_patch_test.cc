@@ -240,7 +240,8 @@ TEST(DeltaPatch, SizeLimitsAndMemory) {
   // ...and is no larger than the sorting needs (one that still counted a
   // type byte and two buckets a name, 4.5 bytes per old byte, would skip
   // files of 88 MiB that fit).
-  EXPECT_LE(delta::SuffixArrayScratchBytes(uint64_t{1} << 30), (uint64_t{1} << 31) + (uint64_t{1} << 27));
+  EXPECT_LE(delta::SuffixArrayScratchBytes(uint64_t{1} << 30),
+            (uint64_t{1} << 31) + (uint64_t{1} << 27));
   EXPECT_LE(delta::PatchMakeMemory(uint64_t{88} << 20, uint64_t{88} << 20),
             delta::kSmallAddressSpacePatchBudget);
   EXPECT_LE(delta::PatchApplyMemory(), uint64_t{8} << 20);

@@ -118,8 +118,8 @@ TEST(ScanDirectory, FiltersMatchSubstringsOfTheLowercasedFileName) {
   ScratchDir scratch;
   std::string root = scratch.Sub("src");
   MakeDirs(scratch.Sub("src/data"));
-  const char* const names[] = {"a.TXT",   "data.tmp", "keep.bin",   "my.txtfile",
-                               "notes.txt.bak", "x.pdb", "data/inner.bin"};
+  const char* const names[] = {"a.TXT",         "data.tmp", "keep.bin",      "my.txtfile",
+                               "notes.txt.bak", "x.pdb",    "data/inner.bin"};
   for (const char* name : names) WriteFileBytes(scratch.Sub(std::string("src/") + name), name);
 
   CFileVersion version;

@@ -20,9 +20,9 @@
 
 namespace {
 
-using testing_support::RandomBytes;
 using testing_support::LogLinesWithoutTime;
 using testing_support::NamesIn;
+using testing_support::RandomBytes;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::StartupDirIn;

@@ -16,9 +16,9 @@
 namespace {
 
 using testing_support::FileExists;
-using testing_support::RandomBytes;
 using testing_support::MakeDirs;
 using testing_support::NamesIn;
+using testing_support::RandomBytes;
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::SetReadOnly;
@@ -50,7 +50,8 @@ TEST(MakeClientFile, DecodesWhatZlibWrote) {
       {"short text", testing_support::ZlibGzip("abc"), "abc"},
       {"several pieces", testing_support::ZlibGzip(text), text},
       {"incompressible", testing_support::ZlibGzip(noise), noise},
-      {"two members", testing_support::ZlibGzip("first ") + testing_support::ZlibGzip(text), "first " + text},
+      {"two members", testing_support::ZlibGzip("first ") + testing_support::ZlibGzip(text),
+       "first " + text},
       {"garbage after the member", testing_support::ZlibGzip("abc") + "trailing garbage", "abc"},
       {"plain text", "not compressed at all", "not compressed at all"},
       {"plain binary", noise.substr(1), noise.substr(1)},

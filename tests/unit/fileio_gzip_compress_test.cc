@@ -62,7 +62,7 @@ TEST(CompressFile, WritesOneGzipMemberOfTheFastMode) {
     int kind;
   };
   // Around the 32768-byte pieces the data moves in, and well past them.
-  const Case cases[] = {{1, 1},     {1000, 1},  {32767, 0}, {32768, 1},
+  const Case cases[] = {{1, 1},     {1000, 1},   {32767, 0},  {32768, 1},
                         {32769, 0}, {100000, 0}, {100000, 1}, {3 * 32768 + 5, 1}};
   ScratchDir scratch;
   std::string src = scratch.Sub("plain.bin");
@@ -76,8 +76,9 @@ TEST(CompressFile, WritesOneGzipMemberOfTheFastMode) {
     ASSERT_GT(gzip.size(), 18u);
     EXPECT_EQ(gzip.substr(0, 10), kHeader);
     EXPECT_TRUE(gzip == FastMember(plain));
-    EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 8),
-              crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size())));
+    EXPECT_EQ(
+        LittleEndian32(gzip, gzip.size() - 8),
+        crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size())));
     EXPECT_EQ(LittleEndian32(gzip, gzip.size() - 4), static_cast<uint32_t>(c.size));
     std::string expanded;
     EXPECT_TRUE(GunzipBytes(gzip, &expanded));

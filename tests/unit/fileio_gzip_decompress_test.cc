@@ -60,8 +60,8 @@ TEST(GzipStreamDecoder, AnyPiecesGiveWhatZlibWrote) {
        "plain text, no gzip"},
       {"one byte", "\x1f", DecompressStatus::kOk, "\x1f"},
       {"nothing", "", DecompressStatus::kOk, ""},
-      {"cut off before its trailer", first.substr(0, first.size() - 4),
-       DecompressStatus::kCorrupt, ""},
+      {"cut off before its trailer", first.substr(0, first.size() - 4), DecompressStatus::kCorrupt,
+       ""},
       {"cut off in its header", first.substr(0, 5), DecompressStatus::kCorrupt, ""},
       {"a damaged byte", damaged, DecompressStatus::kCorrupt, ""},
   };
@@ -97,7 +97,8 @@ TEST(GzipStreamDecoder, GoesOnFromEveryResumePoint) {
     const char* name;
     std::string input;
   } cases[] = {
-      {"compressed, then stored, then no member", ZlibGzip(text) + ZlibGzip(noise, Level(0)) + "tail"},
+      {"compressed, then stored, then no member",
+       ZlibGzip(text) + ZlibGzip(noise, Level(0)) + "tail"},
       {"fastest", ZlibGzip(text + noise, Level(1))},
       {"not gzip", noise},
   };
@@ -118,7 +119,8 @@ TEST(GzipStreamDecoder, GoesOnFromEveryResumePoint) {
     ASSERT_EQ(first.Finish(), DecompressStatus::kOk);
     size_t inside = 0;
     for (const GzipResumePoint& point : points) {
-      SCOPED_TRACE("input " + std::to_string(point.input) + ", output " + std::to_string(point.output));
+      SCOPED_TRACE("input " + std::to_string(point.input) + ", output " +
+                   std::to_string(point.output));
       ASSERT_LE(point.output, whole.size());
       inside += point.input > 0 && point.input < c.input.size();
       std::string rest;

@@ -82,7 +82,8 @@ TEST(RemoveDirTree, RemovesALinkNotWhatItPointsTo) {
   WriteFileBytes(scratch.Sub("outside/precious.txt"), "p");
   testing_support::MakeDirs(scratch.Sub("tree"));
   std::error_code error;
-  std::filesystem::create_directory_symlink(scratch.Sub("outside"), scratch.Sub("tree/link"), error);
+  std::filesystem::create_directory_symlink(scratch.Sub("outside"), scratch.Sub("tree/link"),
+                                            error);
   if (error) GTEST_SKIP() << "this system makes no directory links: " << error.message();
   EXPECT_NE(IOUtil_RemoveDirTree(scratch.Sub("tree").c_str()), 0);
   EXPECT_FALSE(FileExists(scratch.Sub("tree")));

@@ -45,7 +45,8 @@ TEST_F(LoggerTest, LevelChoosesTheSeverities) {
       LogInfo() << "I";
       LogDebug() << "D";
     }
-    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), cases[level - 1]) << "level " << level;
+    EXPECT_EQ(LogLinesWithoutTime(scratch.Sub("BuildVer.log")), cases[level - 1])
+        << "level " << level;
   }
 }
 

@@ -41,16 +41,16 @@ TEST(PatchIndex, ReadsWhatItWritesAndNothingElse) {
       {"a patch path out of the folder", kHead + Line(kKey, ".\\..\\x", ".\\b") + "end 1\n"},
       {"an absolute path", kHead + Line(kKey, ".\\P\\x", "/etc/passwd") + "end 1\n"},
       {"a key too short", kHead + Line(std::string(31, 'b'), ".\\P\\x", ".\\b") + "end 1\n"},
-      {"a pair twice", kHead + Line(kKey, ".\\P\\x", ".\\b") + Line(kKey, ".\\P\\x", ".\\b") +
-                           "end 2\n"},
-      {"out of order", kHead + Line(kKey, ".\\P\\x", ".\\c") + Line(kKey, ".\\P\\x", ".\\b") +
-                           "end 2\n"},
+      {"a pair twice",
+       kHead + Line(kKey, ".\\P\\x", ".\\b") + Line(kKey, ".\\P\\x", ".\\b") + "end 2\n"},
+      {"out of order",
+       kHead + Line(kKey, ".\\P\\x", ".\\c") + Line(kKey, ".\\P\\x", ".\\b") + "end 2\n"},
       {"a wrong count", kHead + Line(kKey, ".\\P\\x", ".\\b") + "end 2\n"},
       {"text after the end", kSound + "patch\n"},
       {"no end", kHead + Line(kKey, ".\\P\\x", ".\\b")},
       {"a carriage return", kHead + "end 0\r\n"},
-      {"a size with a sign", kHead + "patch " + kKey + " " + kDigest + " -1 " + kDigest +
-                                 " 20 .\\P\\x .\\b\nend 1\n"},
+      {"a size with a sign",
+       kHead + "patch " + kKey + " " + kDigest + " -1 " + kDigest + " 20 .\\P\\x .\\b\nend 1\n"},
   };
   for (const auto& item : refused) {
     std::string why;

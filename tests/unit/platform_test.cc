@@ -192,7 +192,8 @@ TEST(PlatformPaths, RelativePathBetweenDirectoryAndFile) {
     const char* expected;
   };
   const Case cases[] = {
-      {base + Sep() + "Rel", base + Sep() + "Rel" + Sep() + "data" + Sep() + "a.txt", ".\\data\\a.txt"},
+      {base + Sep() + "Rel", base + Sep() + "Rel" + Sep() + "data" + Sep() + "a.txt",
+       ".\\data\\a.txt"},
       {base + Sep() + "Rel", base + Sep() + "Rel" + Sep() + "a.txt", ".\\a.txt"},
       // The comparison ignores letter case, component by component.
       {base + Sep() + "REL", base + Sep() + "rel" + Sep() + "a.txt", ".\\a.txt"},

@@ -18,10 +18,18 @@ std::string Valid() {
   return "filedist-manifest 1\n"
          "sequence 12\n"
          "built 2026-12-07T10:11:12Z\n"
-         "vercomp " + kDigestA + " 325\n"
-         "ver " + kDigestB + " 54\n"
-         "file " + kDigestA + " 4096 3147 x .\\bin\\app bin\n"
-         "file " + kDigestB + " 0 20 - .\\config\\empty.cfg\n"
+         "vercomp " +
+         kDigestA +
+         " 325\n"
+         "ver " +
+         kDigestB +
+         " 54\n"
+         "file " +
+         kDigestA +
+         " 4096 3147 x .\\bin\\app bin\n"
+         "file " +
+         kDigestB +
+         " 0 20 - .\\config\\empty.cfg\n"
          "end 2\n";
 }
 
@@ -73,7 +81,7 @@ TEST(ReleaseManifest, EveryMalformedManifestIsRefused) {
       {"digest in upper case", Changed("vercomp " + kDigestA, "vercomp " + std::string(64, 'A'))},
       {"digest too short", Changed("ver " + kDigestB, "ver " + kDigestB.substr(1))},
       {"size missing", Changed(" 54\n", "\n")},
-      {"lines out of order", Changed("vercomp", "ver") },
+      {"lines out of order", Changed("vercomp", "ver")},
       {"mode neither x nor -", Changed(" x .\\", " X .\\")},
       {"path outside the release", Changed(".\\bin\\app bin", ".\\..\\evil")},
       {"absolute path", Changed(".\\bin\\app bin", "C:\\evil")},
@@ -144,12 +152,12 @@ TEST(ReleaseSigning, KeyAndSignatureFilesReadOnlyTheirOwnLine) {
   EXPECT_TRUE(ParsePublicKeyFile("ed25519-public " + hex32 + "\r\n", &key));
   EXPECT_EQ(key[0], 0x77);
   const std::string refused[] = {
-      "ed25519-public " + hex32,                         // no line end
-      "ed25519-private " + hex32 + "\n",                 // the other half of the pair
-      "ed25519-public " + hex32.substr(2) + "\n",        // short
-      "ed25519-public " + hex32 + "77\n",                // long
-      "ed25519-public " + hex32 + "\n\n",                // a second line
-      "ed25519-public  " + hex32.substr(1) + "\n",       // two spaces
+      "ed25519-public " + hex32,                    // no line end
+      "ed25519-private " + hex32 + "\n",            // the other half of the pair
+      "ed25519-public " + hex32.substr(2) + "\n",   // short
+      "ed25519-public " + hex32 + "77\n",           // long
+      "ed25519-public " + hex32 + "\n\n",           // a second line
+      "ed25519-public  " + hex32.substr(1) + "\n",  // two spaces
   };
   for (const std::string& text : refused) EXPECT_FALSE(ParsePublicKeyFile(text, &key)) << text;
   Ed25519PrivateKey secret;

@@ -44,8 +44,7 @@ struct ReleaseFixture {
     for (size_t i = 0; i < relative.size(); ++i) {
       std::string path = scratch.Sub("src/" + relative[i]);
       WriteFileBytes(path, content[i]);
-      scanned.push_back(
-          VersionRecord{path, keys[i], static_cast<int32_t>(content[i].size()), 0});
+      scanned.push_back(VersionRecord{path, keys[i], static_cast<int32_t>(content[i].size()), 0});
     }
     version.SetScanList(scanned);
   }
@@ -97,8 +96,8 @@ TEST(CompressFileVersionInfo, AFileChangedSinceItWasKeyedStopsTheStage) {
     std::vector<uint32_t> crcs;
     std::vector<ScanFacts> facts;
     for (const std::string& content : f.content) {
-      crcs.push_back(static_cast<uint32_t>(
-          crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()))));
+      crcs.push_back(static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(content.data()),
+                                                 static_cast<uInt>(content.size()))));
       facts.emplace_back();
       facts.back().plainSize = content.size();
     }
@@ -245,8 +244,8 @@ TEST(ReleaseDirs, PatchDirectoryNames) {
   const struct {
     const char* name;
     bool matches;
-  } cases[] = {{"Patch_20090630_170509", true},  {"Patch_2009063_170509", false},
-               {"patch_20090630_170509", false}, {"Patch_20090630_17050x", false},
+  } cases[] = {{"Patch_20090630_170509", true},   {"Patch_2009063_170509", false},
+               {"patch_20090630_170509", false},  {"Patch_20090630_17050x", false},
                {"Patch_20090630_1705090", false}, {"Patch_20090630-170509", false}};
   for (const auto& c : cases) EXPECT_EQ(IsPatchDirName(c.name), c.matches) << c.name;
 }

@@ -37,9 +37,8 @@ Outcome Compare(const std::string& new_text, const std::string& local_text) {
   CFileVersion version;
   VersionRecordList result;
   Outcome outcome;
-  outcome.ok = version.GenerateUpdateList(scratch.Sub("new.dat").c_str(),
-                                          scratch.Sub("local.dat").c_str(), &result,
-                                          &outcome.total);
+  outcome.ok = version.GenerateUpdateList(
+      scratch.Sub("new.dat").c_str(), scratch.Sub("local.dat").c_str(), &result, &outcome.total);
   for (const VersionRecord& record : result) outcome.records.push_back(Describe(record));
   return outcome;
 }
@@ -230,10 +229,10 @@ TEST(UpdateList, PresenceIsCheckedBesideTheHost) {
   }
   lines.push_back("total " + std::to_string(total));
   FreeUpdateList(&records);
-  EXPECT_EQ(lines, (std::vector<std::string>{"1,2,.\\bin\\gone.dll," + std::string(kKeyA),
-                                             "1,8,.\\bin\\gone.EXE," + std::string(kKeyA),
-                                             "1,64,bin\\gone.dll.bak," + std::string(kKeyA),
-                                             "total 74"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"1,2,.\\bin\\gone.dll," + std::string(kKeyA),
+                                      "1,8,.\\bin\\gone.EXE," + std::string(kKeyA),
+                                      "1,64,bin\\gone.dll.bak," + std::string(kKeyA), "total 74"}));
 }
 
 }  // namespace

@@ -100,7 +100,11 @@ TEST(VersionListRead, OversizeRecordsAreSkippedNotFatal) {
   std::string longest_path(1023, 'p');
   std::string too_long_path(1024, 'q');
   std::string text = "first,k,1\r\n" + too_long_path + ",k,2\r\n" + longest_path +
-                     ",k,3\r\n" "keytoolong," + std::string(33, 'f') + ",4\r\n" "last," +
+                     ",k,3\r\n"
+                     "keytoolong," +
+                     std::string(33, 'f') +
+                     ",4\r\n"
+                     "last," +
                      std::string(32, 'f') + ",5\r\n";
   PathIndex index;
   VersionRecordList records = ReadText(scratch, text, &index);
@@ -114,7 +118,9 @@ TEST(VersionListRead, OversizeRecordsAreSkippedNotFatal) {
 TEST(VersionListRead, LinesLongerThanTheReadChunk) {
   ScratchDir scratch;
   std::string text;
-  for (int i = 0; i < 5000; ++i) text += "dir\\file" + std::to_string(i) + ",key" + std::to_string(i) + "," + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 5000; ++i)
+    text += "dir\\file" + std::to_string(i) + ",key" + std::to_string(i) + "," + std::to_string(i) +
+            "\r\n";
   PathIndex index;
   VersionRecordList records = ReadText(scratch, text, &index);
   ASSERT_EQ(records.size(), 5000u);

@@ -15,13 +15,12 @@ TEST(WindowsNames, DeviceNamesInEveryFormAndOnlyThose) {
     bool device;
   };
   const Case cases[] = {
-      {"CON", true},         {"con", true},          {"nul", true},
-      {"aux.txt", true},     {"Com1.log", true},     {"LPT9.tar.gz", true},
-      {"com0", true},        {"lpt0.x", true},       {"conin$", true},
-      {"CONOUT$.txt", true}, {"prn .txt", true},     {"NUL ", true},
-      {"com10", false},      {"lpt", false},         {"console.txt", false},
-      {"auxiliary", false},  {"nul2.txt", false},    {".aux", false},
-      {"my.con", false},     {"conin", false},       {"com1x.log", false},
+      {"CON", true},        {"con", true},         {"nul", true},          {"aux.txt", true},
+      {"Com1.log", true},   {"LPT9.tar.gz", true}, {"com0", true},         {"lpt0.x", true},
+      {"conin$", true},     {"CONOUT$.txt", true}, {"prn .txt", true},     {"NUL ", true},
+      {"com10", false},     {"lpt", false},        {"console.txt", false}, {"auxiliary", false},
+      {"nul2.txt", false},  {".aux", false},       {"my.con", false},      {"conin", false},
+      {"com1x.log", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(util::IsWindowsDeviceName(c.name), c.device) << c.name;

@@ -11,7 +11,8 @@
 namespace {
 
 uint32_t Crc(const std::string& data) {
-  return ~zipengine::UpdateCrc32(0xffffffffu, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+  return ~zipengine::UpdateCrc32(0xffffffffu, reinterpret_cast<const unsigned char*>(data.data()),
+                                 data.size());
 }
 
 TEST(Crc32, CheckValues) {
@@ -29,14 +30,16 @@ TEST(Crc32, AgreesWithZlibAtAnyLengthAlignmentAndSplit) {
     for (size_t length = 0; length + start <= 300; ++length) {
       const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data()) + start;
       uLong expected = crc32(0, p, static_cast<uInt>(length));
-      ASSERT_EQ(~zipengine::UpdateCrc32(0xffffffffu, p, length), expected) << start << "+" << length;
+      ASSERT_EQ(~zipengine::UpdateCrc32(0xffffffffu, p, length), expected)
+          << start << "+" << length;
     }
   }
   for (size_t split : {size_t{1}, size_t{7}, size_t{8}, size_t{13}, size_t{500}}) {
     uint32_t reg = 0xffffffffu;
     for (size_t at = 0; at < data.size(); at += split) {
       size_t piece = std::min(split, data.size() - at);
-      reg = zipengine::UpdateCrc32(reg, reinterpret_cast<const unsigned char*>(data.data()) + at, piece);
+      reg = zipengine::UpdateCrc32(reg, reinterpret_cast<const unsigned char*>(data.data()) + at,
+                                   piece);
     }
     EXPECT_EQ(~reg, Crc(data)) << split;
   }

@@ -72,8 +72,8 @@ struct Case {
 std::vector<Case> Cases() {
   const size_t piece = size_t{1} << 20;
   std::string binary = OwnProgram();
-  std::string mixed = RandomBytes(300000, 7) + TextLike(900000, 8) + std::string(500000, '\0') + binary.substr(0, 800000) +
-                      RandomBytes(70000, 9);
+  std::string mixed = RandomBytes(300000, 7) + TextLike(900000, 8) + std::string(500000, '\0') +
+                      binary.substr(0, 800000) + RandomBytes(70000, 9);
   return {
       {"empty", ""},
       {"one byte", "x"},
@@ -81,7 +81,8 @@ std::vector<Case> Cases() {
       {"four bytes", "abab"},
       {"run of 1000", std::string(1000, 'a')},
       {"run of 3 MB", std::string(3 * piece, 'z')},
-      {"two-byte period", [] {
+      {"two-byte period",
+       [] {
          std::string s;
          for (int i = 0; i < 100000; ++i) s += "ab";
          return s;
@@ -112,7 +113,8 @@ TEST(FastDeflate, ZlibAndTheGzipProgramReadBackEveryInput) {
     EXPECT_TRUE(by_zlib == c.data);
     if (gzip_program) {
       WriteFileBytes(scratch.Sub("member.gz"), member);
-      ASSERT_EQ(std::system(("gzip -d -c '" + scratch.Sub("member.gz") + "' > '" + scratch.Sub("member.out") + "'")
+      ASSERT_EQ(std::system(("gzip -d -c '" + scratch.Sub("member.gz") + "' > '" +
+                             scratch.Sub("member.out") + "'")
                                 .c_str()),
                 0);
       EXPECT_TRUE(ReadFileBytes(scratch.Sub("member.out")) == c.data);
@@ -123,8 +125,8 @@ TEST(FastDeflate, ZlibAndTheGzipProgramReadBackEveryInput) {
 // A release is the same whatever reads the files in what pieces, and a
 // stream reused for the next file carries nothing over from the last.
 TEST(FastDeflate, OutputDependsOnTheInputAlone) {
-  const std::string data = TextLike(700000, 11) + RandomBytes(100000, 12) + OwnProgram().substr(0, 600000) +
-                           TextLike(400000, 13);
+  const std::string data = TextLike(700000, 11) + RandomBytes(100000, 12) +
+                           OwnProgram().substr(0, 600000) + TextLike(400000, 13);
   zipengine::FastGzipStream fresh;
   const std::string expected = Compress(fresh, data);
   zipengine::FastGzipStream reused;
@@ -142,7 +144,8 @@ TEST(FastDeflate, OutputDependsOnTheInputAlone) {
 // holds at most 8192 symbols, a stored one at most 65535 bytes). A
 // Huffman-coded block of random bytes would grow by far more.
 TEST(FastDeflate, IncompressibleDataGrowsOnlyByTheStoredBlockHeaders) {
-  for (size_t size : {size_t{1000}, size_t{65535}, size_t{65536}, size_t{1} << 20, (size_t{1} << 20) + 40000}) {
+  for (size_t size :
+       {size_t{1000}, size_t{65535}, size_t{65536}, size_t{1} << 20, (size_t{1} << 20) + 40000}) {
     std::string data = RandomBytes(size, static_cast<unsigned>(size));
     std::string member = Compress(data);
     size_t blocks = size / 8192 + 2;

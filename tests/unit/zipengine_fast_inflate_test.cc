@@ -32,10 +32,11 @@ bool Decode(zipengine::GzipMemberDecoder& decoder, const std::string& member, st
   StringSink sink;
   uint32_t crc = 0;
   uint32_t length = 0;
-  bool decoded = decoder.Decode(reinterpret_cast<const unsigned char*>(member.data()), member.size(),
-                                &sink, &crc, &length);
+  bool decoded = decoder.Decode(reinterpret_cast<const unsigned char*>(member.data()),
+                                member.size(), &sink, &crc, &length);
   *plain = sink.bytes;
-  uLong actual = crc32(0L, reinterpret_cast<const Bytef*>(plain->data()), static_cast<uInt>(plain->size()));
+  uLong actual =
+      crc32(0L, reinterpret_cast<const Bytef*>(plain->data()), static_cast<uInt>(plain->size()));
   return decoded && crc == actual && length == static_cast<uint32_t>(plain->size());
 }
 
@@ -88,7 +89,8 @@ std::vector<Input> Inputs() {
       {"random (stored blocks)", RandomBytes(150000, 2)},
       {"short-distance runs", Runs(100000)},
       // Over the decoder's 1 MiB piece, so that its window slides.
-      {"mixed, 3 MB", TextLike(1200000, 3) + RandomBytes(600000, 4) + Runs(700000) + TextLike(500000, 5)},
+      {"mixed, 3 MB",
+       TextLike(1200000, 3) + RandomBytes(600000, 4) + Runs(700000) + TextLike(500000, 5)},
   };
 }
 
@@ -99,9 +101,12 @@ TEST(FastInflate, ReadsWhatZlibAndTheFastModeWrite) {
     int level;
     int strategy;
   } writers[] = {
-      {"zlib level 0", 0, Z_DEFAULT_STRATEGY}, {"zlib level 1", 1, Z_DEFAULT_STRATEGY},
-      {"zlib level 6", 6, Z_DEFAULT_STRATEGY}, {"zlib level 9", 9, Z_DEFAULT_STRATEGY},
-      {"zlib fixed codes", 6, Z_FIXED},        {"zlib Huffman only", 6, Z_HUFFMAN_ONLY},
+      {"zlib level 0", 0, Z_DEFAULT_STRATEGY},
+      {"zlib level 1", 1, Z_DEFAULT_STRATEGY},
+      {"zlib level 6", 6, Z_DEFAULT_STRATEGY},
+      {"zlib level 9", 9, Z_DEFAULT_STRATEGY},
+      {"zlib fixed codes", 6, Z_FIXED},
+      {"zlib Huffman only", 6, Z_HUFFMAN_ONLY},
       {"zlib runs", 6, Z_RLE},
   };
   for (const Input& input : Inputs()) {

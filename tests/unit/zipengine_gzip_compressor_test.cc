@@ -64,17 +64,22 @@ class SymbolReader {
         int literal_count = Bits(5) + 257;
         int distance_count = Bits(5) + 1;
         int length_count = Bits(4) + 4;
-        static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        static const int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
         std::vector<int> code_lengths(19);
         for (int i = 0; i < length_count; ++i) code_lengths[kOrder[i]] = Bits(3);
         Huffman length_code = Code(code_lengths);
         std::vector<int> lengths;
         while (static_cast<int>(lengths.size()) < literal_count + distance_count) {
           int symbol = Decode(length_code);
-          if (symbol < 16) lengths.push_back(symbol);
-          else if (symbol == 16) lengths.insert(lengths.end(), 3 + Bits(2), lengths.back());
-          else if (symbol == 17) lengths.insert(lengths.end(), 3 + Bits(3), 0);
-          else lengths.insert(lengths.end(), 11 + Bits(7), 0);
+          if (symbol < 16)
+            lengths.push_back(symbol);
+          else if (symbol == 16)
+            lengths.insert(lengths.end(), 3 + Bits(2), lengths.back());
+          else if (symbol == 17)
+            lengths.insert(lengths.end(), 3 + Bits(3), 0);
+          else
+            lengths.insert(lengths.end(), 11 + Bits(7), 0);
         }
         Codes(Code({lengths.begin(), lengths.begin() + literal_count}),
               Code({lengths.begin() + literal_count, lengths.end()}), &block);
@@ -124,12 +129,14 @@ class SymbolReader {
     throw std::runtime_error("bad code");
   }
   void Codes(const Huffman& literals, const Huffman& distances, Block* block) {
-    static const int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const int kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                        15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                        67, 83, 99, 115, 131, 163, 195, 227, 258};
     static const int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static const int kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
-                                      193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static const int kDistBase[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
     for (;;) {
       int symbol = Decode(literals);
       if (symbol == 256) return;
@@ -209,9 +216,15 @@ TEST_F(GzipCompressor, StoresTheBaseNameOfTheSource) {
   };
   // Slash first, then backslash, then colon, each in what the last cut left.
   const Case cases[] = {
-      {"plain.txt", "plain.txt"}, {"dir/sub/a.txt", "a.txt"}, {"dir\\sub\\b.txt", "b.txt"},
-      {"c:\\dir/x\\c.txt", "c.txt"}, {"d:e.txt", "e.txt"}, {"x\\y:f.txt", "f.txt"},
-      {"dir/", ""}, {"dir\\", ""}, {"d:", ""},
+      {"plain.txt", "plain.txt"},
+      {"dir/sub/a.txt", "a.txt"},
+      {"dir\\sub\\b.txt", "b.txt"},
+      {"c:\\dir/x\\c.txt", "c.txt"},
+      {"d:e.txt", "e.txt"},
+      {"x\\y:f.txt", "f.txt"},
+      {"dir/", ""},
+      {"dir\\", ""},
+      {"d:", ""},
   };
   for (const Case& c : cases) EXPECT_STREQ(zipengine::GzipBaseName(c.name), c.stored) << c.name;
   // Through the class: the scratch directory part is cut off.
@@ -238,13 +251,15 @@ TEST_F(GzipCompressor, RoundTripsThroughZlibAndCUnzip) {
       {"program binary", binary},
   };
   for (size_t size : {32767u, 32768u, 32769u, 65535u, 65536u, 65537u, 65274u, 98304u}) {
-    cases.push_back({"text around a window size", testing_support::TextLike(size, static_cast<unsigned>(size))});
+    cases.push_back({"text around a window size",
+                     testing_support::TextLike(size, static_cast<unsigned>(size))});
   }
   // Far past several window slides, with repeats at long distances and a
   // random stretch that makes stored blocks.
   std::string mixed;
   for (int i = 0; i < 6; ++i) {
-    mixed += testing_support::TextLike(150000, 20 + i % 2) + testing_support::RandomBytes(40000, 30 + i);
+    mixed +=
+        testing_support::TextLike(150000, 20 + i % 2) + testing_support::RandomBytes(40000, 30 + i);
     mixed += std::string(5000 + i, static_cast<char>(i));
   }
   cases.push_back({"1.2 MB mixed", mixed});
@@ -259,7 +274,8 @@ TEST_F(GzipCompressor, RoundTripsThroughZlibAndCUnzip) {
     WriteFileBytes(gz, member);
     SwapOutcome outcome = RunCUnzip(gz, dir_.Sub("roundtrip.out"));
     EXPECT_EQ(outcome.result, 0) << c.what << outcome.stderr_text;
-    EXPECT_TRUE(ReadFileBytes(dir_.Sub("roundtrip.out")) == c.data) << c.what << " " << c.data.size();
+    EXPECT_TRUE(ReadFileBytes(dir_.Sub("roundtrip.out")) == c.data)
+        << c.what << " " << c.data.size();
   }
 }
 
@@ -274,7 +290,8 @@ TEST_F(GzipCompressor, NoLargerThanGzipLevelSix) {
   for (const std::string& data : inputs) {
     std::string source = dir_.Sub("input.dat");
     std::string member = Compress(data);
-    ASSERT_EQ(std::system(("gzip -6 -c '" + source + "' > '" + dir_.Sub("gzip.gz") + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("gzip -6 -c '" + source + "' > '" + dir_.Sub("gzip.gz") + "'").c_str()),
+              0);
     std::string theirs = ReadFileBytes(dir_.Sub("gzip.gz"));
     EXPECT_LE(member.size(), theirs.size()) << data.size();
     ASSERT_EQ(std::system(("gzip -t '" + dir_.Sub("input.dat.gz") + "'").c_str()), 0);

@@ -36,12 +36,14 @@ class GzipDecompressor : public ::testing::Test {
     return outcome;
   }
 
-  void ExpectExpands(const std::string& bytes, const std::string& expected, const std::string& what) {
+  void ExpectExpands(const std::string& bytes, const std::string& expected,
+                     const std::string& what) {
     std::string output;
     SwapOutcome outcome = Expand(bytes, &output);
     EXPECT_FALSE(outcome.threw) << what << ": " << outcome.stderr_text;
     EXPECT_EQ(outcome.result, 0) << what << ": " << outcome.stderr_text;
-    EXPECT_TRUE(output == expected) << what << ": " << output.size() << " bytes, expected " << expected.size();
+    EXPECT_TRUE(output == expected)
+        << what << ": " << output.size() << " bytes, expected " << expected.size();
   }
 
   // The run must fail with the abort step and name `text` on standard error.
@@ -49,11 +51,13 @@ class GzipDecompressor : public ::testing::Test {
     SwapOutcome outcome = Expand(bytes);
     EXPECT_TRUE(outcome.threw) << what;
     EXPECT_EQ(outcome.exception, kAbortText) << what;
-    EXPECT_NE(outcome.stderr_text.find(text), std::string::npos) << what << ": " << outcome.stderr_text;
+    EXPECT_NE(outcome.stderr_text.find(text), std::string::npos)
+        << what << ": " << outcome.stderr_text;
   }
 
   // The detection must refuse the input with -1 and exactly `message`.
-  void ExpectRefusal(const std::string& bytes, const std::string& message, const std::string& what) {
+  void ExpectRefusal(const std::string& bytes, const std::string& message,
+                     const std::string& what) {
     SwapOutcome outcome = Expand(bytes);
     EXPECT_FALSE(outcome.threw) << what;
     EXPECT_EQ(outcome.result, -1) << what;
@@ -70,8 +74,9 @@ std::string Sample() { return ReadFileBytes(ZipDataFile("sample.bin")); }
 
 TEST_F(GzipDecompressor, ExpandsWhatTheGzipProgramWroteAtEveryLevel) {
   const std::string sample = Sample();
-  for (const char* name : {"sample_1.gz", "sample_2.gz", "sample_3.gz", "sample_4.gz", "sample_5.gz", "sample_6.gz",
-                           "sample_7.gz", "sample_8.gz", "sample_9.gz", "sample_noname.gz"}) {
+  for (const char* name :
+       {"sample_1.gz", "sample_2.gz", "sample_3.gz", "sample_4.gz", "sample_5.gz", "sample_6.gz",
+        "sample_7.gz", "sample_8.gz", "sample_9.gz", "sample_noname.gz"}) {
     ExpectExpands(ReadFileBytes(ZipDataFile(name)), sample, name);
   }
 }
@@ -90,11 +95,13 @@ TEST_F(GzipDecompressor, ZipWithSecondEntryWritesTheFirstAndReturnsMinusOne) {
   EXPECT_FALSE(outcome.threw);
   EXPECT_EQ(outcome.result, -1);
   EXPECT_TRUE(output == Sample());
-  EXPECT_EQ(outcome.stderr_text, "filedist: " + dir_.Sub("in0") + " has more than one entry -- unchanged\n");
+  EXPECT_EQ(outcome.stderr_text,
+            "filedist: " + dir_.Sub("in0") + " has more than one entry -- unchanged\n");
 }
 
 TEST_F(GzipDecompressor, ExpandsZlibMembersWithEveryOptionalField) {
-  const std::string data = testing_support::TextLike(100000, 1) + testing_support::RandomBytes(5000, 2);
+  const std::string data =
+      testing_support::TextLike(100000, 1) + testing_support::RandomBytes(5000, 2);
   struct Case {
     const char* what;
     ZlibGzipOptions options;
@@ -116,7 +123,8 @@ TEST_F(GzipDecompressor, ExpandsZlibMembersWithEveryOptionalField) {
   empty_extra.extra.clear();
   cases.push_back({"empty extra", empty_extra});
   for (const Case& c : cases) {
-    ExpectExpands(ZlibGzip(data, c.options), data, std::string(c.what) + " " + std::to_string(c.options.level));
+    ExpectExpands(ZlibGzip(data, c.options), data,
+                  std::string(c.what) + " " + std::to_string(c.options.level));
   }
   // A zero-length extra field skips nothing.
   std::string member = ZlibGzip(data);
@@ -157,12 +165,15 @@ TEST_F(GzipDecompressor, RefusesHeadersWithTheirMessages) {
     bytes[c.offset] = static_cast<char>(c.value);
     ExpectRefusal(bytes, "filedist: " + InputName() + c.message, c.message);
   }
-  ExpectRefusal("plain text, not compressed", "\nfiledist: " + InputName() + ": not in gzip format\n", "text");
+  ExpectRefusal("plain text, not compressed",
+                "\nfiledist: " + InputName() + ": not in gzip format\n", "text");
   // zlib's header CRC uses the flag bit that this format reads as multi-part.
   ZlibGzipOptions hcrc;
   hcrc.header_crc = true;
-  ExpectRefusal(ZlibGzip("data", hcrc), "filedist: " + InputName() + " is a a multi-part gzip file -- get newer version of gzip\n",
-                "header crc");
+  ExpectRefusal(
+      ZlibGzip("data", hcrc),
+      "filedist: " + InputName() + " is a a multi-part gzip file -- get newer version of gzip\n",
+      "header crc");
 }
 
 TEST_F(GzipDecompressor, RefusesZipArchivesItCannotRead) {
@@ -184,8 +195,8 @@ TEST_F(GzipDecompressor, RefusesZipArchivesItCannotRead) {
     if (c.offset == 27) bytes[29] = static_cast<char>(0xff);
     ExpectRefusal(bytes, "\nfiledist: " + InputName() + c.message, c.what);
   }
-  ExpectRefusal(std::string("PK\x03\x04", 4) + "short", "\nfiledist: " + InputName() + ": not a valid zip file\n",
-                "header cut short");
+  ExpectRefusal(std::string("PK\x03\x04", 4) + "short",
+                "\nfiledist: " + InputName() + ": not a valid zip file\n", "header cut short");
   // "PK" without the local header signature is no zip archive at all.
   ExpectRefusal("PKZIP text", "\nfiledist: " + InputName() + ": not in gzip format\n", "PK text");
 }
@@ -196,8 +207,8 @@ TEST_F(GzipDecompressor, ZipEntriesAreChecked) {
   wrong_size[18] = 0x01;  // compressed size 18002 -> 17921
   SwapOutcome outcome = Expand(wrong_size);
   EXPECT_TRUE(outcome.threw);
-  EXPECT_EQ(outcome.stderr_text,
-            "len 18002, siz 17921\n\nfiledist: " + dir_.Sub("in0") + ": invalid compressed data--length mismatch\n");
+  EXPECT_EQ(outcome.stderr_text, "len 18002, siz 17921\n\nfiledist: " + dir_.Sub("in0") +
+                                     ": invalid compressed data--length mismatch\n");
 
   std::string wrong_crc = stored;
   wrong_crc[14] ^= 0x40;
@@ -245,11 +256,13 @@ TEST_F(GzipDecompressor, ChecksCrcAndLengthAfterWritingEverything) {
 TEST_F(GzipDecompressor, EveryTruncationOfAMemberAborts) {
   ZlibGzipOptions named;
   named.name = "n.txt";
-  const std::string member = ZlibGzip(testing_support::TextLike(600, 5) + std::string(300, 'z'), named);
+  const std::string member =
+      ZlibGzip(testing_support::TextLike(600, 5) + std::string(300, 'z'), named);
   for (size_t cut = 0; cut < member.size(); ++cut) {
     SwapOutcome outcome = Expand(member.substr(0, cut));
     EXPECT_TRUE(outcome.threw) << "cut at " << cut;
-    EXPECT_NE(outcome.stderr_text.find("unexpected end of file"), std::string::npos) << "cut at " << cut;
+    EXPECT_NE(outcome.stderr_text.find("unexpected end of file"), std::string::npos)
+        << "cut at " << cut;
   }
 }
 
@@ -285,7 +298,8 @@ class BitPacker {
 // A gzip member around hand-made deflate data; the trailer is right for
 // `expected`.
 std::string Member(const std::string& deflate_data, const std::string& expected = "") {
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(expected.data()), static_cast<uInt>(expected.size()));
+  uLong crc =
+      crc32(0, reinterpret_cast<const Bytef*>(expected.data()), static_cast<uInt>(expected.size()));
   std::string trailer;
   for (int i = 0; i < 4; ++i) trailer += static_cast<char>((crc >> (8 * i)) & 0xff);
   for (int i = 0; i < 4; ++i) trailer += static_cast<char>((expected.size() >> (8 * i)) & 0xff);
@@ -302,23 +316,64 @@ TEST_F(GzipDecompressor, MalformedDeflateDataIsAFormatViolation) {
       {"stored length and complement disagree",
        BitPacker().Bits(1, 1).Bits(0, 2).Byte(5).Byte(0).Byte(0xfa).Byte(0xfe).Done() + "hello"},
       // Fixed block: length 3 at distance 1 with nothing decoded before.
-      {"distance before the start", BitPacker().Bits(1, 1).Bits(1, 2).Code(1, 7).Code(0, 5).Code(0, 7).Done()},
-      {"distance 2 after one byte",
-       BitPacker().Bits(1, 1).Bits(1, 2).Code(0x30 + 'a', 8).Code(1, 7).Code(1, 5).Code(0, 7).Done()},
-      {"distance code 30", BitPacker().Bits(1, 1).Bits(1, 2).Code(0x30 + 'a', 8).Code(1, 7).Code(30, 5).Done()},
-      {"length code 286", BitPacker().Bits(1, 1).Bits(1, 2).Code(0xc0 + 286 - 280, 8).Code(0, 5).Done()},
-      {"287 literal/length codes", BitPacker().Bits(1, 1).Bits(2, 2).Bits(30, 5).Bits(0, 5).Bits(0, 4).Done()},
-      {"over-subscribed code-length code",
-       BitPacker().Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(0, 4).Bits(1, 3).Bits(1, 3).Bits(1, 3).Bits(1, 3).Done()},
+      {"distance before the start",
+       BitPacker().Bits(1, 1).Bits(1, 2).Code(1, 7).Code(0, 5).Code(0, 7).Done()},
+      {"distance 2 after one byte", BitPacker()
+                                        .Bits(1, 1)
+                                        .Bits(1, 2)
+                                        .Code(0x30 + 'a', 8)
+                                        .Code(1, 7)
+                                        .Code(1, 5)
+                                        .Code(0, 7)
+                                        .Done()},
+      {"distance code 30",
+       BitPacker().Bits(1, 1).Bits(1, 2).Code(0x30 + 'a', 8).Code(1, 7).Code(30, 5).Done()},
+      {"length code 286",
+       BitPacker().Bits(1, 1).Bits(1, 2).Code(0xc0 + 286 - 280, 8).Code(0, 5).Done()},
+      {"287 literal/length codes",
+       BitPacker().Bits(1, 1).Bits(2, 2).Bits(30, 5).Bits(0, 5).Bits(0, 4).Done()},
+      {"over-subscribed code-length code", BitPacker()
+                                               .Bits(1, 1)
+                                               .Bits(2, 2)
+                                               .Bits(0, 5)
+                                               .Bits(0, 5)
+                                               .Bits(0, 4)
+                                               .Bits(1, 3)
+                                               .Bits(1, 3)
+                                               .Bits(1, 3)
+                                               .Bits(1, 3)
+                                               .Done()},
       // Code lengths 0 and 18 of one bit each; 18 (138 zeros) twice is more
       // than the 257 + 1 lengths announced.
-      {"code lengths past the end",
-       BitPacker().Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(0, 4).Bits(0, 3).Bits(0, 3).Bits(1, 3).Bits(1, 3)
-           .Code(1, 1).Bits(127, 7).Code(1, 1).Bits(127, 7).Done()},
+      {"code lengths past the end", BitPacker()
+                                        .Bits(1, 1)
+                                        .Bits(2, 2)
+                                        .Bits(0, 5)
+                                        .Bits(0, 5)
+                                        .Bits(0, 4)
+                                        .Bits(0, 3)
+                                        .Bits(0, 3)
+                                        .Bits(1, 3)
+                                        .Bits(1, 3)
+                                        .Code(1, 1)
+                                        .Bits(127, 7)
+                                        .Code(1, 1)
+                                        .Bits(127, 7)
+                                        .Done()},
       // Code lengths 16 and 0; 16 (repeat the previous length) comes first.
-      {"repeat with nothing before",
-       BitPacker().Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(0, 4).Bits(1, 3).Bits(0, 3).Bits(0, 3).Bits(1, 3)
-           .Code(1, 1).Bits(0, 2).Done()},
+      {"repeat with nothing before", BitPacker()
+                                         .Bits(1, 1)
+                                         .Bits(2, 2)
+                                         .Bits(0, 5)
+                                         .Bits(0, 5)
+                                         .Bits(0, 4)
+                                         .Bits(1, 3)
+                                         .Bits(0, 3)
+                                         .Bits(0, 3)
+                                         .Bits(1, 3)
+                                         .Code(1, 1)
+                                         .Bits(0, 2)
+                                         .Done()},
   };
   for (const Case& c : cases) {
     ExpectAbort(Member(c.data), ": invalid compressed data--format violated\n", c.what);
@@ -328,20 +383,31 @@ TEST_F(GzipDecompressor, MalformedDeflateDataIsAFormatViolation) {
 TEST_F(GzipDecompressor, HandMadeStoredAndFixedBlocks) {
   // Stored "hi" (not final), then a fixed final block: 'a', length 3 at
   // distance 1, 'b', end of block.
-  std::string data = BitPacker().Bits(0, 1).Bits(0, 2).Byte(2).Byte(0).Byte(0xfd).Byte(0xff).Done() + "hi" +
-                     BitPacker().Bits(1, 1).Bits(1, 2).Code(0x30 + 'a', 8).Code(1, 7).Code(0, 5)
-                         .Code(0x30 + 'b', 8).Code(0, 7).Done();
+  std::string data =
+      BitPacker().Bits(0, 1).Bits(0, 2).Byte(2).Byte(0).Byte(0xfd).Byte(0xff).Done() + "hi" +
+      BitPacker()
+          .Bits(1, 1)
+          .Bits(1, 2)
+          .Code(0x30 + 'a', 8)
+          .Code(1, 7)
+          .Code(0, 5)
+          .Code(0x30 + 'b', 8)
+          .Code(0, 7)
+          .Done();
   ExpectExpands(Member(data, "hiaaaab"), "hiaaaab", "hand-made blocks");
   // A stored block's length must match the bytes that follow: cut short,
   // the run runs out of input.
-  ExpectAbort(Member(BitPacker().Bits(1, 1).Bits(0, 2).Byte(200).Byte(0).Byte(55).Byte(0xff).Done() + "abc"),
-              "unexpected end of file", "stored block longer than the input");
+  ExpectAbort(
+      Member(BitPacker().Bits(1, 1).Bits(0, 2).Byte(200).Byte(0).Byte(55).Byte(0xff).Done() +
+             "abc"),
+      "unexpected end of file", "stored block longer than the input");
 }
 
 // Damaged streams must fail cleanly, never read or write out of bounds (the
 // sanitizer build checks that), and never report a wrong result as success.
 TEST_F(GzipDecompressor, DamagedStreamsFailCleanly) {
-  const std::string data = testing_support::TextLike(20000, 6) + testing_support::RandomBytes(3000, 7);
+  const std::string data =
+      testing_support::TextLike(20000, 6) + testing_support::RandomBytes(3000, 7);
   const std::string member = ZlibGzip(data);
   std::mt19937 random(8);
   int failures = 0;

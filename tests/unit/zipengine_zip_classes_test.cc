@@ -157,7 +157,8 @@ TEST(ZipClasses, ExistingDestinationIsReplacedUnlessTheInputIsRefused) {
   WriteFileBytes(expanded, std::string(100000, 'o'));
   ASSERT_EQ(RunCZip(source, packed).result, 0);
   std::string plain;
-  EXPECT_TRUE(testing_support::ZlibGunzip(ReadFileBytes(packed), &plain)) << "no old bytes after the member";
+  EXPECT_TRUE(testing_support::ZlibGunzip(ReadFileBytes(packed), &plain))
+      << "no old bytes after the member";
   ASSERT_EQ(RunCUnzip(packed, expanded).result, 0);
   EXPECT_EQ(ReadFileBytes(expanded), "short");
 
@@ -206,7 +207,8 @@ TEST(ZipClasses, MessagesNameTheProgramAndTheRunsOwnSource) {
   CZip later(dir.Sub("later.bin").c_str());  // made after the CUnzip, never run
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(unzip.SwapSize(dir.Sub("out").c_str()), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\nfiledist: " + unzip_source + ": not in gzip format\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "\nfiledist: " + unzip_source + ": not in gzip format\n");
 
   // A compression stores its own source's name, not the last CZip's.
   CZip first(unzip_source.c_str());

@@ -28,10 +28,8 @@ using testing_support::UnmatchedRecords;
 using testing_support::WriteRelease;
 
 const Tree kOld = {
-    {"a.txt", "alpha, the same in both"},
-    {"b.txt", "bravo 1"},
-    {"dir/c.bin", std::string(70000, 'c')},
-    {"dir/sub/d.txt", "delta, the same in both"},
+    {"a.txt", "alpha, the same in both"},         {"b.txt", "bravo 1"},
+    {"dir/c.bin", std::string(70000, 'c')},       {"dir/sub/d.txt", "delta, the same in both"},
     {"gone.txt", "a file the new release drops"},
 };
 
@@ -123,7 +121,8 @@ TEST(UpdateCrash, EveryStopIsFinishedByTheNextRun) {
     std::string output;
     ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"), {"--crash-at", std::to_string(n)}, &output),
               86)
-        << "stop " << n << "\n" << output;
+        << "stop " << n << "\n"
+        << output;
     ExpectFinishedByNextRun(scratch, install, "the stop at " + std::to_string(n));
     fs::remove_all(install);
   }
@@ -144,9 +143,9 @@ TEST(UpdateCrash, PowerCutAtEveryPointIsFinishedByTheNextRun) {
     fs::copy(base, install, fs::copy_options::recursive);
     std::string output;
     ASSERT_EQ(
-        RunUpdate(install, scratch.Sub("rel2"), {"--power-cut-at", std::to_string(n)}, &output),
-        86)
-        << "cut " << n << "\n" << output;
+        RunUpdate(install, scratch.Sub("rel2"), {"--power-cut-at", std::to_string(n)}, &output), 86)
+        << "cut " << n << "\n"
+        << output;
     size_t at = output.find("power cut: ");
     ASSERT_NE(at, std::string::npos) << output;
     lost += std::atoi(output.c_str() + at + 11);
@@ -221,7 +220,8 @@ TEST(UpdateCrash, StopsAroundALibraryMovedAsideAreFinishedByTheNextRun) {
                         {"--hold", install + "/lib/" + library, "--crash-at", std::to_string(n)},
                         &output),
               86)
-        << "stop " << n << "\n" << output;
+        << "stop " << n << "\n"
+        << output;
     EXPECT_EQ(UnmatchedRecords(install), "") << "right after the stop at " << n;
     stops_after_the_move += asides(install);
     ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"), {}, &output), 0) << n << "\n" << output;
@@ -270,7 +270,8 @@ TEST(UpdateCrash, NewProgramsKeepTheirModeWhenAStoppedApplyIsFinished) {
     testing_support::MakeDirs(install);
     ASSERT_EQ(RunUpdate(install, scratch.Sub("rel"), {"--crash-at", std::to_string(n)}, &output),
               86)
-        << "stop " << n << "\n" << output;
+        << "stop " << n << "\n"
+        << output;
     ASSERT_EQ(RunUpdate(install, scratch.Sub("rel"), {}, &output), 0) << output;
     EXPECT_EQ(ReadInstall(install), tree) << "stop " << n;
     EXPECT_TRUE(OwnerMayRun(install + "/bin/tool")) << "stop " << n;
@@ -324,7 +325,8 @@ TEST(UpdateCrash, StopsDuringAPatchedUpdateAreFinishedByTheNextRun) {
     std::string install = scratch.Sub("stop-" + std::to_string(n));
     fs::copy(base, install, fs::copy_options::recursive);
     ASSERT_EQ(RunUpdate(install, patch_dirs[1], {"--crash-at", std::to_string(n)}, &output), 86)
-        << "stop " << n << "\n" << output;
+        << "stop " << n << "\n"
+        << output;
     EXPECT_EQ(UnmatchedRecords(install), "") << "right after the stop at " << n;
     ASSERT_EQ(RunUpdate(install, patch_dirs[1], {}, &output), 0) << n << "\n" << output;
     EXPECT_EQ(ReadInstall(install), new_tree) << "the stop at " << n;
@@ -350,10 +352,10 @@ std::string BuildSigned(const ScratchDir& scratch, const std::string& filedist, 
     testing_support::WriteFileBytes(path, bytes);
   }
   std::string output;
-  EXPECT_EQ(testing_support::Run({filedist, "build", source, "--releases", scratch.Sub("signed"),
-                                  "--sign", key},
-                                 &output),
-            0)
+  EXPECT_EQ(
+      testing_support::Run(
+          {filedist, "build", source, "--releases", scratch.Sub("signed"), "--sign", key}, &output),
+      0)
       << output;
   std::vector<std::string> lines = testing_support::SplitLines(output);
   return lines.empty() ? std::string() : lines.back();
@@ -388,10 +390,10 @@ TEST(UpdateCrash, ReleaseFloorNeverLagsWhatIsInstalled) {
   for (int n = LongMode() ? 1 : points / 2; n <= points; ++n) {
     std::string install = scratch.Sub("floor-" + std::to_string(n));
     fs::copy(base, install, fs::copy_options::recursive);
-    ASSERT_EQ(RunUpdate(install, patch2, {"--trust", key, "--crash-at", std::to_string(n)},
-                        &output),
-              86)
-        << "stop " << n << "\n" << output;
+    ASSERT_EQ(
+        RunUpdate(install, patch2, {"--trust", key, "--crash-at", std::to_string(n)}, &output), 86)
+        << "stop " << n << "\n"
+        << output;
     if (ReadInstall(install) == kOld) continue;
     ++changed_stops;
     EXPECT_EQ(ReadFileBytes(install + "/.filedist-release"), "sequence 2\n") << "stop " << n;

@@ -21,8 +21,7 @@ using testing_support::ScratchDir;
 // Serves the release folder, except that one file's body never ends.
 class EndlessFetcher : public update::ReleaseFetcher {
  public:
-  EndlessFetcher(const std::string& root, std::string endless,
-                 uint64_t most = uint64_t{1} << 30)
+  EndlessFetcher(const std::string& root, std::string endless, uint64_t most = uint64_t{1} << 30)
       : folder_(root), endless_(std::move(endless)), most_(most) {}
   std::string Location() const override { return folder_.Location(); }
   bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
@@ -86,7 +85,8 @@ TEST(UpdateFetchLimits, TrustedClientStopsAtTheSignedSizeOfListAndKeyFile) {
     testing_support::WriteFileBytes(scratch.Sub("source") + sep + "a.txt", "alpha");
     std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
     std::string output;
-    ASSERT_EQ(testing_support::Run({packer, "keygen", scratch.Sub("signer")}, &output), 0) << output;
+    ASSERT_EQ(testing_support::Run({packer, "keygen", scratch.Sub("signer")}, &output), 0)
+        << output;
     ASSERT_EQ(testing_support::Run({packer, "build", scratch.Sub("source"), "--releases",
                                     scratch.Sub("rel"), "--sign", scratch.Sub("signer.key")},
                                    &output),

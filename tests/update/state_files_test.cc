@@ -21,8 +21,9 @@ using testing_support::WriteFileBytes;
 
 bool IsWindows() { return std::string(plat::kExecutableSuffix) == ".exe"; }
 
-const char kJournal[] = "filedist apply journal 1\r\nremove,.\\a.txt,"
-                        "0123456789abcdef0123456789abcdef,1\r\nend\r\n";
+const char kJournal[] =
+    "filedist apply journal 1\r\nremove,.\\a.txt,"
+    "0123456789abcdef0123456789abcdef,1\r\nend\r\n";
 
 // What a planted entry is, made at path; the good copy it leads to lies in
 // elsewhere.

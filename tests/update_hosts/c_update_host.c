@@ -15,12 +15,12 @@
 
 static int failures = 0;
 
-#define EXPECT(cond, what)                                              \
-  do {                                                                  \
-    if (!(cond)) {                                                      \
-      printf("FAILED: %s (line %d)\n", what, __LINE__);                 \
-      ++failures;                                                       \
-    }                                                                   \
+#define EXPECT(cond, what)                              \
+  do {                                                  \
+    if (!(cond)) {                                      \
+      printf("FAILED: %s (line %d)\n", what, __LINE__); \
+      ++failures;                                       \
+    }                                                   \
   } while (0)
 
 static const char *const kFiles[] = {"a.bin", "b.bin", "c.bin", "d.bin"};
@@ -46,7 +46,7 @@ struct Watch {
   int calls;
   int cancel_when_some; /* cancel once the first file arrived */
   uint64_t done_at_cancel;
-  uint64_t first_done;  /* bytes_done at the first call */
+  uint64_t first_done; /* bytes_done at the first call */
   uint64_t last_done, last_total;
 };
 

@@ -57,8 +57,8 @@ bool StartBody(Transfer* transfer) {
     return false;
   }
   bool partial = code == 206;
-  if (partial && (transfer->offset == 0 ||
-                  transfer->range_start != static_cast<long>(transfer->offset))) {
+  if (partial &&
+      (transfer->offset == 0 || transfer->range_start != static_cast<long>(transfer->offset))) {
     transfer->refused = true;
     return false;
   }

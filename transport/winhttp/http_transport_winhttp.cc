@@ -25,8 +25,8 @@ constexpr DWORD kMostHeaderBytes = 64 * 1024;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
   return wide;
@@ -169,9 +169,8 @@ bool ChainsTo(const CERT_CONTEXT* server, HCERTSTORE authorities) {
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
     if (simple->cElement > 0) {
       const CERT_CONTEXT* root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-      const CERT_CONTEXT* found =
-          CertFindCertificateInStore(authorities, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root,
-                                     nullptr);
+      const CERT_CONTEXT* found = CertFindCertificateInStore(authorities, X509_ASN_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, root, nullptr);
       if (found != nullptr) {
         trusted = true;
         CertFreeCertificateContext(found);
@@ -199,10 +198,9 @@ struct HeaderWait {
   }
 
   bool SendAndReceive() {
-    return WinHttpSendRequest(request,
-                              headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                              headers.empty() ? 0 : static_cast<DWORD>(-1L),
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+    return WinHttpSendRequest(
+               request, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+               headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
            WinHttpReceiveResponse(request, nullptr);
   }
 
@@ -317,10 +315,10 @@ class WinHttpTransport : public HttpTransport {
     InternetHandle connection(WinHttpConnect(session_.handle, host.c_str(), parts.nPort, 0));
     if (connection.handle == nullptr) return Failure(GetLastError(), &result);
     // The URL is escaped already; escaping it again would break it.
-    InternetHandle request(WinHttpOpenRequest(
-        connection.handle, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-        WINHTTP_DEFAULT_ACCEPT_TYPES,
-        (secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE));
+    InternetHandle request(
+        WinHttpOpenRequest(connection.handle, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES,
+                           (secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE));
     if (request.handle == nullptr) return Failure(GetLastError(), &result);
     // Never from https to plain http (the default of some WinHTTPs only).
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
@@ -366,13 +364,13 @@ class WinHttpTransport : public HttpTransport {
         }
       }
       std::wstring location = QueryText(request.handle, WINHTTP_QUERY_LOCATION);
-      std::wstring insecure = StartsWithHttp(final_url) ? final_url
+      std::wstring insecure = StartsWithHttp(final_url)  ? final_url
                               : StartsWithHttp(location) ? location
                                                          : std::wstring();
       if (!insecure.empty()) {
         result.status = TransferStatus::kFailed;
-        result.error = "refusing the redirect from https to the insecure '" +
-                       Narrow(insecure.c_str()) + "'";
+        result.error =
+            "refusing the redirect from https to the insecure '" + Narrow(insecure.c_str()) + "'";
         return result;
       }
     }
@@ -515,7 +513,8 @@ class WinHttpTransport : public HttpTransport {
         automatic.lpszAutoConfigUrl = ie_.lpszAutoConfigUrl;
       } else {
         automatic.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-        automatic.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+        automatic.dwAutoDetectFlags =
+            WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
       }
       automatic.fAutoLogonIfChallenged = TRUE;
       WINHTTP_PROXY_INFO found = {};

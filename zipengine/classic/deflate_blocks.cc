@@ -81,9 +81,12 @@ void SendTreeLengths(Engine* engine, const TreeNode* tree, int max_code) {
   const TreeNode* lengths = engine->block.code_length_tree;
   WalkLengthRuns(tree, max_code, [engine, lengths](int symbol, int repeat) {
     SendBits(engine, lengths[symbol].code, lengths[symbol].len);
-    if (symbol == kRepeatPrevious) SendBits(engine, static_cast<unsigned>(repeat), 2);
-    else if (symbol == kRepeatZero3) SendBits(engine, static_cast<unsigned>(repeat), 3);
-    else if (symbol == kRepeatZero11) SendBits(engine, static_cast<unsigned>(repeat), 7);
+    if (symbol == kRepeatPrevious)
+      SendBits(engine, static_cast<unsigned>(repeat), 2);
+    else if (symbol == kRepeatZero3)
+      SendBits(engine, static_cast<unsigned>(repeat), 3);
+    else if (symbol == kRepeatZero11)
+      SendBits(engine, static_cast<unsigned>(repeat), 7);
   });
 }
 
@@ -114,11 +117,13 @@ void SendSymbols(Engine* engine, const TreeNode* literal_tree, const TreeNode* d
       int code = t.length_code[value];
       const TreeNode& length_symbol = literal_tree[code + kLiterals + 1];
       SendBits(engine, length_symbol.code, length_symbol.len);
-      if (kExtraLengthBits[code] != 0) SendBits(engine, value - static_cast<unsigned>(t.base_length[code]), kExtraLengthBits[code]);
+      if (kExtraLengthBits[code] != 0)
+        SendBits(engine, value - static_cast<unsigned>(t.base_length[code]), kExtraLengthBits[code]);
       unsigned distance = engine->distances[match_index++] - 1u;
       code = DistanceCode(t, distance);
       SendBits(engine, distance_tree[code].code, distance_tree[code].len);
-      if (kExtraDistanceBits[code] != 0) SendBits(engine, distance - static_cast<unsigned>(t.base_distance[code]), kExtraDistanceBits[code]);
+      if (kExtraDistanceBits[code] != 0)
+        SendBits(engine, distance - static_cast<unsigned>(t.base_distance[code]), kExtraDistanceBits[code]);
     }
     flags >>= 1;
   }

@@ -16,7 +16,7 @@
 
 namespace zipengine {
 
-constexpr unsigned kWindowSize = 32768;        // largest match distance
+constexpr unsigned kWindowSize = 32768;  // largest match distance
 constexpr unsigned kWindowMask = kWindowSize - 1;
 constexpr unsigned kInputBufferSize = 32768;
 // Wide loads may look this far past the input fill; the bytes are never used.
@@ -34,11 +34,11 @@ constexpr unsigned kInputNameSize = 260;
 
 // Compressor: where the match finder stands in the sliding window.
 struct MatchState {
-  unsigned position;    // current string start in the window
-  unsigned lookahead;   // valid bytes from position on
+  unsigned position;   // current string start in the window
+  unsigned lookahead;  // valid bytes from position on
   unsigned match_start;
   unsigned hash_key;
-  long block_start;     // window position of the current block; negative once slid out
+  long block_start;  // window position of the current block; negative once slid out
   bool input_ended;
 };
 
@@ -49,10 +49,10 @@ struct BlockTallies {
   TreeNode literal_tree[2 * kLiteralLengthCodes + 1];
   TreeNode distance_tree[2 * kDistanceCodes + 1];
   TreeNode code_length_tree[2 * kCodeLengthCodes + 1];
-  unsigned symbols;    // entries in the literal buffer
-  unsigned matches;    // entries in the distance buffer
+  unsigned symbols;     // entries in the literal buffer
+  unsigned matches;     // entries in the distance buffer
   unsigned flag_bytes;  // complete bytes in the flag buffer
-  unsigned flag_acc;   // flags of the symbols since the last complete byte
+  unsigned flag_acc;    // flags of the symbols since the last complete byte
   unsigned flag_bit;
 };
 

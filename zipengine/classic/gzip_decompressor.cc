@@ -73,8 +73,8 @@ int DecompressRun(Engine* engine, const RunFiles& files) {
   if (expected_length != engine->bytes_written) ReportDataError(engine, "invalid compressed data--length error");
 
   if (engine->zip_entry) {
-    bool another_entry = InputAvailable(engine) > 4 &&
-                         LittleEndian32(engine->input + engine->input_position) == kZipLocalSignature;
+    bool another_entry =
+        InputAvailable(engine) > 4 && LittleEndian32(engine->input + engine->input_position) == kZipLocalSignature;
     engine->zip_entry = 0;
     engine->sizes_in_descriptor = 0;
     if (another_entry) {

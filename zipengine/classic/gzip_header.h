@@ -16,9 +16,7 @@ namespace zipengine {
 int DetectMethod(Engine* engine);
 
 inline uint32_t LittleEndian16(const unsigned char* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-inline uint32_t LittleEndian32(const unsigned char* p) {
-  return LittleEndian16(p) | LittleEndian16(p + 2) << 16;
-}
+inline uint32_t LittleEndian32(const unsigned char* p) { return LittleEndian16(p) | LittleEndian16(p + 2) << 16; }
 
 // Layout of a zip local header.
 constexpr unsigned kZipLocalHeaderSize = 30;

@@ -8,15 +8,14 @@ constexpr int kHeapSize = 2 * kLiteralLengthCodes + 1;
 struct Heap {
   int node[kHeapSize];
   uint8_t depth[kHeapSize];
-  int length = 0;  // heap proper: node[1..length]
+  int length = 0;       // heap proper: node[1..length]
   int max = kHeapSize;  // nodes taken out, in order, fill node[max..] downwards
 };
 
 // Less frequent first; among equal frequencies the shallower subtree, which
 // keeps the tree flat.
 inline bool Smaller(const TreeNode* tree, const Heap& heap, int a, int b) {
-  return tree[a].freq < tree[b].freq ||
-         (tree[a].freq == tree[b].freq && heap.depth[a] <= heap.depth[b]);
+  return tree[a].freq < tree[b].freq || (tree[a].freq == tree[b].freq && heap.depth[a] <= heap.depth[b]);
 }
 
 void SiftDown(const TreeNode* tree, Heap& heap, int k) {
@@ -34,8 +33,8 @@ void SiftDown(const TreeNode* tree, Heap& heap, int k) {
 
 // Lengths from the tree's shape, cut to max_length; the cut leaves are then
 // redistributed so the lengths still form a complete prefix code.
-void AssignLengths(TreeNode* tree, const TreeShape& shape, int max_code, Heap& heap,
-                   BlockCost* cost, uint16_t* counts) {
+void AssignLengths(TreeNode* tree, const TreeShape& shape, int max_code, Heap& heap, BlockCost* cost,
+                   uint16_t* counts) {
   for (int bits = 0; bits <= kMaxCodeBits; ++bits) counts[bits] = 0;
   tree[heap.node[heap.max]].len = 0;  // the root
   int overflow = 0;
@@ -78,7 +77,8 @@ void AssignLengths(TreeNode* tree, const TreeShape& shape, int max_code, Heap& h
       int m = heap.node[--h];
       if (m > max_code) continue;
       if (tree[m].len != bits) {
-        cost->dynamic_bits += static_cast<uint32_t>((bits - static_cast<int>(tree[m].len)) * static_cast<int>(tree[m].freq));
+        cost->dynamic_bits +=
+            static_cast<uint32_t>((bits - static_cast<int>(tree[m].len)) * static_cast<int>(tree[m].freq));
         tree[m].len = static_cast<uint16_t>(bits);
       }
       --n;

@@ -30,8 +30,7 @@ DecodeEntry SymbolEntry(CodeKind kind, unsigned symbol) {
 
 }  // namespace
 
-bool BuildDecodeTable(CodeKind kind, const uint8_t* lengths, unsigned count, unsigned root_bits,
-                      DecodeEntry* table) {
+bool BuildDecodeTable(CodeKind kind, const uint8_t* lengths, unsigned count, unsigned root_bits, DecodeEntry* table) {
   unsigned length_count[kMaxBits + 1] = {};
   for (unsigned n = 0; n < count; ++n) ++length_count[lengths[n]];
   length_count[0] = 0;

@@ -13,11 +13,11 @@ namespace zipengine {
 using DecodeEntry = uint32_t;
 
 enum : unsigned {
-  kEntryLiteral = 0,    // value: the byte, or the code-length symbol
-  kEntryBase = 16,      // 16 + extra bits; value: length or distance base
-  kEntryEnd = 32,       // end of block
-  kEntryLink = 64,      // 64 + second-level bits; value: that table's index
-  kEntryInvalid = 96,   // no symbol has this code
+  kEntryLiteral = 0,   // value: the byte, or the code-length symbol
+  kEntryBase = 16,     // 16 + extra bits; value: length or distance base
+  kEntryEnd = 32,      // end of block
+  kEntryLink = 64,     // 64 + second-level bits; value: that table's index
+  kEntryInvalid = 96,  // no symbol has this code
 };
 
 inline unsigned EntryBits(DecodeEntry e) { return e & 0xff; }
@@ -39,8 +39,7 @@ constexpr unsigned kCodeLengthTableSize = 1u << kCodeLengthRootBits;
 // Fills table (of the size above for kind) from the code lengths of count
 // symbols. Returns false when the lengths over-subscribe the code; an
 // incomplete code is accepted and its unused codes decode as invalid.
-bool BuildDecodeTable(CodeKind kind, const uint8_t* lengths, unsigned count, unsigned root_bits,
-                      DecodeEntry* table);
+bool BuildDecodeTable(CodeKind kind, const uint8_t* lengths, unsigned count, unsigned root_bits, DecodeEntry* table);
 
 }  // namespace zipengine
 

@@ -12,8 +12,10 @@ void SlideWindow(Engine* engine) {
   m.position -= kWindowSize;
   m.block_start -= static_cast<long>(kWindowSize);
   // Entries that pointed into the lower half now point nowhere.
-  for (uint16_t& entry : engine->hash_head) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
-  for (uint16_t& entry : engine->hash_chain) entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
+  for (uint16_t& entry : engine->hash_head)
+    entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
+  for (uint16_t& entry : engine->hash_chain)
+    entry = entry >= kWindowSize ? static_cast<uint16_t>(entry - kWindowSize) : 0;
 }
 
 }  // namespace

@@ -10,15 +10,15 @@
 #include "zipengine/classic/engine.h"
 
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the match comparison reads words as little-endian"
+#  error "the match comparison reads words as little-endian"
 #endif
 
 namespace zipengine {
 
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHashMask = kHashSize - 1;
-constexpr unsigned kHashShift = 5;  // three shifts push a byte out of the key
-constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+constexpr unsigned kHashShift = 5;                              // three shifts push a byte out of the key
+constexpr unsigned kMinLookahead = kMaxMatch + kMinMatch + 1;   // 262
 constexpr unsigned kMaxDistance = kWindowSize - kMinLookahead;  // 32506
 constexpr unsigned kGoodMatch = 8;
 constexpr unsigned kMaxLazyMatch = 16;
@@ -26,9 +26,7 @@ constexpr unsigned kNiceMatch = 128;
 constexpr unsigned kMaxChain = 128;
 constexpr unsigned kTooFar = 4096;
 
-inline unsigned UpdateHash(unsigned key, unsigned byte) {
-  return ((key << kHashShift) ^ byte) & kHashMask;
-}
+inline unsigned UpdateHash(unsigned key, unsigned byte) { return ((key << kHashShift) ^ byte) & kHashMask; }
 
 // Links position into the chain of its three-byte key and returns the
 // previous head of that chain (0 for none).

@@ -10,7 +10,7 @@
 #include "zipengine/classic/gzip_decompressor.h"
 
 #ifndef O_BINARY
-#define O_BINARY 0
+#  define O_BINARY 0
 #endif
 
 namespace {
@@ -41,9 +41,7 @@ void RecordStoredName(zipengine::Engine* engine, const char* source) {
 
 }  // namespace
 
-CMamaZip::CMamaZip(const char* source) : m_operation(nullptr) {
-  CopyName(m_source, sizeof m_source, source);
-}
+CMamaZip::CMamaZip(const char* source) : m_operation(nullptr) { CopyName(m_source, sizeof m_source, source); }
 
 CMamaZip::CMamaZip(const CMamaZip& other) : m_operation(other.m_operation) {
   std::memcpy(m_source, other.m_source, sizeof m_source);

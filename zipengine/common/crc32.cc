@@ -41,19 +41,18 @@ uint32_t UpdateCrc32(uint32_t crc, const unsigned char* data, size_t length) {
     uint32_t w1 = LoadLittle32(data + 4);
     uint32_t w2 = LoadLittle32(data + 8);
     uint32_t w3 = LoadLittle32(data + 12);
-    crc = t[15][w0 & 0xff] ^ t[14][(w0 >> 8) & 0xff] ^ t[13][(w0 >> 16) & 0xff] ^ t[12][w0 >> 24] ^
-          t[11][w1 & 0xff] ^ t[10][(w1 >> 8) & 0xff] ^ t[9][(w1 >> 16) & 0xff] ^ t[8][w1 >> 24] ^
-          t[7][w2 & 0xff] ^ t[6][(w2 >> 8) & 0xff] ^ t[5][(w2 >> 16) & 0xff] ^ t[4][w2 >> 24] ^
-          t[3][w3 & 0xff] ^ t[2][(w3 >> 8) & 0xff] ^ t[1][(w3 >> 16) & 0xff] ^ t[0][w3 >> 24];
+    crc = t[15][w0 & 0xff] ^ t[14][(w0 >> 8) & 0xff] ^ t[13][(w0 >> 16) & 0xff] ^ t[12][w0 >> 24] ^ t[11][w1 & 0xff] ^
+          t[10][(w1 >> 8) & 0xff] ^ t[9][(w1 >> 16) & 0xff] ^ t[8][w1 >> 24] ^ t[7][w2 & 0xff] ^
+          t[6][(w2 >> 8) & 0xff] ^ t[5][(w2 >> 16) & 0xff] ^ t[4][w2 >> 24] ^ t[3][w3 & 0xff] ^ t[2][(w3 >> 8) & 0xff] ^
+          t[1][(w3 >> 16) & 0xff] ^ t[0][w3 >> 24];
     data += 16;
     length -= 16;
   }
   if (length >= 8) {
     uint32_t low = LoadLittle32(data) ^ crc;
     uint32_t high = LoadLittle32(data + 4);
-    crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^ t[5][(low >> 16) & 0xff] ^
-          t[4][low >> 24] ^ t[3][high & 0xff] ^ t[2][(high >> 8) & 0xff] ^
-          t[1][(high >> 16) & 0xff] ^ t[0][high >> 24];
+    crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^ t[5][(low >> 16) & 0xff] ^ t[4][low >> 24] ^ t[3][high & 0xff] ^
+          t[2][(high >> 8) & 0xff] ^ t[1][(high >> 16) & 0xff] ^ t[0][high >> 24];
     data += 8;
     length -= 8;
   }

@@ -11,8 +11,8 @@
 namespace zipengine {
 
 struct FastBitOutput {
-  uint64_t bits = 0;             // pending bits
-  unsigned count = 0;            // number of pending bits; at most 7 after Flush
+  uint64_t bits = 0;              // pending bits
+  unsigned count = 0;             // number of pending bits; at most 7 after Flush
   unsigned char* next = nullptr;  // where the next whole byte goes
 
   // Adds the low `length` bits of value. Between two flushes the additions

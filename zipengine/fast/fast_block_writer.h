@@ -29,7 +29,7 @@ struct FastTally {
 struct FastCodeTables {
   uint16_t length_symbol[259];  // length -> literal/length code 257..285
   uint8_t length_extra_bits[259];
-  uint16_t length_extra[259];  // value of the extra bits
+  uint16_t length_extra[259];        // value of the extra bits
   uint8_t distance_code_small[256];  // distance - 1 below 256 -> code
   uint8_t distance_code_large[256];  // (distance - 1) / 128 from 256 on -> code
   uint16_t distance_base[30];        // first distance - 1 of each code

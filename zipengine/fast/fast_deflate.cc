@@ -50,8 +50,7 @@ const unsigned char kGzipHeader[10] = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00,
 
 FastGzipStream::FastGzipStream()
     : buffer_(new unsigned char[kBufferSize + kFastBufferSpare]),
-      symbols_(new FastSymbol[kBlockSymbols + kSymbolSpare]) {
-}
+      symbols_(new FastSymbol[kBlockSymbols + kSymbolSpare]) {}
 
 void FastGzipStream::Begin() {
   fill_ = 0;
@@ -176,11 +175,10 @@ void FastGzipStream::Compress(bool final) {
       // literal first.
       while (len < kLazyLimit && end - (pos + 1) >= 4) {
         int next_distance = 0;
-        const FastSearchEffort lazy = len >= kGoodLength
-                                          ? FastSearchEffort{kLongDepth / 4, kShortDepth / 4, kNiceLength}
-                                          : effort;
-        int next_len = finder_.FindAndInsert(buf, pos + 1, std::min(kFastMaxMatch, end - pos - 1), len, lazy,
-                                             &next_distance);
+        const FastSearchEffort lazy =
+            len >= kGoodLength ? FastSearchEffort{kLongDepth / 4, kShortDepth / 4, kNiceLength} : effort;
+        int next_len =
+            finder_.FindAndInsert(buf, pos + 1, std::min(kFastMaxMatch, end - pos - 1), len, lazy, &next_distance);
         linked = pos + 2;
         if (next_len <= len) break;
         literal(pos++);

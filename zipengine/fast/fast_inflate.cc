@@ -61,8 +61,8 @@ constexpr size_t kOutputSpare = 1 + 258 + 15 + 16;
 // (which RFC 1951 allows for distances, and zlib for literals too). A set
 // of no codes at all gives a table of invalid entries, which fails only
 // when the data uses it.
-bool BuildTable(const uint8_t* lengths, int count, const uint32_t* symbolEntries, int tableBits,
-                bool allowLoneCode, uint32_t* table) {
+bool BuildTable(const uint8_t* lengths, int count, const uint32_t* symbolEntries, int tableBits, bool allowLoneCode,
+                uint32_t* table) {
   int per_length[kMaxCodeLength + 1] = {};
   for (int s = 0; s < count; ++s) ++per_length[lengths[s]];
   int longest = kMaxCodeLength;
@@ -139,8 +139,8 @@ bool BuildTable(const uint8_t* lengths, int count, const uint32_t* symbolEntries
 }
 
 inline uint64_t LoadLittle64(const unsigned char* p) {
-  return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 |
-         uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
+  return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 | uint64_t{p[4]} << 32 |
+         uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
 }
 
 // The input, read least significant bit first through a 64-bit register.
@@ -247,8 +247,8 @@ GzipMemberDecoder::GzipMemberDecoder()
 
 GzipMemberDecoder::~GzipMemberDecoder() = default;
 
-bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sink,
-                               uint32_t* trailerCrc, uint32_t* trailerLength) {
+bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sink, uint32_t* trailerCrc,
+                               uint32_t* trailerLength) {
   // The header: magic, method 8, no reserved flag bits, then the optional
   // fields in their order.
   if (size < 18 || data[0] != 0x1f || data[1] != 0x8b || data[2] != 8 || (data[3] & 0xe0) != 0) {
@@ -340,8 +340,7 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
       if (!ReadCodeLengths(symbols, lit_count + dist_count, lengths)) return false;
       if (lengths[256] == 0) return false;
       if (!BuildTable(lengths, static_cast<int>(lit_count), t.lit_symbols, kLitBits, true, t.lit) ||
-          !BuildTable(lengths + lit_count, static_cast<int>(dist_count), t.dist_symbols, kDistBits, true,
-                      t.dist)) {
+          !BuildTable(lengths + lit_count, static_cast<int>(dist_count), t.dist_symbols, kDistBits, true, t.dist)) {
         return false;
       }
       lit = t.lit;
@@ -419,10 +418,8 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
   if (!in.AlignToByte() || in.next != in.end) return false;
   if (out > handed) sink->Take(handed, static_cast<size_t>(out - handed));
   const unsigned char* trailer = data + size - 8;
-  *trailerCrc = trailer[0] | uint32_t{trailer[1]} << 8 | uint32_t{trailer[2]} << 16 |
-                uint32_t{trailer[3]} << 24;
-  *trailerLength = trailer[4] | uint32_t{trailer[5]} << 8 | uint32_t{trailer[6]} << 16 |
-                   uint32_t{trailer[7]} << 24;
+  *trailerCrc = trailer[0] | uint32_t{trailer[1]} << 8 | uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
+  *trailerLength = trailer[4] | uint32_t{trailer[5]} << 8 | uint32_t{trailer[6]} << 16 | uint32_t{trailer[7]} << 24;
   return true;
 }
 

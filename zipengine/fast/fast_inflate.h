@@ -38,8 +38,7 @@ class GzipMemberDecoder {
   // goes to sink; *trailerCrc and *trailerLength get the trailer's CRC-32
   // and length, which the caller compares with what sink saw. False for
   // anything else: output already given to sink is then meaningless.
-  bool Decode(const unsigned char* data, size_t size, Sink* sink, uint32_t* trailerCrc,
-              uint32_t* trailerLength);
+  bool Decode(const unsigned char* data, size_t size, Sink* sink, uint32_t* trailerCrc, uint32_t* trailerLength);
 
  private:
   struct Tables;

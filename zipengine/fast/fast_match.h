@@ -173,8 +173,8 @@ struct FastMatchFinder {
   // three bytes. Returns its length and sets *distance, or returns best_len
   // when there is none. max_len (4 to 258) bounds the match by the data
   // available.
-  int FindAndInsert(const unsigned char* buffer, int32_t pos, int max_len, int best_len,
-                    const FastSearchEffort& effort, int* distance) {
+  int FindAndInsert(const unsigned char* buffer, int32_t pos, int max_len, int best_len, const FastSearchEffort& effort,
+                    int* distance) {
     const unsigned char* here = buffer + pos;
     const int32_t slot = pos & (kFastWindow - 1);
     const uint64_t bytes = FastLoad64(here);
@@ -194,12 +194,12 @@ struct FastMatchFinder {
     if (best_len >= max_len) return best_len;
 
     const int asked = best_len;
-    if (Walk<false>(buffer, pos, long_candidate, long_chain.get(), effort.long_depth, max_len, effort.nice_len, &best_len,
-             distance)) {
+    if (Walk<false>(buffer, pos, long_candidate, long_chain.get(), effort.long_depth, max_len, effort.nice_len,
+                    &best_len, distance)) {
       return best_len;
     }
-    if (best_len < kLongKey &&
-        Walk<true>(buffer, pos, candidate, chain.get(), effort.short_depth, max_len, effort.nice_len, &best_len, distance)) {
+    if (best_len < kLongKey && Walk<true>(buffer, pos, candidate, chain.get(), effort.short_depth, max_len,
+                                          effort.nice_len, &best_len, distance)) {
       return best_len;
     }
     if (asked < 3 && best_len == asked && near3 > pos - kNear3 && near3 < pos &&
