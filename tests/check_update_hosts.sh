@@ -10,7 +10,8 @@
 #     signed pointer names is taken, remembered for a session opened without
 #     a source, a signed roll-back is taken, an older pointer served again,
 #     an unsigned one and a forged one are refused, a halted rollout holds
-#     the install where it is;
+#     the install where it is; then `filedist update` with no source takes
+#     up the source and channel the host recorded;
 #   - a C++ host (update_hosts/cpp_update_host.cc): two sessions on two
 #     directories in two threads, progress on the calling thread at most ten
 #     times a second, and a session refused a directory another thread holds.
@@ -138,6 +139,11 @@ if "$c_compiler" -Wall -Wextra -Werror -I"$include_dir" "$tests/update_hosts/c_u
       # Rolled back to the first release, and kept there.
       cmp -s "dir-channel/$name.bin" "source/$name.bin" || fail "C host: channel: $name.bin differs"
     done
+    # The program takes up the source and channel the host recorded last
+    # (beta-2, which has no LATEST: only its beta pointer leads anywhere).
+    program=$(run "packer/$(basename "$filedist")" update --dir dir-channel --trust trusted.pub \
+                --check 2>&1 | tr -d '\r') || true
+    [ "$program" = "up to date with $first" ] || fail "filedist update after the C host: $program"
     echo "ok: C host"
   else
     fail "C host"

@@ -161,8 +161,8 @@ namespace {
 
 // Follows the session's channel (the one recorded in the install folder when
 // none was set, stable when none was recorded), against the last pointer
-// taken from it. False, with session->error and session->follow.failure set.
-bool FollowFromRecord(filedist_update* session) {
+// taken from it. False, with *error and session->follow.failure set.
+bool FollowFromRecord(filedist_update* session, std::string* error) {
   const std::string& install_dir = session->checked.install_dir;
   update::InstallRecord record;
   const bool has_record =
@@ -172,7 +172,7 @@ bool FollowFromRecord(filedist_update* session) {
   return updater::FollowChannel(session->source.get(), channel, session->checked.trusted_key,
                                 has_record && record.channel == channel ? record.pointer : 0,
                                 install_dir, has_record ? record.patch : "", &session->follow,
-                                &session->error);
+                                error);
 }
 
 }  // namespace
@@ -294,8 +294,7 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
   std::string error;
   bool found = session->source->Check(&error);
   if (found && session->Follows()) {
-    found = FollowFromRecord(session);
-    error = session->error;
+    found = FollowFromRecord(session, &error);
   } else if (found) {
     found = session->source->FollowLatest(&error);
   }
@@ -380,8 +379,8 @@ int filedist_update_apply(filedist_update* session) {
   if (session->follow.held_back) return FILEDIST_UPDATE_UP_TO_DATE;
   if (int status = session->steps->Install()) return session->Result(status);
   if (!session->follow.channel.empty()) {
-    // The check followed a channel. The next session needs no source, and refuses a pointer older than
-    // this one.
+    // The check followed a channel: the next session needs no source, and
+    // refuses a pointer older than this one.
     std::string error;
     if (!updater::RecordInstalledRelease(session->checked.install_dir, session->source_text,
                                          session->follow.channel, session->follow.pointer,
