@@ -17,14 +17,11 @@
 #include "cli/update_json.h"
 #include "cli/update_progress.h"
 #include "filedist_update.h"
-#include "platform/file_safety.h"
 #include "signing/channel_pointer.h"
-#include "update/install_paths.h"
-#include "update/install_status.h"
 #include "update/install_verify.h"
 #include "update/staging_cleanup.h"
 #include "update/update_engine.h"
-#include "updater/release_source.h"
+#include "updater/remembered_source.h"
 #include "updater/session_hooks.h"
 
 namespace {
@@ -95,17 +92,13 @@ int RunUpdateCommand(int argc, char** argv) {
   if (line.Has("jobs") && !ParseCount(line.Value("jobs"), 1, 64, &unused_count)) {
     return line.UsageError("--jobs takes a number from 1 to 64");
   }
-  // The channel is followed here, before the session, with the same
-  // transfer settings the session takes.
-  FetchSettings fetch;
-  if (line.Has("timeout") &&
-      !ParseCount(line.Value("timeout"), 1, 86400, &fetch.transport.timeout_seconds)) {
+  int unused_seconds = 0;
+  if (line.Has("timeout") && !ParseCount(line.Value("timeout"), 1, 86400, &unused_seconds)) {
     return line.UsageError("--timeout takes a number of seconds from 1 to 86400");
   }
-  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &fetch.retry.retries)) {
+  if (line.Has("retries") && !ParseCount(line.Value("retries"), 0, 100, &unused_count)) {
     return line.UsageError("--retries takes a number from 0 to 100");
   }
-  fetch.transport.ca_file = line.Value("ca", "");
   const bool json = line.Has("json");
   update::UpdateOptions asked;  // what the document says was asked, before a session
   asked.prune = line.Has("prune");
@@ -119,77 +112,14 @@ int RunUpdateCommand(int argc, char** argv) {
     }
     return 1;
   }
-  // Without SOURCE, the one the last update of this folder recorded; without
-  // --channel, the channel it followed.
-  std::string remembered;
-  update::InstallRecord record;
-  const bool has_record =
-      update::ReadInstallRecord(asked.install_dir, &record) == update::RecordState::kRead;
-  const std::string channel =
-      line.Value("channel", has_record ? record.channel.c_str() : kDefaultChannel);
-  if (!IsChannelName(channel)) {
+  if (line.Has("channel") && !IsChannelName(line.Value("channel"))) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
   }
-  if (line.operands().empty()) {
-    std::string error;
-    if (!RememberedSource(asked.install_dir, &remembered, &error)) {
-      // Nothing to remember is what it always was: a usage error.
-      if (!has_record &&
-          update::ReadInstallRecord(asked.install_dir, &record) == update::RecordState::kNone) {
-        return line.UsageError(error.c_str());
-      }
-      std::fprintf(stderr, "filedist: %s\n", error.c_str());
-      if (json) {
-        Json doc = UpdateDocument(asked, "");
-        SetJsonFailure(&doc, error);
-        PrintJson(doc);
-      }
-      return 1;
-    }
-  }
-  const std::string source_given = line.operands().empty() ? remembered : line.operands()[0];
-  std::string trusted_key = line.Value("trust", "");
-  if (trusted_key.empty()) {
-    // As the session does: a key placed in the install directory is trusted.
-    std::string placed = update::JoinInstallPath(asked.install_dir, {update::kTrustedKeyName});
-    if (plat::NameIsTaken(placed)) trusted_key = placed;
-  }
-  asked.trusted_key = trusted_key;
-  ReleaseSource source(source_given, fetch);
-  ChannelFollow follow;
-  {
-    std::string error;
-    if (!source.Check(&error) ||
-        !FollowChannel(&source, channel, trusted_key,
-                       has_record && record.channel == channel ? record.pointer : 0,
-                       asked.install_dir, has_record ? record.patch : "", &follow, &error)) {
-      std::fprintf(stderr, "filedist: %s\n", error.c_str());
-      if (json) {
-        Json doc = UpdateDocument(asked, source.location());
-        SetJsonFailure(&doc, error);
-        PrintJson(doc);
-      }
-      return 1;
-    }
-  }
-  asked.expected_sequence = follow.expected_sequence;
-  if (follow.held_back) {
-    // Outside the rollout (or the rollout is halted): nothing new here yet.
-    if (json) {
-      Json doc = UpdateDocument(asked, source.location());
-      doc["held_back"] = true;
-      if (check) doc["update_available"] = false;
-      PrintJson(doc);
-    } else if (!line.Has("quiet")) {
-      std::printf(
-          "channel %s offers %s to %d%% of installs, not yet to this one: nothing to "
-          "do\n",
-          channel.c_str(), follow.offered.c_str(), follow.rollout);
-    }
-    return 0;
-  }
-  // The session takes the patch directory the channel named.
-  const std::string source_text = source.location();
+  // Without SOURCE, the session takes the one the last update of this
+  // folder recorded; without --channel, the channel it followed.
+  const bool remembered = line.operands().empty();
+  const std::string source_given = remembered ? "" : line.operands()[0];
+  if (!remembered && source_given.empty()) return line.UsageError("SOURCE is empty");
 
   // The run goes through the updater's C interface, as a host's does; the
   // program only shows what it says.
@@ -205,14 +135,32 @@ int RunUpdateCommand(int argc, char** argv) {
   }
   update::UpdateOutcome outcome;
   filedist_update* opened = nullptr;
-  int code = filedist_update_open(asked.install_dir.c_str(), source_text.c_str(), &opened);
+  int code = filedist_update_open(asked.install_dir.c_str(),
+                                  remembered ? nullptr : source_given.c_str(), &opened);
   std::unique_ptr<filedist_update, void (*)(filedist_update*)> session(opened,
                                                                        filedist_update_close);
+  if (code != FILEDIST_UPDATE_OK && remembered && code != FILEDIST_UPDATE_E_LOCKED) {
+    // Nothing to remember is what it always was: a usage error; a damaged
+    // record is a failure.
+    if (code == FILEDIST_UPDATE_E_USAGE) {
+      return line.UsageError(
+          ("SOURCE is missing, and no earlier update of '" + asked.install_dir + "' recorded one")
+              .c_str());
+    }
+    const std::string error = filedist_update_error(nullptr);
+    std::fprintf(stderr, "filedist: %s\n", error.c_str());
+    if (json) {
+      Json doc = UpdateDocument(asked, "");
+      SetJsonFailure(&doc, error);
+      PrintJson(doc);
+    }
+    return 1;
+  }
   if (code != FILEDIST_UPDATE_OK) {
     reporter->Problem(filedist_update_error(nullptr));
   } else {
     updater::AttachReporter(session.get(), reporter, &outcome);
-    static const char* const kValues[] = {"trust", "ca", "jobs", "timeout", "retries"};
+    static const char* const kValues[] = {"trust", "ca", "jobs", "timeout", "retries", "channel"};
     static const char* const kFlags[] = {"prune", "force", "repair", "dry-run", "allow-downgrade"};
     for (const char* name : kValues) {
       if (line.Has(name) && code == FILEDIST_UPDATE_OK) {
@@ -230,12 +178,28 @@ int RunUpdateCommand(int argc, char** argv) {
     if (line.Has("no-delta") && code == FILEDIST_UPDATE_OK) {
       code = filedist_update_set(session.get(), "no-delta", "1");
     }
-    if (follow.expected_sequence != 0 && code == FILEDIST_UPDATE_OK) {
-      code = filedist_update_set(session.get(), "expected-sequence",
-                                 std::to_string(follow.expected_sequence).c_str());
-    }
+    // The program always follows the recorded (or stable) channel and
+    // records what it installed.
+    if (code == FILEDIST_UPDATE_OK) code = filedist_update_set(session.get(), "remember", "1");
     if (code != FILEDIST_UPDATE_OK) return line.UsageError(filedist_update_error(session.get()));
     code = filedist_update_check(session.get(), nullptr);
+    const updater::ChannelFollow& follow = updater::FollowedChannel(session.get());
+    if (follow.held_back) {
+      // Outside the rollout (or the rollout is halted): nothing new here yet.
+      if (json) {
+        Json doc = UpdateDocument(updater::SessionOptions(session.get()),
+                                  updater::SourceLocation(session.get()));
+        doc["held_back"] = true;
+        if (check) doc["update_available"] = false;
+        PrintJson(doc);
+      } else if (!line.Has("quiet")) {
+        std::printf(
+            "channel %s offers %s to %d%% of installs, not yet to this one: nothing to "
+            "do\n",
+            follow.channel.c_str(), follow.offered.c_str(), follow.rollout);
+      }
+      return 0;
+    }
     if (code >= 0 && !asked.dry_run) {
       code = filedist_update_download(session.get(), nullptr, nullptr);
       if (code >= 0 && restart) {
@@ -250,46 +214,35 @@ int RunUpdateCommand(int argc, char** argv) {
             filedist_update_restart(session.get(), wait_pid, timeout,
                                     then_run.empty() ? nullptr : then_run[0].c_str(), args.data());
       } else if (code >= 0) {
+        // Apply records the source and channel for the next run.
         code = filedist_update_apply(session.get());
       }
     }
   }
   int status = code < 0 ? 1 : 0;
-  // After the run: a successful update records where it came from, and a
-  // check turns the plan into its own exit status.
+  // After the run, a check turns the plan into its own exit status.
   std::vector<std::string> problems;
   if (collector) problems = collector->problems();
   int concluded = status;
-  if (status == 0) {
-    const std::string patch = PatchNameOf(source.location());
-    if (check) {
-      if (IsUpToDate(asked, outcome)) {
-        if (!json) std::printf("up to date with %s\n", patch.c_str());
-      } else {
-        if (!json) {
-          std::printf("an update is available: %s, %zu files to fetch, %s\n", patch.c_str(),
-                      outcome.plan.fetch.size(), FormatBytes(outcome.plan.fetch_bytes).c_str());
-        }
-        concluded = kUpdateAvailableStatus;
+  if (status == 0 && check) {
+    const std::string patch = updater::PatchNameOf(updater::SourceLocation(session.get()));
+    if (IsUpToDate(asked, outcome)) {
+      if (!json) std::printf("up to date with %s\n", patch.c_str());
+    } else {
+      if (!json) {
+        std::printf("an update is available: %s, %zu files to fetch, %s\n", patch.c_str(),
+                    outcome.plan.fetch.size(), FormatBytes(outcome.plan.fetch_bytes).c_str());
       }
-    } else if (!asked.dry_run) {
-      std::string error;
-      if (!RecordInstalledRelease(asked.install_dir, source_given, channel, follow.pointer,
-                                  source.location(), outcome, &error)) {
-        error = "the release is installed, but its source could not be recorded: " + error;
-        std::fprintf(stderr, "filedist: %s\n", error.c_str());
-        problems.push_back(error);
-        concluded = 1;
-      }
+      concluded = kUpdateAvailableStatus;
     }
   }
   if (!json) return concluded;
-  std::string location = session ? updater::SourceLocation(session.get()) : source_text;
+  std::string location = session ? updater::SourceLocation(session.get()) : source_given;
   Json doc = UpdateDocument(session ? updater::SessionOptions(session.get()) : asked, location);
   if (session && updater::SourceFailed(session.get())) {
     SetJsonFailure(&doc, filedist_update_error(session.get()));
   } else {
-    AddUpdateOutcome(outcome, concluded == 1 ? 1 : status, problems, &doc);
+    AddUpdateOutcome(outcome, status, problems, &doc);
   }
   if (check) doc["update_available"] = concluded == kUpdateAvailableStatus;
   PrintJson(doc);

@@ -6,6 +6,12 @@
 #     directory, an unknown option, check, a download cancelled part-way that
 #     installs nothing, a second download that goes on from what was staged,
 #     apply, up to date, a forged release refused;
+#   - the C host following a channel of a releases folder: the release its
+#     signed pointer names is taken, remembered for a session opened without
+#     a source, a signed roll-back is taken, an older pointer served again,
+#     an unsigned one and a forged one are refused, a halted rollout holds
+#     the install where it is; then `filedist update` with no source takes
+#     up the source and channel the host recorded;
 #   - a C++ host (update_hosts/cpp_update_host.cc): two sessions on two
 #     directories in two threads, progress on the calling thread at most ten
 #     times a second, and a session refused a directory another thread holds.
@@ -64,7 +70,7 @@ actual=$(printf '%s\n' $exports | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ' | s
 
 # A signed release of four incompressible files, and a forged copy of it.
 cd "$scratch"
-mkdir packer source releases dir-c dir-forged dir-1 dir-2
+mkdir packer source releases dir-c dir-forged dir-channel dir-1 dir-2
 cp "$filedist" packer/
 python3 -c '
 import os
@@ -78,7 +84,43 @@ patch=releases/$(tr -d '\r\n' < releases/LATEST)
 cp -r "$patch" forged
 sed -i 's/^built 20/built 19/' forged/Manifest
 
-bash "$tests/servers/test_server.sh" faults "$scratch/server" "$patch" ||
+# Channels: a beta release (a.bin grown) beside stable, and copies of the
+# folder that serve the pointers a host meets over time: beta-1 the first
+# beta pointer, beta-2 the signed roll-back to the first release, unsigned
+# and forged-pointer that one without its signature and with its patch
+# changed after signing. releases/ itself ends with a third pointer that
+# offers the beta release again to 0% of installs: a halted rollout.
+first=$(basename "$patch")
+mkdir source2
+cp source/*.bin source2/
+python3 -c '
+import os
+with open("source2/a.bin", "wb") as f: f.write(os.urandom(300 * 1024))'
+sleep 1  # a patch directory is named by the second it is built in
+(cd packer && run "./$(basename "$filedist")" build ../source2 --releases ../releases --sign rel.key \
+   --channel beta > ../build2.out 2>&1) ||
+  { cat build2.out; fail "the beta release does not build"; exit 1; }
+second=$(sed -n 's/^patch //p' releases/channel.beta)
+pointer_copy() {  # FOLDER: the patch directories linked, the beta pointer copied
+  mkdir "$1"
+  ln -s "../releases/$first" "../releases/$second" "$1/"
+  cp releases/channel.beta "$1/"
+  cp releases/channel.beta.sig "$1/"
+}
+promote() {
+  (cd packer && run "./$(basename "$filedist")" promote ../releases "$@" --channel beta \
+     --sign rel.key > ../promote.out 2>&1) || { cat promote.out; fail "promote $*"; exit 1; }
+}
+pointer_copy beta-1
+promote "$first"
+pointer_copy beta-2
+pointer_copy unsigned
+rm unsigned/channel.beta.sig
+pointer_copy forged-pointer
+sed -i "s/^patch .*/patch $second/; s/^release .*/release 2/" forged-pointer/channel.beta
+promote "$second" --rollout 0
+
+bash "$tests/servers/test_server.sh" faults "$scratch/server" "$scratch" ||
   { cat "$scratch/server/failed"; fail "the web server does not start"; exit 1; }
 port=$(awk '$1 == "http" {print $2}' server/ports)
 
@@ -86,12 +128,22 @@ port=$(awk '$1 == "http" {print $2}' server/ports)
 if "$c_compiler" -Wall -Wextra -Werror -I"$include_dir" "$tests/update_hosts/c_update_host.c" \
      "$import_library" $host_flags -o "c_update_host$exe"; then
   [ "$mode" = win32 ] && cp "$library" .
-  output=$(run "./c_update_host$exe" dir-c "http://127.0.0.1:$port/slow-1/" \
-             "http://127.0.0.1:$port/plain-1/" forged trusted.pub dir-forged 2>&1 | tr -d '\r') || true
+  url=http://127.0.0.1:$port
+  output=$(run "./c_update_host$exe" dir-c "$url/slow-1/$patch/" "$url/plain-1/$patch/" forged \
+             trusted.pub dir-forged dir-channel "$url/plain-3/beta-1/" "$url/plain-3/beta-2/" \
+             "$url/plain-3/unsigned/" "$url/plain-3/forged-pointer/" "$url/plain-3/releases/" \
+             2>&1 | tr -d '\r') || true
   if [ "$(printf '%s\n' "$output" | tail -n 1)" = "host ok" ]; then
     for name in a b c d; do
       cmp -s "dir-c/$name.bin" "source/$name.bin" || fail "C host: $name.bin differs from the release"
+      # Rolled back to the first release, and kept there.
+      cmp -s "dir-channel/$name.bin" "source/$name.bin" || fail "C host: channel: $name.bin differs"
     done
+    # The program takes up the source and channel the host recorded last
+    # (beta-2, which has no LATEST: only its beta pointer leads anywhere).
+    program=$(run "packer/$(basename "$filedist")" update --dir dir-channel --trust trusted.pub \
+                --check 2>&1 | tr -d '\r') || true
+    [ "$program" = "up to date with $first" ] || fail "filedist update after the C host: $program"
     echo "ok: C host"
   else
     fail "C host"
@@ -104,7 +156,7 @@ fi
 # shellcheck disable=SC2086
 if "$cxx_compiler" -Wall -Wextra -Werror -I"$include_dir" "$tests/update_hosts/cpp_update_host.cc" \
      "$import_library" $host_flags -o "cpp_update_host$exe"; then
-  output=$(run "./cpp_update_host$exe" dir-1 dir-2 "http://127.0.0.1:$port/plain-2/" trusted.pub 2>&1 |
+  output=$(run "./cpp_update_host$exe" dir-1 dir-2 "http://127.0.0.1:$port/plain-2/$patch/" trusted.pub 2>&1 |
            tr -d '\r') || true
   if [ "$(printf '%s\n' "$output" | tail -n 1)" = "host ok" ]; then
     for dir in dir-1 dir-2; do

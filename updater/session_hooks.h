@@ -9,6 +9,7 @@
 #include "filedist_update.h"
 #include "update/update_engine.h"
 #include "update/update_reporter.h"
+#include "updater/channel_follow.h"
 
 namespace updater {
 
@@ -25,8 +26,13 @@ const update::UpdateOptions& SessionOptions(const filedist_update* session);
 std::string SourceLocation(const filedist_update* session);
 
 // True when the last check failed on the source itself (no such folder, a
-// LATEST that names nothing), before the engine began.
+// LATEST that names nothing, a channel pointer refused), before the engine
+// began.
 bool SourceFailed(const filedist_update* session);
+
+// What the last check's channel gave (an empty channel where it followed
+// none): the pointer taken, or an install held back outside a rollout.
+const ChannelFollow& FollowedChannel(const filedist_update* session);
 
 }  // namespace updater
 

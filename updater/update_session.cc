@@ -10,10 +10,14 @@
 #include "filedist_update.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/channel_pointer.h"
 #include "update/install_paths.h"
+#include "update/install_status.h"
 #include "update/update_engine.h"
 #include "update/update_reporter.h"
+#include "updater/channel_follow.h"
 #include "updater/release_source.h"
+#include "updater/remembered_source.h"
 #include "updater/session_hooks.h"
 #include "updater/source_fetcher.h"
 
@@ -114,6 +118,14 @@ struct filedist_update {
   update::UpdateOptions options;
   FetchSettings fetch;
   std::string source_text;
+  // "channel": the channel to follow; empty for the one recorded (when the
+  // session remembers) or none.
+  std::string channel;
+  // "remember", set too by an open without a source.
+  bool remember = false;
+  // What the last check's channel gave: the pointer apply records, or an
+  // install held back outside a rollout (nothing to fetch or apply).
+  updater::ChannelFollow follow;
   // What the last check runs with: options set later wait for the next.
   update::UpdateOptions checked;
   std::unique_ptr<ReleaseSource> source;
@@ -126,6 +138,10 @@ struct filedist_update {
   Step step = Step::kOpened;
   bool source_failed = false;
   std::string error;
+
+  // Follows a channel and records what apply installed, as `filedist
+  // update` does.
+  bool Follows() const { return remember || !channel.empty(); }
 
   int Usage(const std::string& text) {
     error = text;
@@ -141,24 +157,50 @@ struct filedist_update {
   }
 };
 
+namespace {
+
+// Follows the session's channel (the one recorded in the install folder when
+// none was set, stable when none was recorded), against the last pointer
+// taken from it. False, with *error and session->follow.failure set.
+bool FollowFromRecord(filedist_update* session, std::string* error) {
+  const std::string& install_dir = session->checked.install_dir;
+  update::InstallRecord record;
+  const bool has_record =
+      update::ReadInstallRecord(install_dir, &record) == update::RecordState::kRead;
+  std::string channel = session->channel;
+  if (channel.empty()) channel = has_record ? record.channel : kDefaultChannel;
+  return updater::FollowChannel(session->source.get(), channel, session->checked.trusted_key,
+                                has_record && record.channel == channel ? record.pointer : 0,
+                                install_dir, has_record ? record.patch : "", &session->follow,
+                                error);
+}
+
+}  // namespace
+
 extern "C" {
 
 int filedist_update_open(const char* install_dir, const char* source, filedist_update** out) {
   if (out != nullptr) *out = nullptr;
-  if (install_dir == nullptr || source == nullptr || out == nullptr || *install_dir == '\0' ||
-      *source == '\0') {
-    open_error =
-        "filedist_update_open needs an install directory, a source and a place for the "
-        "session";
+  if (install_dir == nullptr || out == nullptr || *install_dir == '\0') {
+    open_error = "filedist_update_open needs an install directory and a place for the session";
     return FILEDIST_UPDATE_E_USAGE;
   }
   std::unique_ptr<filedist_update> session(new filedist_update);
   session->options.install_dir = install_dir;
   session->options.jobs = 8;
-  session->source_text = source;
   if (session->lock.Take(install_dir, &session->reporter, session->outcome) != 0) {
     open_error = session->reporter.last_problem();
     return CodeOf(session->outcome->failure);
+  }
+  if (source != nullptr && *source != '\0') {
+    session->source_text = source;
+  } else {
+    // Read under the lock: an update that ends meanwhile cannot be half seen.
+    update::UpdateFailure failure = update::UpdateFailure::kNone;
+    if (!updater::RememberedSource(install_dir, &session->source_text, &failure, &open_error)) {
+      return CodeOf(failure);
+    }
+    session->remember = true;
   }
   open_error.clear();
   *out = session.release();
@@ -196,6 +238,14 @@ int filedist_update_set(filedist_update* session, const char* option, const char
       return session->Usage("expected-sequence takes a release number");
     }
     options.expected_sequence = parsed;
+  } else if (name == "channel") {
+    if (value == nullptr || !IsChannelName(value)) {
+      return session->Usage("channel takes a name of letters, digits, '-' and '_'");
+    }
+    session->channel = value;
+  } else if (name == "remember") {
+    if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");
+    session->remember = flag;
   } else if (name == "no-delta") {
     if (!ParseFlag(value, &flag)) return session->Usage("the option '" + name + "' takes 1 or 0");
     options.delta = !flag;
@@ -240,12 +290,37 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
   session->source_failed = false;
   session->fetcher.reset();
   session->source.reset(new ReleaseSource(session->source_text, session->fetch));
+  session->follow = updater::ChannelFollow();
   std::string error;
-  if (!session->source->Check(&error) || !session->source->FollowLatest(&error)) {
+  bool found = session->source->Check(&error);
+  if (found && session->Follows()) {
+    found = FollowFromRecord(session, &error);
+  } else if (found) {
+    found = session->source->FollowLatest(&error);
+  }
+  if (!found) {
     session->source_failed = true;
     session->reporter.Problem(error);
-    session->outcome->failure = update::UpdateFailure::kNetwork;
+    session->outcome->failure = session->follow.failure != update::UpdateFailure::kNone
+                                    ? session->follow.failure
+                                    : update::UpdateFailure::kNetwork;
     return session->Result(1);
+  }
+  if (session->follow.held_back) {
+    // Outside the rollout: nothing new here yet, and nothing to finish
+    // either; download and apply then have nothing to do.
+    session->step = Step::kChecked;
+    if (plan != nullptr) {
+      filedist_update_plan none;
+      std::memset(&none, 0, sizeof none);
+      none.size = plan->size;
+      std::memcpy(static_cast<void*>(plan), &none,
+                  plan->size < sizeof none ? plan->size : sizeof none);
+    }
+    return FILEDIST_UPDATE_UP_TO_DATE;
+  }
+  if (session->follow.expected_sequence != 0) {
+    session->checked.expected_sequence = session->follow.expected_sequence;
   }
   session->fetcher.reset(new updater::SourceFetcher(*session->source));
   session->steps.reset(new update::UpdateSteps(session->checked, session->fetcher.get(),
@@ -278,6 +353,10 @@ int filedist_update_download(filedist_update* session, filedist_update_progress 
   if (session->step == Step::kOpened) return session->Usage("check the release first");
   if (session->checked.dry_run) return session->Usage("a dry run downloads nothing");
   session->outcome->failure = update::UpdateFailure::kNone;
+  if (session->follow.held_back) {
+    session->step = Step::kDownloaded;
+    return FILEDIST_UPDATE_OK;
+  }
   update::FetchWatch watch;
   if (progress != nullptr) {
     watch = [progress, ctx](uint64_t done, uint64_t total, const std::string& path) {
@@ -297,7 +376,21 @@ int filedist_update_apply(filedist_update* session) {
   session->outcome->failure = update::UpdateFailure::kNone;
   // An apply ends what the check planned, whatever its result.
   session->step = Step::kOpened;
+  if (session->follow.held_back) return FILEDIST_UPDATE_UP_TO_DATE;
   if (int status = session->steps->Install()) return session->Result(status);
+  if (!session->follow.channel.empty()) {
+    // The check followed a channel: the next session needs no source, and
+    // refuses a pointer older than this one.
+    std::string error;
+    if (!updater::RecordInstalledRelease(session->checked.install_dir, session->source_text,
+                                         session->follow.channel, session->follow.pointer,
+                                         session->source->location(), *session->outcome, &error)) {
+      session->reporter.Problem("the release is installed, but its source could not be recorded: " +
+                                error);
+      session->error = session->reporter.last_problem();
+      return FILEDIST_UPDATE_E_DISK;
+    }
+  }
   return session->outcome->up_to_date ? FILEDIST_UPDATE_UP_TO_DATE : FILEDIST_UPDATE_OK;
 }
 
@@ -367,5 +460,7 @@ std::string SourceLocation(const filedist_update* session) {
 }
 
 bool SourceFailed(const filedist_update* session) { return session->source_failed; }
+
+const ChannelFollow& FollowedChannel(const filedist_update* session) { return session->follow; }
 
 }  // namespace updater

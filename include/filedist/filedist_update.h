@@ -28,6 +28,12 @@
  * - Locking: a session holds the install directory's lock from open to
  *   close. Another session, or a `filedist update` run, on the same
  *   directory is refused with FILEDIST_UPDATE_E_LOCKED meanwhile.
+ * - Remembering: a session given the "channel" or "remember" option, or
+ *   opened without a source, keeps the source, the channel and the last
+ *   channel pointer it took in install_dir's .filedist-install, the record
+ *   `filedist update` keeps and `filedist status` shows: the program and a
+ *   host may take turns on one install, and either refuses a pointer older
+ *   than the other took.
  * - Safety: nothing installed changes before filedist_update_apply, and
  *   apply changes files only under a journal: an apply that is stopped
  *   (power cut, killed process) is finished by the next session's check.
@@ -66,7 +72,8 @@ enum {
   FILEDIST_UPDATE_E_NETWORK = -2,        /* the source or one of its files could not be fetched */
   FILEDIST_UPDATE_E_REFUSED = -3,        /* the release is not one to take: unsigned with a
                                             trusted key, forged, older than the installed one,
-                                            damaged, or naming unsafe paths */
+                                            damaged, or naming unsafe paths; or the channel
+                                            pointer is not one to take ("channel") */
   FILEDIST_UPDATE_E_DISK = -4,           /* the install directory could not be read or written */
   FILEDIST_UPDATE_E_CANCELLED = -5,      /* the progress function stopped the download */
   FILEDIST_UPDATE_E_LOCKED = -6,         /* another update of the directory is running */
@@ -116,8 +123,14 @@ typedef int (*filedist_update_progress)(void *ctx, uint64_t bytes_done, uint64_t
  * whose LATEST names one, as a path or an http:// or https:// URL. Takes the
  * directory's lock. On success *out is the session (close it with
  * filedist_update_close); on failure *out is NULL and the code says why
- * (FILEDIST_UPDATE_E_LOCKED, _E_DISK, _E_USAGE for a NULL argument). A key
- * file filedist.pub in install_dir is trusted as the "trust" option is. */
+ * (FILEDIST_UPDATE_E_LOCKED, _E_DISK, _E_USAGE for a NULL install_dir or
+ * out). A key file filedist.pub in install_dir is trusted as the "trust"
+ * option is.
+ * A NULL or empty source takes the source that the last update of
+ * install_dir recorded in its .filedist-install (an update that followed a
+ * channel, or a `filedist update`), and the session remembers as the
+ * "remember" option says: it follows the recorded channel too. _E_USAGE
+ * when no update recorded a source, _E_DISK when the record is damaged. */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_open(const char *install_dir,
                                                                   const char *source,
                                                                   filedist_update **out);
@@ -127,7 +140,7 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_open(const char *in
 FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_update *session);
 
 /* Sets an option by the long name `filedist update` gives it, with its value
- * as text; for a flag, value is "1"/"0" (or NULL for "1"):
+ * as text (copied); for a flag, value is "1"/"0" (or NULL for "1"):
  *   "trust" FILE         releases must be signed with this Ed25519 public key
  *   "allow-downgrade"    take a signed release older than the installed one
  *   "jobs" N             files fetched at once, 1 to 64 (default 8)
@@ -140,7 +153,24 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
  *   "no-delta"           fetch whole files only, never the release's binary patches
  *   "expected-sequence" N  the signed release must carry this number (as a
  *                        channel pointer signed by the trusted key names it);
- *                        it may then be older than the installed one
+ *                        it may then be older than the installed one (a
+ *                        pointer the session follows sets its own)
+ *   "channel" NAME       follow the channel NAME (letters, digits, '-', '_')
+ *                        of a releases folder given as source: the release
+ *                        its pointer channel.NAME names, checked as
+ *                        `filedist update --channel` checks it (see
+ *                        filedist_update_check); the session then records
+ *                        as "remember" says
+ *   "remember"           as `filedist update` does: follow the channel set,
+ *                        else the one the last update recorded, else
+ *                        "stable" (LATEST where the folder has no pointer
+ *                        for it or no key is trusted); a successful apply
+ *                        records the source, the channel and the pointer
+ *                        taken in install_dir's .filedist-install, for a
+ *                        session opened without a source and against
+ *                        pointers served again. On for a session opened
+ *                        without a source; "0" then takes LATEST of the
+ *                        remembered source and records nothing
  * Options take effect at the next check. FILEDIST_UPDATE_E_USAGE for an
  * unknown name or a value out of range (nothing is changed then). */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_set(filedist_update *session,
@@ -151,7 +181,20 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_set(filedist_update
  * checks it (signature, rollback floor, list against its key file) and plans
  * the update. plan, when not NULL, is filled up to plan->size bytes.
  * FILEDIST_UPDATE_OK when there is something to fetch or remove,
- * FILEDIST_UPDATE_UP_TO_DATE when not; _E_NETWORK, _E_REFUSED, _E_DISK. */
+ * FILEDIST_UPDATE_UP_TO_DATE when not; _E_NETWORK, _E_REFUSED, _E_DISK.
+ * A session that follows a channel reads its pointer first. With a trusted
+ * key the pointer must carry the key's signature and a sequence no lower
+ * than the last one this install took from the channel; a newer pointer
+ * that names an older release (the publisher's roll-back) is taken, and the
+ * release must then carry the number it names. _E_REFUSED for a pointer
+ * that is unsigned, forged, older than the last taken (served again),
+ * expired or of another channel, and where the signed stable pointer taken
+ * before is gone; _E_NETWORK when the source has no such channel; nothing
+ * is finished or planned then. A pointer that offers its release to a share
+ * of installs (a rollout) this install is outside of (by the identifier it
+ * keeps in .filedist-id, made when first needed) gives
+ * FILEDIST_UPDATE_UP_TO_DATE and an empty plan; download and apply then do
+ * nothing. */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_check(filedist_update *session,
                                                                    filedist_update_plan *plan);
 
@@ -167,7 +210,11 @@ filedist_update_download(filedist_update *session, filedist_update_progress prog
  * them). Needs a successful download first (_E_USAGE otherwise).
  * FILEDIST_UPDATE_OK, FILEDIST_UPDATE_UP_TO_DATE when there was nothing to
  * place or remove, _E_DISK when a file could not be placed (the rest are;
- * the next session finishes). After an apply, check again before another. */
+ * the next session finishes). After an apply, check again before another.
+ * A session that followed a channel (or remembers) then records the source,
+ * the channel and the pointer taken, also when there was nothing to place
+ * (a host that stops at an up-to-date check records nothing); _E_DISK when
+ * the record could not be written, though the release is installed. */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_apply(filedist_update *session);
 
 /* Installs what was downloaded once the host is gone, and starts it again:

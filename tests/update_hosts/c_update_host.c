@@ -2,12 +2,23 @@
  * the installed header and the library alone (check_update_hosts.sh).
  *
  *   c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR
+ *                 CHANNEL_DIR BETA1_URL BETA2_URL UNSIGNED_URL FORGED_POINTER_URL
+ *                 HALTED_URL
  *
  * DIR starts empty. SLOW_URL serves the release with every answer half a
  * second late, so that a download can be cancelled after its first file;
  * PLAIN_URL serves the same release at once. FORGED_SOURCE is the release
- * with its Manifest changed after signing. Prints "host ok" last when every
- * step gave what it must. */
+ * with its Manifest changed after signing.
+ *
+ * CHANNEL_DIR starts empty too, and follows the channel "beta" of releases
+ * folders served over HTTP, where LATEST names the first release (a.bin of
+ * 256 KiB) and the second grows a.bin to 300 KiB: BETA1_URL's signed
+ * pointer 1 names the second release, BETA2_URL's pointer 2 the first again
+ * (a signed roll-back); UNSIGNED_URL serves pointer 2 without its signature,
+ * FORGED_POINTER_URL pointer 2 changed after signing to name the second;
+ * HALTED_URL's pointer 3 offers the second release to 0% of installs.
+ *
+ * Prints "host ok" last when every step gave what it must. */
 #include <stdio.h>
 #include <string.h>
 
@@ -40,6 +51,157 @@ static int Installed(const char *dir) {
     }
   }
   return count;
+}
+
+/* The size of dir/name, -1 when it cannot be read. */
+static long SizeOf(const char *dir, const char *name) {
+  char path[2048];
+  FILE *file;
+  long size;
+  snprintf(path, sizeof path, "%s/%s", dir, name);
+  file = fopen(path, "rb");
+  if (file == NULL) return -1;
+  size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+  fclose(file);
+  return size;
+}
+
+static const long kFirstA = 256 * 1024;  /* a.bin of the first release */
+static const long kSecondA = 300 * 1024; /* and of the second */
+
+/* A session on dir following the channel "beta" of source (NULL: the
+ * source and channel the last update recorded) with the trusted key;
+ * NULL when it could not be opened or set. */
+static filedist_update *FollowBeta(const char *dir, const char *source, const char *key) {
+  filedist_update *session = NULL;
+  int code = filedist_update_open(dir, source, &session);
+  EXPECT(code == FILEDIST_UPDATE_OK, "open a session that follows a channel");
+  if (code != FILEDIST_UPDATE_OK) {
+    printf("  %s\n", filedist_update_error(NULL));
+    return NULL;
+  }
+  EXPECT(filedist_update_set(session, "trust", key) == FILEDIST_UPDATE_OK, "trust");
+  if (source != NULL) {
+    EXPECT(filedist_update_set(session, "channel", "beta") == FILEDIST_UPDATE_OK, "channel");
+  }
+  return session;
+}
+
+/* Checks, downloads and applies; returns the check's code. */
+static int Update(filedist_update *session) {
+  int code = filedist_update_check(session, NULL);
+  if (code < 0) return code;
+  if (filedist_update_download(session, NULL, NULL) != FILEDIST_UPDATE_OK ||
+      filedist_update_apply(session) < 0) {
+    printf("  %s\n", filedist_update_error(session));
+    return -100;
+  }
+  return code;
+}
+
+/* Following a channel: the pointer's release is taken and remembered, a
+ * signed roll-back is taken, and a pointer served again, unsigned or forged
+ * is refused with nothing changed. */
+static void FollowChannel(char **argv) {
+  const char *dir = argv[7], *beta1 = argv[8], *beta2 = argv[9], *unsigned_url = argv[10];
+  const char *forged = argv[11], *halted = argv[12], *key = argv[5];
+  struct Refusal {
+    const char *what, *source, *reason;
+  } refusals[3];
+  filedist_update *session;
+  filedist_update_plan plan;
+  size_t i;
+  int code;
+
+  /* Nothing recorded yet: no source to take. */
+  session = NULL;
+  code = filedist_update_open(dir, NULL, &session);
+  EXPECT(code == FILEDIST_UPDATE_E_USAGE && session == NULL,
+         "open without a source before any update is refused");
+  EXPECT(strstr(filedist_update_error(NULL), "recorded") != NULL, "and says why");
+
+  session = FollowBeta(dir, beta1, key);
+  if (session == NULL) return;
+  EXPECT(filedist_update_set(session, "channel", "no such/channel") == FILEDIST_UPDATE_E_USAGE,
+         "a channel name with a slash is refused");
+  memset(&plan, 0, sizeof plan);
+  plan.size = sizeof plan;
+  code = filedist_update_check(session, &plan);
+  EXPECT(code == FILEDIST_UPDATE_OK, "the channel's release is checked");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  /* LATEST names the first release: the pointer, not LATEST, was taken. */
+  EXPECT(plan.sequence == 2 && plan.verified == 1, "the beta pointer's release is planned");
+  EXPECT(plan.files_to_fetch == 4, "plan: four files");
+  if (code == FILEDIST_UPDATE_OK) {
+    EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_OK, "download");
+    EXPECT(filedist_update_apply(session) == FILEDIST_UPDATE_OK, "apply");
+  }
+  EXPECT(SizeOf(dir, "a.bin") == kSecondA, "the beta release is installed");
+  filedist_update_close(session);
+
+  /* The source and channel are remembered: up to date with beta, where
+   * stable (LATEST) would have something to fetch. */
+  session = FollowBeta(dir, NULL, key);
+  if (session != NULL) {
+    code = filedist_update_check(session, NULL);
+    EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "the remembered channel is up to date");
+    if (code < 0) printf("  %s\n", filedist_update_error(session));
+    filedist_update_close(session);
+  }
+
+  /* The publisher's signed roll-back to the first release is taken without
+   * allow-downgrade. */
+  session = FollowBeta(dir, beta2, key);
+  if (session != NULL) {
+    memset(&plan, 0, sizeof plan);
+    plan.size = sizeof plan;
+    code = filedist_update_check(session, &plan);
+    EXPECT(code == FILEDIST_UPDATE_OK && plan.sequence == 1 && plan.files_to_fetch == 1,
+           "a signed roll-back plans the first release's a.bin");
+    if (code < 0) printf("  %s\n", filedist_update_error(session));
+    if (code == FILEDIST_UPDATE_OK) {
+      EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_OK, "download");
+      EXPECT(filedist_update_apply(session) == FILEDIST_UPDATE_OK, "apply");
+    }
+    filedist_update_close(session);
+  }
+  EXPECT(SizeOf(dir, "a.bin") == kFirstA, "the roll-back is installed");
+
+  /* Pointers that must not be taken, each from a session of its own. */
+  refusals[0].what = "the first pointer served again";
+  refusals[0].source = beta1;
+  refusals[0].reason = "served again";
+  refusals[1].what = "a pointer without its signature";
+  refusals[1].source = unsigned_url;
+  refusals[1].reason = "not signed";
+  refusals[2].what = "a pointer changed after signing";
+  refusals[2].source = forged;
+  refusals[2].reason = "refused";
+  for (i = 0; i < sizeof refusals / sizeof refusals[0]; ++i) {
+    session = FollowBeta(dir, refusals[i].source, key);
+    if (session == NULL) continue;
+    code = filedist_update_check(session, NULL);
+    if (code != FILEDIST_UPDATE_E_REFUSED ||
+        strstr(filedist_update_error(session), refusals[i].reason) == NULL) {
+      printf("FAILED: %s: %d, %s\n", refusals[i].what, code, filedist_update_error(session));
+      ++failures;
+    }
+    EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_E_USAGE,
+           "nothing of a refused pointer is downloaded");
+    filedist_update_close(session);
+    EXPECT(SizeOf(dir, "a.bin") == kFirstA, "a refused pointer changes nothing");
+  }
+
+  /* A halted rollout offers nothing new to this install: up to date, and a
+   * download and apply that follow change nothing. */
+  session = FollowBeta(dir, halted, key);
+  if (session != NULL) {
+    code = Update(session);
+    EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "a halted rollout holds the install back");
+    if (code < 0) printf("  %s\n", filedist_update_error(session));
+    filedist_update_close(session);
+  }
+  EXPECT(SizeOf(dir, "a.bin") == kFirstA, "a halted rollout installs nothing");
 }
 
 struct Watch {
@@ -75,8 +237,10 @@ int main(int argc, char **argv) {
   filedist_update_plan plan;
   struct Watch watch;
   int code;
-  if (argc != 7) {
-    printf("usage: c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR\n");
+  if (argc != 13) {
+    printf(
+        "usage: c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR "
+        "CHANNEL_DIR BETA1_URL BETA2_URL UNSIGNED_URL FORGED_POINTER_URL HALTED_URL\n");
     return 2;
   }
   dir = argv[1];
@@ -180,6 +344,8 @@ int main(int argc, char **argv) {
     filedist_update_close(session);
   }
   EXPECT(Installed(forged_dir) == 0, "nothing of a forged release is installed");
+
+  FollowChannel(argv);
 
   if (failures == 0) printf("host ok\n");
   return failures == 0 ? 0 : 1;

@@ -1,0 +1,91 @@
+#include "updater/channel_follow.h"
+
+#include "signing/channel_pointer.h"
+#include "update/channel_choice.h"
+#include "update/install_status.h"
+#include "update/rollout.h"
+
+namespace updater {
+
+namespace {
+
+bool Fail(ChannelFollow* follow, update::UpdateFailure failure) {
+  follow->failure = failure;
+  return false;
+}
+
+}  // namespace
+
+bool FollowChannel(ReleaseSource* source, const std::string& channel,
+                   const std::string& trusted_key, uint64_t last_pointer,
+                   const std::string& install_dir, const std::string& installed_patch,
+                   ChannelFollow* follow, std::string* error) {
+  *follow = ChannelFollow();
+  follow->channel = channel;
+  if (source->IsPatchDirectory()) return true;
+  // Without a trusted key the default channel follows LATEST exactly as
+  // before channels (the stable pointer names the same release); a pointer
+  // earns its place where its signature and sequence can be checked.
+  if (channel == kDefaultChannel && trusted_key.empty()) {
+    return source->FollowLatest(error) || Fail(follow, update::UpdateFailure::kNetwork);
+  }
+  update::ChannelInput input;
+  input.channel = channel;
+  input.trusted_key = trusted_key;
+  input.last_pointer = last_pointer;
+  input.now = update::UtcTimeNow();
+  if (!source->ReadTopFile(ChannelPointerFileName(channel), kChannelPointerSizeLimit,
+                           &input.text)) {
+    if (channel != kDefaultChannel) {
+      *error = "'" + source->location() + "' has no channel '" + channel + "' (no " +
+               ChannelPointerFileName(channel) + ")";
+      return Fail(follow, update::UpdateFailure::kNetwork);
+    }
+    if (last_pointer != 0) {
+      // A signed pointer was taken from here before: its disappearance must
+      // not bring back LATEST, which carries no number of its own.
+      *error = "'" + source->location() + "' no longer has the signed pointer of channel '" +
+               channel + "'; nothing was installed";
+      return Fail(follow, update::UpdateFailure::kRefused);
+    }
+    return source->FollowLatest(error) || Fail(follow, update::UpdateFailure::kNetwork);
+  }
+  input.has_signature =
+      source->ReadTopFile(ChannelSignatureFileName(channel), 4096, &input.signature);
+  update::ChannelChoice choice;
+  if (!update::ChooseFromChannel(input, &choice, error)) {
+    return Fail(follow, update::UpdateFailure::kRefused);
+  }
+  follow->pointer = choice.pointer.sequence;
+  follow->offered = choice.pointer.patch;
+  follow->rollout = choice.pointer.rollout;
+  // A pointer binds its release, and may take the install back to an older
+  // one, only where an earlier pointer of the same channel was taken: the
+  // first pointer seen from a channel (a new install, a switch) could be any
+  // old one the key ever signed.
+  if (choice.verified && last_pointer != 0) follow->expected_sequence = choice.pointer.release;
+  if (choice.pointer.rollout < 100 && choice.pointer.patch != installed_patch) {
+    std::string id;
+    if (!update::LoadInstallId(install_dir, &id, error)) {
+      return Fail(follow, update::UpdateFailure::kDisk);
+    }
+    if (!update::InRollout(id, choice.pointer.patch, choice.pointer.rollout)) {
+      if (!installed_patch.empty()) {
+        follow->held_back = true;
+        return true;
+      }
+      // A new install outside the rollout: of the stable channel, the release
+      // before it, which LATEST keeps naming until the rollout is complete;
+      // of another channel, which keeps no such name, the release offered.
+      if (channel == kDefaultChannel) {
+        *follow = ChannelFollow();
+        follow->channel = channel;
+        return source->FollowLatest(error) || Fail(follow, update::UpdateFailure::kNetwork);
+      }
+    }
+  }
+  source->EnterPatch(choice.pointer.patch);
+  return true;
+}
+
+}  // namespace updater

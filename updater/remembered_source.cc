@@ -1,0 +1,69 @@
+#include "updater/remembered_source.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "update/install_paths.h"
+#include "update/install_status.h"
+
+namespace updater {
+
+namespace {
+
+bool IsUrl(const std::string& text) {
+  return text.compare(0, 7, "http://") == 0 || text.compare(0, 8, "https://") == 0;
+}
+
+}  // namespace
+
+std::string SourceToRemember(const std::string& given) {
+  if (IsUrl(given)) return given;
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(given, error);
+  return error ? given : absolute.lexically_normal().string();
+}
+
+bool RememberedSource(const std::string& install_dir, std::string* source,
+                      update::UpdateFailure* failure, std::string* error) {
+  update::InstallRecord record;
+  switch (update::ReadInstallRecord(install_dir, &record)) {
+    case update::RecordState::kRead:
+      *source = record.source;
+      return true;
+    case update::RecordState::kNone:
+      *failure = update::UpdateFailure::kUsage;
+      *error = "no source given, and no earlier update of '" + install_dir + "' recorded one";
+      return false;
+    case update::RecordState::kDamaged:
+      break;
+  }
+  *failure = update::UpdateFailure::kDisk;
+  *error = "'" + update::JoinInstallPath(install_dir, {update::kInstallRecordName}) +
+           "' is damaged; give the source once to record it again";
+  return false;
+}
+
+std::string PatchNameOf(const std::string& location) {
+  std::string text = location;
+  while (!text.empty() && (text.back() == '/' || text.back() == '\\')) text.pop_back();
+  size_t cut = text.find_last_of("/\\");
+  return cut == std::string::npos ? text : text.substr(cut + 1);
+}
+
+bool RecordInstalledRelease(const std::string& install_dir, const std::string& source_given,
+                            const std::string& channel, uint64_t pointer,
+                            const std::string& patch_location, const update::UpdateOutcome& outcome,
+                            std::string* error) {
+  update::InstallRecord record;
+  record.source = SourceToRemember(source_given);
+  record.channel = channel;
+  record.pointer = pointer;
+  record.patch = PatchNameOf(patch_location);
+  record.has_sequence = outcome.has_sequence;
+  record.sequence = outcome.sequence;
+  record.verified = outcome.verified;
+  record.installed = update::UtcTimeNow();
+  return update::WriteInstallRecord(install_dir, record, error);
+}
+
+}  // namespace updater
