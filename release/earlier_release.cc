@@ -10,6 +10,7 @@
 #include "fileio/file_key.h"
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
+#include "signing/patch_dir_name.h"
 #include "signing/release_manifest.h"
 
 namespace {

@@ -1,6 +1,7 @@
-// The pieces of the signed text formats (release_manifest.h,
-// patch_index.h): digests, numbers, released paths and the line reader
-// that refuses anything but whole, plain lines.
+// The pieces of the text formats (release_manifest.h, patch_index.h,
+// channel_pointer.h, and the install record of the update engine):
+// digests, numbers, names, fields, released paths and the line reader that
+// refuses anything but whole, plain lines.
 #ifndef FILEDIST_SIGNING_MANIFEST_TEXT_H
 #define FILEDIST_SIGNING_MANIFEST_TEXT_H
 
@@ -14,12 +15,38 @@ namespace manifest_text {
 // A version list entry's path field holds at most this many characters.
 constexpr size_t kPathLimit = 1023;
 
+// True for exactly length lowercase hexadecimal digits.
+bool IsLowerHex(const std::string& text, size_t length);
 // True for exactly 64 lowercase hexadecimal digits.
 bool IsHexDigest(const std::string& text);
 // True for exactly 32 lowercase hexadecimal digits: a file key.
 bool IsHexKey(const std::string& text);
-// Decimal without sign or leading zeros, at most 2^63 - 1.
+
+// How a format writes a whole number: decimal digits without a sign or a
+// leading zero. The formats differ in how many digits they take, whether a
+// lone "0" is a value, and the largest value; each keeps its own bounds so
+// that files already written read as they always did.
+struct NumberForm {
+  size_t most_digits;  // at most 19: the value then fits 64 bits
+  bool zero;           // "0" is a value
+  uint64_t largest;
+};
+// Manifests and patch indexes: 0 to 2^63 - 1, which every file offset holds.
+constexpr NumberForm kManifestNumber = {19, true, INT64_MAX};
+// Channel pointers: 1 up, at most 18 digits.
+constexpr NumberForm kChannelNumber = {18, false, UINT64_MAX};
+// The install record and the build record: 0 up, at most 19 digits.
+constexpr NumberForm kRecordNumber = {19, true, UINT64_MAX};
+
+bool ParseNumber(const std::string& text, const NumberForm& form, uint64_t* value);
+// In kManifestNumber's form.
 bool ParseNumber(const std::string& text, uint64_t* value);
+
+// True for 1 to 64 ASCII letters, digits and characters of also (a channel
+// "-_", a release name in the install record "-_.").
+bool IsName(const std::string& text, const char* also);
+// "key value" with exactly that key: *value is the rest of the line.
+bool TakeField(const std::string& line, const char* key, std::string* value);
 // "YYYY-MM-DDTHH:MM:SSZ".
 bool IsUtcTime(const std::string& text);
 // A released path as the builder writes it: ".\" and then components
