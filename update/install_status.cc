@@ -33,7 +33,7 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
 }
 
 bool ReadNoFollow(const std::string& path, size_t limit, std::string* text) {
-  util::ScopedFile file(plat::OpenRegularNoFollow(path, nullptr));
+  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   text->clear();
   char buffer[4096];
