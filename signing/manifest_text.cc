@@ -96,6 +96,58 @@ std::vector<std::string> SplitFields(const std::string& line, size_t limit) {
   return fields;
 }
 
+bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest,
+                     uint64_t* size) {
+  std::vector<std::string> fields = SplitFields(line, 4);
+  if (fields.size() != 3 || fields[0] != tag || !IsHexDigest(fields[1]) ||
+      !ParseNumber(fields[2], size)) {
+    return false;
+  }
+  *digest = fields[1];
+  return true;
+}
+
+bool LineReader::Begin(const char* header, size_t limit, const std::string& what,
+                       std::string* error) {
+  if (text_.size() > limit) {
+    *error = "the " + what + " is too large";
+    return false;
+  }
+  std::string line;
+  if (!Next(&line, error)) return false;
+  if (line != header) {
+    *error = Where() + "not a filedist " + what + " of version 1";
+    return false;
+  }
+  return true;
+}
+
+bool LineReader::Items(const std::function<bool(const std::string& line, std::string* error)>& item,
+                       const char* counted, std::string* error) {
+  std::string line;
+  uint64_t items = 0;
+  for (;;) {
+    if (!Next(&line, error)) return false;
+    if (line.compare(0, 4, "end ") == 0) break;
+    std::string refusal;
+    if (!item(line, &refusal)) {
+      *error = Where() + refusal;
+      return false;
+    }
+    ++items;
+  }
+  uint64_t count = 0;
+  if (!ParseNumber(line.substr(4), &count) || count != items) {
+    *error = Where() + "the end line does not count the " + counted;
+    return false;
+  }
+  if (!AtEnd()) {
+    *error = Where() + "text after the end line";
+    return false;
+  }
+  return true;
+}
+
 bool LineReader::Next(std::string* line, std::string* error) {
   ++number_;
   if (position_ >= text_.size()) {

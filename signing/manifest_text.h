@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,23 @@ bool IsUtcTime(const std::string& text);
 bool IsReleasedPath(const std::string& path);
 // Splits at spaces into at most limit fields; the last takes the rest.
 std::vector<std::string> SplitFields(const std::string& line, size_t limit);
+// "TAG SHA256 SIZE" with exactly that tag.
+bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest, uint64_t* size);
 
+// Reads a signed list: a header line, lines of its own, item lines up to
+// "end COUNT" and nothing after that.
 class LineReader {
  public:
   explicit LineReader(const std::string& text) : text_(text) {}
+  // Checks that the text holds at most limit bytes and that its first line
+  // is header; *error names the list as what ("manifest") otherwise.
+  bool Begin(const char* header, size_t limit, const std::string& what, std::string* error);
+  // Gives each line up to the end line to item, which refuses one by
+  // returning false with *error set (this adds where); then checks that the
+  // end line counts the items (named as counted, "file lines" in the error)
+  // and that nothing follows it.
+  bool Items(const std::function<bool(const std::string& line, std::string* error)>& item,
+             const char* counted, std::string* error);
   // The next line without its line feed; false at the end, or for a line
   // that is too long, lacks its line feed or holds a carriage return or NUL.
   bool Next(std::string* line, std::string* error);
