@@ -14,14 +14,19 @@ std::string Replace(const std::string& text, const std::string& from, const std:
   return result;
 }
 
-TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
+// Channel beta, sequence 3, release 7 at Patch_20261207_143406, rollout 10.
+std::string GoodPointer() {
   ChannelPointer pointer;
   pointer.channel = "beta";
   pointer.sequence = 3;
   pointer.patch = "Patch_20261207_143406";
   pointer.release = 7;
   pointer.rollout = 10;
-  const std::string good = FormatChannelPointer(pointer);
+  return FormatChannelPointer(pointer);
+}
+
+TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
+  const std::string good = GoodPointer();
   ChannelPointer read;
   std::string error;
   ASSERT_TRUE(ParseChannelPointer(good, &read, &error)) << error;
@@ -68,13 +73,7 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
 // rollout from 0 to 100) and its channel takes no dot: the bounds that
 // pointers already published are read with.
 TEST(ChannelPointer, NumbersAndNamesKeepTheirBounds) {
-  ChannelPointer pointer;
-  pointer.channel = "beta";
-  pointer.sequence = 3;
-  pointer.patch = "Patch_20261207_143406";
-  pointer.release = 7;
-  pointer.rollout = 10;
-  const std::string good = FormatChannelPointer(pointer);
+  const std::string good = GoodPointer();
   const std::string kMost = std::string(18, '9');
   const struct {
     const char* from;
