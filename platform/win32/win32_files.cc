@@ -162,11 +162,10 @@ FILE* OpenRegularFile(const char* path, bool followLinks) {
   // The handle is looked at before a byte is read: a pipe, a console or
   // another device at the name answers with a type other than a disk file.
   // Sharing is what fopen gives, but for the updater's own files (no link
-  // followed): one being written elsewhere is not read half-done, and the
-  // rename that replaces it is not held up by a reader.
+  // followed), which are shared for reading only: one that another handle
+  // is writing is not read half-done, nor written or removed while read.
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  DWORD sharing =
-      followLinks ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_DELETE;
+  DWORD sharing = followLinks ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
   HANDLE handle = CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD failure = GetLastError();

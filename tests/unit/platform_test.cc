@@ -143,26 +143,6 @@ TEST(PlatformFiles, CopyAndReplace) {
   EXPECT_FALSE(plat::RemoveFile(b.c_str()));
 }
 
-// The updater's own files are read without following a link and replaced
-// by a rename: a reader (filedist status while an update runs) must not
-// make the replace fail, which a Windows open that does not share deletion
-// does.
-TEST(PlatformFiles, AReaderOfAnUpdaterFileDoesNotHoldUpItsReplacement) {
-  ScratchDir scratch;
-  std::string state = scratch.Sub("state");
-  std::string next = scratch.Sub("state.new");
-  WriteFileBytes(state, "old");
-  WriteFileBytes(next, "new");
-  FILE* reader = plat::OpenRegularFile(state.c_str(), false);
-  ASSERT_NE(reader, nullptr);
-  EXPECT_TRUE(plat::ReplaceFileAtomically(next.c_str(), state.c_str()));
-  char read[4] = {};
-  EXPECT_EQ(std::fread(read, 1, 3, reader), 3u);
-  EXPECT_STREQ(read, "old");  // what was open stays readable
-  std::fclose(reader);
-  EXPECT_EQ(ReadFileBytes(state), "new");
-}
-
 TEST(PlatformPaths, RelativeTest) {
   EXPECT_TRUE(plat::IsRelativePath("rel"));
   EXPECT_TRUE(plat::IsRelativePath(".\\data\\a.txt"));
