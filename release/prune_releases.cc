@@ -31,16 +31,7 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   entries->clear();
   failed->clear();
   plat::FileLock lock;
-  switch (lock.Acquire(Join(releaseDir, kReleaseLockName))) {
-    case plat::LockResult::kAcquired:
-      break;
-    case plat::LockResult::kBusy:
-      *error = "another build or promotion is running in '" + releaseDir + "'";
-      return false;
-    case plat::LockResult::kFailed:
-      *error = "cannot lock the release folder '" + releaseDir + "'";
-      return false;
-  }
+  if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
   std::vector<plat::DirEntry> listed;
   if (!plat::ListDirectory(releaseDir, &listed)) {
     *error = "cannot list '" + releaseDir + "'";

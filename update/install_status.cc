@@ -1,11 +1,11 @@
 #include "update/install_status.h"
 
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/channel_pointer.h"
 #include "signing/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
@@ -117,16 +117,8 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
                           FormatInstallRecord(record), error);
 }
 
-std::string UtcTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  std::tm* utc = std::gmtime(&now);
-  if (utc != nullptr) parts = *utc;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-  return text;
-}
+// The form a channel pointer's expiry has, which the record shares.
+std::string UtcTimeNow() { return UtcTimeAfterDays(0); }
 
 InstallStatus ReadInstallStatus(const std::string& installDir) {
   InstallStatus status;
