@@ -71,15 +71,6 @@ Json BuildDocument(const std::string& source_dir, const std::string& patch_dir, 
   return doc;
 }
 
-// A whole number from low to high.
-bool ParseNumber(const char* text, long low, long high, int* number) {
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < low || value > high) return false;
-  *number = static_cast<int>(value);
-  return true;
-}
-
 }  // namespace
 
 int RunBuildCommand(int argc, char** argv) {
@@ -91,11 +82,11 @@ int RunBuildCommand(int argc, char** argv) {
   std::string output = line.Has("out") ? Absolute(line.Value("out")) : ".";
   std::string releases = line.Has("releases") ? Absolute(line.Value("releases")) : "releases";
   int log_level = 1;
-  if (line.Has("log-level") && !ParseNumber(line.Value("log-level"), 0, 4, &log_level)) {
+  if (line.Has("log-level") && !ParseCount(line.Value("log-level"), 0, 4, &log_level)) {
     return line.UsageError("--log-level takes a number from 0 to 4");
   }
   int delta_window = -1;  // the library's default
-  if (line.Has("delta-window") && !ParseNumber(line.Value("delta-window"), 0, 100, &delta_window)) {
+  if (line.Has("delta-window") && !ParseCount(line.Value("delta-window"), 0, 100, &delta_window)) {
     return line.UsageError("--delta-window takes a number from 0 to 100");
   }
   const bool verbose = line.Has("verbose");
@@ -108,13 +99,13 @@ int RunBuildCommand(int argc, char** argv) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
   }
   int rollout = 100;
-  if (line.Has("rollout") && !ParseNumber(line.Value("rollout"), 0, 100, &rollout)) {
+  if (line.Has("rollout") && !ParseCount(line.Value("rollout"), 0, 100, &rollout)) {
     return line.UsageError("--rollout takes a percentage from 0 to 100");
   }
   int expires = -1;
   if (line.Has("expires")) {
     if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
-    if (!ParseNumber(line.Value("expires"), 1, 36500, &expires)) {
+    if (!ParseCount(line.Value("expires"), 1, 36500, &expires)) {
       return line.UsageError("--expires takes a number of days from 1 to 36500");
     }
   }

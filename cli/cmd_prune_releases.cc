@@ -12,18 +12,6 @@
 #include "cli/command_line.h"
 #include "interface/build_hooks.h"
 
-namespace {
-
-bool ParseCount(const char* text, long low, long high, int* value) {
-  char* end = nullptr;
-  long parsed = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}
-
-}  // namespace
-
 int RunPruneReleasesCommand(int argc, char** argv) {
   CommandLine line("prune-releases");
   if (int status = line.Parse(argc, argv); status >= 0) return status;

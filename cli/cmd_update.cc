@@ -26,15 +26,6 @@
 
 namespace {
 
-// A whole number from low to high.
-bool ParseCount(const char* text, long low, long high, int* value) {
-  char* end = nullptr;
-  long parsed = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}
-
 const char kNoProgramDirectory[] = "cannot find the directory of the filedist program";
 
 // The install directory: --dir, or the program's folder.

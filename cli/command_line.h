@@ -12,6 +12,10 @@
 
 #include "cli/command_help.h"
 
+// An option's whole number from low to high, as strtol reads it; false
+// leaves *value as it was.
+bool ParseCount(const char* text, long low, long high, int* value);
+
 class CommandLine {
  public:
   // The command's options, help and usage are its entry in

@@ -93,3 +93,10 @@ bool ReplacementFile::Commit() {
   created_ = false;
   return true;
 }
+
+bool WriteReplacement(const std::string& target, const void* data, size_t size) {
+  ReplacementFile file;
+  if (!file.Create(target.c_str())) return false;
+  if (size != 0 && std::fwrite(data, 1, size, file.file()) != size) return false;
+  return file.Commit();
+}

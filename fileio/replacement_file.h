@@ -50,4 +50,9 @@ class ReplacementFile {
   bool whole_ = false;  // closed with every byte written
 };
 
+// Puts size bytes at data in the place of target's contents, through a
+// ReplacementFile: false (target as it was) when the file cannot be created
+// beside it or a write, the close or the rename fails.
+bool WriteReplacement(const std::string& target, const void* data, size_t size);
+
 #endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H

@@ -22,4 +22,13 @@ std::string QuoteWindowsArgument(const std::string& arg) {
   return quoted;
 }
 
+std::string WindowsCommandLine(const std::vector<std::string>& argv) {
+  std::string command_line;
+  for (const std::string& arg : argv) {
+    if (!command_line.empty()) command_line.push_back(' ');
+    command_line += QuoteWindowsArgument(arg);
+  }
+  return command_line;
+}
+
 }  // namespace plat

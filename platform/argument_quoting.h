@@ -6,6 +6,7 @@
 #define FILEDIST_PLATFORM_ARGUMENT_QUOTING_H
 
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -14,6 +15,10 @@ namespace plat {
 // with every quote escaped and the backslashes before a quote (or before
 // the closing quote) doubled.
 std::string QuoteWindowsArgument(const std::string& arg);
+
+// The command line that gives a Windows program argv back: each argument
+// quoted so, separated by single spaces.
+std::string WindowsCommandLine(const std::vector<std::string>& argv);
 
 }  // namespace plat
 

@@ -15,12 +15,6 @@ namespace plat {
 // dangling link) is already there. *error gets the system's text on failure.
 FILE* CreateNewFile(const std::string& path, std::string* error);
 
-// Opens the regular file path for binary reading without following a link:
-// null (with *error set) when path is a symbolic link, junction or other
-// reparse point, is not a regular file, or cannot be opened. For the
-// updater's state files, which a planted link must not redirect.
-FILE* OpenRegularNoFollow(const std::string& path, std::string* error);
-
 // Flushes an open file's data to the disk (fsync, FlushFileBuffers).
 bool SyncFile(FILE* file);
 

@@ -178,8 +178,10 @@ FILE* OpenFile(const char* path, const char* mode);
 // from outside (a release folder, a build's Filters.ini) is refused, not
 // opened for a writer that never comes. With followLinks false a link at
 // the last component is refused too (the install folder's own state
-// files). Null on failure, errno set (EINVAL for a file of another kind,
-// ELOOP for a link).
+// files, which a planted link must not redirect), and on Windows the file
+// is shared for reading only: one that another handle has open for writing
+// is refused. Null on failure, errno set (EINVAL for a file of another
+// kind, ELOOP for a link).
 FILE* OpenRegularFile(const char* path, bool followLinks = true);
 
 // Opens a regular file for binary reading while refusing writers: fails if

@@ -6,6 +6,7 @@
 
 #include "fileio/io_util.h"
 #include "release/release_dirs.h"
+#include "signing/manifest_text.h"
 
 std::string BuildRecordPath(const std::string& patchDir) {
   std::string release_dir;
@@ -21,26 +22,11 @@ std::string BuildRecordPath(const std::string& patchDir) {
 
 namespace {
 
+using manifest_text::IsLowerHex;
+using manifest_text::kRecordNumber;
+using manifest_text::ParseNumber;
+
 const char kHeader[] = "filedist-build-record 1";
-
-bool IsHex(const std::string& text, size_t length) {
-  if (text.size() != length) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
-bool ParseCount(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = result;
-  return true;
-}
 
 // "member SHA256 GZSIZE KEY PLAINSHA256 PLAINSIZE CRC PATH": the path takes
 // the rest, spaces and all.
@@ -57,8 +43,9 @@ bool ParseMember(const std::string& line, std::string* path, EarlierMember* memb
   }
   *path = line.substr(start);
   uint64_t crc = 0;
-  if (!IsHex(fields[0], 64) || !ParseCount(fields[1], &member->size) || !IsHex(fields[2], 32) ||
-      !IsHex(fields[3], 64) || !ParseCount(fields[4], &member->plainSize) || !IsHex(fields[5], 8) ||
+  if (!IsLowerHex(fields[0], 64) || !ParseNumber(fields[1], kRecordNumber, &member->size) ||
+      !IsLowerHex(fields[2], 32) || !IsLowerHex(fields[3], 64) ||
+      !ParseNumber(fields[4], kRecordNumber, &member->plainSize) || !IsLowerHex(fields[5], 8) ||
       path->empty()) {
     return false;
   }
@@ -101,7 +88,8 @@ bool ParseBuildRecord(const std::string& text, std::map<std::string, EarlierMemb
     }
     if (line.compare(0, 4, "end ") == 0) {
       uint64_t count = 0;
-      return start == text.size() && ParseCount(line.substr(4), &count) && count == members->size();
+      return start == text.size() && ParseNumber(line.substr(4), kRecordNumber, &count) &&
+             count == members->size();
     }
     std::string path;
     EarlierMember member;

@@ -56,16 +56,7 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
     return false;
   }
   plat::FileLock lock;
-  switch (lock.Acquire(Join(releaseDir, kReleaseLockName))) {
-    case plat::LockResult::kAcquired:
-      break;
-    case plat::LockResult::kBusy:
-      *error = "another build or promotion is running in '" + releaseDir + "'";
-      return false;
-    case plat::LockResult::kFailed:
-      *error = "cannot lock the release folder '" + releaseDir + "'";
-      return false;
-  }
+  if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
   const std::string patch_dir = Join(releaseDir, patchName);
   std::string head;
   uint64_t release = 0;

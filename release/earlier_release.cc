@@ -10,7 +10,9 @@
 #include "fileio/file_key.h"
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
+#include "signing/patch_dir_name.h"
 #include "signing/release_manifest.h"
+#include "util/text_lines.h"
 
 namespace {
 
@@ -19,19 +21,13 @@ constexpr size_t kListLimit = size_t{1} << 28;
 
 // "path,key,size" lines, as the release wrote them.
 void ParseList(const std::string& list, std::map<std::string, std::string>* keys) {
-  size_t start = 0;
-  while (start < list.size()) {
-    size_t end = list.find('\n', start);
-    if (end == std::string::npos) end = list.size();
-    std::string line = list.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  util::ForEachLine(list, [keys](std::string line) {
     size_t first = line.find(',');
     size_t second = first == std::string::npos ? first : line.find(',', first + 1);
     if (second != std::string::npos) {
       (*keys)[line.substr(0, first)] = line.substr(first + 1, second - first - 1);
     }
-    start = end + 1;
-  }
+  });
 }
 
 // A record bigger than a million files' lines is not one of ours.

@@ -8,6 +8,7 @@
 #include "release/channel_pointer.h"
 #include "release/release_preflight.h"
 #include "signing/bounded_file.h"
+#include "signing/patch_dir_name.h"
 
 namespace {
 
@@ -15,16 +16,6 @@ std::string Join(const std::string& dir, const std::string& name) {
   std::string path = dir;
   if (!path.empty() && !plat::IsPathSeparator(path.back())) path += plat::kPathSeparator;
   return path + name;
-}
-
-bool IsPatchName(const std::string& name) {
-  static const char kPattern[] = "Patch_dddddddd_dddddd";
-  if (name.size() != sizeof kPattern - 1) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    bool digit = name[i] >= '0' && name[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
-  }
-  return true;
 }
 
 void AddReason(PruneEntry* entry, const std::string& reason) {
@@ -40,23 +31,14 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   entries->clear();
   failed->clear();
   plat::FileLock lock;
-  switch (lock.Acquire(Join(releaseDir, kReleaseLockName))) {
-    case plat::LockResult::kAcquired:
-      break;
-    case plat::LockResult::kBusy:
-      *error = "another build or promotion is running in '" + releaseDir + "'";
-      return false;
-    case plat::LockResult::kFailed:
-      *error = "cannot lock the release folder '" + releaseDir + "'";
-      return false;
-  }
+  if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
   std::vector<plat::DirEntry> listed;
   if (!plat::ListDirectory(releaseDir, &listed)) {
     *error = "cannot list '" + releaseDir + "'";
     return false;
   }
   for (const plat::DirEntry& item : listed) {
-    if ((item.attributes & plat::kAttrDirectory) != 0 && IsPatchName(item.name)) {
+    if ((item.attributes & plat::kAttrDirectory) != 0 && IsPatchDirName(item.name)) {
       entries->push_back(PruneEntry{item.name, ""});
     }
   }

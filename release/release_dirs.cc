@@ -4,6 +4,7 @@
 
 #include "fileio/io_util.h"
 #include "signing/channel_pointer.h"
+#include "signing/patch_dir_name.h"
 #include "version/build_paths.h"
 
 const char* const kBuildRecordFolder = ".build-records";
@@ -13,16 +14,6 @@ std::string PatchDirName(const plat::LocalTime& time) {
   std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,
                 time.day, time.hour, time.minute, time.second);
   return name;
-}
-
-bool IsPatchDirName(const std::string& name) {
-  static const char kPattern[] = "Patch_dddddddd_dddddd";
-  if (name.size() != sizeof(kPattern) - 1) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    bool matches = kPattern[i] == 'd' ? (name[i] >= '0' && name[i] <= '9') : name[i] == kPattern[i];
-    if (!matches) return false;
-  }
-  return true;
 }
 
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir) {

@@ -16,9 +16,7 @@ extern const char* const kBuildRecordFolder;
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);
 
-// True for a name that PatchDirName can give.
-bool IsPatchDirName(const std::string& name);
-
+// PatchDirName gives what signing/patch_dir_name.h's IsPatchDirName takes.
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
 // directories already in releaseDir, its LATEST and its build records, resolved against the startup

@@ -33,13 +33,6 @@ std::string Sha256OfBytes(const std::string& bytes) {
   return Sha256Hex(result);
 }
 
-bool WriteBytes(const std::string& path, const void* data, size_t size) {
-  ReplacementFile file;
-  if (!file.Create(path.c_str())) return false;
-  if (size != 0 && std::fwrite(data, 1, size, file.file()) != size) return false;
-  return file.Commit();
-}
-
 // The plain size a gzip file gives in its trailer (modulo 4 GiB), read
 // before the file is expanded so that one too large to patch is not.
 bool GzipPlainSize(const std::string& path, uint64_t* size) {
@@ -141,7 +134,8 @@ bool FilePatcher::MakeFrom(const std::string& earlierDir, const std::string& old
   if (!FormatChildPath(patch_dir_, kPatchFolderName, &folder) ||
       !FormatChildPath(folder, (oldKey + "-" + record_.key).c_str(), &target) ||
       !IOUtil_MakeDirTree(folder.c_str()) ||
-      (!plat::PathExists(target.c_str()) && !WriteBytes(target, patch.data(), patch.size()))) {
+      (!plat::PathExists(target.c_str()) &&
+       !WriteReplacement(target, patch.data(), patch.size()))) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Write file [" << target << "] failed in [" << kStage << "]";
     return false;
@@ -201,7 +195,7 @@ bool WriteReleasePatches(const CFileVersion& version, const std::vector<EarlierR
     return false;
   }
   std::string text = FormatPatchIndex(index);
-  if (!WriteBytes(index_path, text.data(), text.size())) {
+  if (!WriteReplacement(index_path, text.data(), text.size())) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Write file [" << index_path << "] failed in [" << kStage << "]";
     return false;

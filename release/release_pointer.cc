@@ -8,7 +8,7 @@
 #include "fileio/tree_sync.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "release/release_dirs.h"
+#include "signing/patch_dir_name.h"
 
 const char* const kLatestName = "LATEST";
 

@@ -10,6 +10,22 @@
 const char* const kPackerLockName = "BuildVer.lock";
 const char* const kReleaseLockName = "Release.lock";
 
+bool LockReleaseFolder(plat::FileLock* lock, const std::string& releaseDir, std::string* error) {
+  std::string path = releaseDir;
+  if (!path.empty() && !plat::IsPathSeparator(path.back())) path += plat::kPathSeparator;
+  switch (lock->Acquire(path + kReleaseLockName)) {
+    case plat::LockResult::kAcquired:
+      return true;
+    case plat::LockResult::kBusy:
+      *error = "another build or promotion is running in '" + releaseDir + "'";
+      return false;
+    case plat::LockResult::kFailed:
+      break;
+  }
+  *error = "cannot lock the release folder '" + releaseDir + "'";
+  return false;
+}
+
 namespace {
 
 const char* const kBuildVer = "BuildVer";

@@ -16,6 +16,11 @@
 extern const char* const kPackerLockName;
 extern const char* const kReleaseLockName;
 
+// Takes the release folder's lock for a promotion or a pruning, which must
+// not run beside a build or each other there. False, with *error set, when
+// another holds it or it cannot be made.
+bool LockReleaseFolder(plat::FileLock* lock, const std::string& releaseDir, std::string* error);
+
 // Holds the two locks for as long as it lives.
 class ReleasePreflight {
  public:

@@ -6,6 +6,7 @@
 #include "release/release_dirs.h"
 #include "fileio/io_util.h"
 #include "platform/platform.h"
+#include "signing/patch_dir_name.h"
 #include "signing/release_manifest.h"
 
 namespace {

@@ -15,13 +15,6 @@ namespace {
 
 const char* const kStage = "CFileVersion::WriteBuildRecord";
 
-bool WriteText(const std::string& path, const std::string& text) {
-  ReplacementFile file;
-  if (!file.Create(path.c_str())) return false;
-  if (std::fwrite(text.data(), 1, text.size(), file.file()) != text.size()) return false;
-  return file.Commit();
-}
-
 }  // namespace
 
 int CFileVersion::WriteBuildRecord() {
@@ -43,9 +36,10 @@ int CFileVersion::WriteBuildRecord() {
     lines.push_back(std::move(line));
   }
   std::string path = BuildRecordPath(patch_dir);
+  std::string text = FormatBuildRecord(lines);
   std::string folder;
   if (path.empty() || !FitsPathBuffer(path) || !SplitParentDir(path, &folder) ||
-      !IOUtil_MakeDirTree(folder.c_str()) || !WriteText(path, FormatBuildRecord(lines))) {
+      !IOUtil_MakeDirTree(folder.c_str()) || !WriteReplacement(path, text.data(), text.size())) {
     LogWarning() << "Write file [" << path << "] failed in [" << kStage << "]";
     return 0;
   }

@@ -37,13 +37,6 @@ bool DescribeListFile(const std::string& path, std::string* sha256, uint64_t* si
   return false;
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  ReplacementFile file;
-  if (!file.Create(path.c_str())) return false;
-  if (std::fwrite(text.data(), 1, text.size(), file.file()) != text.size()) return false;
-  return file.Commit();
-}
-
 }  // namespace
 
 int CFileVersion::WriteReleaseManifest() {
@@ -90,7 +83,7 @@ int CFileVersion::WriteReleaseManifest() {
     return 0;
   }
   const std::string& path = m_paths.patch_manifest();
-  if (!FitsPathBuffer(path) || !WriteText(path, text)) {
+  if (!FitsPathBuffer(path) || !WriteReplacement(path, text.data(), text.size())) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "Write file [" << path << "] failed in [" << kStage << "]";
     return 0;

@@ -7,6 +7,7 @@
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/manifest_text.h"
+#include "signing/patch_dir_name.h"
 #include "signing/trusted_keys.h"
 
 const char* const kDefaultChannel = "stable";
@@ -15,45 +16,9 @@ namespace {
 
 const char kMagic[] = "filedist-channel 1";
 
-bool IsPatchName(const std::string& name) {
-  static const char kPattern[] = "Patch_dddddddd_dddddd";
-  if (name.size() != sizeof kPattern - 1) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    bool digit = name[i] >= '0' && name[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : name[i] != kPattern[i]) return false;
-  }
-  return true;
-}
-
-bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 18 || text[0] == '0') return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = result;
-  return true;
-}
-
-bool TakeField(const std::string& line, const char* key, std::string* value) {
-  std::string prefix = std::string(key) + " ";
-  if (line.compare(0, prefix.size(), prefix) != 0) return false;
-  *value = line.substr(prefix.size());
-  return true;
-}
-
 }  // namespace
 
-bool IsChannelName(const std::string& name) {
-  if (name.empty() || name.size() > 64) return false;
-  for (char c : name) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
+bool IsChannelName(const std::string& name) { return manifest_text::IsName(name, "-_"); }
 
 std::string ChannelPointerFileName(const std::string& channel) { return "channel." + channel; }
 
@@ -111,10 +76,15 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
   std::string sequence;
   std::string release;
   std::string rollout;
+  using manifest_text::kChannelNumber;
+  using manifest_text::ParseNumber;
+  using manifest_text::TakeField;
   if (!TakeField(lines[1], "channel", &read.channel) || !IsChannelName(read.channel) ||
-      !TakeField(lines[2], "sequence", &sequence) || !ParseNumber(sequence, &read.sequence) ||
-      !TakeField(lines[3], "patch", &read.patch) || !IsPatchName(read.patch) ||
-      !TakeField(lines[4], "release", &release) || !ParseNumber(release, &read.release) ||
+      !TakeField(lines[2], "sequence", &sequence) ||
+      !ParseNumber(sequence, kChannelNumber, &read.sequence) ||
+      !TakeField(lines[3], "patch", &read.patch) || !IsPatchDirName(read.patch) ||
+      !TakeField(lines[4], "release", &release) ||
+      !ParseNumber(release, kChannelNumber, &read.release) ||
       !TakeField(lines[5], "rollout", &rollout) || !TakeField(lines[6], "expires", &read.expires)) {
     return false;
   }
@@ -126,7 +96,7 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
   uint64_t percent = 0;
   if (rollout == "0") {
     read.rollout = 0;
-  } else if (ParseNumber(rollout, &percent) && percent <= 100) {
+  } else if (ParseNumber(rollout, kChannelNumber, &percent) && percent <= 100) {
     read.rollout = static_cast<int>(percent);
   } else {
     return false;

@@ -1,26 +1,53 @@
 #include "signing/manifest_text.h"
 
+#include <cstring>
+
 #include "signing/release_manifest.h"
 
 namespace manifest_text {
 
-bool IsHexDigest(const std::string& text) {
-  if (text.size() != 64) return false;
+bool IsLowerHex(const std::string& text, size_t length) {
+  if (text.size() != length) return false;
   for (char c : text) {
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   }
   return true;
 }
 
-bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) return false;
+bool IsHexDigest(const std::string& text) { return IsLowerHex(text, 64); }
+
+bool ParseNumber(const std::string& text, const NumberForm& form, uint64_t* value) {
+  if (text.empty() || text.size() > form.most_digits) return false;
+  if (text[0] == '0' && (text.size() > 1 || !form.zero)) return false;
   uint64_t result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
+    // At most 19 digits: no overflow of 64 bits.
     result = result * 10 + static_cast<uint64_t>(c - '0');
   }
-  if (result > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (result > form.largest) return false;
   *value = result;
+  return true;
+}
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  return ParseNumber(text, kManifestNumber, value);
+}
+
+bool IsName(const std::string& text, const char* also) {
+  if (text.empty() || text.size() > 64) return false;
+  for (char c : text) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              (c != '\0' && std::strchr(also, c) != nullptr);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool TakeField(const std::string& line, const char* key, std::string* value) {
+  std::string prefix = std::string(key) + " ";
+  if (line.compare(0, prefix.size(), prefix) != 0) return false;
+  *value = line.substr(prefix.size());
   return true;
 }
 
@@ -69,6 +96,58 @@ std::vector<std::string> SplitFields(const std::string& line, size_t limit) {
   return fields;
 }
 
+bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest,
+                     uint64_t* size) {
+  std::vector<std::string> fields = SplitFields(line, 4);
+  if (fields.size() != 3 || fields[0] != tag || !IsHexDigest(fields[1]) ||
+      !ParseNumber(fields[2], size)) {
+    return false;
+  }
+  *digest = fields[1];
+  return true;
+}
+
+bool LineReader::Begin(const char* header, size_t limit, const std::string& what,
+                       std::string* error) {
+  if (text_.size() > limit) {
+    *error = "the " + what + " is too large";
+    return false;
+  }
+  std::string line;
+  if (!Next(&line, error)) return false;
+  if (line != header) {
+    *error = Where() + "not a filedist " + what + " of version 1";
+    return false;
+  }
+  return true;
+}
+
+bool LineReader::Items(const std::function<bool(const std::string& line, std::string* error)>& item,
+                       const char* counted, std::string* error) {
+  std::string line;
+  uint64_t items = 0;
+  for (;;) {
+    if (!Next(&line, error)) return false;
+    if (line.compare(0, 4, "end ") == 0) break;
+    std::string refusal;
+    if (!item(line, &refusal)) {
+      *error = Where() + refusal;
+      return false;
+    }
+    ++items;
+  }
+  uint64_t count = 0;
+  if (!ParseNumber(line.substr(4), &count) || count != items) {
+    *error = Where() + "the end line does not count the " + counted;
+    return false;
+  }
+  if (!AtEnd()) {
+    *error = Where() + "text after the end line";
+    return false;
+  }
+  return true;
+}
+
 bool LineReader::Next(std::string* line, std::string* error) {
   ++number_;
   if (position_ >= text_.size()) {
@@ -94,12 +173,6 @@ bool LineReader::Next(std::string* line, std::string* error) {
   return true;
 }
 
-bool IsHexKey(const std::string& text) {
-  if (text.size() != 32) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
+bool IsHexKey(const std::string& text) { return IsLowerHex(text, 32); }
 
 }  // namespace manifest_text

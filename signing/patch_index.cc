@@ -46,52 +46,31 @@ std::string FormatPatchIndex(const PatchIndex& index) {
 
 bool ParsePatchIndex(const std::string& text, PatchIndex* index, std::string* error) {
   *index = PatchIndex();
-  if (text.size() > kPatchIndexSizeLimit) {
-    *error = "the patch index is too large";
-    return false;
-  }
   LineReader reader(text);
+  if (!reader.Begin(kHeader, kPatchIndexSizeLimit, "patch index", error)) return false;
   std::string line;
   if (!reader.Next(&line, error)) return false;
-  if (line != kHeader) {
-    *error = reader.Where() + "not a filedist patch index of version 1";
-    return false;
-  }
-  if (!reader.Next(&line, error)) return false;
-  std::vector<std::string> fields = SplitFields(line, 4);
-  if (fields.size() != 3 || fields[0] != "manifest" || !IsHexDigest(fields[1]) ||
-      !ParseNumber(fields[2], &index->manifestSize)) {
+  if (!ParseDigestLine(line, "manifest", &index->manifestSha256, &index->manifestSize)) {
     *error = reader.Where() + "expected 'manifest SHA256 SIZE'";
     return false;
   }
-  index->manifestSha256 = fields[1];
-  for (;;) {
-    if (!reader.Next(&line, error)) return false;
-    if (line.compare(0, 4, "end ") == 0) break;
+  auto item = [index](const std::string& line, std::string* refusal) {
     PatchEntry entry;
     if (!ParsePatchLine(line, &entry)) {
-      *error = reader.Where() +
-               "expected 'patch OLDKEY OLDSHA256 OLDSIZE PATCHSHA256 PATCHSIZE PATCHPATH PATH' "
-               "or 'end COUNT'";
+      *refusal =
+          "expected 'patch OLDKEY OLDSHA256 OLDSIZE PATCHSHA256 PATCHSIZE PATCHPATH PATH' "
+          "or 'end COUNT'";
       return false;
     }
     // Sorted and unique, so that one pair of path and old key has one patch.
     if (!index->patches.empty() &&
         std::tie(index->patches.back().resultPath, index->patches.back().oldKey) >=
             std::tie(entry.resultPath, entry.oldKey)) {
-      *error = reader.Where() + "out of order or listed twice";
+      *refusal = "out of order or listed twice";
       return false;
     }
     index->patches.push_back(std::move(entry));
-  }
-  uint64_t count = 0;
-  if (!ParseNumber(line.substr(4), &count) || count != index->patches.size()) {
-    *error = reader.Where() + "the end line does not count the patch lines";
-    return false;
-  }
-  if (!reader.AtEnd()) {
-    *error = reader.Where() + "text after the end line";
-    return false;
-  }
-  return true;
+    return true;
+  };
+  return reader.Items(item, "patch lines", error);
 }

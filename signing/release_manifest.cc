@@ -16,17 +16,6 @@ using namespace manifest_text;
 
 const char kHeader[] = "filedist-manifest 1";
 
-bool ParseDigestLine(const std::string& line, const char* tag, std::string* digest,
-                     uint64_t* size) {
-  std::vector<std::string> fields = SplitFields(line, 4);
-  if (fields.size() != 3 || fields[0] != tag || !IsHexDigest(fields[1]) ||
-      !ParseNumber(fields[2], size)) {
-    return false;
-  }
-  *digest = fields[1];
-  return true;
-}
-
 bool ParseFileLine(const std::string& line, ManifestFile* file) {
   std::vector<std::string> fields = SplitFields(line, 6);
   if (fields.size() != 6 || fields[0] != "file" || !IsHexDigest(fields[1]) ||
@@ -58,17 +47,9 @@ std::string FormatManifest(const ReleaseManifest& manifest) {
 
 bool ParseManifest(const std::string& text, ReleaseManifest* manifest, std::string* error) {
   *manifest = ReleaseManifest();
-  if (text.size() > kManifestSizeLimit) {
-    *error = "the manifest is too large";
-    return false;
-  }
   LineReader reader(text);
+  if (!reader.Begin(kHeader, kManifestSizeLimit, "manifest", error)) return false;
   std::string line;
-  if (!reader.Next(&line, error)) return false;
-  if (line != kHeader) {
-    *error = reader.Where() + "not a filedist manifest of version 1";
-    return false;
-  }
   if (!reader.Next(&line, error)) return false;
   if (line.compare(0, 9, "sequence ") != 0 || !ParseNumber(line.substr(9), &manifest->sequence) ||
       manifest->sequence == 0) {
@@ -92,30 +73,20 @@ bool ParseManifest(const std::string& text, ReleaseManifest* manifest, std::stri
     return false;
   }
   std::set<std::string> seen;
-  for (;;) {
-    if (!reader.Next(&line, error)) return false;
-    if (line.compare(0, 4, "end ") == 0) break;
+  auto item = [manifest, &seen](const std::string& line, std::string* refusal) {
     ManifestFile file;
     if (!ParseFileLine(line, &file)) {
-      *error = reader.Where() + "expected 'file SHA256 SIZE GZSIZE x|- PATH' or 'end COUNT'";
+      *refusal = "expected 'file SHA256 SIZE GZSIZE x|- PATH' or 'end COUNT'";
       return false;
     }
     if (!seen.insert(file.path).second) {
-      *error = reader.Where() + "the path " + file.path + " is listed twice";
+      *refusal = "the path " + file.path + " is listed twice";
       return false;
     }
     manifest->files.push_back(std::move(file));
-  }
-  uint64_t count = 0;
-  if (!ParseNumber(line.substr(4), &count) || count != manifest->files.size()) {
-    *error = reader.Where() + "the end line does not count the file lines";
-    return false;
-  }
-  if (!reader.AtEnd()) {
-    *error = reader.Where() + "text after the end line";
-    return false;
-  }
-  return true;
+    return true;
+  };
+  return reader.Items(item, "file lines", error);
 }
 
 bool ParseManifestSequence(const std::string& head, uint64_t* sequence) {

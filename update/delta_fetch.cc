@@ -200,14 +200,15 @@ const ChosenPatch* DeltaFetch::ChoiceFor(const std::string& key) const {
   return found == choices_.end() ? nullptr : &found->second;
 }
 
-bool DeltaFetch::Stage(const std::string& key, const FetchProgress& progress,
+bool DeltaFetch::Stage(const std::string& key, const FetchProgress& progress, std::string* warning,
                        ReleaseFetcher* fetcher) {
+  warning->clear();
   const ChosenPatch* choice = ChoiceFor(key);
   if (choice == nullptr) return false;
   std::string error;
   if (Apply(*choice, key, progress, fetcher != nullptr ? fetcher : fetcher_, &error)) return true;
-  reporter_->Problem("the patch for '" + choice->file->record.path + "' failed (" + error +
-                     "); fetching the whole file");
+  *warning = "the patch for '" + choice->file->record.path + "' failed (" + error +
+             "); fetching the whole file";
   return false;
 }
 

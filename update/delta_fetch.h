@@ -62,10 +62,12 @@ class DeltaFetch {
 
   // Fetches and applies the chosen patch for key into the staging folder's
   // checked file for it. False when there is no choice or the patch failed
-  // (with one warning line then): the caller fetches the whole file.
-  // fetcher, when given, takes the patch in place of the one constructed
-  // with (the fetch pool's, which a host's cancel cuts off).
-  bool Stage(const std::string& key, const FetchProgress& progress,
+  // (*warning then gets the one line to tell): the caller fetches the whole
+  // file. Called from download threads, it tells the reporter nothing
+  // itself: the caller reports the warning as it reports the rest of the
+  // transfer. fetcher, when given, takes the patch in place of the one
+  // constructed with (the fetch pool's, which a host's cancel cuts off).
+  bool Stage(const std::string& key, const FetchProgress& progress, std::string* warning,
              ReleaseFetcher* fetcher = nullptr);
 
   // What Choose picked: bytes of the patches and of the whole compressed

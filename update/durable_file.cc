@@ -5,6 +5,7 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/fault_point.h"
+#include "util/text_lines.h"
 
 namespace update {
 
@@ -61,15 +62,7 @@ bool ReadFileLines(const std::string& path, std::vector<std::string>* lines) {
   std::fclose(file);
   if (!read) return false;
   lines->clear();
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines->push_back(std::move(line));
-    start = end + 1;
-  }
+  util::ForEachLine(text, [lines](std::string line) { lines->push_back(std::move(line)); });
   return true;
 }
 

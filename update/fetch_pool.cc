@@ -102,9 +102,11 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       const ChosenPatch* patch =
           ok || delta == nullptr ? nullptr : delta->ChoiceFor(first.record.key);
       if (patch != nullptr) {
-        ok = delta->Stage(first.record.key, progress, source);
+        std::string warning;
+        ok = delta->Stage(first.record.key, progress, &warning, source);
         if (!ok) patch = nullptr;
         std::lock_guard<std::mutex> hold(report);
+        if (!warning.empty()) reporter->Problem(warning);
         std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
         if (list != nullptr) list->push_back(first.record.path);
       }

@@ -1,11 +1,11 @@
 #include "update/install_status.h"
 
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "signing/channel_pointer.h"
 #include "signing/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
@@ -25,37 +25,15 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// "key value" with exactly that key; *value is the rest of the line.
-bool TakeField(const std::string& line, const char* key, std::string* value) {
-  std::string prefix = std::string(key) + " ";
-  if (line.compare(0, prefix.size(), prefix) != 0) return false;
-  *value = line.substr(prefix.size());
-  return true;
-}
+// A channel or a release name; the record has always taken a dot in both.
+bool IsName(const std::string& text) { return manifest_text::IsName(text, "-_."); }
 
 bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0')) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = result;
-  return true;
-}
-
-bool IsName(const std::string& text) {
-  if (text.empty() || text.size() > 64) return false;
-  for (char c : text) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '_' || c == '.';
-    if (!ok) return false;
-  }
-  return true;
+  return manifest_text::ParseNumber(text, manifest_text::kRecordNumber, value);
 }
 
 bool ReadNoFollow(const std::string& path, size_t limit, std::string* text) {
-  util::ScopedFile file(plat::OpenRegularNoFollow(path, nullptr));
+  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   text->clear();
   char buffer[4096];
@@ -96,6 +74,7 @@ bool ParseInstallRecord(const std::string& text, InstallRecord* record) {
   std::string pointer;
   std::string sequence;
   std::string verified;
+  using manifest_text::TakeField;
   if (!TakeField(lines[1], "source", &read.source) || read.source.empty() ||
       !TakeField(lines[2], "channel", &read.channel) || !IsName(read.channel) ||
       !TakeField(lines[3], "patch", &read.patch) || !IsName(read.patch) ||
@@ -138,16 +117,8 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
                           FormatInstallRecord(record), error);
 }
 
-std::string UtcTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  std::tm* utc = std::gmtime(&now);
-  if (utc != nullptr) parts = *utc;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-  return text;
-}
+// The form a channel pointer's expiry has, which the record shares.
+std::string UtcTimeNow() { return UtcTimeAfterDays(0); }
 
 InstallStatus ReadInstallStatus(const std::string& installDir) {
   InstallStatus status;

@@ -23,7 +23,7 @@ bool IsId(const std::string& text) {
 
 // The identifier in path; false when it is missing, a link or not one.
 bool ReadId(const std::string& path, std::string* id) {
-  util::ScopedFile file(plat::OpenRegularNoFollow(path, nullptr));
+  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   char buffer[64];
   size_t got = std::fread(buffer, 1, sizeof buffer, file.get());

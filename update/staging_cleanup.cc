@@ -1,6 +1,5 @@
 #include "update/staging_cleanup.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "platform/file_lock.h"
@@ -10,26 +9,9 @@
 #include "update/apply_journal.h"
 #include "update/install_paths.h"
 #include "update/staging.h"
+#include "update/update_reporter.h"
 
 namespace update {
-
-namespace {
-
-std::string SizeText(uint64_t bytes) {
-  char text[64];
-  if (bytes < 1024) {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < (uint64_t{1} << 20)) {
-    std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-  } else if (bytes < (uint64_t{1} << 30)) {
-    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-  } else {
-    std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
-  }
-  return text;
-}
-
-}  // namespace
 
 uint64_t StagedBytes(const std::string& installDir) {
   std::string dir = JoinInstallPath(installDir, {kStagingName});
@@ -48,7 +30,7 @@ std::string StagingLeftNote(const std::string& installDir) {
   uint64_t bytes = StagedBytes(installDir);
   if (bytes == 0) return std::string();
   return "; the staging folder '" + JoinInstallPath(installDir, {kStagingName}) + "' keeps " +
-         SizeText(bytes) + " for the next run ('update --clean' removes it)";
+         FormatSize(bytes) + " for the next run ('update --clean' removes it)";
 }
 
 int CleanStaging(const std::string& installDir, UpdateReporter* reporter) {
@@ -81,7 +63,7 @@ int CleanStaging(const std::string& installDir, UpdateReporter* reporter) {
     reporter->Problem("cannot remove the staging folder '" + dir + "': " + plat::LastErrorText());
     return 1;
   }
-  reporter->Note(bytes > 0 ? "removed the staging folder (" + SizeText(bytes) + ")"
+  reporter->Note(bytes > 0 ? "removed the staging folder (" + FormatSize(bytes) + ")"
                            : "no staged files to remove");
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,7 @@ class UpdateSteps::Run {
   void ShowPlan();
   void ChoosePatches();
   PlanSizes Sizes() const;
+  PlanSizes FetchedSizes() const;
   int Stage(const FetchWatch& watch);
   int Install();
 
@@ -293,7 +295,7 @@ int UpdateSteps::Run::Install() {
     }
     if (!plan.fetch.empty()) {
       reporter_->ShowFetched(plan.fetch.size(), plan.fetch_bytes, fetcher_->BytesReceived(),
-                             fetcher_->Location(), Sizes());
+                             fetcher_->Location(), FetchedSizes());
     }
     for (const std::string& path : applier_.removed()) reporter_->Note("removed " + path);
   }
@@ -347,6 +349,25 @@ PlanSizes UpdateSteps::Run::Sizes() const {
   sizes.patch_count = delta_.choices().size();
   sizes.patch_bytes = delta_.patch_bytes();
   sizes.patched_whole_bytes = delta_.whole_bytes();
+  return sizes;
+}
+
+// After the fetch: the patches that made their files, not those that failed
+// and were fetched whole, nor those of files staged by an earlier run.
+PlanSizes UpdateSteps::Run::FetchedSizes() const {
+  PlanSizes sizes = Sizes();
+  sizes.patch_count = 0;
+  sizes.patch_bytes = 0;
+  sizes.patched_whole_bytes = 0;
+  std::set<std::string> made(outcome_->patched.begin(), outcome_->patched.end());
+  for (const auto& choice : delta_.choices()) {
+    // The pool names a patched key by the first of its files, as Choose does.
+    const PlannedFile& file = *choice.second.file;
+    if (made.count(file.record.path) == 0) continue;
+    ++sizes.patch_count;
+    sizes.patch_bytes += choice.second.entry.patchSize;
+    sizes.patched_whole_bytes += ListedSize(file.record);
+  }
   return sizes;
 }
 

@@ -9,6 +9,7 @@
 
 #include "release/release_dirs.h"
 #include "release/release_pointer.h"
+#include "signing/patch_dir_name.h"
 #include "signing/release_manifest.h"
 #include "platform/platform.h"
 

@@ -33,26 +33,6 @@ FILE* CreateNewFile(const std::string& path, std::string* error) {
   return file;
 }
 
-FILE* OpenRegularNoFollow(const std::string& path, std::string* error) {
-  int fd = open(ToNativePath(path.c_str()).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (error != nullptr) *error = errno == ELOOP ? "is a link" : std::strerror(errno);
-    return nullptr;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (error != nullptr) *error = "is not a regular file";
-    close(fd);
-    return nullptr;
-  }
-  FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) {
-    if (error != nullptr) *error = std::strerror(errno);
-    close(fd);
-  }
-  return file;
-}
-
 bool SyncFile(FILE* file) {
   if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return false;
   if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->FileSynced(file);

@@ -52,37 +52,6 @@ bool FullPath(const std::string& path, std::string* out) {
 
 }  // namespace
 
-FILE* OpenRegularNoFollow(const std::string& path, std::string* error) {
-  // The reparse point itself is opened, never what it leads to, and then
-  // refused.
-  HANDLE handle =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (error != nullptr) *error = ErrorText(GetLastError());
-    return nullptr;
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    if (error != nullptr) *error = "is a link or not a regular file";
-    CloseHandle(handle);
-    return nullptr;
-  }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    if (error != nullptr) *error = "cannot open a descriptor";
-    CloseHandle(handle);
-    return nullptr;
-  }
-  FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) {
-    if (error != nullptr) *error = "cannot open a stream";
-    _close(fd);
-  }
-  return file;
-}
-
 FILE* CreateNewFile(const std::string& path, std::string* error) {
   // CREATE_NEW fails on any existing name, a link included, and never
   // follows one.

@@ -161,10 +161,12 @@ FILE* OpenFile(const char* path, const char* mode) {
 FILE* OpenRegularFile(const char* path, bool followLinks) {
   // The handle is looked at before a byte is read: a pipe, a console or
   // another device at the name answers with a type other than a disk file.
-  // Sharing is what fopen gives.
+  // Sharing is what fopen gives, but for the updater's own files (no link
+  // followed), which are shared for reading only: one that another handle
+  // is writing is not read half-done, nor written or removed while read.
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
+  DWORD sharing = followLinks ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  HANDLE handle = CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD failure = GetLastError();
     errno = failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;

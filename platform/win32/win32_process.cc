@@ -51,11 +51,7 @@ void Mutex::Unlock() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   if (argv.empty()) return -1;
-  std::string command_line;
-  for (const std::string& arg : argv) {
-    if (!command_line.empty()) command_line.push_back(' ');
-    command_line += QuoteWindowsArgument(arg);
-  }
+  std::string command_line = WindowsCommandLine(argv);
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
@@ -110,11 +106,7 @@ bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
     *error = "no program given";
     return false;
   }
-  std::string command_line;
-  for (const std::string& arg : argv) {
-    if (!command_line.empty()) command_line.push_back(' ');
-    command_line += QuoteWindowsArgument(arg);
-  }
+  std::string command_line = WindowsCommandLine(argv);
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   // No standard handles either: without them named, a console program is

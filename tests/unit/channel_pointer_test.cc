@@ -14,14 +14,19 @@ std::string Replace(const std::string& text, const std::string& from, const std:
   return result;
 }
 
-TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
+// Channel beta, sequence 3, release 7 at Patch_20261207_143406, rollout 10.
+std::string GoodPointer() {
   ChannelPointer pointer;
   pointer.channel = "beta";
   pointer.sequence = 3;
   pointer.patch = "Patch_20261207_143406";
   pointer.release = 7;
   pointer.rollout = 10;
-  const std::string good = FormatChannelPointer(pointer);
+  return FormatChannelPointer(pointer);
+}
+
+TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
+  const std::string good = GoodPointer();
   ChannelPointer read;
   std::string error;
   ASSERT_TRUE(ParseChannelPointer(good, &read, &error)) << error;
@@ -62,6 +67,49 @@ TEST(ChannelPointer, ReadsWhatItWritesAndNothingElse) {
   EXPECT_FALSE(IsChannelName(""));
   EXPECT_FALSE(IsChannelName("a/b"));
   EXPECT_FALSE(IsChannelName(std::string(65, 'a')));
+}
+
+// A pointer's numbers are whole numbers from 1 with at most 18 digits (the
+// rollout from 0 to 100) and its channel takes no dot: the bounds that
+// pointers already published are read with.
+TEST(ChannelPointer, NumbersAndNamesKeepTheirBounds) {
+  const std::string good = GoodPointer();
+  const std::string kMost = std::string(18, '9');
+  const struct {
+    const char* from;
+    std::string to;
+    bool read;
+  } cases[] = {
+      {"sequence 3", "sequence 1", true},
+      {"sequence 3", "sequence " + kMost, true},
+      {"sequence 3", "sequence 1" + std::string(18, '0'), false},
+      {"sequence 3", "sequence 03", false},
+      {"sequence 3", "sequence ", false},
+      {"sequence 3", "sequence +3", false},
+      {"release 7", "release " + kMost, true},
+      {"release 7", "release 0", false},
+      {"release 7", "release 07", false},
+      {"release 7", "release 1" + std::string(18, '0'), false},
+      {"rollout 10", "rollout 0", true},
+      {"rollout 10", "rollout 100", true},
+      {"rollout 10", "rollout 00", false},
+      {"rollout 10", "rollout 1" + std::string(18, '0'), false},
+      {"channel beta", "channel " + std::string(64, 'b'), true},
+      {"channel beta", "channel " + std::string(65, 'b'), false},
+      {"channel beta", "channel a-Z_09", true},
+      {"channel beta", "channel a+b", false},
+      {"Patch_20261207_143406", "Patch_20261207_14340x", false},
+      {"Patch_20261207_143406", "Patch_20261207_143406.", false},
+  };
+  for (const auto& c : cases) {
+    ChannelPointer read;
+    std::string error;
+    EXPECT_EQ(ParseChannelPointer(Replace(good, c.from, c.to), &read, &error), c.read) << c.to;
+  }
+  ChannelPointer read;
+  std::string error;
+  ASSERT_TRUE(ParseChannelPointer(Replace(good, "sequence 3", "sequence " + kMost), &read, &error));
+  EXPECT_EQ(read.sequence, 999999999999999999u);
 }
 
 }  // namespace

@@ -103,6 +103,32 @@ TEST(ReleaseManifest, EveryMalformedManifestIsRefused) {
   }
 }
 
+// Sizes and counts are whole numbers from 0 to 2^63 - 1 written without
+// leading zeros: what every manifest already signed is read with.
+TEST(ReleaseManifest, NumbersKeepTheirBounds) {
+  const std::string kLargest = "9223372036854775807";
+  const struct {
+    const char* from;
+    std::string to;
+    bool read;
+  } cases[] = {
+      {" 325\n", " 0\n", true},
+      {" 325\n", " " + kLargest + "\n", true},
+      {" 325\n", " 9223372036854775808\n", false},
+      {" 325\n", " 0325\n", false},
+      {" 325\n", " 00\n", false},
+      {"sequence 12", "sequence " + kLargest, true},
+      {" 4096 3147 ", " 0 0 ", true},
+      {" 4096 3147 ", " 4096 +3147 ", false},
+      {"end 2", "end 02", false},
+  };
+  for (const auto& c : cases) {
+    ReleaseManifest manifest;
+    std::string error;
+    EXPECT_EQ(ParseManifest(Changed(c.from, c.to), &manifest, &error), c.read) << c.to << error;
+  }
+}
+
 // Published vectors: SHA-256 of "abc" (FIPS 180-4) and Ed25519 test 1 and
 // test 2 of RFC 8032.
 TEST(ReleaseSigning, DigestsAndSignaturesMatchThePublishedVectors) {

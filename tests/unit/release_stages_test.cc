@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "release/release_dirs.h"
+#include "signing/patch_dir_name.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
 #include "version/file_version.h"

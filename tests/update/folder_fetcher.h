@@ -3,6 +3,7 @@
 #ifndef FILEDIST_TESTS_UPDATE_FOLDER_FETCHER_H
 #define FILEDIST_TESTS_UPDATE_FOLDER_FETCHER_H
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ class FolderFetcher : public update::ReleaseFetcher {
 
  private:
   std::string root_;
-  int fetches_ = 0;
+  std::atomic<int> fetches_{0};  // the engine fetches from several threads
 };
 
 }  // namespace testing_support

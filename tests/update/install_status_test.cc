@@ -74,6 +74,42 @@ TEST(InstallRecord, ReadsWhatItWritesAndNothingElse) {
   EXPECT_FALSE(record.has_sequence);
 }
 
+// The record's numbers are whole numbers from 0 (the pointer from 1) with at
+// most 19 digits, and its names take a dot: records written by earlier
+// updaters read as they did.
+TEST(InstallRecord, NumbersAndNamesKeepTheirBounds) {
+  const std::string kMost = std::string(19, '9');
+  const struct {
+    const char* from;
+    std::string to;
+    bool read;
+  } cases[] = {
+      {"sequence 12", "sequence 0", true},
+      {"sequence 12", "sequence " + kMost, true},
+      {"sequence 12", "sequence 1" + std::string(19, '0'), false},
+      {"sequence 12", "sequence 00", false},
+      {"sequence 12", "sequence ", false},
+      {"sequence 12", "sequence +12", false},
+      {"pointer 3", "pointer " + kMost, true},
+      {"pointer 3", "pointer 03", false},
+      {"pointer 3", "pointer -", true},
+      {"channel beta", "channel be.ta", true},
+      {"channel beta", "channel " + std::string(64, 'b'), true},
+      {"channel beta", "channel " + std::string(65, 'b'), false},
+      {"channel beta", "channel a+b", false},
+      {"Patch_20261207_120000", "Patch.1-x_Y", true},
+      {"Patch_20261207_120000", "Patch/1", false},
+  };
+  for (const auto& c : cases) {
+    update::InstallRecord record;
+    EXPECT_EQ(update::ParseInstallRecord(Replace(kGood, c.from, c.to), &record), c.read) << c.to;
+  }
+  update::InstallRecord record;
+  ASSERT_TRUE(
+      update::ParseInstallRecord(Replace(kGood, "sequence 12", "sequence " + kMost), &record));
+  EXPECT_EQ(record.sequence, 9999999999999999999u);
+}
+
 TEST(InstallRecord, WritesDurablyAndRefusesWhatCannotBeReadBack) {
   ScratchDir dir;
   update::InstallRecord record;

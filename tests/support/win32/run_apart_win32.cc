@@ -24,11 +24,7 @@ int RunApart(const std::vector<std::string>& argv, std::string* out, std::string
   ScratchDir work;
   const std::string out_path = work.Sub("stdout");
   const std::string err_path = work.Sub("stderr");
-  std::string command_line;
-  for (const std::string& arg : argv) {
-    if (!command_line.empty()) command_line.push_back(' ');
-    command_line += plat::QuoteWindowsArgument(arg);
-  }
+  std::string command_line = plat::WindowsCommandLine(argv);
   HANDLE in = InheritedFile("NUL", false);
   HANDLE out_file = InheritedFile(out_path, true);
   HANDLE err_file = InheritedFile(err_path, true);
