@@ -220,7 +220,9 @@ class MutexLock {
 
 // Runs a program and waits for it: argv[0] is the program's path. Standard
 // output and standard error are collected into *output when it is not null.
-// Returns the exit status, or -1 when the program could not be started.
+// Returns the exit status, or -1 when the program could not be started or
+// left no status to learn (a Unix program that Wine starts for a Windows
+// program has no Windows process to wait for).
 int RunProgram(const std::vector<std::string>& argv, std::string* output);
 
 // How waiting for another process ended.

@@ -10,6 +10,21 @@
 
 namespace plat {
 
+namespace {
+
+// Wine starts a Unix program (an ELF file by its path on the drive that
+// maps the Unix root) without a Windows process: CreateProcess reports
+// success, but the handles and ids it hands back are whatever its own stack
+// held, at times a handle of this process or the number that CloseHandle
+// takes for standard output. Only handles that name the process and the
+// thread whose ids came with them are waited on and closed.
+bool HandlesNameTheChild(const PROCESS_INFORMATION& process) {
+  return process.dwProcessId != 0 && GetProcessId(process.hProcess) == process.dwProcessId &&
+         GetThreadId(process.hThread) == process.dwThreadId;
+}
+
+}  // namespace
+
 bool GetExecutablePath(std::string* path) {
   char buffer[1024] = {};
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
@@ -84,6 +99,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     if (output != nullptr) output->append(buffer, got);
   }
   CloseHandle(read_end);
+  // Without a process there is no exit status to report.
+  if (!HandlesNameTheChild(process)) return -1;
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = 0;
   GetExitCodeProcess(process.hProcess, &exit_code);
@@ -130,8 +147,10 @@ bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
     *error = "cannot start '" + argv[0] + "': " + LastErrorText();
     return false;
   }
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  if (HandlesNameTheChild(process)) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
   return true;
 }
 
