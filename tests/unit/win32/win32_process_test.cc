@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,64 @@ TEST(Win32UnixProgram, TheTestsStartOneClosingNoHandleOfThisProcess) {
   LeaveOnTheStack(pipe.write_end());
   ASSERT_TRUE(testing_support::StartUnixProgram({"/bin/true"}));
   EXPECT_TRUE(pipe.Works());
+}
+
+// Not cases of their own: the programs the next case runs. The first starts
+// the second, handing it its standard output and error, and ends at once;
+// the second waits until the case lets it go.
+const char kReleaseEvent[] = "FILEDIST_TEST_RELEASE_EVENT";
+
+TEST(Win32RunProgramHelper, DISABLED_LeaveAChildBehind) {
+  std::string self;
+  ASSERT_TRUE(plat::GetExecutablePath(&self));
+  std::string command = "\"" + self +
+                        "\" --gtest_also_run_disabled_tests"
+                        " --gtest_filter=Win32RunProgramHelper.DISABLED_WaitToBeReleased";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(self.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &process));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+TEST(Win32RunProgramHelper, DISABLED_WaitToBeReleased) {
+  const char* name = std::getenv(kReleaseEvent);
+  ASSERT_NE(name, nullptr);
+  HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, name);
+  ASSERT_NE(release, nullptr);
+  WaitForSingleObject(release, 20000);
+  CloseHandle(release);
+}
+
+// A program that ends while a process it started holds its output on: the
+// call returns at the program's end with all it wrote, as under Wine when
+// the first program to use the desktop starts explorer.exe, which keeps
+// copies of its standard handles for the rest of the Wine session.
+TEST(Win32RunProgram, ReturnsAtTheProgramsEndNotItsChildrens) {
+  std::string self;
+  ASSERT_TRUE(plat::GetExecutablePath(&self));
+  const std::string name = "filedist-run-program-" + std::to_string(GetCurrentProcessId());
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  ASSERT_NE(release, nullptr);
+  ASSERT_TRUE(SetEnvironmentVariableA(kReleaseEvent, name.c_str()));
+  std::string output;
+  auto start = std::chrono::steady_clock::now();
+  int status = plat::RunProgram({self, "--gtest_also_run_disabled_tests",
+                                 "--gtest_filter=Win32RunProgramHelper.DISABLED_LeaveAChildBehind"},
+                                &output);
+  auto took = std::chrono::steady_clock::now() - start;
+  SetEvent(release);
+  CloseHandle(release);
+  SetEnvironmentVariableA(kReleaseEvent, nullptr);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_LT(took, std::chrono::seconds(15)) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
 }
 
 }  // namespace
