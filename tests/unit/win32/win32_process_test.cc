@@ -1,11 +1,14 @@
-// Starting a Unix program from a Windows program under Wine. CreateProcess
-// takes an ELF file by its path on the drive that maps the Unix root and
-// reports success, but Wine makes no Windows process for it: the handles and
-// ids it hands back are whatever its own stack held. A test program once
-// closed its own standard output that way, and went on silently to the end.
-// These cases leave a handle of this process on the stack first, where
-// those left-overs come from, and check that nothing of this process is
-// closed and no exit status is made up.
+// Child programs of a Windows program, as Wine runs them.
+//
+// A Unix program, started by its path on the drive that maps the Unix root:
+// CreateProcess reports success, but Wine makes no Windows process for it,
+// and the handles and ids it hands back are whatever its own stack held. A
+// test program once closed its own standard output that way, and went on
+// silently to the end. These cases leave a handle of this process on the
+// stack first, where those left-overs come from, and check that nothing of
+// this process is closed and no exit status is made up.
+//
+// A program whose child keeps its output open: running it ends with it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
