@@ -221,8 +221,12 @@ class MutexLock {
 };
 
 // Runs a program and waits for it: argv[0] is the program's path. Standard
-// output and standard error are collected into *output when it is not null.
-// Returns the exit status, or -1 when the program could not be started.
+// output and standard error are collected into *output when it is not null,
+// up to the program's end (a process it leaves running, holding the same
+// output, does not keep the call waiting).
+// Returns the exit status, or -1 when the program could not be started or
+// left no status to learn (a Unix program that Wine starts for a Windows
+// program has no Windows process to wait for).
 int RunProgram(const std::vector<std::string>& argv, std::string* output);
 
 // How waiting for another process ended.

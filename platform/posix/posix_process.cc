@@ -2,6 +2,7 @@
 // child programs.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -77,16 +78,35 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     _exit(127);
   }
   close(pipe_fds[1]);
+  // The output is read until the program has ended, not until every holder
+  // of the pipe's write end has closed it: a process the program leaves
+  // running may keep a copy long after. What the program wrote before its
+  // end is in the pipe by then.
+  int status = 0;
+  bool ended = false;
   char buffer[4096];
   for (;;) {
+    pollfd readable = {pipe_fds[0], POLLIN, 0};
+    int polled = poll(&readable, 1, ended ? 0 : 10);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled < 0) break;
+    if (polled == 0) {
+      if (ended) break;
+      pid_t waited = waitpid(pid, &status, WNOHANG);
+      if (waited < 0 && errno != EINTR) {
+        close(pipe_fds[0]);
+        return -1;
+      }
+      ended = waited == pid;
+      continue;
+    }
     ssize_t got = read(pipe_fds[0], buffer, sizeof(buffer));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     if (output != nullptr) output->append(buffer, static_cast<size_t>(got));
   }
   close(pipe_fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  while (!ended && waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
   if (WIFEXITED(status)) {

@@ -10,6 +10,21 @@
 
 namespace plat {
 
+namespace {
+
+// Wine starts a Unix program (an ELF file by its path on the drive that
+// maps the Unix root) without a Windows process: CreateProcess reports
+// success, but the handles and ids it hands back are whatever its own stack
+// held, at times a handle of this process or the number that CloseHandle
+// takes for standard output. Only handles that name the process and the
+// thread whose ids came with them are waited on and closed.
+bool HandlesNameTheChild(const PROCESS_INFORMATION& process) {
+  return process.dwProcessId != 0 && GetProcessId(process.hProcess) == process.dwProcessId &&
+         GetThreadId(process.hThread) == process.dwThreadId;
+}
+
+}  // namespace
+
 bool GetExecutablePath(std::string* path) {
   char buffer[1024] = {};
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
@@ -74,12 +89,33 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
     CloseHandle(read_end);
     return -1;
   }
+  // The output is read until the program has ended, not until every
+  // holder of the pipe's write end has closed it: a process the program
+  // starts may keep a copy long after (under Wine, the first program to use
+  // the desktop starts explorer.exe, which is given its standard handles
+  // and lives as long as the Wine session). What the program wrote before
+  // its end is in the pipe by then. Without a process to wait for (a Unix
+  // program under Wine), only the pipe's end tells.
+  const bool waitable = HandlesNameTheChild(process);
+  bool ended = false;
   char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+  for (;;) {
+    DWORD available = 0;
+    // Once every writer is gone, the read below takes what is left, or fails.
+    bool open = PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+    if (open && available == 0 && waitable) {
+      if (ended) break;
+      ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
+      continue;
+    }
+    DWORD got = 0;
+    DWORD wanted = available == 0 || available > sizeof(buffer) ? sizeof(buffer) : available;
+    if (!ReadFile(read_end, buffer, wanted, &got, nullptr) || got == 0) break;
     if (output != nullptr) output->append(buffer, got);
   }
   CloseHandle(read_end);
+  // Without a process there is no exit status to report.
+  if (!waitable) return -1;
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = 0;
   GetExitCodeProcess(process.hProcess, &exit_code);
@@ -122,8 +158,10 @@ bool StartProgram(const std::vector<std::string>& argv, std::string* error) {
     *error = "cannot start '" + argv[0] + "': " + LastErrorText();
     return false;
   }
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  if (HandlesNameTheChild(process)) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
   return true;
 }
 

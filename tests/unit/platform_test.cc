@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "support/test_support.h"
@@ -260,6 +261,27 @@ TEST(PlatformProcess, ExecutablePathAndClock) {
   EXPECT_GE(now.year, 2020);
   EXPECT_TRUE(now.month >= 1 && now.month <= 12);
   EXPECT_TRUE(now.millisecond >= 0 && now.millisecond <= 999);
+}
+
+// A program that ends while a process it started holds its output on: the
+// call returns at the program's end with all it wrote. The Windows case,
+// which starts its own programs, is Win32RunProgram's.
+TEST(PlatformProcess, RunProgramReturnsAtTheProgramsEndNotItsChildrens) {
+  if (std::string(plat::kExecutableSuffix) == ".exe") GTEST_SKIP() << "needs a Unix shell";
+  ScratchDir scratch;
+  const std::string release = scratch.Sub("release");
+  // The child waits at most 20 seconds for the file that lets it go.
+  const std::string command = "(i=0; while [ ! -e '" + release +
+                              "' ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done) &"
+                              " echo started; exit 3";
+  std::string output;
+  auto start = std::chrono::steady_clock::now();
+  int status = plat::RunProgram({"/bin/sh", "-c", command}, &output);
+  auto took = std::chrono::steady_clock::now() - start;
+  WriteFileBytes(release, "");
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_EQ(output, "started\n");
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 15) << output;
 }
 
 // One holder at a time, the lock free again once its holder lets go, and a

@@ -2,6 +2,11 @@
 // drive that maps the Unix root, but cannot wait for it: the callers poll
 // for the files the program writes. On Windows itself there are no Unix
 // programs, and the tests that need them skip.
+//
+// Wine makes no Windows process for a Unix program: CreateProcess reports
+// success with handles and ids left over on its own stack. Closing them
+// once closed this test program's standard output (handle 0xf, taken as
+// 0xc), and a whole test session went on without a word to its end.
 #include <windows.h>
 
 #include "support/test_server.h"
@@ -41,8 +46,13 @@ bool StartUnixProgram(const std::vector<std::string>& argv) {
                       nullptr, &startup, &process)) {
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  // Only handles that name the process and thread whose ids came with them
+  // are the child's to close.
+  if (process.dwProcessId != 0 && GetProcessId(process.hProcess) == process.dwProcessId &&
+      GetThreadId(process.hThread) == process.dwThreadId) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
   return true;
 }
 
