@@ -96,6 +96,15 @@ seconds() {  # COMMAND...: runs it, prints its wall time in seconds
   end=$(date +%s.%N)
   python3 -c "print('%.3f' % ($end - $start))"
 }
+# The processor time (user and system, in seconds) of the commands this
+# shell ran and waited for so far, its subshells' included.
+processor() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($16 + $17) / tick }' "/proc/$BASHPID/stat"; }
+timed() {  # COMMAND...: runs it, prints its wall time and processor time in seconds
+  local before wall
+  before=$(processor)
+  wall=$(seconds "$@")
+  echo "$wall $(python3 -c "print('%.2f' % ($(processor) - $before))")"
+}
 update() {  # NAME URL [OPTIONS]: a first install into a new client
   rm -rf "$dir/client-$1"
   mkdir -p "$dir/client-$1"
@@ -148,20 +157,20 @@ decode_alone() {  # the engine's fastest decoder, decode time only
 # Several rounds, each taking every peer in turn, as the machine's load
 # moves; the best of each is compared.
 best() { python3 -c "import sys; print('%.3f' % min(float(x) for x in sys.argv[1:]))" "$@"; }
-cpu() { python3 -c "import os; t = os.times(); print('%.1f' % (t.children_user + t.children_system))"; }
 big_rounds=${BIG_ROUNDS:-3}
-t_big_all=() t_curl_all=() t_pipe_all=() t_decode_all=() loads=()
-cpu_before=$(cpu)
+t_big_all=() t_curl_all=() t_pipe_all=() t_decode_all=() loads=() cpu_big=() cpu_pipe=()
 for round in $(seq "$big_rounds"); do
   loads+=("$(cut -d' ' -f1-3 /proc/loadavg)")
   rm -rf "$dir/big-curl.gz" "$dir/big-curl.bin" "$dir/client-big"
   sync
   t_curl_all+=("$(seconds curl -s --fail -o "$dir/big-curl.gz" "$big_url/$gz")")
   sync
-  t_big_all+=("$(seconds signed_update)")
+  read -r wall cpu < <(timed signed_update)
+  t_big_all+=("$wall") cpu_big+=("$cpu")
   cmp -s "$dir/client-big/big.bin" "$dir/big/big.bin" || { echo "the installed file differs" >&2; exit 1; }
   sync
-  t_pipe_all+=("$(seconds pipeline)")
+  read -r wall cpu < <(timed pipeline)
+  t_pipe_all+=("$wall") cpu_pipe+=("$cpu")
   t_decode_all+=("$(decode_alone)")
 done
 t_big=$(best "${t_big_all[@]}")
@@ -172,11 +181,11 @@ echo "one file of $big_mib MiB of program data from nginx, signed release (best 
 echo "the release's .gz is $gz_size bytes, gzip -6 makes $gzip6_size):"
 for round in $(seq 0 $((big_rounds - 1))); do
   echo "  round $((round + 1)) (load ${loads[$round]}): curl -o ${t_curl_all[$round]} s," \
-       "filedist update ${t_big_all[$round]} s, curl | gzip -d | tee | md5sum ${t_pipe_all[$round]} s," \
+       "filedist update ${t_big_all[$round]} s (processor ${cpu_big[$round]} s)," \
+       "curl | gzip -d | tee | md5sum ${t_pipe_all[$round]} s (processor ${cpu_pipe[$round]} s)," \
        "fast decode alone ${t_decode_all[$round]} s"
 done
-echo "  processor time of all rounds: $(python3 -c "print('%.1f' % ($(cpu) - $cpu_before))") s;" \
-     "uptime: $(uptime | sed 's/.*load/load/')"
+echo "  after the rounds: $(uptime | sed 's/^ *//')"
 echo "  filedist update               $t_big s"
 echo "  curl -o                       $t_curl_big s"
 python3 -c "print('  speed filedist / curl = %.2f (target >= 0.8)' % ($t_curl_big / $t_big))"

@@ -9,6 +9,7 @@
 
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "signing/crc32_digest.h"
 #include "util/scoped_file.h"
 #include "zipengine/fast/fast_inflate_stream.h"
 
@@ -36,7 +37,7 @@ class GzipStreamDecoder::Output : public zipengine::DeflateStreamDecoder::Sink {
 };
 
 GzipStreamDecoder::GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput)
-    : sink_(sink), limit_(maxOutput) {}
+    : sink_(sink), limit_(maxOutput), crc_digest_(new Crc32Digest) {}
 
 GzipStreamDecoder::~GzipStreamDecoder() = default;
 
@@ -49,7 +50,13 @@ DecompressStatus GzipStreamDecoder::Emit(const unsigned char* data, size_t lengt
   if (length == 0) return DecompressStatus::kOk;
   if (length > limit_ - written_) return Fail(DecompressStatus::kTooLong);
   written_ += length;
-  if (mode_ == Mode::kInflate && !raw_) crc_ = crc32_z(crc_, data, length);
+  if (mode_ == Mode::kInflate && !raw_) {
+    if (crc_digest_->ok()) {
+      crc_digest_->Update(data, length);
+    } else {
+      crc_ = crc32_z(crc_, data, length);
+    }
+  }
   return sink_(data, length) ? DecompressStatus::kOk : Fail(DecompressStatus::kWriteError);
 }
 
@@ -67,6 +74,7 @@ void GzipStreamDecoder::StartInflate(const unsigned char* window, size_t size, i
   deflate_input_ = fed_;
   deflate_output_ = written_;
   crc_ = crc32_z(0L, Z_NULL, 0);
+  crc_digest_->Reset();
   mode_ = Mode::kInflate;
 }
 
@@ -155,7 +163,8 @@ DecompressStatus GzipStreamDecoder::ReadTrailer(const unsigned char** data, size
                    uint32_t{trailer_[3]} << 24;
     uint64_t claimed = trailer_[4] | uint64_t{trailer_[5]} << 8 | uint64_t{trailer_[6]} << 16 |
                        uint64_t{trailer_[7]} << 24;
-    if (crc != static_cast<uint32_t>(crc_)) return Fail(DecompressStatus::kCorrupt);
+    uint32_t found = crc_digest_->ok() ? crc_digest_->Value() : static_cast<uint32_t>(crc_);
+    if (crc != found) return Fail(DecompressStatus::kCorrupt);
     if (((written_ - member_start_) & 0xffffffffu) != claimed) return Fail(LengthMismatch(claimed));
   }
   // One member is complete and checked. Another may follow, as in a file

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+class Crc32Digest;
+
 namespace zipengine {
 class DeflateStreamDecoder;
 }
@@ -109,7 +111,8 @@ class GzipStreamDecoder {
   std::unique_ptr<zipengine::DeflateStreamDecoder> inflate_;
   uint64_t deflate_input_ = 0;   // fed_ where the deflate data (or its resume point) began
   uint64_t deflate_output_ = 0;  // written_ there
-  unsigned long crc_ = 0;        // of the member's output so far
+  std::unique_ptr<Crc32Digest> crc_digest_;  // of the member's output so far,
+  unsigned long crc_ = 0;                    // or here where libgcrypt is not at hand
   unsigned char trailer_[8] = {};
   size_t trailer_have_ = 0;
   std::string rest_;  // input after a member's deflate data, still to go through

@@ -38,14 +38,14 @@ uint64_t StreamedLimit(uint64_t maxFetched) {
 }  // namespace
 
 StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                               const FetchProgress& progress)
+                               const FetchProgress& progress, bool sha256)
     : decoded_(staging.PathOf(staging_names::PartName(name))),
       download_(staging.PathOf(staging_names::DownloadName(name))),
       record_(staging.PathOf(staging_names::ResumeName(name))),
       earlier_(staging.PathOf(staging_names::EarlierName(name))),
       max_fetched_(maxFetched),
       progress_(progress),
-      keyer_(maxFetched >= kKeyAsideFrom),
+      keyer_(maxFetched >= kKeyAsideFrom, sha256),
       write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
       decoder_(write_, StreamedLimit(maxFetched)) {}
 

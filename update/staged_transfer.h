@@ -35,9 +35,10 @@ class StagedTransfer {
 
   // The transfer of the file staged as name (its decoded bytes go to
   // PartName(name)), taking at most maxFetched compressed bytes; progress,
-  // when given, hears the bytes received so far.
+  // when given, hears the bytes received so far. sha256: the decoded file's
+  // SHA-256 is made on the way as well.
   StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                 const FetchProgress& progress);
+                 const FetchProgress& progress, bool sha256 = false);
   StagedTransfer(const StagedTransfer&) = delete;
   StagedTransfer& operator=(const StagedTransfer&) = delete;
 
@@ -48,6 +49,10 @@ class StagedTransfer {
           std::string* key, std::string* error);
 
   bool resumed() const { return resumed_; }
+  // After kDecoded with sha256: the file's SHA-256 in hexadecimal (empty
+  // where it could not be made) and its size.
+  const std::string& sha256() const { return keyer_.sha256(); }
+  uint64_t size() const { return keyer_.size(); }
 
  private:
   // Reads the record and moves the decoded bytes aside to be replayed;
