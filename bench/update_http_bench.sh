@@ -96,14 +96,14 @@ seconds() {  # COMMAND...: runs it, prints its wall time in seconds
   end=$(date +%s.%N)
   python3 -c "print('%.3f' % ($end - $start))"
 }
-# The processor time (user and system, in seconds) of the commands this
-# shell ran and waited for so far, its subshells' included.
-processor() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($16 + $17) / tick }' "/proc/$BASHPID/stat"; }
+# PID: the processor time (user and system, in seconds) of the commands
+# that shell ran and waited for so far, its subshells' included.
+processor() { awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($16 + $17) / tick }' "/proc/$1/stat"; }
 timed() {  # COMMAND...: runs it, prints its wall time and processor time in seconds
-  local before wall
-  before=$(processor)
+  local me=$BASHPID before wall
+  before=$(processor "$me")
   wall=$(seconds "$@")
-  echo "$wall $(python3 -c "print('%.2f' % ($(processor) - $before))")"
+  echo "$wall $(python3 -c "print('%.2f' % ($(processor "$me") - $before))")"
 }
 update() {  # NAME URL [OPTIONS]: a first install into a new client
   rm -rf "$dir/client-$1"

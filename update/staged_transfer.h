@@ -60,8 +60,13 @@ class StagedTransfer {
   bool FindKept(ResumeRecord* record);
   // Feeds the kept bytes through the new decoder again.
   bool Replay(const ResumeRecord& record);
-  // The decoder's output: keyed and written to the part file.
+  // The decoder's output: keyed and written to the part file (WriteOut, on
+  // the keyer's writing thread for a large file).
   bool Write(const unsigned char* data, size_t length);
+  bool WriteOut(const unsigned char* data, size_t length);
+  // Closes the part file once all of the output is in it; false when a
+  // write or the close failed.
+  bool CloseOut();
   // The transport's bytes: decoded, and kept since the last resume point.
   bool Take(const char* data, size_t size);
   void KeepTail(const char* data, size_t size);
@@ -78,8 +83,8 @@ class StagedTransfer {
   const FetchProgress& progress_;
 
   util::ScopedFile out_;
+  uint64_t unflushed_ = 0;  // of the writing side
   StreamKeyer keyer_;
-  uint64_t unflushed_ = 0;
   const DecompressSink write_;  // the decoder holds it by reference
   GzipStreamDecoder decoder_;
 

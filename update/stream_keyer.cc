@@ -15,23 +15,27 @@ namespace {
 constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kPieces = 4;
 
-// The digests by number: the key first.
+// What a consumer of the bytes does.
 constexpr size_t kMd5 = 0;
 constexpr size_t kSha256 = 1;
+constexpr size_t kWrite = 2;
 
 }  // namespace
 
-StreamKeyer::StreamKeyer(bool aside, bool sha256) : aside_(aside) {
+StreamKeyer::StreamKeyer(bool aside, bool sha256, const Writer& write)
+    : write_(write), aside_(aside) {
   Md5Init(&md5_);
   if (sha256) sha_.reset(new Sha256);
+  consumers_.push_back(kMd5);
+  if (sha_) consumers_.push_back(kSha256);
+  if (write_) consumers_.push_back(kWrite);
   if (!aside_) return;
   ring_.resize(kPieces);
   for (Piece& piece : ring_) piece.bytes.reset(new unsigned char[kPieceSize]);
-  size_t digests = sha_ ? 2 : 1;
-  done_.assign(digests, 0);
+  done_.assign(consumers_.size(), 0);
   try {
-    for (size_t which = 0; which < digests; ++which) {
-      helpers_.emplace_back(&StreamKeyer::Digest, this, which);
+    for (size_t which = 0; which < consumers_.size(); ++which) {
+      helpers_.emplace_back(&StreamKeyer::Consume, this, which);
     }
   } catch (const std::system_error&) {
     // No thread to be had: the digests are made here instead.
@@ -54,21 +58,29 @@ void StreamKeyer::StopHelpers() {
   helpers_.clear();
 }
 
-void StreamKeyer::Update(size_t which, const unsigned char* data, size_t size) {
-  if (which == kMd5) {
-    Md5Update(&md5_, data, size);
-  } else if (which == kSha256) {
-    sha_->Update(data, size);
+void StreamKeyer::Update(size_t consumer, const unsigned char* data, size_t size) {
+  switch (consumers_[consumer]) {
+    case kMd5:
+      Md5Update(&md5_, data, size);
+      break;
+    case kSha256:
+      sha_->Update(data, size);
+      break;
+    case kWrite:
+      // After a failure nothing more is written; the transfer fails.
+      if (!write_failed_ && !write_(data, size)) write_failed_ = true;
+      break;
   }
 }
 
-void StreamKeyer::Add(const void* data, size_t size) {
+bool StreamKeyer::Add(const void* data, size_t size) {
   size_ += size;
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   if (!aside_) {
-    Update(kMd5, bytes, size);
-    if (sha_) Update(kSha256, bytes, size);
-    return;
+    for (size_t consumer = 0; consumer < consumers_.size(); ++consumer) {
+      Update(consumer, bytes, size);
+    }
+    return !write_failed_;
   }
   while (size > 0) {
     Piece& piece = ring_[filled_pieces_ % kPieces];
@@ -79,6 +91,17 @@ void StreamKeyer::Add(const void* data, size_t size) {
     size -= taken;
     if (filling_ == kPieceSize) Handoff();
   }
+  return !write_failed_;
+}
+
+bool StreamKeyer::Drain() {
+  if (aside_ && write_) {
+    if (filling_ > 0) Handoff();
+    size_t writer = consumers_.size() - 1;
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [this, writer] { return done_[writer] == filled_pieces_; });
+  }
+  return !write_failed_;
 }
 
 void StreamKeyer::Handoff() {
@@ -93,7 +116,7 @@ void StreamKeyer::Handoff() {
   });
 }
 
-void StreamKeyer::Digest(size_t which) {
+void StreamKeyer::Consume(size_t which) {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
     changed_.wait(hold, [this, which] { return done_[which] < filled_pieces_ || ended_; });

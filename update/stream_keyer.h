@@ -1,14 +1,17 @@
-// Keys the bytes of a file as they are written, for a download that is
-// decoded as it arrives: its MD5 (the key) and, for a signed release, its
-// SHA-256 (checked against the Manifest), so that the file is never read
-// back for either. For a large file each digest runs on a thread of its own,
-// beside receiving, decoding and writing instead of after them.
+// Keys and writes the bytes of a file, for a download that is decoded as it
+// arrives: its MD5 (the key) and, for a signed release, its SHA-256 (checked
+// against the Manifest), so that the file is never read back for either.
+// For a large file each digest and the writing run on a thread of their
+// own, beside receiving and decoding instead of after them: on two cores
+// the decoder then runs nearly alone on one.
 #ifndef FILEDIST_UPDATE_STREAM_KEYER_H
 #define FILEDIST_UPDATE_STREAM_KEYER_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,15 +25,22 @@ namespace update {
 
 class StreamKeyer {
  public:
-  // aside: digest on helper threads (worth it for large files only).
-  // sha256: the SHA-256 as well as the key.
-  StreamKeyer(bool aside, bool sha256);
+  // Takes bytes to be written; false when they could not be.
+  using Writer = std::function<bool(const unsigned char* data, size_t size)>;
+
+  // aside: digest and write on helper threads (worth it for large files
+  // only). sha256: the SHA-256 as well as the key. write, when given, gets
+  // every byte in order, on a helper thread with aside.
+  StreamKeyer(bool aside, bool sha256, const Writer& write = Writer());
   ~StreamKeyer();
   StreamKeyer(const StreamKeyer&) = delete;
   StreamKeyer& operator=(const StreamKeyer&) = delete;
 
-  // The next bytes of the file.
-  void Add(const void* data, size_t size);
+  // The next bytes of the file; false once a write failed.
+  bool Add(const void* data, size_t size);
+  // Returns once every byte added so far has gone to write: false when a
+  // write failed.
+  bool Drain();
   // The key of every byte added; call once. Afterwards sha256() holds the
   // SHA-256 in hexadecimal when it was asked for (empty where libgcrypt
   // could not be made ready), and size() the number of bytes.
@@ -39,12 +49,15 @@ class StreamKeyer {
   uint64_t size() const { return size_; }
 
  private:
-  // One digest on a helper thread: it takes every piece in order.
-  void Digest(size_t which);
+  // One digest, or the writing, on a helper thread: it takes every piece
+  // in order.
+  void Consume(size_t which);
   void Handoff();  // passes the filling piece to the helpers
   void Update(size_t which, const unsigned char* data, size_t size);
   void StopHelpers();
 
+  const Writer write_;
+  std::atomic<bool> write_failed_{false};
   Md5State md5_;
   std::unique_ptr<Sha256> sha_;
   std::string sha256_hex_;
@@ -62,7 +75,8 @@ class StreamKeyer {
   size_t filling_ = 0;          // bytes in the piece being filled
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<uint64_t> done_;  // pieces each helper has digested
+  std::vector<size_t> consumers_;  // what each helper does
+  std::vector<uint64_t> done_;     // pieces each helper has taken
   bool ended_ = false;
   std::vector<std::thread> helpers_;
 };
