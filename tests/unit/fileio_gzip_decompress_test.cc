@@ -140,3 +140,117 @@ TEST(GzipStreamDecoder, GoesOnFromEveryResumePoint) {
     EXPECT_GT(inside, points.size() / 2);
   }
 }
+
+namespace {
+
+// What one feed of the whole input gives, fed instead as pieces cut at the
+// given places.
+Outcome FeedCut(const std::string& input, const std::vector<size_t>& cuts) {
+  Outcome outcome{DecompressStatus::kOk, ""};
+  DecompressSink sink = [&outcome](const unsigned char* data, size_t length) {
+    outcome.output.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  };
+  GzipStreamDecoder decoder(sink, UINT64_MAX);
+  size_t from = 0;
+  std::vector<size_t> ends = cuts;
+  ends.push_back(input.size());
+  for (size_t end : ends) {
+    if (outcome.status != DecompressStatus::kOk) break;
+    outcome.status = decoder.Feed(input.data() + from, end - from);
+    from = end;
+  }
+  if (outcome.status == DecompressStatus::kOk) outcome.status = decoder.Finish();
+  return outcome;
+}
+
+}  // namespace
+
+// The decoder stops between two codes (or inside a header, a stored block
+// or a trailer) wherever the input runs out and goes on there: cut in two
+// at every byte, or fed a byte at a time, every input gives the bytes and
+// the verdict of the input fed whole, and zlib's.
+TEST(GzipStreamDecoder, EveryCutGivesWhatZlibReads) {
+  const std::string text = TextLike(5000, 12);
+  const std::string noise = RandomBytes(3000, 13);
+  testing_support::ZlibGzipOptions every_field;
+  every_field.name = "name.txt";
+  every_field.comment = "a comment";
+  every_field.extra = std::string("AB\x03\x00xyz", 7);
+  every_field.header_crc = true;
+  const struct Case {
+    const char* name;
+    std::string input;
+    std::string output;
+  } cases[] = {
+      {"an empty file", ZlibGzip(""), ""},
+      {"stored", ZlibGzip(noise, Level(0)), noise},
+      {"fixed codes", ZlibGzip("abcabcabcabc-abc", Level(1)), "abcabcabcabc-abc"},
+      {"dynamic codes", ZlibGzip(text), text},
+      {"every header field", ZlibGzip(text, every_field), text},
+      {"members, an empty one among them, then bytes that are none",
+       ZlibGzip(text.substr(0, 700)) + ZlibGzip("") + ZlibGzip(noise.substr(0, 300), Level(0)) +
+           "junk",
+       text.substr(0, 700) + noise.substr(0, 300)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string by_zlib;
+    if (c.input.find("junk") == std::string::npos) {
+      ASSERT_TRUE(testing_support::ZlibGunzip(c.input, &by_zlib));
+      ASSERT_TRUE(by_zlib == c.output);
+    }
+    for (size_t cut = 0; cut <= c.input.size(); ++cut) {
+      Outcome outcome = FeedCut(c.input, {cut});
+      ASSERT_EQ(outcome.status, DecompressStatus::kOk) << "cut at " << cut;
+      ASSERT_TRUE(outcome.output == c.output) << "cut at " << cut;
+    }
+    Outcome bytewise = FeedInPieces(c.input, 1);
+    EXPECT_EQ(bytewise.status, DecompressStatus::kOk);
+    EXPECT_TRUE(bytewise.output == c.output);
+  }
+}
+
+// Whatever zlib refuses is refused however the input arrives, each with the
+// status the update engine tells apart.
+TEST(GzipStreamDecoder, RefusesWhatZlibRefuses) {
+  const std::string text = TextLike(20000, 14);
+  testing_support::ZlibGzipOptions with_crc;
+  with_crc.name = "n";
+  with_crc.header_crc = true;
+  const std::string member = ZlibGzip(text, with_crc);
+  const size_t header = 10 + 2 + 2;  // with the name "n" and the header CRC
+  auto changed = [&member](size_t at, unsigned char mask) {
+    std::string bytes = member;
+    bytes[at] = static_cast<char>(bytes[at] ^ mask);
+    return bytes;
+  };
+  const size_t trailer = member.size() - 8;
+  const struct Case {
+    const char* name;
+    std::string input;
+    DecompressStatus status;
+  } cases[] = {
+      {"a method other than deflate", changed(2, 0x0f), DecompressStatus::kCorrupt},
+      {"a reserved flag", changed(3, 0x80), DecompressStatus::kCorrupt},
+      {"the header CRC wrong", changed(header - 1, 0x01), DecompressStatus::kCorrupt},
+      {"a block of type 3", member.substr(0, header) + "\x07" + std::string(20, '\0'),
+       DecompressStatus::kCorrupt},
+      {"the data's CRC wrong", changed(trailer, 0x01), DecompressStatus::kCorrupt},
+      {"a length larger than the data", changed(trailer + 4, 0x01), DecompressStatus::kCorrupt},
+      {"data beyond its length", changed(trailer + 4, 0x20), DecompressStatus::kBeyondTrailer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string ignored;
+    EXPECT_FALSE(testing_support::ZlibGunzip(c.input, &ignored));
+    for (size_t piece : {size_t{1}, size_t{13}, size_t{4096}, size_t{1} << 20}) {
+      EXPECT_EQ(FeedInPieces(c.input, piece).status, c.status) << "pieces of " << piece;
+    }
+  }
+  // Cut off anywhere past its magic, a member is refused.
+  for (size_t end = 2; end < member.size(); ++end) {
+    ASSERT_EQ(FeedCut(member.substr(0, end), {end / 2}).status, DecompressStatus::kCorrupt)
+        << "cut off after " << end << " bytes";
+  }
+}
