@@ -16,6 +16,7 @@ using fast_inflate::kOutputBufferSize;
 using fast_inflate::kPieceSize;
 using fast_inflate::kWindowSize;
 using fast_inflate::ReadDynamicTables;
+using fast_inflate::Shared;
 using fast_inflate::Tables;
 
 GzipMemberDecoder::GzipMemberDecoder() : tables_(new Tables), window_(new unsigned char[kOutputBufferSize]) {}
@@ -93,8 +94,8 @@ bool GzipMemberDecoder::Decode(const unsigned char* data, size_t size, Sink* sin
       continue;
     }
     if (type == 3) return false;
-    const uint32_t* lit = t.fixed_lit;
-    const uint32_t* dist = t.fixed_dist;
+    const uint32_t* lit = Shared().fixed_lit;
+    const uint32_t* dist = Shared().fixed_dist;
     if (type == 2) {
       if (!ReadDynamicTables(&in, &t)) return false;
       lit = t.lit;

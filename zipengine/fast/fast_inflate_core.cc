@@ -108,7 +108,12 @@ bool BuildTable(const uint8_t* lengths, int count, const uint32_t* symbolEntries
   return true;
 }
 
-Tables::Tables() {
+const SharedTables& Shared() {
+  static const SharedTables shared;
+  return shared;
+}
+
+SharedTables::SharedTables() {
   for (uint32_t s = 0; s < 256; ++s) lit_symbols[s] = Entry(kLiteral, 0, s);
   lit_symbols[256] = Entry(kBlockEnd, 0, 0);
   for (int s = 0; s < 29; ++s) lit_symbols[257 + s] = Entry(kBase, kExtraLengthBits[s], kLengthBase[s]);
@@ -130,6 +135,7 @@ Tables::Tables() {
 bool ReadDynamicTables(BitInput* input, Tables* tables) {
   BitInput& in = *input;
   Tables& t = *tables;
+  const SharedTables& shared = Shared();
   if (!in.Refill()) return false;
   uint32_t lit_count = in.Peek(5) + 257;
   uint32_t dist_count = (in.Peek(10) >> 5) + 1;
@@ -142,13 +148,13 @@ bool ReadDynamicTables(BitInput* input, Tables* tables) {
     lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(in.Peek(3));
     in.Drop(3);
   }
-  if (!BuildTable(lengths, 19, t.code_length_symbols, kCodeLengthBits, false, t.code_lengths)) return false;
+  if (!BuildTable(lengths, 19, shared.code_length_symbols, kCodeLengthBits, false, t.code_lengths)) return false;
   std::memset(lengths, 0, sizeof(lengths));
   CodeLengthSymbols symbols{&in, t.code_lengths};
   if (!ReadCodeLengths(symbols, lit_count + dist_count, lengths)) return false;
   if (lengths[256] == 0) return false;
-  return BuildTable(lengths, static_cast<int>(lit_count), t.lit_symbols, kLitBits, true, t.lit) &&
-         BuildTable(lengths + lit_count, static_cast<int>(dist_count), t.dist_symbols, kDistBits, true, t.dist);
+  return BuildTable(lengths, static_cast<int>(lit_count), shared.lit_symbols, kLitBits, true, t.lit) &&
+         BuildTable(lengths + lit_count, static_cast<int>(dist_count), shared.dist_symbols, kDistBits, true, t.dist);
 }
 
 }  // namespace fast_inflate

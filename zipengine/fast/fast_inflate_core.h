@@ -132,17 +132,24 @@ struct BitInput {
   }
 };
 
-// The decoding tables of one decoder, with the fixed code's made once.
-struct Tables {
-  Tables();
-  uint32_t lit[kLitTableSize];
-  uint32_t dist[kDistTableSize];
-  uint32_t code_lengths[1u << kCodeLengthBits];
+// What every decoder reads alike: each symbol's table entry and the fixed
+// code's tables, made once for the process (Shared()), so that a decoder
+// costs little to make (a download of many small files makes one for each).
+struct SharedTables {
+  SharedTables();
   uint32_t fixed_lit[kLitTableSize];
   uint32_t fixed_dist[kDistTableSize];
   uint32_t lit_symbols[288];
   uint32_t dist_symbols[32];
   uint32_t code_length_symbols[19];
+};
+const SharedTables& Shared();
+
+// The tables of one decoder's current dynamic block.
+struct Tables {
+  uint32_t lit[kLitTableSize];
+  uint32_t dist[kDistTableSize];
+  uint32_t code_lengths[1u << kCodeLengthBits];
 };
 
 // Reads a dynamic block's header (after its three type bits) into t.lit and

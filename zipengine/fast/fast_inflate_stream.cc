@@ -14,6 +14,7 @@ using fast_inflate::kOutputBufferSize;
 using fast_inflate::kPieceSize;
 using fast_inflate::kWindowSize;
 using fast_inflate::ReadDynamicTables;
+using fast_inflate::Shared;
 using fast_inflate::Tables;
 
 DeflateStreamDecoder::DeflateStreamDecoder() : tables_(new Tables), window_(new unsigned char[kOutputBufferSize]) {}
@@ -167,8 +168,8 @@ DeflateStreamDecoder::Status DeflateStreamDecoder::Feed(const unsigned char* dat
         break;
       }
       case State::kCodes: {
-        const uint32_t* lit = fixed_ ? t.fixed_lit : t.lit;
-        const uint32_t* dist = fixed_ ? t.fixed_dist : t.dist;
+        const uint32_t* lit = fixed_ ? Shared().fixed_lit : t.lit;
+        const uint32_t* dist = fixed_ ? Shared().fixed_dist : t.dist;
         CodesEnd end = DecodeCodes(&in, lit, dist, start, &out, limit);
         if (end == CodesEnd::kFull) {
           if (!slide()) {
