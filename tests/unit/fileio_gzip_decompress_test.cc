@@ -2,6 +2,7 @@
 // network cuts the body into, the output is what zlib wrote the members
 // from, and a damaged or cut-off body is refused.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <string>
@@ -252,5 +253,55 @@ TEST(GzipStreamDecoder, RefusesWhatZlibRefuses) {
   for (size_t end = 2; end < member.size(); ++end) {
     ASSERT_EQ(FeedCut(member.substr(0, end), {end / 2}).status, DecompressStatus::kCorrupt)
         << "cut off after " << end << " bytes";
+  }
+}
+
+// A cut-off download's resume record may have been written by an earlier
+// filedist, whose decoder was zlib's inflate: its points inside a member
+// are the block boundaries zlib reports, as resume records store them (mode
+// 2, the bits of the last byte not yet decoded and that byte). Each is taken
+// up as the decoder's own.
+TEST(GzipStreamDecoder, TakesUpThePointsZlibGave) {
+  const std::string plain = TextLike(200000, 15) + RandomBytes(40000, 16) + TextLike(90000, 17);
+  const std::string input = ZlibGzip(plain, Level(9));
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, 15 + 16), Z_OK);
+  std::string output(plain.size() + 1, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+  z.avail_in = static_cast<uInt>(input.size());
+  z.next_out = reinterpret_cast<Bytef*>(&output[0]);
+  z.avail_out = static_cast<uInt>(output.size());
+  std::vector<GzipResumePoint> points;
+  int result = Z_OK;
+  while (result == Z_OK) {
+    result = inflate(&z, Z_BLOCK);
+    // After a block that is not the last: a boundary.
+    if (result == Z_OK && (z.data_type & 128) != 0 && (z.data_type & 64) == 0) {
+      GzipResumePoint point;
+      point.input = z.total_in;
+      point.output = z.total_out;
+      point.mode = 2;
+      point.bits = z.data_type & 7;
+      point.byte = point.bits != 0 ? static_cast<unsigned char>(input[z.total_in - 1]) : 0;
+      points.push_back(point);
+    }
+  }
+  inflateEnd(&z);
+  ASSERT_EQ(result, Z_STREAM_END);
+  ASSERT_GE(points.size(), 4u);  // after the header, and after each block but the last
+  for (const GzipResumePoint& point : points) {
+    SCOPED_TRACE("input " + std::to_string(point.input) + ", bits " + std::to_string(point.bits));
+    std::string rest;
+    DecompressSink more = [&rest](const unsigned char* data, size_t length) {
+      rest.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    };
+    GzipStreamDecoder again(more, UINT64_MAX);
+    ASSERT_TRUE(again.ResumeAt(point, reinterpret_cast<const unsigned char*>(plain.data()),
+                               static_cast<size_t>(point.output)));
+    ASSERT_EQ(again.Feed(input.data() + point.input, input.size() - point.input),
+              DecompressStatus::kOk);
+    ASSERT_EQ(again.Finish(), DecompressStatus::kOk);
+    EXPECT_TRUE(rest == plain.substr(static_cast<size_t>(point.output)));
   }
 }
