@@ -39,17 +39,11 @@ std::string GunzipFile(const std::string& path) {
   return plain;
 }
 
-namespace {
-
-// The digests tool (md5sum, sha256sum) gives of each byte string, in order:
-// hexadecimal, digits long.
-std::vector<std::string> DigestsOfBytes(const std::string& tool, size_t digits,
-                                        const std::vector<std::string>& contents) {
+std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents) {
   // Byte strings already keyed in this program are not handed out again:
   // many tests key the same few contents.
   static std::mutex mutex;
-  static std::map<std::string, std::map<std::string, std::string>> known_by_tool;
-  std::map<std::string, std::string>& known = known_by_tool[tool];
+  static std::map<std::string, std::string> known;
   std::lock_guard<std::mutex> lock(mutex);
   std::vector<std::string> unknown;
   for (const std::string& bytes : contents) {
@@ -68,7 +62,7 @@ std::vector<std::string> DigestsOfBytes(const std::string& tool, size_t digits,
     // A Windows program under Wine cannot wait for a Unix program, so md5sum
     // writes its answer whole, by rename, and the test polls for it.
     std::string unix_dir = UnixPathOf(scratch.path());
-    std::string command = "cd '" + unix_dir + "' && " + tool + files +
+    std::string command = "cd '" + unix_dir + "' && md5sum" + files +
                           " > keys.tmp && mv keys.tmp keys || touch failed";
     std::string keys = scratch.Sub("keys");
     bool started = !unix_dir.empty() && StartUnixProgram({"/bin/sh", "-c", command});
@@ -77,14 +71,14 @@ std::vector<std::string> DigestsOfBytes(const std::string& tool, size_t digits,
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!FileExists(keys)) {
-      ADD_FAILURE() << tool << " could not digest the test's bytes";
+      ADD_FAILURE() << "md5sum could not key the test's bytes";
       return std::vector<std::string>(contents.size());
     }
-    // "<hex digits> <space or *><file name>" per file, in the order given.
+    // "<32 hex digits> <space or *><file name>" per file, in the order given.
     std::vector<std::string> lines = SplitLines(ReadFileBytes(keys));
     EXPECT_EQ(lines.size(), unknown.size());
     for (size_t i = 0; i < unknown.size() && i < lines.size(); ++i) {
-      known[unknown[i]] = lines[i].substr(0, digits);
+      known[unknown[i]] = lines[i].substr(0, 32);
     }
   }
   std::vector<std::string> result;
@@ -92,16 +86,26 @@ std::vector<std::string> DigestsOfBytes(const std::string& tool, size_t digits,
   return result;
 }
 
-}  // namespace
-
-std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents) {
-  return DigestsOfBytes("md5sum", 32, contents);
-}
-
 std::string KeyOfBytes(const std::string& bytes) { return KeysOfBytes({bytes})[0]; }
 
 std::string Sha256OfBytes(const std::string& bytes) {
-  return DigestsOfBytes("sha256sum", 64, {bytes})[0];
+  ScratchDir scratch;
+  WriteFileBytes(scratch.Sub("0"), bytes);
+  // Started and waited for as md5sum is above.
+  std::string unix_dir = UnixPathOf(scratch.path());
+  std::string command =
+      "cd '" + unix_dir + "' && sha256sum 0 > digest.tmp && mv digest.tmp digest || touch failed";
+  std::string digest = scratch.Sub("digest");
+  bool started = !unix_dir.empty() && StartUnixProgram({"/bin/sh", "-c", command});
+  for (int wait = 0; started && wait < 3000 && !FileExists(digest); ++wait) {
+    if (FileExists(scratch.Sub("failed"))) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!FileExists(digest)) {
+    ADD_FAILURE() << "sha256sum could not digest the test's bytes";
+    return std::string();
+  }
+  return ReadFileBytes(digest).substr(0, 64);
 }
 
 }  // namespace testing_support
