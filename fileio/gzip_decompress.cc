@@ -2,18 +2,18 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "signing/crc32_digest.h"
 #include "util/scoped_file.h"
+#include "zipengine/fast/fast_inflate_stream.h"
 
 namespace {
-
-// gzip members carry their header and trailer; inflate checks both.
-constexpr int kGzipWindowBits = 15 + 16;
 
 using FilePtr = util::ScopedFile;
 
@@ -21,36 +21,23 @@ bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
   return length >= 2 && data[0] == 0x1f && data[1] == 0x8b;
 }
 
-// Decoded pieces this large keep the calls to the sink few, which matters
-// where the sink keys and writes what it is given.
-constexpr size_t kDecodeOutputSize = 1 << 18;
-
-// zlib counts its input in 32 bits: larger pieces go in slices.
-constexpr size_t kMostInflateInput = size_t{1} << 30;
-
-// A member's deflate data without its gzip header and trailer, as a decoder
-// set to a point inside a member takes it up.
-constexpr int kRawWindowBits = -15;
-constexpr size_t kWindowSize = 32768;
-constexpr size_t kTrailerSize = 8;
-
 }  // namespace
 
-struct GzipStreamDecoder::Inflater {
-  explicit Inflater(int windowBits) : output(new unsigned char[kDecodeOutputSize]) {
-    std::memset(&stream, 0, sizeof(stream));
-    if (inflateInit2(&stream, windowBits) != Z_OK) throw std::bad_alloc();
+// The deflate decoder's output goes through Emit: counted, bounded, added
+// to the member's CRC and handed to the sink.
+class GzipStreamDecoder::Output : public zipengine::DeflateStreamDecoder::Sink {
+ public:
+  explicit Output(GzipStreamDecoder* decoder) : decoder_(decoder) {}
+  bool Take(const unsigned char* data, size_t size) override {
+    return decoder_->Emit(data, size) == DecompressStatus::kOk;
   }
-  ~Inflater() { inflateEnd(&stream); }
-  Inflater(const Inflater&) = delete;
-  Inflater& operator=(const Inflater&) = delete;
 
-  z_stream stream;
-  std::unique_ptr<unsigned char[]> output;
+ private:
+  GzipStreamDecoder* decoder_;
 };
 
 GzipStreamDecoder::GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput)
-    : sink_(sink), limit_(maxOutput) {}
+    : sink_(sink), limit_(maxOutput), crc_digest_(new Crc32Digest) {}
 
 GzipStreamDecoder::~GzipStreamDecoder() = default;
 
@@ -63,6 +50,13 @@ DecompressStatus GzipStreamDecoder::Emit(const unsigned char* data, size_t lengt
   if (length == 0) return DecompressStatus::kOk;
   if (length > limit_ - written_) return Fail(DecompressStatus::kTooLong);
   written_ += length;
+  if (mode_ == Mode::kInflate && !raw_) {
+    if (crc_digest_->ok()) {
+      crc_digest_->Update(data, length);
+    } else {
+      crc_ = crc32_z(crc_, data, length);
+    }
+  }
   return sink_(data, length) ? DecompressStatus::kOk : Fail(DecompressStatus::kWriteError);
 }
 
@@ -74,83 +68,155 @@ void GzipStreamDecoder::MarkPoint(Mode mode, uint64_t input, int bits, int byte)
   point_.byte = byte;
 }
 
-DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t size, uint64_t base,
-                                            size_t* used) {
-  z_stream* z = &inflater_->stream;
-  size_t slice = size < kMostInflateInput ? size : kMostInflateInput;
-  z->next_in = const_cast<unsigned char*>(data);
-  z->avail_in = static_cast<uInt>(slice);
-  for (;;) {
-    z->next_out = inflater_->output.get();
-    z->avail_out = static_cast<uInt>(kDecodeOutputSize);
-    const unsigned char* taken = z->next_in;
-    // Z_BLOCK returns at each block's end, where a resume point lies.
-    int result = inflate(z, Z_BLOCK);
-    KeepLastInput(taken, static_cast<size_t>(z->next_in - taken));
-    DecompressStatus written = Emit(inflater_->output.get(), kDecodeOutputSize - z->avail_out);
-    if (written != DecompressStatus::kOk) return written;
-    if (result == Z_MEM_ERROR) throw std::bad_alloc();
-    if (result == Z_DATA_ERROR && z->msg != nullptr &&
-        std::strcmp(z->msg, "incorrect length check") == 0) {
-      return Fail(LengthMismatch());
-    }
-    uint64_t at = base + static_cast<uint64_t>(z->next_in - data);
-    if (result == Z_STREAM_END) {
-      // One member is complete and checked. Another may follow, as in a
-      // file made by appending gzip files; anything else after it is
-      // ignored. A member entered at a resume point has its trailer left.
-      held_size_ = 0;
-      if (raw_) {
-        mode_ = Mode::kTrailer;
-        trailer_left_ = kTrailerSize;
-      } else {
-        mode_ = Mode::kBetween;
-        MarkPoint(Mode::kBetween, at, 0, 0);
+void GzipStreamDecoder::StartInflate(const unsigned char* window, size_t size, int bits, int byte) {
+  if (!inflate_) inflate_.reset(new zipengine::DeflateStreamDecoder);
+  inflate_->Start(window, size, bits, byte);
+  deflate_input_ = fed_;
+  deflate_output_ = written_;
+  crc_ = crc32_z(0L, Z_NULL, 0);
+  crc_digest_->Reset();
+  mode_ = Mode::kInflate;
+}
+
+namespace {
+
+// The fields of a gzip header, in their order.
+enum HeaderField { kFixed, kExtraLength, kExtra, kName, kComment, kHeaderCrc, kHeaderDone };
+
+}  // namespace
+
+DecompressStatus GzipStreamDecoder::ReadHeader(const unsigned char** data, size_t* size) {
+  const unsigned char* in = *data;
+  const unsigned char* const end = in + *size;
+  while (header_field_ != kHeaderDone && in < end) {
+    const unsigned char* field = in;
+    const int reading = header_field_;
+    switch (reading) {
+      case kFixed:
+        header_[10 - header_left_] = *in++;
+        if (--header_left_ > 0) break;
+        // Method 8 (deflate), and no flag this reader does not know.
+        if (header_[2] != 8 || (header_[3] & 0xe0) != 0) return Fail(DecompressStatus::kCorrupt);
+        header_flags_ = header_[3];
+        header_field_ = (header_flags_ & 4) != 0 ? kExtraLength : kName;
+        header_left_ = 2;
+        break;
+      case kExtraLength:
+        header_[2 - header_left_] = *in++;
+        if (--header_left_ > 0) break;
+        header_left_ = header_[0] | size_t{header_[1]} << 8;
+        header_field_ = kExtra;
+        break;
+      case kExtra: {
+        size_t skipped = std::min(header_left_, static_cast<size_t>(end - in));
+        in += skipped;
+        header_left_ -= skipped;
+        if (header_left_ == 0) header_field_ = kName;
+        break;
       }
-      break;
+      case kName:
+      case kComment:
+        // Each is there only with its flag, and ends with a zero byte.
+        if ((header_flags_ & (reading == kName ? 8u : 16u)) != 0) {
+          const void* zero = std::memchr(in, 0, static_cast<size_t>(end - in));
+          in = zero == nullptr ? end : static_cast<const unsigned char*>(zero) + 1;
+          if (zero == nullptr) break;
+        }
+        header_field_ = reading + 1;
+        header_left_ = 2;
+        break;
+      case kHeaderCrc:
+        if ((header_flags_ & 2) == 0) {
+          header_field_ = kHeaderDone;
+          break;
+        }
+        header_[2 - header_left_] = *in++;
+        if (--header_left_ > 0) break;
+        header_field_ = kHeaderDone;
+        // The low half of the CRC of every header byte before these two.
+        if ((header_[0] | unsigned{header_[1]} << 8) != (header_crc_ & 0xffff)) {
+          return Fail(DecompressStatus::kCorrupt);
+        }
+        break;
     }
-    if (result == Z_BUF_ERROR) {
-      // No progress with output room to spare: only more input can help.
-      if (z->avail_in != 0) return Fail(DecompressStatus::kCorrupt);
-      break;
-    }
-    if (result != Z_OK) return Fail(DecompressStatus::kCorrupt);
-    // After a block that is not the last, or after the header: the bits of
-    // the last byte taken that belong to what follows go with the point.
-    if ((z->data_type & 128) != 0 && (z->data_type & 64) == 0) {
-      int bits = z->data_type & 7;
-      MarkPoint(Mode::kInflate, at, bits, bits != 0 ? last_in_[3] : 0);
-    }
-    // A full output buffer may leave more to give out for the same input.
-    if (z->avail_in == 0 && z->avail_out != 0) break;
+    if (reading != kHeaderCrc)
+      header_crc_ = crc32_z(header_crc_, field, static_cast<size_t>(in - field));
   }
-  *used = slice - z->avail_in;
+  fed_ += static_cast<uint64_t>(in - *data);
+  *size -= static_cast<size_t>(in - *data);
+  *data = in;
   return DecompressStatus::kOk;
 }
 
-void GzipStreamDecoder::KeepLastInput(const unsigned char* data, size_t size) {
-  if (size >= sizeof(last_in_)) {
-    std::memcpy(last_in_, data + size - sizeof(last_in_), sizeof(last_in_));
-    return;
+DecompressStatus GzipStreamDecoder::ReadTrailer(const unsigned char** data, size_t* size) {
+  size_t taken = std::min(sizeof(trailer_) - trailer_have_, *size);
+  std::memcpy(trailer_ + trailer_have_, *data, taken);
+  trailer_have_ += taken;
+  fed_ += taken;
+  *data += taken;
+  *size -= taken;
+  if (trailer_have_ < sizeof(trailer_)) return DecompressStatus::kOk;
+  // A member entered at a resume point has no CRC of its own to check:
+  // its output is checked whole another way.
+  if (!raw_) {
+    uint32_t crc = trailer_[0] | uint32_t{trailer_[1]} << 8 | uint32_t{trailer_[2]} << 16 |
+                   uint32_t{trailer_[3]} << 24;
+    uint64_t claimed = trailer_[4] | uint64_t{trailer_[5]} << 8 | uint64_t{trailer_[6]} << 16 |
+                       uint64_t{trailer_[7]} << 24;
+    uint32_t found = crc_digest_->ok() ? crc_digest_->Value() : static_cast<uint32_t>(crc_);
+    if (crc != found) return Fail(DecompressStatus::kCorrupt);
+    if (((written_ - member_start_) & 0xffffffffu) != claimed) return Fail(LengthMismatch(claimed));
   }
-  std::memmove(last_in_, last_in_ + size, sizeof(last_in_) - size);
-  std::memcpy(last_in_ + sizeof(last_in_) - size, data, size);
+  // One member is complete and checked. Another may follow, as in a file
+  // made by appending gzip files; anything else after it is ignored.
+  raw_ = false;
+  mode_ = Mode::kBetween;
+  MarkPoint(Mode::kBetween, fed_, 0, 0);
+  return DecompressStatus::kOk;
 }
 
 // A member that decoded whole and matched its CRC but not its trailer's
 // length: one that goes on past that length is a forged file made to fill
 // a disk (a gzip bomb), and is told apart from mere damage.
-DecompressStatus GzipStreamDecoder::LengthMismatch() {
-  uint64_t claimed =
-      static_cast<uint64_t>(last_in_[0]) | (static_cast<uint64_t>(last_in_[1]) << 8) |
-      (static_cast<uint64_t>(last_in_[2]) << 16) | (static_cast<uint64_t>(last_in_[3]) << 24);
+DecompressStatus GzipStreamDecoder::LengthMismatch(uint64_t claimed) {
   return written_ - member_start_ > claimed ? DecompressStatus::kBeyondTrailer
                                             : DecompressStatus::kCorrupt;
+}
+
+DecompressStatus GzipStreamDecoder::Inflate(const unsigned char* data, size_t size, bool last) {
+  Output output(this);
+  zipengine::DeflateStreamDecoder::Status status = inflate_->Feed(data, size, &output, last);
+  if (failed_ != DecompressStatus::kOk) return failed_;
+  switch (status) {
+    case zipengine::DeflateStreamDecoder::Status::kMore:
+      fed_ += size;
+      break;
+    case zipengine::DeflateStreamDecoder::Status::kEnd: {
+      fed_ = deflate_input_ + inflate_->input_used();
+      std::string rest(reinterpret_cast<const char*>(inflate_->rest()), inflate_->rest_size());
+      rest_.swap(rest);
+      mode_ = Mode::kTrailer;
+      trailer_have_ = 0;
+      return DecompressStatus::kOk;
+    }
+    case zipengine::DeflateStreamDecoder::Status::kBad:
+    case zipengine::DeflateStreamDecoder::Status::kStopped:
+      return Fail(DecompressStatus::kCorrupt);
+  }
+  // The latest block boundary is a resume point: its output is all out.
+  const zipengine::DeflateStreamDecoder::Boundary& at = inflate_->boundary();
+  MarkPoint(Mode::kInflate, deflate_input_ + at.input, at.bits, at.byte);
+  point_.output = deflate_output_ + at.output;
+  return DecompressStatus::kOk;
 }
 
 DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
   if (failed_ != DecompressStatus::kOk) return failed_;
   const unsigned char* in = static_cast<const unsigned char*>(data);
+  // What followed a member's deflate data goes through before the rest of
+  // this input; the string is swapped, never appended to, while in points
+  // into it.
+  std::string pending;
   while (size > 0) {
     switch (mode_) {
       case Mode::kDone:
@@ -164,15 +230,16 @@ DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
         return written;
       }
       case Mode::kTrailer: {
-        size_t skipped = size < trailer_left_ ? size : trailer_left_;
-        trailer_left_ -= skipped;
-        fed_ += skipped;
-        in += skipped;
-        size -= skipped;
-        if (trailer_left_ == 0) {
-          mode_ = Mode::kBetween;
-          raw_ = false;
-          MarkPoint(Mode::kBetween, fed_, 0, 0);
+        DecompressStatus status = ReadTrailer(&in, &size);
+        if (status != DecompressStatus::kOk) return status;
+        continue;
+      }
+      case Mode::kHeader: {
+        DecompressStatus status = ReadHeader(&in, &size);
+        if (status != DecompressStatus::kOk) return status;
+        if (header_field_ == kHeaderDone) {
+          member_start_ = written_;
+          StartInflate(nullptr, 0, 0, 0);
         }
         continue;
       }
@@ -199,26 +266,23 @@ DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
           MarkPoint(Mode::kPlain, fed_, 0, 0);
           continue;
         }
-        if (!inflater_) {
-          inflater_.reset(new Inflater(kGzipWindowBits));
-        } else if (inflateReset2(&inflater_->stream, kGzipWindowBits) != Z_OK) {
-          return Fail(DecompressStatus::kCorrupt);
-        }
-        mode_ = Mode::kInflate;
-        raw_ = false;
-        member_start_ = written_;
-        size_t used = 0;
-        DecompressStatus status = Inflate(held_, 2, fed_ - 2, &used);
-        if (status != DecompressStatus::kOk) return status;
+        mode_ = Mode::kHeader;
+        header_field_ = kFixed;
+        header_left_ = 8;
+        header_[0] = held_[0];
+        header_[1] = held_[1];
+        header_crc_ = crc32_z(0L, held_, 2);
         continue;
       }
       case Mode::kInflate: {
-        size_t used = 0;
-        DecompressStatus status = Inflate(in, size, fed_, &used);
+        DecompressStatus status = Inflate(in, size, false);
         if (status != DecompressStatus::kOk) return status;
-        fed_ += used;
-        in += used;
-        size -= used;
+        size = 0;
+        if (mode_ == Mode::kTrailer) {
+          pending.swap(rest_);
+          in = reinterpret_cast<const unsigned char*>(pending.data());
+          size = pending.size();
+        }
         continue;
       }
     }
@@ -228,11 +292,22 @@ DecompressStatus GzipStreamDecoder::Feed(const void* data, size_t size) {
 
 DecompressStatus GzipStreamDecoder::Finish() {
   if (failed_ != DecompressStatus::kOk) return failed_;
+  // The last bytes of a member's deflate data may have waited for more
+  // input; so may whole members after it.
+  while (mode_ == Mode::kInflate) {
+    DecompressStatus status = Inflate(nullptr, 0, true);
+    if (status != DecompressStatus::kOk) return status;
+    std::string pending;
+    pending.swap(rest_);
+    status = Feed(pending.data(), pending.size());
+    if (status != DecompressStatus::kOk) return status;
+  }
   switch (mode_) {
     case Mode::kStart:
       // Fewer than two bytes: no gzip file, so taken as they are.
       mode_ = Mode::kPlain;
       return Emit(held_, held_size_);
+    case Mode::kHeader:
     case Mode::kInflate:
     case Mode::kTrailer:
       // The input ended inside a member: a cut-off download.
@@ -260,29 +335,23 @@ bool GzipStreamDecoder::ResumeAt(const GzipResumePoint& point, const unsigned ch
     case Mode::kBetween:
     case Mode::kDone:
       break;
-    case Mode::kInflate: {
+    case Mode::kInflate:
       if (point.bits < 0 || point.bits > 7 || point.byte < 0 || point.byte > 255) return false;
-      inflater_.reset(new Inflater(kRawWindowBits));
-      z_stream* z = &inflater_->stream;
-      if (point.bits != 0 && inflatePrime(z, point.bits, point.byte >> (8 - point.bits)) != Z_OK) {
-        return false;
-      }
-      size_t kept = size < kWindowSize ? size : kWindowSize;
-      if (kept > 0 &&
-          inflateSetDictionary(z, window + size - kept, static_cast<uInt>(kept)) != Z_OK) {
-        return false;
-      }
-      raw_ = true;
-      member_start_ = point.output;
       break;
-    }
     case Mode::kTrailer:
+    case Mode::kHeader:
       return false;
   }
   if (point.output > limit_) return false;
-  mode_ = mode;
   fed_ = point.input;
   written_ = point.output;
+  if (mode == Mode::kInflate) {
+    // The rest of the member is decoded without its trailer's checks.
+    StartInflate(window, size, point.bits, point.byte);
+    raw_ = true;
+    member_start_ = point.output;
+  }
+  mode_ = mode;
   point_ = point;
   return true;
 }

@@ -7,6 +7,13 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
+
+class Crc32Digest;
+
+namespace zipengine {
+class DeflateStreamDecoder;
+}
 
 // Size of the pieces data moves in, through one heap buffer per direction.
 constexpr size_t kGzipChunkSize = 32768;
@@ -68,14 +75,20 @@ class GzipStreamDecoder {
   bool ResumeAt(const GzipResumePoint& point, const unsigned char* window, size_t size);
 
  private:
-  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone, kTrailer };
-  struct Inflater;
+  // The numbers of kStart to kTrailer are written in resume records: a new
+  // mode goes at the end.
+  enum class Mode { kStart, kPlain, kInflate, kBetween, kDone, kTrailer, kHeader };
+  class Output;
   DecompressStatus Emit(const unsigned char* data, size_t length);
-  // data begins at input byte base.
-  DecompressStatus Inflate(const unsigned char* data, size_t size, uint64_t base, size_t* used);
+  // Each takes what it can of *data and moves past it.
+  DecompressStatus ReadHeader(const unsigned char** data, size_t* size);
+  DecompressStatus ReadTrailer(const unsigned char** data, size_t* size);
+  // Feeds the deflate decoder; at the member's end, what followed its data
+  // is left in rest_ for the caller to go on with. last: no input follows.
+  DecompressStatus Inflate(const unsigned char* data, size_t size, bool last);
+  void StartInflate(const unsigned char* window, size_t size, int bits, int byte);
   void MarkPoint(Mode mode, uint64_t input, int bits, int byte);
-  void KeepLastInput(const unsigned char* data, size_t size);
-  DecompressStatus LengthMismatch();
+  DecompressStatus LengthMismatch(uint64_t claimed);
   DecompressStatus Fail(DecompressStatus status);
 
   const DecompressSink& sink_;
@@ -85,13 +98,24 @@ class GzipStreamDecoder {
   DecompressStatus failed_ = DecompressStatus::kOk;
   unsigned char held_[2] = {};  // the first bytes of the input or of a member
   size_t held_size_ = 0;
-  uint64_t member_start_ = 0;           // written_ when the current member began
-  unsigned char last_in_[4] = {};       // the last input bytes inflate took: at a
-                                        // member's end, the length its trailer gives
-  std::unique_ptr<Inflater> inflater_;  // made at the first member
-  uint64_t fed_ = 0;                    // input bytes taken so far
-  bool raw_ = false;                    // in a member entered by ResumeAt: no trailer checks
-  size_t trailer_left_ = 0;             // of such a member's trailer, still to skip
+  uint64_t member_start_ = 0;  // written_ when the current member began
+  uint64_t fed_ = 0;           // input bytes taken so far
+  bool raw_ = false;           // in a member entered by ResumeAt: no trailer checks
+  // The gzip header, read field by field as it arrives.
+  int header_field_ = 0;
+  size_t header_left_ = 0;
+  unsigned char header_[10] = {};
+  unsigned header_flags_ = 0;
+  unsigned long header_crc_ = 0;
+  // The member's deflate data, made at the first member.
+  std::unique_ptr<zipengine::DeflateStreamDecoder> inflate_;
+  uint64_t deflate_input_ = 0;   // fed_ where the deflate data (or its resume point) began
+  uint64_t deflate_output_ = 0;  // written_ there
+  std::unique_ptr<Crc32Digest> crc_digest_;  // of the member's output so far,
+  unsigned long crc_ = 0;                    // or here where libgcrypt is not at hand
+  unsigned char trailer_[8] = {};
+  size_t trailer_have_ = 0;
+  std::string rest_;  // input after a member's deflate data, still to go through
   GzipResumePoint point_;
 };
 

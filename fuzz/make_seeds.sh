@@ -13,8 +13,8 @@ filedist=$(realpath "${1:-out/fuzz/filedist}")
 seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest \
-    patch_apply suffix_array; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate \
+    manifest patch_apply suffix_array; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -138,8 +138,16 @@ done
 
 # The member decoder reads what the gzip readers read: gzip files only.
 find "$seeds/client_file" -name '*.gz' -exec cp {} "$seeds/fast_inflate/" \;
+# The download decoder takes the same files, and each twice over, behind the
+# byte that steers how they are cut into pieces.
+n=0
+while IFS= read -r -d '' file; do
+  n=$((n + 1))
+  { printf '\000'; cat "$file"; } > "$seeds/stream_inflate/small_pieces_$n.gz"
+  { printf '\052'; cat "$file" "$file"; } > "$seeds/stream_inflate/two_members_$n.gz"
+done < <(find "$seeds/fast_inflate" -name '*.gz' -print0 | sort -z)
 
-for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest \
-    patch_apply suffix_array; do
+for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate \
+    manifest patch_apply suffix_array; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

@@ -6,7 +6,7 @@
 #
 # usage: fuzz/run.sh [SECONDS] [ENTRY...]
 #   ENTRY: version_list filters_ini unzip client_file zip_round_trip fast_deflate
-#          fast_inflate manifest patch_apply suffix_array (default all)
+#          fast_inflate stream_inflate manifest patch_apply suffix_array (default all)
 #   FUZZ_PREPARED=1 skips the build and the seeds (for runs side by side).
 #   FUZZ_FLAGS adds libFuzzer flags.
 set -euo pipefail
@@ -15,8 +15,8 @@ seconds=${1:-60}
 shift || true
 entries=("$@")
 if [ ${#entries[@]} -eq 0 ]; then
-  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate manifest
-           patch_apply suffix_array)
+  entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate
+           manifest patch_apply suffix_array)
 fi
 out=out/fuzz
 
@@ -32,7 +32,7 @@ fi
 max_len() {
   case "$1" in
     version_list | filters_ini | manifest) echo 8192 ;;
-    unzip | client_file | fast_inflate) echo 70000 ;;
+    unzip | client_file | fast_inflate | stream_inflate) echo 70000 ;;
     zip_round_trip | fast_deflate) echo 140000 ;;
     # A patch's streams are cut into blocks of 1 MiB; inputs stay small so
     # that a run tries many of them.

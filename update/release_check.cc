@@ -159,8 +159,17 @@ bool ReleaseCheck::MatchesManifest(const VersionRecord& record, std::string* err
     return false;
   }
   std::string detail;
-  if (MatchesListedFile(staging_->CheckedPath(record.key), found->second->sha256,
-                        found->second->size, &detail)) {
+  // A file fetched in this run was digested on its way in; one staged
+  // otherwise is read.
+  std::string sha256;
+  uint64_t size = 0;
+  if (staging_->StagedSha256(record.key, &sha256, &size)) {
+    if (sha256 == found->second->sha256 && size == found->second->size) return true;
+    detail = staging_->CheckedPath(record.key) + " has SHA-256 " + sha256 + " and " +
+             std::to_string(size) + " bytes; the manifest lists " + found->second->sha256 +
+             " and " + std::to_string(found->second->size);
+  } else if (MatchesListedFile(staging_->CheckedPath(record.key), found->second->sha256,
+                               found->second->size, &detail)) {
     return true;
   }
   *error = "it does not match the signed Manifest: " + detail;

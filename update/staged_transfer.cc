@@ -38,14 +38,15 @@ uint64_t StreamedLimit(uint64_t maxFetched) {
 }  // namespace
 
 StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                               const FetchProgress& progress)
+                               const FetchProgress& progress, bool sha256)
     : decoded_(staging.PathOf(staging_names::PartName(name))),
       download_(staging.PathOf(staging_names::DownloadName(name))),
       record_(staging.PathOf(staging_names::ResumeName(name))),
       earlier_(staging.PathOf(staging_names::EarlierName(name))),
       max_fetched_(maxFetched),
       progress_(progress),
-      keyer_(maxFetched >= kKeyAsideFrom),
+      keyer_(maxFetched >= kKeyAsideFrom, sha256,
+             [this](const unsigned char* data, size_t length) { return WriteOut(data, length); }),
       write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
       decoder_(write_, StreamedLimit(maxFetched)) {}
 
@@ -67,7 +68,10 @@ bool StagedTransfer::FindKept(ResumeRecord* record) {
 }
 
 bool StagedTransfer::Write(const unsigned char* data, size_t length) {
-  keyer_.Add(data, length);
+  return keyer_.Add(data, length);
+}
+
+bool StagedTransfer::WriteOut(const unsigned char* data, size_t length) {
   if (std::fwrite(data, 1, length, out_.get()) != length) return false;
   // The disk takes the file while it arrives, so that the flush before the
   // apply does not wait for all of it at once.
@@ -77,6 +81,12 @@ bool StagedTransfer::Write(const unsigned char* data, size_t length) {
     unflushed_ = 0;
   }
   return true;
+}
+
+bool StagedTransfer::CloseOut() {
+  // Nothing may be left to write once the file is closed.
+  bool written = keyer_.Drain();
+  return std::fclose(out_.release()) == 0 && written;
 }
 
 void StagedTransfer::KeepTail(const char* data, size_t size) {
@@ -174,7 +184,7 @@ bool StagedTransfer::Take(const char* data, size_t size) {
   // run that is killed leaves most of a large file for the next one.
   if (received_ - kept_at_ >= kKeepStep) {
     kept_at_ = received_;
-    if (std::fflush(out_.get()) == 0) KeepForLater();
+    if (keyer_.Drain() && std::fflush(out_.get()) == 0) KeepForLater();
   }
   if (progress_) progress_(received_);
   return true;
@@ -212,7 +222,7 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
     RemoveStagedEntry(earlier_);
     RemoveStagedEntry(download_);
     if (!ok) {
-      out_.reset();
+      CloseOut();
       RemoveStagedEntry(decoded_);
       *error = "what an earlier run kept of the file does not decode";
       return End::kUndecodable;
@@ -226,7 +236,7 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
                                 : fetcher->Fetch(parts, sink, &fetch_error);
   if (fetched && status_ == DecompressStatus::kOk) status_ = decoder_.Finish();
-  bool out_closed = std::fclose(out_.release()) == 0;
+  bool out_closed = CloseOut();
   End end = End::kFailed;
   if (too_long_) {
     *error = "the download is longer than the " + std::to_string(max_fetched_) +

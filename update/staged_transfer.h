@@ -35,9 +35,10 @@ class StagedTransfer {
 
   // The transfer of the file staged as name (its decoded bytes go to
   // PartName(name)), taking at most maxFetched compressed bytes; progress,
-  // when given, hears the bytes received so far.
+  // when given, hears the bytes received so far. sha256: the decoded file's
+  // SHA-256 is made on the way as well.
   StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                 const FetchProgress& progress);
+                 const FetchProgress& progress, bool sha256 = false);
   StagedTransfer(const StagedTransfer&) = delete;
   StagedTransfer& operator=(const StagedTransfer&) = delete;
 
@@ -48,6 +49,10 @@ class StagedTransfer {
           std::string* key, std::string* error);
 
   bool resumed() const { return resumed_; }
+  // After kDecoded with sha256: the file's SHA-256 in hexadecimal (empty
+  // where it could not be made) and its size.
+  const std::string& sha256() const { return keyer_.sha256(); }
+  uint64_t size() const { return keyer_.size(); }
 
  private:
   // Reads the record and moves the decoded bytes aside to be replayed;
@@ -55,8 +60,13 @@ class StagedTransfer {
   bool FindKept(ResumeRecord* record);
   // Feeds the kept bytes through the new decoder again.
   bool Replay(const ResumeRecord& record);
-  // The decoder's output: keyed and written to the part file.
+  // The decoder's output: keyed and written to the part file (WriteOut, on
+  // the keyer's writing thread for a large file).
   bool Write(const unsigned char* data, size_t length);
+  bool WriteOut(const unsigned char* data, size_t length);
+  // Closes the part file once all of the output is in it; false when a
+  // write or the close failed.
+  bool CloseOut();
   // The transport's bytes: decoded, and kept since the last resume point.
   bool Take(const char* data, size_t size);
   void KeepTail(const char* data, size_t size);
@@ -73,8 +83,8 @@ class StagedTransfer {
   const FetchProgress& progress_;
 
   util::ScopedFile out_;
+  uint64_t unflushed_ = 0;  // of the writing side
   StreamKeyer keyer_;
-  uint64_t unflushed_ = 0;
   const DecompressSink write_;  // the decoder holds it by reference
   GzipStreamDecoder decoder_;
 

@@ -254,10 +254,14 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
   std::string found;
   StagedTransfer::End end;
   bool resumed = false;
+  std::string sha256;
+  uint64_t size = 0;
   {
-    StagedTransfer transfer(*this, key, maxFetched, progress);
+    StagedTransfer transfer(*this, key, maxFetched, progress, make_sha256_);
     end = transfer.Run(fetcher, parts, true, &found, error);
     resumed = transfer.resumed();
+    sha256 = transfer.sha256();
+    size = transfer.size();
   }
   if (resumed && (end == StagedTransfer::End::kUndecodable ||
                   (end == StagedTransfer::End::kDecoded && found != key))) {
@@ -265,8 +269,10 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
     // beginning of another compression of the same file (a release rebuilt
     // since). One fetch from the start settles it.
     RemoveStagedEntry(part);
-    StagedTransfer transfer(*this, key, maxFetched, progress);
+    StagedTransfer transfer(*this, key, maxFetched, progress, make_sha256_);
     end = transfer.Run(fetcher, parts, false, &found, error);
+    sha256 = transfer.sha256();
+    size = transfer.size();
   }
   if (end != StagedTransfer::End::kDecoded) return false;
   if (found != key) {
@@ -282,6 +288,21 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
     RemoveStagedEntry(part);
     return false;
   }
+  std::lock_guard<std::mutex> hold(digests_mutex_);
+  if (sha256.empty()) {
+    digests_.erase(key);
+  } else {
+    digests_[key] = std::make_pair(sha256, size);
+  }
+  return true;
+}
+
+bool Staging::StagedSha256(const std::string& key, std::string* sha256, uint64_t* size) const {
+  std::lock_guard<std::mutex> hold(digests_mutex_);
+  auto found = digests_.find(key);
+  if (found == digests_.end()) return false;
+  *sha256 = found->second.first;
+  *size = found->second.second;
   return true;
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,16 @@ class Staging {
                     const std::string& key, uint64_t maxFetched, const FetchProgress& progress,
                     std::string* error);
 
+  // From now on FetchChecked makes each file's SHA-256 while it arrives
+  // (for a signed release, whose Manifest gives it), so that the check
+  // against the Manifest need not read the file again.
+  void MakeSha256(bool make) { make_sha256_ = make; }
+
+  // The SHA-256 (hexadecimal) and size FetchChecked found for the file it
+  // staged as key in this run; false when it made none (the file was
+  // staged otherwise, or earlier).
+  bool StagedSha256(const std::string& key, std::string* sha256, uint64_t* size) const;
+
   // Fetches and decodes as above into PathOf(name) without a key to check
   // against, decoding no more than maxDecoded bytes (deflate lets a small
   // download expand a thousandfold); *key receives the key of what was
@@ -78,6 +90,10 @@ class Staging {
 
   std::string install_dir_;
   std::string dir_;
+  bool make_sha256_ = false;
+  // What FetchChecked found, by key; the fetch threads add to it.
+  mutable std::mutex digests_mutex_;
+  std::map<std::string, std::pair<std::string, uint64_t>> digests_;
 };
 
 // True for 32 lowercase hexadecimal digits: a key that may name a file.

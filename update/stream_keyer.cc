@@ -1,8 +1,8 @@
 #include "update/stream_keyer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
-#include <utility>
 
 #include "fileio/file_key.h"
 
@@ -10,89 +10,139 @@ namespace update {
 
 namespace {
 
-// Pieces of a megabyte keep the two threads' meetings rare; four of them
-// let the filling side run ahead while the helper catches up.
+// Pieces of a megabyte keep the threads' meetings rare; four of them let
+// the filling side run ahead while the helpers catch up.
 constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kPieces = 4;
 
+// What a consumer of the bytes does.
+constexpr size_t kMd5 = 0;
+constexpr size_t kSha256 = 1;
+constexpr size_t kWrite = 2;
+
 }  // namespace
 
-StreamKeyer::StreamKeyer(bool aside) : aside_(aside) {
-  Md5Init(&state_);
+StreamKeyer::StreamKeyer(bool aside, bool sha256, const Writer& write)
+    : write_(write), aside_(aside) {
+  Md5Init(&md5_);
+  if (sha256) sha_.reset(new Sha256);
+  consumers_.push_back(kMd5);
+  if (sha_) consumers_.push_back(kSha256);
+  if (write_) consumers_.push_back(kWrite);
   if (!aside_) return;
-  for (size_t i = 1; i < kPieces; ++i) free_.emplace_back(new unsigned char[kPieceSize]);
-  filling_.reset(new unsigned char[kPieceSize]);
+  ring_.resize(kPieces);
+  for (Piece& piece : ring_) piece.bytes.reset(new unsigned char[kPieceSize]);
+  done_.assign(consumers_.size(), 0);
   try {
-    helper_ = std::thread(&StreamKeyer::Hash, this);
+    for (size_t which = 0; which < consumers_.size(); ++which) {
+      helpers_.emplace_back(&StreamKeyer::Consume, this, which);
+    }
   } catch (const std::system_error&) {
-    aside_ = false;  // no thread to be had: the key is made here instead
+    // No thread to be had: the digests are made here instead.
+    StopHelpers();
+    aside_ = false;
   }
 }
 
-StreamKeyer::~StreamKeyer() {
-  if (!helper_.joinable()) return;
+StreamKeyer::~StreamKeyer() { StopHelpers(); }
+
+void StreamKeyer::StopHelpers() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     ended_ = true;
   }
   changed_.notify_all();
-  helper_.join();
+  for (std::thread& helper : helpers_) {
+    if (helper.joinable()) helper.join();
+  }
+  helpers_.clear();
 }
 
-void StreamKeyer::Add(const void* data, size_t size) {
-  if (!aside_) {
-    Md5Update(&state_, data, size);
-    return;
+void StreamKeyer::Update(size_t consumer, const unsigned char* data, size_t size) {
+  switch (consumers_[consumer]) {
+    case kMd5:
+      Md5Update(&md5_, data, size);
+      break;
+    case kSha256:
+      sha_->Update(data, size);
+      break;
+    case kWrite:
+      // After a failure nothing more is written; the transfer fails.
+      if (!write_failed_ && !write_(data, size)) write_failed_ = true;
+      break;
   }
+}
+
+bool StreamKeyer::Add(const void* data, size_t size) {
+  size_ += size;
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  if (!aside_) {
+    for (size_t consumer = 0; consumer < consumers_.size(); ++consumer) {
+      Update(consumer, bytes, size);
+    }
+    return !write_failed_;
+  }
   while (size > 0) {
-    size_t room = kPieceSize - filled_;
-    size_t taken = size < room ? size : room;
-    std::memcpy(filling_.get() + filled_, bytes, taken);
-    filled_ += taken;
+    Piece& piece = ring_[filled_pieces_ % kPieces];
+    size_t taken = std::min(size, kPieceSize - filling_);
+    std::memcpy(piece.bytes.get() + filling_, bytes, taken);
+    filling_ += taken;
     bytes += taken;
     size -= taken;
-    if (filled_ == kPieceSize) Handoff();
+    if (filling_ == kPieceSize) Handoff();
   }
+  return !write_failed_;
+}
+
+bool StreamKeyer::Drain() {
+  if (aside_ && write_) {
+    if (filling_ > 0) Handoff();
+    size_t writer = consumers_.size() - 1;
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [this, writer] { return done_[writer] == filled_pieces_; });
+  }
+  return !write_failed_;
 }
 
 void StreamKeyer::Handoff() {
   std::unique_lock<std::mutex> hold(mutex_);
-  full_.emplace_back(std::move(filling_), filled_);
+  ring_[filled_pieces_ % kPieces].size = filling_;
+  ++filled_pieces_;
+  filling_ = 0;
   changed_.notify_all();
-  changed_.wait(hold, [this] { return !free_.empty(); });
-  filling_ = std::move(free_.back());
-  free_.pop_back();
-  filled_ = 0;
+  // The next piece is free once every helper is done with it.
+  changed_.wait(hold, [this] {
+    return *std::min_element(done_.begin(), done_.end()) + kPieces > filled_pieces_;
+  });
 }
 
-void StreamKeyer::Hash() {
+void StreamKeyer::Consume(size_t which) {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
-    changed_.wait(hold, [this] { return !full_.empty() || ended_; });
-    if (full_.empty()) return;
-    std::pair<std::unique_ptr<unsigned char[]>, size_t> piece = std::move(full_.front());
-    full_.erase(full_.begin());
+    changed_.wait(hold, [this, which] { return done_[which] < filled_pieces_ || ended_; });
+    if (done_[which] == filled_pieces_) return;
+    const Piece& piece = ring_[done_[which] % kPieces];
     hold.unlock();
-    Md5Update(&state_, piece.first.get(), piece.second);
+    Update(which, piece.bytes.get(), piece.size);
     hold.lock();
-    free_.push_back(std::move(piece.first));
+    ++done_[which];
     changed_.notify_all();
   }
 }
 
 std::string StreamKeyer::Finish() {
   if (aside_) {
-    if (filled_ > 0) Handoff();
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      ended_ = true;
-    }
-    changed_.notify_all();
-    helper_.join();
+    if (filling_ > 0) Handoff();
+    // The helpers finish every piece handed off before they stop.
+    StopHelpers();
   }
   unsigned char digest[16];
-  Md5Final(&state_, digest);
+  Md5Final(&md5_, digest);
+  if (sha_ && sha_->ok()) {
+    unsigned char sha[kSha256Size];
+    sha_->Final(sha);
+    sha256_hex_ = Sha256Hex(sha);
+  }
   return FileKeyOfDigest(digest);
 }
 

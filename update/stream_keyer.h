@@ -1,12 +1,17 @@
-// Keys the bytes of a file as they are written, for a download that is
-// decoded as it arrives. For a large file the MD5 work goes to a thread of
-// its own, so that it runs beside receiving, decoding and writing instead of
-// after them: on two cores that nearly halves the time such a file takes.
+// Keys and writes the bytes of a file, for a download that is decoded as it
+// arrives: its MD5 (the key) and, for a signed release, its SHA-256 (checked
+// against the Manifest), so that the file is never read back for either.
+// For a large file each digest and the writing run on a thread of their
+// own, beside receiving and decoding instead of after them: on two cores
+// the decoder then runs nearly alone on one.
 #ifndef FILEDIST_UPDATE_STREAM_KEYER_H
 #define FILEDIST_UPDATE_STREAM_KEYER_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,38 +19,66 @@
 #include <vector>
 
 #include "fileio/md5.h"
+#include "signing/sha256.h"
 
 namespace update {
 
 class StreamKeyer {
  public:
-  // aside: key on a helper thread (worth it for large files only).
-  explicit StreamKeyer(bool aside);
+  // Takes bytes to be written; false when they could not be.
+  using Writer = std::function<bool(const unsigned char* data, size_t size)>;
+
+  // aside: digest and write on helper threads (worth it for large files
+  // only). sha256: the SHA-256 as well as the key. write, when given, gets
+  // every byte in order, on a helper thread with aside.
+  StreamKeyer(bool aside, bool sha256, const Writer& write = Writer());
   ~StreamKeyer();
   StreamKeyer(const StreamKeyer&) = delete;
   StreamKeyer& operator=(const StreamKeyer&) = delete;
 
-  // The next bytes of the file.
-  void Add(const void* data, size_t size);
-  // The key of every byte added; call once.
+  // The next bytes of the file; false once a write failed.
+  bool Add(const void* data, size_t size);
+  // Returns once every byte added so far has gone to write: false when a
+  // write failed.
+  bool Drain();
+  // The key of every byte added; call once. Afterwards sha256() holds the
+  // SHA-256 in hexadecimal when it was asked for (empty where libgcrypt
+  // could not be made ready), and size() the number of bytes.
   std::string Finish();
+  const std::string& sha256() const { return sha256_hex_; }
+  uint64_t size() const { return size_; }
 
  private:
-  void Hash();     // the helper thread
-  void Handoff();  // passes the filling buffer to the helper
+  // One digest, or the writing, on a helper thread: it takes every piece
+  // in order.
+  void Consume(size_t which);
+  void Handoff();  // passes the filling piece to the helpers
+  void Update(size_t which, const unsigned char* data, size_t size);
+  void StopHelpers();
 
-  Md5State state_;
+  const Writer write_;
+  std::atomic<bool> write_failed_{false};
+  Md5State md5_;
+  std::unique_ptr<Sha256> sha_;
+  std::string sha256_hex_;
+  uint64_t size_ = 0;
   bool aside_;
-  // With aside: buffers go round from the filling side to the helper and
-  // back, so that memory stays bounded whatever the file's size.
+  // With aside: a ring of pieces, each filled here and then read by every
+  // helper before it is filled again, so that memory stays bounded whatever
+  // the file's size.
+  struct Piece {
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t size = 0;
+  };
+  std::vector<Piece> ring_;
+  uint64_t filled_pieces_ = 0;  // pieces handed off so far
+  size_t filling_ = 0;          // bytes in the piece being filled
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::unique_ptr<unsigned char[]>> free_;
-  std::vector<std::pair<std::unique_ptr<unsigned char[]>, size_t>> full_;  // in order
+  std::vector<size_t> consumers_;  // what each helper does
+  std::vector<uint64_t> done_;     // pieces each helper has taken
   bool ended_ = false;
-  std::unique_ptr<unsigned char[]> filling_;
-  size_t filled_ = 0;
-  std::thread helper_;
+  std::vector<std::thread> helpers_;
 };
 
 }  // namespace update

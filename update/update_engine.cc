@@ -213,6 +213,8 @@ int UpdateSteps::Run::Plan() {
 int UpdateSteps::Run::Stage(const FetchWatch& watch) {
   const UpdatePlan& plan = plan_;
   const auto& listed = release_.listed();
+  // Each file's SHA-256 is made while it arrives, with its key.
+  staging_.MakeSha256(release_.verified());
   StagedCheck check = [&](const std::vector<const PlannedFile*>& files, std::string* error) {
     const PlannedFile& first = *files.front();
     if (release_.verified()) {

@@ -88,4 +88,24 @@ std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents) {
 
 std::string KeyOfBytes(const std::string& bytes) { return KeysOfBytes({bytes})[0]; }
 
+std::string Sha256OfBytes(const std::string& bytes) {
+  ScratchDir scratch;
+  WriteFileBytes(scratch.Sub("0"), bytes);
+  // Started and waited for as md5sum is above.
+  std::string unix_dir = UnixPathOf(scratch.path());
+  std::string command =
+      "cd '" + unix_dir + "' && sha256sum 0 > digest.tmp && mv digest.tmp digest || touch failed";
+  std::string digest = scratch.Sub("digest");
+  bool started = !unix_dir.empty() && StartUnixProgram({"/bin/sh", "-c", command});
+  for (int wait = 0; started && wait < 3000 && !FileExists(digest); ++wait) {
+    if (FileExists(scratch.Sub("failed"))) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!FileExists(digest)) {
+    ADD_FAILURE() << "sha256sum could not digest the test's bytes";
+    return std::string();
+  }
+  return ReadFileBytes(digest).substr(0, 64);
+}
+
 }  // namespace testing_support

@@ -1,5 +1,5 @@
 // Independent readers for what a release build writes: zlib expands gzip
-// members, md5sum gives the key of a byte string.
+// members, md5sum gives the key of a byte string and sha256sum its SHA-256.
 #ifndef FILEDIST_TESTS_SUPPORT_RELEASE_ORACLES_H
 #define FILEDIST_TESTS_SUPPORT_RELEASE_ORACLES_H
 
@@ -24,6 +24,10 @@ std::string KeyOfBytes(const std::string& bytes);
 
 // The keys of several byte strings with one run of md5sum, in their order.
 std::vector<std::string> KeysOfBytes(const std::vector<std::string>& contents);
+
+// The SHA-256 of a byte string in lowercase hexadecimal, as the system's
+// sha256sum gives it, started as KeyOfBytes starts md5sum.
+std::string Sha256OfBytes(const std::string& bytes);
 
 }  // namespace testing_support
 

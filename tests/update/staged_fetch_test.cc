@@ -73,10 +73,12 @@ class Collector : public update::UpdateReporter {
   std::string text;
 };
 
-int Update(const std::string& install, update::ReleaseFetcher* fetcher, std::string* output) {
+int Update(const std::string& install, update::ReleaseFetcher* fetcher, std::string* output,
+           const std::string& trusted_key = "") {
   Collector reporter;
   update::UpdateOptions options;
   options.install_dir = install;
+  options.trusted_key = trusted_key;
   int status = update::RunUpdate(options, fetcher, &reporter);
   *output = reporter.text;
   return status;
@@ -218,6 +220,44 @@ TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
   std::string output;
   ASSERT_EQ(Update(install, &fetcher, &output), 0) << output;
   EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << output;
+  ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
+  EXPECT_GT(fetcher.offsets[0], 0u) << "the next download started over: " << output;
+}
+
+// A signed release's large file, cut off and taken up: its SHA-256, made
+// while it arrives, covers the bytes the cut-off run kept as well as those
+// fetched after them, so the file matches the signed Manifest and is
+// installed without being fetched again.
+TEST(StagedFetch, SignedFileTakenUpMatchesItsManifest) {
+  // Compressed to more than 8 MiB, so that its digests run on threads of
+  // their own: random bytes after text.
+  const std::string big =
+      testing_support::TextLike(3 << 20, 7) + testing_support::RandomBytes(9 << 20, 8);
+  ScratchDir scratch;
+  std::string sep(1, testing_support::Sep());
+  for (const char* dir : {"packer", "source", "install"})
+    testing_support::MakeDirs(scratch.Sub(dir));
+  WriteFileBytes(scratch.Sub("source") + sep + "big.bin", big);
+  std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
+  std::string output;
+  ASSERT_EQ(testing_support::Run({packer, "keygen", scratch.Sub("signer")}, &output), 0) << output;
+  ASSERT_EQ(testing_support::Run({packer, "build", scratch.Sub("source"), "--releases",
+                                  scratch.Sub("rel"), "--sign", scratch.Sub("signer.key")},
+                                 &output),
+            0)
+      << output;
+  std::string patch = testing_support::SplitLines(output).back();
+  CuttingFetcher fetcher(patch, "big.bin");
+  uint64_t whole = ReadFileBytes(patch + sep + "big.bin").size();
+  ASSERT_GT(whole, uint64_t{8} << 20);
+  fetcher.cut = whole / 2 + 17;
+  std::string install = scratch.Sub("install");
+  ASSERT_EQ(Update(install, &fetcher, &output, scratch.Sub("signer.pub")), 1) << output;
+  fetcher.cut = 0;
+  fetcher.offsets.clear();
+  ASSERT_EQ(Update(install, &fetcher, &output, scratch.Sub("signer.pub")), 0) << output;
+  EXPECT_NE(output.find("signed by the trusted key"), std::string::npos) << output;
+  EXPECT_TRUE(testing_support::ReadInstall(install) == Tree({{"big.bin", big}})) << output;
   ASSERT_EQ(fetcher.offsets.size(), 1u) << output;
   EXPECT_GT(fetcher.offsets[0], 0u) << "the next download started over: " << output;
 }

@@ -16,6 +16,10 @@
 
 namespace zipengine {
 
+namespace fast_inflate {
+struct Tables;
+}
+
 class GzipMemberDecoder {
  public:
   // Receives the decoded bytes in order, in pieces of up to about 1 MiB.
@@ -41,8 +45,7 @@ class GzipMemberDecoder {
   bool Decode(const unsigned char* data, size_t size, Sink* sink, uint32_t* trailerCrc, uint32_t* trailerLength);
 
  private:
-  struct Tables;
-  std::unique_ptr<Tables> tables_;
+  std::unique_ptr<fast_inflate::Tables> tables_;
   std::unique_ptr<unsigned char[]> window_;
 };
 
