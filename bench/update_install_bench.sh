@@ -79,7 +79,7 @@ PY
       copy
       update
     fi
-    installed=$(find "$client" -type f -name '*.dat' | wc -l)
+    installed=$(find "$client" -type f -name 'file*.dat' | wc -l)
     if [ "$installed" -ne "$files" ]; then
       echo "filedist update installed $installed files of $files" >&2
       exit 1
