@@ -51,6 +51,9 @@ bool CopyToNew(const std::string& from, const std::string& to, std::string* erro
 // Files placed by one thread of the apply, at the least: below that a
 // thread costs more than it saves.
 constexpr size_t kFilesPerPlacer = 64;
+// Neighbouring files of the journal (most often of one folder) that one
+// thread places in a row.
+constexpr size_t kPlacedInARow = 16;
 
 }  // namespace
 
@@ -125,16 +128,15 @@ void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* en
   }
 }
 
-// The folders above a file to place, made where they are missing. Two
-// threads may make one folder at once: the one that finds it made goes on.
+// The folders above a file to place, made where they are missing. One
+// thread at a time looks at a folder not known yet, so that threads placing
+// files of one new folder do not all try to make it.
 bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* error) {
   std::string dir = install_dir_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
-    {
-      std::lock_guard<std::mutex> hold(folders_lock_);
-      if (folders_.count(dir) != 0) continue;
-    }
+    std::lock_guard<std::mutex> hold(folders_lock_);
+    if (folders_.count(dir) != 0) continue;
     if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, install_dir_)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
@@ -146,7 +148,6 @@ bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* er
         return false;
       }
     }
-    std::lock_guard<std::mutex> hold(folders_lock_);
     folders_.insert(dir);
   }
   return true;
@@ -360,7 +361,7 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
     }
     size_t threads = jobs_ < 1 ? 1 : static_cast<size_t>(jobs_);
     threads = std::min(threads, spread.size() / kFilesPerPlacer + 1);
-    ParallelFor(spread.size(), threads, [&](size_t n) {
+    ParallelFor(spread.size(), threads, kPlacedInARow, [&](size_t n) {
       Place(entries[spread[n]], recovering, later[spread[n]], &placements[spread[n]]);
     });
     for (size_t index : here) Place(entries[index], recovering, later[index], &placements[index]);

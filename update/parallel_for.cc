@@ -7,10 +7,15 @@
 
 namespace update {
 
-void ParallelFor(size_t count, size_t threads, const std::function<void(size_t)>& work) {
+void ParallelFor(size_t count, size_t threads, size_t chunk,
+                 const std::function<void(size_t)>& work) {
+  chunk = std::max<size_t>(chunk, 1);
   std::atomic<size_t> next{0};
   auto take = [&] {
-    for (size_t index = next++; index < count; index = next++) work(index);
+    for (size_t first = next.fetch_add(chunk); first < count; first = next.fetch_add(chunk)) {
+      size_t end = std::min(count, first + chunk);
+      for (size_t index = first; index < end; ++index) work(index);
+    }
   };
   threads = std::min(std::max<size_t>(threads, 1), std::max<size_t>(count, 1));
   std::vector<std::thread> helpers;

@@ -11,8 +11,11 @@
 namespace update {
 
 // Calls work(i) once for each i below count, from up to threads threads at
-// once (this one among them), in no set order. work must not throw.
-void ParallelFor(size_t count, size_t threads, const std::function<void(size_t)>& work);
+// once (this one among them), in no set order but that each thread takes
+// runs of chunk neighbouring items: neighbours (files of one folder) then
+// meet on one thread rather than wait on each other. work must not throw.
+void ParallelFor(size_t count, size_t threads, size_t chunk,
+                 const std::function<void(size_t)>& work);
 
 }  // namespace update
 
