@@ -155,12 +155,12 @@ bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* er
 
 bool Applier::PlaceFile(const std::string& source, const std::string& release_path,
                         const std::vector<std::string>& parts, const std::string& target,
-                        std::string* error) {
+                        bool mode_set, std::string* error) {
   if (!MakeFolders(parts, error)) return false;
   // A first install finds no name taken: one look tells it.
   bool taken = plat::NameIsTaken(target);
   bool exists = taken && plat::PathExists(target.c_str());
-  if (!listed_.empty() && !exists) {
+  if (!listed_.empty() && !exists && !mode_set) {
     // A new file is executable exactly when the manifest says so; a
     // replaced one keeps the permissions it had.
     auto found = listed_.find(release_path);
@@ -265,7 +265,9 @@ void Applier::Place(const JournalEntry& entry, bool recovering, int later, Place
       return;
     }
   }
-  if (PlaceFile(source, record.path, parts, target, &error)) {
+  // The check of this run's staged files gave each its mode; a copy, or a
+  // file an earlier run left, gets it here.
+  if (PlaceFile(source, record.path, parts, target, !recovering && later == 0, &error)) {
     placement->placed = true;
   } else {
     placement->problem = error;

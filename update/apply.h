@@ -68,8 +68,10 @@ class Applier {
   // later: placements of the same key still to come after this one.
   void Place(const JournalEntry& entry, bool recovering, int later, Placement* placement);
   bool MakeFolders(const std::vector<std::string>& parts, std::string* error);
+  // mode_set: source is a checked file whose mode this run's check of it
+  // set already.
   bool PlaceFile(const std::string& source, const std::string& release_path,
-                 const std::vector<std::string>& parts, const std::string& target,
+                 const std::vector<std::string>& parts, const std::string& target, bool mode_set,
                  std::string* error);
   bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
 

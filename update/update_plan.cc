@@ -23,10 +23,13 @@ struct FolderLooks {
   std::set<std::string> missing;
 };
 
+// *missing, when given, tells whether a folder on the way is missing (the
+// target then cannot be there either).
 bool CheckFolders(const std::string& installDir, const std::vector<std::string>& parts,
-                  FolderLooks* looks, std::string* reason) {
+                  FolderLooks* looks, std::string* reason, bool* missing = nullptr) {
   std::set<std::string>* checked = &looks->checked;
   std::string dir = installDir;
+  if (missing != nullptr) *missing = true;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
     if (checked->count(dir) != 0) continue;
@@ -49,6 +52,7 @@ bool CheckFolders(const std::string& installDir, const std::vector<std::string>&
     }
     checked->insert(dir);
   }
+  if (missing != nullptr) *missing = false;
   return true;
 }
 
@@ -126,12 +130,13 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
                           "', which has the name of an old copy moved aside while in use");
       continue;
     }
-    if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason)) {
+    bool below_missing = false;
+    if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason, &below_missing)) {
       refusals->push_back("'" + Shown(record.path) + "', which " + reason);
       continue;
     }
     file.target = JoinInstallPath(settings.install_dir, file.parts);
-    if (IsFolder(file.target)) {
+    if (!below_missing && IsFolder(file.target)) {
       refusals->push_back("'" + Shown(record.path) +
                           "', which is a folder in the install directory");
       continue;
