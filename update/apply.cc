@@ -1,5 +1,6 @@
 #include "update/apply.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -9,6 +10,7 @@
 #include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "update/journal_check.h"
+#include "update/parallel_for.h"
 #include "update/staging_names.h"
 #include "util/scoped_file.h"
 
@@ -46,6 +48,13 @@ bool CopyToNew(const std::string& from, const std::string& to, std::string* erro
   return true;
 }
 
+// Files placed by one thread of the apply, at the least: below that a
+// thread costs more than it saves.
+constexpr size_t kFilesPerPlacer = 64;
+// Neighbouring files of the journal (most often of one folder) that one
+// thread places in a row.
+constexpr size_t kPlacedInARow = 16;
+
 }  // namespace
 
 Applier::Applier(const UpdateOptions& options, Staging* staging, AsideCopies* aside,
@@ -53,6 +62,7 @@ Applier::Applier(const UpdateOptions& options, Staging* staging, AsideCopies* as
                  UpdateOutcome* outcome)
     : install_dir_(options.install_dir),
       force_(options.force),
+      jobs_(options.jobs),
       list_path_(JoinInstallPath(options.install_dir, {kClientListName})),
       journal_path_(JoinInstallPath(options.install_dir, {kJournalName})),
       staging_(staging),
@@ -118,34 +128,49 @@ void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* en
   }
 }
 
-bool Applier::PlaceFile(const std::string& source, const std::string& release_path,
-                        const std::vector<std::string>& parts, const std::string& target,
-                        std::string* error) {
+// The folders above a file to place, made where they are missing. One
+// thread at a time looks at a folder not known yet, so that threads placing
+// files of one new folder do not all try to make it.
+bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* error) {
   std::string dir = install_dir_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
+    std::lock_guard<std::mutex> hold(folders_lock_);
+    if (folders_.count(dir) != 0) continue;
     if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, install_dir_)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
     }
-    if (plat::PathExists(dir.c_str())) continue;
-    FaultPoint();
-    if (plat::MakeOneDirectory(dir.c_str()) == plat::MakeDirResult::kFailed) {
-      *error = "cannot make the folder '" + dir + "': " + plat::LastErrorText();
-      return false;
+    if (!plat::PathExists(dir.c_str())) {
+      FaultPoint();
+      if (plat::MakeOneDirectory(dir.c_str()) == plat::MakeDirResult::kFailed) {
+        *error = "cannot make the folder '" + dir + "': " + plat::LastErrorText();
+        return false;
+      }
     }
+    folders_.insert(dir);
   }
-  if (!listed_.empty() && !plat::PathExists(target.c_str())) {
+  return true;
+}
+
+bool Applier::PlaceFile(const std::string& source, const std::string& release_path,
+                        const std::vector<std::string>& parts, const std::string& target,
+                        bool mode_set, std::string* error) {
+  if (!MakeFolders(parts, error)) return false;
+  // A first install finds no name taken: one look tells it.
+  bool taken = plat::NameIsTaken(target);
+  bool exists = taken && plat::PathExists(target.c_str());
+  if (!listed_.empty() && !exists && !mode_set) {
     // A new file is executable exactly when the manifest says so; a
     // replaced one keeps the permissions it had.
     auto found = listed_.find(release_path);
     plat::SetExecutableBits(source.c_str(), found != listed_.end() && found->second->executable);
   }
-  if (plat::IsLinkEntry(target)) {
+  if (taken && plat::IsLinkEntry(target)) {
     // A link is replaced by the file, never written through.
     FaultPoint();
     plat::RemoveFile(target.c_str());
-  } else if (plat::PathExists(target.c_str())) {
+  } else if (exists) {
     // The new file keeps the old one's permissions: a program stays a
     // program.
     plat::CopyPermissions(target, source);
@@ -166,7 +191,10 @@ bool Applier::PlaceFile(const std::string& source, const std::string& release_pa
   // be overwritten on Windows but can be renamed: it runs on under its new
   // name, and a later run removes it.
   std::string aside;
-  switch (aside_->MoveAside(target, parts, &aside, error)) {
+  std::unique_lock<std::mutex> hold_aside(aside_lock_);
+  AsideCopies::MoveResult moved = aside_->MoveAside(target, parts, &aside, error);
+  hold_aside.unlock();
+  switch (moved) {
     case AsideCopies::MoveResult::kMoved:
       break;
     case AsideCopies::MoveResult::kHeld:
@@ -199,6 +227,53 @@ bool Applier::RemoveInstalled(const std::string& target, const std::vector<std::
   return plat::SetAttributesNormal(target.c_str()) && plat::RemoveFile(target.c_str());
 }
 
+// Places one journal entry's file; any thread may, for entries of distinct
+// keys at once.
+void Applier::Place(const JournalEntry& entry, bool recovering, int later, Placement* placement) {
+  const VersionRecord& record = entry.record;
+  std::vector<std::string> parts;
+  std::string reason;
+  // Checked again now: a link may have been put in the way since.
+  if (!CheckJournalEntry(entry, install_dir_, program_name_, &parts, &reason)) {
+    placement->refused = true;
+    placement->problem = "refusing '" + record.path + "', which " + reason;
+    return;
+  }
+  placement->target = JoinInstallPath(install_dir_, parts);
+  const std::string& target = placement->target;
+  std::string key;
+  if (recovering && KeyOfInstalledFile(target, &key) && key == record.key) {
+    // Placed by a run that was stopped, maybe before it flushed it.
+    placement->placed = true;
+    placement->found = true;
+    return;
+  }
+  std::string source = staging_->CheckedPath(record.key);
+  // This run checked its staged files a moment ago; a finishing run
+  // checks again what an earlier one left.
+  bool staged = recovering ? staging_->HasChecked(record.key) : plat::PathExists(source.c_str());
+  if (!staged) {
+    if (!recovering) placement->problem = "the checked copy of '" + record.path + "' is gone";
+    return;
+  }
+  std::string error;
+  if (later > 0) {
+    // Another path needs the same bytes: it gets the checked file itself.
+    source = staging_->PathOf(staging_names::kCopy);
+    if (!CopyToNew(staging_->CheckedPath(record.key), source, &error)) {
+      placement->problem = "cannot copy '" + record.path + "': " + error;
+      return;
+    }
+  }
+  // The check of this run's staged files gave each its mode; a copy, or a
+  // file an earlier run left, gets it here.
+  if (PlaceFile(source, record.path, parts, target, !recovering && later == 0, &error)) {
+    placement->placed = true;
+  } else {
+    placement->problem = error;
+  }
+}
+
 // Places and removes the journal's files and records the outcome. The
 // client list first loses every record the journal names, so that it never
 // vouches for a file in the middle of being changed; it is written whole
@@ -211,7 +286,7 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
     return false;
   }
   std::set<std::string> named;
-  std::map<std::string, int> uses;  // placements still to come, by key
+  std::map<std::string, int> uses;  // placements by key
   for (const JournalEntry& entry : entries) {
     named.insert(entry.record.path);
     if (entry.kind == JournalEntry::kPlace) ++uses[entry.record.key];
@@ -233,21 +308,32 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
     ++*failures;
     if (!recovering) outcome_->failed.push_back(path);
   };
+  // For each placement, those of the same key still to come after it: the
+  // last one takes the checked file itself, the others a copy.
+  std::vector<int> later(entries.size(), 0);
+  std::map<std::string, int> left = uses;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].kind == JournalEntry::kPlace) later[i] = --left[entries[i].record.key];
+  }
   std::map<std::string, VersionRecord> placed;
   std::map<std::string, std::string> placed_at;  // release path by target
-  for (const JournalEntry& entry : entries) {
-    const VersionRecord& record = entry.record;
-    std::vector<std::string> parts;
-    std::string reason;
-    // Checked again now: a link may have been put in the way since.
-    if (!CheckJournalEntry(entry, install_dir_, program_name_, &parts, &reason)) {
-      reporter_->Problem("refusing '" + record.path + "', which " + reason);
-      ++refused_;
-      failed(record.path);
-      continue;
-    }
-    std::string target = JoinInstallPath(install_dir_, parts);
+  std::vector<Placement> placements(entries.size());
+  size_t begin = 0;
+  while (begin < entries.size()) {
+    const JournalEntry& entry = entries[begin];
     if (entry.kind == JournalEntry::kRemove) {
+      ++begin;
+      const VersionRecord& record = entry.record;
+      std::vector<std::string> parts;
+      std::string reason;
+      // Checked again now: a link may have been put in the way since.
+      if (!CheckJournalEntry(entry, install_dir_, program_name_, &parts, &reason)) {
+        reporter_->Problem("refusing '" + record.path + "', which " + reason);
+        ++refused_;
+        failed(record.path);
+        continue;
+      }
+      std::string target = JoinInstallPath(install_dir_, parts);
       std::string key;
       bool matches = KeyOfInstalledFile(target, &key) && key == record.key;
       if (EntryExists(target) && (matches || (!recovering && force_))) {
@@ -255,6 +341,8 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
           removed_.push_back(record.path);
           if (!recovering) outcome_->removed.push_back(record.path);
           RemoveEmptyFolders(install_dir_, parts);
+          // Folders found before may be gone now.
+          folders_.clear();
         } else {
           reporter_->Problem("cannot remove '" + target + "': " + plat::LastErrorText());
           failed(record.path);
@@ -262,40 +350,38 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
       }
       continue;
     }
-    int remaining = --uses[record.key];
-    std::string key;
-    if (recovering && KeyOfInstalledFile(target, &key) && key == record.key) {
-      // Placed by a run that was stopped, maybe before it flushed it.
-      placed[record.path] = record;
-      placed_at[target] = record.path;
-      continue;
+    // A run of placements: files whose key no other path shares are placed
+    // by several threads at once (a rename or a look at a name waits on the
+    // file system, not the processor); the others one after another here,
+    // as their copies come from one checked file. Where a journal mixes
+    // removals in, they keep their place between the runs.
+    size_t end = begin;
+    std::vector<size_t> spread;
+    std::vector<size_t> here;
+    for (; end < entries.size() && entries[end].kind == JournalEntry::kPlace; ++end) {
+      (uses[entries[end].record.key] == 1 ? spread : here).push_back(end);
     }
-    std::string source = staging_->CheckedPath(record.key);
-    // This run checked its staged files a moment ago; a finishing run
-    // checks again what an earlier one left.
-    bool staged = recovering ? staging_->HasChecked(record.key) : plat::PathExists(source.c_str());
-    if (!staged) {
-      if (!recovering) reporter_->Problem("the checked copy of '" + record.path + "' is gone");
-      failed(record.path);
-      continue;
-    }
-    if (remaining > 0) {
-      // Another path needs the same bytes: it gets the checked file itself.
-      source = staging_->PathOf(staging_names::kCopy);
-      if (!CopyToNew(staging_->CheckedPath(record.key), source, &error)) {
-        reporter_->Problem("cannot copy '" + record.path + "': " + error);
-        failed(record.path);
+    size_t threads = jobs_ < 1 ? 1 : static_cast<size_t>(jobs_);
+    threads = std::min(threads, spread.size() / kFilesPerPlacer + 1);
+    ParallelFor(spread.size(), threads, kPlacedInARow, [&](size_t n) {
+      Place(entries[spread[n]], recovering, later[spread[n]], &placements[spread[n]]);
+    });
+    for (size_t index : here) Place(entries[index], recovering, later[index], &placements[index]);
+    // The outcome is told in the journal's order, from this thread alone.
+    for (size_t index = begin; index < end; ++index) {
+      const Placement& placement = placements[index];
+      const VersionRecord& record = entries[index].record;
+      if (placement.refused) ++refused_;
+      if (placement.placed) {
+        placed[record.path] = record;
+        placed_at[placement.target] = record.path;
+        if (!recovering && !placement.found) outcome_->placed.push_back(record.path);
         continue;
       }
-    }
-    if (PlaceFile(source, record.path, parts, target, &error)) {
-      placed[record.path] = record;
-      placed_at[target] = record.path;
-      if (!recovering) outcome_->placed.push_back(record.path);
-    } else {
-      reporter_->Problem(error);
+      if (!placement.problem.empty()) reporter_->Problem(placement.problem);
       failed(record.path);
     }
+    begin = end;
   }
 
   // The placed files' data reaches the disk before the list that vouches

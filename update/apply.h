@@ -10,6 +10,8 @@
 #define FILEDIST_UPDATE_APPLY_H
 
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,13 +56,28 @@ class Applier {
   const std::vector<std::string>& removed() const { return removed_; }
 
  private:
+  // What became of one journal entry to place, told by the thread that
+  // placed it to the one that records the outcome.
+  struct Placement {
+    std::string target;
+    bool refused = false;  // the entry is not one to act on
+    bool placed = false;   // the file has the entry's key at target now
+    bool found = false;    // it had it already: placed by a stopped run
+    std::string problem;   // for the reporter, when not placed
+  };
+  // later: placements of the same key still to come after this one.
+  void Place(const JournalEntry& entry, bool recovering, int later, Placement* placement);
+  bool MakeFolders(const std::vector<std::string>& parts, std::string* error);
+  // mode_set: source is a checked file whose mode this run's check of it
+  // set already.
   bool PlaceFile(const std::string& source, const std::string& release_path,
-                 const std::vector<std::string>& parts, const std::string& target,
+                 const std::vector<std::string>& parts, const std::string& target, bool mode_set,
                  std::string* error);
   bool RemoveInstalled(const std::string& target, const std::vector<std::string>& parts);
 
   std::string install_dir_;
   bool force_;
+  int jobs_;
   std::string list_path_;
   std::string journal_path_;
   Staging* staging_;
@@ -71,6 +88,12 @@ class Applier {
   std::vector<std::string> removed_;
   std::string program_name_;
   int refused_ = 0;  // journal entries refused when they were to be acted on
+  // Folders of the install folder found or made by this apply, so that each
+  // is looked at once rather than once per file in it; forgotten when files
+  // are removed, which may remove folders.
+  std::mutex folders_lock_;
+  std::set<std::string> folders_;
+  std::mutex aside_lock_;  // the aside record is one file
 };
 
 }  // namespace update

@@ -112,9 +112,12 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       }
       ok = ok || staging->FetchChecked(source, first.parts, first.record.key,
                                        ListedSize(first.record), progress, &error);
+      // Outside the reporter's lock: the check may read the whole file
+      // again (a signed release's digest), which must not hold up the other
+      // threads.
+      if (ok && check) ok = check(job.files, &error);
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
-      if (ok && check) ok = check(job.files, &error);
       for (const PlannedFile* file : job.files) {
         done_bytes += ListedSize(file->record);
         // A cancelled transfer is no failure of the file: it goes on next time.

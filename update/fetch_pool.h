@@ -21,7 +21,7 @@ namespace update {
 // What a checked file must pass besides its key, seen with every planned
 // file that shares the key (files.front() is the one it was fetched for).
 // False, with *error set, refuses it; it is then not kept staged either.
-// Called by one thread at a time.
+// Called by several threads at once, each with files of another key.
 using StagedCheck =
     std::function<bool(const std::vector<const PlannedFile*>& files, std::string* error)>;
 

@@ -53,7 +53,8 @@ bool WriteResumeRecord(const std::string& path, const ResumeRecord& record) {
 }
 
 bool ReadResumeRecord(const std::string& path, ResumeRecord* record) {
-  if (plat::IsLinkEntry(path)) return false;
+  // Looked for before every transfer; most find none, told by one look.
+  if (!plat::NameIsTaken(path) || plat::IsLinkEntry(path)) return false;
   util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
   if (!file) return false;
   char text[kMostRecordBytes + 1] = {};

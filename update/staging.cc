@@ -26,8 +26,10 @@ using FilePtr = util::ScopedFile;
 }  // namespace
 
 void RemoveStagedEntry(const std::string& path) {
+  // Nearly every name cleared before a transfer is absent: one look at the
+  // name itself settles that, without following it.
+  if (!plat::NameIsTaken(path)) return;
   bool link = plat::IsLinkEntry(path);
-  if (!link && !plat::PathExists(path.c_str())) return;
   FaultPoint();
   if (plat::RemoveFile(path.c_str())) return;
   // A junction or a link to a folder goes as a folder does; a protected
@@ -127,7 +129,10 @@ bool Staging::Prepare(std::string* error) {
 
 bool Staging::HasChecked(const std::string& key) const {
   std::string found;
-  return IsWellFormedKey(key) && KeyOfInstalledFile(CheckedPath(key), &found) && found == key;
+  // Asked of every file of a first install, where none is staged: an absent
+  // name is told by one look, without trying to open it.
+  return IsWellFormedKey(key) && plat::NameIsTaken(CheckedPath(key)) &&
+         KeyOfInstalledFile(CheckedPath(key), &found) && found == key;
 }
 
 void Staging::Discard(const std::string& name) const { RemoveStagedEntry(PathOf(name)); }

@@ -16,13 +16,24 @@ namespace {
 // Checks the folders between the install folder and a target: a link or
 // junction among them that leads outside would carry the file out, and a
 // file where a folder belongs cannot be passed. checked remembers folders
-// already found sound.
+// already found sound, and missing those found absent, below which nothing
+// is there to look at (a first install looks at each folder once).
+struct FolderLooks {
+  std::set<std::string> checked;
+  std::set<std::string> missing;
+};
+
+// *missing, when given, tells whether a folder on the way is missing (the
+// target then cannot be there either).
 bool CheckFolders(const std::string& installDir, const std::vector<std::string>& parts,
-                  std::set<std::string>* checked, std::string* reason) {
+                  FolderLooks* looks, std::string* reason, bool* missing = nullptr) {
+  std::set<std::string>* checked = &looks->checked;
   std::string dir = installDir;
+  if (missing != nullptr) *missing = true;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
     if (checked->count(dir) != 0) continue;
+    if (looks->missing.count(dir) != 0) return true;
     uint32_t attributes = 0;
     bool exists = plat::GetAttributes(dir.c_str(), &attributes);
     if (plat::IsLinkEntry(dir)) {
@@ -32,6 +43,7 @@ bool CheckFolders(const std::string& installDir, const std::vector<std::string>&
         return false;
       }
     } else if (!exists) {
+      looks->missing.insert(dir);
       return true;  // made fresh when the file is placed
     }
     if ((attributes & plat::kAttrDirectory) == 0) {
@@ -40,13 +52,14 @@ bool CheckFolders(const std::string& installDir, const std::vector<std::string>&
     }
     checked->insert(dir);
   }
+  if (missing != nullptr) *missing = false;
   return true;
 }
 
 bool IsFolder(const std::string& path) {
   uint32_t attributes = 0;
-  return !plat::IsLinkEntry(path) && plat::GetAttributes(path.c_str(), &attributes) &&
-         (attributes & plat::kAttrDirectory) != 0;
+  return plat::NameIsTaken(path) && !plat::IsLinkEntry(path) &&
+         plat::GetAttributes(path.c_str(), &attributes) && (attributes & plat::kAttrDirectory) != 0;
 }
 
 // A list path as a message can show it: a NUL or another control byte
@@ -81,7 +94,7 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
   PathIndex client_index;
   for (size_t i = 0; i < client.size(); ++i) client_index[client[i].path] = static_cast<int32_t>(i);
 
-  std::set<std::string> checked;
+  FolderLooks checked;
   // Each release file by the form the file system gives its path: two list
   // paths with one form ("a.txt" and "A.txt" on Windows, ".\a" and "a"
   // anywhere) would be placed as one file that matches only one record.
@@ -117,12 +130,13 @@ bool MakeUpdatePlan(const VersionRecordList& release, const VersionRecordList& c
                           "', which has the name of an old copy moved aside while in use");
       continue;
     }
-    if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason)) {
+    bool below_missing = false;
+    if (!CheckFolders(settings.install_dir, file.parts, &checked, &reason, &below_missing)) {
       refusals->push_back("'" + Shown(record.path) + "', which " + reason);
       continue;
     }
     file.target = JoinInstallPath(settings.install_dir, file.parts);
-    if (IsFolder(file.target)) {
+    if (!below_missing && IsFolder(file.target)) {
       refusals->push_back("'" + Shown(record.path) +
                           "', which is a folder in the install directory");
       continue;

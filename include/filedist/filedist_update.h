@@ -25,6 +25,8 @@
  *   filedist_update_download starts threads of its own for the transfers
  *   (the "jobs" option) and ends them before it returns; the progress
  *   function runs on the thread that called filedist_update_download.
+ *   filedist_update_apply places many files with as many threads, also
+ *   ended before it returns.
  * - Locking: a session holds the install directory's lock from open to
  *   close. Another session, or a `filedist update` run, on the same
  *   directory is refused with FILEDIST_UPDATE_E_LOCKED meanwhile.
@@ -143,7 +145,7 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
  * as text (copied); for a flag, value is "1"/"0" (or NULL for "1"):
  *   "trust" FILE         releases must be signed with this Ed25519 public key
  *   "allow-downgrade"    take a signed release older than the installed one
- *   "jobs" N             files fetched at once, 1 to 64 (default 8)
+ *   "jobs" N             files fetched, then placed, at once, 1 to 64 (default 8)
  *   "timeout" SECONDS    per network operation, 1 to 86400
  *   "retries" N          tries again after a failure that may pass, 0 to 100
  *   "ca" FILE            certificate authorities for https sources

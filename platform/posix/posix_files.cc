@@ -136,6 +136,8 @@ bool SetExecutableBits(const char* path, bool executable) {
   mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IXUSR | S_IXGRP | S_IXOTH);
   // Whoever may read the file may run it: the bits follow the read bits.
   if (executable) mode |= (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+  // Most files already have the bits they should: no change to make.
+  if (mode == (st.st_mode & 07777)) return true;
   return chmod(native.c_str(), mode) == 0;
 }
 

@@ -176,6 +176,63 @@ TEST(UpdateCrash, FullDiskAtEveryPointIsFinishedByTheNextRun) {
   }
 }
 
+// Two hundred files are placed by several threads at once, some sharing one
+// key (placed one after another from copies of a checked file) and one file
+// dropped: the whole run installs the release exactly, and a stop or a power
+// cut at points spread over the placing is finished by the next run.
+TEST(UpdateCrash, StopsWhileManyFilesArePlacedAtOnceAreFinishedByTheNextRun) {
+  ScratchDir scratch;
+  Tree old_tree;
+  Tree new_tree;
+  for (int i = 0; i < 200; ++i) {
+    std::string path = "d" + std::to_string(i % 6) + "/s" + std::to_string(i % 4) + "/f" +
+                       std::to_string(i) + ".txt";
+    old_tree[path] = "old " + std::to_string(i);
+    new_tree[path] = i % 40 == 0 ? std::string("bytes that five paths share")
+                                 : "new " + std::to_string(i) + std::string(i, 'n');
+  }
+  old_tree["gone/g.txt"] = "a file the new release drops";
+  WriteRelease(scratch.Sub("rel1"), old_tree);
+  WriteRelease(scratch.Sub("rel2"), new_tree);
+  const std::vector<std::string> jobs = {"--jobs", "4"};
+  std::string base = scratch.Sub("base");
+  testing_support::MakeDirs(base);
+  std::string output;
+  ASSERT_EQ(RunUpdate(base, scratch.Sub("rel1"), jobs, &output), 0) << output;
+  ASSERT_EQ(ReadInstall(base), old_tree);
+  std::string probe = scratch.Sub("probe");
+  fs::copy(base, probe, fs::copy_options::recursive);
+  ASSERT_EQ(RunUpdate(probe, scratch.Sub("rel2"), jobs, &output), 0) << output;
+  ASSERT_EQ(ReadInstall(probe), new_tree);
+  EXPECT_EQ(UnmatchedRecords(probe), "");
+  EXPECT_EQ(ReadListKeys(probe + "/VerComp.dat").size(), new_tree.size());
+  // The files are placed among the last few hundred changes of the run.
+  int points = PointsOf(output);
+  ASSERT_GT(points, 300);
+  for (int back : {8, 50, 120, 190}) {
+    for (const char* how : {"--crash-at", "--power-cut-at"}) {
+      int n = points - back;
+      std::string install = scratch.Sub("stop-" + std::to_string(n) + how);
+      fs::copy(base, install, fs::copy_options::recursive);
+      std::vector<std::string> args = jobs;
+      args.insert(args.end(), {how, std::to_string(n)});
+      ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"), args, &output), 86)
+          << how << " " << n << "\n"
+          << output;
+      std::string what = std::string(how) + " " + std::to_string(n);
+      EXPECT_EQ(UnmatchedRecords(install), "") << "right after " << what;
+      ASSERT_EQ(RunUpdate(install, scratch.Sub("rel2"), jobs, &output), 0) << what << "\n"
+                                                                           << output;
+      EXPECT_EQ(ReadInstall(install), new_tree) << what;
+      EXPECT_EQ(UnmatchedRecords(install), "") << what;
+      EXPECT_EQ(ReadListKeys(install + "/VerComp.dat").size(), new_tree.size()) << what;
+      EXPECT_FALSE(fs::exists(install + "/.filedist-journal")) << what;
+      EXPECT_FALSE(fs::exists(install + "/.filedist-staging")) << what;
+      fs::remove_all(install);
+    }
+  }
+}
+
 // The release replaces a library that the updating process itself has
 // loaded, which on Windows is moved aside: a stop at any point of that
 // update, the move included, is finished by the next run, and the old copy

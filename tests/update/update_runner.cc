@@ -10,10 +10,11 @@
 // With --hold LIBRARY the runner first loads that copy of the project's
 // shared library, so that the update meets a library in use.
 //
-// With --trust KEY releases must be signed with that public key.
+// With --trust KEY releases must be signed with that public key; --jobs N
+// stages and places files with N threads (1 by default).
 //
 //   update_runner INSTALL RELEASE [--prune] [--crash-at N] [--full-disk-at N]
-//                 [--power-cut-at N] [--hold LIBRARY] [--trust KEY]
+//                 [--power-cut-at N] [--hold LIBRARY] [--trust KEY] [--jobs N]
 //
 // Prints "points: K" (the changes a whole run made) at the end; exits with
 // the engine's status, or 86 at the crash.
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "holder/library_hold.h"
@@ -37,7 +39,13 @@ int g_full_disk_at = 0;
 int g_power_cut_at = 0;
 PowerCutLayer* g_layer = nullptr;
 
+// Files are staged and placed by several threads: the one that reaches the
+// point keeps the others at their next one while it cuts the power, so that
+// no file call runs during the cut.
+std::mutex g_points;
+
 void CrashHere(int point) {
+  std::lock_guard<std::mutex> hold(g_points);
   if (point == g_crash_at) std::_Exit(86);
   if (point == g_power_cut_at && g_layer != nullptr) {
     int changed = g_layer->Cut();
@@ -72,6 +80,8 @@ int main(int argc, char** argv) {
       g_full_disk_at = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--power-cut-at") == 0 && i + 1 < argc) {
       g_power_cut_at = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      options.jobs = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--trust") == 0 && i + 1 < argc) {
       options.trusted_key = argv[++i];
     } else if (std::strcmp(argv[i], "--hold") == 0 && i + 1 < argc) {
