@@ -123,10 +123,13 @@ files = os.path.join(bench_dir, "files")
 def release_bytes(packer):
     # The compressed files of the tree in the patch directory; the version
     # list, its key file and the Manifest beside them are left out, gzip
-    # makes no such.
+    # makes no such, and so is the build's own record (.build-records/),
+    # which clients never fetch.
     total = 0
     releases = os.path.join(packer, "releases")
     for patch in os.listdir(releases):
+        if not patch.startswith("Patch_"):
+            continue
         top = os.path.join(releases, patch)
         for dirpath, _, names in os.walk(top):
             for name in names:
