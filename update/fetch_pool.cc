@@ -29,11 +29,16 @@ class StoppableFetcher : public ReleaseFetcher {
     FetchSink stoppable = [&](const char* data, size_t size) {
       return !stop_->load() && sink(data, size);
     };
-    bool fetched =
-        !stop_->load() && (offset > 0 ? inner_->FetchFrom(parts, offset, stoppable, error)
-                                      : inner_->Fetch(parts, stoppable, error));
-    if (stop_->load()) *error = "cancelled";
-    return fetched && !stop_->load();
+    if (stop_->load()) {
+      *error = "cancelled";
+      return false;
+    }
+    // A transfer that ended whole before the cancel was seen is kept as it
+    // is: cutting it off then would only cost the next run a request.
+    bool fetched = offset > 0 ? inner_->FetchFrom(parts, offset, stoppable, error)
+                              : inner_->Fetch(parts, stoppable, error);
+    if (!fetched && stop_->load()) *error = "cancelled";
+    return fetched;
   }
   uint64_t BytesReceived() const override { return inner_->BytesReceived(); }
 

@@ -227,6 +227,9 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
       *error = "what an earlier run kept of the file does not decode";
       return End::kUndecodable;
     }
+    // The kept bytes count at once: the server may be slow to send the
+    // rest, and a progress that starts from nothing and jumps misleads.
+    if (progress_) progress_(received_);
   }
 
   uint64_t resumed_at = received_;
