@@ -29,6 +29,10 @@ using util::IsPathSeparator;
 // Position of the last separator of path, or std::string::npos.
 size_t FindLastSeparator(const std::string& path);
 
+// name inside the folder dir: one separator between them (none added after
+// a dir that ends in one; an empty dir gives name).
+std::string ChildPath(const std::string& dir, const std::string& name);
+
 // File attributes with their Windows values.
 enum : uint32_t {
   kAttrReadOnly = 0x1,

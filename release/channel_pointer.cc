@@ -6,16 +6,11 @@
 #include "platform/file_lock.h"
 #include "platform/platform.h"
 #include "release/release_preflight.h"
+#include "release/release_pointer.h"
 #include "signing/bounded_file.h"
 #include "signing/release_manifest.h"
 
 namespace {
-
-std::string Join(const std::string& dir, const std::string& name) {
-  std::string path = dir;
-  if (!path.empty() && !plat::IsPathSeparator(path.back())) path += plat::kPathSeparator;
-  return path + name;
-}
 
 bool WriteReplacing(const std::string& target, const std::string& text, std::string* error) {
   ReplacementFile file;
@@ -57,20 +52,21 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   }
   plat::FileLock lock;
   if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
-  const std::string patch_dir = Join(releaseDir, patchName);
+  const std::string patch_dir = plat::ChildPath(releaseDir, patchName);
   std::string head;
   uint64_t release = 0;
-  if (!ReadBoundedFile(Join(patch_dir, kManifestName).c_str(), kManifestSizeLimit, &head) ||
+  if (!ReadBoundedFile(plat::ChildPath(patch_dir, kManifestName).c_str(), kManifestSizeLimit,
+                       &head) ||
       !ParseManifestSequence(head, &release) || release == 0) {
     *error = "'" + patch_dir + "' holds no release with a Manifest";
     return false;
   }
-  if (signer && !plat::PathExists(Join(patch_dir, kManifestSignatureName).c_str())) {
+  if (signer && !plat::PathExists(plat::ChildPath(patch_dir, kManifestSignatureName).c_str())) {
     *error = "the release '" + patch_dir + "' is not signed; a signed channel cannot offer it";
     return false;
   }
-  const std::string pointer_path = Join(releaseDir, ChannelPointerFileName(channel));
-  const std::string signature_path = Join(releaseDir, ChannelSignatureFileName(channel));
+  const std::string pointer_path = plat::ChildPath(releaseDir, ChannelPointerFileName(channel));
+  const std::string signature_path = plat::ChildPath(releaseDir, ChannelSignatureFileName(channel));
   bool present = false;
   ChannelPointer current;
   if (!ReadPointer(pointer_path, &present, &current, error)) return false;
@@ -98,7 +94,7 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   // Clients that follow LATEST cannot take part in a rollout: LATEST moves
   // once the release is offered to every install.
   if (channel == kDefaultChannel && next.rollout == 100 &&
-      !WriteReplacing(Join(releaseDir, "LATEST"), patchName + "\n", error)) {
+      !WriteReplacing(plat::ChildPath(releaseDir, kLatestName), patchName + "\n", error)) {
     return false;
   }
   *published = next;
@@ -121,7 +117,7 @@ bool ReadChannelPointers(const std::string& releaseDir, std::vector<ChannelPoint
     if (!IsChannelName(name.substr(prefix.size()))) continue;
     bool present = false;
     ChannelPointer pointer;
-    if (!ReadPointer(Join(releaseDir, name), &present, &pointer, error)) return false;
+    if (!ReadPointer(plat::ChildPath(releaseDir, name), &present, &pointer, error)) return false;
     if (present) pointers->push_back(pointer);
   }
   return true;

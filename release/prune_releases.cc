@@ -7,16 +7,11 @@
 #include "platform/platform.h"
 #include "release/channel_pointer.h"
 #include "release/release_preflight.h"
+#include "release/release_pointer.h"
 #include "signing/bounded_file.h"
 #include "signing/patch_dir_name.h"
 
 namespace {
-
-std::string Join(const std::string& dir, const std::string& name) {
-  std::string path = dir;
-  if (!path.empty() && !plat::IsPathSeparator(path.back())) path += plat::kPathSeparator;
-  return path + name;
-}
 
 void AddReason(PruneEntry* entry, const std::string& reason) {
   if (!entry->reason.empty()) entry->reason += ", ";
@@ -48,7 +43,7 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   std::vector<ChannelPointer> pointers;
   if (!ReadChannelPointers(releaseDir, &pointers, error)) return false;
   std::string latest;
-  if (ReadBoundedFile(Join(releaseDir, "LATEST").c_str(), 256, &latest)) {
+  if (ReadBoundedFile(plat::ChildPath(releaseDir, kLatestName).c_str(), 256, &latest)) {
     while (!latest.empty() && (latest.back() == '\n' || latest.back() == '\r')) latest.pop_back();
   }
   const size_t count = entries->size();
@@ -69,7 +64,7 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   if (settings.dry_run) return true;
   for (const PruneEntry& entry : *entries) {
     if (!entry.reason.empty()) continue;
-    std::string path = Join(releaseDir, entry.patch);
+    std::string path = plat::ChildPath(releaseDir, entry.patch);
     if (!IOUtil_RemoveDirTree(path.c_str())) failed->push_back(entry.patch);
   }
   return true;

@@ -11,9 +11,7 @@ const char* const kPackerLockName = "BuildVer.lock";
 const char* const kReleaseLockName = "Release.lock";
 
 bool LockReleaseFolder(plat::FileLock* lock, const std::string& releaseDir, std::string* error) {
-  std::string path = releaseDir;
-  if (!path.empty() && !plat::IsPathSeparator(path.back())) path += plat::kPathSeparator;
-  switch (lock->Acquire(path + kReleaseLockName)) {
+  switch (lock->Acquire(plat::ChildPath(releaseDir, kReleaseLockName))) {
     case plat::LockResult::kAcquired:
       return true;
     case plat::LockResult::kBusy:
