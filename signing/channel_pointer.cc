@@ -1,6 +1,5 @@
 #include "signing/channel_pointer.h"
 
-#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -27,14 +26,8 @@ std::string ChannelSignatureFileName(const std::string& channel) {
 }
 
 std::string UtcTimeAfterDays(int days) {
-  std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
-  std::tm parts{};
-  std::tm* utc = std::gmtime(&when);
-  if (utc != nullptr) parts = *utc;
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-  return text;
+  return manifest_text::UtcTimeText(static_cast<int64_t>(std::time(nullptr)) +
+                                    int64_t{days} * 86400);
 }
 
 bool ChannelPointerExpired(const ChannelPointer& pointer, const std::string& now) {

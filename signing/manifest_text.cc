@@ -1,5 +1,6 @@
 #include "signing/manifest_text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "signing/release_manifest.h"
@@ -56,6 +57,32 @@ static bool IsDigits(const std::string& text, size_t from, size_t count) {
     if (text[i] < '0' || text[i] > '9') return false;
   }
   return true;
+}
+
+std::string UtcTimeText(int64_t seconds) {
+  // Counted here rather than by gmtime, whose range differs between the C
+  // libraries (the 32-bit Windows one stops in 2038): both targets must write
+  // the same text. Days to the civil date, in 400-year eras that start on
+  // 1 March, so that the leap day ends its year.
+  if (seconds < 0 || seconds > int64_t{253402300799}) return "1970-01-01T00:00:00Z";
+  const int64_t days = seconds / 86400;
+  const int64_t in_day = seconds % 86400;
+  const int64_t shifted = days + 719468;  // from 0000-03-01
+  const int64_t era = shifted / 146097;
+  const int64_t day_of_era = shifted - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t month_from_march = (5 * day_of_year + 2) / 153;
+  const int64_t day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
+  const int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
+  const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day), static_cast<int>(in_day / 3600),
+                static_cast<int>(in_day / 60 % 60), static_cast<int>(in_day % 60));
+  return text;
 }
 
 bool IsUtcTime(const std::string& text) {

@@ -50,6 +50,9 @@ bool IsName(const std::string& text, const char* also);
 bool TakeField(const std::string& line, const char* key, std::string* value);
 // "YYYY-MM-DDTHH:MM:SSZ".
 bool IsUtcTime(const std::string& text);
+// The UTC time seconds after 1970 in that form; the start of 1970 for a
+// time before it or after 9999.
+std::string UtcTimeText(int64_t seconds);
 // A released path as the builder writes it: ".\" and then components
 // separated by '\', none of them empty, "." or "..", with no comma and no
 // '/'.

@@ -97,10 +97,4 @@ bool ParseManifestSequence(const std::string& head, uint64_t* sequence) {
   return ParseNumber(head.substr(prefix.size(), end - prefix.size()), sequence) && *sequence > 0;
 }
 
-std::string CurrentUtcTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm* utc = std::gmtime(&now);
-  char text[32] = "1970-01-01T00:00:00Z";
-  if (utc != nullptr) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-  return text;
-}
+std::string CurrentUtcTime() { return manifest_text::UtcTimeText(std::time(nullptr)); }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "signing/ed25519.h"
 #include "signing/hex_text.h"
 #include "signing/key_files.h"
+#include "signing/manifest_text.h"
 #include "signing/sha256.h"
 
 namespace {
@@ -126,6 +128,31 @@ TEST(ReleaseManifest, NumbersKeepTheirBounds) {
     ReleaseManifest manifest;
     std::string error;
     EXPECT_EQ(ParseManifest(Changed(c.from, c.to), &manifest, &error), c.read) << c.to << error;
+  }
+}
+
+// The times a Manifest and a channel pointer carry, on both targets alike:
+// past 2038 too, where a 32-bit time would wrap (a pointer's expiry).
+TEST(ReleaseManifest, UtcTimesAreWrittenInTheFormTheyAreReadIn) {
+  const struct {
+    int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {0, "1970-01-01T00:00:00Z"},          {951782400, "2000-02-29T00:00:00Z"},
+      {2147483648, "2038-01-19T03:14:08Z"}, {4102444799, "2099-12-31T23:59:59Z"},
+      {4107542400, "2100-03-01T00:00:00Z"}, {253402300799, "9999-12-31T23:59:59Z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(manifest_text::UtcTimeText(c.seconds), c.text);
+    EXPECT_TRUE(manifest_text::IsUtcTime(manifest_text::UtcTimeText(c.seconds))) << c.text;
+  }
+  EXPECT_TRUE(manifest_text::IsUtcTime(CurrentUtcTime()));
+  // Every day up to 2038, where the C library's gmtime works on both.
+  for (int64_t seconds = 0; seconds < 2147483647; seconds += 86400 + 3607) {
+    std::time_t when = static_cast<std::time_t>(seconds);
+    char expected[32];
+    std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&when));
+    ASSERT_EQ(manifest_text::UtcTimeText(seconds), expected);
   }
 }
 
