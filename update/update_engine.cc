@@ -204,6 +204,8 @@ int UpdateSteps::Run::Plan() {
   outcome_->planned = true;
   outcome_->plan = *plan;
   ChoosePatches();
+  outcome_->expected_bytes =
+      plan->fetch_bytes - outcome_->patched_whole_bytes + outcome_->patch_bytes;
   if (options_.dry_run) ShowPlan();
   return 0;
 }
