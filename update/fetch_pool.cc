@@ -121,8 +121,10 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
         ok = delta->Stage(first.record.key, progress, &warning, source);
         std::lock_guard<std::mutex> hold(report);
         if (!warning.empty()) reporter->Problem(warning);
+        // Told for the path the patch starts from, which need not be the
+        // first of those that share the key.
         std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
-        if (list != nullptr) list->push_back(first.record.path);
+        if (list != nullptr) list->push_back(chosen->file->record.path);
         if (!ok) {
           total_bytes = total_bytes - chosen->entry.patchSize + ListedSize(chosen->file->record);
           chosen = nullptr;

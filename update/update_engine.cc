@@ -365,7 +365,7 @@ PlanSizes UpdateSteps::Run::FetchedSizes() const {
   sizes.patched_whole_bytes = 0;
   std::set<std::string> made(outcome_->patched.begin(), outcome_->patched.end());
   for (const auto& choice : delta_.choices()) {
-    // The pool names a patched key by the first of its files, as Choose does.
+    // The pool names a patched key by the file its patch starts from.
     const PlannedFile& file = *choice.second.file;
     if (made.count(file.record.path) == 0) continue;
     ++sizes.patch_count;
