@@ -5,7 +5,8 @@
 #   - a C host (update_hosts/c_update_host.c): a second session on a locked
 #     directory, an unknown option, check, a download cancelled part-way that
 #     installs nothing, a second download that goes on from what was staged,
-#     apply, up to date, a forged release refused;
+#     apply, up to date, a forged release refused, then the second release
+#     taken by a binary patch: its plan, its progress, the plan's older size;
 #   - the C host following a channel of a releases folder: the release its
 #     signed pointer names is taken, remembered for a session opened without
 #     a source, a signed roll-back is taken, an older pointer served again,
@@ -84,7 +85,8 @@ patch=releases/$(tr -d '\r\n' < releases/LATEST)
 cp -r "$patch" forged
 sed -i 's/^built 20/built 19/' forged/Manifest
 
-# Channels: a beta release (a.bin grown) beside stable, and copies of the
+# Channels: a beta release (a.bin grown, so that it has a patch from the
+# first) beside stable, and copies of the
 # folder that serve the pointers a host meets over time: beta-1 the first
 # beta pointer, beta-2 the signed roll-back to the first release, unsigned
 # and forged-pointer that one without its signature and with its patch
@@ -95,7 +97,7 @@ mkdir source2
 cp source/*.bin source2/
 python3 -c '
 import os
-with open("source2/a.bin", "wb") as f: f.write(os.urandom(300 * 1024))'
+with open("source2/a.bin", "ab") as f: f.write(os.urandom(44 * 1024))'
 sleep 1  # a patch directory is named by the second it is built in
 (cd packer && run "./$(basename "$filedist")" build ../source2 --releases ../releases --sign rel.key \
    --channel beta > ../build2.out 2>&1) ||
@@ -132,10 +134,11 @@ if "$c_compiler" -Wall -Wextra -Werror -I"$include_dir" "$tests/update_hosts/c_u
   output=$(run "./c_update_host$exe" dir-c "$url/slow-1/$patch/" "$url/plain-1/$patch/" forged \
              trusted.pub dir-forged dir-channel "$url/plain-3/beta-1/" "$url/plain-3/beta-2/" \
              "$url/plain-3/unsigned/" "$url/plain-3/forged-pointer/" "$url/plain-3/releases/" \
-             2>&1 | tr -d '\r') || true
+             "$url/plain-1/releases/$second/" 2>&1 | tr -d '\r') || true
   if [ "$(printf '%s\n' "$output" | tail -n 1)" = "host ok" ]; then
     for name in a b c d; do
-      cmp -s "dir-c/$name.bin" "source/$name.bin" || fail "C host: $name.bin differs from the release"
+      # The second release, a.bin made from its patch.
+      cmp -s "dir-c/$name.bin" "source2/$name.bin" || fail "C host: $name.bin differs from the release"
       # Rolled back to the first release, and kept there.
       cmp -s "dir-channel/$name.bin" "source/$name.bin" || fail "C host: channel: $name.bin differs"
     done

@@ -58,9 +58,18 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
                      const PatchedFiles& patches) {
   DeltaFetch* delta = patches.delta;
   // What is to come over: patches in place of the files they stand for.
-  const uint64_t total_bytes = delta == nullptr
-                                   ? plan.fetch_bytes
-                                   : plan.fetch_bytes - delta->whole_bytes() + delta->patch_bytes();
+  // The watch is told done and total in this one unit, so that its last
+  // report has done == total: a file counts its patch's bytes where it is
+  // the file its key's patch starts from, its compressed size otherwise.
+  // A patch that fails brings its whole file, and the total grows by the
+  // difference.
+  uint64_t total_bytes = delta == nullptr
+                             ? plan.fetch_bytes
+                             : plan.fetch_bytes - delta->whole_bytes() + delta->patch_bytes();
+  auto counted = [](const PlannedFile& file, const ChosenPatch* patch) {
+    return patch != nullptr && patch->file == &file ? patch->entry.patchSize
+                                                    : ListedSize(file.record);
+  };
   reporter->BeginFetch(total_bytes, static_cast<int>(plan.fetch.size()));
   // Files with one key are fetched once, for every path that lists it.
   struct KeyJob {
@@ -104,16 +113,22 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       };
       std::string error;
       bool ok = staging->HasChecked(first.record.key);
-      const ChosenPatch* patch =
-          ok || delta == nullptr ? nullptr : delta->ChoiceFor(first.record.key);
-      if (patch != nullptr) {
+      // The patch the key counts by: the total counted it, whether it makes
+      // the file now or made it in an earlier session.
+      const ChosenPatch* chosen = delta == nullptr ? nullptr : delta->ChoiceFor(first.record.key);
+      if (!ok && chosen != nullptr) {
         std::string warning;
         ok = delta->Stage(first.record.key, progress, &warning, source);
-        if (!ok) patch = nullptr;
         std::lock_guard<std::mutex> hold(report);
         if (!warning.empty()) reporter->Problem(warning);
+        // Told for the path the patch starts from, which need not be the
+        // first of those that share the key.
         std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
-        if (list != nullptr) list->push_back(first.record.path);
+        if (list != nullptr) list->push_back(chosen->file->record.path);
+        if (!ok) {
+          total_bytes = total_bytes - chosen->entry.patchSize + ListedSize(chosen->file->record);
+          chosen = nullptr;
+        }
       }
       ok = ok || staging->FetchChecked(source, first.parts, first.record.key,
                                        ListedSize(first.record), progress, &error);
@@ -124,17 +139,15 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       std::lock_guard<std::mutex> hold(report);
       in_flight -= job.received;
       for (const PlannedFile* file : job.files) {
-        done_bytes += ListedSize(file->record);
+        done_bytes += counted(*file, chosen);
         // A cancelled transfer is no failure of the file: it goes on next time.
         if (!ok && !stop) {
           ++failures;
           reporter->Problem("cannot fetch '" + file->record.path + "': " + error);
           failed->push_back(file->record.path);
         }
-        // What was fetched for it: the patch, where one made it.
-        reporter->FinishFile(file->record.path,
-                             patch != nullptr ? patch->entry.patchSize : ListedSize(file->record),
-                             ok);
+        // What it counts for: its patch, unless that failed.
+        reporter->FinishFile(file->record.path, counted(*file, chosen), ok);
       }
       if (in_flight > 0) reporter->FileBytes(in_flight);
     }
@@ -167,8 +180,9 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       last_call = now;
       uint64_t done = done_bytes + in_flight;
       std::string path = last_path;
+      uint64_t total = total_bytes;
       hold.unlock();
-      bool cancel = watch(std::min(done, plan.fetch_bytes), plan.fetch_bytes, path);
+      bool cancel = watch(std::min(done, total), total, path);
       hold.lock();
       if (cancel) stop = true;
     }
@@ -177,7 +191,7 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
   reporter->EndFetch();
   if (watch && !stop) {
     // Once at the end, with all there is.
-    if (watch(done_bytes, plan.fetch_bytes, last_path)) stop = true;
+    if (watch(done_bytes, total_bytes, last_path)) stop = true;
   }
   *cancelled = stop;
   return failures;

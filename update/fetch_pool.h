@@ -32,8 +32,9 @@ using StagedCheck =
 // when it cancels, no new transfer starts, those under way are cut off
 // and keep what they have, none counts as failed, and *cancelled is true.
 // delta, when given, stages a key from its chosen patch where it has one
-// (update/delta_fetch.h), the path then added to *patched, or, when the
-// patch fails, to *patch_failed and the whole file fetched in its place.
+// (update/delta_fetch.h), the path the patch starts from then added to
+// *patched, or, when the patch fails, to *patch_failed and the whole file
+// fetched in its place.
 struct PatchedFiles {
   DeltaFetch* delta = nullptr;
   std::vector<std::string>* patched = nullptr;

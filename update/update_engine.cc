@@ -204,6 +204,8 @@ int UpdateSteps::Run::Plan() {
   outcome_->planned = true;
   outcome_->plan = *plan;
   ChoosePatches();
+  outcome_->expected_bytes =
+      plan->fetch_bytes - outcome_->patched_whole_bytes + outcome_->patch_bytes;
   if (options_.dry_run) ShowPlan();
   return 0;
 }
@@ -363,7 +365,7 @@ PlanSizes UpdateSteps::Run::FetchedSizes() const {
   sizes.patched_whole_bytes = 0;
   std::set<std::string> made(outcome_->patched.begin(), outcome_->patched.end());
   for (const auto& choice : delta_.choices()) {
-    // The pool names a patched key by the first of its files, as Choose does.
+    // The pool names a patched key by the file its patch starts from.
     const PlannedFile& file = *choice.second.file;
     if (made.count(file.record.path) == 0) continue;
     ++sizes.patch_count;

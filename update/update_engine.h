@@ -86,6 +86,9 @@ struct UpdateOutcome {
   std::map<std::string, uint64_t> patch_sizes;
   uint64_t patch_bytes = 0;
   uint64_t patched_whole_bytes = 0;
+  // What the fetch is planned to bring: plan.fetch_bytes with the patches in
+  // place of the files they stand for; a watch's total starts here.
+  uint64_t expected_bytes = 0;
   std::vector<std::string> patched;              // staged from a patch
   std::vector<std::string> patch_failed;         // a patch failed; fetched whole instead
   bool up_to_date = false;                       // the apply found nothing to place or remove
@@ -94,7 +97,10 @@ struct UpdateOutcome {
 
 // Watches a fetch from the thread that started it: called there about ten
 // times a second while files arrive and once when all are done, with the
-// bytes fetched of all and the path of the file begun last. True stops the
+// bytes fetched of all and the path of the file begun last. Both count what
+// comes over (a patched file its patch), so the total starts as the
+// outcome's expected_bytes, grows when a patch fails and its whole file
+// comes instead, and the last call has done == total. True stops the
 // fetch: transfers are cut off, what was checked stays staged.
 using FetchWatch =
     std::function<bool(uint64_t bytes_done, uint64_t bytes_total, const std::string& path)>;

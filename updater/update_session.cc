@@ -13,6 +13,7 @@
 #include "signing/channel_pointer.h"
 #include "update/install_paths.h"
 #include "update/install_status.h"
+#include "update/release_state.h"
 #include "update/update_engine.h"
 #include "update/update_reporter.h"
 #include "updater/channel_follow.h"
@@ -110,6 +111,22 @@ bool ParseFlag(const char* text, bool* value) {
   if (flag != "1" && flag != "0") return false;
   *value = flag == "1";
   return true;
+}
+
+// Copies the fields of full that fit in the caller's plan->size, no more:
+// a host built against an older, smaller plan keeps the bytes past it.
+void FillPlan(filedist_update_plan full, filedist_update_plan* plan) {
+  full.size = plan->size;
+  size_t fits = plan->size < sizeof full ? plan->size : sizeof full;
+  std::memcpy(static_cast<void*>(plan), &full, fits);
+}
+
+// The number of the signed release installed, as the floor records it; 0
+// where no signed release was installed or the record cannot be read.
+uint64_t InstalledSequence(const std::string& install_dir) {
+  uint64_t sequence = 0;
+  return update::ReadReleaseState(install_dir, &sequence) == update::ReleaseState::kRead ? sequence
+                                                                                         : 0;
 }
 
 }  // namespace
@@ -313,9 +330,9 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
     if (plan != nullptr) {
       filedist_update_plan none;
       std::memset(&none, 0, sizeof none);
-      none.size = plan->size;
-      std::memcpy(static_cast<void*>(plan), &none,
-                  plan->size < sizeof none ? plan->size : sizeof none);
+      none.held_back = 1;
+      none.installed_sequence = InstalledSequence(session->checked.install_dir);
+      FillPlan(none, plan);
     }
     return FILEDIST_UPDATE_UP_TO_DATE;
   }
@@ -329,16 +346,18 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
   session->step = Step::kChecked;
   const update::UpdateOutcome& outcome = *session->outcome;
   if (plan != nullptr) {
-    // Only the fields the caller's struct has room for.
     filedist_update_plan full;
-    full.size = plan->size;
+    std::memset(&full, 0, sizeof full);
     full.files_to_fetch = static_cast<uint32_t>(outcome.plan.fetch.size());
     full.bytes_to_fetch = outcome.plan.fetch_bytes;
     full.files_obsolete = static_cast<uint32_t>(outcome.plan.obsolete.size());
     full.verified = outcome.verified ? 1 : 0;
     full.sequence = outcome.has_sequence ? outcome.sequence : 0;
-    size_t fits = plan->size < sizeof full ? plan->size : sizeof full;
-    std::memcpy(static_cast<void*>(plan), &full, fits);
+    full.held_back = 0;
+    full.files_by_patch = static_cast<uint32_t>(outcome.patch_sizes.size());
+    full.bytes_expected = outcome.expected_bytes;
+    full.installed_sequence = InstalledSequence(session->checked.install_dir);
+    FillPlan(full, plan);
   }
   bool nothing =
       outcome.plan.fetch.empty() && (!session->checked.prune || outcome.plan.obsolete.empty());

@@ -44,15 +44,24 @@ int main(int argc, char **argv) {
     return 1;
   }
   code = filedist_update_check(session, &plan);
+  if (code >= 0 && plan.installed_sequence != 0) {
+    printf("installed: release %llu\n", (unsigned long long)plan.installed_sequence);
+  }
   if (code == FILEDIST_UPDATE_OK) {
-    printf("release %llu: %u files, %llu bytes to fetch\n", (unsigned long long)plan.sequence,
-           plan.files_to_fetch, (unsigned long long)plan.bytes_to_fetch);
+    /* What comes over: patches of the installed files where the release
+     * has them, in place of the whole files. */
+    printf("release %llu: %u files (%u by patches), %llu bytes to fetch\n",
+           (unsigned long long)plan.sequence, plan.files_to_fetch, plan.files_by_patch,
+           (unsigned long long)plan.bytes_expected);
     code = filedist_update_download(session, ShowProgress, NULL);
     printf("\n");
     /* A real host would ask here, or wait until the application restarts. */
     if (code == FILEDIST_UPDATE_OK) code = filedist_update_apply(session);
   }
-  if (code == FILEDIST_UPDATE_UP_TO_DATE) printf("up to date\n");
+  if (code == FILEDIST_UPDATE_UP_TO_DATE) {
+    printf(plan.held_back ? "a newer release is rolling out, not yet to this install\n"
+                          : "up to date\n");
+  }
   if (code < 0) fprintf(stderr, "update failed (%d): %s\n", code, filedist_update_error(session));
   filedist_update_close(session);
   return code < 0 ? 1 : 0;

@@ -91,7 +91,9 @@ typedef struct filedist_update filedist_update;
 
 /* What filedist_update_check found. The struct can grow in later versions:
  * set size to sizeof(filedist_update_plan) before the call; the library
- * fills only the fields that fit in size and leaves the rest alone. */
+ * fills only the fields that fit in size and leaves the rest alone. A host
+ * built against an older header passes its smaller size and gets the fields
+ * it knows, as before; the first 32 bytes keep their layout. */
 typedef struct filedist_update_plan {
   uint32_t size;           /* set by the caller */
   uint32_t files_to_fetch; /* new or changed files */
@@ -99,6 +101,24 @@ typedef struct filedist_update_plan {
   uint32_t files_obsolete; /* installed files the release no longer lists */
   uint32_t verified;       /* 1: the release is signed by the trusted key */
   uint64_t sequence;       /* the release's number; 0 where it has no Manifest */
+  /* The fields below came later: each is filled where size reaches past
+   * it, and a host of the 32-byte plan never sees them. */
+  /* 1: a followed channel offers a newer release to a share of installs (a
+   * rollout) this one is outside of; the check then returns
+   * FILEDIST_UPDATE_UP_TO_DATE with every other field 0 but
+   * installed_sequence. 0 otherwise, a really up-to-date install included. */
+  uint32_t held_back;
+  /* Of files_to_fetch, those that come as binary patches of what is
+   * installed now (0 with "no-delta" or where the release has none). */
+  uint32_t files_by_patch;
+  /* What the download will fetch: bytes_to_fetch with each patch's bytes in
+   * place of the compressed file it stands for. The progress function's
+   * bytes_total starts here (see filedist_update_progress). */
+  uint64_t bytes_expected;
+  /* The number of the signed release this install holds, as the last apply
+   * of a release signed by the trusted key recorded it (the floor older
+   * releases are refused below); 0 where none was installed. */
+  uint64_t installed_sequence;
 } filedist_update_plan;
 
 #ifdef __cplusplus
@@ -106,17 +126,31 @@ typedef struct filedist_update_plan {
 #else
 #  define FILEDIST_UPDATE_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
-FILEDIST_UPDATE_STATIC_ASSERT(sizeof(filedist_update_plan) == 32, "the plan is 32 bytes");
+/* The same layout in the 32-bit Windows and the 64-bit builds: every field
+ * at a multiple of its own size, no padding. */
+FILEDIST_UPDATE_STATIC_ASSERT(sizeof(filedist_update_plan) == 56, "the plan is 56 bytes");
 FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, bytes_to_fetch) == 8, "bytes at 8");
 FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, sequence) == 24, "sequence at 24");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, held_back) == 32, "held_back at 32");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, files_by_patch) == 36,
+                              "files_by_patch at 36");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, bytes_expected) == 40,
+                              "bytes_expected at 40");
+FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, installed_sequence) == 48,
+                              "installed_sequence at 48");
 
-/* Told how a download goes: bytes of all planned files fetched so far (files
- * already staged by an earlier session count as fetched), of bytes_total,
- * and the release path of the file begun last (NULL-free, valid during the
- * call). Called on the thread that called filedist_update_download, at most
- * ten times a second while files arrive and once when all have. A non-zero
- * return cancels: the transfers stop, nothing installed is touched, and what
- * was fetched and checked stays staged for the next download. */
+/* Told how a download goes: bytes fetched so far of bytes_total, and the
+ * release path of the file begun last (NULL-free, valid during the call).
+ * Both count what comes over: a file made from a binary patch counts its
+ * patch's bytes, any other its compressed size, and files already staged by
+ * an earlier session count as fetched. bytes_total starts as the plan's
+ * bytes_expected and grows only when a patch fails and its whole file is
+ * fetched in its place; bytes_done never passes it, and the last call has
+ * bytes_done == bytes_total. Called on the thread that called
+ * filedist_update_download, at most ten times a second while files arrive
+ * and once when all have. A non-zero return cancels: the transfers stop,
+ * nothing installed is touched, and what was fetched and checked stays
+ * staged for the next download. */
 typedef int (*filedist_update_progress)(void *ctx, uint64_t bytes_done, uint64_t bytes_total,
                                         const char *path);
 
@@ -195,8 +229,11 @@ FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_set(filedist_update
  * is finished or planned then. A pointer that offers its release to a share
  * of installs (a rollout) this install is outside of (by the identifier it
  * keeps in .filedist-id, made when first needed) gives
- * FILEDIST_UPDATE_UP_TO_DATE and an empty plan; download and apply then do
- * nothing. */
+ * FILEDIST_UPDATE_UP_TO_DATE and an empty plan but for held_back 1 and
+ * installed_sequence; download and apply then do nothing. The binary
+ * patches are chosen here (the installed files they start from re-keyed),
+ * so files_by_patch and bytes_expected are what the download will fetch
+ * unless a patch then fails. */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_check(filedist_update *session,
                                                                    filedist_update_plan *plan);
 

@@ -2,7 +2,9 @@
 // to its whole file, and its warning reaches the reporter as every other
 // line from a download thread does, one call at a time. A host's reporter
 // (a terminal, a log, a window) is not made for calls from two threads at
-// once.
+// once. And the host's progress, patches or not, counts in one unit and
+// ends complete; a patch of a key that two paths share is told for its own
+// path.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -65,21 +67,24 @@ int Count(const std::string& text, const std::string& what) {
   return count;
 }
 
-TEST(DeltaFallback, SeveralFailingPatchesAreToldOneAtATime) {
-  ScratchDir scratch;
-  testing_support::MakeDirs(scratch.Sub("packer"));
-  const std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
-  // Four programs that deflate cannot shrink, each changed a little in the
-  // second release: four patches.
-  Tree first;
-  Tree second;
+// Four programs that deflate cannot shrink, each changed a little in the
+// second release: four patches.
+void FourPrograms(Tree* first, Tree* second) {
   for (int i = 0; i < 4; ++i) {
     std::string name = "bin/app" + std::to_string(i) + ".bin";
     std::string bytes = testing_support::RandomBytes(200000, 10 + i);
-    first[name] = bytes;
-    second[name] = bytes.replace(1000, 16, "sixteen bytes v2");
+    (*first)[name] = bytes;
+    (*second)[name] = bytes.replace(1000, 16, "sixteen bytes v2");
   }
-  std::vector<std::string> patch_dirs;
+}
+
+// Builds the releases first and second, with patches from the first in the
+// second; *patch_dirs gets both patch directories, and each of installs the
+// first release.
+void MakeReleases(const ScratchDir& scratch, const Tree& first, const Tree& second,
+                  const std::vector<std::string>& installs, std::vector<std::string>* patch_dirs) {
+  testing_support::MakeDirs(scratch.Sub("packer"));
+  const std::string packer = testing_support::CopyProgramInto("filedist", scratch.Sub("packer"));
   for (const Tree* tree : {&first, &second}) {
     fs::remove_all(scratch.Sub("source"));
     for (const auto& [relative, bytes] : *tree) {
@@ -93,20 +98,28 @@ TEST(DeltaFallback, SeveralFailingPatchesAreToldOneAtATime) {
                   &output),
               0)
         << output;
-    patch_dirs.push_back(testing_support::SplitLines(output).back());
+    patch_dirs->push_back(testing_support::SplitLines(output).back());
   }
-  ASSERT_TRUE(fs::exists(fs::path(patch_dirs[1]) / kPatchIndexName));
-
-  const std::string install = scratch.Sub("install");
-  testing_support::MakeDirs(install);
-  {
+  ASSERT_TRUE(fs::exists(fs::path((*patch_dirs)[1]) / kPatchIndexName));
+  for (const std::string& install : installs) {
+    testing_support::MakeDirs(install);
     update::UpdateOptions options;
     options.install_dir = install;
     options.delta = false;
-    testing_support::FolderFetcher fetcher(patch_dirs[0]);
+    testing_support::FolderFetcher fetcher((*patch_dirs)[0]);
     OverlapReporter reporter;
     ASSERT_EQ(update::RunUpdate(options, &fetcher, &reporter), 0) << reporter.text;
   }
+}
+
+TEST(DeltaFallback, SeveralFailingPatchesAreToldOneAtATime) {
+  ScratchDir scratch;
+  const std::string install = scratch.Sub("install");
+  Tree first;
+  Tree second;
+  FourPrograms(&first, &second);
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(MakeReleases(scratch, first, second, {install}, &patch_dirs));
   // Every patch is gone: each fails at once, on its own thread.
   fs::remove_all(fs::path(patch_dirs[1]) / kPatchFolderName);
   update::UpdateOptions options;
@@ -120,6 +133,89 @@ TEST(DeltaFallback, SeveralFailingPatchesAreToldOneAtATime) {
   // Whole files came: the summary claims no patch.
   EXPECT_EQ(Count(reporter.text, "by patches"), 0) << reporter.text;
   EXPECT_TRUE(testing_support::ReadInstall(install) == second) << reporter.text;
+}
+
+// The host's watch is told done and total in what comes over: the patches'
+// bytes where they make their files, a whole file's where a patch failed
+// and it came instead (the total then grows by the difference). Either way
+// no report passes its total and the last one is complete, rather than a
+// bar that counts patch bytes against whole-file sizes and jumps at the end.
+TEST(DeltaFallback, ProgressCountsWhatComesOver) {
+  ScratchDir scratch;
+  Tree first;
+  Tree second;
+  FourPrograms(&first, &second);
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(MakeReleases(
+      scratch, first, second, {scratch.Sub("patched"), scratch.Sub("fallback")}, &patch_dirs));
+  for (const char* name : {"patched", "fallback"}) {
+    const bool fallback = std::string(name) == "fallback";
+    // The index still offers the patches; they are gone when fetched.
+    if (fallback) fs::remove_all(fs::path(patch_dirs[1]) / kPatchFolderName);
+    update::UpdateOptions options;
+    options.install_dir = scratch.Sub(name);
+    options.jobs = 2;
+    testing_support::FolderFetcher fetcher(patch_dirs[1]);
+    OverlapReporter reporter;
+    update::UpdateOutcome outcome;
+    update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+    ASSERT_EQ(steps.Check(), 0) << reporter.text;
+    EXPECT_EQ(outcome.patch_sizes.size(), 4u) << name;
+    EXPECT_LT(outcome.expected_bytes, outcome.plan.fetch_bytes / 4) << name;
+    std::vector<std::pair<uint64_t, uint64_t>> reports;
+    update::FetchWatch watch = [&](uint64_t done, uint64_t total, const std::string&) {
+      reports.emplace_back(done, total);
+      return false;
+    };
+    ASSERT_EQ(steps.Stage(watch), 0) << reporter.text;
+    ASSERT_EQ(steps.Install(), 0) << reporter.text;
+    EXPECT_TRUE(testing_support::ReadInstall(scratch.Sub(name)) == second) << name;
+    ASSERT_FALSE(reports.empty()) << name;
+    for (const auto& report : reports) EXPECT_LE(report.first, report.second) << name;
+    EXPECT_EQ(reports.back().first, reports.back().second) << name;
+    EXPECT_EQ(reports.back().second, fallback ? outcome.plan.fetch_bytes : outcome.expected_bytes)
+        << name;
+    EXPECT_EQ(outcome.patched.size(), fallback ? 0u : 4u) << name;
+  }
+}
+
+// Two paths with one content, the first new and the second changed: the
+// key is fetched once, by the patch from the second's installed content.
+// The patch is told for the path it starts from, so that the summary and
+// the outcome count it, and the progress counts it in place of that file.
+TEST(DeltaFallback, PatchOfAKeyThatTwoPathsShare) {
+  ScratchDir scratch;
+  const std::string install = scratch.Sub("install");
+  std::string bytes = testing_support::RandomBytes(200000, 30);
+  const Tree first = {{"b/y.bin", bytes}};
+  bytes.replace(1000, 16, "sixteen bytes v2");
+  const Tree second = {{"a/x.bin", bytes}, {"b/y.bin", bytes}};
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(MakeReleases(scratch, first, second, {install}, &patch_dirs));
+  update::UpdateOptions options;
+  options.install_dir = install;
+  testing_support::FolderFetcher fetcher(patch_dirs[1]);
+  OverlapReporter reporter;
+  update::UpdateOutcome outcome;
+  update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+  ASSERT_EQ(steps.Check(), 0) << reporter.text;
+  // The new path comes first, the one with the patch second.
+  ASSERT_EQ(outcome.plan.fetch.size(), 2u);
+  ASSERT_EQ(outcome.plan.fetch[1].record.path, outcome.patch_sizes.begin()->first);
+  uint64_t done = 0;
+  uint64_t total = 0;
+  update::FetchWatch watch = [&](uint64_t bytes_done, uint64_t bytes_total, const std::string&) {
+    done = bytes_done;
+    total = bytes_total;
+    return false;
+  };
+  ASSERT_EQ(steps.Stage(watch), 0) << reporter.text;
+  ASSERT_EQ(steps.Install(), 0) << reporter.text;
+  EXPECT_TRUE(testing_support::ReadInstall(install) == second) << reporter.text;
+  EXPECT_EQ(outcome.patched, std::vector<std::string>{outcome.plan.fetch[1].record.path});
+  EXPECT_EQ(Count(reporter.text, "1 by patches"), 1) << reporter.text;
+  EXPECT_EQ(total, outcome.expected_bytes);
+  EXPECT_EQ(done, total);
 }
 
 }  // namespace

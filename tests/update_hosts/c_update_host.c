@@ -3,7 +3,7 @@
  *
  *   c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR
  *                 CHANNEL_DIR BETA1_URL BETA2_URL UNSIGNED_URL FORGED_POINTER_URL
- *                 HALTED_URL
+ *                 HALTED_URL PATCHED_URL
  *
  * DIR starts empty. SLOW_URL serves the release with every answer half a
  * second late, so that a download can be cancelled after its first file;
@@ -17,6 +17,9 @@
  * (a signed roll-back); UNSIGNED_URL serves pointer 2 without its signature,
  * FORGED_POINTER_URL pointer 2 changed after signing to name the second;
  * HALTED_URL's pointer 3 offers the second release to 0% of installs.
+ * PATCHED_URL is the second release's patch directory, which holds a binary
+ * patch from the first release's a.bin (the second appends to it): DIR
+ * takes it last.
  *
  * Prints "host ok" last when every step gave what it must. */
 #include <stdio.h>
@@ -64,6 +67,27 @@ static long SizeOf(const char *dir, const char *name) {
   size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
   fclose(file);
   return size;
+}
+
+/* A check with the 32-byte plan of the first header, in a buffer of the
+ * current plan's size and more: *plan gets those 32 bytes. Returns the
+ * check's code; *untouched is 1 when every byte past them kept its mark. */
+static int CheckWithFirstPlan(filedist_update *session, filedist_update_plan *plan,
+                              int *untouched) {
+  unsigned char buffer[sizeof(filedist_update_plan) + 16];
+  uint32_t first_size = 32;
+  size_t i;
+  int code;
+  memset(buffer, 0xa5, sizeof buffer);
+  memcpy(buffer, &first_size, sizeof first_size);
+  code = filedist_update_check(session, (filedist_update_plan *)(void *)buffer);
+  *untouched = 1;
+  for (i = first_size; i < sizeof buffer; ++i) {
+    if (buffer[i] != 0xa5) *untouched = 0;
+  }
+  memset(plan, 0, sizeof *plan);
+  memcpy(plan, buffer, first_size);
+  return code;
 }
 
 static const long kFirstA = 256 * 1024;  /* a.bin of the first release */
@@ -132,6 +156,7 @@ static void FollowChannel(char **argv) {
   /* LATEST names the first release: the pointer, not LATEST, was taken. */
   EXPECT(plan.sequence == 2 && plan.verified == 1, "the beta pointer's release is planned");
   EXPECT(plan.files_to_fetch == 4, "plan: four files");
+  EXPECT(plan.installed_sequence == 0 && plan.held_back == 0, "plan: nothing installed yet");
   if (code == FILEDIST_UPDATE_OK) {
     EXPECT(filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_OK, "download");
     EXPECT(filedist_update_apply(session) == FILEDIST_UPDATE_OK, "apply");
@@ -143,8 +168,12 @@ static void FollowChannel(char **argv) {
    * stable (LATEST) would have something to fetch. */
   session = FollowBeta(dir, NULL, key);
   if (session != NULL) {
-    code = filedist_update_check(session, NULL);
+    memset(&plan, 0xff, sizeof plan);
+    plan.size = sizeof plan;
+    code = filedist_update_check(session, &plan);
     EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "the remembered channel is up to date");
+    EXPECT(plan.held_back == 0, "really up to date is not held back");
+    EXPECT(plan.installed_sequence == 2, "the applied release is the installed one");
     if (code < 0) printf("  %s\n", filedist_update_error(session));
     filedist_update_close(session);
   }
@@ -196,8 +225,24 @@ static void FollowChannel(char **argv) {
    * download and apply that follow change nothing. */
   session = FollowBeta(dir, halted, key);
   if (session != NULL) {
-    code = Update(session);
+    int untouched = 0;
+    memset(&plan, 0xff, sizeof plan);
+    plan.size = sizeof plan;
+    code = filedist_update_check(session, &plan);
     EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "a halted rollout holds the install back");
+    EXPECT(plan.held_back == 1, "plan: held back by the rollout");
+    EXPECT(plan.files_to_fetch == 0 && plan.bytes_to_fetch == 0 && plan.sequence == 0 &&
+               plan.files_by_patch == 0 && plan.bytes_expected == 0,
+           "plan: nothing else planned");
+    EXPECT(plan.installed_sequence == 1, "plan: the rolled-back release is installed");
+    /* A host of the first header sees what it always saw. */
+    code = CheckWithFirstPlan(session, &plan, &untouched);
+    EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE && plan.size == 32 && plan.files_to_fetch == 0 &&
+               plan.sequence == 0,
+           "a held-back check with the first plan");
+    EXPECT(untouched, "a held-back check writes nothing past the first plan's 32 bytes");
+    code = Update(session);
+    EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE, "and download and apply then do nothing");
     if (code < 0) printf("  %s\n", filedist_update_error(session));
     filedist_update_close(session);
   }
@@ -230,6 +275,57 @@ static int Progress(void *ctx, uint64_t done, uint64_t total, const char *path) 
   return 0;
 }
 
+/* DIR holds the first release; the second comes with a.bin made from its
+ * patch. The plan tells the patch apart from the whole file, the progress
+ * counts in the patch's bytes and ends complete, and a host of the first
+ * header gets the same 32 bytes as ever and nothing past them. */
+static void PatchedUpdate(const char *dir, const char *url, const char *key) {
+  filedist_update *session = NULL;
+  filedist_update_plan plan, first;
+  struct Watch watch;
+  int untouched = 0;
+  int code = filedist_update_open(dir, url, &session);
+  EXPECT(code == FILEDIST_UPDATE_OK, "open for the patched release");
+  if (session == NULL) return;
+  EXPECT(filedist_update_set(session, "trust", key) == FILEDIST_UPDATE_OK, "trust");
+
+  code = CheckWithFirstPlan(session, &first, &untouched);
+  EXPECT(code == FILEDIST_UPDATE_OK, "check with the first plan");
+  EXPECT(untouched, "a check writes nothing past the first plan's 32 bytes");
+
+  memset(&plan, 0xff, sizeof plan);
+  plan.size = sizeof plan;
+  code = filedist_update_check(session, &plan);
+  EXPECT(code == FILEDIST_UPDATE_OK, "the patched release is checked");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  EXPECT(first.size == 32 && memcmp((char *)&first + 4, (char *)&plan + 4, 28) == 0,
+         "the first plan's fields are the same in either size");
+  EXPECT(plan.files_to_fetch == 1 && plan.sequence == 2, "plan: the second release's a.bin");
+  EXPECT(plan.files_by_patch == 1, "plan: a.bin comes as a patch");
+  EXPECT(plan.bytes_expected > 0 && plan.bytes_expected < plan.bytes_to_fetch / 2,
+         "plan: the patch, far smaller than the file, is what comes over");
+  EXPECT(plan.held_back == 0, "plan: not held back");
+  EXPECT(plan.installed_sequence == 1, "plan: the first release is installed");
+
+  memset(&watch, 0, sizeof watch);
+  code = filedist_update_download(session, Progress, &watch);
+  EXPECT(code == FILEDIST_UPDATE_OK, "the patch is downloaded");
+  if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
+  EXPECT(watch.calls >= 1 && watch.last_total == plan.bytes_expected,
+         "progress counts the patch's bytes");
+  EXPECT(watch.last_done == watch.last_total, "the last report has every byte");
+  EXPECT(filedist_update_apply(session) == FILEDIST_UPDATE_OK, "apply the patched release");
+  EXPECT(SizeOf(dir, "a.bin") == kSecondA, "the patched a.bin is installed");
+
+  memset(&plan, 0xff, sizeof plan);
+  plan.size = sizeof plan;
+  code = filedist_update_check(session, &plan);
+  EXPECT(code == FILEDIST_UPDATE_UP_TO_DATE && plan.installed_sequence == 2,
+         "after the apply the second release is installed");
+  EXPECT(plan.files_by_patch == 0 && plan.bytes_expected == 0, "and nothing more comes over");
+  filedist_update_close(session);
+}
+
 int main(int argc, char **argv) {
   const char *dir, *slow, *plain, *forged, *key, *forged_dir;
   filedist_update *session = NULL;
@@ -237,10 +333,11 @@ int main(int argc, char **argv) {
   filedist_update_plan plan;
   struct Watch watch;
   int code;
-  if (argc != 13) {
+  if (argc != 14) {
     printf(
         "usage: c_update_host DIR SLOW_URL PLAIN_URL FORGED_SOURCE TRUSTED_KEY FORGED_DIR "
-        "CHANNEL_DIR BETA1_URL BETA2_URL UNSIGNED_URL FORGED_POINTER_URL HALTED_URL\n");
+        "CHANNEL_DIR BETA1_URL BETA2_URL UNSIGNED_URL FORGED_POINTER_URL HALTED_URL "
+        "PATCHED_URL\n");
     return 2;
   }
   dir = argv[1];
@@ -291,6 +388,9 @@ int main(int argc, char **argv) {
   EXPECT(plan.files_obsolete == 0, "plan: nothing obsolete");
   EXPECT(plan.verified == 1, "plan: signed by the trusted key");
   EXPECT(plan.sequence == 1, "plan: the release's number");
+  EXPECT(plan.held_back == 0 && plan.installed_sequence == 0, "plan: a first install");
+  EXPECT(plan.files_by_patch == 0 && plan.bytes_expected == plan.bytes_to_fetch,
+         "plan: no patch for a first install");
 
   /* Cancelled once the first file is in: nothing is installed. */
   memset(&watch, 0, sizeof watch);
@@ -346,6 +446,7 @@ int main(int argc, char **argv) {
   EXPECT(Installed(forged_dir) == 0, "nothing of a forged release is installed");
 
   FollowChannel(argv);
+  PatchedUpdate(dir, argv[13], key);
 
   if (failures == 0) printf("host ok\n");
   return failures == 0 ? 0 : 1;
