@@ -116,22 +116,29 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       // The patch the key counts by: the total counted it, whether it makes
       // the file now or made it in an earlier session.
       const ChosenPatch* chosen = delta == nullptr ? nullptr : delta->ChoiceFor(first.record.key);
+      bool cut_off = false;
       if (!ok && chosen != nullptr) {
         std::string warning;
         ok = delta->Stage(first.record.key, progress, &warning, source);
+        // A patch the host's cancel cut off did not fail: it is neither
+        // told nor replaced by its whole file, which the cancel would stop
+        // as well.
+        cut_off = !ok && stop;
         std::lock_guard<std::mutex> hold(report);
-        if (!warning.empty()) reporter->Problem(warning);
-        // Told for the path the patch starts from, which need not be the
-        // first of those that share the key.
-        std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
-        if (list != nullptr) list->push_back(chosen->file->record.path);
-        if (!ok) {
-          total_bytes = total_bytes - chosen->entry.patchSize + ListedSize(chosen->file->record);
-          chosen = nullptr;
+        if (!cut_off) {
+          if (!warning.empty()) reporter->Problem(warning);
+          // Told for the path the patch starts from, which need not be the
+          // first of those that share the key.
+          std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
+          if (list != nullptr) list->push_back(chosen->file->record.path);
+          if (!ok) {
+            total_bytes = total_bytes - chosen->entry.patchSize + ListedSize(chosen->file->record);
+            chosen = nullptr;
+          }
         }
       }
-      ok = ok || staging->FetchChecked(source, first.parts, first.record.key,
-                                       ListedSize(first.record), progress, &error);
+      ok = ok || (!cut_off && staging->FetchChecked(source, first.parts, first.record.key,
+                                                    ListedSize(first.record), progress, &error));
       // Outside the reporter's lock: the check may read the whole file
       // again (a signed release's digest), which must not hold up the other
       // threads.

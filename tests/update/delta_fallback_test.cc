@@ -179,6 +179,47 @@ TEST(DeltaFallback, ProgressCountsWhatComesOver) {
   }
 }
 
+// A host that cancels while patches come: a patch cut off by the cancel did
+// not fail, so no warning says so, nothing is listed as patch_failed and no
+// whole file is fetched in its place.
+TEST(DeltaFallback, ACancelDuringPatchesIsNoFailedPatch) {
+  // Slow to answer: the watch cancels before any patch is in.
+  class SlowFetcher : public testing_support::FolderFetcher {
+   public:
+    using FolderFetcher::FolderFetcher;
+    bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
+               std::string* error) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      whole_files += parts.front() != kPatchFolderName;
+      return FolderFetcher::Fetch(parts, sink, error);
+    }
+    std::atomic<int> whole_files{0};
+  };
+  ScratchDir scratch;
+  Tree first;
+  Tree second;
+  FourPrograms(&first, &second);
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(
+      MakeReleases(scratch, first, second, {scratch.Sub("install")}, &patch_dirs));
+  update::UpdateOptions options;
+  options.install_dir = scratch.Sub("install");
+  options.jobs = 4;
+  SlowFetcher fetcher(patch_dirs[1]);
+  OverlapReporter reporter;
+  update::UpdateOutcome outcome;
+  update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+  ASSERT_EQ(steps.Check(), 0) << reporter.text;
+  ASSERT_EQ(outcome.patch_sizes.size(), 4u);
+  fetcher.whole_files = 0;
+  update::FetchWatch watch = [](uint64_t, uint64_t, const std::string&) { return true; };
+  EXPECT_EQ(steps.Stage(watch), 1) << reporter.text;
+  EXPECT_EQ(outcome.failure, update::UpdateFailure::kCancelled) << reporter.text;
+  EXPECT_EQ(Count(reporter.text, "fetching the whole file"), 0) << reporter.text;
+  EXPECT_TRUE(outcome.patch_failed.empty()) << reporter.text;
+  EXPECT_EQ(fetcher.whole_files, 0) << reporter.text;
+}
+
 // Two paths with one content, the first new and the second changed: the
 // key is fetched once, by the patch from the second's installed content.
 // The patch is told for the path it starts from, so that the summary and
