@@ -49,9 +49,11 @@ int PlaceClientFile(const char* src, const char* dst, unsigned flags) {
   // Only now, with a whole file to put in its place, is a protected target
   // opened up to be replaced.
   if (IsProtected(replacement.target())) plat::SetAttributesNormal(replacement.target());
-  if (replacement.Commit()) return 1;
-  if ((flags & CLIENT_FILE_MOVE_ASIDE) == 0 || !replacement.whole() ||
-      !plat::IsFileInUse(replacement.target())) {
+  // A program that runs from the target holds it until it ends: with leave
+  // to move it aside, that is done at once rather than after a wait.
+  bool move_aside = (flags & CLIENT_FILE_MOVE_ASIDE) != 0;
+  if (replacement.Commit(!move_aside)) return 1;
+  if (!move_aside || !replacement.whole() || !plat::IsFileInUse(replacement.target())) {
     return 0;
   }
   // A running program or a loaded library cannot be overwritten but can be

@@ -79,7 +79,7 @@ bool ReplacementFile::Create(const char* target) {
   return false;
 }
 
-bool ReplacementFile::Commit() {
+bool ReplacementFile::Commit(bool wait_if_held) {
   if (file_ != nullptr) {
     bool written = std::ferror(file_) == 0;
     written = std::fflush(file_) == 0 && written;
@@ -87,7 +87,8 @@ bool ReplacementFile::Commit() {
     file_ = nullptr;
     whole_ = written;
   }
-  if (!created_ || !whole_ || !plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) {
+  plat::WhenHeld held = wait_if_held ? plat::WhenHeld::kWaitBriefly : plat::WhenHeld::kFailAtOnce;
+  if (!created_ || !whole_ || !plat::ReplaceFileAtomically(path_.c_str(), target_.c_str(), held)) {
     return false;
   }
   created_ = false;

@@ -39,8 +39,10 @@ class ReplacementFile {
   // permission bits it takes on POSIX. False when a write, the close or the
   // rename failed; a read-only target is refused and stays as it was. After
   // a failed rename the whole file is kept, so that Commit can be called
-  // again once the target has been moved out of the way.
-  bool Commit();
+  // again once the target has been moved out of the way. On Windows a
+  // target that another handle holds open is waited for, up to about two
+  // seconds, unless wait_if_held is false.
+  bool Commit(bool wait_if_held = true);
 
  private:
   std::string target_;

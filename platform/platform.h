@@ -93,11 +93,20 @@ bool RemoveFile(const char* path);
 // Copies src over dst (created or overwritten) with src's attributes.
 bool CopyFileOver(const char* src, const char* dst);
 
+// What a replace does when another handle holds either file open, which on
+// Windows makes the rename fail whatever the handle shares: wait, up to
+// about two seconds, for a reader to let go (one reading an updater's state
+// file, a virus scanner), or fail at once, for a caller with an answer of
+// its own to a file that stays held (a running program moved aside).
+enum class WhenHeld { kWaitBriefly, kFailAtOnce };
+
 // Renames from to to, replacing an existing file in one step. A read-only
 // destination is refused, on every system. On POSIX the replacement takes
 // the permission bits (rwx for owner, group and others) of the file it
-// replaces, so that an updated program stays executable.
-bool ReplaceFileAtomically(const char* from, const char* to);
+// replaces, so that an updated program stays executable; no open file
+// holds it up there.
+bool ReplaceFileAtomically(const char* from, const char* to,
+                           WhenHeld held = WhenHeld::kWaitBriefly);
 
 // Creates path as a new, empty file open for binary writing, readable and
 // writable as any new file is. Never opens an existing file: when anything
@@ -183,13 +192,15 @@ FILE* OpenFile(const char* path, const char* mode);
 // opened for a writer that never comes. With followLinks false a link at
 // the last component is refused too (the install folder's own state
 // files, which a planted link must not redirect), and on Windows the file
-// is shared for reading only: one that another handle has open for writing
-// is refused. Null on failure, errno set (EINVAL for a file of another
-// kind, ELOOP for a link).
+// is not shared for writing: one that another handle has open for writing
+// is refused. Every open shares the file's renaming and removal, so a
+// reader never makes an update fail to replace it. Null on failure, errno
+// set (EINVAL for a file of another kind, ELOOP for a link).
 FILE* OpenRegularFile(const char* path, bool followLinks = true);
 
 // Opens a regular file for binary reading while refusing writers: fails if
-// another process has it open for writing, where the system can tell. The
+// another process has it open for writing, where the system can tell. It
+// may still be renamed or removed while it is read. The
 // file is to be read once from start to end, and the system is told so:
 // where it reads ahead from the disk, it reads further.
 FILE* OpenFileDenyWrite(const char* path);

@@ -181,7 +181,11 @@ bool Applier::PlaceFile(const std::string& source, const std::string& release_pa
     }
   }
   FaultPoint();
-  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str())) return true;
+  // A program that runs from the file holds it until it ends: it goes
+  // aside below at once rather than after a wait for it to let go.
+  if (plat::ReplaceFileAtomically(source.c_str(), target.c_str(), plat::WhenHeld::kFailAtOnce)) {
+    return true;
+  }
   std::string reason = plat::LastErrorText();
   if (!plat::IsFileInUse(target)) {
     *error = "cannot replace '" + target + "': " + reason;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "util/thread_start.h"
+
 namespace update {
 
 namespace {
@@ -95,6 +97,24 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
   std::string last_path;
   size_t running = 0;
   int failures = 0;
+  // Tells the watch how far the fetch has come, at most once a step and
+  // only on this thread; hold holds report.
+  auto last_call = std::chrono::steady_clock::now();
+  auto tell_watch = [&](std::unique_lock<std::mutex>& hold) {
+    auto now = std::chrono::steady_clock::now();
+    if (stop || now - last_call < kWatchStep) return;
+    last_call = now;
+    uint64_t done = done_bytes + in_flight;
+    std::string path = last_path;
+    uint64_t total = total_bytes;
+    hold.unlock();
+    bool cancel = watch(std::min(done, total), total, path);
+    hold.lock();
+    if (cancel) stop = true;
+  };
+  // Set when no helper could be had: the transfers then run on this thread,
+  // which tells the watch between their pieces.
+  bool watch_here = false;
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t index = next++; index < jobs.size() && !stop; index = next++) {
@@ -106,10 +126,11 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
         last_path = first.record.path;
       }
       FetchProgress progress = [&](uint64_t got) {
-        std::lock_guard<std::mutex> hold(report);
+        std::unique_lock<std::mutex> hold(report);
         in_flight = in_flight - job.received + got;
         job.received = got;
         reporter->FileBytes(in_flight);
+        if (watch_here) tell_watch(hold);
       };
       std::string error;
       bool ok = staging->HasChecked(first.record.key);
@@ -143,7 +164,7 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       // again (a signed release's digest), which must not hold up the other
       // threads.
       if (ok && check) ok = check(job.files, &error);
-      std::lock_guard<std::mutex> hold(report);
+      std::unique_lock<std::mutex> hold(report);
       in_flight -= job.received;
       for (const PlannedFile* file : job.files) {
         done_bytes += counted(*file, chosen);
@@ -157,41 +178,43 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
         reporter->FinishFile(file->record.path, counted(*file, chosen), ok);
       }
       if (in_flight > 0) reporter->FileBytes(in_flight);
+      if (watch_here) tell_watch(hold);
     }
   };
   size_t threads = std::min<size_t>(jobs_wanted < 1 ? 1 : jobs_wanted, jobs.size());
   std::vector<std::thread> helpers;
+  // Threads the system refuses leave their files to the others.
   if (!watch) {
-    for (size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
+    for (size_t i = 1; i < threads && util::StartThread(&helpers, work); ++i) {
+    }
     work();
   } else {
     // Every transfer runs on a thread of its own; this thread only watches,
     // so that the host's function runs where the host called from.
-    running = threads;
-    for (size_t i = 0; i < threads; ++i) {
-      helpers.emplace_back([&] {
-        work();
-        std::lock_guard<std::mutex> hold(report);
-        --running;
-        finished.notify_all();
-      });
-    }
+    auto helper = [&] {
+      work();
+      std::lock_guard<std::mutex> ended(report);
+      --running;
+      finished.notify_all();
+    };
+    // A helper counts itself out under the lock, which is held until every
+    // one the system gave is counted in.
     std::unique_lock<std::mutex> hold(report);
-    auto last_call = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < threads && util::StartThread(&helpers, helper); ++i) {
+    }
+    running = helpers.size();
     while (running > 0) {
       finished.wait_until(hold, last_call + kWatchStep);
       // A helper that ended wakes this thread early; the watch still hears
       // no more than once a step.
-      auto now = std::chrono::steady_clock::now();
-      if (running == 0 || stop || now - last_call < kWatchStep) continue;
-      last_call = now;
-      uint64_t done = done_bytes + in_flight;
-      std::string path = last_path;
-      uint64_t total = total_bytes;
+      if (running > 0) tell_watch(hold);
+    }
+    if (helpers.empty() && threads > 0) {
+      // No thread to be had: the transfers run here, and the watch hears
+      // between their pieces, so a cancel still cuts the one under way off.
       hold.unlock();
-      bool cancel = watch(std::min(done, total), total, path);
-      hold.lock();
-      if (cancel) stop = true;
+      watch_here = true;
+      work();
     }
   }
   for (std::thread& helper : helpers) helper.join();

@@ -26,9 +26,10 @@ using StagedCheck =
     std::function<bool(const std::vector<const PlannedFile*>& files, std::string* error)>;
 
 // Fetches every file of plan.fetch not staged already, with up to jobs
-// threads (without a watch this one among them). Returns the number of
-// planned files that failed, each told to the reporter and added to
-// *failed. watch, when given, is called on this thread (update_engine.h);
+// threads (without a watch this one among them; fewer when the system has
+// no more to give, and this one alone when it has none). Returns the
+// number of planned files that failed, each told to the reporter and added
+// to *failed. watch, when given, is called on this thread (update_engine.h);
 // when it cancels, no new transfer starts, those under way are cut off
 // and keep what they have, none counts as failed, and *cancelled is true.
 // delta, when given, stages a key from its chosen patch where it has one

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "util/thread_start.h"
+
 namespace update {
 
 void ParallelFor(size_t count, size_t threads, size_t chunk,
@@ -18,8 +20,11 @@ void ParallelFor(size_t count, size_t threads, size_t chunk,
     }
   };
   threads = std::min(std::max<size_t>(threads, 1), std::max<size_t>(count, 1));
+  // Threads the system refuses leave more items to those it gave, and to
+  // this one.
   std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) helpers.emplace_back(take);
+  for (size_t i = 1; i < threads && util::StartThread(&helpers, take); ++i) {
+  }
   take();
   for (std::thread& helper : helpers) helper.join();
 }

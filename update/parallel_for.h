@@ -13,7 +13,9 @@ namespace update {
 // Calls work(i) once for each i below count, from up to threads threads at
 // once (this one among them), in no set order but that each thread takes
 // runs of chunk neighbouring items: neighbours (files of one folder) then
-// meet on one thread rather than wait on each other. work must not throw.
+// meet on one thread rather than wait on each other. Fewer threads than
+// asked run the items when the system has no more to give, this one alone
+// when it has none. work must not throw.
 void ParallelFor(size_t count, size_t threads, size_t chunk,
                  const std::function<void(size_t)>& work);
 

@@ -215,7 +215,7 @@ bool CopyFileOver(const char* src, const char* dst) {
   return ok;
 }
 
-bool ReplaceFileAtomically(const char* from, const char* to) {
+bool ReplaceFileAtomically(const char* from, const char* to, WhenHeld) {
   std::string native_to = ToNativePath(to);
   struct stat st;
   // rename() would replace a read-only file; Windows refuses, and so do we,

@@ -3,7 +3,6 @@
 #include <shlwapi.h>
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -24,6 +23,11 @@ namespace {
 // Longest path a formatted search pattern may hold: "%s\*.*" in 1024 bytes.
 constexpr size_t kPatternCapacity = 1024;
 
+// How long a replace waits for readers of the files to let go, and how
+// often it tries again meanwhile.
+constexpr DWORD kHeldWaitMs = 2000;
+constexpr DWORD kHeldRetryMs = 20;
+
 // Windows refuses to write, replace or delete a read-only file. Wine running
 // as root lets all three through; asking first gives the Windows answer
 // everywhere.
@@ -34,6 +38,11 @@ bool IsReadOnlyFile(const char* path) {
   // The refusal is the system's own answer, and says so to whoever asks.
   if (read_only) SetLastError(ERROR_ACCESS_DENIED);
   return read_only;
+}
+
+bool IsFolder(const char* path) {
+  DWORD value = GetFileAttributesA(path);
+  return value != INVALID_FILE_ATTRIBUTES && (value & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -93,10 +102,22 @@ bool CopyFileOver(const char* src, const char* dst) {
   return !IsReadOnlyFile(dst) && CopyFileA(src, dst, FALSE) != FALSE;
 }
 
-bool ReplaceFileAtomically(const char* from, const char* to) {
-  if (IsReadOnlyFile(to) ||
-      MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-    return false;
+bool ReplaceFileAtomically(const char* from, const char* to, WhenHeld held) {
+  if (IsReadOnlyFile(to)) return false;
+  // Windows renames over no file that is open, whatever its handles share:
+  // a reader (filedist status reading the install record, a virus scan of
+  // a new file) makes the rename fail for as long as it reads, which is
+  // not long. A refusal that lasts (no rights) fails after the same wait,
+  // with the system's text; a folder at the name at once.
+  const DWORD started = GetTickCount();
+  while (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    DWORD failure = GetLastError();
+    if ((failure != ERROR_SHARING_VIOLATION && failure != ERROR_ACCESS_DENIED) ||
+        held == WhenHeld::kFailAtOnce || IsFolder(to) || GetTickCount() - started >= kHeldWaitMs) {
+      SetLastError(failure);
+      return false;
+    }
+    Sleep(kHeldRetryMs);
   }
   if (DurabilityObserver* observer = CurrentDurabilityObserver()) observer->Renamed(from, to);
   return true;
@@ -162,10 +183,12 @@ FILE* OpenRegularFile(const char* path, bool followLinks) {
   // The handle is looked at before a byte is read: a pipe, a console or
   // another device at the name answers with a type other than a disk file.
   // Sharing is what fopen gives, but for the updater's own files (no link
-  // followed), which are shared for reading only: one that another handle
-  // is writing is not read half-done, nor written or removed while read.
+  // followed), which are not shared for writing: one that another handle
+  // is writing is not read half-done, nor written while read. Renaming and
+  // removal are shared: an update replaces its state files by renaming the
+  // new one over them, and a reader (filedist status) must not stop it.
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  DWORD sharing = followLinks ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE | (followLinks ? FILE_SHARE_WRITE : 0);
   HANDLE handle = CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD failure = GetLastError();
@@ -197,8 +220,22 @@ FILE* OpenRegularFile(const char* path, bool followLinks) {
   return file;
 }
 
-// "S" opens with FILE_FLAG_SEQUENTIAL_SCAN: the cache manager reads ahead
-// further and lets what was read go sooner.
-FILE* OpenFileDenyWrite(const char* path) { return _fsopen(path, "rbS", _SH_DENYWR); }
+// FILE_FLAG_SEQUENTIAL_SCAN: the cache manager reads ahead further and lets
+// what was read go sooner. The runtime's _SH_DENYWR would not share
+// deletion, and a file being keyed could then be neither renamed nor
+// removed by an update.
+FILE* OpenFileDenyWrite(const char* path) {
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
 
 }  // namespace plat

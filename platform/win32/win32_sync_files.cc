@@ -10,6 +10,7 @@
 
 #include "platform/durability_observer.h"
 #include "platform/file_safety.h"
+#include "util/thread_start.h"
 
 namespace plat {
 
@@ -52,7 +53,9 @@ std::vector<std::string> SyncFiles(const std::string&, const std::vector<std::st
   };
   size_t threads = std::min(kMostFlushThreads, paths.size() / kFilesPerThread + 1);
   std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) helpers.emplace_back(work);
+  // Threads the system refuses leave their flushes to the others.
+  for (size_t i = 1; i < threads && util::StartThread(&helpers, work); ++i) {
+  }
   work();
   for (std::thread& helper : helpers) helper.join();
   return failed;
