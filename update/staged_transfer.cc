@@ -97,6 +97,8 @@ bool StagedTransfer::KeepHeld(const std::string& path, std::string* error) {
     *error = "cannot keep '" + path + "': " + *error;
     return false;
   }
+  // One write of the whole file, without a stream buffer.
+  std::setvbuf(out.get(), nullptr, _IONBF, 0);
   bool written = std::fwrite(held_.data(), 1, held_.size(), out.get()) == held_.size();
   if (std::fclose(out.release()) == 0 && written) return true;
   *error = "cannot keep '" + path + "': " + plat::LastErrorText();
