@@ -259,14 +259,15 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   ResumeRecord kept;
   bool take_up = false;
   // A fresh name has nothing to take up and nothing to clear.
-  if (fresh_) {
-  } else if (resume) {
-    take_up = FindKept(&kept);
-  } else {
-    RemoveStagedEntry(record_);
-    RemoveStagedEntry(earlier_);
+  if (!fresh_) {
+    if (resume) {
+      take_up = FindKept(&kept);
+    } else {
+      RemoveStagedEntry(record_);
+      RemoveStagedEntry(earlier_);
+    }
+    if (!take_up) RemoveStagedEntry(download_);
   }
-  if (!fresh_ && !take_up) RemoveStagedEntry(download_);
   if (!holding_) {
     out_.reset(CreateEntry(decoded_, error));
     if (!out_) {

@@ -322,7 +322,15 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
   if (!held) {
     if (!fresh) RemoveStagedEntry(CheckedPath(key));
     FaultPoint();
-    if (!plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str())) {
+    bool kept = plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str());
+    if (!kept && fresh) {
+      // Something took the name since the folder was listed (a protected
+      // file, which is not replaced as it is): cleared as any other.
+      RemoveStagedEntry(CheckedPath(key));
+      FaultPoint();
+      kept = plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str());
+    }
+    if (!kept) {
       *error = "cannot keep '" + CheckedPath(key) + "': " + plat::LastErrorText();
       RemoveStagedEntry(part);
       return false;

@@ -155,12 +155,14 @@ TEST(StagedFetch, WhatLiesAtAKeysNamesIsNeverTakenUnchecked) {
     const char* suffix;  // the entry's name after the key
     bool during;         // made while the file arrives, not before the run
     bool link;           // a link to a file outside
+    bool protect;        // a read-only file
   } cases[] = {
-      {"a torn checked file of an earlier run", false, "", false, false},
-      {"a part file of an earlier run without a record", false, ".part", false, false},
-      {"a file at the checked name, made during the fetch", false, "", true, false},
-      {"a link at the checked name, made during the fetch", false, "", true, true},
-      {"a large file's checked name taken during the fetch", true, "", true, false},
+      {"a torn checked file of an earlier run", false, "", false, false, false},
+      {"a part file of an earlier run without a record", false, ".part", false, false, false},
+      {"a file at the checked name, made during the fetch", false, "", true, false, false},
+      {"a link at the checked name, made during the fetch", false, "", true, true, false},
+      {"a large file's checked name taken during the fetch", true, "", true, false, false},
+      {"a large file's checked name protected during the fetch", true, "", true, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,6 +183,7 @@ TEST(StagedFetch, WhatLiesAtAKeysNamesIsNeverTakenUnchecked) {
       } else {
         // The file's own beginning: a torn copy of it.
         WriteFileBytes(entry, bytes.substr(0, bytes.size() / 2));
+        if (c.protect) fs::permissions(entry, fs::perms::owner_read, error);
       }
       return !error;
     };
