@@ -128,15 +128,18 @@ void Applier::ChoosePrunes(const UpdatePlan& plan, std::vector<JournalEntry>* en
   }
 }
 
-// The folders above a file to place, made where they are missing. One
-// thread at a time looks at a folder not known yet, so that threads placing
-// files of one new folder do not all try to make it.
+// The folders above a file to place, made where they are missing. A folder
+// not known yet is looked at outside the lock: making one waits on the file
+// system, and threads placing files in known folders must not wait for it.
+// Two threads that look at one new folder at once both find it made.
 bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* error) {
   std::string dir = install_dir_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     dir = JoinInstallPath(dir, {parts[i]});
-    std::lock_guard<std::mutex> hold(folders_lock_);
-    if (folders_.count(dir) != 0) continue;
+    {
+      std::lock_guard<std::mutex> hold(folders_lock_);
+      if (folders_.count(dir) != 0) continue;
+    }
     if (plat::IsLinkEntry(dir) && !LinkStaysInside(dir, install_dir_)) {
       *error = "'" + dir + "' is a link that leads outside the install directory";
       return false;
@@ -148,6 +151,7 @@ bool Applier::MakeFolders(const std::vector<std::string>& parts, std::string* er
         return false;
       }
     }
+    std::lock_guard<std::mutex> hold(folders_lock_);
     folders_.insert(dir);
   }
   return true;

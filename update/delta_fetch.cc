@@ -220,6 +220,9 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
     *error = "its path " + reason;
     return false;
   }
+  // The key's names are made here: a transfer of it after a failed patch
+  // clears them as it would an earlier run's.
+  staging_->ClaimFresh(key);
   const std::string patch_name = kPatchPrefix + key;
   const std::string patch_path = staging_->PathOf(patch_name);
   if (!staging_->FetchRaw(fetcher, parts, choice.entry.patchSize, patch_name, error)) {

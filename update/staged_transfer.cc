@@ -28,6 +28,13 @@ constexpr size_t kMostKeptTail = size_t{64} << 20;
 // Compressed bytes between two records of where a transfer may go on from.
 constexpr uint64_t kKeepStep = uint64_t{16} << 20;
 
+// A fresh file of fewer compressed bytes than this is decoded into memory
+// and written once its key is known, up to this many decoded bytes (beyond
+// them it goes on in the part file). Most files of a release are this
+// small; for them the part file's making and renaming is most of the cost.
+constexpr uint64_t kHoldBelow = uint64_t{256} << 10;
+constexpr size_t kMostHeld = size_t{1} << 20;
+
 // The most a download of maxFetched bytes may decode to: deflate's own
 // bound, so that a small forged file cannot fill the disk. A gzip member
 // whose length disagrees with its trailer fails at its end.
@@ -38,7 +45,7 @@ uint64_t StreamedLimit(uint64_t maxFetched) {
 }  // namespace
 
 StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                               const FetchProgress& progress, bool sha256)
+                               const FetchProgress& progress, bool sha256, bool fresh)
     : decoded_(staging.PathOf(staging_names::PartName(name))),
       download_(staging.PathOf(staging_names::DownloadName(name))),
       record_(staging.PathOf(staging_names::ResumeName(name))),
@@ -48,12 +55,55 @@ StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, 
       keyer_(maxFetched >= kKeyAsideFrom, sha256,
              [this](const unsigned char* data, size_t length) { return WriteOut(data, length); }),
       write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
-      decoder_(write_, StreamedLimit(maxFetched)) {}
+      decoder_(write_, StreamedLimit(maxFetched)),
+      fresh_(fresh),
+      holding_(fresh && maxFetched < kHoldBelow) {}
 
+// What a fresh transfer never made needs no clearing.
 void StagedTransfer::RemoveAll() const {
-  RemoveStagedEntry(record_);
-  RemoveStagedEntry(decoded_);
-  RemoveStagedEntry(download_);
+  if (!fresh_ || kept_) {
+    RemoveStagedEntry(record_);
+    RemoveStagedEntry(download_);
+  }
+  if (!fresh_ || part_made_) RemoveStagedEntry(decoded_);
+}
+
+FILE* StagedTransfer::CreateEntry(const std::string& path, std::string* error) const {
+  if (!fresh_) RemoveStagedEntry(path);
+  FaultPoint();
+  FILE* file = plat::CreateNewFile(path, error);
+  if (file != nullptr || !fresh_ || !plat::NameIsTaken(path)) return file;
+  // Made since the folder was listed: cleared as any other would be.
+  RemoveStagedEntry(path);
+  FaultPoint();
+  return plat::CreateNewFile(path, error);
+}
+
+bool StagedTransfer::Spill() {
+  if (!holding_) return true;
+  std::string ignored;
+  out_.reset(CreateEntry(decoded_, &ignored));
+  if (!out_) return false;
+  part_made_ = true;
+  holding_ = false;
+  bool written = std::fwrite(held_.data(), 1, held_.size(), out_.get()) == held_.size();
+  std::string().swap(held_);
+  return written;
+}
+
+bool StagedTransfer::KeepHeld(const std::string& path, std::string* error) {
+  util::ScopedFile out(CreateEntry(path, error));
+  if (!out) {
+    *error = "cannot keep '" + path + "': " + *error;
+    return false;
+  }
+  // One write of the whole file, without a stream buffer.
+  std::setvbuf(out.get(), nullptr, _IONBF, 0);
+  bool written = std::fwrite(held_.data(), 1, held_.size(), out.get()) == held_.size();
+  if (std::fclose(out.release()) == 0 && written) return true;
+  *error = "cannot keep '" + path + "': " + plat::LastErrorText();
+  RemoveStagedEntry(path);
+  return false;
 }
 
 bool StagedTransfer::FindKept(ResumeRecord* record) {
@@ -72,6 +122,13 @@ bool StagedTransfer::Write(const unsigned char* data, size_t length) {
 }
 
 bool StagedTransfer::WriteOut(const unsigned char* data, size_t length) {
+  if (holding_) {
+    if (held_.size() + length <= kMostHeld) {
+      held_.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    }
+    if (!Spill()) return false;
+  }
   if (std::fwrite(data, 1, length, out_.get()) != length) return false;
   // The disk takes the file while it arrives, so that the flush before the
   // apply does not wait for all of it at once.
@@ -86,6 +143,7 @@ bool StagedTransfer::WriteOut(const unsigned char* data, size_t length) {
 bool StagedTransfer::CloseOut() {
   // Nothing may be left to write once the file is closed.
   bool written = keyer_.Drain();
+  if (!out_) return written;  // held in memory
   return std::fclose(out_.release()) == 0 && written;
 }
 
@@ -111,6 +169,7 @@ bool StagedTransfer::KeepForLater() {
   }
   size_t from = static_cast<size_t>(last.input - tail_start_);
   size_t size = tail_.size() - from;
+  kept_ = true;
   // No record ever names compressed bytes other than those beside it.
   RemoveStagedEntry(record_);
   RemoveStagedEntry(download_);
@@ -182,7 +241,7 @@ bool StagedTransfer::Take(const char* data, size_t size) {
   if (status_ != DecompressStatus::kOk) return false;
   // Now and then the point to go on from is written down, so that even a
   // run that is killed leaves most of a large file for the next one.
-  if (received_ - kept_at_ >= kKeepStep) {
+  if (received_ - kept_at_ >= kKeepStep && !holding_) {
     kept_at_ = received_;
     if (keyer_.Drain() && std::fflush(out_.get()) == 0) KeepForLater();
   }
@@ -199,21 +258,27 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   // with the whole file's key like any other.
   ResumeRecord kept;
   bool take_up = false;
-  if (resume) {
-    take_up = FindKept(&kept);
-  } else {
-    RemoveStagedEntry(record_);
-    RemoveStagedEntry(earlier_);
+  // A fresh name has nothing to take up and nothing to clear.
+  if (!fresh_) {
+    if (resume) {
+      take_up = FindKept(&kept);
+    } else {
+      RemoveStagedEntry(record_);
+      RemoveStagedEntry(earlier_);
+    }
+    if (!take_up) RemoveStagedEntry(download_);
   }
-  RemoveStagedEntry(decoded_);
-  if (!take_up) RemoveStagedEntry(download_);
-  FaultPoint();
-  out_.reset(plat::CreateNewFile(decoded_, error));
-  if (!out_) {
-    *error = "cannot create '" + decoded_ + "': " + *error;
-    RemoveStagedEntry(earlier_);
-    RemoveStagedEntry(download_);
-    return End::kFailed;
+  if (!holding_) {
+    out_.reset(CreateEntry(decoded_, error));
+    if (!out_) {
+      *error = "cannot create '" + decoded_ + "': " + *error;
+      if (!fresh_) {
+        RemoveStagedEntry(earlier_);
+        RemoveStagedEntry(download_);
+      }
+      return End::kFailed;
+    }
+    part_made_ = true;
   }
 
   if (take_up) {
@@ -253,13 +318,17 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
     *error = fetch_error;
     // What was decoded up to the last resume point, and the compressed
     // bytes after it, are kept for the next run to go on from.
-    if (received_ > 0 && out_closed && KeepForLater()) return End::kCutOff;
+    if (received_ > 0 && out_closed && Spill() && CloseOut() && KeepForLater()) {
+      return End::kCutOff;
+    }
   } else if (!out_closed) {
     *error = DecodeFailure(DecompressStatus::kWriteError, download_, decoded_);
   } else {
     *key = keyer_.Finish();
-    RemoveStagedEntry(record_);
-    RemoveStagedEntry(download_);
+    if (!fresh_ || kept_) {
+      RemoveStagedEntry(record_);
+      RemoveStagedEntry(download_);
+    }
     return End::kDecoded;
   }
   RemoveAll();

@@ -36,9 +36,11 @@ class StagedTransfer {
   // The transfer of the file staged as name (its decoded bytes go to
   // PartName(name)), taking at most maxFetched compressed bytes; progress,
   // when given, hears the bytes received so far. sha256: the decoded file's
-  // SHA-256 is made on the way as well.
+  // SHA-256 is made on the way as well. fresh: the folder holds no entry of
+  // name (Staging::ClaimFresh), so none is cleared before it is made, and a
+  // small file is held in memory until its key is known (held()).
   StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                 const FetchProgress& progress, bool sha256 = false);
+                 const FetchProgress& progress, bool sha256 = false, bool fresh = false);
   StagedTransfer(const StagedTransfer&) = delete;
   StagedTransfer& operator=(const StagedTransfer&) = delete;
 
@@ -49,6 +51,12 @@ class StagedTransfer {
           std::string* key, std::string* error);
 
   bool resumed() const { return resumed_; }
+  // After kDecoded: the decoded file is in memory, not in the part file.
+  bool held() const { return holding_; }
+  // Writes the held file as the new file path, once its key was found to
+  // be the one wanted: one file made, no part file renamed. False, with
+  // *error set and nothing left at path, when it could not be written.
+  bool KeepHeld(const std::string& path, std::string* error);
   // After kDecoded with sha256: the file's SHA-256 in hexadecimal (empty
   // where it could not be made) and its size.
   const std::string& sha256() const { return keyer_.sha256(); }
@@ -74,6 +82,12 @@ class StagedTransfer {
   // point: the compressed bytes after it, then the record that names it.
   bool KeepForLater();
   void RemoveAll() const;
+  // Makes path as a new file; for a fresh name, clears it only when it is
+  // found taken after all.
+  FILE* CreateEntry(const std::string& path, std::string* error) const;
+  // Moves what is held in memory to the part file, which is then written
+  // to from here on.
+  bool Spill();
 
   const std::string decoded_;   // the part file
   const std::string download_;  // compressed bytes after a resume point
@@ -100,6 +114,14 @@ class StagedTransfer {
   bool out_of_memory_ = false;
   DecompressStatus status_ = DecompressStatus::kOk;
   bool resumed_ = false;
+
+  const bool fresh_;
+  bool part_made_ = false;  // this transfer made the part file
+  bool kept_ = false;       // it wrote what a later run goes on from
+  // A small fresh file is decoded into memory: it is written once, under
+  // its key, when that is found to be right.
+  bool holding_ = false;
+  std::string held_;
 };
 
 }  // namespace update

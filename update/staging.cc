@@ -128,11 +128,39 @@ bool Staging::Prepare(std::string* error) {
 }
 
 bool Staging::HasChecked(const std::string& key) const {
+  {
+    std::lock_guard<std::mutex> hold(keys_mutex_);
+    if (surveyed_ && keys_with_entries_.count(key) == 0) return false;
+  }
   std::string found;
   // Asked of every file of a first install, where none is staged: an absent
   // name is told by one look, without trying to open it.
   return IsWellFormedKey(key) && plat::NameIsTaken(CheckedPath(key)) &&
          KeyOfInstalledFile(CheckedPath(key), &found) && found == key;
+}
+
+void Staging::Survey() {
+  std::vector<plat::DirEntry> entries;
+  std::lock_guard<std::mutex> hold(keys_mutex_);
+  // A folder that cannot be listed leaves every key to be looked at.
+  if (plat::IsLinkEntry(dir_) || !plat::ListDirectory(dir_, &entries)) return;
+  keys_with_entries_.clear();
+  for (const plat::DirEntry& entry : entries) {
+    // Every name of a key's transfer begins with the key; the patch names
+    // carry it after a prefix. Any key-long run of name is taken, so that
+    // no entry of a key is ever missed.
+    const std::string& name = entry.name;
+    for (size_t at = 0; at + 32 <= name.size(); ++at) {
+      std::string key = name.substr(at, 32);
+      if (IsWellFormedKey(key)) keys_with_entries_.insert(key);
+    }
+  }
+  surveyed_ = true;
+}
+
+bool Staging::ClaimFresh(const std::string& key) {
+  std::lock_guard<std::mutex> hold(keys_mutex_);
+  return keys_with_entries_.insert(key).second && surveyed_;
 }
 
 void Staging::Discard(const std::string& name) const { RemoveStagedEntry(PathOf(name)); }
@@ -261,12 +289,17 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
   bool resumed = false;
   std::string sha256;
   uint64_t size = 0;
+  const bool fresh = ClaimFresh(key);
+  bool held = false;
   {
-    StagedTransfer transfer(*this, key, maxFetched, progress, make_sha256_);
+    StagedTransfer transfer(*this, key, maxFetched, progress, make_sha256_, fresh);
     end = transfer.Run(fetcher, parts, true, &found, error);
     resumed = transfer.resumed();
     sha256 = transfer.sha256();
     size = transfer.size();
+    held = end == StagedTransfer::End::kDecoded && transfer.held();
+    // Keyed before it is written: only the file the release lists is made.
+    if (held && found == key && !transfer.KeepHeld(CheckedPath(key), error)) return false;
   }
   if (resumed && (end == StagedTransfer::End::kUndecodable ||
                   (end == StagedTransfer::End::kDecoded && found != key))) {
@@ -281,17 +314,27 @@ bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::strin
   }
   if (end != StagedTransfer::End::kDecoded) return false;
   if (found != key) {
-    RemoveStagedEntry(part);
+    if (!held) RemoveStagedEntry(part);
     *error = "the download has the key " + found + ", not the key " + key +
              " the release lists; the installed file was left as it was";
     return false;
   }
-  RemoveStagedEntry(CheckedPath(key));
-  FaultPoint();
-  if (!plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str())) {
-    *error = "cannot keep '" + CheckedPath(key) + "': " + plat::LastErrorText();
-    RemoveStagedEntry(part);
-    return false;
+  if (!held) {
+    if (!fresh) RemoveStagedEntry(CheckedPath(key));
+    FaultPoint();
+    bool kept = plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str());
+    if (!kept && fresh) {
+      // Something took the name since the folder was listed (a protected
+      // file, which is not replaced as it is): cleared as any other.
+      RemoveStagedEntry(CheckedPath(key));
+      FaultPoint();
+      kept = plat::ReplaceFileAtomically(part.c_str(), CheckedPath(key).c_str());
+    }
+    if (!kept) {
+      *error = "cannot keep '" + CheckedPath(key) + "': " + plat::LastErrorText();
+      RemoveStagedEntry(part);
+      return false;
+    }
   }
   std::lock_guard<std::mutex> hold(digests_mutex_);
   if (sha256.empty()) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,18 @@ class Staging {
 
   // True when a file for key was staged and still has that key.
   bool HasChecked(const std::string& key) const;
+
+  // Lists the folder once, before the files are fetched: the keys that name
+  // any entry there (a checked file, or what a stopped transfer or patch
+  // left). A key found in none is fresh: its transfer makes its names
+  // without first clearing them, which saves most of the look-ups of a
+  // first install. Until this is called, every key is taken as having
+  // entries.
+  void Survey();
+
+  // True once for a fresh key: from then on the key counts as having
+  // entries, as its transfer or patch makes some. Any thread may ask.
+  bool ClaimFresh(const std::string& key);
 
   // Fetches the release file parts, taking at most maxFetched bytes,
   // decodes it as it arrives (no more than deflate allows for its size) and
@@ -91,6 +104,11 @@ class Staging {
   std::string install_dir_;
   std::string dir_;
   bool make_sha256_ = false;
+  // The keys that may name entries here, when surveyed_; the fetch threads
+  // add to it.
+  mutable std::mutex keys_mutex_;
+  bool surveyed_ = false;
+  std::set<std::string> keys_with_entries_;
   // What FetchChecked found, by key; the fetch threads add to it.
   mutable std::mutex digests_mutex_;
   std::map<std::string, std::pair<std::string, uint64_t>> digests_;

@@ -2,7 +2,10 @@
 // one place: what a stopped run leaves there is read back by the next run,
 // so the writer and the reader must agree on every name.
 //
-//   KEY                    a checked file: it decoded to the key KEY
+//   KEY                    a checked file: it decoded to the key KEY (a
+//                          small file is held in memory and written here
+//                          at once when its key is right; a copy torn by
+//                          a stop fails the check every later run makes)
 //   KEY.part               the file being decoded, before it is checked
 //   KEY.download           compressed bytes kept after a resume point
 //   KEY.resume             the resume record (update/resume_record.h)

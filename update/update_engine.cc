@@ -217,6 +217,9 @@ int UpdateSteps::Run::Stage(const FetchWatch& watch) {
   const auto& listed = release_.listed();
   // Each file's SHA-256 is made while it arrives, with its key.
   staging_.MakeSha256(release_.verified());
+  // One listing tells which keys an earlier run left entries of; the others
+  // are made without a look at their names first.
+  staging_.Survey();
   StagedCheck check = [&](const std::vector<const PlannedFile*>& files, std::string* error) {
     const PlannedFile& first = *files.front();
     if (release_.verified()) {

@@ -59,6 +59,9 @@ bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* e
   }
   constexpr size_t kChunk = 1 << 16;
   std::unique_ptr<char[]> buffer(new char[kChunk]);
+  // Read in whole chunks straight into the buffer: a stream buffer of its
+  // own would only cost a look at the file for its size.
+  std::setvbuf(in.get(), nullptr, _IONBF, 0);
   for (;;) {
     size_t got = std::fread(buffer.get(), 1, kChunk, in.get());
     if (got == 0) break;
@@ -66,6 +69,9 @@ bool StreamLocal(const std::string& from, const StreamSink& sink, std::string* e
       *error = "the file was refused";
       return false;
     }
+    // A short read is the end (or an error, told below): most release
+    // files are read whole by one.
+    if (got < kChunk) break;
   }
   if (std::ferror(in.get())) {
     *error = "cannot read " + from;

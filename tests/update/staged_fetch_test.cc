@@ -138,6 +138,73 @@ TEST(StagedFetch, CutOffTransferIsGoneOnFromOrFetchedAgain) {
   }
 }
 
+// A key's names are made without a look at them first when the staging
+// folder held nothing of the key as the fetch began. Whatever is found at
+// them (an earlier run's torn or stale entry, or one made while the file
+// arrives, a link among them) is cleared or keyed, never taken unchecked or
+// written through.
+TEST(StagedFetch, WhatLiesAtAKeysNamesIsNeverTakenUnchecked) {
+  namespace fs = std::filesystem;
+  // Below and above the size that is decoded into memory before it is
+  // written.
+  const std::string small = testing_support::TextLike(6000, 3);
+  const std::string large = testing_support::RandomBytes(600000, 4);
+  const struct Case {
+    const char* name;
+    bool large;
+    const char* suffix;  // the entry's name after the key
+    bool during;         // made while the file arrives, not before the run
+    bool link;           // a link to a file outside
+    bool protect;        // a read-only file
+  } cases[] = {
+      {"a torn checked file of an earlier run", false, "", false, false, false},
+      {"a part file of an earlier run without a record", false, ".part", false, false, false},
+      {"a file at the checked name, made during the fetch", false, "", true, false, false},
+      {"a link at the checked name, made during the fetch", false, "", true, true, false},
+      {"a large file's checked name taken during the fetch", true, "", true, false, false},
+      {"a large file's checked name protected during the fetch", true, "", true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string& bytes = c.large ? large : small;
+    const Tree tree = {{"a.txt", "alpha"}, {"f.bin", bytes}};
+    ScratchDir scratch;
+    testing_support::WriteRelease(scratch.Sub("rel"), tree);
+    std::string install = scratch.Sub("install");
+    std::string staging = install + "/" + update::kStagingName;
+    testing_support::MakeDirs(staging);
+    std::string outside = scratch.Sub("outside");
+    WriteFileBytes(outside, "outside");
+    std::string entry = staging + "/" + testing_support::KeyOfBytes(bytes) + c.suffix;
+    auto make = [&] {
+      std::error_code error;
+      if (c.link) {
+        fs::create_symlink(outside, entry, error);
+      } else {
+        // The file's own beginning: a torn copy of it.
+        WriteFileBytes(entry, bytes.substr(0, bytes.size() / 2));
+        if (c.protect) fs::permissions(entry, fs::perms::owner_read, error);
+      }
+      return !error;
+    };
+    CuttingFetcher fetcher(scratch.Sub("rel"), "f.bin");
+    bool made = false;
+    if (c.during) {
+      fetcher.before_piece = [&](uint64_t) {
+        if (!made) made = make();
+      };
+    } else {
+      made = make();
+    }
+    std::string output;
+    ASSERT_EQ(Update(install, &fetcher, &output), 0) << output;
+    if (c.link && !made) continue;  // no links on this system
+    EXPECT_TRUE(made);
+    EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << output;
+    EXPECT_EQ(ReadFileBytes(outside), "outside");
+  }
+}
+
 // A run killed part-way through a large file leaves what it wrote down last
 // of where to go on from: the next run asks for the rest from there.
 TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
