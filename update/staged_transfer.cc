@@ -48,7 +48,9 @@ StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, 
       keyer_(maxFetched >= kKeyAsideFrom, sha256,
              [this](const unsigned char* data, size_t length) { return WriteOut(data, length); }),
       write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
-      decoder_(write_, StreamedLimit(maxFetched)) {}
+      // Decoded straight into the keyer's ring, not copied there.
+      decoder_(write_, StreamedLimit(maxFetched),
+               [this](size_t* size) { return keyer_.Room(size); }) {}
 
 void StagedTransfer::RemoveAll() const {
   RemoveStagedEntry(record_);

@@ -31,7 +31,9 @@ StreamKeyer::StreamKeyer(bool aside, bool sha256, const Writer& write)
   if (write_) consumers_.push_back(kWrite);
   if (!aside_) return;
   ring_.resize(kPieces);
-  for (Piece& piece : ring_) piece.bytes.reset(new unsigned char[kPieceSize]);
+  for (Piece& piece : ring_) {
+    piece.memory.reset(new unsigned char[kDecodeRoomBefore + kPieceSize + kDecodeRoomAfter]);
+  }
   done_.assign(consumers_.size(), 0);
   try {
     for (size_t which = 0; which < consumers_.size(); ++which) {
@@ -82,16 +84,32 @@ bool StreamKeyer::Add(const void* data, size_t size) {
     }
     return !write_failed_;
   }
+  if (bytes == ring_[filled_pieces_ % kPieces].bytes() + filling_ &&
+      size <= kPieceSize + kDecodeRoomAfter - filling_) {
+    // Decoded where they belong: no copy.
+    filling_ += size;
+    in_place_ = true;
+    if (filling_ >= kPieceSize) Handoff();
+    return !write_failed_;
+  }
+  in_place_ = false;
   while (size > 0) {
     Piece& piece = ring_[filled_pieces_ % kPieces];
     size_t taken = std::min(size, kPieceSize - filling_);
-    std::memcpy(piece.bytes.get() + filling_, bytes, taken);
+    std::memcpy(piece.bytes() + filling_, bytes, taken);
     filling_ += taken;
     bytes += taken;
     size -= taken;
     if (filling_ == kPieceSize) Handoff();
   }
   return !write_failed_;
+}
+
+unsigned char* StreamKeyer::Room(size_t* size) {
+  *size = 0;
+  if (!aside_ || (filling_ > 0 && !in_place_)) return nullptr;
+  *size = kPieceSize - filling_;
+  return ring_[filled_pieces_ % kPieces].bytes() + filling_;
 }
 
 bool StreamKeyer::Drain() {
@@ -123,7 +141,7 @@ void StreamKeyer::Consume(size_t which) {
     if (done_[which] == filled_pieces_) return;
     const Piece& piece = ring_[done_[which] % kPieces];
     hold.unlock();
-    Update(which, piece.bytes.get(), piece.size);
+    Update(which, piece.bytes(), piece.size);
     hold.lock();
     ++done_[which];
     changed_.notify_all();

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fileio/gzip_decompress.h"
 #include "fileio/md5.h"
 #include "signing/sha256.h"
 
@@ -36,8 +37,14 @@ class StreamKeyer {
   StreamKeyer(const StreamKeyer&) = delete;
   StreamKeyer& operator=(const StreamKeyer&) = delete;
 
-  // The next bytes of the file; false once a write failed.
+  // The next bytes of the file; false once a write failed. Bytes a
+  // decoder made at the place Room gave are taken where they lie.
   bool Add(const void* data, size_t size);
+  // With aside: a place in the ring for the next bytes, *size of them, to
+  // lend a decoder (DecompressRoom), so that its output is not copied into
+  // the ring. Null without aside, and where bytes copied in by Add end just
+  // before the place: the decoder's window would be put over them.
+  unsigned char* Room(size_t* size);
   // Returns once every byte added so far has gone to write: false when a
   // write failed.
   bool Drain();
@@ -65,14 +72,18 @@ class StreamKeyer {
   bool aside_;
   // With aside: a ring of pieces, each filled here and then read by every
   // helper before it is filled again, so that memory stays bounded whatever
-  // the file's size.
+  // the file's size. A piece's bytes begin kDecodeRoomBefore into its
+  // memory and may run kDecodeRoomAfter past kPieceSize: the room a
+  // decoder lent a place needs around it.
   struct Piece {
-    std::unique_ptr<unsigned char[]> bytes;
+    std::unique_ptr<unsigned char[]> memory;
     size_t size = 0;
+    unsigned char* bytes() const { return memory.get() + kDecodeRoomBefore; }
   };
   std::vector<Piece> ring_;
   uint64_t filled_pieces_ = 0;  // pieces handed off so far
   size_t filling_ = 0;          // bytes in the piece being filled
+  bool in_place_ = false;       // the last of them were made at Room's place
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<size_t> consumers_;  // what each helper does
