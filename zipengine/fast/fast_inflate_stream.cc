@@ -18,6 +18,16 @@ using fast_inflate::ReadDynamicTables;
 using fast_inflate::Shared;
 using fast_inflate::Tables;
 
+namespace {
+
+// Of new input, what goes after the bytes the last call left before the
+// decode goes on in the new input where it lies: more than a block header
+// takes at most (about 570 bytes), so that the decode gets past what was
+// left.
+constexpr size_t kJoinedInput = 1024;
+
+}  // namespace
+
 static_assert(DeflateStreamDecoder::kRoomBefore == kWindowSize, "a lent place holds the window before it");
 static_assert(DeflateStreamDecoder::kRoomAfter >= kOutputSpare, "and what a round writes past its limit");
 
@@ -85,20 +95,58 @@ DeflateStreamDecoder::Status DeflateStreamDecoder::Feed(const unsigned char* dat
     default:
       break;
   }
-  // What the last call left (a few bytes, or a block header not yet whole)
-  // goes before the new input.
   if (used_ > 0) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used_));
     consumed_ += used_;
     used_ = 0;
   }
-  pending_.insert(pending_.end(), data, data + size);
+  Status status = Status::kMore;
+  size_t used = 0;
+  if (!pending_.empty() || size == 0) {
+    // What the last call left (a few bytes, or a block header not yet
+    // whole) goes before the first of the new input; once the decode is
+    // past it, the rest is decoded where it lies rather than copied.
+    size_t left = pending_.size();
+    size_t joined = std::min(size, kJoinedInput);
+    pending_.insert(pending_.end(), data, data + joined);
+    bool all = joined == size;
+    status = Decode(pending_.data(), pending_.size(), sink, last && all, &used);
+    if (status == Status::kMore && !all && used >= left) {
+      consumed_ += used;
+      pending_.clear();
+      data += used - left;
+      size -= used - left;
+    } else {
+      if (status == Status::kBad || status == Status::kStopped) return status;
+      // A long block header not yet whole, or the input after the stream's
+      // end (rest()): the new input is kept whole.
+      if (!all) pending_.insert(pending_.end(), data + joined, data + size);
+      if (status == Status::kMore && !all) {
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        consumed_ += used;
+        status = Decode(pending_.data(), pending_.size(), sink, last, &used);
+        if (status == Status::kBad || status == Status::kStopped) return status;
+      }
+      used_ = used;
+      return status;
+    }
+  }
+  status = Decode(data, size, sink, last, &used);
+  if (status == Status::kBad || status == Status::kStopped) return status;
+  // The few bytes the decode could not use yet (or those after the
+  // stream's end) wait in pending_.
+  pending_.assign(data + used, data + size);
+  consumed_ += used;
+  used_ = 0;
+  return status;
+}
 
+DeflateStreamDecoder::Status DeflateStreamDecoder::Decode(const unsigned char* const base, size_t size, Sink* sink,
+                                                          bool last, size_t* used) {
   Tables& t = *tables_;
-  const unsigned char* const base = pending_.data();
   BitInput in;
   in.next = base;
-  in.end = base + pending_.size();
+  in.end = base + size;
   in.bits = register_;
   in.count = count_;
   // Short of input, the decode waits between two codes for more; with the
@@ -247,9 +295,9 @@ DeflateStreamDecoder::Status DeflateStreamDecoder::Feed(const unsigned char* dat
     return status;
   }
   // Whole bytes read ahead into the register go back to the input, so that
-  // none of what is kept lies before pending_: only the bits of a byte
+  // the input not yet used begins on a whole byte: only the bits of a byte
   // begun stay in the register.
-  used_ = static_cast<size_t>(in.next - base) - (in.count >> 3);
+  *used = static_cast<size_t>(in.next - base) - (in.count >> 3);
   count_ = in.count & 7;
   register_ = in.bits & ((uint64_t{1} << count_) - 1);
   out_ = out;

@@ -101,10 +101,14 @@ class DeflateStreamDecoder {
   // Chooses where the next output goes (the sink's room or window_) and
   // puts the window before it; sets limit_.
   void Place(Sink* sink);
+  // Decodes what it can of the size bytes at base, the input from
+  // consumed_ on; *used: the bytes of them taken (those read ahead into
+  // the register given back). After kBad or kStopped nothing more.
+  Status Decode(const unsigned char* base, size_t size, Sink* sink, bool last, size_t* used);
 
   std::unique_ptr<fast_inflate::Tables> tables_;
   std::unique_ptr<unsigned char[]> window_;
-  std::vector<unsigned char> pending_;  // input not yet used, from used_ on
+  std::vector<unsigned char> pending_;  // input kept between calls, not yet used from used_ on
   size_t used_ = 0;
   uint64_t consumed_ = 0;  // input bytes before pending_
   // The output: history_ is the oldest byte of it a distance may reach,
