@@ -53,7 +53,7 @@ void StreamKeyer::StopHelpers() {
     std::lock_guard<std::mutex> hold(mutex_);
     ended_ = true;
   }
-  changed_.notify_all();
+  filled_.notify_all();
   for (std::thread& helper : helpers_) {
     if (helper.joinable()) helper.join();
   }
@@ -117,7 +117,7 @@ bool StreamKeyer::Drain() {
     if (filling_ > 0) Handoff();
     size_t writer = consumers_.size() - 1;
     std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [this, writer] { return done_[writer] == filled_pieces_; });
+    freed_.wait(hold, [this, writer] { return done_[writer] == filled_pieces_; });
   }
   return !write_failed_;
 }
@@ -127,9 +127,9 @@ void StreamKeyer::Handoff() {
   ring_[filled_pieces_ % kPieces].size = filling_;
   ++filled_pieces_;
   filling_ = 0;
-  changed_.notify_all();
+  filled_.notify_all();
   // The next piece is free once every helper is done with it.
-  changed_.wait(hold, [this] {
+  freed_.wait(hold, [this] {
     return *std::min_element(done_.begin(), done_.end()) + kPieces > filled_pieces_;
   });
 }
@@ -137,14 +137,15 @@ void StreamKeyer::Handoff() {
 void StreamKeyer::Consume(size_t which) {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
-    changed_.wait(hold, [this, which] { return done_[which] < filled_pieces_ || ended_; });
+    filled_.wait(hold, [this, which] { return done_[which] < filled_pieces_ || ended_; });
     if (done_[which] == filled_pieces_) return;
     const Piece& piece = ring_[done_[which] % kPieces];
     hold.unlock();
     Update(which, piece.bytes(), piece.size);
     hold.lock();
     ++done_[which];
-    changed_.notify_all();
+    // Only the filling side waits for a piece to be done.
+    freed_.notify_one();
   }
 }
 

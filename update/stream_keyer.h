@@ -85,9 +85,10 @@ class StreamKeyer {
   size_t filling_ = 0;          // bytes in the piece being filled
   bool in_place_ = false;       // the last of them were made at Room's place
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<size_t> consumers_;  // what each helper does
-  std::vector<uint64_t> done_;     // pieces each helper has taken
+  std::condition_variable filled_;  // a piece was handed off, or the end
+  std::condition_variable freed_;   // a helper is done with a piece
+  std::vector<size_t> consumers_;   // what each helper does
+  std::vector<uint64_t> done_;      // pieces each helper has taken
   bool ended_ = false;
   std::vector<std::thread> helpers_;
 };
