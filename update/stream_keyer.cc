@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "fileio/file_key.h"
+#include "platform/platform.h"
 
 namespace update {
 
@@ -135,6 +136,9 @@ void StreamKeyer::Handoff() {
 }
 
 void StreamKeyer::Consume(size_t which) {
+  // On two processors the decoding side is the one the transfer waits
+  // for: where a helper shares its processor, the decoding goes first.
+  plat::LowerThreadPriority();
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
     filled_.wait(hold, [this, which] { return done_[which] < filled_pieces_ || ended_; });
