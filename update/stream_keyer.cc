@@ -27,17 +27,22 @@ StreamKeyer::StreamKeyer(bool aside, bool sha256, const Writer& write)
     : write_(write), aside_(aside) {
   Md5Init(&md5_);
   if (sha256) sha_.reset(new Sha256);
-  consumers_.push_back(kMd5);
-  if (sha_) consumers_.push_back(kSha256);
-  if (write_) consumers_.push_back(kWrite);
+  // Two helpers: the MD5 on one, the SHA-256 and the writing (as long
+  // together as the MD5 alone) on the other. A third thread would only
+  // take turns with them on two processors, and each turn costs.
+  jobs_.push_back({kMd5});
+  std::vector<size_t> rest;
+  if (sha_) rest.push_back(kSha256);
+  if (write_) rest.push_back(kWrite);
+  if (!rest.empty()) jobs_.push_back(rest);
   if (!aside_) return;
   ring_.resize(kPieces);
   for (Piece& piece : ring_) {
     piece.memory.reset(new unsigned char[kDecodeRoomBefore + kPieceSize + kDecodeRoomAfter]);
   }
-  done_.assign(consumers_.size(), 0);
+  done_.assign(jobs_.size(), 0);
   try {
-    for (size_t which = 0; which < consumers_.size(); ++which) {
+    for (size_t which = 0; which < jobs_.size(); ++which) {
       helpers_.emplace_back(&StreamKeyer::Consume, this, which);
     }
   } catch (const std::system_error&) {
@@ -61,8 +66,8 @@ void StreamKeyer::StopHelpers() {
   helpers_.clear();
 }
 
-void StreamKeyer::Update(size_t consumer, const unsigned char* data, size_t size) {
-  switch (consumers_[consumer]) {
+void StreamKeyer::Update(size_t job, const unsigned char* data, size_t size) {
+  switch (job) {
     case kMd5:
       Md5Update(&md5_, data, size);
       break;
@@ -80,8 +85,8 @@ bool StreamKeyer::Add(const void* data, size_t size) {
   size_ += size;
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   if (!aside_) {
-    for (size_t consumer = 0; consumer < consumers_.size(); ++consumer) {
-      Update(consumer, bytes, size);
+    for (const std::vector<size_t>& jobs : jobs_) {
+      for (size_t job : jobs) Update(job, bytes, size);
     }
     return !write_failed_;
   }
@@ -116,7 +121,7 @@ unsigned char* StreamKeyer::Room(size_t* size) {
 bool StreamKeyer::Drain() {
   if (aside_ && write_) {
     if (filling_ > 0) Handoff();
-    size_t writer = consumers_.size() - 1;
+    size_t writer = jobs_.size() - 1;  // the writing is the last job
     std::unique_lock<std::mutex> hold(mutex_);
     freed_.wait(hold, [this, writer] { return done_[writer] == filled_pieces_; });
   }
@@ -145,7 +150,7 @@ void StreamKeyer::Consume(size_t which) {
     if (done_[which] == filled_pieces_) return;
     const Piece& piece = ring_[done_[which] % kPieces];
     hold.unlock();
-    Update(which, piece.bytes(), piece.size);
+    for (size_t job : jobs_[which]) Update(job, piece.bytes(), piece.size);
     hold.lock();
     ++done_[which];
     // Only the filling side waits for a piece to be done.

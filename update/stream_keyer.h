@@ -1,9 +1,9 @@
 // Keys and writes the bytes of a file, for a download that is decoded as it
 // arrives: its MD5 (the key) and, for a signed release, its SHA-256 (checked
 // against the Manifest), so that the file is never read back for either.
-// For a large file each digest and the writing run on a thread of their
-// own, beside receiving and decoding instead of after them: on two cores
-// the decoder then runs nearly alone on one.
+// For a large file the digests and the writing run on two helper threads,
+// beside receiving and decoding instead of after them: on two cores the
+// decoder then runs nearly alone on one.
 #ifndef FILEDIST_UPDATE_STREAM_KEYER_H
 #define FILEDIST_UPDATE_STREAM_KEYER_H
 
@@ -56,11 +56,11 @@ class StreamKeyer {
   uint64_t size() const { return size_; }
 
  private:
-  // One digest, or the writing, on a helper thread: it takes every piece
-  // in order.
+  // A helper thread's jobs (a digest, or the writing): it takes every
+  // piece in order.
   void Consume(size_t which);
   void Handoff();  // passes the filling piece to the helpers
-  void Update(size_t which, const unsigned char* data, size_t size);
+  void Update(size_t job, const unsigned char* data, size_t size);
   void StopHelpers();
 
   const Writer write_;
@@ -85,10 +85,10 @@ class StreamKeyer {
   size_t filling_ = 0;          // bytes in the piece being filled
   bool in_place_ = false;       // the last of them were made at Room's place
   std::mutex mutex_;
-  std::condition_variable filled_;  // a piece was handed off, or the end
-  std::condition_variable freed_;   // a helper is done with a piece
-  std::vector<size_t> consumers_;   // what each helper does
-  std::vector<uint64_t> done_;      // pieces each helper has taken
+  std::condition_variable filled_;         // a piece was handed off, or the end
+  std::condition_variable freed_;          // a helper is done with a piece
+  std::vector<std::vector<size_t>> jobs_;  // what each helper does
+  std::vector<uint64_t> done_;             // pieces each helper has taken
   bool ended_ = false;
   std::vector<std::thread> helpers_;
 };
