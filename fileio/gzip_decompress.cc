@@ -23,6 +23,10 @@ bool StartsWithGzipMagic(const unsigned char* data, size_t length) {
 
 }  // namespace
 
+static_assert(kDecodeRoomBefore == zipengine::DeflateStreamDecoder::kRoomBefore &&
+                  kDecodeRoomAfter >= zipengine::DeflateStreamDecoder::kRoomAfter,
+              "a place lent to the decoder has the room around it that it needs");
+
 // The deflate decoder's output goes through Emit: counted, bounded, added
 // to the member's CRC and handed to the sink.
 class GzipStreamDecoder::Output : public zipengine::DeflateStreamDecoder::Sink {
@@ -31,13 +35,18 @@ class GzipStreamDecoder::Output : public zipengine::DeflateStreamDecoder::Sink {
   bool Take(const unsigned char* data, size_t size) override {
     return decoder_->Emit(data, size) == DecompressStatus::kOk;
   }
+  unsigned char* Room(size_t* size) override {
+    *size = 0;
+    return decoder_->room_ ? decoder_->room_(size) : nullptr;
+  }
 
  private:
   GzipStreamDecoder* decoder_;
 };
 
-GzipStreamDecoder::GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput)
-    : sink_(sink), limit_(maxOutput), crc_digest_(new Crc32Digest) {}
+GzipStreamDecoder::GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput,
+                                     const DecompressRoom& room)
+    : sink_(sink), room_(room), limit_(maxOutput), crc_digest_(new Crc32Digest) {}
 
 GzipStreamDecoder::~GzipStreamDecoder() = default;
 

@@ -31,6 +31,17 @@ enum class DecompressStatus {
 // Takes decoded bytes; false stops the decoding with kWriteError.
 using DecompressSink = std::function<bool(const unsigned char* data, size_t length)>;
 
+// Lends a decoder the place its output is to end up in, so that the output
+// is decoded there instead of being copied there: *size bytes, with
+// kDecodeRoomBefore bytes before them (the decoder puts the window there)
+// and kDecodeRoomAfter after them that it may write over; null for none.
+// What is decoded there reaches the sink as pointers into the place, which
+// must stay until then. The decoder takes the place as the continuation of
+// its output when it begins where its last output ended.
+using DecompressRoom = std::function<unsigned char*(size_t* size)>;
+constexpr size_t kDecodeRoomBefore = 32768;
+constexpr size_t kDecodeRoomAfter = 512;
+
 // A place in a decoder's input where decoding can begin again with none of
 // the input before it, only the last 32 KiB of the output before it: the
 // start, a deflate block boundary, the end of a member, anywhere in input
@@ -50,8 +61,10 @@ struct GzipResumePoint {
 // sticks: every later call returns it.
 class GzipStreamDecoder {
  public:
-  // Output goes to sink, at most maxOutput bytes of it (kTooLong beyond).
-  GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput);
+  // Output goes to sink, at most maxOutput bytes of it (kTooLong beyond);
+  // room, when given, lends the places to decode it into.
+  GzipStreamDecoder(const DecompressSink& sink, uint64_t maxOutput,
+                    const DecompressRoom& room = DecompressRoom());
   ~GzipStreamDecoder();
   GzipStreamDecoder(const GzipStreamDecoder&) = delete;
   GzipStreamDecoder& operator=(const GzipStreamDecoder&) = delete;
@@ -92,6 +105,7 @@ class GzipStreamDecoder {
   DecompressStatus Fail(DecompressStatus status);
 
   const DecompressSink& sink_;
+  const DecompressRoom room_;
   uint64_t limit_;
   uint64_t written_ = 0;
   Mode mode_ = Mode::kStart;

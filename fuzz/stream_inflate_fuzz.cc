@@ -3,6 +3,9 @@
 // exactly when zlib takes its members one after another, and then gives
 // zlib's bytes; other input passes as it is. From a resume point it passed,
 // a second decoder with only the output before the point gives the rest.
+// Lent places of any size to decode into (as the update engine's ring
+// lends them), a decoder gives the same bytes and verdict.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,6 +13,43 @@
 #include "fileio/gzip_decompress.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/gzip_oracle.h"
+
+namespace {
+
+// Decodes data in pieces of size piece into places of size place, each
+// lent in turn from two buffers with their room around them; the second is
+// scribbled over before it is lent, so a window not carried along shows.
+DecompressStatus DecodeIntoPlaces(const uint8_t* data, size_t size, size_t piece, size_t place,
+                                  std::string* output) {
+  std::vector<unsigned char> memory[2];
+  for (std::vector<unsigned char>& one : memory) {
+    one.assign(kDecodeRoomBefore + place + kDecodeRoomAfter, 0xa5);
+  }
+  int current = 0;
+  size_t filled = 0;
+  auto at = [&]() { return memory[current].data() + kDecodeRoomBefore + filled; };
+  DecompressSink sink = [&](const unsigned char* bytes, size_t length) {
+    output->append(reinterpret_cast<const char*>(bytes), length);
+    if (bytes == at() && (filled += length) >= place) {
+      current ^= 1;
+      filled = 0;
+      std::fill(memory[current].begin(), memory[current].end(), 0xa5);
+    }
+    return true;
+  };
+  DecompressRoom room = [&](size_t* left) {
+    *left = place - filled;
+    return at();
+  };
+  GzipStreamDecoder decoder(sink, UINT64_MAX, room);
+  DecompressStatus status = DecompressStatus::kOk;
+  for (size_t from = 0; from < size && status == DecompressStatus::kOk; from += piece) {
+    status = decoder.Feed(data + from, std::min(piece, size - from));
+  }
+  return status == DecompressStatus::kOk ? decoder.Finish() : status;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -36,6 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (status == DecompressStatus::kOk) status = decoder.Finish();
   bool ours = status == DecompressStatus::kOk;
+  std::string placed;
+  DecompressStatus placed_status =
+      DecodeIntoPlaces(data, size, 1 + steer % 3000, 1 + (steer >> 8) % 70000, &placed);
+  FUZZ_CHECK((placed_status == DecompressStatus::kOk) == ours);
+  FUZZ_CHECK(!ours || placed == output);
 
   bool gzip = size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
   if (!gzip) {

@@ -210,6 +210,14 @@ FILE* OpenFileDenyWrite(const char* path);
 void SetUserDefaultLocale();
 void SetClassicLocale();
 
+// Gives the calling thread, and no other, a little less of the processor
+// than the threads it works for (a nice value 5 higher on Linux), so that
+// where they share a processor the one it helps runs first. Does nothing
+// where the system cannot do that alone: on Windows a thread below normal
+// runs only while no normal one is ready, so a busy program beside the
+// update would stall it.
+void LowerThreadPriority();
+
 // A process-local lock (a critical section on Windows).
 class Mutex {
  public:

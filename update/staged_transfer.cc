@@ -1,5 +1,6 @@
 #include "update/staged_transfer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -55,7 +56,9 @@ StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, 
       keyer_(maxFetched >= kKeyAsideFrom, sha256,
              [this](const unsigned char* data, size_t length) { return WriteOut(data, length); }),
       write_([this](const unsigned char* data, size_t length) { return Write(data, length); }),
-      decoder_(write_, StreamedLimit(maxFetched)),
+      // Decoded straight into the keyer's ring, not copied there.
+      decoder_(write_, StreamedLimit(maxFetched),
+               [this](size_t* size) { return keyer_.Room(size); }),
       fresh_(fresh),
       holding_(fresh && maxFetched < kHoldBelow) {}
 
@@ -147,14 +150,20 @@ bool StagedTransfer::CloseOut() {
   return std::fclose(out_.release()) == 0 && written;
 }
 
+// The new bytes were fed already: of them, those before the decoder's last
+// resume point are never copied.
 void StagedTransfer::KeepTail(const char* data, size_t size) {
   if (!tail_whole_) return;
-  tail_.append(data, size);
   uint64_t from = decoder_.resume_point().input;
-  if (from > tail_start_) {
-    tail_.erase(0, static_cast<size_t>(from - tail_start_));
-    tail_start_ = from;
+  uint64_t behind = from > tail_start_ ? from - tail_start_ : 0;
+  if (behind >= tail_.size()) {
+    size_t skipped = static_cast<size_t>(std::min<uint64_t>(behind - tail_.size(), size));
+    tail_.assign(data + skipped, size - skipped);
+  } else {
+    tail_.erase(0, static_cast<size_t>(behind));
+    tail_.append(data, size);
   }
+  tail_start_ += behind;
   if (tail_.size() > kMostKeptTail) {
     tail_whole_ = false;
     std::string().swap(tail_);

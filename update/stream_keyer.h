@@ -1,9 +1,9 @@
 // Keys and writes the bytes of a file, for a download that is decoded as it
 // arrives: its MD5 (the key) and, for a signed release, its SHA-256 (checked
 // against the Manifest), so that the file is never read back for either.
-// For a large file each digest and the writing run on a thread of their
-// own, beside receiving and decoding instead of after them: on two cores
-// the decoder then runs nearly alone on one.
+// For a large file the digests and the writing run on two helper threads,
+// beside receiving and decoding instead of after them: on two cores the
+// decoder then runs nearly alone on one.
 #ifndef FILEDIST_UPDATE_STREAM_KEYER_H
 #define FILEDIST_UPDATE_STREAM_KEYER_H
 
@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fileio/gzip_decompress.h"
 #include "fileio/md5.h"
 #include "signing/sha256.h"
 
@@ -36,8 +37,14 @@ class StreamKeyer {
   StreamKeyer(const StreamKeyer&) = delete;
   StreamKeyer& operator=(const StreamKeyer&) = delete;
 
-  // The next bytes of the file; false once a write failed.
+  // The next bytes of the file; false once a write failed. Bytes a
+  // decoder made at the place Room gave are taken where they lie.
   bool Add(const void* data, size_t size);
+  // With aside: a place in the ring for the next bytes, *size of them, to
+  // lend a decoder (DecompressRoom), so that its output is not copied into
+  // the ring. Null without aside, and where bytes copied in by Add end just
+  // before the place: the decoder's window would be put over them.
+  unsigned char* Room(size_t* size);
   // Returns once every byte added so far has gone to write: false when a
   // write failed.
   bool Drain();
@@ -49,11 +56,11 @@ class StreamKeyer {
   uint64_t size() const { return size_; }
 
  private:
-  // One digest, or the writing, on a helper thread: it takes every piece
-  // in order.
+  // A helper thread's jobs (a digest, or the writing): it takes every
+  // piece in order.
   void Consume(size_t which);
   void Handoff();  // passes the filling piece to the helpers
-  void Update(size_t which, const unsigned char* data, size_t size);
+  void Update(size_t job, const unsigned char* data, size_t size);
   void StopHelpers();
 
   const Writer write_;
@@ -65,18 +72,23 @@ class StreamKeyer {
   bool aside_;
   // With aside: a ring of pieces, each filled here and then read by every
   // helper before it is filled again, so that memory stays bounded whatever
-  // the file's size.
+  // the file's size. A piece's bytes begin kDecodeRoomBefore into its
+  // memory and may run kDecodeRoomAfter past kPieceSize: the room a
+  // decoder lent a place needs around it.
   struct Piece {
-    std::unique_ptr<unsigned char[]> bytes;
+    std::unique_ptr<unsigned char[]> memory;
     size_t size = 0;
+    unsigned char* bytes() const { return memory.get() + kDecodeRoomBefore; }
   };
   std::vector<Piece> ring_;
   uint64_t filled_pieces_ = 0;  // pieces handed off so far
   size_t filling_ = 0;          // bytes in the piece being filled
+  bool in_place_ = false;       // the last of them were made at Room's place
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<size_t> consumers_;  // what each helper does
-  std::vector<uint64_t> done_;     // pieces each helper has taken
+  std::condition_variable filled_;         // a piece was handed off, or the end
+  std::condition_variable freed_;          // a helper is done with a piece
+  std::vector<std::vector<size_t>> jobs_;  // what each helper does
+  std::vector<uint64_t> done_;             // pieces each helper has taken
   bool ended_ = false;
   std::vector<std::thread> helpers_;
 };

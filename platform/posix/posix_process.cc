@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -43,6 +45,17 @@ LocalTime GetLocalTimeNow() {
                    parts.tm_min,
                    parts.tm_sec,
                    static_cast<int>(now.tv_usec / 1000)};
+}
+
+void LowerThreadPriority() {
+#if defined(__linux__)
+  // Linux keeps a nice value for each thread: given the thread's own id,
+  // setpriority changes that thread's alone.
+  id_t thread = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  int nice = getpriority(PRIO_PROCESS, thread);
+  if (errno == 0) setpriority(PRIO_PROCESS, thread, nice + 5);
+#endif
 }
 
 static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage holds a pthread mutex");

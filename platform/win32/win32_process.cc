@@ -59,6 +59,8 @@ std::string ReadIniSection(const char* iniPath, const char* section, size_t capa
 
 static_assert(sizeof(CRITICAL_SECTION) <= 64, "Mutex storage holds a critical section");
 
+void LowerThreadPriority() {}
+
 Mutex::Mutex() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
 Mutex::~Mutex() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void Mutex::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }

@@ -305,3 +305,89 @@ TEST(GzipStreamDecoder, TakesUpThePointsZlibGave) {
     EXPECT_TRUE(rest == plain.substr(static_cast<size_t>(point.output)));
   }
 }
+
+namespace {
+
+// A sink that lends the decoder places to decode into, as the update
+// engine's ring does: pieces of a given size, two in turn, each scribbled
+// over before it is lent again, so that a window not carried along to the
+// next place, or output not made in place, shows.
+class LendingSink {
+ public:
+  explicit LendingSink(size_t piece) : piece_(piece) {
+    for (std::vector<unsigned char>& memory : memory_) {
+      memory.assign(kDecodeRoomBefore + piece + kDecodeRoomAfter, 0xa5);
+    }
+  }
+  DecompressSink Sink() {
+    return [this](const unsigned char* data, size_t length) {
+      output.append(reinterpret_cast<const char*>(data), length);
+      if (data != Place() || length > piece_ + kDecodeRoomAfter - filled_) {
+        copied += length;
+      } else if ((filled_ += length) >= piece_) {
+        current_ ^= 1;
+        filled_ = 0;
+        std::fill(memory_[current_].begin(), memory_[current_].end(), 0xa5);
+      }
+      return true;
+    };
+  }
+  DecompressRoom Room() {
+    return [this](size_t* size) {
+      *size = piece_ - filled_;
+      return Place();
+    };
+  }
+
+  std::string output;
+  size_t copied = 0;  // output handed on from anywhere else
+
+ private:
+  unsigned char* Place() { return memory_[current_].data() + kDecodeRoomBefore + filled_; }
+
+  const size_t piece_;
+  std::vector<unsigned char> memory_[2];
+  int current_ = 0;
+  size_t filled_ = 0;
+};
+
+}  // namespace
+
+// Lent places, the decoder decodes into them, however the input and the
+// places are cut, from the start or from a resume point, and gives zlib's
+// bytes.
+TEST(GzipStreamDecoder, DecodesIntoLentPlaces) {
+  const std::string text = TextLike(300000, 18);
+  const std::string noise = RandomBytes(90000, 19);
+  const std::string input = ZlibGzip(text) + ZlibGzip(noise, Level(0)) + ZlibGzip(text, Level(1));
+  const std::string whole = text + noise + text;
+  for (size_t place : {size_t{1}, size_t{1000}, size_t{70001}}) {
+    for (size_t piece : {size_t{3}, size_t{4093}, size_t{65536}}) {
+      SCOPED_TRACE("places of " + std::to_string(place) + ", pieces of " + std::to_string(piece));
+      LendingSink lending(place);
+      DecompressSink sink = lending.Sink();
+      GzipStreamDecoder decoder(sink, UINT64_MAX, lending.Room());
+      GzipResumePoint middle;
+      DecompressStatus status = DecompressStatus::kOk;
+      for (size_t at = 0; at < input.size() && status == DecompressStatus::kOk; at += piece) {
+        status = decoder.Feed(input.data() + at, std::min(piece, input.size() - at));
+        if (decoder.resume_point().output < whole.size() / 2) middle = decoder.resume_point();
+      }
+      ASSERT_EQ(status, DecompressStatus::kOk);
+      ASSERT_EQ(decoder.Finish(), DecompressStatus::kOk);
+      EXPECT_TRUE(lending.output == whole);
+      EXPECT_EQ(lending.copied, 0u);
+
+      ASSERT_GT(middle.output, 0u);
+      LendingSink rest(place);
+      DecompressSink rest_sink = rest.Sink();
+      GzipStreamDecoder again(rest_sink, UINT64_MAX, rest.Room());
+      ASSERT_TRUE(again.ResumeAt(middle, reinterpret_cast<const unsigned char*>(whole.data()),
+                                 static_cast<size_t>(middle.output)));
+      ASSERT_EQ(again.Feed(input.data() + middle.input, input.size() - middle.input),
+                DecompressStatus::kOk);
+      ASSERT_EQ(again.Finish(), DecompressStatus::kOk);
+      EXPECT_TRUE(rest.output == whole.substr(static_cast<size_t>(middle.output)));
+    }
+  }
+}

@@ -49,6 +49,44 @@ TEST(StreamKeyer, KeysAndWritesEveryByteInOrder) {
   }
 }
 
+// A decoder lent the keyer's room makes its output there, at times past
+// the room's end by as much as it may; bytes copied in between take the
+// room away until the next piece, as the window put before it would
+// overwrite them.
+TEST(StreamKeyer, TakesBytesMadeInItsRoom) {
+  const std::string bytes = testing_support::RandomBytes((5 << 20) + 77, 33);
+  std::string written;
+  update::StreamKeyer keyer(true, true, [&written](const unsigned char* data, size_t size) {
+    written.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  });
+  size_t at = 0;
+  for (int round = 0; at < bytes.size(); ++round) {
+    size_t room = 0;
+    unsigned char* place = keyer.Room(&room);
+    size_t step = std::min<size_t>(round % 3 == 0 ? room + kDecodeRoomAfter : 70001 + round,
+                                   bytes.size() - at);
+    if (round % 5 == 4 || place == nullptr) {
+      ASSERT_TRUE(keyer.Add(bytes.data() + at, step));
+      if (round % 5 == 4 && step % (1 << 20) != 0) {
+        EXPECT_EQ(keyer.Room(&room), nullptr) << "after a copy, round " << round;
+      }
+    } else {
+      ASSERT_GT(room, 0u);
+      step = std::min(step, room + kDecodeRoomAfter);
+      // A decoder puts its window before the place.
+      size_t window = std::min(at, kDecodeRoomBefore);
+      std::copy(bytes.begin() + (at - window), bytes.begin() + at, place - window);
+      std::copy(bytes.begin() + at, bytes.begin() + at + step, place);
+      ASSERT_TRUE(keyer.Add(place, step));
+    }
+    at += step;
+  }
+  EXPECT_EQ(keyer.Finish(), testing_support::KeyOfBytes(bytes));
+  EXPECT_EQ(keyer.sha256(), testing_support::Sha256OfBytes(bytes));
+  EXPECT_TRUE(written == bytes);
+}
+
 TEST(StreamKeyer, AFailedWriteIsTold) {
   const std::string bytes = testing_support::RandomBytes(3 << 20, 32);
   for (bool aside : {false, true}) {

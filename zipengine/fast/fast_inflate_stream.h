@@ -5,6 +5,9 @@
 // It tells where each block begins, so that a cut-off download can be taken
 // up there with only the output before it.
 //
+// A sink may lend the decoder the place its output is to end up in (Room),
+// so that the output is decoded there instead of being copied there.
+//
 // It decodes the deflate data alone; the gzip member around it (header,
 // CRC and length) is the caller's (fileio/gzip_decompress). It takes exactly
 // the data GzipMemberDecoder takes, that is zlib's.
@@ -28,6 +31,17 @@ class DeflateStreamDecoder {
   class Sink {
    public:
     virtual bool Take(const unsigned char* data, size_t size) = 0;
+    // Where the next output may be decoded, *size bytes of it, or null to
+    // have it decoded into the decoder's own buffer and handed on from
+    // there. The decoder may write up to kRoomAfter bytes past those, and
+    // puts the last kRoomBefore bytes of the output before the place (fewer
+    // at a stream's start) into the bytes before it, unless the place is
+    // where its last output ended. Output decoded there reaches Take as
+    // pointers into the place; the place must stay until then.
+    virtual unsigned char* Room(size_t* size) {
+      *size = 0;
+      return nullptr;
+    }
 
    protected:
     ~Sink() = default;
@@ -49,6 +63,11 @@ class DeflateStreamDecoder {
     int bits = 0;
     int byte = 0;
   };
+
+  // What a place a sink lends must hold before and after its room: the
+  // window, and what one round of the decode loop writes past its limit.
+  static constexpr size_t kRoomBefore = 32768;
+  static constexpr size_t kRoomAfter = 512;
 
   DeflateStreamDecoder();
   ~DeflateStreamDecoder();
@@ -79,12 +98,26 @@ class DeflateStreamDecoder {
  private:
   enum class State { kBlockStart, kCodes, kStored, kEnd, kFailed };
 
+  // Chooses where the next output goes (the sink's room or window_) and
+  // puts the window before it; sets limit_.
+  void Place(Sink* sink);
+  // Decodes what it can of the size bytes at base, the input from
+  // consumed_ on; *used: the bytes of them taken (those read ahead into
+  // the register given back). After kBad or kStopped nothing more.
+  Status Decode(const unsigned char* base, size_t size, Sink* sink, bool last, size_t* used);
+
   std::unique_ptr<fast_inflate::Tables> tables_;
   std::unique_ptr<unsigned char[]> window_;
-  std::vector<unsigned char> pending_;  // input not yet used, from used_ on
+  std::vector<unsigned char> pending_;  // input kept between calls, not yet used from used_ on
   size_t used_ = 0;
   uint64_t consumed_ = 0;  // input bytes before pending_
-  size_t out_ = 0;         // output position in window_
+  // The output: history_ is the oldest byte of it a distance may reach,
+  // out_ where the next goes, limit_ where it is handed on; in window_
+  // or in a sink's room.
+  unsigned char* history_ = nullptr;
+  unsigned char* out_ = nullptr;
+  unsigned char* limit_ = nullptr;
+  bool own_ = true;        // in window_
   uint64_t handed_ = 0;    // output given to the sink since Start
   uint64_t register_ = 0;  // the bit register between calls
   unsigned count_ = 0;
