@@ -179,6 +179,23 @@ FILE* OpenFile(const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
+namespace {
+
+// A C stream that reads through handle and owns it from now on; nullptr
+// (the handle closed) when the runtime cannot make one.
+FILE* ReadStreamOf(HANDLE handle) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+}  // namespace
+
 FILE* OpenRegularFile(const char* path, bool followLinks) {
   // The handle is looked at before a byte is read: a pipe, a console or
   // another device at the name answers with a type other than a disk file.
@@ -210,14 +227,7 @@ FILE* OpenRegularFile(const char* path, bool followLinks) {
     errno = error;
     return nullptr;
   }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);
-  return file;
+  return ReadStreamOf(handle);
 }
 
 // FILE_FLAG_SEQUENTIAL_SCAN: the cache manager reads ahead further and lets
@@ -228,14 +238,7 @@ FILE* OpenFileDenyWrite(const char* path) {
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);
-  return file;
+  return ReadStreamOf(handle);
 }
 
 }  // namespace plat

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,6 +240,23 @@ TEST(StagedFetch, KilledRunLeavesWhereToGoOnFrom) {
   EXPECT_LE(fetcher.offsets[0], killed_at);
 }
 
+// A host's session: the folder locked and the release checked, ready to stage.
+struct HostSession {
+  Collector reporter;
+  update::UpdateOutcome outcome;
+  update::InstallLock lock;
+  std::unique_ptr<update::UpdateSteps> steps;
+};
+
+void BeginSession(const update::UpdateOptions& options, update::ReleaseFetcher* fetcher,
+                  HostSession* session) {
+  ASSERT_EQ(session->lock.Take(options.install_dir, &session->reporter, &session->outcome), 0)
+      << session->reporter.text;
+  session->steps.reset(
+      new update::UpdateSteps(options, fetcher, &session->reporter, &session->outcome));
+  ASSERT_EQ(session->steps->Check(), 0) << session->reporter.text;
+}
+
 // A host that cancels a download from its progress function: the transfer
 // under way stops, nothing is installed, no file counts as failed, and the
 // next download goes on from the bytes the cancelled one kept.
@@ -260,12 +278,9 @@ TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
   options.jobs = 1;
   const std::thread::id caller = std::this_thread::get_id();
   {
-    Collector reporter;
-    update::UpdateOutcome outcome;
-    update::InstallLock lock;
-    ASSERT_EQ(lock.Take(install, &reporter, &outcome), 0) << reporter.text;
-    update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
-    ASSERT_EQ(steps.Check(), 0) << reporter.text;
+    HostSession first;
+    ASSERT_NO_FATAL_FAILURE(BeginSession(options, &fetcher, &first));
+    const std::string& text = first.reporter.text;
     int calls = 0;
     bool elsewhere = false;
     update::FetchWatch watch = [&](uint64_t done, uint64_t total, const std::string&) {
@@ -274,12 +289,12 @@ TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
       // Cancelled in the middle of big.txt, well past the small file.
       return done > 4096 && done < total;
     };
-    EXPECT_EQ(steps.Stage(watch), 1) << reporter.text;
-    EXPECT_EQ(outcome.failure, update::UpdateFailure::kCancelled) << reporter.text;
-    EXPECT_TRUE(outcome.failed.empty()) << reporter.text;
+    EXPECT_EQ(first.steps->Stage(watch), 1) << text;
+    EXPECT_EQ(first.outcome.failure, update::UpdateFailure::kCancelled) << text;
+    EXPECT_TRUE(first.outcome.failed.empty()) << text;
     EXPECT_GE(calls, 1);
     EXPECT_FALSE(elsewhere) << "the watch ran on a transfer's thread";
-    EXPECT_EQ(testing_support::ReadInstall(install), Tree()) << reporter.text;
+    EXPECT_EQ(testing_support::ReadInstall(install), Tree()) << text;
   }
   ASSERT_FALSE(fetcher.offsets.empty());
   fetcher.offsets.clear();
@@ -290,22 +305,19 @@ TEST(StagedFetch, CancelledDownloadKeepsWhatCameForTheNext) {
     if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(400));
     answered = true;
   };
-  Collector reporter;
-  update::UpdateOutcome outcome;
-  update::InstallLock lock;
-  ASSERT_EQ(lock.Take(install, &reporter, &outcome), 0) << reporter.text;
-  update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
-  ASSERT_EQ(steps.Check(), 0) << reporter.text;
+  HostSession second;
+  ASSERT_NO_FATAL_FAILURE(BeginSession(options, &fetcher, &second));
+  const std::string& text = second.reporter.text;
   std::vector<uint64_t> reports;
   update::FetchWatch watch = [&](uint64_t done, uint64_t, const std::string&) {
     reports.push_back(done);
     return false;
   };
-  ASSERT_EQ(steps.Stage(watch), 0) << reporter.text;
-  ASSERT_EQ(steps.Install(), 0) << reporter.text;
-  EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << reporter.text;
-  ASSERT_EQ(fetcher.offsets.size(), 1u) << reporter.text;
-  EXPECT_GT(fetcher.offsets[0], 0u) << "the next download started over: " << reporter.text;
+  ASSERT_EQ(second.steps->Stage(watch), 0) << text;
+  ASSERT_EQ(second.steps->Install(), 0) << text;
+  EXPECT_TRUE(testing_support::ReadInstall(install) == tree) << text;
+  ASSERT_EQ(fetcher.offsets.size(), 1u) << text;
+  EXPECT_GT(fetcher.offsets[0], 0u) << "the next download started over: " << text;
   ASSERT_FALSE(reports.empty());
   EXPECT_GE(reports.front(), fetcher.offsets[0]) << "the first report left out the kept bytes";
 }
