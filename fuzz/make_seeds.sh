@@ -14,7 +14,7 @@ seeds=out/fuzz/seeds
 work=out/fuzz/seed-work
 rm -rf "$seeds" "$work"
 for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate \
-    manifest patch_apply suffix_array; do
+    manifest release_check patch_apply suffix_array; do
   mkdir -p "$seeds/$entry"
 done
 mkdir -p "$work/packer" "$work/plain"
@@ -33,6 +33,36 @@ while IFS= read -r -d '' file; do
   cp "$file" "$seeds/client_file/release_$n.gz"
   cp "$file" "$seeds/unzip/release_$n.gz"
 done < <(find "$patch_dir" -type f -print0 | sort -z)
+
+# The whole check of a release: a signed release of the sample tree and one
+# of 700 files, whose Manifest passes 64 KiB, as flags, pointer, its
+# signature, Manifest, its signature, patch index and its signature,
+# separated by NUL bytes. Flags 7: the fuzzer signs all three itself.
+"$filedist" keygen "$work/seed_key" > /dev/null
+mkdir -p "$work/many"
+for i in $(seq 1 700); do echo "file $i" > "$work/many/file_$i.txt"; done
+for tree in samples/app "$work/many"; do
+  name=$(basename "$tree")
+  "$work/packer/filedist" build "$tree" --releases "$work/signed_$name" --sign "$work/seed_key.key" \
+    > "$work/signed_$name.out"
+  signed_dir=$(tail -n 1 "$work/signed_$name.out")
+  for flags in '\000' '\007'; do
+    {
+      printf "$flags"
+      cat "$work/signed_$name/channel.stable" 2> /dev/null || true
+      printf '\000'
+      cat "$work/signed_$name/channel.stable.sig" 2> /dev/null || true
+      printf '\000'
+      cat "$signed_dir/Manifest"
+      printf '\000'
+      cat "$signed_dir/Manifest.sig"
+      printf '\000'
+      cat "$signed_dir/PatchIndex" 2> /dev/null || true
+      printf '\000'
+      cat "$signed_dir/PatchIndex.sig" 2> /dev/null || true
+    } > "$seeds/release_check/${name}_flags_$(printf "$flags" | od -An -tu1 | tr -d ' ').bin"
+  done
+done
 
 # The engine's own gzip files, and plain data for the round trip.
 while IFS= read -r -d '' file; do
@@ -148,6 +178,6 @@ while IFS= read -r -d '' file; do
 done < <(find "$seeds/fast_inflate" -name '*.gz' -print0 | sort -z)
 
 for entry in version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate \
-    manifest patch_apply suffix_array; do
+    manifest release_check patch_apply suffix_array; do
   echo "seeds/$entry: $(find "$seeds/$entry" -type f | wc -l) files, $(du -sk "$seeds/$entry" | cut -f1) KiB"
 done

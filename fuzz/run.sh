@@ -6,7 +6,8 @@
 #
 # usage: fuzz/run.sh [SECONDS] [ENTRY...]
 #   ENTRY: version_list filters_ini unzip client_file zip_round_trip fast_deflate
-#          fast_inflate stream_inflate manifest patch_apply suffix_array (default all)
+#          fast_inflate stream_inflate manifest release_check patch_apply suffix_array
+#          (default all)
 #   FUZZ_PREPARED=1 skips the build and the seeds (for runs side by side).
 #   FUZZ_FLAGS adds libFuzzer flags.
 set -euo pipefail
@@ -16,7 +17,7 @@ shift || true
 entries=("$@")
 if [ ${#entries[@]} -eq 0 ]; then
   entries=(version_list filters_ini unzip client_file zip_round_trip fast_deflate fast_inflate stream_inflate
-           manifest patch_apply suffix_array)
+           manifest release_check patch_apply suffix_array)
 fi
 out=out/fuzz
 
@@ -38,6 +39,8 @@ max_len() {
     # that a run tries many of them.
     patch_apply) echo 70000 ;;
     suffix_array) echo 8192 ;;
+    # Past the 64 KiB at which signing once failed inside libgcrypt.
+    release_check) echo 200000 ;;
   esac
 }
 

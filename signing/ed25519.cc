@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "signing/crypto_library.h"
+#include "signing/ed25519_curve.h"
 
 namespace {
 
@@ -63,7 +64,10 @@ bool GenerateEd25519KeyPair(Ed25519PublicKey* publicKey, Ed25519PrivateKey* priv
 
 bool SignEd25519(const Ed25519PrivateKey& privateKey, const std::string& message,
                  Ed25519Signature* signature) {
-  if (!EnsureCryptoLibrary() || message.size() > 0x7fffffff) return false;
+  if (message.size() > kEd25519LibraryMessageLimit) {
+    return SignEd25519OnCurve(privateKey, message, signature);
+  }
+  if (!EnsureCryptoLibrary()) return false;
   Sexp key;
   Sexp data;
   Sexp result;
@@ -79,7 +83,10 @@ bool SignEd25519(const Ed25519PrivateKey& privateKey, const std::string& message
 
 bool VerifyEd25519(const Ed25519PublicKey& publicKey, const std::string& message,
                    const Ed25519Signature& signature) {
-  if (!EnsureCryptoLibrary() || message.size() > 0x7fffffff) return false;
+  if (message.size() > kEd25519LibraryMessageLimit) {
+    return VerifyEd25519OnCurve(publicKey, message, signature);
+  }
+  if (!EnsureCryptoLibrary()) return false;
   Sexp key;
   Sexp data;
   Sexp value;

@@ -18,7 +18,8 @@ using Ed25519Signature = std::array<unsigned char, kEd25519SignatureSize>;
 // A new key pair from libgcrypt's random source. False when none was made.
 bool GenerateEd25519KeyPair(Ed25519PublicKey* publicKey, Ed25519PrivateKey* privateKey);
 
-// Signs message whole. False when libgcrypt refused.
+// Signs message whole, of any size (see ed25519_curve.h). False when
+// libgcrypt refused.
 bool SignEd25519(const Ed25519PrivateKey& privateKey, const std::string& message,
                  Ed25519Signature* signature);
 

@@ -4,12 +4,16 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "signing/ed25519.h"
+#include "signing/ed25519_curve.h"
 #include "signing/hex_text.h"
 #include "signing/key_files.h"
 #include "signing/manifest_text.h"
 #include "signing/sha256.h"
+#include "support/json_oracle.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -191,11 +195,66 @@ TEST(ReleaseSigning, DigestsAndSignaturesMatchThePublishedVectors) {
     ASSERT_TRUE(SignEd25519(secret, v.message, &signature));
     EXPECT_EQ(HexText(signature.data(), signature.size()), v.signature);
     EXPECT_TRUE(VerifyEd25519(public_key, v.message, expected));
+    // The path for messages libgcrypt cannot take gives the same signatures.
+    ASSERT_TRUE(SignEd25519OnCurve(secret, v.message, &signature));
+    EXPECT_EQ(HexText(signature.data(), signature.size()), v.signature);
+    EXPECT_TRUE(VerifyEd25519OnCurve(public_key, v.message, expected));
+    EXPECT_FALSE(VerifyEd25519OnCurve(public_key, v.message + "x", expected));
     EXPECT_FALSE(VerifyEd25519(public_key, v.message + "x", expected));
     Ed25519Signature flipped = expected;
     flipped[5] ^= 1;
     EXPECT_FALSE(VerifyEd25519(public_key, v.message, flipped));
   }
+}
+
+// A Manifest passes 64 KiB at about 630 files; libgcrypt's own signing
+// aborted the process from there. Every size is signed as RFC 8032 says,
+// checked against python's cryptography (Ed25519 signatures are
+// deterministic, so the bytes must agree), and a wrong signature of a large
+// message is refused, not fatal.
+TEST(ReleaseSigning, MessagesOfAnySizeAreSignedAsAnIndependentSignerSignsThem) {
+  const size_t sizes[] = {kEd25519LibraryMessageLimit,
+                          kEd25519LibraryMessageLimit + 1,
+                          65535,
+                          65536,
+                          700 * 1024 + 3,
+                          5 * 1024 * 1024};
+  Ed25519PrivateKey secret;
+  Ed25519PublicKey public_key;
+  ASSERT_TRUE(GenerateEd25519KeyPair(&public_key, &secret));
+  testing_support::ScratchDir scratch;
+  std::vector<std::string> paths;
+  std::string document =
+      "{\"seed\": \"" + HexText(secret.data(), secret.size()) + "\", \"sigs\": [";
+  for (size_t size : sizes) {
+    std::string message(size, '\0');
+    for (size_t i = 0; i < size; ++i) message[i] = static_cast<char>((i * 131 + size) & 0xff);
+    Ed25519Signature signature;
+    ASSERT_TRUE(SignEd25519(secret, message, &signature)) << size;
+    EXPECT_TRUE(VerifyEd25519(public_key, message, signature)) << size;
+    Ed25519Signature curve_signature;
+    ASSERT_TRUE(SignEd25519OnCurve(secret, message, &curve_signature)) << size;
+    EXPECT_EQ(curve_signature, signature) << size;
+    std::string changed = message;
+    changed.back() ^= 1;
+    EXPECT_FALSE(VerifyEd25519(public_key, changed, signature)) << size;
+    Ed25519Signature flipped = signature;
+    flipped[40] ^= 0x10;
+    EXPECT_FALSE(VerifyEd25519(public_key, message, flipped)) << size;
+    paths.push_back(scratch.Sub("message" + std::to_string(paths.size())));
+    testing_support::WriteFileBytes(paths.back(), message);
+    document +=
+        (paths.size() > 1 ? ", \"" : "\"") + HexText(signature.data(), signature.size()) + "\"";
+  }
+  document += "]}";
+  if (!testing_support::CanRunPython()) GTEST_SKIP() << "python3 cannot be started here";
+  EXPECT_EQ(testing_support::CheckJson(
+                document,
+                "from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey\n"
+                "key = Ed25519PrivateKey.from_private_bytes(bytes.fromhex(d['seed']))\n"
+                "assert d['sigs'] == [key.sign(open(p, 'rb').read()).hex() for p in sys.argv[2:]]",
+                paths),
+            "");
 }
 
 TEST(ReleaseSigning, KeyAndSignatureFilesReadOnlyTheirOwnLine) {
