@@ -35,12 +35,12 @@ while IFS= read -r -d '' file; do
 done < <(find "$patch_dir" -type f -print0 | sort -z)
 
 # The whole check of a release: a signed release of the sample tree and one
-# of 700 files, whose Manifest passes 64 KiB, as flags, pointer, its
+# of 1,000 files, whose Manifest passes 64 KiB, as flags, pointer, its
 # signature, Manifest, its signature, patch index and its signature,
 # separated by NUL bytes. Flags 7: the fuzzer signs all three itself.
 "$filedist" keygen "$work/seed_key" > /dev/null
 mkdir -p "$work/many"
-for i in $(seq 1 700); do echo "file $i" > "$work/many/file_$i.txt"; done
+for i in $(seq 1 1000); do echo "file $i" > "$work/many/file_$i.txt"; done
 for tree in samples/app "$work/many"; do
   name=$(basename "$tree")
   "$work/packer/filedist" build "$tree" --releases "$work/signed_$name" --sign "$work/seed_key.key" \
