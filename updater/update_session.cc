@@ -182,7 +182,8 @@ struct filedist_update {
     int code = CodeOf(outcome->failure);
     // "Run again" must work after a failed first update too: the folder
     // has no record of a source yet.
-    if (Follows() && !checked.dry_run && code != FILEDIST_UPDATE_E_USAGE &&
+    // A source that is not there at all (a mistyped folder) is not kept.
+    if (Follows() && !checked.dry_run && !source_failed && code != FILEDIST_UPDATE_E_USAGE &&
         code != FILEDIST_UPDATE_E_LOCKED) {
       updater::RecordTriedSource(options.install_dir, source_text, channel);
     }
