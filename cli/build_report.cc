@@ -65,7 +65,21 @@ void BuildReport::FileCompressed(const std::string& listedPath, uint64_t plainSi
 }
 
 void BuildReport::PatchStarted(const std::string& patchDir) {
-  if (display_ == Display::kLines) std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
+  if (progress_) {
+    // The files are compressed; the patch directory and the binary patches
+    // from earlier releases come next and may take long: the line says so
+    // rather than stand at 100%.
+    DrawPatching();
+  } else if (display_ == Display::kLines) {
+    std::printf("Generate Release Patch (%s)\n", patchDir.c_str());
+  }
+}
+
+void BuildReport::DrawPatching() {
+  std::fprintf(stderr, "\r\033[Kpatching: %d patches, %s", patches_,
+               FormatBytes(patch_bytes_).c_str());
+  std::fflush(stderr);
+  drawn_ = true;
 }
 
 void BuildReport::PatchMade(const std::string& listedPath, const std::string& oldKey,
@@ -74,10 +88,7 @@ void BuildReport::PatchMade(const std::string& listedPath, const std::string& ol
   patch_bytes_ += patchSize;
   patched_bytes_ += compressedSize;
   if (progress_) {
-    std::fprintf(stderr, "\r\033[Kpatching: %d patches, %s", patches_,
-                 FormatBytes(patch_bytes_).c_str());
-    std::fflush(stderr);
-    drawn_ = true;
+    DrawPatching();
   } else if (display_ == Display::kLines) {
     std::printf("Patch (%s) from %s = %llu\n", listedPath.c_str(), oldKey.c_str(),
                 static_cast<unsigned long long>(patchSize));

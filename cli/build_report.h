@@ -56,6 +56,8 @@ class BuildReport : public ReleaseObserver {
 
  private:
   void Draw(bool force);
+  // The line of the patch phase: the patches made so far.
+  void DrawPatching();
 
   Display display_;
   bool progress_;

@@ -10,6 +10,8 @@
 // Directory of the running filedist program file, without a trailing
 // separator; empty when it cannot be found.
 std::string ProgramDirectory();
+// The running filedist program file's own name; empty when it cannot be found.
+std::string ProgramFileName();
 
 // True when stream is attached to a terminal.
 bool IsTerminal(FILE* stream);

@@ -18,6 +18,7 @@
 #include "cli/update_progress.h"
 #include "filedist_update.h"
 #include "signing/channel_pointer.h"
+#include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/staging_cleanup.h"
 #include "update/update_engine.h"
@@ -33,6 +34,23 @@ bool InstallDir(const char* dir, std::string* out) {
   *out = dir != nullptr ? dir : ProgramDirectory();
   if (!out->empty()) return true;
   std::fprintf(stderr, "filedist: %s\n", kNoProgramDirectory);
+  return false;
+}
+
+// The folder an update installs into. The program's own folder only where
+// it is an install of filedist's (or a fresh one holding nothing else): an
+// installed filedist in /usr/bin or Program Files must not turn the
+// system's folder into a release. False, with *error set, otherwise.
+bool UpdateDir(const char* dir, std::string* out, std::string* error) {
+  *out = dir != nullptr ? dir : ProgramDirectory();
+  if (out->empty()) {
+    *error = kNoProgramDirectory;
+    return false;
+  }
+  if (dir != nullptr || update::IsInstallFolder(*out, ProgramFileName())) return true;
+  *error = "'" + *out +
+           "', the folder of this filedist program, holds other files and no update has run "
+           "there; pass --dir DIR to name the folder to install into";
   return false;
 }
 
@@ -95,10 +113,12 @@ int RunUpdateCommand(int argc, char** argv) {
   asked.prune = line.Has("prune");
   asked.dry_run = line.Has("dry-run") || check;
   asked.delta = !line.Has("no-delta");
-  if (!InstallDir(line.Value("dir"), &asked.install_dir)) {
+  std::string dir_error;
+  if (!UpdateDir(line.Value("dir"), &asked.install_dir, &dir_error)) {
+    std::fprintf(stderr, "filedist: %s\n", dir_error.c_str());
     if (json) {
       Json doc = UpdateDocument(asked, line.operands().empty() ? "" : line.operands()[0]);
-      SetJsonFailure(&doc, kNoProgramDirectory);
+      SetJsonFailure(&doc, dir_error);
       PrintJson(doc);
     }
     return 1;
@@ -173,6 +193,9 @@ int RunUpdateCommand(int argc, char** argv) {
     // records what it installed.
     if (code == FILEDIST_UPDATE_OK) code = filedist_update_set(session.get(), "remember", "1");
     if (code != FILEDIST_UPDATE_OK) return line.UsageError(filedist_update_error(session.get()));
+    if (line.Has("dry-run") && !json && !line.Has("quiet")) {
+      std::printf("install directory: %s\n", asked.install_dir.c_str());
+    }
     code = filedist_update_check(session.get(), nullptr);
     const updater::ChannelFollow& follow = updater::FollowedChannel(session.get());
     if (follow.held_back) {

@@ -122,6 +122,17 @@ const CommandHelp* FindCommandHelp(const char* name) {
   return nullptr;
 }
 
+bool FormNamesOption(const std::string& form, const char* name) {
+  const std::string flag = std::string("--") + name;
+  for (size_t at = form.find(flag); at != std::string::npos; at = form.find(flag, at + 1)) {
+    size_t end = at + flag.size();
+    bool starts = at == 0 || form[at - 1] == ' ' || form[at - 1] == '[';
+    bool ends = end == form.size() || form[end] == ' ' || form[end] == ']';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
 std::string FormatUsage(const CommandHelp& command) {
   std::string out;
   for (size_t i = 0; i < command.forms.size(); ++i) {
@@ -129,6 +140,8 @@ std::string FormatUsage(const CommandHelp& command) {
     std::vector<std::string> pieces;
     if (command.forms[i][0] != '\0') pieces.push_back(command.forms[i]);
     for (const HelpOption& option : command.options) {
+      // A form that names the option already shows how it goes there.
+      if (FormNamesOption(command.forms[i], option.name)) continue;
       pieces.push_back("[" + OptionLabel(option) + "]");
     }
     out += Fill(pieces, lead, lead.size() + 1);

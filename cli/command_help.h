@@ -38,6 +38,9 @@ struct CommandHelp {
 // Every command of the table, in its order.
 const std::vector<CommandHelp>& AllCommandHelp();
 
+// True when the usage form's operands name --name themselves.
+bool FormNamesOption(const std::string& form, const char* name);
+
 // The command called name, or nullptr.
 const CommandHelp* FindCommandHelp(const char* name);
 

@@ -106,7 +106,11 @@ def synopsis(command, form, options):
     for word in form.split():
         # Capitals name what the user gives; the rest is typed as it stands.
         out.append((".I " if word.rstrip(".").isupper() else ".B ") + escape(word))
+    named = set(word.strip("[]") for word in form.split())
     for name, argument, _ in options:
+        # A form that names the option already shows how it goes there.
+        if "--" + name in named:
+            continue
         out.append(".OP \\-\\-%s%s" % (escape(name), " " + escape(argument) if argument else ""))
     out.append(".YS")
     return out

@@ -11,7 +11,10 @@ bash scripts/install_deps.sh
 program=${FILEDIST_PROGRAM:-}
 if [ -z "$program" ]; then
   cmake --preset native > /dev/null
-  cmake --build --preset native -j "$(nproc)" --target filedist
+  # The program, and what `cmake --install out/native` then installs beside
+  # it: the two libraries and the manual page out/native/filedist.1.
+  cmake --build --preset native -j "$(nproc)" --target filedist filedist_man_page common \
+    filedist_update
   program=out/native/filedist
 fi
 

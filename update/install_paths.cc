@@ -25,6 +25,8 @@ const char* const kTrustedKeyName = "filedist.pub";
 const char* const kReleaseStateName = ".filedist-release";
 const char* const kInstallRecordName = ".filedist-install";
 const char* const kInstallRecordTemporaryName = ".filedist-install.new";
+const char* const kTriedSourceName = ".filedist-source";
+const char* const kTriedSourceTemporaryName = ".filedist-source.new";
 const char* const kInstallIdName = ".filedist-id";
 const char* const kInstallIdTemporaryName = ".filedist-id.new";
 
@@ -115,12 +117,30 @@ bool IsUpdaterEntry(const std::string& firstPart, const std::string& programName
                                      kReleaseStateName,
                                      kInstallRecordName,
                                      kInstallRecordTemporaryName,
+                                     kTriedSourceName,
+                                     kTriedSourceTemporaryName,
                                      kInstallIdName,
                                      kInstallIdTemporaryName};
   for (const char* own : kOwn) {
     if (plat::SameEntryName(firstPart, own)) return true;
   }
   return !programName.empty() && plat::SameEntryName(firstPart, programName);
+}
+
+bool IsInstallFolder(const std::string& dir, const std::string& programName) {
+  std::vector<plat::DirEntry> entries;
+  if (!plat::ListDirectory(dir, &entries)) return false;
+  static const char* const kState[] = {kClientListName,   kInstallRecordName, kTriedSourceName,
+                                       kReleaseStateName, kStagingName,       kJournalName};
+  bool only_own = true;
+  for (const plat::DirEntry& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    for (const char* state : kState) {
+      if (plat::SameEntryName(entry.name, state)) return true;
+    }
+    if (!IsUpdaterEntry(entry.name, programName)) only_own = false;
+  }
+  return only_own;
 }
 
 bool LinkStaysInside(const std::string& link, const std::string& installDir) {

@@ -20,8 +20,17 @@ extern const char* const kTrustedKeyName;     // filedist.pub: the key releases 
 extern const char* const kReleaseStateName;   // .filedist-release: the installed release's number
 extern const char* const kInstallRecordName;  // .filedist-install: what was installed, from where
 extern const char* const kInstallRecordTemporaryName;  // .filedist-install.new
-extern const char* const kInstallIdName;               // .filedist-id: the rollout identifier
-extern const char* const kInstallIdTemporaryName;      // .filedist-id.new
+extern const char* const kTriedSourceName;  // .filedist-source: a first update's source, not done
+extern const char* const kTriedSourceTemporaryName;  // .filedist-source.new
+extern const char* const kInstallIdName;             // .filedist-id: the rollout identifier
+extern const char* const kInstallIdTemporaryName;    // .filedist-id.new
+
+// True when dir is a folder filedist keeps or may start to keep: it holds
+// an update's state (a version list, a record, staged or journaled work),
+// or nothing but filedist's own files and the program called programName.
+// A program in any other folder (/usr/bin, Program Files, System32) must
+// not take that folder for its install directory without being told.
+bool IsInstallFolder(const std::string& dir, const std::string& programName);
 
 // Splits a list path such as ".\data\a.txt" into its components ("data",
 // "a.txt"), either separator accepted. False, with *reason set, for a path

@@ -18,6 +18,7 @@ namespace update {
 namespace {
 
 const char kMagic[] = "filedist-install 1";
+const char kTriedMagic[] = "filedist-source 1";
 // A record is a few lines; a source URL or folder may be long, not this long.
 constexpr size_t kRecordLimit = 16384;
 
@@ -115,6 +116,49 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
   return WriteFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
                           JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
                           FormatInstallRecord(record), error);
+}
+
+bool ReadTriedSource(const std::string& installDir, TriedSource* tried) {
+  std::string text;
+  if (!ReadNoFollow(JoinInstallPath(installDir, {kTriedSourceName}), kRecordLimit, &text)) {
+    return false;
+  }
+  const std::string magic = std::string(kTriedMagic) + "\n";
+  if (text.compare(0, magic.size(), magic) != 0 || text.back() != '\n' ||
+      text.find('\r') != std::string::npos) {
+    return false;
+  }
+  size_t source_end = text.find('\n', magic.size());
+  size_t channel_end = text.find('\n', source_end + 1);
+  if (channel_end != text.size() - 1) return false;
+  TriedSource read;
+  using manifest_text::TakeField;
+  if (!TakeField(text.substr(magic.size(), source_end - magic.size()), "source", &read.source) ||
+      read.source.empty() ||
+      !TakeField(text.substr(source_end + 1, channel_end - source_end - 1), "channel",
+                 &read.channel) ||
+      !IsName(read.channel)) {
+    return false;
+  }
+  *tried = read;
+  return true;
+}
+
+bool WriteTriedSource(const std::string& installDir, const TriedSource& tried, std::string* error) {
+  if (tried.source.empty() || HasLineBreak(tried.source) || !IsName(tried.channel)) {
+    *error = "the source or channel cannot be recorded (a line break or an odd name)";
+    return false;
+  }
+  return WriteFileDurably(
+      JoinInstallPath(installDir, {kTriedSourceName}),
+      JoinInstallPath(installDir, {kTriedSourceTemporaryName}),
+      std::string(kTriedMagic) + "\nsource " + tried.source + "\nchannel " + tried.channel + "\n",
+      error);
+}
+
+void RemoveTriedSource(const std::string& installDir) {
+  std::string path = JoinInstallPath(installDir, {kTriedSourceName});
+  if (plat::PathExists(path.c_str()) || plat::IsLinkEntry(path)) plat::RemoveFile(path.c_str());
 }
 
 // The form a channel pointer's expiry has, which the record shares.

@@ -58,6 +58,25 @@ RecordState ReadInstallRecord(const std::string& installDir, InstallRecord* reco
 bool WriteInstallRecord(const std::string& installDir, const InstallRecord& record,
                         std::string* error);
 
+// Until an update of the folder has succeeded there is no record to take
+// the source from: the source and channel of a first update that failed are
+// kept in .filedist-source, two lines after "filedist-source 1":
+//
+//   source TEXT          as in the record
+//   channel NAME
+//
+// so that the update can be run again without them. The record, once
+// written, is what counts, and the file is then removed.
+struct TriedSource {
+  std::string source;
+  std::string channel = "stable";
+};
+// False when there is none or it is not one this updater wrote.
+bool ReadTriedSource(const std::string& installDir, TriedSource* tried);
+// Writes it durably; false, with *error set, as WriteInstallRecord.
+bool WriteTriedSource(const std::string& installDir, const TriedSource& tried, std::string* error);
+void RemoveTriedSource(const std::string& installDir);
+
 // The time now as the record writes it.
 std::string UtcTimeNow();
 

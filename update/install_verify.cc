@@ -70,7 +70,11 @@ int RunVerify(const std::string& installDir, UpdateReporter* reporter, VerifyOut
   }
   reporter->Note(std::to_string(checked) + " files checked: " + std::to_string(missing) +
                  " missing, " + std::to_string(changed) + " changed");
-  return (missing + changed > 0 || interrupted) ? 1 : 0;
+  // A listed name this system cannot hold as a file (a Windows device, a path
+  // out of the folder) is never opened, and the folder cannot be what the
+  // list says it is.
+  const bool unsafe = !outcome->ignored.empty();
+  return (missing + changed > 0 || unsafe || interrupted) ? 1 : 0;
 }
 
 }  // namespace update

@@ -194,6 +194,13 @@ bool ReleaseSource::FollowLatest(std::string* error) {
 
 bool ReleaseSource::IsPatchDirectory() const { return IsPatchDirName(LastComponent(location_)); }
 
+bool ReleaseSource::HasLatest() const {
+  std::string text;
+  std::string patch;
+  return ReadTopFile(kLatestName, kReleasePointerSizeLimit, &text) &&
+         ParseReleasePointer(text, &patch);
+}
+
 bool ReleaseSource::ReadTopFile(const std::string& name, size_t limit, std::string* text) const {
   text->clear();
   std::string ignored;

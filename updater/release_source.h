@@ -38,6 +38,9 @@ class ReleaseSource {
 
   // True when the location already names a patch directory.
   bool IsPatchDirectory() const;
+  // True when the location is a releases folder: its LATEST names a patch
+  // directory.
+  bool HasLatest() const;
   // Reads the file name at the top of the location (a releases folder) into
   // *text; false when it is missing or holds more than limit bytes.
   bool ReadTopFile(const std::string& name, size_t limit, std::string* text) const;

@@ -30,10 +30,17 @@ bool RememberedSource(const std::string& install_dir, std::string* source,
     case update::RecordState::kRead:
       *source = record.source;
       return true;
-    case update::RecordState::kNone:
+    case update::RecordState::kNone: {
+      // No update has succeeded here yet: the one that failed is tried again.
+      update::TriedSource tried;
+      if (update::ReadTriedSource(install_dir, &tried)) {
+        *source = tried.source;
+        return true;
+      }
       *failure = update::UpdateFailure::kUsage;
       *error = "no source given, and no earlier update of '" + install_dir + "' recorded one";
       return false;
+    }
     case update::RecordState::kDamaged:
       break;
   }
@@ -63,7 +70,27 @@ bool RecordInstalledRelease(const std::string& install_dir, const std::string& s
   record.sequence = outcome.sequence;
   record.verified = outcome.verified;
   record.installed = update::UtcTimeNow();
-  return update::WriteInstallRecord(install_dir, record, error);
+  if (!update::WriteInstallRecord(install_dir, record, error)) return false;
+  update::RemoveTriedSource(install_dir);
+  return true;
+}
+
+void RecordTriedSource(const std::string& install_dir, const std::string& source_given,
+                       const std::string& channel) {
+  update::InstallRecord record;
+  if (update::ReadInstallRecord(install_dir, &record) != update::RecordState::kNone) return;
+  update::TriedSource tried;
+  tried.source = SourceToRemember(source_given);
+  if (!channel.empty()) tried.channel = channel;
+  std::string ignored;
+  update::WriteTriedSource(install_dir, tried, &ignored);
+}
+
+std::string ParentOf(const std::string& location) {
+  std::string text = location;
+  while (!text.empty() && (text.back() == '/' || text.back() == '\\')) text.pop_back();
+  size_t cut = text.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : text.substr(0, cut);
 }
 
 }  // namespace updater

@@ -32,6 +32,16 @@ bool RecordInstalledRelease(const std::string& install_dir, const std::string& s
                             const std::string& patch_location, const update::UpdateOutcome& outcome,
                             std::string* error);
 
+// After a failed update of a folder no update has recorded itself in yet:
+// keeps the source given and the channel (empty: the default) so that the
+// update can be run again without them. Best effort: the failure is what
+// the caller reports.
+void RecordTriedSource(const std::string& install_dir, const std::string& source_given,
+                       const std::string& channel);
+
+// The location's folder: all but its last component ("" where it has one).
+std::string ParentOf(const std::string& location);
+
 // The patch directory's name: the last component of its location.
 std::string PatchNameOf(const std::string& location);
 

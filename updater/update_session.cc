@@ -11,6 +11,7 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "signing/channel_pointer.h"
+#include "signing/patch_dir_name.h"
 #include "update/install_paths.h"
 #include "update/install_status.h"
 #include "update/release_state.h"
@@ -154,6 +155,9 @@ struct filedist_update {
   std::unique_ptr<update::UpdateSteps> steps;
   Step step = Step::kOpened;
   bool source_failed = false;
+  // Set while the host's progress function runs: a call on the session from
+  // there would free or restart the steps the download is still inside.
+  bool in_progress = false;
   std::string error;
 
   // Follows a channel and records what apply installed, as `filedist
@@ -164,13 +168,36 @@ struct filedist_update {
     error = text;
     return FILEDIST_UPDATE_E_USAGE;
   }
+  // The refusal of a call made from the progress function, left for
+  // filedist_update_error; the download goes on.
+  int Reentered(const char* call) {
+    return Usage(std::string(call) + " cannot be called from the progress function");
+  }
   // The result of an engine step: 0, or the kind of its failure with the
   // problem it reported last.
   int Result(int status) {
     if (status == 0) return FILEDIST_UPDATE_OK;
     error = reporter.last_problem();
     if (error.empty()) error = "the update failed";
-    return CodeOf(outcome->failure);
+    int code = CodeOf(outcome->failure);
+    // "Run again" must work after a failed first update too: the folder
+    // has no record of a source yet.
+    // A source that is not there at all (a mistyped folder) is not kept.
+    if (Follows() && !checked.dry_run && !source_failed && code != FILEDIST_UPDATE_E_USAGE &&
+        code != FILEDIST_UPDATE_E_LOCKED) {
+      updater::RecordTriedSource(options.install_dir, source_text, channel);
+    }
+    return code;
+  }
+  // What a successful apply records as the source: a patch directory given
+  // stands for its releases folder, so that later updates find the releases
+  // that come after it; a patch directory served alone stays as given.
+  std::string SourceToRecord() const {
+    std::string given = updater::SourceToRemember(source_text);
+    if (!IsPatchDirName(updater::PatchNameOf(given))) return given;
+    std::string parent = updater::ParentOf(given);
+    if (parent.empty() || !ReleaseSource(parent, fetch).HasLatest()) return given;
+    return parent;
   }
 };
 
@@ -185,6 +212,10 @@ bool FollowFromRecord(filedist_update* session, std::string* error) {
   const bool has_record =
       update::ReadInstallRecord(install_dir, &record) == update::RecordState::kRead;
   std::string channel = session->channel;
+  update::TriedSource tried;
+  if (channel.empty() && !has_record && update::ReadTriedSource(install_dir, &tried)) {
+    channel = tried.channel;
+  }
   if (channel.empty()) channel = has_record ? record.channel : kDefaultChannel;
   return updater::FollowChannel(session->source.get(), channel, session->checked.trusted_key,
                                 has_record && record.channel == channel ? record.pointer : 0,
@@ -224,10 +255,16 @@ int filedist_update_open(const char* install_dir, const char* source, filedist_u
   return FILEDIST_UPDATE_OK;
 }
 
-void filedist_update_close(filedist_update* session) { delete session; }
+void filedist_update_close(filedist_update* session) {
+  // From the progress function the session is still in use: the host closes
+  // it once the download has returned.
+  if (session != nullptr && session->in_progress) return;
+  delete session;
+}
 
 int filedist_update_set(filedist_update* session, const char* option, const char* value) {
   if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  if (session->in_progress) return session->Reentered("filedist_update_set");
   session->error.clear();
   if (option == nullptr) return session->Usage("no option name given");
   std::string name = option;
@@ -283,6 +320,7 @@ int filedist_update_set(filedist_update* session, const char* option, const char
 
 int filedist_update_check(filedist_update* session, filedist_update_plan* plan) {
   if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  if (session->in_progress) return session->Reentered("filedist_update_check");
   session->error.clear();
   session->reporter.ClearProblem();
   if (plan != nullptr && plan->size < sizeof(uint32_t)) {
@@ -367,6 +405,7 @@ int filedist_update_check(filedist_update* session, filedist_update_plan* plan) 
 int filedist_update_download(filedist_update* session, filedist_update_progress progress,
                              void* ctx) {
   if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  if (session->in_progress) return session->Reentered("filedist_update_download");
   session->error.clear();
   session->reporter.ClearProblem();
   if (session->step == Step::kOpened) return session->Usage("check the release first");
@@ -378,17 +417,25 @@ int filedist_update_download(filedist_update* session, filedist_update_progress 
   }
   update::FetchWatch watch;
   if (progress != nullptr) {
-    watch = [progress, ctx](uint64_t done, uint64_t total, const std::string& path) {
-      return progress(ctx, done, total, path.c_str()) != 0;
+    watch = [session, progress, ctx](uint64_t done, uint64_t total, const std::string& path) {
+      session->in_progress = true;
+      int stop = progress(ctx, done, total, path.c_str());
+      session->in_progress = false;
+      return stop != 0;
     };
   }
-  if (int status = session->steps->Stage(watch)) return session->Result(status);
+  int status = session->steps->Stage(watch);
+  if (status != 0) return session->Result(status);
   session->step = Step::kDownloaded;
+  // A call the progress function made was refused; the download itself
+  // succeeded.
+  session->error.clear();
   return FILEDIST_UPDATE_OK;
 }
 
 int filedist_update_apply(filedist_update* session) {
   if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  if (session->in_progress) return session->Reentered("filedist_update_apply");
   session->error.clear();
   session->reporter.ClearProblem();
   if (session->step != Step::kDownloaded) return session->Usage("download the release first");
@@ -401,7 +448,7 @@ int filedist_update_apply(filedist_update* session) {
     // The check followed a channel: the next session needs no source, and
     // refuses a pointer older than this one.
     std::string error;
-    if (!updater::RecordInstalledRelease(session->checked.install_dir, session->source_text,
+    if (!updater::RecordInstalledRelease(session->checked.install_dir, session->SourceToRecord(),
                                          session->follow.channel, session->follow.pointer,
                                          session->source->location(), *session->outcome, &error)) {
       session->reporter.Problem("the release is installed, but its source could not be recorded: " +
@@ -416,6 +463,7 @@ int filedist_update_apply(filedist_update* session) {
 int filedist_update_restart(filedist_update* session, uint64_t wait_pid, int timeout_seconds,
                             const char* program, const char* const* args) {
   if (session == nullptr) return FILEDIST_UPDATE_E_USAGE;
+  if (session->in_progress) return session->Reentered("filedist_update_restart");
   session->error.clear();
   session->reporter.ClearProblem();
   if (session->step != Step::kDownloaded) return session->Usage("download the release first");

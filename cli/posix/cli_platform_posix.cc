@@ -14,6 +14,14 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
+std::string ProgramFileName() {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer) - 1) return std::string();
+  std::string path(buffer, static_cast<size_t>(length));
+  return path.substr(path.find_last_of('/') + 1);
+}
+
 FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0644);
   if (fd < 0) return nullptr;

@@ -14,6 +14,15 @@ std::string ProgramDirectory() {
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
+std::string ProgramFileName() {
+  char buffer[1024] = {};
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  if (length == 0 || length >= sizeof(buffer) - 1) return std::string();
+  std::string path(buffer, length);
+  size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
 // Windows keeps no owner-only mode bits; a private key file takes the
 // permissions of the folder it is made in.
 FILE* CreateNewFile(const std::string& path, bool) {

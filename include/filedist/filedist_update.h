@@ -35,7 +35,11 @@
  *   channel pointer it took in install_dir's .filedist-install, the record
  *   `filedist update` keeps and `filedist status` shows: the program and a
  *   host may take turns on one install, and either refuses a pointer older
- *   than the other took.
+ *   than the other took. A source that is a patch directory is kept as the
+ *   releases folder it lies in (where that folder's LATEST names one), so
+ *   that later releases are found. Until an update of the directory has
+ *   succeeded, one that failed keeps its source and channel in
+ *   .filedist-source, so that it can be run again without them.
  * - Safety: nothing installed changes before filedist_update_apply, and
  *   apply changes files only under a journal: an apply that is stopped
  *   (power cut, killed process) is finished by the next session's check.
@@ -150,7 +154,13 @@ FILEDIST_UPDATE_STATIC_ASSERT(offsetof(filedist_update_plan, installed_sequence)
  * filedist_update_download, at most ten times a second while files arrive
  * and once when all have. A non-zero return cancels: the transfers stop,
  * nothing installed is touched, and what was fetched and checked stays
- * staged for the next download. */
+ * staged for the next download.
+ * The download is still running while the function runs: of the calls on
+ * its session only filedist_update_error may be made from it. Every other
+ * (set, check, download, apply, restart) is refused with
+ * FILEDIST_UPDATE_E_USAGE and changes nothing, and filedist_update_close
+ * does nothing there: return non-zero to stop, and close the session once
+ * filedist_update_download has returned. Other sessions may be used. */
 typedef int (*filedist_update_progress)(void *ctx, uint64_t bytes_done, uint64_t bytes_total,
                                         const char *path);
 

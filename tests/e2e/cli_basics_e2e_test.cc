@@ -75,8 +75,20 @@ TEST_F(CliTest, EveryCommandAnswersHelp) {
   }
   std::string output;
   EXPECT_NE(Run({}, &output), 0);
-  EXPECT_NE(Run({"no-such-command"}, &output), 0);
-  EXPECT_NE(output.find("unknown command"), std::string::npos);
+  // A mistyped command is answered with the one meant, not the whole help.
+  const struct {
+    const char* typed;
+    const char* answer;
+  } mistyped[] = {
+      {"updte", "unknown command 'updte'; did you mean 'update'?\n"},
+      {"verfiy", "unknown command 'verfiy'; did you mean 'verify'?\n"},
+      {"no-such-command", "unknown command 'no-such-command'; 'filedist --help' lists"},
+  };
+  for (const auto& c : mistyped) {
+    EXPECT_EQ(Run({c.typed}, &output), 2) << c.typed;
+    EXPECT_NE(output.find(c.answer), std::string::npos) << output;
+    EXPECT_EQ(output.find("usage:"), std::string::npos) << output;
+  }
 }
 
 // Every command reads its options the same way: an unknown option is named,

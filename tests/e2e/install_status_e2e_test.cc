@@ -77,6 +77,65 @@ TEST_F(ReleaseOps, StatusCheckAndRememberedSourceOverHttp) {
   }
 }
 
+// "Run again to retry" holds for a first update that failed: the source it
+// was given is kept (and the channel), and the bare update then finishes it.
+// An install from a patch directory remembers the releases folder it lies
+// in, so that later bare updates take the releases after it.
+TEST_F(ReleaseOps, AFailedFirstUpdateAndAPatchDirectoryAreRememberedForTheNextRun) {
+  if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
+  Keygen("signer");
+  const std::string first = Build(kFirst, "releases", {"--sign", Sub("signer.key")});
+  std::string output;
+
+  std::string retried = NewClient("retried", "signer");
+  const std::string app = Sub("releases/" + first + "/bin/app.exe");
+  fs::rename(app, app + ".away");
+  ASSERT_EQ(Client(retried, {"update", Url("releases/"), "--quiet", "--retries", "0"}, &output), 1)
+      << output;
+  fs::rename(app + ".away", app);
+  ASSERT_EQ(Client(retried, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(retried, kFirst), kFirst);
+  ASSERT_EQ(Client(retried, {"status"}, &output), 0) << output;
+  EXPECT_EQ(Field(output, "source"), Url("releases/")) << output;
+  EXPECT_FALSE(fs::exists(retried + "/.filedist-source"));
+
+  std::string pinned = NewClient("pinned", "signer");
+  ASSERT_EQ(Client(pinned, {"update", Url("releases/" + first), "--quiet"}, &output), 0) << output;
+  ASSERT_EQ(Client(pinned, {"status"}, &output), 0) << output;
+  EXPECT_EQ(Field(output, "source"), Url("releases")) << output;
+  Build(kSecond, "releases", {"--sign", Sub("signer.key")});
+  ASSERT_EQ(Client(pinned, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(pinned, kSecond), kSecond);
+}
+
+// A filedist installed among other programs (/usr/bin, Program Files) does
+// not take their folder for its install directory; --dir names the one to
+// update, and a dry run says which it is. A fresh folder holding filedist
+// alone (the quick start's client) is still updated without --dir.
+TEST_F(ReleaseOps, AProgramAmongOthersUpdatesOnlyTheFolderDirNames) {
+  Build(kFirst, "releases");
+  const std::string releases = Sub("releases");
+  std::string output;
+  std::string shared = NewClient("bin");
+  testing_support::WriteFileBytes(shared + "/other-program", "someone else's");
+  EXPECT_EQ(Client(shared, {"update", releases}, &output), 1) << output;
+  EXPECT_NE(output.find("pass --dir"), std::string::npos) << output;
+  EXPECT_EQ(ClientFiles(shared, kFirst), Tree());
+  EXPECT_FALSE(fs::exists(shared + "/VerComp.dat"));
+
+  const std::string target = Sub("target");
+  testing_support::MakeDirs(target);
+  EXPECT_EQ(Client(shared, {"update", releases, "--dir", target, "--dry-run"}, &output), 0)
+      << output;
+  EXPECT_NE(output.find("install directory: " + target + "\n"), std::string::npos) << output;
+  EXPECT_EQ(Client(shared, {"update", releases, "--dir", target, "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(target, kFirst), kFirst);
+
+  std::string fresh = NewClient("fresh");
+  EXPECT_EQ(Client(fresh, {"update", releases, "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(fresh, kFirst), kFirst);
+}
+
 // What the next update will pick up is shown, and a record that is not one
 // this updater wrote is reported, not taken as a source.
 TEST_F(ReleaseOps, StatusShowsWaitingWorkAndRefusesADamagedRecord) {

@@ -89,4 +89,34 @@ TEST(UpdateNames, NamesTheClientCannotHoldAreRefusedBeforeFetching) {
   }
 }
 
+// `verify` opens no file the installed list names in a way this system
+// cannot hold (a device would be read from, a path out of the folder would
+// be keyed), and a folder that lists one is not as the list says.
+TEST(UpdateNames, VerifyFailsOnNamesTheClientCannotHold) {
+  struct Case {
+    std::string path;
+    bool everywhere;  // false: refused by Windows clients only
+  };
+  const std::vector<Case> cases = {
+      {"..\\outside.txt", true},
+      {".\\aux.txt", false},
+      {".\\logs\\com1.log", false},
+  };
+  for (const Case& c : cases) {
+    if (!c.everywhere && !IsWindowsProgram()) continue;
+    SCOPED_TRACE(c.path);
+    ScratchDir scratch;
+    std::string client = scratch.Sub("client");
+    testing_support::MakeDirs(client);
+    std::string program = testing_support::CopyProgramInto("filedist", client);
+    // No file has this key: were the name opened as a file, nothing would
+    // match it; taken as fine, verify would say the folder is whole.
+    WriteFileBytes(client + "/VerComp.dat",
+                   c.path + "," + testing_support::KeyOfBytes("no file has this") + ",16\r\n");
+    std::string output;
+    EXPECT_EQ(testing_support::Run({program, "verify"}, &output), 1) << output;
+    EXPECT_NE(output.find("ignoring"), std::string::npos) << output;
+  }
+}
+
 }  // namespace

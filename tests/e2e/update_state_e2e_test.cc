@@ -267,6 +267,9 @@ TEST_F(UpdateStateTest, UnreadableTrustedKeyFailsClosed) {
     if (c.needs_links && IsWindowsProgram()) continue;
     fs::remove_all(In("filedist.pub"));
     c.plant(In("filedist.pub"), Sub("no-such-key.pub"));
+    // The link's marker is no file of the install: the folder holds filedist's
+    // own files alone, which the program takes for its install directory.
+    fs::remove(In("filedist.pub.made"));
     std::string output;
     EXPECT_EQ(Update({Sub("rel1")}, &output), 1) << output;
     EXPECT_TRUE(Contains(output, "filedist.pub'")) << output;

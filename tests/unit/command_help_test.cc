@@ -38,16 +38,47 @@ TEST(CommandHelpTest, EveryOptionTheParserTakesIsInTheHelpAndUsage) {
       if (option.takes_value()) {
         EXPECT_STREQ(line.Value(option.name), "7");
       }
-      // In the usage with its value's name, and at the head of a line of
-      // the option list.
+      // In the usage with its value's name (bracketed, or as a form that
+      // requires it names it), and at the head of a line of the option list.
       std::string shown = flag + (option.takes_value() ? std::string(" ") + option.argument : "");
-      EXPECT_NE(usage.find("[" + shown + "]"), std::string::npos) << command.name << ": " << shown;
+      EXPECT_TRUE(usage.find("[" + shown + "]") != std::string::npos ||
+                  usage.find(" " + shown) != std::string::npos)
+          << command.name << ": " << shown;
       EXPECT_NE(help.find("\n  " + shown + " "), std::string::npos)
           << command.name << ": " << shown;
     }
     // And nothing else: a name the table does not give is refused.
     CommandLine line(command.name);
     EXPECT_EQ(Parse(&line, {"--not-in-the-table"}), 2) << command.name;
+  }
+}
+
+// A usage line shows each option once: a form that names one itself
+// ("--clean [--dir DIR]") is not followed by it again.
+TEST(CommandHelpTest, EachUsageLineNamesAnOptionOnce) {
+  for (const CommandHelp& command : AllCommandHelp()) {
+    const std::string usage = FormatUsage(command);
+    const std::string head = std::string("filedist ") + command.name;
+    std::vector<std::string> lines;
+    for (size_t at = usage.find(head); at != std::string::npos;) {
+      size_t next = usage.find(head, at + 1);
+      lines.push_back(usage.substr(at, next == std::string::npos ? next : next - at));
+      at = next;
+    }
+    EXPECT_EQ(lines.size(), command.forms.size()) << usage;
+    for (const std::string& line : lines) {
+      for (const HelpOption& option : command.options) {
+        const std::string flag = std::string("--") + option.name;
+        int seen = 0;
+        for (size_t at = line.find(flag); at != std::string::npos; at = line.find(flag, at + 1)) {
+          size_t end = at + flag.size();
+          if (end == line.size() || line[end] == ' ' || line[end] == ']' || line[end] == '\n') {
+            ++seen;
+          }
+        }
+        EXPECT_LE(seen, 1) << command.name << " " << flag << " in\n" << line;
+      }
+    }
   }
 }
 

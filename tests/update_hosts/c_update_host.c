@@ -251,7 +251,9 @@ static void FollowChannel(char **argv) {
 
 struct Watch {
   int calls;
-  int cancel_when_some; /* cancel once the first file arrived */
+  int cancel_when_some;     /* cancel once the first file arrived */
+  filedist_update *reenter; /* call back into this session at the first report */
+  int reentered_refused;    /* how many of those calls were refused */
   uint64_t done_at_cancel;
   uint64_t first_done; /* bytes_done at the first call */
   uint64_t last_done, last_total;
@@ -264,6 +266,24 @@ static int Progress(void *ctx, uint64_t done, uint64_t total, const char *path) 
   watch->last_done = done;
   watch->last_total = total;
   if (path == NULL) ++failures;
+  if (watch->reenter != NULL && watch->calls == 1) {
+    /* The download is running: every call on its session but error and
+     * close is refused, and close leaves the session to the host. */
+    filedist_update *session = watch->reenter;
+    filedist_update_plan plan;
+    memset(&plan, 0, sizeof plan);
+    plan.size = sizeof plan;
+    watch->reentered_refused += filedist_update_check(session, &plan) == FILEDIST_UPDATE_E_USAGE;
+    watch->reentered_refused +=
+        filedist_update_download(session, NULL, NULL) == FILEDIST_UPDATE_E_USAGE;
+    watch->reentered_refused += filedist_update_apply(session) == FILEDIST_UPDATE_E_USAGE;
+    watch->reentered_refused +=
+        filedist_update_restart(session, 0, 1, NULL, NULL) == FILEDIST_UPDATE_E_USAGE;
+    watch->reentered_refused +=
+        filedist_update_set(session, "jobs", "2") == FILEDIST_UPDATE_E_USAGE;
+    watch->reentered_refused += strstr(filedist_update_error(session), "progress") != NULL;
+    filedist_update_close(session);
+  }
   /* The four files are the same size: at a quarter, less a margin for
    * their few bytes of difference, the first is in whole and the second
    * (half a second late) not begun, so what is cancelled is a whole file
@@ -406,8 +426,11 @@ int main(int argc, char **argv) {
    * report it counts the file fetched before the cancel, which a fetch
    * from the start (half a second per answer) cannot have. */
   memset(&watch, 0, sizeof watch);
+  watch.reenter = session;
   code = filedist_update_download(session, Progress, &watch);
+  EXPECT(watch.reentered_refused == 6, "calls from the progress function are refused");
   EXPECT(code == FILEDIST_UPDATE_OK, "the second download finishes");
+  EXPECT(strlen(filedist_update_error(session)) == 0, "and says nothing went wrong");
   if (code != FILEDIST_UPDATE_OK) printf("  %s\n", filedist_update_error(session));
   EXPECT(watch.calls >= 1, "progress is told at least once");
   EXPECT(watch.first_done > 0, "the second download starts from what was staged");
