@@ -17,6 +17,7 @@
 #include "cli/update_json.h"
 #include "cli/update_progress.h"
 #include "filedist_update.h"
+#include "platform/stop_requests.h"
 #include "signing/channel_pointer.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
@@ -28,6 +29,13 @@
 namespace {
 
 const char kNoProgramDirectory[] = "cannot find the directory of the filedist program";
+
+// The download's progress function: Ctrl-C or a termination request cancels
+// the download as a host's cancel does, so what came is kept for the next
+// run instead of dying with the process.
+int StopOnRequest(void* /*ctx*/, uint64_t /*done*/, uint64_t /*total*/, const char* /*path*/) {
+  return plat::StopRequested() != 0 ? 1 : 0;
+}
 
 // The install directory: --dir, or the program's folder.
 bool InstallDir(const char* dir, std::string* out) {
@@ -215,7 +223,18 @@ int RunUpdateCommand(int argc, char** argv) {
       return 0;
     }
     if (code >= 0 && !asked.dry_run) {
-      code = filedist_update_download(session.get(), nullptr, nullptr);
+      plat::CatchStopRequests();
+      code = filedist_update_download(session.get(), StopOnRequest, nullptr);
+      if (code == FILEDIST_UPDATE_E_CANCELLED && plat::StopRequested() != 0) {
+        std::fprintf(stderr, "filedist: stopped; run 'filedist update' again to continue\n");
+        if (json) {
+          Json doc = UpdateDocument(updater::SessionOptions(session.get()),
+                                    updater::SourceLocation(session.get()));
+          AddUpdateOutcome(outcome, 1, collector->problems(), &doc);
+          PrintJson(doc);
+        }
+        return plat::StopRequested();
+      }
       if (code >= 0 && restart) {
         // The host goes on running while its update is fetched; it is
         // waited for only before its files change.
@@ -245,7 +264,7 @@ int RunUpdateCommand(int argc, char** argv) {
     } else {
       if (!json) {
         std::printf("an update is available: %s, %zu files to fetch, %s\n", patch.c_str(),
-                    outcome.plan.fetch.size(), FormatBytes(outcome.plan.fetch_bytes).c_str());
+                    outcome.plan.fetch.size(), FormatBytes(outcome.expected_bytes).c_str());
       }
       concluded = kUpdateAvailableStatus;
     }

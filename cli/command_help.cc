@@ -180,7 +180,9 @@ std::string FormatCommandHelp(const CommandHelp& command) {
         break;
       }
       case HelpItem::kExit:
-        exits += Fill(Words(item->second), std::string("  ") + item->first + "  ", 5);
+        // Continued lines line up with the meaning, whatever the status's width.
+        exits += Fill(Words(item->second), std::string("  ") + item->first + "  ",
+                      std::string(item->first).size() + 4);
         break;
       default:
         break;

@@ -26,6 +26,10 @@ void ConsoleReporter::StartFile(const std::string& path) {
   if (progress_) progress_->StartFile(path);
 }
 
+void ConsoleReporter::GrowFetch(uint64_t bytes) {
+  if (progress_) progress_->AddTotal(bytes);
+}
+
 void ConsoleReporter::FileBytes(uint64_t received) {
   if (progress_) progress_->FileBytes(received);
 }

@@ -21,6 +21,7 @@ class ConsoleReporter : public update::UpdateReporter {
   void Problem(const std::string& line) override;
   void BeginFetch(uint64_t bytes, int files) override;
   void StartFile(const std::string& path) override;
+  void GrowFetch(uint64_t bytes) override;
   void FileBytes(uint64_t received) override;
   void FinishFile(const std::string& path, uint64_t size, bool ok) override;
   void EndFetch() override;

@@ -50,6 +50,11 @@ void UpdateProgress::FinishFile(const std::string& path, uint64_t size, bool pla
   }
 }
 
+void UpdateProgress::AddTotal(uint64_t bytes) {
+  total_bytes_ += bytes;
+  Draw(true);
+}
+
 void UpdateProgress::Message(const std::string& text) {
   if (terminal_) std::fputs("\r\033[K", stderr);
   std::fprintf(stderr, "%s\n", text.c_str());

@@ -14,6 +14,8 @@ class UpdateProgress {
   void StartFile(const std::string& path);
   void FileBytes(uint64_t received);
   void FinishFile(const std::string& path, uint64_t size, bool placed);
+  // More is to come than the total said (a patch failed; its whole file comes).
+  void AddTotal(uint64_t bytes);
 
   // A message that must not be drawn over by the bar.
   void Message(const std::string& text);

@@ -8,6 +8,7 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
 #include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
@@ -15,6 +16,8 @@
 #include "signing/sha256.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
+#include "update/staged_transfer.h"
+#include "update/staging_names.h"
 #include "util/scoped_file.h"
 
 namespace update {
@@ -29,23 +32,21 @@ const char kPatchedSuffix[] = ".patched";
 constexpr uint64_t kMaxSignatureDownload = 4096;
 constexpr size_t kReadSize = 1 << 16;
 
-// The key and SHA-256 of an installed file, read once.
-bool DigestsOf(const std::string& path, std::string* key, std::string* sha256, uint64_t* size) {
-  util::ScopedFile file(plat::OpenFile(path.c_str(), "rb"));
-  if (!file) return false;
+// The key and SHA-256 of an open installed file, read once.
+bool DigestsOf(FILE* file, std::string* key, std::string* sha256, uint64_t* size) {
   Md5State md5;
   Md5Init(&md5);
   Sha256 sha;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
   uint64_t total = 0;
   for (;;) {
-    size_t got = std::fread(buffer.get(), 1, kReadSize, file.get());
+    size_t got = std::fread(buffer.get(), 1, kReadSize, file);
     if (got == 0) break;
     Md5Update(&md5, buffer.get(), got);
     sha.Update(buffer.get(), got);
     total += got;
   }
-  if (std::ferror(file.get()) || !sha.ok()) return false;
+  if (std::ferror(file) || !sha.ok()) return false;
   unsigned char md5_digest[16];
   unsigned char sha_digest[kSha256Size];
   Md5Final(&md5, md5_digest);
@@ -95,7 +96,9 @@ class CheckedOutput : public delta::NewOutput {
     Md5Update(&md5_, data, size);
     sha_.Update(data, size);
     size_ += size;
-    return std::fwrite(data, 1, size, file_) == size;
+    if (std::fwrite(data, 1, size, file_) == size) return true;
+    if (write_error_ == 0) write_error_ = plat::LastSystemError();
+    return false;
   }
   void Finish(std::string* key, std::string* sha256) {
     unsigned char md5_digest[16];
@@ -106,9 +109,12 @@ class CheckedOutput : public delta::NewOutput {
     *sha256 = Sha256Hex(sha_digest);
   }
   uint64_t size() const { return size_; }
+  // The system's reason a write failed; 0 when none did.
+  int write_error() const { return write_error_; }
 
  private:
   FILE* file_;
+  int write_error_ = 0;
   Md5State md5_;
   Sha256 sha_;
   uint64_t size_ = 0;
@@ -176,10 +182,24 @@ void DeltaFetch::Choose(const UpdatePlan& plan,
     }
     // What is installed now, whatever the client list says of it: a file
     // edited since it was installed matches no patch and is fetched whole.
+    if (plat::IsLinkEntry(file.target)) continue;
+    util::ScopedFile installed(plat::OpenFile(file.target.c_str(), "rb"));
+    if (!installed) continue;
+    // Its length first: reading a large file whole to key it takes as long
+    // as the check itself should, and a length no patch starts from settles
+    // it without a read.
+    int64_t length = plat::FileLength(installed.get());
+    bool size_offered = false;
+    for (const PatchEntry* entry : offered->second) {
+      size_offered =
+          size_offered || (length >= 0 && entry->oldSize == static_cast<uint64_t>(length));
+    }
+    if (!size_offered) continue;
     std::string key;
     std::string sha256;
     uint64_t size = 0;
-    if (plat::IsLinkEntry(file.target) || !DigestsOf(file.target, &key, &sha256, &size)) continue;
+    ++keyed_files_;
+    if (!DigestsOf(installed.get(), &key, &sha256, &size)) continue;
     for (const PatchEntry* entry : offered->second) {
       if (entry->oldKey != key || entry->oldSha256 != sha256 || entry->oldSize != size) continue;
       ChosenPatch choice;
@@ -201,19 +221,29 @@ const ChosenPatch* DeltaFetch::ChoiceFor(const std::string& key) const {
 }
 
 bool DeltaFetch::Stage(const std::string& key, const FetchProgress& progress, std::string* warning,
-                       ReleaseFetcher* fetcher) {
+                       ReleaseFetcher* fetcher, std::string* disk_error) {
   warning->clear();
+  if (disk_error != nullptr) disk_error->clear();
   const ChosenPatch* choice = ChoiceFor(key);
   if (choice == nullptr) return false;
   std::string error;
-  if (Apply(*choice, key, progress, fetcher != nullptr ? fetcher : fetcher_, &error)) return true;
+  bool disk = false;
+  if (Apply(*choice, key, progress, fetcher != nullptr ? fetcher : fetcher_, &error, &disk)) {
+    return true;
+  }
+  if (disk && disk_error != nullptr) {
+    // The whole file would meet the same full or read-only disk.
+    *disk_error = error;
+    return false;
+  }
   *warning = "the patch for '" + choice->file->record.path + "' failed (" + error +
              "); fetching the whole file";
   return false;
 }
 
 bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
-                       const FetchProgress& progress, ReleaseFetcher* fetcher, std::string* error) {
+                       const FetchProgress& progress, ReleaseFetcher* fetcher, std::string* error,
+                       bool* disk) {
   std::vector<std::string> parts;
   std::string reason;
   if (!SplitReleasePath(choice.entry.patchPath, &parts, &reason)) {
@@ -223,16 +253,41 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
   // The key's names are made here: a transfer of it after a failed patch
   // clears them as it would an earlier run's.
   staging_->ClaimFresh(key);
+  // Through the same transfer as a whole file: its bytes count as they
+  // arrive, and one cut off (a lost connection, a cancel) is kept for the
+  // next run to go on from.
   const std::string patch_name = kPatchPrefix + key;
-  const std::string patch_path = staging_->PathOf(patch_name);
-  if (!staging_->FetchRaw(fetcher, parts, choice.entry.patchSize, patch_name, error)) {
-    return false;
+  const std::string patch_path = staging_->PathOf(staging_names::PartName(patch_name));
+  std::string unused_key;
+  bool resumed = false;
+  StagedTransfer::End end;
+  {
+    StagedTransfer transfer(*staging_, patch_name, choice.entry.patchSize, progress, false, false,
+                            true);
+    end = transfer.Run(fetcher, parts, true, &unused_key, error);
+    resumed = transfer.resumed();
+    *disk = transfer.disk_failed();
   }
-  if (progress) progress(choice.entry.patchSize);
   // Checked before it is read as a patch.
   std::string detail;
-  if (!MatchesListedFile(patch_path, choice.entry.patchSha256, choice.entry.patchSize, &detail)) {
-    staging_->Discard(patch_name);
+  bool listed =
+      end == StagedTransfer::End::kDecoded &&
+      MatchesListedFile(patch_path, choice.entry.patchSha256, choice.entry.patchSize, &detail);
+  if (!listed && resumed && !*disk) {
+    // What an earlier run kept was no start of this patch: once from the
+    // start.
+    staging_->Discard(staging_names::PartName(patch_name));
+    StagedTransfer transfer(*staging_, patch_name, choice.entry.patchSize, progress, false, false,
+                            true);
+    end = transfer.Run(fetcher, parts, false, &unused_key, error);
+    *disk = transfer.disk_failed();
+    listed =
+        end == StagedTransfer::End::kDecoded &&
+        MatchesListedFile(patch_path, choice.entry.patchSha256, choice.entry.patchSize, &detail);
+  }
+  if (end != StagedTransfer::End::kDecoded) return false;
+  if (!listed) {
+    staging_->Discard(staging_names::PartName(patch_name));
     *error = "the patch is not the one listed: " + detail;
     return false;
   }
@@ -246,8 +301,9 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
     util::ScopedFile patch(plat::OpenFile(patch_path.c_str(), "rb"));
     util::ScopedFile old(plat::OpenFile(choice.file->target.c_str(), "rb"));
     if (!patch || !old) {
-      *error = "cannot read '" + (patch ? choice.file->target : patch_path) + "'";
-      staging_->Discard(patch_name);
+      *error = "cannot read '" + (patch ? choice.file->target : patch_path) +
+               "': " + plat::LastErrorText();
+      staging_->Discard(staging_names::PartName(patch_name));
       return false;
     }
     int64_t old_size = plat::FileLength(old.get());
@@ -255,7 +311,9 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
     FaultPoint();
     util::ScopedFile out(plat::CreateNewFile(out_path, error));
     if (!out) {
-      staging_->Discard(patch_name);
+      *error = "cannot create '" + out_path + "': " + *error;
+      *disk = true;
+      staging_->Discard(staging_names::PartName(patch_name));
       return false;
     }
     FilePatchInput patch_input(patch.get());
@@ -265,12 +323,17 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
               delta::ApplyPatch(&patch_input, &old_input, choice.resultSize, &output, error);
     output.Finish(&found_key, &found_sha256);
     written = output.size();
-    if (std::fclose(out.release()) != 0 && applied) {
+    bool closed = std::fclose(out.release()) == 0;
+    if (output.write_error() != 0 || (!closed && applied)) {
+      // The disk refused the result: not the patch's fault.
       applied = false;
-      *error = "cannot write '" + out_path + "': " + plat::LastErrorText();
+      *disk = true;
+      *error = "cannot write '" + out_path + "': " +
+               plat::SystemErrorText(output.write_error() != 0 ? output.write_error()
+                                                               : plat::LastSystemError());
     }
   }
-  staging_->Discard(patch_name);
+  staging_->Discard(staging_names::PartName(patch_name));
   if (applied &&
       (found_key != key || found_sha256 != choice.resultSha256 || written != choice.resultSize)) {
     applied = false;

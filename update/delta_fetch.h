@@ -67,18 +67,24 @@ class DeltaFetch {
   // itself: the caller reports the warning as it reports the rest of the
   // transfer. fetcher, when given, takes the patch in place of the one
   // constructed with (the fetch pool's, which a host's cancel cuts off).
+  // disk_error, when given, gets a failure of the staging folder (a full
+  // disk, a read-only file system) in place of the warning: the whole file
+  // would meet it too, so the caller fails the file instead.
   bool Stage(const std::string& key, const FetchProgress& progress, std::string* warning,
-             ReleaseFetcher* fetcher = nullptr);
+             ReleaseFetcher* fetcher = nullptr, std::string* disk_error = nullptr);
 
   // What Choose picked: bytes of the patches and of the whole compressed
   // files they stand for.
   uint64_t patch_bytes() const { return patch_bytes_; }
   uint64_t whole_bytes() const { return whole_bytes_; }
   const std::map<std::string, ChosenPatch>& choices() const { return choices_; }
+  // Installed files Choose read whole to key them: only those whose length
+  // a patch starts from.
+  size_t keyed_files() const { return keyed_files_; }
 
  private:
   bool Apply(const ChosenPatch& choice, const std::string& key, const FetchProgress& progress,
-             ReleaseFetcher* fetcher, std::string* error);
+             ReleaseFetcher* fetcher, std::string* error, bool* disk);
 
   Staging* staging_;
   ReleaseFetcher* fetcher_;
@@ -88,6 +94,7 @@ class DeltaFetch {
   std::map<std::string, ChosenPatch> choices_;  // by the key they make
   uint64_t patch_bytes_ = 0;
   uint64_t whole_bytes_ = 0;
+  size_t keyed_files_ = 0;
 };
 
 }  // namespace update

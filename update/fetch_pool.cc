@@ -140,20 +140,29 @@ int FetchIntoStaging(const UpdatePlan& plan, int jobs_wanted, Staging* staging,
       bool cut_off = false;
       if (!ok && chosen != nullptr) {
         std::string warning;
-        ok = delta->Stage(first.record.key, progress, &warning, source);
+        std::string disk_error;
+        ok = delta->Stage(first.record.key, progress, &warning, source, &disk_error);
         // A patch the host's cancel cut off did not fail: it is neither
         // told nor replaced by its whole file, which the cancel would stop
-        // as well.
+        // as well. Nor is one the disk refused: the whole file would meet
+        // the same full disk.
         cut_off = !ok && stop;
         std::lock_guard<std::mutex> hold(report);
-        if (!cut_off) {
+        if (!ok && !cut_off && !disk_error.empty()) {
+          error = disk_error;
+          cut_off = true;
+        } else if (!cut_off) {
           if (!warning.empty()) reporter->Problem(warning);
           // Told for the path the patch starts from, which need not be the
           // first of those that share the key.
           std::vector<std::string>* list = ok ? patches.patched : patches.patch_failed;
           if (list != nullptr) list->push_back(chosen->file->record.path);
           if (!ok) {
+            // Told to the reporter too, whose bar would otherwise end short.
             total_bytes = total_bytes - chosen->entry.patchSize + ListedSize(chosen->file->record);
+            if (ListedSize(chosen->file->record) > chosen->entry.patchSize) {
+              reporter->GrowFetch(ListedSize(chosen->file->record) - chosen->entry.patchSize);
+            }
             chosen = nullptr;
           }
         }

@@ -7,6 +7,7 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "platform/system_error.h"
 #include "update/fault_point.h"
 #include "update/staging_names.h"
 
@@ -46,7 +47,7 @@ uint64_t StreamedLimit(uint64_t maxFetched) {
 }  // namespace
 
 StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                               const FetchProgress& progress, bool sha256, bool fresh)
+                               const FetchProgress& progress, bool sha256, bool fresh, bool raw)
     : decoded_(staging.PathOf(staging_names::PartName(name))),
       download_(staging.PathOf(staging_names::DownloadName(name))),
       record_(staging.PathOf(staging_names::ResumeName(name))),
@@ -60,7 +61,20 @@ StagedTransfer::StagedTransfer(const Staging& staging, const std::string& name, 
       decoder_(write_, StreamedLimit(maxFetched),
                [this](size_t* size) { return keyer_.Room(size); }),
       fresh_(fresh),
-      holding_(fresh && maxFetched < kHoldBelow) {}
+      raw_(raw),
+      holding_(fresh && !raw && maxFetched < kHoldBelow) {}
+
+void StagedTransfer::NoteWriteError() {
+  int expected = 0;
+  int code = plat::LastSystemError();
+  write_error_.compare_exchange_strong(expected, code != 0 ? code : -1);
+}
+
+std::string StagedTransfer::WriteErrorText(const std::string& path) const {
+  int code = write_error_.load();
+  return "cannot write '" + path +
+         "': " + (code > 0 ? plat::SystemErrorText(code) : plat::LastErrorText());
+}
 
 // What a fresh transfer never made needs no clearing.
 void StagedTransfer::RemoveAll() const {
@@ -86,7 +100,10 @@ bool StagedTransfer::Spill() {
   if (!holding_) return true;
   std::string ignored;
   out_.reset(CreateEntry(decoded_, &ignored));
-  if (!out_) return false;
+  if (!out_) {
+    NoteWriteError();
+    return false;
+  }
   part_made_ = true;
   holding_ = false;
   bool written = std::fwrite(held_.data(), 1, held_.size(), out_.get()) == held_.size();
@@ -103,8 +120,10 @@ bool StagedTransfer::KeepHeld(const std::string& path, std::string* error) {
   // One write of the whole file, without a stream buffer.
   std::setvbuf(out.get(), nullptr, _IONBF, 0);
   bool written = std::fwrite(held_.data(), 1, held_.size(), out.get()) == held_.size();
+  int code = written ? 0 : plat::LastSystemError();
   if (std::fclose(out.release()) == 0 && written) return true;
-  *error = "cannot keep '" + path + "': " + plat::LastErrorText();
+  if (code == 0) code = plat::LastSystemError();
+  *error = "cannot keep '" + path + "': " + plat::SystemErrorText(code);
   RemoveStagedEntry(path);
   return false;
 }
@@ -132,7 +151,10 @@ bool StagedTransfer::WriteOut(const unsigned char* data, size_t length) {
     }
     if (!Spill()) return false;
   }
-  if (std::fwrite(data, 1, length, out_.get()) != length) return false;
+  if (std::fwrite(data, 1, length, out_.get()) != length) {
+    NoteWriteError();
+    return false;
+  }
   // The disk takes the file while it arrives, so that the flush before the
   // apply does not wait for all of it at once.
   unflushed_ += length;
@@ -147,7 +169,11 @@ bool StagedTransfer::CloseOut() {
   // Nothing may be left to write once the file is closed.
   bool written = keyer_.Drain();
   if (!out_) return written;  // held in memory
-  return std::fclose(out_.release()) == 0 && written;
+  if (std::fclose(out_.release()) != 0) {
+    NoteWriteError();
+    return false;
+  }
+  return written;
 }
 
 // The new bytes were fed already: of them, those before the decoder's last
@@ -238,6 +264,11 @@ bool StagedTransfer::Take(const char* data, size_t size) {
     return false;
   }
   received_ += size;
+  if (raw_) {
+    if (!Write(reinterpret_cast<const unsigned char*>(data), size)) return false;
+    if (progress_) progress_(received_);
+    return true;
+  }
   // Damaged data stops the transfer at once. Nothing may be thrown through
   // the transport's callbacks.
   try {
@@ -258,6 +289,20 @@ bool StagedTransfer::Take(const char* data, size_t size) {
   return true;
 }
 
+bool StagedTransfer::ReplayRaw() {
+  util::ScopedFile before(plat::OpenRegularFile(earlier_.c_str(), false));
+  int64_t length = before ? plat::FileLength(before.get()) : -1;
+  if (length <= 0 || static_cast<uint64_t>(length) >= max_fetched_) return false;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kGzipChunkSize]);
+  for (;;) {
+    size_t got = std::fread(buffer.get(), 1, kGzipChunkSize, before.get());
+    if (got == 0) break;
+    if (!Write(buffer.get(), got)) return false;
+    received_ += got;
+  }
+  return !std::ferror(before.get()) && received_ == static_cast<uint64_t>(length);
+}
+
 StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
                                         const std::vector<std::string>& parts, bool resume,
                                         std::string* key, std::string* error) {
@@ -268,7 +313,13 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   ResumeRecord kept;
   bool take_up = false;
   // A fresh name has nothing to take up and nothing to clear.
-  if (!fresh_) {
+  if (!fresh_ && raw_) {
+    // The part file a raw transfer left is all it kept.
+    RemoveStagedEntry(earlier_);
+    take_up = resume && plat::NameIsTaken(decoded_) && !plat::IsLinkEntry(decoded_);
+    FaultPoint();
+    take_up = take_up && plat::ReplaceFileAtomically(decoded_.c_str(), earlier_.c_str());
+  } else if (!fresh_) {
     if (resume) {
       take_up = FindKept(&kept);
     } else {
@@ -280,6 +331,7 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   if (!holding_) {
     out_.reset(CreateEntry(decoded_, error));
     if (!out_) {
+      NoteWriteError();
       *error = "cannot create '" + decoded_ + "': " + *error;
       if (!fresh_) {
         RemoveStagedEntry(earlier_);
@@ -292,12 +344,16 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
 
   if (take_up) {
     resumed_ = true;
-    bool ok = Replay(kept);
+    bool ok = raw_ ? ReplayRaw() : Replay(kept);
     RemoveStagedEntry(earlier_);
     RemoveStagedEntry(download_);
     if (!ok) {
       CloseOut();
       RemoveStagedEntry(decoded_);
+      if (write_error_ != 0) {
+        *error = WriteErrorText(decoded_);
+        return End::kFailed;
+      }
       *error = "what an earlier run kept of the file does not decode";
       return End::kUndecodable;
     }
@@ -312,7 +368,7 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
   std::string fetch_error;
   bool fetched = resumed_at > 0 ? fetcher->FetchFrom(parts, resumed_at, sink, &fetch_error)
                                 : fetcher->Fetch(parts, sink, &fetch_error);
-  if (fetched && status_ == DecompressStatus::kOk) status_ = decoder_.Finish();
+  if (fetched && status_ == DecompressStatus::kOk && !raw_) status_ = decoder_.Finish();
   bool out_closed = CloseOut();
   End end = End::kFailed;
   if (too_long_) {
@@ -320,6 +376,9 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
              " bytes the release lists for it";
   } else if (out_of_memory_) {
     *error = "out of memory";
+  } else if (write_error_ != 0) {
+    // The disk refused the bytes: whatever else broke off followed from it.
+    *error = WriteErrorText(decoded_);
   } else if (status_ != DecompressStatus::kOk) {
     *error = DecodeFailure(status_, download_, decoded_);
     if (status_ != DecompressStatus::kWriteError) end = End::kUndecodable;
@@ -327,11 +386,12 @@ StagedTransfer::End StagedTransfer::Run(ReleaseFetcher* fetcher,
     *error = fetch_error;
     // What was decoded up to the last resume point, and the compressed
     // bytes after it, are kept for the next run to go on from.
-    if (received_ > 0 && out_closed && Spill() && CloseOut() && KeepForLater()) {
+    if (raw_ && received_ > 0 && out_closed) return End::kCutOff;
+    if (!raw_ && received_ > 0 && out_closed && Spill() && CloseOut() && KeepForLater()) {
       return End::kCutOff;
     }
   } else if (!out_closed) {
-    *error = DecodeFailure(DecompressStatus::kWriteError, download_, decoded_);
+    *error = WriteErrorText(decoded_);
   } else {
     *key = keyer_.Finish();
     if (!fresh_ || kept_) {

@@ -10,6 +10,7 @@
 #ifndef FILEDIST_UPDATE_STAGED_TRANSFER_H
 #define FILEDIST_UPDATE_STAGED_TRANSFER_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,8 +40,13 @@ class StagedTransfer {
   // SHA-256 is made on the way as well. fresh: the folder holds no entry of
   // name (Staging::ClaimFresh), so none is cleared before it is made, and a
   // small file is held in memory until its key is known (held()).
+  //
+  // raw: the bytes are kept as they come, not decoded (a binary patch). A
+  // raw transfer cut off keeps its part file, whose length is where the
+  // next one goes on from; *key then is the key of the bytes themselves.
   StagedTransfer(const Staging& staging, const std::string& name, uint64_t maxFetched,
-                 const FetchProgress& progress, bool sha256 = false, bool fresh = false);
+                 const FetchProgress& progress, bool sha256 = false, bool fresh = false,
+                 bool raw = false);
   StagedTransfer(const StagedTransfer&) = delete;
   StagedTransfer& operator=(const StagedTransfer&) = delete;
 
@@ -51,6 +57,12 @@ class StagedTransfer {
           std::string* key, std::string* error);
 
   bool resumed() const { return resumed_; }
+  // The part file (for a raw transfer that ended kDecoded, the bytes).
+  const std::string& part_path() const { return decoded_; }
+  // After a failure: the staging folder refused a write (a full disk, a
+  // read-only file system), which another way to get the file would meet
+  // as well.
+  bool disk_failed() const { return write_error_ != 0; }
   // After kDecoded: the decoded file is in memory, not in the part file.
   bool held() const { return holding_; }
   // Writes the held file as the new file path, once its key was found to
@@ -68,6 +80,12 @@ class StagedTransfer {
   bool FindKept(ResumeRecord* record);
   // Feeds the kept bytes through the new decoder again.
   bool Replay(const ResumeRecord& record);
+  // A raw transfer's: the part file an earlier one kept, keyed again and
+  // copied into the new one; false when there is none to go on from.
+  bool ReplayRaw();
+  // Notes the system's reason for a failed write; its text for the error.
+  void NoteWriteError();
+  std::string WriteErrorText(const std::string& path) const;
   // The decoder's output: keyed and written to the part file (WriteOut, on
   // the keyer's writing thread for a large file).
   bool Write(const unsigned char* data, size_t length);
@@ -116,6 +134,11 @@ class StagedTransfer {
   bool resumed_ = false;
 
   const bool fresh_;
+  const bool raw_;
+  // The system's reason a write to the staging folder failed, taken where
+  // it failed: a large file is written on the keyer's thread, whose errno
+  // this one never sees.
+  std::atomic<int> write_error_{0};
   bool part_made_ = false;  // this transfer made the part file
   bool kept_ = false;       // it wrote what a later run goes on from
   // A small fresh file is decoded into memory: it is written once, under

@@ -10,6 +10,10 @@
 //   KEY.download           compressed bytes kept after a resume point
 //   KEY.resume             the resume record (update/resume_record.h)
 //   KEY.earlier            a KEY.part being taken up again by a new transfer
+//   patch.KEY.part         a binary patch that makes KEY, as it arrives; one
+//                          cut off is kept, and its length is where the
+//                          next run goes on from (patch.KEY.earlier while
+//                          it is taken up); KEY.patched is its result
 //   release-list           the release's version list, while it is read
 //   release-ver            its key file (Ver), while it is compared
 //   release-manifest       the release's Manifest, while it is checked

@@ -347,6 +347,7 @@ void UpdateSteps::Run::ChoosePatches() {
   }
   outcome_->patch_bytes = delta_.patch_bytes();
   outcome_->patched_whole_bytes = delta_.whole_bytes();
+  outcome_->patch_keyed_files = delta_.keyed_files();
 }
 
 PlanSizes UpdateSteps::Run::Sizes() const {

@@ -89,6 +89,8 @@ struct UpdateOutcome {
   // What the fetch is planned to bring: plan.fetch_bytes with the patches in
   // place of the files they stand for; a watch's total starts here.
   uint64_t expected_bytes = 0;
+  // Installed files read whole to find the patches that start from them.
+  size_t patch_keyed_files = 0;
   std::vector<std::string> patched;              // staged from a patch
   std::vector<std::string> patch_failed;         // a patch failed; fetched whole instead
   bool up_to_date = false;                       // the apply found nothing to place or remove

@@ -32,6 +32,9 @@ class UpdateReporter {
   virtual void Problem(const std::string& line) = 0;
   // Progress of the fetching phase.
   virtual void BeginFetch(uint64_t /*bytes*/, int /*files*/) {}
+  // The fetch brings bytes more than BeginFetch said: a patch failed and
+  // its whole (larger) compressed file comes in its place.
+  virtual void GrowFetch(uint64_t /*bytes*/) {}
   virtual void StartFile(const std::string& /*path*/) {}
   virtual void FileBytes(uint64_t /*received*/) {}
   virtual void FinishFile(const std::string& /*path*/, uint64_t /*size*/, bool /*ok*/) {}

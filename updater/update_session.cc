@@ -42,6 +42,9 @@ class SessionReporter : public update::UpdateReporter {
   void StartFile(const std::string& path) override {
     if (attached_ != nullptr) attached_->StartFile(path);
   }
+  void GrowFetch(uint64_t bytes) override {
+    if (attached_ != nullptr) attached_->GrowFetch(bytes);
+  }
   void FileBytes(uint64_t received) override {
     if (attached_ != nullptr) attached_->FileBytes(received);
   }

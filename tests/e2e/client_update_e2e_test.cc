@@ -3,6 +3,13 @@
 // filedist, which it brings up to date from a folder or a web server.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#  include <fcntl.h>
+#  include <signal.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -403,6 +410,58 @@ TEST_F(ServedUpdateTest, NextRunGoesOnWhereOneWasCutOff) {
                         "/readme.txt bytes=" + std::to_string(readme_size / 2) + "-\n";
   EXPECT_NE(server_->FaultLog().find(resumed), std::string::npos) << server_->FaultLog();
 }
+
+#ifndef _WIN32
+// Ctrl-C while files arrive slowly: the run says it stopped and how to go
+// on, exits 130, and keeps what came; the next run asks only for the rest
+// (with a range request).
+TEST_F(ServedUpdateTest, CtrlCKeepsWhatCameForTheNextRun) {
+  if (!StartServer("faults")) GTEST_SKIP() << "python3 cannot be started here";
+  std::string patch = Release(kVersion1, "v1");
+  std::string readme = fs::relative(patch, scratch_.path()).generic_string() + "/readme.txt";
+  std::string client = NewClient("client");
+  const std::string output_path = Sub("interrupted-output");
+  const Strings argv = {
+      client + "/filedist", "update", UrlOf(patch, "http", "drip-1/"), "--timeout", "60",
+      "--retries",          "0"};
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0) _exit(127);
+    dup2(out, 1);
+    dup2(out, 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  // The server sends half of the file at once and a byte every half second.
+  for (int waited = 0; waited < 600; ++waited) {
+    if (server_->FaultLog().find("drip-1 " + readme + " -") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::string output = ReadFileBytes(output_path);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n"
+                                 << output << server_->FaultLog();
+  EXPECT_EQ(WEXITSTATUS(status), 130) << output;
+  EXPECT_NE(output.find("stopped; run 'filedist update' again to continue"), std::string::npos)
+      << output;
+  EXPECT_EQ(ClientFiles(client), Tree()) << output;
+  EXPECT_FALSE(testing_support::NamesIn(client + "/.filedist-staging").empty()) << output;
+
+  ASSERT_EQ(Update(client, {UrlOf(patch, "http", "plain-1/"), "--retries", "0"}, &output), 0)
+      << output;
+  EXPECT_EQ(ClientFiles(client), kVersion1);
+  EXPECT_NE(server_->FaultLog().find("plain-1 " + readme + " bytes="), std::string::npos)
+      << server_->FaultLog();
+}
+#endif
 
 // --jobs N fetches up to N files at once, and no more.
 TEST_F(ServedUpdateTest, FetchesFilesInParallel) {

@@ -157,7 +157,7 @@ TEST_F(DeltaUpdateTest, ClientsSeveralReleasesBehindPatchInOneStep) {
 
 // A file edited where it is installed matches no patch: it is fetched
 // whole, without a warning; --no-delta fetches whole files where patches
-// would fit.
+// would fit (and --check counts them so).
 TEST_F(DeltaUpdateTest, AnEditedFileOrNoDeltaFetchesWholeFiles) {
   Strings patch_dirs = BuildAll({kReleases[0], kReleases[1]});
   std::string edited = Client("edited", patch_dirs[0]);
@@ -169,6 +169,13 @@ TEST_F(DeltaUpdateTest, AnEditedFileOrNoDeltaFetchesWholeFiles) {
   ExpectInstalled(edited, kReleases[1], "edited");
 
   std::string whole = Client("whole", patch_dirs[0]);
+  // --check tells the bytes the update would fetch: the patch's, in place of
+  // the whole file's that --no-delta fetches.
+  std::string by_patch;
+  ASSERT_EQ(Update(whole, {patch_dirs[1], "--check"}, &by_patch), 3) << by_patch;
+  ASSERT_EQ(Update(whole, {patch_dirs[1], "--check", "--no-delta"}, &output), 3) << output;
+  EXPECT_EQ(by_patch.substr(0, by_patch.rfind(", ")), output.substr(0, output.rfind(", ")));
+  EXPECT_NE(by_patch, output);
   ASSERT_EQ(Update(whole, {patch_dirs[1], "--dry-run"}, &output), 0) << output;
   EXPECT_EQ(Count(output, "patch "), 1) << output;
   ASSERT_EQ(Update(whole, {patch_dirs[1], "--no-delta"}, &output), 0) << output;

@@ -7,6 +7,9 @@ LATEST), except html, which answers everything:
 
   /plain/...   no fault: ranges are served with 206
   /trickle/... 2 bytes a second
+  /drip/...    the first half of each file at once, then a byte every half
+               second (for a minute at most); the Manifest and its signature
+               too are served plainly, so that only the files' transfer drips
   /flaky/...   HTTP 503 to the first two requests for each file
   /cut/...     the first request for each file gets half the body, then the
                connection is reset; ranges are served afterwards
@@ -66,6 +69,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = f.read()
         if os.path.basename(rest) in LISTS:
             fault = "plain"
+        if fault == "drip" and os.path.basename(rest) in ("Manifest", "Manifest.sig"):
+            fault = "plain"
         if fault == "slow":
             with lock:
                 active[prefix] = active.get(prefix, 0) + 1
@@ -89,6 +94,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[i:i + 2])
                 self.wfile.flush()
                 time.sleep(1)
+            return
+        if fault == "drip":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            half = len(body) // 2
+            try:
+                self.wfile.write(body[:half])
+                self.wfile.flush()
+                deadline = time.time() + 60
+                for i in range(half, len(body)):
+                    if time.time() > deadline:
+                        break
+                    time.sleep(0.5)
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+            except OSError:
+                pass
+            self.close_connection = True
             return
         if fault in ("cut", "cutwhole") and count == 1:
             self.send_response(200)

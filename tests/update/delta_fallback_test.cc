@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "signing/patch_index.h"
+#include "support/file_size_limit.h"
 #include "support/gzip_oracle.h"
 #include "support/release_oracles.h"
 #include "support/release_tree.h"
@@ -257,6 +260,176 @@ TEST(DeltaFallback, PatchOfAKeyThatTwoPathsShare) {
   EXPECT_EQ(Count(reporter.text, "1 by patches"), 1) << reporter.text;
   EXPECT_EQ(total, outcome.expected_bytes);
   EXPECT_EQ(done, total);
+}
+
+// The check reads an installed file whole only where a patch starts from a
+// file of its length: one edited to another length is fetched whole without
+// being keyed (a large file would hold the check up for as long as it
+// takes to read), one edited within its length is keyed and matches none.
+TEST(DeltaFallback, OnlyFilesOfAPatchsLengthAreKeyed) {
+  ScratchDir scratch;
+  const std::string install = scratch.Sub("install");
+  Tree first;
+  Tree second;
+  FourPrograms(&first, &second);
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(MakeReleases(scratch, first, second, {install}, &patch_dirs));
+  testing_support::WriteFileBytes((fs::path(install) / "bin/app0.bin").string(),
+                                  first["bin/app0.bin"] + "longer");
+  std::string same_length = first["bin/app1.bin"];
+  same_length[5] ^= 1;
+  testing_support::WriteFileBytes((fs::path(install) / "bin/app1.bin").string(), same_length);
+  update::UpdateOptions options;
+  options.install_dir = install;
+  options.dry_run = true;
+  testing_support::FolderFetcher fetcher(patch_dirs[1]);
+  OverlapReporter reporter;
+  update::UpdateOutcome outcome;
+  ASSERT_EQ(update::RunUpdate(options, &fetcher, &reporter, &outcome), 0) << reporter.text;
+  EXPECT_EQ(outcome.patch_keyed_files, 3u) << reporter.text;
+  EXPECT_EQ(outcome.patch_sizes.size(), 2u) << reporter.text;
+  EXPECT_EQ(outcome.patch_sizes.count("bin/app0.bin") + outcome.patch_sizes.count("bin/app1.bin"),
+            0u)
+      << reporter.text;
+}
+
+// A disk that refuses what is staged (here a file size limit, as a full
+// disk does) fails the files with the system's reason: a patch's result
+// that cannot be written is no failed patch, so no whole file is fetched
+// into the same disk; and a large file, written on a thread of its own,
+// still tells the reason that thread met.
+TEST(DeltaFallback, ADiskThatRefusesTheFilesGivesTheSystemsReason) {
+  class CountingFetcher : public testing_support::FolderFetcher {
+   public:
+    using FolderFetcher::FolderFetcher;
+    bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
+               std::string* error) override {
+      whole_files += parts.front() != kPatchFolderName;
+      return FolderFetcher::Fetch(parts, sink, error);
+    }
+    std::atomic<int> whole_files{0};
+  };
+  const struct {
+    const char* name;
+    bool large;      // one file written on the keyer's thread, else four patches
+    uint64_t limit;  // the most bytes a file may have
+  } cases[] = {{"patches", false, 100000}, {"large file", true, 1 << 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    const std::string install = scratch.Sub("install");
+    Tree first;
+    Tree second;
+    FourPrograms(&first, &second);
+    if (c.large) second["big.bin"] = testing_support::RandomBytes(9 << 20, 40);
+    std::vector<std::string> patch_dirs;
+    ASSERT_NO_FATAL_FAILURE(MakeReleases(scratch, first, second, {install}, &patch_dirs));
+    update::UpdateOptions options;
+    options.install_dir = install;
+    options.jobs = 2;
+    options.delta = !c.large;
+    CountingFetcher fetcher(patch_dirs[1]);
+    OverlapReporter reporter;
+    update::UpdateOutcome outcome;
+    update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+    ASSERT_EQ(steps.Check(), 0) << reporter.text;
+    EXPECT_EQ(outcome.patch_sizes.size(), c.large ? 0u : 4u);
+    fetcher.whole_files = 0;
+    int staged = 0;
+    {
+      ScopedFileSizeLimit limit(c.limit);
+      if (!limit.active()) GTEST_SKIP() << "no file size limit on this system";
+      staged = steps.Stage(update::FetchWatch());
+    }
+    EXPECT_EQ(staged, 1) << reporter.text;
+    EXPECT_EQ(outcome.failed.size(), c.large ? 1u : 4u) << reporter.text;
+    EXPECT_EQ(Count(reporter.text, std::strerror(EFBIG)), c.large ? 1 : 4) << reporter.text;
+    EXPECT_EQ(Count(reporter.text, "fetching the whole file"), 0) << reporter.text;
+    if (!c.large) {
+      EXPECT_EQ(fetcher.whole_files, 0) << reporter.text;
+    }
+  }
+}
+
+// A patch counts in the progress as its bytes arrive, and one stopped
+// part-way (here by the host's cancel, which waits to see some of it) keeps
+// what came: the next run asks for the rest alone.
+TEST(DeltaFallback, APatchCountsAsItArrivesAndGoesOnWhereItStopped) {
+  // Hands a patch over in pieces, and after the first waits (a few seconds
+  // at most) for the cancel.
+  class PatchPieces : public testing_support::FolderFetcher {
+   public:
+    using FolderFetcher::FolderFetcher;
+    bool Fetch(const std::vector<std::string>& parts, const update::FetchSink& sink,
+               std::string* error) override {
+      if (parts.front() != kPatchFolderName) return FolderFetcher::Fetch(parts, sink, error);
+      std::string bytes;
+      update::FetchSink gather = [&](const char* data, size_t size) {
+        bytes.append(data, size);
+        return true;
+      };
+      if (!FolderFetcher::Fetch(parts, gather, error)) return false;
+      for (size_t at = 0; at < bytes.size(); at += 16) {
+        if (at == 16) {
+          for (int waited = 0; waited < 100 && wait_for_cancel && !cancelled; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          }
+        }
+        if (!sink(bytes.data() + at, std::min<size_t>(16, bytes.size() - at))) {
+          *error = "stopped";
+          return false;
+        }
+      }
+      return true;
+    }
+    bool FetchFrom(const std::vector<std::string>& parts, uint64_t offset,
+                   const update::FetchSink& sink, std::string* error) override {
+      if (parts.front() == kPatchFolderName) patch_offsets.push_back(offset);
+      return ReleaseFetcher::FetchFrom(parts, offset, sink, error);
+    }
+    bool wait_for_cancel = true;
+    std::atomic<bool> cancelled{false};
+    std::vector<uint64_t> patch_offsets;
+  };
+  ScratchDir scratch;
+  const std::string install = scratch.Sub("install");
+  std::string bytes = testing_support::RandomBytes(200000, 50);
+  const Tree first = {{"app.bin", bytes}};
+  bytes.replace(1000, 16, "sixteen bytes v2");
+  bytes.replace(90000, 16, "sixteen bytes v2");
+  const Tree second = {{"app.bin", bytes}};
+  std::vector<std::string> patch_dirs;
+  ASSERT_NO_FATAL_FAILURE(MakeReleases(scratch, first, second, {install}, &patch_dirs));
+  {
+    update::UpdateOptions options;
+    options.install_dir = install;
+    PatchPieces fetcher(patch_dirs[1]);
+    OverlapReporter reporter;
+    update::UpdateOutcome outcome;
+    update::UpdateSteps steps(options, &fetcher, &reporter, &outcome);
+    ASSERT_EQ(steps.Check(), 0) << reporter.text;
+    ASSERT_EQ(outcome.patch_sizes.size(), 1u) << reporter.text;
+    ASSERT_GT(outcome.patch_bytes, 32u);
+    update::FetchWatch watch = [&](uint64_t done, uint64_t, const std::string&) {
+      // Some of the patch is in: counted before the whole of it is.
+      if (done > 0) fetcher.cancelled = true;
+      return done > 0;
+    };
+    EXPECT_EQ(steps.Stage(watch), 1) << reporter.text;
+    EXPECT_TRUE(fetcher.cancelled) << reporter.text;
+    EXPECT_EQ(outcome.failure, update::UpdateFailure::kCancelled) << reporter.text;
+  }
+  update::UpdateOptions options;
+  options.install_dir = install;
+  PatchPieces fetcher(patch_dirs[1]);
+  fetcher.wait_for_cancel = false;
+  OverlapReporter reporter;
+  update::UpdateOutcome outcome;
+  ASSERT_EQ(update::RunUpdate(options, &fetcher, &reporter, &outcome), 0) << reporter.text;
+  EXPECT_TRUE(testing_support::ReadInstall(install) == second) << reporter.text;
+  EXPECT_EQ(outcome.patched.size(), 1u) << reporter.text;
+  ASSERT_EQ(fetcher.patch_offsets.size(), 1u) << reporter.text;
+  EXPECT_GE(fetcher.patch_offsets[0], 16u) << reporter.text;
 }
 
 }  // namespace
