@@ -268,8 +268,9 @@ void ResignWithWrongDigest(const std::string& served, const std::string& key_fil
 // far past the 64 KiB at which signing and checking aborted inside the
 // signature library. Built, signed and installed; the same Manifest with a
 // signature by another key is refused with the usual words, not a crash.
+// Under Wine, where each file costs far more, 1,000 files (90 KiB) show it.
 TEST_F(SignedRelease, AReleaseOfTenThousandFilesIsSignedCheckedAndInstalled) {
-  constexpr int kFiles = 10000;
+  const int kFiles = IsWindowsProgram() ? 1000 : 10000;
   Tree tree;
   for (int i = 0; i < kFiles; ++i) {
     tree["part" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".txt"] =
