@@ -16,6 +16,33 @@ std::string PatchDirName(const plat::LocalTime& time) {
   return name;
 }
 
+namespace {
+
+const char kPartialPrefix[] = ".partial-";
+
+}  // namespace
+
+std::string PartialPatchDirName(const std::string& patchName) { return kPartialPrefix + patchName; }
+
+std::string PatchNameOfPartial(const std::string& name) {
+  const size_t prefix = sizeof(kPartialPrefix) - 1;
+  if (name.compare(0, prefix, kPartialPrefix) != 0 || !IsPatchDirName(name.substr(prefix))) {
+    return std::string();
+  }
+  return name.substr(prefix);
+}
+
+void RemovePartialPatchDirs(const std::string& releaseDir) {
+  std::vector<plat::DirEntry> entries;
+  if (releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) return;
+  for (const plat::DirEntry& entry : entries) {
+    if (PatchNameOfPartial(entry.name).empty()) continue;
+    std::string path;
+    // Never followed: a link of that name goes as a link.
+    if (FormatChildPath(releaseDir, entry.name.c_str(), &path)) IOUtil_RemoveDirTree(path.c_str());
+  }
+}
+
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir) {
   std::vector<std::string> dirs;
   char startup[kPathBufferSize];
