@@ -179,6 +179,12 @@ bool CompleteChannelPublishing(const std::string& releaseDir, std::string* error
   return true;
 }
 
+bool IsPendingChannelFileName(const std::string& name) {
+  const size_t suffix = sizeof(kPendingSuffix) - 1;
+  return name.size() > suffix && name.compare(name.size() - suffix, suffix, kPendingSuffix) == 0 &&
+         IsChannelPointerFileName(name.substr(0, name.size() - suffix));
+}
+
 bool ReadChannelPointers(const std::string& releaseDir, std::vector<ChannelPointer>* pointers,
                          std::string* error) {
   std::vector<plat::DirEntry> entries;

@@ -40,6 +40,10 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
 // the stopped run left it).
 bool CompleteChannelPublishing(const std::string& releaseDir, std::string* error);
 
+// True for the names of a pending pair: channel.NAME.next and
+// channel.NAME.sig.next.
+bool IsPendingChannelFileName(const std::string& name);
+
 // Every channel pointer of releaseDir that reads as one. False, with
 // *error set, when the folder cannot be listed or a pointer file is damaged
 // (a caller about to remove releases must know every one).

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
+#include "release/channel_pointer.h"
 #include "signing/channel_pointer.h"
 #include "signing/patch_dir_name.h"
 #include "version/build_paths.h"
@@ -65,9 +66,10 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {
-    // The channel pointers beside LATEST, and their signatures.
+    // The channel pointers beside LATEST, and their signatures, also as a
+    // stopped publishing left them pending (channel_pointer.h).
     std::string pointer;
-    if (IsChannelPointerFileName(entry.name) &&
+    if ((IsChannelPointerFileName(entry.name) || IsPendingChannelFileName(entry.name)) &&
         FormatChildPath(release, entry.name.c_str(), &pointer)) {
       dirs.push_back(pointer);
       continue;

@@ -285,11 +285,17 @@ TEST(ReleaseDirs, NamesTheTemporaryTreeAndExistingPatchDirectories) {
   MakeDirs(scratch.Sub("rel/Patch_20090630_170509"));
   MakeDirs(scratch.Sub("rel/Patch_other"));
   WriteFileBytes(scratch.Sub("rel/Patch_20090630_170510"), "a file, not a directory");
+  // A channel's pair as a stopped publishing left it pending.
+  WriteFileBytes(scratch.Sub("rel/channel.beta.next"), "pointer");
+  WriteFileBytes(scratch.Sub("rel/channel.beta.sig.next"), "signature");
+  WriteFileBytes(scratch.Sub("rel/channel.be.ta.next"), "no channel's");
   std::vector<std::string> dirs =
       ReleaseOutputDirs(scratch.Sub("out").c_str(), scratch.Sub("rel").c_str());
-  EXPECT_EQ(dirs, (std::vector<std::string>{scratch.Sub("out/__CompressTemp__"),
-                                            scratch.Sub("rel/LATEST"),
-                                            scratch.Sub("rel/Patch_20090630_170509")}));
+  EXPECT_EQ(dirs,
+            (std::vector<std::string>{
+                scratch.Sub("out/__CompressTemp__"), scratch.Sub("rel/LATEST"),
+                scratch.Sub("rel/channel.beta.next"), scratch.Sub("rel/channel.beta.sig.next"),
+                scratch.Sub("rel/Patch_20090630_170509")}));
   EXPECT_TRUE(ReleaseOutputDirs(nullptr, nullptr).empty());
 }
 
