@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "platform/startup_directory.h"
 
@@ -70,9 +71,26 @@ int IOUtil_MakeDirTree(const char* dirPath) {
   return MakeDirTreeFrom(dirPath);
 }
 
+namespace {
+
+// Removes the link at path itself: a file link goes as a file, a link to a
+// folder (a junction on Windows) as an empty folder would.
+bool RemoveLinkItself(const std::string& path) {
+  return plat::RemoveFile(path.c_str()) || plat::RemoveEmptyDirectory(path.c_str());
+}
+
+}  // namespace
+
 int IOUtil_RemoveDirTree(const char* dirPath) {
   if (dirPath == nullptr) return 0;
   std::string dir = dirPath;
+  // "link/" would be taken for the folder the link leads to.
+  while (dir.size() > 1 && plat::IsPathSeparator(dir.back())) dir.pop_back();
+  // Listing through a link would empty the folder it leads to, wherever that
+  // lies (a link planted under a release folder's patch directory name). The
+  // same check guards each level below, against a folder swapped for a link
+  // after its parent was listed.
+  if (plat::IsLinkEntry(dir)) return RemoveLinkItself(dir) ? 1 : 0;
   std::vector<plat::DirEntry> entries;
   if (dir.size() + 4 >= kPathBufferSize || !plat::ListDirectory(dir, &entries)) return 0;
   for (const plat::DirEntry& entry : entries) {
@@ -81,7 +99,7 @@ int IOUtil_RemoveDirTree(const char* dirPath) {
     if (entry.attributes & plat::kAttrReparsePoint) {
       // A link to a directory elsewhere: remove the link, never what it
       // points to.
-      if (!plat::RemoveFile(child.c_str())) plat::RemoveEmptyDirectory(child.c_str());
+      RemoveLinkItself(child);
     } else if (entry.attributes & plat::kAttrDirectory) {
       IOUtil_RemoveDirTree(child.c_str());
     } else {

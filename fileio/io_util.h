@@ -17,8 +17,9 @@ constexpr size_t kPathBufferSize = 1024;
 int IOUtil_MakeDirTree(const char* dirPath);
 
 // Removes a directory tree depth-first. Read-only files stay, and with them
-// the directories above them. Links are removed, never followed. Nonzero when
-// the directory itself was removed.
+// the directories above them. Links are removed, never followed, dirPath
+// itself included: a link there is removed as a link and what it leads to
+// stays. Nonzero when the directory (or the link) itself was removed.
 int IOUtil_RemoveDirTree(const char* dirPath);
 
 // Copies src over dst; a read-only, hidden or system dst is made normal

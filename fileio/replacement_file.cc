@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "fileio/io_util.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 
 namespace {
@@ -92,6 +93,57 @@ bool ReplacementFile::Commit(bool wait_if_held) {
     return false;
   }
   created_ = false;
+  return true;
+}
+
+bool ReplacementFile::CommitDurably(std::string* error) {
+  if (file_ != nullptr) {
+    bool written = std::ferror(file_) == 0 && plat::SyncFile(file_);
+    if (!written) *error = plat::LastErrorText();
+    if (std::fclose(file_) != 0 && written) {
+      *error = plat::LastErrorText();
+      written = false;
+    }
+    file_ = nullptr;
+    whole_ = written;
+    if (!written) return false;
+  }
+  if (!created_ || !whole_) {
+    *error = "nothing was written";
+    return false;
+  }
+  if (!plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) {
+    *error = plat::LastErrorText();
+    return false;
+  }
+  created_ = false;
+  std::string dir;
+  if (!SplitParentDir(target_, &dir)) dir = ".";
+  // A folder that cannot be flushed (a share that takes no such call) keeps
+  // the name as the system keeps it; the data itself is on the disk.
+  plat::SyncDirectory(dir.empty() ? std::string(1, plat::kPathSeparator) : dir);
+  return true;
+}
+
+bool ReplaceFileDurably(const std::string& target, const std::string& text, std::string* error) {
+  if (plat::IsSpecialFile(target.c_str())) {
+    *error = "'" + target + "' is a pipe, a device or a socket, not a file to replace";
+    return false;
+  }
+  ReplacementFile file;
+  if (!file.Create(target.c_str())) {
+    *error = "cannot write beside '" + target + "': " + plat::LastErrorText();
+    return false;
+  }
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file.file()) != text.size()) {
+    *error = "cannot write '" + target + "': " + plat::LastErrorText();
+    return false;
+  }
+  std::string why;
+  if (!file.CommitDurably(&why)) {
+    *error = "cannot write '" + target + "': " + why;
+    return false;
+  }
   return true;
 }
 

@@ -44,6 +44,12 @@ class ReplacementFile {
   // seconds, unless wait_if_held is false.
   bool Commit(bool wait_if_held = true);
 
+  // Commit, made to survive a power cut: the data is flushed to the disk
+  // before the rename and the folder after it, so that the target then
+  // holds the old contents or the whole new ones, never an empty file.
+  // False, with *error set to the system's reason, as Commit.
+  bool CommitDurably(std::string* error);
+
  private:
   std::string target_;
   std::string path_;
@@ -54,7 +60,17 @@ class ReplacementFile {
 
 // Puts size bytes at data in the place of target's contents, through a
 // ReplacementFile: false (target as it was) when the file cannot be created
-// beside it or a write, the close or the rename fails.
+// beside it or a write, the close or the rename fails. Not flushed: for the
+// files of a release being built, which are flushed together before anything
+// names the release.
 bool WriteReplacement(const std::string& target, const void* data, size_t size);
+
+// The one writer of the files a reader takes on their own and that must
+// survive a power cut whole: a release folder's LATEST, its channel pointers
+// and their signatures. text replaces target's contents through a
+// ReplacementFile and CommitDurably. False, with *error naming the file and
+// the system's reason, when it cannot be done; target is then as it was and
+// no temporary file is left beside it.
+bool ReplaceFileDurably(const std::string& target, const std::string& text, std::string* error);
 
 #endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H

@@ -29,6 +29,8 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   version.Reset();
   ReleasePreflight preflight;
   if (!preflight.Check(sourceDir, outputDir, releaseDir)) return 0;
+  // What a stopped build left, before the scan could take it in.
+  RemovePartialPatchDirs(preflight.release_dir());
   // Known before the scan, so that a release made inside its own source tree
   // does not take in its earlier output or the build's lock files.
   std::vector<std::string> skip_dirs = ReleaseOutputDirs(outputDir, releaseDir);
@@ -53,6 +55,7 @@ extern "C" COMMON_API int COMMON_CALL BuildVer(const char* sourceDir, const char
   // their releases alike.
   if (!version.WriteReleaseManifest()) return 0;
   if (!WriteReleasePatches(version, window)) return 0;
+  if (!version.PlaceReleasePatch()) return 0;
   // Only a help to the next build, which decodes instead when it is missing.
   version.WriteBuildRecord();
   const std::string& temporary_tree = version.paths().temporary_tree();

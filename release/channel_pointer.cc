@@ -4,6 +4,7 @@
 
 #include "fileio/replacement_file.h"
 #include "platform/file_lock.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "release/release_preflight.h"
 #include "release/release_pointer.h"
@@ -12,17 +13,70 @@
 
 namespace {
 
-bool WriteReplacing(const std::string& target, const std::string& text, std::string* error) {
-  ReplacementFile file;
-  if (!file.Create(target.c_str())) {
-    *error = "cannot write beside '" + target + "'";
+// Where a publishing puts the new pair before it replaces the old one: the
+// signature (empty: the channel is no longer signed) and the pointer.
+const char kPendingSuffix[] = ".next";
+
+std::string PendingPointerName(const std::string& channel) {
+  return ChannelPointerFileName(channel) + kPendingSuffix;
+}
+
+std::string PendingSignatureName(const std::string& channel) {
+  return ChannelSignatureFileName(channel) + kPendingSuffix;
+}
+
+// Puts the pending pair of channel in place, when there is one: LATEST first
+// (for the default channel offered to all), then the signature and the
+// pointer one right after the other, so that the time a reader can find
+// them apart is that of two renames. Every step may be repeated: a run
+// stopped anywhere is finished by the next. Without a pending pointer the
+// publishing was not decided, and a pending signature alone goes.
+bool CompletePublishing(const std::string& releaseDir, const std::string& channel,
+                        std::string* error) {
+  const std::string pointer_path = plat::ChildPath(releaseDir, ChannelPointerFileName(channel));
+  const std::string signature_path = plat::ChildPath(releaseDir, ChannelSignatureFileName(channel));
+  const std::string pending_pointer = pointer_path + kPendingSuffix;
+  const std::string pending_signature = signature_path + kPendingSuffix;
+  if (!plat::PathExists(pending_pointer.c_str())) {
+    if (plat::PathExists(pending_signature.c_str())) plat::RemoveFile(pending_signature.c_str());
+    return true;
+  }
+  std::string text;
+  std::string why;
+  ChannelPointer next;
+  if (!ReadBoundedFile(pending_pointer.c_str(), kChannelPointerSizeLimit, &text) ||
+      !ParseChannelPointer(text, &next, &why) || next.channel != channel) {
+    *error = "'" + pending_pointer + "' is not a channel pointer; the channel '" + channel +
+             "' cannot be published until it is removed";
     return false;
   }
-  bool written = std::fwrite(text.data(), 1, text.size(), file.file()) == text.size();
-  if (!file.Commit() || !written) {
-    *error = "cannot write '" + target + "'";
+  // Clients that follow LATEST cannot take part in a rollout: LATEST moves
+  // once the release is offered to every install.
+  if (channel == kDefaultChannel && next.rollout == 100 &&
+      !ReplaceFileDurably(plat::ChildPath(releaseDir, kLatestName), next.patch + "\n", error)) {
     return false;
   }
+  if (plat::PathExists(pending_signature.c_str())) {
+    std::string signature;
+    if (!ReadBoundedFile(pending_signature.c_str(), kChannelPointerSizeLimit, &signature)) {
+      *error = "cannot read '" + pending_signature + "': " + plat::LastErrorText();
+      return false;
+    }
+    bool placed =
+        signature.empty()
+            ? !plat::PathExists(signature_path.c_str()) || plat::RemoveFile(signature_path.c_str())
+            : plat::ReplaceFileAtomically(pending_signature.c_str(), signature_path.c_str());
+    if (!placed) {
+      *error = "cannot replace '" + signature_path + "': " + plat::LastErrorText();
+      return false;
+    }
+    if (signature.empty()) plat::RemoveFile(pending_signature.c_str());
+  }
+  if (!plat::ReplaceFileAtomically(pending_pointer.c_str(), pointer_path.c_str())) {
+    *error = "cannot replace '" + pointer_path + "': " + plat::LastErrorText();
+    return false;
+  }
+  plat::SyncDirectory(releaseDir);
   return true;
 }
 
@@ -52,6 +106,8 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   }
   plat::FileLock lock;
   if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
+  // The channel's pointer and number as a stopped run decided them.
+  if (!CompletePublishing(releaseDir, channel, error)) return false;
   const std::string patch_dir = plat::ChildPath(releaseDir, patchName);
   std::string head;
   uint64_t release = 0;
@@ -66,7 +122,6 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
     return false;
   }
   const std::string pointer_path = plat::ChildPath(releaseDir, ChannelPointerFileName(channel));
-  const std::string signature_path = plat::ChildPath(releaseDir, ChannelSignatureFileName(channel));
   bool present = false;
   ChannelPointer current;
   if (!ReadPointer(pointer_path, &present, &current, error)) return false;
@@ -78,27 +133,56 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   next.rollout = rollout < 0 ? 0 : rollout > 100 ? 100 : rollout;
   if (expiresDays >= 0) next.expires = UtcTimeAfterDays(expiresDays);
   const std::string text = FormatChannelPointer(next);
-  if (signer) {
-    std::string signature;
-    if (!signer(text, &signature)) {
-      *error = "the channel pointer could not be signed";
-      return false;
-    }
-    if (!WriteReplacing(signature_path, signature, error)) return false;
-  } else if (plat::PathExists(signature_path.c_str()) &&
-             !plat::RemoveFile(signature_path.c_str())) {
-    *error = "cannot remove the earlier signature '" + signature_path + "'";
+  std::string signature;
+  if (signer && !signer(text, &signature)) {
+    *error = "the channel pointer could not be signed";
     return false;
   }
-  if (!WriteReplacing(pointer_path, text, error)) return false;
-  // Clients that follow LATEST cannot take part in a rollout: LATEST moves
-  // once the release is offered to every install.
-  if (channel == kDefaultChannel && next.rollout == 100 &&
-      !WriteReplacing(plat::ChildPath(releaseDir, kLatestName), patchName + "\n", error)) {
+  // The pair is first written whole under names no client reads; the
+  // pointer's is the record that the publishing is decided, which a
+  // stopped run leaves for the next one to carry out.
+  const std::string pending_pointer = plat::ChildPath(releaseDir, PendingPointerName(channel));
+  if (!ReplaceFileDurably(plat::ChildPath(releaseDir, PendingSignatureName(channel)), signature,
+                          error) ||
+      !ReplaceFileDurably(pending_pointer, text, error) ||
+      !CompletePublishing(releaseDir, channel, error)) {
     return false;
   }
   *published = next;
   return true;
+}
+
+bool CompleteChannelPublishing(const std::string& releaseDir, std::string* error) {
+  std::vector<plat::DirEntry> entries;
+  if (!plat::ListDirectory(releaseDir, &entries)) {
+    *error = "cannot list '" + releaseDir + "'";
+    return false;
+  }
+  for (const plat::DirEntry& entry : entries) {
+    const std::string& name = entry.name;
+    const std::string prefix = "channel.";
+    const std::string suffix = std::string(kPendingSuffix);
+    if (name.size() <= prefix.size() + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    std::string channel = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    // A signature left alone: its publishing was never decided.
+    const std::string signature = ".sig";
+    if (channel.size() > signature.size() &&
+        channel.compare(channel.size() - signature.size(), signature.size(), signature) == 0) {
+      channel.resize(channel.size() - signature.size());
+    }
+    if (IsChannelName(channel) && !CompletePublishing(releaseDir, channel, error)) return false;
+  }
+  return true;
+}
+
+bool IsPendingChannelFileName(const std::string& name) {
+  const size_t suffix = sizeof(kPendingSuffix) - 1;
+  return name.size() > suffix && name.compare(name.size() - suffix, suffix, kPendingSuffix) == 0 &&
+         IsChannelPointerFileName(name.substr(0, name.size() - suffix));
 }
 
 bool ReadChannelPointers(const std::string& releaseDir, std::vector<ChannelPointer>* pointers,

@@ -16,6 +16,29 @@ namespace {
 
 const char* const kStage = "CFileVersion::GenerateFileVersionInfo";
 
+// A Filters.ini that is there but cannot be read (a folder, a named pipe, no
+// right to read it) would release every file it was to leave out: the
+// build stops, naming the file. None at all leaves nothing out.
+bool FiltersAreReadable(const std::string& path) {
+  if (!plat::PathExists(path.c_str())) return true;
+  uint32_t attributes = 0;
+  bool folder =
+      plat::GetAttributes(path.c_str(), &attributes) && (attributes & plat::kAttrDirectory) != 0;
+  FILE* file = folder ? nullptr : plat::OpenRegularFile(path.c_str());
+  if (file != nullptr) {
+    std::fclose(file);
+    return true;
+  }
+  SystemReason reason = LastSystemReason();
+  if (folder || plat::IsSpecialFile(path.c_str())) {
+    LogError() << "Read [" << path << "] failed: it is not a regular file but a "
+               << (folder ? "folder" : "pipe, device or socket") << " in [" << kStage << "]";
+  } else {
+    LogError() << reason << "Read [" << path << "] failed in [" << kStage << "]";
+  }
+  return false;
+}
+
 }  // namespace
 
 void CFileVersion::CompleteScanFacts() {
@@ -75,6 +98,7 @@ int CFileVersion::GenerateFileVersionInfo(const char* sourceDir) {
   m_linkErrors.clear();
 
   const std::string& filters = m_paths.filters_file();
+  if (!FiltersAreReadable(filters)) return 0;
   LoadFilters(FitsPathBuffer(filters) ? filters.c_str() : nullptr);
   ScanDirectory(m_paths.source_dir().c_str());
   CompleteScanFacts();

@@ -10,6 +10,7 @@
 #include "log/logger.h"
 #include "log/release_events.h"
 #include "platform/file_links.h"
+#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
 #include "version/file_version.h"
@@ -86,7 +87,11 @@ bool PlaceVersionFile(const std::string& source, const std::string& target) {
 constexpr int kNamesToTry = 120;
 constexpr int kClockPollMilliseconds = 50;
 
-bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string* patch_dir) {
+// Makes the partial directory of a new patch directory (see
+// PartialPatchDirName): *patch_dir gets the name it is to have, *partial the
+// one it is written under.
+bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string* patch_dir,
+                     std::string* partial) {
   if (!IOUtil_MakeDirTree(release.c_str())) {
     SystemReason reason = LastSystemReason();
     LogError() << reason << "IOUtil_MakeDirTree for [" << release << "] failed in [" << kStage
@@ -112,11 +117,17 @@ bool MakeNewPatchDir(const std::string& release, char* patchDirOut, std::string*
     if (patchDirOut != nullptr) {
       std::memcpy(patchDirOut, patch_dir->c_str(), patch_dir->size() + 1);
     }
-    plat::MakeDirResult made = plat::MakeOneDirectory(patch_dir->c_str());
+    if (!FormatChildPath(release, PartialPatchDirName(name).c_str(), partial)) {
+      LogError() << "IOUtil_MakeDirTree for [" << *patch_dir << "] failed in [" << kStage << "]";
+      return false;
+    }
+    plat::MakeDirResult made = plat::NameIsTaken(*patch_dir)
+                                   ? plat::MakeDirResult::kAlreadyExists
+                                   : plat::MakeOneDirectory(partial->c_str());
     if (made == plat::MakeDirResult::kCreated) return true;
     if (made == plat::MakeDirResult::kFailed) {
       SystemReason reason = LastSystemReason();
-      LogError() << reason << "IOUtil_MakeDirTree for [" << *patch_dir << "] failed in [" << kStage
+      LogError() << reason << "IOUtil_MakeDirTree for [" << *partial << "] failed in [" << kStage
                  << "]";
       return false;
     }
@@ -136,8 +147,10 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
     return 0;
   }
   std::string patch_dir;
-  if (!MakeNewPatchDir(release, patchDirOut, &patch_dir)) return 0;
-  m_paths.SetPatchDir(patch_dir);
+  std::string partial;
+  if (!MakeNewPatchDir(release, patchDirOut, &patch_dir, &partial)) return 0;
+  // Every stage up to PlaceReleasePatch writes under the partial name.
+  m_paths.SetPatchDir(partial);
   if (ReleaseObserver* observer = GetReleaseObserver()) {
     observer->PatchStarted(patch_dir);
   } else {
@@ -146,7 +159,7 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
 
   int copied = 0;
   for (const VersionRecord& record : m_scanList) {
-    if (!CopyIntoPatch(m_paths.temporary_tree(), patch_dir, record.path)) return 0;
+    if (!CopyIntoPatch(m_paths.temporary_tree(), partial, record.path)) return 0;
     ++copied;
   }
   if (copied < 1) return 1;
@@ -156,5 +169,29 @@ int CFileVersion::GenerateReleasePatch(const char* releaseDir, char* patchDirOut
     LogError() << reason << "IOUtil_CopyFile copy ver and vercomp.dat failed in [" << kStage << "]";
     return 0;
   }
+  return 1;
+}
+
+int CFileVersion::PlaceReleasePatch() {
+  const std::string partial = m_paths.patch_dir();
+  std::string release;
+  std::string name;
+  const size_t separator = plat::FindLastSeparator(partial);
+  if (separator != std::string::npos) {
+    release = partial.substr(0, separator);
+    name = PatchNameOfPartial(partial.substr(separator + 1));
+  }
+  std::string patch_dir;
+  if (name.empty() || !FormatChildPath(release, name.c_str(), &patch_dir)) {
+    LogError() << "No partial patch directory to place in [" << kStage << "]";
+    return 0;
+  }
+  if (!plat::RenameNoReplace(partial, patch_dir)) {
+    SystemReason reason = LastSystemReason();
+    LogError() << reason << "Rename [" << partial << "] to [" << patch_dir << "] failed in ["
+               << kStage << "]";
+    return 0;
+  }
+  m_paths.SetPatchDir(patch_dir);
   return 1;
 }

@@ -27,6 +27,9 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   failed->clear();
   plat::FileLock lock;
   if (!LockReleaseFolder(&lock, releaseDir, error)) return false;
+  // A channel a stopped promotion left half published names its release
+  // only once completed.
+  if (!CompleteChannelPublishing(releaseDir, error)) return false;
   std::vector<plat::DirEntry> listed;
   if (!plat::ListDirectory(releaseDir, &listed)) {
     *error = "cannot list '" + releaseDir + "'";

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
+#include "release/channel_pointer.h"
 #include "signing/channel_pointer.h"
 #include "signing/patch_dir_name.h"
 #include "version/build_paths.h"
@@ -14,6 +15,33 @@ std::string PatchDirName(const plat::LocalTime& time) {
   std::snprintf(name, sizeof(name), "Patch_%04d%02d%02d_%02d%02d%02d", time.year, time.month,
                 time.day, time.hour, time.minute, time.second);
   return name;
+}
+
+namespace {
+
+const char kPartialPrefix[] = ".partial-";
+
+}  // namespace
+
+std::string PartialPatchDirName(const std::string& patchName) { return kPartialPrefix + patchName; }
+
+std::string PatchNameOfPartial(const std::string& name) {
+  const size_t prefix = sizeof(kPartialPrefix) - 1;
+  if (name.compare(0, prefix, kPartialPrefix) != 0 || !IsPatchDirName(name.substr(prefix))) {
+    return std::string();
+  }
+  return name.substr(prefix);
+}
+
+void RemovePartialPatchDirs(const std::string& releaseDir) {
+  std::vector<plat::DirEntry> entries;
+  if (releaseDir.empty() || !plat::ListDirectory(releaseDir, &entries)) return;
+  for (const plat::DirEntry& entry : entries) {
+    if (PatchNameOfPartial(entry.name).empty()) continue;
+    std::string path;
+    // Never followed: a link of that name goes as a link.
+    if (FormatChildPath(releaseDir, entry.name.c_str(), &path)) IOUtil_RemoveDirTree(path.c_str());
+  }
 }
 
 std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* releaseDir) {
@@ -38,9 +66,10 @@ std::vector<std::string> ReleaseOutputDirs(const char* outputDir, const char* re
   std::vector<plat::DirEntry> entries;
   if (release.empty() || !plat::ListDirectory(release, &entries)) return dirs;
   for (const plat::DirEntry& entry : entries) {
-    // The channel pointers beside LATEST, and their signatures.
+    // The channel pointers beside LATEST, and their signatures, also as a
+    // stopped publishing left them pending (channel_pointer.h).
     std::string pointer;
-    if (IsChannelPointerFileName(entry.name) &&
+    if ((IsChannelPointerFileName(entry.name) || IsPendingChannelFileName(entry.name)) &&
         FormatChildPath(release, entry.name.c_str(), &pointer)) {
       dirs.push_back(pointer);
       continue;

@@ -16,6 +16,21 @@ extern const char* const kBuildRecordFolder;
 // "Patch_YYYYMMDD_HHMMSS" for the given local time.
 std::string PatchDirName(const plat::LocalTime& time);
 
+// A build writes its patch directory under another name and renames it to
+// its own last, so that a build stopped part-way never leaves what looks
+// like a release: ".partial-" and the directory's name, which
+// IsPatchDirName refuses, so that no pointer, pruning, listing or client
+// ever takes it.
+std::string PartialPatchDirName(const std::string& patchName);
+
+// The patch directory's own name for a PartialPatchDirName, or empty when
+// name is not one.
+std::string PatchNameOfPartial(const std::string& name);
+
+// Removes what stopped builds left in releaseDir (their partial patch
+// directories). Under the release folder's lock, before a build starts.
+void RemovePartialPatchDirs(const std::string& releaseDir);
+
 // PatchDirName gives what signing/patch_dir_name.h's IsPatchDirName takes.
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch

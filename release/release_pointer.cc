@@ -1,12 +1,7 @@
 #include "release/release_pointer.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <random>
-
+#include "fileio/replacement_file.h"
 #include "fileio/tree_sync.h"
-#include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "signing/patch_dir_name.h"
 
@@ -31,26 +26,7 @@ bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
   std::string latest = separator == std::string::npos
                            ? std::string(kLatestName)
                            : patchDir.substr(0, separator + 1) + kLatestName;
-  std::random_device seed;
-  std::string temporary = latest + "." + std::to_string(seed()) + ".tmp";
-  // "x": a file of that name already there is someone else's.
-  FILE* file = std::fopen(temporary.c_str(), "wbx");
-  if (file == nullptr) {
-    *error = "cannot write '" + temporary + "': " + std::strerror(errno);
-    return false;
-  }
-  std::string line = name + "\n";
-  bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  written = plat::SyncFile(file) && written;
-  written = std::fclose(file) == 0 && written;
-  if (!written || !plat::ReplaceFileAtomically(temporary.c_str(), latest.c_str())) {
-    *error = "cannot write '" + latest + "': " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  plat::SyncDirectory(separator == std::string::npos ? std::string(".")
-                                                     : patchDir.substr(0, separator));
-  return true;
+  return ReplaceFileDurably(latest, name + "\n", error);
 }
 
 bool ParseReleasePointer(const std::string& text, std::string* patchName) {

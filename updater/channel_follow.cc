@@ -1,5 +1,8 @@
 #include "updater/channel_follow.h"
 
+#include <utility>
+
+#include "platform/system_error.h"
 #include "signing/channel_pointer.h"
 #include "update/channel_choice.h"
 #include "update/install_status.h"
@@ -12,6 +15,50 @@ namespace {
 bool Fail(ChannelFollow* follow, update::UpdateFailure failure) {
   follow->failure = failure;
   return false;
+}
+
+// A publisher replaces a pointer and its signature one right after the
+// other, so a reader can take one of each. The pair is read as many times.
+constexpr int kPairReads = 4;
+// Before a refused pair is read again: longer than a publisher takes
+// between its two renames.
+constexpr int kPairSettleMilliseconds = 100;
+
+// Reads channel's pointer (false when there is none) and its signature, and
+// the pointer again after the signature: a pointer that changed meanwhile
+// was replaced while the pair was read, which is then read again.
+bool ReadPointerPair(const ReleaseSource& source, const std::string& channel,
+                     update::ChannelInput* input) {
+  const std::string pointer_name = ChannelPointerFileName(channel);
+  for (int read = 1;; ++read) {
+    if (!source.ReadTopFile(pointer_name, kChannelPointerSizeLimit, &input->text)) return false;
+    input->has_signature =
+        source.ReadTopFile(ChannelSignatureFileName(channel), 4096, &input->signature);
+    std::string again;
+    if (!source.ReadTopFile(pointer_name, kChannelPointerSizeLimit, &again)) return false;
+    // The last pair read stands when the pointer never held still: a mixed
+    // pair is refused by its signature check.
+    if (again == input->text || read == kPairReads) return true;
+  }
+}
+
+// Chooses from the pair read. A pair refused is read again once it has
+// had time to settle: one read while a publisher was between its two
+// renames is refused only if it stays as it was.
+bool ChooseFromPair(const ReleaseSource& source, update::ChannelInput* input,
+                    update::ChannelChoice* choice, std::string* error) {
+  for (int read = 1;; ++read) {
+    if (update::ChooseFromChannel(*input, choice, error)) return true;
+    if (read == kPairReads) return false;
+    plat::PauseMilliseconds(kPairSettleMilliseconds);
+    update::ChannelInput again = *input;
+    if (!ReadPointerPair(source, input->channel, &again) ||
+        (again.text == input->text && again.has_signature == input->has_signature &&
+         again.signature == input->signature)) {
+      return false;
+    }
+    *input = std::move(again);
+  }
 }
 
 }  // namespace
@@ -34,8 +81,7 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
   input.trusted_key = trusted_key;
   input.last_pointer = last_pointer;
   input.now = update::UtcTimeNow();
-  if (!source->ReadTopFile(ChannelPointerFileName(channel), kChannelPointerSizeLimit,
-                           &input.text)) {
+  if (!ReadPointerPair(*source, channel, &input)) {
     if (channel != kDefaultChannel) {
       *error = "'" + source->location() + "' has no channel '" + channel + "' (no " +
                ChannelPointerFileName(channel) + ")";
@@ -50,10 +96,8 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
     }
     return source->FollowLatest(error) || Fail(follow, update::UpdateFailure::kNetwork);
   }
-  input.has_signature =
-      source->ReadTopFile(ChannelSignatureFileName(channel), 4096, &input.signature);
   update::ChannelChoice choice;
-  if (!update::ChooseFromChannel(input, &choice, error)) {
+  if (!ChooseFromPair(*source, &input, &choice, error)) {
     return Fail(follow, update::UpdateFailure::kRefused);
   }
   follow->pointer = choice.pointer.sequence;

@@ -77,7 +77,12 @@ class CFileVersion {
   int GenerateFileVersionInfo(const char* sourceDir);
   int CompressFileVersionInfo(const char* outputDir);
   int WriteFileVersionInfo();
+  // Stage 4 writes the new patch directory under a partial name (release/
+  // release_dirs.h) and hands back the name it is to have.
   int GenerateReleasePatch(const char* releaseDir, char* patchDirOut);
+  // Once the patch directory is whole (its Manifest and patches written):
+  // renames it from its partial name to its own.
+  int PlaceReleasePatch();
   // After the four: the signed-release manifest of the patch directory,
   // numbered one above the newest in the release folder.
   int WriteReleaseManifest();

@@ -3,6 +3,9 @@
 // cannot be written stops the build at once naming --packer, and --quiet
 // leaves only the patch directory on standard output.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#  include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -116,6 +119,33 @@ TEST_F(BuildPacker, ProgramFolderThatCannotBeWrittenNamesPacker) {
 
 // --quiet: no progress, no per-file lines, no summary; the patch directory
 // alone on standard output, so a script can take it.
+// A Filters.ini that cannot be read stops the build, naming the file and
+// why, rather than releasing what the filters would have left out.
+TEST_F(BuildPacker, AFiltersFileThatCannotBeReadStopsTheBuild) {
+  struct Case {
+    const char* name;
+    bool (*plant)(const std::string& path);
+    const char* why;
+  } cases[] = {
+      {"a folder", [](const std::string& path) { return fs::create_directory(path); }, "folder"},
+#ifndef _WIN32
+      {"a named pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; },
+       "pipe"},
+#endif
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Sub("packer"));
+    MakeDirs(Sub("packer"));
+    ASSERT_TRUE(c.plant(Sub("packer/Filters.ini"))) << c.name;
+    std::string output;
+    EXPECT_EQ(RunProgram({program_, "build", Sub("src"), "--packer", Sub("packer")}, &output), 1)
+        << c.name << ": " << output;
+    EXPECT_NE(output.find("Filters.ini"), std::string::npos) << c.name << ": " << output;
+    EXPECT_NE(output.find(c.why), std::string::npos) << c.name << ": " << output;
+    EXPECT_FALSE(FileExists(Sub("packer/releases/LATEST"))) << c.name;
+  }
+}
+
 TEST_F(BuildPacker, QuietPrintsThePatchDirectoryAlone) {
   std::string output;
   ASSERT_EQ(

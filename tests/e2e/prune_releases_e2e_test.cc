@@ -3,6 +3,7 @@
 // another build holds the release folder, and never on a guess when a
 // channel pointer cannot be read.
 #include <string>
+#include <system_error>
 
 #include "e2e/release_ops_fixture.h"
 #include "platform/file_lock.h"
@@ -54,7 +55,18 @@ TEST_F(ReleaseOps, PruneKeepsWhatChannelsAndTheDeltaWindowNeed) {
   for (const std::string& patch : patches) {
     EXPECT_TRUE(fs::is_directory(Sub("releases/" + patch))) << patch;
   }
+  // A link under a patch directory's name, the oldest by its name: it goes
+  // as a link, and the folder it leads to keeps its files.
+  testing_support::MakeDirs(Sub("outside"));
+  testing_support::WriteFileBytes(Sub("outside/precious.txt"), "precious");
+  const std::string planted = "Patch_20000101_000000";
+  std::error_code link_error;
+  fs::create_directory_symlink(Sub("outside"), Sub("releases/" + planted), link_error);
   ASSERT_EQ(Packer({"prune-releases", Sub("releases"), "--keep", "1"}, &output), 0) << output;
+  if (!link_error) {
+    EXPECT_FALSE(fs::is_symlink(Sub("releases/" + planted))) << output;
+    EXPECT_EQ(testing_support::ReadFileBytes(Sub("outside/precious.txt")), "precious") << output;
+  }
   struct Expect {
     size_t index;
     bool kept;

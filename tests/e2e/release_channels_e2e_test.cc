@@ -3,6 +3,8 @@
 // client takes and an older pointer served again that it refuses.
 #include <string>
 
+#include "support/test_server.h"
+
 #include "e2e/release_ops_fixture.h"
 
 namespace {
@@ -121,6 +123,35 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
   EXPECT_NE(output.find("no longer has the signed pointer"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+}
+
+// A pointer read just before a promotion and its signature read just after
+// (the server hands out the pointer as it was for the first read): the
+// client reads the pair again and takes the new one instead of calling it
+// forged.
+TEST_F(ReleaseOps, APairReadAcrossAPromotionIsReadAgain) {
+  if (!testing_support::CanStartTestServers("faults")) {
+    GTEST_SKIP() << "python3 cannot be started here";
+  }
+  Keygen("signer");
+  const Strings sign = {"--sign", Sub("signer.key")};
+  Build(kFirst, "releases", sign);
+  const std::string before = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  Build(kSecond, "releases", sign);
+  testing_support::WriteFileBytes(Sub("releases/channel.stable.before"), before);
+  testing_support::MakeDirs(Sub("faults"));
+  testing_support::TestServer faults("faults", scratch_.path(), Sub("faults"));
+  ASSERT_TRUE(faults.ok()) << faults.failure();
+
+  std::string client = NewClient("client", "signer");
+  std::string output;
+  EXPECT_EQ(
+      Client(client, {"update", faults.Url("http") + "/promoting-1/releases/", "--quiet"}, &output),
+      0)
+      << output;
+  EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
+  EXPECT_NE(faults.FaultLog().find("promoting-1 releases/channel.stable -"), std::string::npos)
+      << faults.FaultLog();
 }
 
 }  // namespace

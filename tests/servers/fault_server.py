@@ -21,12 +21,16 @@ LATEST), except html, which answers everything:
   /delay/...   each answer, lists too, after 20 ms (for the benchmarks)
   /slow/...    each answer after half a second; the most requests for
                release files under way at once is logged as "FAULT-N most K"
+  /promoting/. the first request for a channel pointer (channel.NAME) gets
+               the file channel.NAME.before: a pointer read just before a
+               promotion replaced it and its signature
 
 Every request is logged as "FAULT-N PATH RANGE" to the log file (RANGE is the
 Range header, "-" without one).
 """
 import http.server
 import os
+import re
 import socket
 import struct
 import sys
@@ -36,6 +40,7 @@ import urllib.parse
 
 PORT, ROOT, LOG = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 LISTS = {"VerComp.dat", "Ver", "LATEST"}
+CHANNEL_POINTER = re.compile(r"channel\.[A-Za-z0-9_-]+$")
 seen = {}
 lock = threading.Lock()
 active = {}
@@ -62,6 +67,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(0.02)
         if fault == "html":
             return self.send(200, b"<html><body>Please log in</body></html>", "text/html")
+        if fault == "promoting" and count == 1 and CHANNEL_POINTER.match(os.path.basename(rest)):
+            rest += ".before"
         path = os.path.join(ROOT, rest)
         if not os.path.isfile(path):
             return self.send(404, b"not found")

@@ -88,6 +88,16 @@ TEST(RemoveDirTree, RemovesALinkNotWhatItPointsTo) {
   EXPECT_NE(IOUtil_RemoveDirTree(scratch.Sub("tree").c_str()), 0);
   EXPECT_FALSE(FileExists(scratch.Sub("tree")));
   EXPECT_EQ(ReadFileBytes(scratch.Sub("outside/precious.txt")), "p");
+
+  // The tree named is a link itself (a patch directory's name planted in a
+  // release folder), also spelled with a separator after it.
+  for (const std::string& spelling : {std::string("top"), std::string("top/")}) {
+    std::filesystem::create_directory_symlink(scratch.Sub("outside"), scratch.Sub("top"), error);
+    ASSERT_FALSE(error) << error.message();
+    EXPECT_NE(IOUtil_RemoveDirTree(scratch.Sub(spelling).c_str()), 0) << spelling;
+    EXPECT_FALSE(std::filesystem::is_symlink(scratch.Sub("top"))) << spelling;
+    EXPECT_EQ(ReadFileBytes(scratch.Sub("outside/precious.txt")), "p") << spelling;
+  }
 }
 
 TEST(CopyFile, OverwritesProtectedAndCreatesMissingTargets) {

@@ -1,5 +1,6 @@
 // The release protocol that filedist build and the client share: the
-// release pointer LATEST, and the signature of a release's Manifest.
+// release pointer LATEST, the channel pointers with their signatures, and
+// the signature of a release's Manifest.
 #include "release/release_pointer.h"
 
 #include <gtest/gtest.h>
@@ -7,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/durability_observer.h"
+#include "release/channel_pointer.h"
+#include "release/prune_releases.h"
+#include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/release_manifest.h"
 #include "signing/release_signature.h"
+#include "support/power_cut_layer.h"
 #include "support/test_support.h"
 
 namespace {
@@ -67,6 +73,119 @@ TEST(ReleasePointer, ReadsOnlyThePatchDirectoryNames) {
       EXPECT_TRUE(taken) << c.text;
       EXPECT_EQ(name, c.name) << c.text;
     }
+  }
+}
+
+// A release folder with two signed releases and a publisher's key.
+class ChannelPublishing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(GenerateEd25519KeyPair(&public_key_, &private_key_));
+    WriteFileBytes(scratch_.Sub("filedist.pub"), FormatPublicKeyFile(public_key_));
+    testing_support::MakeDirs(scratch_.Sub("releases"));
+    for (int n = 1; n <= 2; ++n) {
+      const std::string patch = Release(n);
+      testing_support::MakeDirs(scratch_.Sub("releases/" + patch));
+      WriteFileBytes(scratch_.Sub("releases/" + patch + "/" + kManifestName),
+                     "filedist-manifest 1\nsequence " + std::to_string(n) + "\n");
+      WriteFileBytes(scratch_.Sub("releases/" + patch + "/" + kManifestSignatureName), "signed");
+    }
+  }
+
+  static std::string Release(int n) { return "Patch_2026120" + std::to_string(n) + "_101112"; }
+
+  // Points the stable channel at release n, signed.
+  bool Publish(int n, std::string* error) {
+    ChannelPointer published;
+    PointerSigner signer = [this](const std::string& text, std::string* file) {
+      Ed25519Signature signature;
+      if (!SignEd25519(private_key_, text, &signature)) return false;
+      *file = FormatSignatureFile(signature);
+      return true;
+    };
+    return PublishChannel(Releases(), kDefaultChannel, Release(n), 100, -1, signer, &published,
+                          error);
+  }
+
+  std::string Releases() const { return scratch_.Sub("releases"); }
+
+  // The release the stable channel offers, as a client that trusts the key
+  // finds it: its pointer, signed, and LATEST in agreement; 0 when a client
+  // would refuse the pair.
+  int Offered() {
+    const std::string text = ReadFileBytes(scratch_.Sub("releases/channel.stable"));
+    const std::string signature = ReadFileBytes(scratch_.Sub("releases/channel.stable.sig"));
+    ChannelPointer pointer;
+    std::string why;
+    if (!ParseChannelPointer(text, &pointer, &why) ||
+        !VerifyChannelSignature(text, signature, scratch_.Sub("filedist.pub"), &why)) {
+      ADD_FAILURE() << why << "\n" << text;
+      return 0;
+    }
+    EXPECT_EQ(ReadFileBytes(scratch_.Sub("releases/LATEST")), pointer.patch + "\n");
+    return static_cast<int>(pointer.release);
+  }
+
+  ScratchDir scratch_;
+  Ed25519PublicKey public_key_;
+  Ed25519PrivateKey private_key_;
+};
+
+TEST_F(ChannelPublishing, APointerItsSignatureAndLatestSurviveAPowerCut) {
+  std::string error;
+  ASSERT_TRUE(Publish(1, &error)) << error;
+  PowerCutLayer layer(PowerCutLayer::OfThisBuild(), scratch_.path());
+  ASSERT_TRUE(Publish(2, &error)) << error;
+  layer.Cut();
+  EXPECT_EQ(Offered(), 2);
+}
+
+// Stops the publisher after its stop_at-th rename, as a kill would.
+class StopAtRename : public plat::DurabilityObserver {
+ public:
+  struct Stopped {};
+  explicit StopAtRename(int stop_at) : left_(stop_at) { plat::SetDurabilityObserver(this); }
+  ~StopAtRename() override { plat::SetDurabilityObserver(nullptr); }
+  void Created(const std::string&, FILE*) override {}
+  void FileSynced(FILE*) override {}
+  void PathSynced(const std::string&) override {}
+  void Renamed(const std::string&, const std::string&) override {
+    if (--left_ == 0) throw Stopped();
+  }
+  void Removed(const std::string&) override {}
+  void DirectorySynced(const std::string&) override {}
+  void FileSystemSynced(const std::string&) override {}
+
+ private:
+  int left_;
+};
+
+TEST_F(ChannelPublishing, AStoppedPublishingIsCompletedByTheNextCommand) {
+  std::string error;
+  bool stopped = true;
+  for (int stop_at = 1; stopped; ++stop_at) {
+    ASSERT_LT(stop_at, 20);
+    ASSERT_TRUE(Publish(1, &error)) << error;
+    ASSERT_EQ(Offered(), 1);
+    try {
+      StopAtRename stop(stop_at);
+      ASSERT_TRUE(Publish(2, &error)) << error;
+      stopped = false;
+    } catch (const StopAtRename::Stopped&) {
+    }
+    // The next command in the folder (a pruning that removes nothing)
+    // leaves one pair that a client takes: the old release or the new.
+    std::vector<PruneEntry> entries;
+    std::vector<std::string> failed;
+    PruneSettings keep_all;
+    keep_all.keep = 10;
+    ASSERT_TRUE(PruneReleases(Releases(), keep_all, &entries, &failed, &error)) << error;
+    const int offered = Offered();
+    EXPECT_TRUE(offered == 1 || offered == 2) << "stopped after rename " << stop_at;
+    EXPECT_EQ(NamesIn(Releases()),
+              (std::vector<std::string>{"channel.stable", "channel.stable.sig", "LATEST",
+                                        Release(1), Release(2), "Release.lock"}))
+        << "stopped after rename " << stop_at;
   }
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "release/prune_releases.h"
 #include "release/release_dirs.h"
+#include "release/release_sequence.h"
 #include "signing/patch_dir_name.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
@@ -182,9 +184,15 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
   std::memset(patch_dir, 'x', sizeof(patch_dir));
   ASSERT_EQ(f.version.GenerateReleasePatch("patches", patch_dir), 1);
 
+  // Until it is whole the release is written under a name that nothing
+  // takes for a release; placing it gives it its own.
   std::string patch = patch_dir;
-  EXPECT_EQ(patch, f.version.paths().patch_dir());
   std::string prefix = f.scratch.Sub("startup/patches") + Sep();
+  EXPECT_FALSE(FileExists(patch)) << patch;
+  EXPECT_EQ(f.version.paths().patch_dir(),
+            prefix + PartialPatchDirName(patch.substr(prefix.size())));
+  ASSERT_EQ(f.version.PlaceReleasePatch(), 1);
+  EXPECT_EQ(patch, f.version.paths().patch_dir());
   ASSERT_EQ(patch.compare(0, prefix.size(), prefix), 0) << patch;
   EXPECT_TRUE(IsPatchDirName(patch.substr(prefix.size()))) << patch;
   for (size_t i = 0; i < f.relative.size(); ++i) {
@@ -214,8 +222,29 @@ TEST(GenerateReleasePatch, CopiesTheCompressedTreeIntoADatedDirectory) {
   EXPECT_NE(patch, std::string(again));
   EXPECT_TRUE(IsPatchDirName(std::string(again).substr(prefix.size()))) << again;
   EXPECT_EQ(ReadFileBytes(earlier), "earlier release");
-  EXPECT_EQ(ReadFileBytes(std::string(again) + Sep() + "a.txt"),
+  EXPECT_EQ(ReadFileBytes(f.version.paths().patch_dir() + Sep() + "a.txt"),
             "changed through the temporary name");
+
+  // A build stopped here (Ctrl-C) leaves a directory that is no release: it
+  // takes no sequence number and no pruning lists it, and the next build
+  // removes it.
+  const std::string releases = f.scratch.Sub("startup/patches");
+  WriteFileBytes(patch + Sep() + "Manifest", "filedist-manifest 1\nsequence 4\n");
+  WriteFileBytes(f.version.paths().patch_dir() + Sep() + "Manifest",
+                 "filedist-manifest 1\nsequence 9\n");
+  EXPECT_EQ(NextReleaseSequence(releases), 5u);
+  std::vector<PruneEntry> entries;
+  std::vector<std::string> failed;
+  std::string error;
+  PruneSettings settings;
+  settings.keep = 1;
+  settings.dry_run = true;
+  ASSERT_TRUE(PruneReleases(releases, settings, &entries, &failed, &error)) << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(prefix + entries[0].patch, patch);
+  RemovePartialPatchDirs(releases);
+  EXPECT_FALSE(FileExists(f.version.paths().patch_dir()));
+  EXPECT_TRUE(FileExists(patch));
 }
 
 TEST(GenerateReleasePatch, FailsWithoutTouchingTheCallerBufferWhenThePathCannotBeMade) {
@@ -256,11 +285,17 @@ TEST(ReleaseDirs, NamesTheTemporaryTreeAndExistingPatchDirectories) {
   MakeDirs(scratch.Sub("rel/Patch_20090630_170509"));
   MakeDirs(scratch.Sub("rel/Patch_other"));
   WriteFileBytes(scratch.Sub("rel/Patch_20090630_170510"), "a file, not a directory");
+  // A channel's pair as a stopped publishing left it pending.
+  WriteFileBytes(scratch.Sub("rel/channel.beta.next"), "pointer");
+  WriteFileBytes(scratch.Sub("rel/channel.beta.sig.next"), "signature");
+  WriteFileBytes(scratch.Sub("rel/channel.be.ta.next"), "no channel's");
   std::vector<std::string> dirs =
       ReleaseOutputDirs(scratch.Sub("out").c_str(), scratch.Sub("rel").c_str());
-  EXPECT_EQ(dirs, (std::vector<std::string>{scratch.Sub("out/__CompressTemp__"),
-                                            scratch.Sub("rel/LATEST"),
-                                            scratch.Sub("rel/Patch_20090630_170509")}));
+  EXPECT_EQ(dirs,
+            (std::vector<std::string>{
+                scratch.Sub("out/__CompressTemp__"), scratch.Sub("rel/LATEST"),
+                scratch.Sub("rel/channel.beta.next"), scratch.Sub("rel/channel.beta.sig.next"),
+                scratch.Sub("rel/Patch_20090630_170509")}));
   EXPECT_TRUE(ReleaseOutputDirs(nullptr, nullptr).empty());
 }
 
