@@ -9,6 +9,21 @@ namespace {
 // Redrawing more often than this costs more than it shows.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
+// The log's line names the stage it failed in (" in [CFileVersion::...]"),
+// which says something to whoever reads the log beside the code, nothing to
+// the user at the terminal: the line there ends with what failed and why.
+std::string WithoutStageName(const std::string& text) {
+  const size_t open = text.rfind(" in [");
+  if (open == std::string::npos || text.back() != ']') return text;
+  const std::string stage = text.substr(open + 5, text.size() - open - 6);
+  if (stage.empty() ||
+      stage.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:") !=
+          std::string::npos) {
+    return text;
+  }
+  return text.substr(0, open);
+}
+
 }  // namespace
 
 BuildReport::BuildReport(Display display)
@@ -19,8 +34,8 @@ BuildReport::BuildReport(Display display)
 void BuildReport::Problem(int severity, const std::string& text, const std::string& reason) {
   if (drawn_) std::fputs("\r\033[K", stderr);
   if (severity == 1) ++errors_;
-  std::string line = std::string(severity == 1 ? "error" : "warning") + ": " + text +
-                     (reason.empty() ? "" : ": ") + reason;
+  std::string line = std::string(severity == 1 ? "error" : "warning") + ": " +
+                     WithoutStageName(text) + (reason.empty() ? "" : ": ") + reason;
   problems_.push_back(line);
   std::fprintf(stderr, "filedist: %s\n", line.c_str());
   std::fflush(stderr);

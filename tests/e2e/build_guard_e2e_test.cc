@@ -218,6 +218,10 @@ TEST_F(BuildVerHost, AReleaseFolderThatCannotBeWrittenStopsTheBuildBeforeTheWork
     ASSERT_EQ(log.size(), 1u) << c.name;  // not one file was keyed
     EXPECT_EQ(log[0].compare(0, 10, "[ERROR] : "), 0) << log[0];
     EXPECT_NE(log[0].find(c.releases), std::string::npos) << log[0];
+    // The log names the stage; the terminal gets what failed and why alone.
+    EXPECT_NE(log[0].find(" in ["), std::string::npos) << log[0];
+    EXPECT_EQ(output.find(" in ["), std::string::npos) << output;
+    EXPECT_NE(output.find(c.releases), std::string::npos) << output;
     EXPECT_EQ(ReadFileBytes(Packer("VerComp.dat")), "earlier list") << c.name;
     EXPECT_FALSE(FileExists(Packer("__CompressTemp__"))) << c.name;
     std::error_code ignored;
