@@ -16,6 +16,7 @@
 #include "cli/cli_platform.h"
 #include "common.h"
 #include "release/release_pointer.h"
+#include "release/signing_practice.h"
 #include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
@@ -143,6 +144,20 @@ int RunBuildCommand(int argc, char** argv) {
   std::string packer_error;
   if (!ChoosePackerDir(line.Value("packer"), &packer, &packer_error)) {
     return finish(packer_error, "", false, false);
+  }
+  if (!sign_key_file.empty() && line.Has("unsigned")) {
+    return line.UsageError("--sign and --unsigned do not go together");
+  }
+  if (sign_key_file.empty() && !line.Has("unsigned")) {
+    // The default folder is the packer directory's, as the build takes it.
+    const std::string folder =
+        line.Has("releases") ? releases : (std::filesystem::path(packer) / releases).string();
+    if (ReleaseFolderIsSigned(folder)) {
+      return finish("the releases in '" + folder +
+                        "' are signed: give --sign KEYFILE, or --unsigned to publish this one "
+                        "without a signature",
+                    "", false, false);
+    }
   }
   SetPackerDirectory(packer);
   SetLogLevel(log_level);

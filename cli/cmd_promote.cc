@@ -11,6 +11,7 @@
 #include "cli/command_line.h"
 #include "cli/pointer_signer.h"
 #include "interface/build_hooks.h"
+#include "release/signing_practice.h"
 #include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
@@ -57,6 +58,16 @@ int RunPromoteCommand(int argc, char** argv) {
   }
   Ed25519PrivateKey key;
   const bool signing = line.Has("sign");
+  if (signing && line.Has("unsigned")) {
+    return line.UsageError("--sign and --unsigned do not go together");
+  }
+  if (!signing && !line.Has("unsigned") && ReleaseFolderIsSigned(releases)) {
+    std::fprintf(stderr,
+                 "filedist: the releases in '%s' are signed: give --sign KEYFILE, or --unsigned "
+                 "to point the channel without a signature; the channel is as it was\n",
+                 releases.c_str());
+    return 1;
+  }
   if (signing && !ReadPrivateKeyFile(line.Value("sign"), &key)) {
     std::fprintf(stderr, "filedist: '%s' is not a readable private key file (filedist keygen)\n",
                  line.Value("sign"));

@@ -298,6 +298,51 @@ TEST_F(SignedRelease, AReleaseOfTenThousandFilesIsSignedCheckedAndInstalled) {
       << output;
 }
 
+// Forgetting --sign in a folder of signed releases once published a release,
+// or stripped a channel pointer's signature, that every trusting client then
+// refused; now it stops with the folder as it was, unless --unsigned says so.
+TEST_F(SignedRelease, ASignedFolderStaysSignedUnlessUnsignedIsAsked) {
+  std::string patch1 = Release(kVersion1, "v1", "rel");
+  const char sep = testing_support::Sep();
+  const std::string latest = ReadFileBytes(Sub("rel") + sep + "LATEST");
+  auto entries = [&] {
+    return std::distance(fs::directory_iterator(Sub("rel")), fs::directory_iterator());
+  };
+  const auto before = entries();
+  std::string output;
+  EXPECT_EQ(testing_support::Run({packer_, "build", Sub("v1"), "--releases", Sub("rel")}, &output),
+            1)
+      << output;
+  EXPECT_NE(output.find("are signed: give --sign KEYFILE, or --unsigned"), std::string::npos)
+      << output;
+  EXPECT_EQ(
+      testing_support::Run({packer_, "promote", Sub("rel"), patch1, "--channel", "beta"}, &output),
+      1)
+      << output;
+  EXPECT_NE(output.find("are signed: give --sign KEYFILE, or --unsigned"), std::string::npos)
+      << output;
+  EXPECT_EQ(entries(), before);
+  EXPECT_EQ(ReadFileBytes(Sub("rel") + sep + "LATEST"), latest);
+  EXPECT_EQ(testing_support::Run({packer_, "build", Sub("v1"), "--releases", Sub("rel"), "--sign",
+                                  Sub("signer.key"), "--unsigned"},
+                                 &output),
+            2)
+      << output;
+
+  // Asked for, both go on.
+  EXPECT_EQ(
+      testing_support::Run(
+          {packer_, "promote", Sub("rel"), patch1, "--channel", "beta", "--unsigned"}, &output),
+      0)
+      << output;
+  EXPECT_TRUE(FileExists(Sub("rel") + sep + "channel.beta"));
+  EXPECT_EQ(testing_support::Run(
+                {packer_, "build", Sub("v1"), "--releases", Sub("rel"), "--unsigned"}, &output),
+            0)
+      << output;
+  EXPECT_NE(ReadFileBytes(Sub("rel") + sep + "LATEST"), latest);
+}
+
 TEST_F(SignedRelease, EveryForgeryIsRefusedAndNothingIsReplaced) {
   std::string patch1 = Release(kVersion1, "v1", "rel");
   std::string patch2 = Release(kVersion2, "v2", "rel");

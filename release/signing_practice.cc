@@ -1,0 +1,37 @@
+#include "release/signing_practice.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "release/release_pointer.h"
+#include "signing/bounded_file.h"
+#include "signing/channel_pointer.h"
+#include "signing/release_manifest.h"
+
+namespace {
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return dir + plat::kPathSeparator + name;
+}
+
+}  // namespace
+
+bool ReleaseFolderIsSigned(const std::string& releaseDir) {
+  std::string text;
+  std::string patchName;
+  if (ReadBoundedFile(Join(releaseDir, kLatestName).c_str(), kReleasePointerSizeLimit, &text) &&
+      ParseReleasePointer(text, &patchName) &&
+      plat::PathExists(Join(Join(releaseDir, patchName), kManifestSignatureName).c_str())) {
+    return true;
+  }
+  std::vector<plat::DirEntry> entries;
+  if (!plat::ListDirectory(releaseDir, &entries)) return false;
+  for (const plat::DirEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if (IsChannelPointerFileName(name) && name.size() > 4 &&
+        name.compare(name.size() - 4, 4, ".sig") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
