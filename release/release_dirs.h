@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 
 // The folder of a release folder that holds its builds' records
 // (build_record.h), each named as its patch directory.

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 namespace update {
 

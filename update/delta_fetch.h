@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 #include "update/release_fetcher.h"
 #include "update/staging.h"
 #include "update/update_plan.h"

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "release/release_dirs.h"
-#include "release/release_pointer.h"
-#include "signing/patch_dir_name.h"
-#include "signing/release_manifest.h"
+#include "release/release_publish.h"
+#include "protocol/patch_dir_name.h"
+#include "protocol/release_manifest.h"
 #include "platform/platform.h"
 
 namespace {

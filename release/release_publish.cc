@@ -1,9 +1,9 @@
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 
 #include "fileio/replacement_file.h"
 #include "fileio/tree_sync.h"
 #include "platform/platform.h"
-#include "signing/patch_dir_name.h"
+#include "protocol/patch_dir_name.h"
 
 const char* const kLatestName = "LATEST";
 

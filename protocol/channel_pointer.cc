@@ -1,12 +1,12 @@
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 #include <ctime>
 #include <vector>
 
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
-#include "signing/manifest_text.h"
-#include "signing/patch_dir_name.h"
+#include "protocol/manifest_text.h"
+#include "protocol/patch_dir_name.h"
 #include "signing/trusted_keys.h"
 
 const char* const kDefaultChannel = "stable";

@@ -4,8 +4,8 @@
 // own name ("Patch_YYYYMMDD_HHMMSS") and a line feed. A release build
 // writes it last, once the release is whole (and signed); a client reads it
 // and follows it.
-#ifndef FILEDIST_RELEASE_RELEASE_POINTER_H
-#define FILEDIST_RELEASE_RELEASE_POINTER_H
+#ifndef FILEDIST_RELEASE_RELEASE_PUBLISH_H
+#define FILEDIST_RELEASE_RELEASE_PUBLISH_H
 
 #include <cstddef>
 #include <string>
@@ -43,4 +43,4 @@ bool FlushRelease(const std::string& patchDir, std::string* error);
 // the release folder).
 bool ParseReleasePointer(const std::string& text, std::string* patchName);
 
-#endif  // FILEDIST_RELEASE_RELEASE_POINTER_H
+#endif  // FILEDIST_RELEASE_RELEASE_PUBLISH_H
