@@ -18,6 +18,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "protocol/channel_pointer.h"
+#include "signing/channel_signature.h"
 #include "signing/ed25519.h"
 #include "signing/hex_text.h"
 #include "signing/key_files.h"

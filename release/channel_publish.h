@@ -1,4 +1,4 @@
-// Publishing a channel pointer (signing/channel_pointer.h describes the
+// Publishing a channel pointer (protocol/channel_pointer.h describes the
 // file): after a build names its release in its channel, and when a
 // publisher promotes an existing release to a channel or points it back to
 // an older one. Under the release folder's lock, so that two publishers

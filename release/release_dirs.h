@@ -31,7 +31,7 @@ std::string PatchNameOfPartial(const std::string& name);
 // directories). Under the release folder's lock, before a build starts.
 void RemovePartialPatchDirs(const std::string& releaseDir);
 
-// PatchDirName gives what signing/patch_dir_name.h's IsPatchDirName takes.
+// PatchDirName gives what protocol/patch_dir_name.h's IsPatchDirName takes.
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
 // directories already in releaseDir, its LATEST and its build records, resolved against the startup

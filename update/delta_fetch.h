@@ -6,7 +6,7 @@
 // journal, the apply phase, resume, files in use and --repair see no
 // difference.
 //
-// Trust: the patch index (signing/patch_index.h) goes with one Manifest,
+// Trust: the patch index (protocol/patch_index.h) goes with one Manifest,
 // whose SHA-256 it gives. With a trusted key the index is taken only with a
 // signature by that key, and a patch only with the size and SHA-256 the
 // index gives, before a byte of it is read as a patch. Without one, as for

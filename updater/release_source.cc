@@ -7,8 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "release/release_dirs.h"
-#include "release/release_publish.h"
+#include "protocol/latest_pointer.h"
 #include "protocol/patch_dir_name.h"
 #include "protocol/release_manifest.h"
 #include "platform/platform.h"

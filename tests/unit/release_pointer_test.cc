@@ -12,6 +12,7 @@
 #include "release/channel_publish.h"
 #include "release/prune_releases.h"
 #include "protocol/channel_pointer.h"
+#include "signing/channel_signature.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "protocol/release_manifest.h"
