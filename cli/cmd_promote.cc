@@ -11,8 +11,8 @@
 #include "cli/command_line.h"
 #include "cli/pointer_signer.h"
 #include "interface/build_hooks.h"
+#include "protocol/channel_pointer.h"
 #include "release/signing_practice.h"
-#include "signing/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 

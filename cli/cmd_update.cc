@@ -18,7 +18,7 @@
 #include "cli/update_progress.h"
 #include "filedist_update.h"
 #include "platform/stop_requests.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 #include "update/install_paths.h"
 #include "update/install_verify.h"
 #include "update/staging_cleanup.h"

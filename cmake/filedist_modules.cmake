@@ -26,6 +26,15 @@
 # filedist_internals carries every module's, for the white-box tests, the
 # fuzzers and the benchmarks.
 
+# The direction, from the top: cli -> updater/interface -> update/release ->
+# version/fileio -> signing -> protocol -> platform -> util (delta,
+# zipengine and log beside them).
+# What a release folder holds is protocol's, which both sides share: the
+# client (update, updater) never uses release, the publisher's module, and
+# protocol holds no cryptography (signing uses it to know what it signs).
+# These uses would turn a dependency around and stop the configuration.
+set(FILEDIST_FORBIDDEN_USES update:release updater:release protocol:signing)
+
 add_library(filedist_public_headers INTERFACE)
 target_include_directories(filedist_public_headers INTERFACE
   ${PROJECT_SOURCE_DIR}/include/filedist ${PROJECT_BINARY_DIR}/include/filedist
@@ -41,6 +50,11 @@ function(filedist_module name)
   if(M_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "filedist_module(${name}): unknown arguments ${M_UNPARSED_ARGUMENTS}")
   endif()
+  foreach(used IN LISTS M_PUBLIC_USES M_USES)
+    if("${name}:${used}" IN_LIST FILEDIST_FORBIDDEN_USES)
+      message(FATAL_ERROR "filedist_module(${name}): ${name} must not use ${used}")
+    endif()
+  endforeach()
   if(NOT M_TARGET)
     set(M_TARGET filedist_${name})
   endif()

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 #include "signing/key_files.h"
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -17,13 +17,14 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
+#include "signing/channel_signature.h"
 #include "signing/ed25519.h"
 #include "signing/hex_text.h"
 #include "signing/key_files.h"
 #include "signing/manifest_check.h"
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 #include "signing/trusted_keys.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "release/channel_pointer.h"
+#include "release/channel_publish.h"
 #include "release/earlier_release.h"
 #include "release/prune_releases.h"
 #include "release/release_dirs.h"

@@ -27,7 +27,7 @@ void SetPackerDirectory(const std::string& dir);
 // rollout percent of installs and expiring after expiresDays days (negative:
 // never) (the
 // default channel's LATEST too), signed through signer where it is set
-// (release/channel_pointer.h). *pointerSequence gets the new pointer's
+// (release/channel_publish.h). *pointerSequence gets the new pointer's
 // number. False, with *error set.
 bool PublishReleaseChannel(const std::string& releaseDir, const std::string& channel,
                            const std::string& patchName, int rollout, int expiresDays,

@@ -6,7 +6,7 @@
 
 #include "fileio/io_util.h"
 #include "release/release_dirs.h"
-#include "signing/manifest_text.h"
+#include "protocol/manifest_text.h"
 
 std::string BuildRecordPath(const std::string& patchDir) {
   std::string release_dir;

@@ -10,8 +10,8 @@
 #include "fileio/file_key.h"
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
-#include "signing/patch_dir_name.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_dir_name.h"
+#include "protocol/release_manifest.h"
 #include "util/text_lines.h"
 
 namespace {

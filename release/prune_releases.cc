@@ -5,11 +5,11 @@
 #include "fileio/io_util.h"
 #include "platform/file_lock.h"
 #include "platform/platform.h"
-#include "release/channel_pointer.h"
+#include "release/channel_publish.h"
 #include "release/release_preflight.h"
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 #include "signing/bounded_file.h"
-#include "signing/patch_dir_name.h"
+#include "protocol/patch_dir_name.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "fileio/io_util.h"
-#include "release/channel_pointer.h"
-#include "signing/channel_pointer.h"
-#include "signing/patch_dir_name.h"
+#include "release/channel_publish.h"
+#include "protocol/channel_pointer.h"
+#include "protocol/patch_dir_name.h"
 #include "version/build_paths.h"
 
 const char* const kBuildRecordFolder = ".build-records";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 
 // The folder of a release folder that holds its builds' records
 // (build_record.h), each named as its patch directory.
@@ -31,7 +31,7 @@ std::string PatchNameOfPartial(const std::string& name);
 // directories). Under the release folder's lock, before a build starts.
 void RemovePartialPatchDirs(const std::string& releaseDir);
 
-// PatchDirName gives what signing/patch_dir_name.h's IsPatchDirName takes.
+// PatchDirName gives what protocol/patch_dir_name.h's IsPatchDirName takes.
 // The directories a build writes into that a scan must not pick up should
 // they lie inside the source tree: outputDir's temporary tree and the patch
 // directories already in releaseDir, its LATEST and its build records, resolved against the startup

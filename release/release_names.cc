@@ -3,7 +3,7 @@
 #include "fileio/aside_name.h"
 #include "fileio/io_util.h"
 #include "log/logger.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "util/ascii_case.h"
 #include "util/path_components.h"
 #include "util/windows_names.h"

@@ -16,8 +16,8 @@
 #include "log/release_events.h"
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 #include "signing/sha256.h"
 #include "util/ascii_case.h"
 

@@ -1,6 +1,6 @@
 // Release stage after the Manifest: binary patches from the files of the
 // last few releases in the release folder to this release's files, and the
-// patch index that describes them (signing/patch_index.h).
+// patch index that describes them (protocol/patch_index.h).
 //
 // For every released file, each distinct earlier key its path has among the
 // given releases (other than its own key now) gets a patch straight from

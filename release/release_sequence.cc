@@ -6,8 +6,8 @@
 #include "release/release_dirs.h"
 #include "fileio/io_util.h"
 #include "platform/platform.h"
-#include "signing/patch_dir_name.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_dir_name.h"
+#include "protocol/release_manifest.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "release/release_pointer.h"
+#include "protocol/latest_pointer.h"
 #include "signing/bounded_file.h"
-#include "signing/channel_pointer.h"
-#include "signing/release_manifest.h"
+#include "protocol/channel_pointer.h"
+#include "protocol/release_manifest.h"
 
 namespace {
 

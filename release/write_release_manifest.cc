@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "platform/system_error.h"
 #include "release/release_sequence.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "signing/sha256.h"
 #include "version/file_version.h"
 

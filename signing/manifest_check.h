@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 enum class ManifestCheck {
   kVerified,            // signature good, VerComp.dat and Ver as listed

@@ -7,8 +7,8 @@
 #include "platform/platform.h"
 #include "signing/bounded_file.h"
 #include "signing/key_files.h"
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 // Writes patchDir's Manifest.sig, a file that must not exist yet, and, where
 // the release has binary patches, PatchIndex.sig beside its PatchIndex
-// (signing/patch_index.h). False with *error set when a file cannot be read
+// (protocol/patch_index.h). False with *error set when a file cannot be read
 // or signed or a signature cannot be written; no half-written signature is
 // left behind then.
 bool SignReleaseManifest(const std::string& patchDir, const Ed25519PrivateKey& key,

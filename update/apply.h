@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "update/apply_journal.h"
 #include "update/aside_copies.h"
 #include "update/staging.h"

@@ -1,5 +1,7 @@
 #include "update/channel_choice.h"
 
+#include "signing/channel_signature.h"
+
 namespace update {
 
 bool ChooseFromChannel(const ChannelInput& input, ChannelChoice* choice, std::string* error) {

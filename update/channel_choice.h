@@ -1,5 +1,5 @@
 // Which release a client takes from a channel pointer (the format is in
-// signing/channel_pointer.h). With a trusted key the pointer must carry the
+// protocol/channel_pointer.h). With a trusted key the pointer must carry the
 // key's signature and a sequence no lower than the last one this install
 // took from the channel: an older pointer served again, by the server or
 // anyone between, is refused, while a newer one that points the channel
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 namespace update {
 

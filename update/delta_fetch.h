@@ -6,7 +6,7 @@
 // journal, the apply phase, resume, files in use and --repair see no
 // difference.
 //
-// Trust: the patch index (signing/patch_index.h) goes with one Manifest,
+// Trust: the patch index (protocol/patch_index.h) goes with one Manifest,
 // whose SHA-256 it gives. With a trusted key the index is taken only with a
 // signature by that key, and a patch only with the size and SHA-256 the
 // index gives, before a byte of it is read as a patch. Without one, as for
@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 #include "update/release_fetcher.h"
 #include "update/staging.h"
 #include "update/update_plan.h"

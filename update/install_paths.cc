@@ -7,7 +7,7 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "update/fault_point.h"
 #include "util/path_components.h"
 #include "util/scoped_file.h"

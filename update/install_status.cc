@@ -5,8 +5,8 @@
 
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "signing/channel_pointer.h"
-#include "signing/manifest_text.h"
+#include "protocol/channel_pointer.h"
+#include "protocol/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
 #include "update/durable_file.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "update/release_fetcher.h"
 #include "update/staging.h"
 #include "update/update_engine.h"

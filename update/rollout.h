@@ -1,5 +1,5 @@
 // Staged rollout: a channel pointer may offer its release to a share of
-// installs only (signing/channel_pointer.h, "rollout P"). Each install keeps
+// installs only (protocol/channel_pointer.h, "rollout P"). Each install keeps
 // a random identifier in .filedist-id, made once from libgcrypt's strong
 // generator (32 lowercase hexadecimal digits and LF), and is inside for a
 // release when its bucket, the first eight bytes of SHA-256(id LF patch)

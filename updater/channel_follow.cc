@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "platform/system_error.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 #include "update/channel_choice.h"
 #include "update/install_status.h"
 #include "update/rollout.h"

@@ -1,6 +1,6 @@
 // Following a channel of a releases folder, as a session does when the host
 // names one (the "channel" option) or the session remembers one: the signed
-// pointer channel.NAME (signing/channel_pointer.h) is read beside LATEST,
+// pointer channel.NAME (protocol/channel_pointer.h) is read beside LATEST,
 // checked against the trusted key, the channel and the last pointer this
 // install took from it (update/channel_choice.h), and, where it offers its
 // release to a share of installs only, against the install's identifier

@@ -7,10 +7,9 @@
 #include <system_error>
 #include <utility>
 
-#include "release/release_dirs.h"
-#include "release/release_pointer.h"
-#include "signing/patch_dir_name.h"
-#include "signing/release_manifest.h"
+#include "protocol/latest_pointer.h"
+#include "protocol/patch_dir_name.h"
+#include "protocol/release_manifest.h"
 #include "platform/platform.h"
 
 namespace {

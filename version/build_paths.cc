@@ -2,7 +2,7 @@
 
 #include "fileio/io_util.h"
 #include "platform/platform.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 const char kFiltersName[] = "Filters.ini";
 const char kCompressTempName[] = "__CompressTemp__";

@@ -3,7 +3,7 @@
 // BuildVer.log belong to the directory the program lies in.
 #include "e2e/build_release_fixture.h"
 #include "fileio/gzip_compress.h"
-#include "signing/patch_dir_name.h"
+#include "protocol/patch_dir_name.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "signing/patch_index.h"
-#include "signing/release_manifest.h"
+#include "protocol/patch_index.h"
+#include "protocol/release_manifest.h"
 #include "support/json_oracle.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"

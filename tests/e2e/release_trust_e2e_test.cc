@@ -5,7 +5,7 @@
 #include <string>
 
 #include "e2e/release_ops_fixture.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "signing/patch_index.h"
+#include "protocol/patch_index.h"
 
 namespace {
 

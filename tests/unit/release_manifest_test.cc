@@ -1,4 +1,4 @@
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "signing/ed25519_curve.h"
 #include "signing/hex_text.h"
 #include "signing/key_files.h"
-#include "signing/manifest_text.h"
+#include "protocol/manifest_text.h"
 #include "signing/sha256.h"
 #include "support/json_oracle.h"
 #include "support/test_support.h"

@@ -1,7 +1,7 @@
 // The release protocol that filedist build and the client share: the
 // release pointer LATEST, the channel pointers with their signatures, and
 // the signature of a release's Manifest.
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "platform/durability_observer.h"
-#include "release/channel_pointer.h"
+#include "release/channel_publish.h"
 #include "release/prune_releases.h"
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
+#include "signing/channel_signature.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 #include "signing/release_signature.h"
 #include "support/power_cut_layer.h"
 #include "support/test_support.h"

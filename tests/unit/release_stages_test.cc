@@ -12,7 +12,7 @@
 #include "release/prune_releases.h"
 #include "release/release_dirs.h"
 #include "release/release_sequence.h"
-#include "signing/patch_dir_name.h"
+#include "protocol/patch_dir_name.h"
 #include "support/release_oracles.h"
 #include "support/test_support.h"
 #include "version/file_version.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "signing/patch_index.h"
+#include "protocol/patch_index.h"
 #include "support/file_size_limit.h"
 #include "support/gzip_oracle.h"
 #include "support/release_oracles.h"

@@ -2,8 +2,8 @@
 // build names its output (release_dirs.h), what a channel pointer and the
 // release pointer may name, and what a release folder's listing and pruning
 // take for a release.
-#ifndef FILEDIST_SIGNING_PATCH_DIR_NAME_H
-#define FILEDIST_SIGNING_PATCH_DIR_NAME_H
+#ifndef FILEDIST_PROTOCOL_PATCH_DIR_NAME_H
+#define FILEDIST_PROTOCOL_PATCH_DIR_NAME_H
 
 #include <string>
 
@@ -11,4 +11,4 @@
 // digits, "_" and six digits, nothing more.
 bool IsPatchDirName(const std::string& name);
 
-#endif  // FILEDIST_SIGNING_PATCH_DIR_NAME_H
+#endif  // FILEDIST_PROTOCOL_PATCH_DIR_NAME_H

@@ -1,9 +1,9 @@
-#include "signing/manifest_text.h"
+#include "protocol/manifest_text.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 namespace manifest_text {
 

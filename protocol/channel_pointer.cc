@@ -1,13 +1,10 @@
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 #include <ctime>
 #include <vector>
 
-#include "signing/ed25519.h"
-#include "signing/key_files.h"
-#include "signing/manifest_text.h"
-#include "signing/patch_dir_name.h"
-#include "signing/trusted_keys.h"
+#include "protocol/manifest_text.h"
+#include "protocol/patch_dir_name.h"
 
 const char* const kDefaultChannel = "stable";
 
@@ -96,24 +93,5 @@ bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::
   }
   *pointer = read;
   error->clear();
-  return true;
-}
-
-bool VerifyChannelSignature(const std::string& text, const std::string& signatureText,
-                            const std::string& publicKeyFile, std::string* error) {
-  std::vector<Ed25519PublicKey> keys;
-  if (!ReadTrustedKeysFile(publicKeyFile.c_str(), &keys)) {
-    *error = "'" + publicKeyFile + "' is not a readable public key file";
-    return false;
-  }
-  Ed25519Signature signature;
-  if (!ParseSignatureFile(signatureText, &signature)) {
-    *error = "the channel pointer's signature file is not one";
-    return false;
-  }
-  if (!VerifyByAnyKey(keys, text, signature)) {
-    *error = "the channel pointer is not signed by the trusted key";
-    return false;
-  }
   return true;
 }

@@ -2,8 +2,8 @@
 // channel_pointer.h, and the install record of the update engine):
 // digests, numbers, names, fields, released paths and the line reader that
 // refuses anything but whole, plain lines.
-#ifndef FILEDIST_SIGNING_MANIFEST_TEXT_H
-#define FILEDIST_SIGNING_MANIFEST_TEXT_H
+#ifndef FILEDIST_PROTOCOL_MANIFEST_TEXT_H
+#define FILEDIST_PROTOCOL_MANIFEST_TEXT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -90,4 +90,4 @@ class LineReader {
 
 }  // namespace manifest_text
 
-#endif  // FILEDIST_SIGNING_MANIFEST_TEXT_H
+#endif  // FILEDIST_PROTOCOL_MANIFEST_TEXT_H

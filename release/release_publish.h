@@ -1,21 +1,12 @@
-// The release pointer: a file LATEST in a release folder names the folder's
-// newest patch directory, so that clients can be pointed once at the folder
-// and find each new release themselves. It holds one line, the directory's
-// own name ("Patch_YYYYMMDD_HHMMSS") and a line feed. A release build
-// writes it last, once the release is whole (and signed); a client reads it
-// and follows it.
-#ifndef FILEDIST_RELEASE_RELEASE_POINTER_H
-#define FILEDIST_RELEASE_RELEASE_POINTER_H
+// Publishing a release: its files flushed to the disk, then the release
+// folder's LATEST (protocol/latest_pointer.h) pointed at it. A release build
+// does this last, once the release is whole (and signed).
+#ifndef FILEDIST_RELEASE_RELEASE_PUBLISH_H
+#define FILEDIST_RELEASE_RELEASE_PUBLISH_H
 
-#include <cstddef>
 #include <string>
 
-// The pointer's file name in a release folder.
-extern const char* const kLatestName;
-
-// A pointer is never longer than this; a reader that finds more has found
-// something else.
-constexpr size_t kReleasePointerSizeLimit = 256;
+#include "protocol/latest_pointer.h"
 
 // Points the release folder that holds patchDir (the folder above it) at
 // patchDir. The new pointer is written beside the old one and renamed over
@@ -37,10 +28,4 @@ bool PublishRelease(const std::string& patchDir, std::string* error);
 // with *error set (naming the file) when one cannot be.
 bool FlushRelease(const std::string& patchDir, std::string* error);
 
-// The patch directory name that a pointer's text gives: the text without
-// the line ends and spaces after it. False when that is not a patch
-// directory's name, which a client must never follow (it could lead out of
-// the release folder).
-bool ParseReleasePointer(const std::string& text, std::string* patchName);
-
-#endif  // FILEDIST_RELEASE_RELEASE_POINTER_H
+#endif  // FILEDIST_RELEASE_RELEASE_PUBLISH_H

@@ -1,4 +1,4 @@
-#include "signing/patch_dir_name.h"
+#include "protocol/patch_dir_name.h"
 
 bool IsPatchDirName(const std::string& name) {
   static const char kPattern[] = "Patch_dddddddd_dddddd";

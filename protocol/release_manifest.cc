@@ -1,9 +1,9 @@
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 #include <ctime>
 #include <set>
 
-#include "signing/manifest_text.h"
+#include "protocol/manifest_text.h"
 
 const char kManifestName[] = "Manifest";
 const char kManifestSignatureName[] = "Manifest.sig";

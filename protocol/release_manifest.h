@@ -19,8 +19,8 @@
 // sign or leading zeros. The version list and its key file are described as
 // the client fetches them, compressed, so that a client can check them
 // before it decompresses anything.
-#ifndef FILEDIST_SIGNING_RELEASE_MANIFEST_H
-#define FILEDIST_SIGNING_RELEASE_MANIFEST_H
+#ifndef FILEDIST_PROTOCOL_RELEASE_MANIFEST_H
+#define FILEDIST_PROTOCOL_RELEASE_MANIFEST_H
 
 #include <cstddef>
 #include <cstdint>
@@ -81,4 +81,4 @@ constexpr uint64_t kManifestSequenceLimit = static_cast<uint64_t>(INT64_MAX);
 // "YYYY-MM-DDTHH:MM:SSZ" for the current time.
 std::string CurrentUtcTime();
 
-#endif  // FILEDIST_SIGNING_RELEASE_MANIFEST_H
+#endif  // FILEDIST_PROTOCOL_RELEASE_MANIFEST_H

@@ -23,8 +23,8 @@
 // SHA256 is 64 and a key 32 lowercase hexadecimal digits; numbers are
 // decimal without sign or leading zeros. Lines are sorted by PATH, then by
 // OLDKEY; no pair of PATH and OLDKEY comes twice.
-#ifndef FILEDIST_SIGNING_PATCH_INDEX_H
-#define FILEDIST_SIGNING_PATCH_INDEX_H
+#ifndef FILEDIST_PROTOCOL_PATCH_INDEX_H
+#define FILEDIST_PROTOCOL_PATCH_INDEX_H
 
 #include <cstddef>
 #include <cstdint>
@@ -65,4 +65,4 @@ std::string FormatPatchIndex(const PatchIndex& index);
 // line. False with the first fault (and its line) in *error.
 bool ParsePatchIndex(const std::string& text, PatchIndex* index, std::string* error);
 
-#endif  // FILEDIST_SIGNING_PATCH_INDEX_H
+#endif  // FILEDIST_PROTOCOL_PATCH_INDEX_H

@@ -1,4 +1,4 @@
-#include "release/channel_pointer.h"
+#include "release/channel_publish.h"
 
 #include <cstdio>
 
@@ -7,9 +7,9 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "release/release_preflight.h"
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 #include "signing/bounded_file.h"
-#include "signing/release_manifest.h"
+#include "protocol/release_manifest.h"
 
 namespace {
 

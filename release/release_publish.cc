@@ -1,11 +1,8 @@
-#include "release/release_pointer.h"
+#include "release/release_publish.h"
 
 #include "fileio/replacement_file.h"
 #include "fileio/tree_sync.h"
 #include "platform/platform.h"
-#include "signing/patch_dir_name.h"
-
-const char* const kLatestName = "LATEST";
 
 bool FlushRelease(const std::string& patchDir, std::string* error) {
   std::string failed;
@@ -27,14 +24,4 @@ bool WriteReleasePointer(const std::string& patchDir, std::string* error) {
                            ? std::string(kLatestName)
                            : patchDir.substr(0, separator + 1) + kLatestName;
   return ReplaceFileDurably(latest, name + "\n", error);
-}
-
-bool ParseReleasePointer(const std::string& text, std::string* patchName) {
-  std::string name = text;
-  while (!name.empty() && (name.back() == '\n' || name.back() == '\r' || name.back() == ' ')) {
-    name.pop_back();
-  }
-  if (!IsPatchDirName(name)) return false;
-  *patchName = name;
-  return true;
 }

@@ -1,8 +1,8 @@
-#include "signing/patch_index.h"
+#include "protocol/patch_index.h"
 
 #include <tuple>
 
-#include "signing/manifest_text.h"
+#include "protocol/manifest_text.h"
 
 const char kPatchIndexName[] = "PatchIndex";
 const char kPatchIndexSignatureName[] = "PatchIndex.sig";

@@ -1,16 +1,16 @@
-// Publishing a channel pointer (signing/channel_pointer.h describes the
+// Publishing a channel pointer (protocol/channel_pointer.h describes the
 // file): after a build names its release in its channel, and when a
 // publisher promotes an existing release to a channel or points it back to
 // an older one. Under the release folder's lock, so that two publishers
 // never give two pointers one number.
-#ifndef FILEDIST_RELEASE_CHANNEL_POINTER_H
-#define FILEDIST_RELEASE_CHANNEL_POINTER_H
+#ifndef FILEDIST_RELEASE_CHANNEL_PUBLISH_H
+#define FILEDIST_RELEASE_CHANNEL_PUBLISH_H
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "signing/channel_pointer.h"
+#include "protocol/channel_pointer.h"
 
 // Makes the signature file text for a pointer's bytes; false when it cannot.
 using PointerSigner = std::function<bool(const std::string& text, std::string* signatureFile)>;
@@ -50,4 +50,4 @@ bool IsPendingChannelFileName(const std::string& name);
 bool ReadChannelPointers(const std::string& releaseDir, std::vector<ChannelPointer>* pointers,
                          std::string* error);
 
-#endif  // FILEDIST_RELEASE_CHANNEL_POINTER_H
+#endif  // FILEDIST_RELEASE_CHANNEL_PUBLISH_H

@@ -22,8 +22,8 @@
 // RELEASES/channel.NAME.sig, when the publisher signs (build --sign,
 // promote --sign): an Ed25519 signature file over the pointer's bytes, as
 // Manifest.sig is over the Manifest's.
-#ifndef FILEDIST_SIGNING_CHANNEL_POINTER_H
-#define FILEDIST_SIGNING_CHANNEL_POINTER_H
+#ifndef FILEDIST_PROTOCOL_CHANNEL_POINTER_H
+#define FILEDIST_PROTOCOL_CHANNEL_POINTER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -65,10 +65,4 @@ std::string FormatChannelPointer(const ChannelPointer& pointer);
 // write.
 bool ParseChannelPointer(const std::string& text, ChannelPointer* pointer, std::string* error);
 
-// Checks signatureText (a signature file) over text with the public key
-// file publicKeyFile. False, with *error set, when the key cannot be read or
-// the signature is not the key's.
-bool VerifyChannelSignature(const std::string& text, const std::string& signatureText,
-                            const std::string& publicKeyFile, std::string* error);
-
-#endif  // FILEDIST_SIGNING_CHANNEL_POINTER_H
+#endif  // FILEDIST_PROTOCOL_CHANNEL_POINTER_H
