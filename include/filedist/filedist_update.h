@@ -188,6 +188,8 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
 /* Sets an option by the long name `filedist update` gives it, with its value
  * as text (copied); for a flag, value is "1"/"0" (or NULL for "1"):
  *   "trust" FILE         releases must be signed with this Ed25519 public key
+ *                        (or one of the keys the file holds); an empty name
+ *                        is refused (_E_USAGE), never taken as "no key"
  *   "allow-downgrade"    take a signed release older than the installed one
  *   "jobs" N             files fetched, then placed, at once, 1 to 64 (default 8)
  *   "timeout" SECONDS    per network operation, 1 to 86400
@@ -198,9 +200,10 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
  *   "repair"             re-key every listed file; fetch what does not match
  *   "no-delta"           fetch whole files only, never the release's binary patches
  *   "expected-sequence" N  the signed release must carry this number (as a
- *                        channel pointer signed by the trusted key names it);
- *                        it may then be older than the installed one (a
- *                        pointer the session follows sets its own)
+ *                        channel pointer signed by the trusted key names it),
+ *                        0 (none) to 2^63 - 1; it may then be older than the
+ *                        installed one (a pointer the session follows sets
+ *                        its own)
  *   "channel" NAME       follow the channel NAME (letters, digits, '-', '_')
  *                        of a releases folder given as source: the release
  *                        its pointer channel.NAME names, checked as
