@@ -222,6 +222,28 @@ bool FollowFromRecord(filedist_update* session, std::string* error) {
                                 error);
 }
 
+// Before the apply changes anything: the pointer the check took becomes the
+// last one taken from its channel. The apply raises the release floor
+// first; were the pointer recorded only after a successful apply, one that
+// is stopped or cannot place a file would leave the previous pointer
+// binding, and that pointer served again would take the install back to
+// its older release. Only the pointer changes: the rest of the record still
+// says what was installed last. Where no record of this channel binds
+// (a first install, a switch of channel), the floor alone keeps older
+// releases out.
+bool RecordPointerTaken(filedist_update* session, std::string* error) {
+  const updater::ChannelFollow& follow = session->follow;
+  if (follow.channel.empty() || follow.pointer == 0) return true;
+  const std::string& install_dir = session->checked.install_dir;
+  update::InstallRecord record;
+  if (update::ReadInstallRecord(install_dir, &record) != update::RecordState::kRead ||
+      record.channel != follow.channel || record.pointer >= follow.pointer) {
+    return true;
+  }
+  record.pointer = follow.pointer;
+  return update::WriteInstallRecord(install_dir, record, error);
+}
+
 }  // namespace
 
 extern "C" {
@@ -447,6 +469,13 @@ int filedist_update_apply(filedist_update* session) {
   // An apply ends what the check planned, whatever its result.
   session->step = Step::kOpened;
   if (session->follow.held_back) return FILEDIST_UPDATE_UP_TO_DATE;
+  std::string taken_error;
+  if (!RecordPointerTaken(session, &taken_error)) {
+    session->reporter.Problem("cannot record the channel pointer taken: " + taken_error +
+                              "; nothing was replaced");
+    session->error = session->reporter.last_problem();
+    return FILEDIST_UPDATE_E_DISK;
+  }
   if (int status = session->steps->Install()) return session->Result(status);
   if (!session->follow.channel.empty()) {
     // The check followed a channel: the next session needs no source, and

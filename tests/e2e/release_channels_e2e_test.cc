@@ -1,6 +1,8 @@
 // Channels over HTTP as a publisher runs them: a beta channel beside stable,
 // a client switching between them, a promotion, a signed roll-back the
-// client takes and an older pointer served again that it refuses.
+// client takes and an older pointer served again that it refuses, also
+// after an update that could not place its files.
+#include <fstream>
 #include <string>
 
 #include "e2e/release_ops_fixture.h"
@@ -8,6 +10,26 @@
 namespace {
 
 using namespace release_ops;
+
+// Makes the folder's entries impossible to replace, for the owner and for
+// root alike: without write permission, or immutable (chattr +i) where
+// permissions do not stop this user. False where neither can be done here.
+bool Freeze(const std::string& dir) {
+  fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const std::string probe = dir + "/probe";
+  if (!std::ofstream(probe)) return true;
+  fs::remove(probe);
+  std::string output;
+  return fs::exists("/usr/bin/chattr") &&
+         testing_support::Run({"/usr/bin/chattr", "+i", dir}, &output) == 0;
+}
+
+void Thaw(const std::string& dir) {
+  std::string output;
+  if (fs::exists("/usr/bin/chattr")) testing_support::Run({"/usr/bin/chattr", "-i", dir}, &output);
+  fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+}
 
 TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
@@ -121,6 +143,55 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
   EXPECT_NE(output.find("no longer has the signed pointer"), std::string::npos) << output;
   EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+}
+
+// The release floor is raised before an apply changes anything; the pointer
+// taken must be too. An update whose file cannot be placed leaves release 2
+// half installed, and the previous pointer (to release 1, validly signed)
+// served again must be refused, not take the install back and lower the
+// floor.
+TEST_F(ReleaseOps, AnUpdateThatFailsToPlaceIsNotRolledBackByItsOldPointer) {
+  if (std::string(plat::kExecutableSuffix) == ".exe") {
+    GTEST_SKIP() << "a folder is made unwritable with POSIX calls here";
+  }
+  if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
+  Keygen("signer");
+  const Strings sign = {"--sign", Sub("signer.key")};
+  Build(kFirst, "releases", sign);
+  const std::string first_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string first_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+  std::string client = NewClient("client", "signer");
+  std::string output;
+  ASSERT_EQ(Client(client, {"update", Url("releases/"), "--quiet"}, &output), 0) << output;
+  Build(kSecond, "releases", sign);
+  const std::string second_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string second_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+
+  const std::string bin = client + "/bin";
+  if (!Freeze(bin)) {
+    Thaw(bin);
+    GTEST_SKIP() << "no way to make a folder unwritable for this user here";
+  }
+  int status = Client(client, {"update"}, &output);
+  Thaw(bin);
+  ASSERT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("cannot replace"), std::string::npos) << output;
+  EXPECT_EQ(testing_support::ReadFileBytes(client + "/.filedist-release"), "sequence 2\n");
+
+  testing_support::WriteFileBytes(Sub("releases/channel.stable"), first_pointer);
+  testing_support::WriteFileBytes(Sub("releases/channel.stable.sig"), first_signature);
+  EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
+  EXPECT_NE(output.find("an old pointer served again is refused"), std::string::npos) << output;
+  EXPECT_EQ(testing_support::ReadFileBytes(client + "/.filedist-release"), "sequence 2\n");
+  EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+
+  // The current pointer served again finishes the update.
+  testing_support::WriteFileBytes(Sub("releases/channel.stable"), second_pointer);
+  testing_support::WriteFileBytes(Sub("releases/channel.stable.sig"), second_signature);
+  ASSERT_EQ(Client(client, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
 }
 
 }  // namespace
