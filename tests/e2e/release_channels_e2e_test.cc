@@ -11,25 +11,43 @@ namespace {
 
 using namespace release_ops;
 
-// Makes the folder's entries impossible to replace, for the owner and for
-// root alike: without write permission, or immutable (chattr +i) where
-// permissions do not stop this user. False where neither can be done here.
-bool Freeze(const std::string& dir) {
-  fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-  const std::string probe = dir + "/probe";
-  if (!std::ofstream(probe)) return true;
-  fs::remove(probe);
-  std::string output;
-  return fs::exists("/usr/bin/chattr") &&
-         testing_support::Run({"/usr/bin/chattr", "+i", dir}, &output) == 0;
-}
+bool IsWindowsProgram() { return std::string(plat::kExecutableSuffix) == ".exe"; }
 
-void Thaw(const std::string& dir) {
-  std::string output;
-  if (fs::exists("/usr/bin/chattr")) testing_support::Run({"/usr/bin/chattr", "-i", dir}, &output);
-  fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
-}
+// Keeps an update from placing dir/app.exe for as long as it lives: on
+// Windows by holding the file open, as an application holds a document;
+// elsewhere by making the folder unwritable for the owner, or immutable
+// (chattr +i) where permissions do not stop this user (root).
+class Unplaceable {
+ public:
+  explicit Unplaceable(const std::string& dir) : dir_(dir) {
+    if (IsWindowsProgram()) {
+      held_.open(dir + "/app.exe", std::ios::binary);
+      ok_ = held_.is_open();
+      return;
+    }
+    fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const std::string probe = dir + "/probe";
+    ok_ = !std::ofstream(probe);
+    if (ok_) return;
+    fs::remove(probe);
+    std::string output;
+    ok_ = fs::exists(kChattr) && testing_support::Run({kChattr, "+i", dir}, &output) == 0;
+  }
+  ~Unplaceable() {
+    if (IsWindowsProgram()) return;
+    std::string output;
+    if (fs::exists(kChattr)) testing_support::Run({kChattr, "-i", dir_}, &output);
+    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  static constexpr const char* kChattr = "/usr/bin/chattr";
+  std::string dir_;
+  std::ifstream held_;
+  bool ok_ = false;
+};
 
 TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
@@ -151,9 +169,6 @@ TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
 // served again must be refused, not take the install back and lower the
 // floor.
 TEST_F(ReleaseOps, AnUpdateThatFailsToPlaceIsNotRolledBackByItsOldPointer) {
-  if (std::string(plat::kExecutableSuffix) == ".exe") {
-    GTEST_SKIP() << "a folder is made unwritable with POSIX calls here";
-  }
   if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
   Keygen("signer");
   const Strings sign = {"--sign", Sub("signer.key")};
@@ -169,15 +184,12 @@ TEST_F(ReleaseOps, AnUpdateThatFailsToPlaceIsNotRolledBackByItsOldPointer) {
   const std::string second_signature =
       testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
 
-  const std::string bin = client + "/bin";
-  if (!Freeze(bin)) {
-    Thaw(bin);
-    GTEST_SKIP() << "no way to make a folder unwritable for this user here";
+  {
+    Unplaceable blocked(client + "/bin");
+    if (!blocked.ok()) GTEST_SKIP() << "no way to keep this user from replacing a file here";
+    ASSERT_EQ(Client(client, {"update"}, &output), 1) << output;
+    EXPECT_NE(output.find("app.exe"), std::string::npos) << output;
   }
-  int status = Client(client, {"update"}, &output);
-  Thaw(bin);
-  ASSERT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("cannot replace"), std::string::npos) << output;
   EXPECT_EQ(testing_support::ReadFileBytes(client + "/.filedist-release"), "sequence 2\n");
 
   testing_support::WriteFileBytes(Sub("releases/channel.stable"), first_pointer);
