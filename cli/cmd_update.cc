@@ -16,6 +16,7 @@
 #include "cli/update_json.h"
 #include "cli/update_progress.h"
 #include "filedist_update.h"
+#include "platform/platform.h"
 #include "platform/stop_requests.h"
 #include "signing/channel_pointer.h"
 #include "update/install_paths.h"
@@ -82,9 +83,9 @@ int RunUpdateCommand(int argc, char** argv) {
   if (line.Has("then-run")) then_run = {line.Value("then-run")};
   uint64_t wait_pid = 0;
   if (line.Has("wait-pid") &&
-      !ParseCount(line.Value("wait-pid"), 1, updater::LargestProcessId(), &wait_pid)) {
+      !ParseCount(line.Value("wait-pid"), 1, plat::LargestProcessId(), &wait_pid)) {
     return line.UsageError("--wait-pid takes a process id from 1 to " +
-                           std::to_string(updater::LargestProcessId()));
+                           std::to_string(plat::LargestProcessId()));
   }
   const bool restart = wait_pid != 0 || !then_run.empty();
   const bool check = line.Has("check");

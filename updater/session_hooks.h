@@ -4,7 +4,6 @@
 #ifndef FILEDIST_UPDATER_SESSION_HOOKS_H
 #define FILEDIST_UPDATER_SESSION_HOOKS_H
 
-#include <cstdint>
 #include <string>
 
 #include "filedist_update.h"
@@ -34,10 +33,6 @@ bool SourceFailed(const filedist_update* session);
 // What the last check's channel gave (an empty channel where it followed
 // none): the pointer taken, or an install held back outside a rollout.
 const ChannelFollow& FollowedChannel(const filedist_update* session);
-
-// The largest process id of this system: the top of --wait-pid's range,
-// checked before anything is fetched.
-uint64_t LargestProcessId();
 
 }  // namespace updater
 

@@ -568,6 +568,4 @@ bool SourceFailed(const filedist_update* session) { return session->source_faile
 
 const ChannelFollow& FollowedChannel(const filedist_update* session) { return session->follow; }
 
-uint64_t LargestProcessId() { return plat::LargestProcessId(); }
-
 }  // namespace updater
