@@ -3,7 +3,6 @@
 // Opens a port or authorises a program in the Windows Firewall through the
 // library's AddPort2FW and AddProc2FW.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,16 +19,6 @@ int Usage(const char* problem) {
   std::fputs(FormatUsage(*FindCommandHelp("firewall")).c_str(), stderr);
   std::fputs("'filedist firewall --help' describes the command.\n", stderr);
   return 2;
-}
-
-// A port number in decimal digits only, 1 to 65535.
-bool ParsePort(const char* text, int* port) {
-  if (*text == '\0' || std::strlen(text) > 5) return false;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') return false;
-  }
-  *port = std::atoi(text);
-  return *port >= 1 && *port <= 65535;
 }
 
 int Report(bool done, const std::string& what) {
@@ -53,7 +42,7 @@ int NoFirewall() {
 int RunPort(int argc, char** argv) {
   if (argc != 3) return Usage("port takes PORT, tcp or udp, and NAME");
   int port = 0;
-  if (!ParsePort(argv[0], &port)) return Usage("PORT must be a number from 1 to 65535");
+  if (!ParseCount(argv[0], 1, 65535, &port)) return Usage("PORT must be a number from 1 to 65535");
   const bool tcp = std::strcmp(argv[1], "tcp") == 0;
   if (!tcp && std::strcmp(argv[1], "udp") != 0) return Usage("the protocol is tcp or udp");
   if (argv[2][0] == '\0') return Usage("NAME must not be empty");

@@ -2,7 +2,6 @@
 // points a channel at a release the folder already holds, a newer one or,
 // to roll back, an older one.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -28,23 +27,15 @@ int RunPromoteCommand(int argc, char** argv) {
     return line.UsageError("--channel takes a name of letters, digits, '-' and '_'");
   }
   int rollout = 100;
-  if (line.Has("rollout")) {
-    char* end = nullptr;
-    long value = std::strtol(line.Value("rollout"), &end, 10);
-    if (end == line.Value("rollout") || *end != '\0' || value < 0 || value > 100) {
-      return line.UsageError("--rollout takes a percentage from 0 to 100");
-    }
-    rollout = static_cast<int>(value);
+  if (line.Has("rollout") && !ParseCount(line.Value("rollout"), 0, 100, &rollout)) {
+    return line.UsageError("--rollout takes a percentage from 0 to 100");
   }
   int expires = -1;
   if (line.Has("expires")) {
-    char* end = nullptr;
-    long value = std::strtol(line.Value("expires"), &end, 10);
     if (!line.Has("sign")) return line.UsageError("--expires goes with --sign");
-    if (end == line.Value("expires") || *end != '\0' || value < 1 || value > 36500) {
+    if (!ParseCount(line.Value("expires"), 1, 36500, &expires)) {
       return line.UsageError("--expires takes a number of days from 1 to 36500");
     }
-    expires = static_cast<int>(value);
   }
   const std::string releases = line.operands()[0];
   // PATCH_DIR as a name or as a path: the release folder's own entry counts.

@@ -3,7 +3,6 @@
 // up to the release in SOURCE through the updater's C interface; and
 // filedist verify [--dir DIR].
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,6 +16,7 @@
 #include "cli/update_json.h"
 #include "cli/update_progress.h"
 #include "filedist_update.h"
+#include "platform/platform.h"
 #include "platform/stop_requests.h"
 #include "protocol/channel_pointer.h"
 #include "update/install_paths.h"
@@ -82,14 +82,10 @@ int RunUpdateCommand(int argc, char** argv) {
   if (int status = line.Parse(argc, argv); status >= 0) return status;
   if (line.Has("then-run")) then_run = {line.Value("then-run")};
   uint64_t wait_pid = 0;
-  if (line.Has("wait-pid")) {
-    char* end = nullptr;
-    const char* text = line.Value("wait-pid");
-    unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (end == text || *end != '\0' || parsed == 0) {
-      return line.UsageError("--wait-pid takes a process id");
-    }
-    wait_pid = parsed;
+  if (line.Has("wait-pid") &&
+      !ParseCount(line.Value("wait-pid"), 1, plat::LargestProcessId(), &wait_pid)) {
+    return line.UsageError("--wait-pid takes a process id from 1 to " +
+                           std::to_string(plat::LargestProcessId()));
   }
   const bool restart = wait_pid != 0 || !then_run.empty();
   const bool check = line.Has("check");

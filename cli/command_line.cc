@@ -96,11 +96,3 @@ const char* CommandLine::Value(const char* name, const char* fallback) const {
   }
   return value;
 }
-
-bool ParseCount(const char* text, long low, long high, int* value) {
-  char* end = nullptr;
-  long parsed = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "cli/command_help.h"
+#include "util/whole_number.h"
 
-// An option's whole number from low to high, as strtol reads it; false
-// leaves *value as it was.
-bool ParseCount(const char* text, long low, long high, int* value);
+// An option's whole number from low to high: digits alone, never wrapped.
+using util::ParseCount;
 
 class CommandLine {
  public:

@@ -259,8 +259,13 @@ enum class ProcessWait {
   kFailed,    // it cannot be waited for (another user's, on Windows)
 };
 
+// The largest id a process can have here (a pid_t, a Windows DWORD): a
+// larger one names no process and is refused, never cut down to one.
+uint64_t LargestProcessId();
+
 // Waits, at most timeoutSeconds, until the process with the id pid (any
-// process, not only a child of this one) has ended.
+// process, not only a child of this one) has ended. kFailed for a pid of 0
+// or above LargestProcessId().
 ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds);
 
 // Starts argv[0] with the arguments after it and does not wait for it: it

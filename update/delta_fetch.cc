@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "delta/patch_apply.h"
 #include "fileio/file_key.h"
@@ -14,6 +15,7 @@
 #include "signing/key_files.h"
 #include "signing/manifest_check.h"
 #include "signing/sha256.h"
+#include "signing/trusted_keys.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "update/staged_transfer.h"
@@ -136,14 +138,16 @@ void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestS
   }
   staging_->Discard(kIndexStaged);
   if (!trustedKey.empty()) {
-    Ed25519PublicKey key;
+    // Any key the Manifest may be signed with signs the index too: during a
+    // key rotation the trust file holds the old key and the new one.
+    std::vector<Ed25519PublicKey> keys;
     Ed25519Signature signature;
     bool fetched = staging_->FetchRaw(fetcher_, {kPatchIndexSignatureName}, kMaxSignatureDownload,
                                       kIndexSignatureStaged, &error);
     bool signed_ok =
-        fetched && ReadPublicKeyFile(trustedKey.c_str(), &key) &&
+        fetched && ReadTrustedKeysFile(trustedKey.c_str(), &keys) &&
         ReadSignatureFile(staging_->PathOf(kIndexSignatureStaged).c_str(), &signature) &&
-        VerifyEd25519(key, text, signature);
+        VerifyByAnyKey(keys, text, signature);
     staging_->Discard(kIndexSignatureStaged);
     if (!signed_ok) {
       reporter_->Problem(

@@ -48,7 +48,8 @@ class DeltaFetch {
 
   // Fetches the release's patch index, if it has one, and keeps it when it
   // goes with the Manifest of manifestSha256 and manifestSize (and, with a
-  // trustedKey, carries that key's signature). No index is no patches.
+  // trustedKey, the trusted keys file, carries the signature of any one of
+  // its keys, as the Manifest may). No index is no patches.
   void LoadIndex(const std::string& manifestSha256, uint64_t manifestSize,
                  const std::string& trustedKey);
 

@@ -65,6 +65,7 @@ int ReleaseCheck::VerifyRelease() {
   }
   if (!staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest,
                           &error)) {
+    if (NothingThere()) return FailNothingThere(error);
     return Fail(UpdateFailure::kNetwork,
                 "the release is not signed: cannot fetch its Manifest from '" +
                     fetcher_->Location() + "': " + error + "; nothing was installed");
@@ -128,6 +129,16 @@ int ReleaseCheck::VerifyRelease() {
   reporter_->Note("the release is signed by the trusted key (release " +
                   std::to_string(manifest_.sequence) + ", built " + manifest_.built + ")");
   return 0;
+}
+
+bool ReleaseCheck::NothingThere() {
+  return fetcher_->IsMissing({kClientListName}) && fetcher_->IsMissing({kManifestName});
+}
+
+int ReleaseCheck::FailNothingThere(const std::string& error) {
+  return Fail(UpdateFailure::kNetwork, "no release found at '" + fetcher_->Location() +
+                                           "': it has no VerComp.dat and no Manifest (" + error +
+                                           "); nothing was installed");
 }
 
 // The signed list and the manifest must name the same files with the same
@@ -198,6 +209,7 @@ int ReleaseCheck::FetchRelease(VersionRecordList* release) {
           fetcher_, {kClientListName}, list_bound, kMaxListDecoded, staging_names::kReleaseList,
           &list_key, &error,
           listed_as(manifest_.verCompSha256, manifest_.verCompSize, kClientListName))) {
+    if (!verified_ && NothingThere()) return FailNothingThere(error);
     return Fail(UpdateFailure::kNetwork,
                 "cannot fetch the version list from '" + fetcher_->Location() + "': " + error);
   }

@@ -58,6 +58,11 @@ class ReleaseCheck {
     outcome_->failure = kind;
     return 1;
   }
+  // After a fetch of the release's first files failed: true when the
+  // source answers that it has neither a Manifest nor a version list, so
+  // that a mistyped address is told as such, not as a signing problem.
+  bool NothingThere();
+  int FailNothingThere(const std::string& error);
 
   const UpdateOptions& options_;
   Staging* staging_;

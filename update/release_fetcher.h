@@ -47,6 +47,15 @@ class ReleaseFetcher {
   // Bytes that came over the network so far, retries and all, for the
   // summary; 0 for a fetcher that copies from a folder.
   virtual uint64_t BytesReceived() const { return 0; }
+
+  // True when the source answers that it has no file at parts (HTTP 404 or
+  // 410, no such file in a folder); false when it has one or cannot tell
+  // (no answer, a refused certificate). Asked only after a fetch failed, to
+  // tell a place that holds no release from a release that lacks a file.
+  virtual bool IsMissing(const std::vector<std::string>& parts) {
+    (void)parts;
+    return false;
+  }
 };
 
 }  // namespace update

@@ -4,6 +4,8 @@
 
 #include "platform/system_error.h"
 #include "protocol/channel_pointer.h"
+#include "protocol/latest_pointer.h"
+#include "protocol/release_manifest.h"
 #include "update/channel_choice.h"
 #include "update/install_status.h"
 #include "update/rollout.h"
@@ -61,6 +63,13 @@ bool ChooseFromPair(const ReleaseSource& source, update::ChannelInput* input,
   }
 }
 
+// The source answers that it holds nothing of a releases folder or a
+// release: neither LATEST nor a release's version list or Manifest.
+bool NothingThere(const ReleaseSource& source) {
+  return source.IsMissing({kLatestName}) && source.IsMissing({kVersionListName}) &&
+         source.IsMissing({kManifestName});
+}
+
 }  // namespace
 
 bool FollowChannel(ReleaseSource* source, const std::string& channel,
@@ -88,6 +97,13 @@ bool FollowChannel(ReleaseSource* source, const std::string& channel,
       return Fail(follow, update::UpdateFailure::kNetwork);
     }
     if (last_pointer != 0) {
+      if (NothingThere(*source)) {
+        // A mistyped address, not a pointer taken away.
+        *error = "no release found at '" + source->location() + "': it has no " +
+                 ChannelPointerFileName(channel) + ", " + kLatestName + ", " + kVersionListName +
+                 " or " + kManifestName + "; nothing was installed";
+        return Fail(follow, update::UpdateFailure::kNetwork);
+      }
       // A signed pointer was taken from here before: its disappearance must
       // not bring back LATEST, which carries no number of its own.
       *error = "'" + source->location() + "' no longer has the signed pointer of channel '" +

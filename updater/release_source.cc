@@ -141,6 +141,35 @@ bool ReleaseSource::FetchTo(const std::vector<std::string>& parts, const StreamS
   return fetched;
 }
 
+namespace {
+
+// Stops a transfer as soon as an answer with a body begins.
+class StopAtStart : public BodySink {
+ public:
+  bool Start(bool) override { return false; }
+  bool Write(const char*, size_t) override { return false; }
+};
+
+}  // namespace
+
+bool ReleaseSource::IsMissing(const std::vector<std::string>& parts) const {
+  if (!is_url_) {
+    std::error_code failure;
+    // A link that leads nowhere is an entry all the same; an entry that
+    // cannot be looked at (no permission) may be there.
+    return std::filesystem::symlink_status(JoinBelow(location_, parts), failure).type() ==
+           std::filesystem::file_type::not_found;
+  }
+  std::string error;
+  std::unique_ptr<HttpTransport> transport = TakeTransport(&error);
+  if (!transport) return false;
+  StopAtStart stop;
+  TransferResult result = transport->Get(FileUrl(location_, parts), 0, &stop);
+  std::lock_guard<std::mutex> hold(mutex_);
+  idle_.push_back(std::move(transport));
+  return result.http_status == 404 || result.http_status == 410;
+}
+
 std::unique_ptr<HttpTransport> ReleaseSource::TakeTransport(std::string* error) const {
   {
     std::lock_guard<std::mutex> hold(mutex_);

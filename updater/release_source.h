@@ -57,6 +57,11 @@ class ReleaseSource {
   bool FetchTo(const std::vector<std::string>& parts, const StreamSink& sink, std::string* error,
                uint64_t offset = 0) const;
 
+  // True when the location answers that it has no file at parts: HTTP 404
+  // or 410, or no entry of that name in a folder. False when it has one or
+  // cannot tell (no answer, a refused certificate). Reads no body.
+  bool IsMissing(const std::vector<std::string>& parts) const;
+
   // Bytes received from the server so far, over every try of every file.
   uint64_t received() const;
 

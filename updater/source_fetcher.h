@@ -24,6 +24,9 @@ class SourceFetcher : public update::ReleaseFetcher {
     return source_.FetchTo(parts, sink, error, offset);
   }
   uint64_t BytesReceived() const override { return source_.received(); }
+  bool IsMissing(const std::vector<std::string>& parts) override {
+    return source_.IsMissing(parts);
+  }
 
  private:
   const ReleaseSource& source_;

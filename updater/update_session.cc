@@ -1,7 +1,7 @@
 // The C interface of filedist_update.h over the update engine's steps
 // (update/update_engine.h): a session holds the install directory's lock,
 // its options, and the engine's steps between check, download and apply.
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -22,6 +22,9 @@
 #include "updater/remembered_source.h"
 #include "updater/session_hooks.h"
 #include "updater/source_fetcher.h"
+#include "util/whole_number.h"
+
+using util::ParseCount;
 
 namespace {
 
@@ -80,6 +83,9 @@ enum class Step { kOpened, kChecked, kDownloaded };
 // The reason the calling thread's last filedist_update_open failed.
 thread_local std::string open_error;
 
+// The largest release number a Manifest carries.
+constexpr uint64_t kLargestSequence = INT64_MAX;
+
 int CodeOf(update::UpdateFailure failure) {
   switch (failure) {
     case update::UpdateFailure::kNone:
@@ -97,16 +103,6 @@ int CodeOf(update::UpdateFailure failure) {
       return FILEDIST_UPDATE_E_LOCKED;
   }
   return FILEDIST_UPDATE_E_USAGE;
-}
-
-// A whole number from low to high.
-bool ParseCount(const char* text, long low, long high, int* value) {
-  if (text == nullptr) return false;
-  char* end = nullptr;
-  long parsed = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = static_cast<int>(parsed);
-  return true;
 }
 
 // A flag's value: NULL or "1" sets it, "0" clears it.
@@ -226,6 +222,28 @@ bool FollowFromRecord(filedist_update* session, std::string* error) {
                                 error);
 }
 
+// Before the apply changes anything: the pointer the check took becomes the
+// last one taken from its channel. The apply raises the release floor
+// first; were the pointer recorded only after a successful apply, one that
+// is stopped or cannot place a file would leave the previous pointer
+// binding, and that pointer served again would take the install back to
+// its older release. Only the pointer changes: the rest of the record still
+// says what was installed last. Where no record of this channel binds
+// (a first install, a switch of channel), the floor alone keeps older
+// releases out.
+bool RecordPointerTaken(filedist_update* session, std::string* error) {
+  const updater::ChannelFollow& follow = session->follow;
+  if (follow.channel.empty() || follow.pointer == 0) return true;
+  const std::string& install_dir = session->checked.install_dir;
+  update::InstallRecord record;
+  if (update::ReadInstallRecord(install_dir, &record) != update::RecordState::kRead ||
+      record.channel != follow.channel || record.pointer >= follow.pointer) {
+    return true;
+  }
+  record.pointer = follow.pointer;
+  return update::WriteInstallRecord(install_dir, record, error);
+}
+
 }  // namespace
 
 extern "C" {
@@ -275,6 +293,12 @@ int filedist_update_set(filedist_update* session, const char* option, const char
   bool flag = false;
   if (name == "trust" || name == "ca") {
     if (value == nullptr) return session->Usage("the option '" + name + "' takes a file");
+    // An empty name would leave the session without a key to check
+    // releases with, and so take an unsigned one: refused like any other
+    // key that cannot be read, only sooner.
+    if (name == "trust" && *value == '\0') {
+      return session->Usage("trust takes a public key file; an empty name checks no signature");
+    }
     (name == "trust" ? options.trusted_key : session->fetch.transport.ca_file) = value;
   } else if (name == "jobs") {
     if (!ParseCount(value, 1, 64, &options.jobs)) {
@@ -289,12 +313,11 @@ int filedist_update_set(filedist_update* session, const char* option, const char
       return session->Usage("retries takes a number from 0 to 100");
     }
   } else if (name == "expected-sequence") {
-    char* end = nullptr;
-    unsigned long long parsed = value != nullptr ? std::strtoull(value, &end, 10) : 0;
-    if (value == nullptr || end == value || *end != '\0' || *value == '-') {
-      return session->Usage("expected-sequence takes a release number");
+    // A Manifest's sequence is at most 2^63 - 1.
+    if (!ParseCount(value, 0, kLargestSequence, &options.expected_sequence)) {
+      return session->Usage("expected-sequence takes a release number from 0 to " +
+                            std::to_string(kLargestSequence));
     }
-    options.expected_sequence = parsed;
   } else if (name == "channel") {
     if (value == nullptr || !IsChannelName(value)) {
       return session->Usage("channel takes a name of letters, digits, '-' and '_'");
@@ -446,6 +469,13 @@ int filedist_update_apply(filedist_update* session) {
   // An apply ends what the check planned, whatever its result.
   session->step = Step::kOpened;
   if (session->follow.held_back) return FILEDIST_UPDATE_UP_TO_DATE;
+  std::string taken_error;
+  if (!RecordPointerTaken(session, &taken_error)) {
+    session->reporter.Problem("cannot record the channel pointer taken: " + taken_error +
+                              "; nothing was replaced");
+    session->error = session->reporter.last_problem();
+    return FILEDIST_UPDATE_E_DISK;
+  }
   if (int status = session->steps->Install()) return session->Result(status);
   if (!session->follow.channel.empty()) {
     // The check followed a channel: the next session needs no source, and
@@ -472,6 +502,11 @@ int filedist_update_restart(filedist_update* session, uint64_t wait_pid, int tim
   if (session->step != Step::kDownloaded) return session->Usage("download the release first");
   if (timeout_seconds < 1 || timeout_seconds > 86400) {
     return session->Usage("the time to wait is a number of seconds from 1 to 86400");
+  }
+  // A larger id names no process; a caller's -1 arrives as one of them.
+  if (wait_pid > plat::LargestProcessId()) {
+    return session->Usage("wait_pid takes a process id from 1 to " +
+                          std::to_string(plat::LargestProcessId()) + ", or 0 for no wait");
   }
   if (wait_pid != 0) {
     switch (plat::WaitForProcessEnd(wait_pid, timeout_seconds)) {

@@ -188,6 +188,8 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
 /* Sets an option by the long name `filedist update` gives it, with its value
  * as text (copied); for a flag, value is "1"/"0" (or NULL for "1"):
  *   "trust" FILE         releases must be signed with this Ed25519 public key
+ *                        (or one of the keys the file holds); an empty name
+ *                        is refused (_E_USAGE), never taken as "no key"
  *   "allow-downgrade"    take a signed release older than the installed one
  *   "jobs" N             files fetched, then placed, at once, 1 to 64 (default 8)
  *   "timeout" SECONDS    per network operation, 1 to 86400
@@ -198,9 +200,10 @@ FILEDIST_UPDATE_API void FILEDIST_UPDATE_CALL filedist_update_close(filedist_upd
  *   "repair"             re-key every listed file; fetch what does not match
  *   "no-delta"           fetch whole files only, never the release's binary patches
  *   "expected-sequence" N  the signed release must carry this number (as a
- *                        channel pointer signed by the trusted key names it);
- *                        it may then be older than the installed one (a
- *                        pointer the session follows sets its own)
+ *                        channel pointer signed by the trusted key names it),
+ *                        0 (none) to 2^63 - 1; it may then be older than the
+ *                        installed one (a pointer the session follows sets
+ *                        its own)
  *   "channel" NAME       follow the channel NAME (letters, digits, '-', '_')
  *                        of a releases folder given as source: the release
  *                        its pointer channel.NAME names, checked as
@@ -263,14 +266,20 @@ filedist_update_download(filedist_update *session, filedist_update_progress prog
  * A session that followed a channel (or remembers) then records the source,
  * the channel and the pointer taken, also when there was nothing to place
  * (a host that stops at an up-to-date check records nothing); _E_DISK when
- * the record could not be written, though the release is installed. */
+ * the record could not be written, though the release is installed. The
+ * pointer alone is recorded before anything changes, where the install
+ * took one from that channel before: an apply that is stopped or cannot
+ * place a file never lets the previous pointer, served again, take the
+ * install back (_E_DISK, nothing placed, when it cannot be recorded). */
 FILEDIST_UPDATE_API int FILEDIST_UPDATE_CALL filedist_update_apply(filedist_update *session);
 
 /* Installs what was downloaded once the host is gone, and starts it again:
  * for a helper process (or `filedist update --wait-pid PID --then-run
  * PROGRAM`), started by a host whose own files are to be replaced, that
  * then exits. Waits until the process wait_pid has ended, at most
- * timeout_seconds (1 to 86400; wait_pid 0: no wait), applies as
+ * timeout_seconds (1 to 86400; wait_pid 0: no wait; above the system's
+ * largest process id, 2^31 - 1 on POSIX and 2^32 - 1 on Windows: _E_USAGE,
+ * as a -1 converted to uint64_t is), applies as
  * filedist_update_apply does, and then starts program (NULL: none) with
  * args, a NULL-terminated array of its arguments after its own name (NULL:
  * none); it runs on by itself, and is started whether or not the apply

@@ -129,8 +129,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+uint64_t LargestProcessId() { return static_cast<uint64_t>(INT32_MAX); }
+
 ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds) {
-  if (pid == 0 || pid > static_cast<uint64_t>(INT32_MAX)) return ProcessWait::kFailed;
+  if (pid == 0 || pid > LargestProcessId()) return ProcessWait::kFailed;
   pid_t target = static_cast<pid_t>(pid);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {

@@ -126,8 +126,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   return static_cast<int>(exit_code);
 }
 
+uint64_t LargestProcessId() { return 0xffffffffu; }
+
 ProcessWait WaitForProcessEnd(uint64_t pid, int timeoutSeconds) {
-  if (pid == 0 || pid > 0xffffffffu) return ProcessWait::kFailed;
+  if (pid == 0 || pid > LargestProcessId()) return ProcessWait::kFailed;
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) {
     // No process has that id (any more).

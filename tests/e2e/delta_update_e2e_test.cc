@@ -231,7 +231,8 @@ TEST_F(DeltaUpdateTest, ABadPatchFallsBackToTheWholeFile) {
 // release it always was: its Manifest reads with today's strict parser and
 // names exactly the released files, and whole files bring it up to date.
 // Signed, the patch index carries its own signature: a client that trusts
-// the key patches, and one whose index signature fails fetches whole files.
+// the key (alone or beside another) patches, and one whose index signature
+// fails fetches whole files.
 TEST_F(DeltaUpdateTest, OldClientsAndSignedPatches) {
   std::string output;
   ASSERT_EQ(testing_support::Run({packer_, "keygen", Sub("packer/release")}, &output), 0) << output;
@@ -254,6 +255,17 @@ TEST_F(DeltaUpdateTest, OldClientsAndSignedPatches) {
   ASSERT_EQ(Update(signed_client, {patch_dirs[1], "--trust", trusted}, &output), 0) << output;
   EXPECT_EQ(Count(output, "1 by patches of"), 1) << output;
   ExpectInstalled(signed_client, kReleases[1], "signed");
+
+  // During a key rotation the trust file holds a second key beside the
+  // release's: the index is taken as the Manifest is, by either.
+  ASSERT_EQ(testing_support::Run({packer_, "keygen", Sub("packer/next")}, &output), 0) << output;
+  std::string both = Sub("both.pub");
+  WriteFileBytes(both, ReadFileBytes(Sub("packer/next.pub")) + ReadFileBytes(trusted));
+  std::string rotating = Client("rotating", patch_dirs[0]);
+  ASSERT_EQ(Update(rotating, {patch_dirs[1], "--trust", both}, &output), 0) << output;
+  EXPECT_EQ(Count(output, "not signed by the trusted key"), 0) << output;
+  EXPECT_EQ(Count(output, "1 by patches of"), 1) << output;
+  ExpectInstalled(rotating, kReleases[1], "two trusted keys");
 
   std::string sig = patch_dirs[1] + "/" + kPatchIndexSignatureName;
   std::string signature = ReadFileBytes(sig);

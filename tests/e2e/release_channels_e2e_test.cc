@@ -1,6 +1,8 @@
 // Channels over HTTP as a publisher runs them: a beta channel beside stable,
 // a client switching between them, a promotion, a signed roll-back the
-// client takes and an older pointer served again that it refuses.
+// client takes and an older pointer served again that it refuses, also
+// after an update that could not place its files.
+#include <fstream>
 #include <string>
 
 #include "support/test_server.h"
@@ -10,6 +12,44 @@
 namespace {
 
 using namespace release_ops;
+
+bool IsWindowsProgram() { return std::string(plat::kExecutableSuffix) == ".exe"; }
+
+// Keeps an update from placing dir/app.exe for as long as it lives: on
+// Windows by holding the file open, as an application holds a document;
+// elsewhere by making the folder unwritable for the owner, or immutable
+// (chattr +i) where permissions do not stop this user (root).
+class Unplaceable {
+ public:
+  explicit Unplaceable(const std::string& dir) : dir_(dir) {
+    if (IsWindowsProgram()) {
+      held_.open(dir + "/app.exe", std::ios::binary);
+      ok_ = held_.is_open();
+      return;
+    }
+    fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const std::string probe = dir + "/probe";
+    ok_ = !std::ofstream(probe);
+    if (ok_) return;
+    fs::remove(probe);
+    std::string output;
+    ok_ = fs::exists(kChattr) && testing_support::Run({kChattr, "+i", dir}, &output) == 0;
+  }
+  ~Unplaceable() {
+    if (IsWindowsProgram()) return;
+    std::string output;
+    if (fs::exists(kChattr)) testing_support::Run({kChattr, "-i", dir_}, &output);
+    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  static constexpr const char* kChattr = "/usr/bin/chattr";
+  std::string dir_;
+  std::ifstream held_;
+  bool ok_ = false;
+};
 
 TEST_F(ReleaseOps, ChannelsPromotionRollBackAndReplayOverHttp) {
   if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
@@ -152,6 +192,49 @@ TEST_F(ReleaseOps, APairReadAcrossAPromotionIsReadAgain) {
   EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
   EXPECT_NE(faults.FaultLog().find("promoting-1 releases/channel.stable -"), std::string::npos)
       << faults.FaultLog();
+}
+
+// The release floor is raised before an apply changes anything; the pointer
+// taken must be too. An update whose file cannot be placed leaves release 2
+// half installed, and the previous pointer (to release 1, validly signed)
+// served again must be refused, not take the install back and lower the
+// floor.
+TEST_F(ReleaseOps, AnUpdateThatFailsToPlaceIsNotRolledBackByItsOldPointer) {
+  if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
+  Keygen("signer");
+  const Strings sign = {"--sign", Sub("signer.key")};
+  Build(kFirst, "releases", sign);
+  const std::string first_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string first_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+  std::string client = NewClient("client", "signer");
+  std::string output;
+  ASSERT_EQ(Client(client, {"update", Url("releases/"), "--quiet"}, &output), 0) << output;
+  Build(kSecond, "releases", sign);
+  const std::string second_pointer = testing_support::ReadFileBytes(Sub("releases/channel.stable"));
+  const std::string second_signature =
+      testing_support::ReadFileBytes(Sub("releases/channel.stable.sig"));
+
+  {
+    Unplaceable blocked(client + "/bin");
+    if (!blocked.ok()) GTEST_SKIP() << "no way to keep this user from replacing a file here";
+    ASSERT_EQ(Client(client, {"update"}, &output), 1) << output;
+    EXPECT_NE(output.find("app.exe"), std::string::npos) << output;
+  }
+  EXPECT_EQ(testing_support::ReadFileBytes(client + "/.filedist-release"), "sequence 2\n");
+
+  testing_support::WriteFileBytes(Sub("releases/channel.stable"), first_pointer);
+  testing_support::WriteFileBytes(Sub("releases/channel.stable.sig"), first_signature);
+  EXPECT_EQ(Client(client, {"update"}, &output), 1) << output;
+  EXPECT_NE(output.find("an old pointer served again is refused"), std::string::npos) << output;
+  EXPECT_EQ(testing_support::ReadFileBytes(client + "/.filedist-release"), "sequence 2\n");
+  EXPECT_EQ(ClientFiles(client, kFirst), kFirst);
+
+  // The current pointer served again finishes the update.
+  testing_support::WriteFileBytes(Sub("releases/channel.stable"), second_pointer);
+  testing_support::WriteFileBytes(Sub("releases/channel.stable.sig"), second_signature);
+  ASSERT_EQ(Client(client, {"update", "--quiet"}, &output), 0) << output;
+  EXPECT_EQ(ClientFiles(client, kSecond), kSecond);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Freeze protection and key rotation over HTTP: a signed pointer that has
 // expired is refused with its date, and a client that trusts two keys (one
 // line each in filedist.pub) takes releases signed by either, while one
-// that trusts the old key alone refuses the new key's.
+// that trusts the old key alone refuses the new key's. A mistyped address
+// is told as one, not as a signing problem.
 #include <string>
 
 #include "e2e/release_ops_fixture.h"
@@ -61,6 +62,28 @@ TEST_F(ReleaseOps, ExpiredPointerRefusedAndKeysRotated) {
   EXPECT_NE(output.find("expired on 2020-01-01T00:00:00Z"), std::string::npos) << output;
   EXPECT_EQ(Client(both, {"update", "--check"}, &output), 1) << output;
   EXPECT_EQ(ClientFiles(both, kSecond), kSecond);
+}
+
+// Where nothing at all answers (no pointer, LATEST, VerComp.dat or Manifest:
+// a mistyped address), a trusting client says that no release is there, for
+// a first install and for one that took a signed pointer before; nothing is
+// installed either way.
+TEST_F(ReleaseOps, AMistypedAddressIsNoReleaseNotASigningProblem) {
+  if (!StartServer()) GTEST_SKIP() << "nginx or python3 cannot be started here";
+  Keygen("key");
+  Build(kFirst, "releases", {"--sign", Sub("key.key")});
+  std::string installed = NewClient("installed", "key");
+  std::string output;
+  ASSERT_EQ(Client(installed, {"update", Url("releases/"), "--quiet"}, &output), 0) << output;
+  std::string fresh = NewClient("fresh", "key");
+  for (const std::string& client : {installed, fresh}) {
+    EXPECT_EQ(Client(client, {"update", Url("relaeses/")}, &output), 1) << output;
+    EXPECT_NE(output.find("no release found at '" + Url("relaeses")), std::string::npos) << output;
+    EXPECT_EQ(output.find("not signed"), std::string::npos) << output;
+    EXPECT_EQ(output.find("no longer has the signed pointer"), std::string::npos) << output;
+  }
+  EXPECT_EQ(ClientFiles(installed, kFirst), kFirst);
+  EXPECT_EQ(ClientFiles(fresh, kFirst), Tree());
 }
 
 }  // namespace

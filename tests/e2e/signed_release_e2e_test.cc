@@ -443,6 +443,17 @@ TEST_F(SignedRelease, AnOlderSignedReleaseIsRefusedUnlessDowngradeIsAllowed) {
   EXPECT_EQ(ClientFiles(other), kVersion2);
   EXPECT_EQ(Update(other, {patch1, "--trust", Sub("signer.pub")}, &output), 1) << output;
   EXPECT_EQ(Update(other, {patch2, "--trust", Sub("stranger.pub")}, &output), 1) << output;
+
+  // An empty name is no key file, and never "no key", which would take the
+  // release unverified: a usage error, nothing installed.
+  std::string empty = NewClient("empty", false);
+  for (const char* given : {"--trust=", "--trust"}) {
+    Strings args = {patch2, given};
+    if (std::string(given) == "--trust") args.push_back("");
+    EXPECT_EQ(Update(empty, args, &output), 2) << given << "\n" << output;
+    EXPECT_NE(output.find("trust takes a public key file"), std::string::npos) << output;
+    EXPECT_TRUE(ClientFiles(empty).empty()) << given;
+  }
 }
 
 }  // namespace

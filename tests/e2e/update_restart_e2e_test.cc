@@ -143,9 +143,18 @@ TEST_F(UpdateRestartTest, ThenRunWithoutAProgramOrWithDryRunIsAUsageError) {
           {program_, "update", scratch_.Sub("v2"), "--dry-run", "--wait-pid", "12345"}, &output),
       2)
       << output;
-  EXPECT_EQ(
-      testing_support::Run({program_, "update", scratch_.Sub("v2"), "--wait-pid", "x"}, &output), 2)
-      << output;
+  // Not a process id, or one no process can have: refused before anything
+  // is fetched, never wrapped into another number.
+  for (const char* pid : {"x", "-1", "0", "4294967296", "99999999999999999999999"}) {
+    EXPECT_EQ(
+        testing_support::Run({program_, "update", scratch_.Sub("v2"), "--wait-pid", pid}, &output),
+        2)
+        << pid << "\n"
+        << output;
+    EXPECT_NE(output.find("--wait-pid takes a process id from 1 to "), std::string::npos)
+        << pid << "\n"
+        << output;
+  }
   EXPECT_EQ(Readme(), "version 1");
 }
 

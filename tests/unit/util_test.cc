@@ -5,6 +5,7 @@
 
 #include "util/ascii_case.h"
 #include "util/path_components.h"
+#include "util/whole_number.h"
 
 namespace {
 
@@ -71,6 +72,47 @@ TEST(AsciiCase, FoldsAToZOnly) {
   EXPECT_FALSE(util::StartsWithIgnoringAsciiCase(".~ol", ".~old-"));
   EXPECT_EQ(util::AsciiUpper('z'), 'Z');
   EXPECT_EQ(util::AsciiUpper('{'), '{');
+}
+
+// What strtoull would wrap or clamp into another number is refused: a sign,
+// a space, a value past 64 bits or past the range.
+TEST(WholeNumber, TakesDigitsWithinTheRangeAndRefusesWhatWouldWrap) {
+  const uint64_t kLow = 1;
+  const uint64_t kHigh = UINT64_MAX - 5;
+  const struct {
+    const char* text;
+    bool taken;
+    uint64_t value;
+  } cases[] = {
+      {"1", true, 1},
+      {"0042", true, 42},
+      {"18446744073709551610", true, UINT64_MAX - 5},
+      {"18446744073709551611", false, 0},  // one past the range
+      {"18446744073709551616", false, 0},  // one past 64 bits
+      {"99999999999999999999999", false, 0},
+      {"0", false, 0},
+      {"-1", false, 0},
+      {" -1", false, 0},
+      {"+5", false, 0},
+      {" 5", false, 0},
+      {"5 ", false, 0},
+      {"5x", false, 0},
+      {"", false, 0},
+      {nullptr, false, 0},
+  };
+  for (const auto& c : cases) {
+    uint64_t value = 7;
+    EXPECT_EQ(util::ParseCount(c.text, kLow, kHigh, &value), c.taken)
+        << (c.text != nullptr ? c.text : "null");
+    EXPECT_EQ(value, c.taken ? c.value : 7) << (c.text != nullptr ? c.text : "null");
+  }
+  int count = 3;
+  EXPECT_TRUE(util::ParseCount("64", 1, 64, &count));
+  EXPECT_EQ(count, 64);
+  EXPECT_FALSE(util::ParseCount("65", 1, 64, &count));
+  // 2^32 + 1 must not come out as 1.
+  EXPECT_FALSE(util::ParseCount("4294967297", 1, 64, &count));
+  EXPECT_EQ(count, 64);
 }
 
 }  // namespace

@@ -387,6 +387,20 @@ int main(int argc, char **argv) {
          "an expected sequence that is no number is refused");
   EXPECT(filedist_update_set(session, "expected-sequence", "-1") == FILEDIST_UPDATE_E_USAGE,
          "a negative expected sequence is refused");
+  EXPECT(filedist_update_set(session, "expected-sequence", " -1") == FILEDIST_UPDATE_E_USAGE,
+         "a negative expected sequence after a space is refused");
+  EXPECT(filedist_update_set(session, "expected-sequence", "12345678901234567890123") ==
+             FILEDIST_UPDATE_E_USAGE,
+         "an expected sequence past 64 bits is refused");
+  EXPECT(strstr(filedist_update_error(session),
+                "expected-sequence takes a release number from 0 "
+                "to 9223372036854775807") != NULL,
+         "the refusal names the option and its range");
+  EXPECT(filedist_update_set(session, "expected-sequence", "9223372036854775808") ==
+             FILEDIST_UPDATE_E_USAGE,
+         "an expected sequence no Manifest can carry is refused");
+  EXPECT(filedist_update_set(session, "trust", "") == FILEDIST_UPDATE_E_USAGE,
+         "an empty trust file name is refused, not taken as no key");
   EXPECT(filedist_update_set(session, "expected-sequence", "0") == FILEDIST_UPDATE_OK,
          "expected-sequence 0 (none) is taken");
   EXPECT(filedist_update_set(session, "no-delta", "2") == FILEDIST_UPDATE_E_USAGE,
@@ -437,6 +451,9 @@ int main(int argc, char **argv) {
   EXPECT(watch.last_done == watch.last_total && watch.last_total == plan.bytes_to_fetch,
          "the last report has every byte");
   EXPECT(Installed(dir) == 0, "a download alone installs nothing");
+  EXPECT(filedist_update_restart(session, (uint64_t)-1, 30, NULL, NULL) == FILEDIST_UPDATE_E_USAGE,
+         "a process id of -1 is refused, not waited for");
+  EXPECT(Installed(dir) == 0, "a refused restart installs nothing");
 
   code = filedist_update_apply(session);
   EXPECT(code == FILEDIST_UPDATE_OK, "apply");
