@@ -26,13 +26,14 @@ std::string WithoutStageName(const std::string& text) {
 
 }  // namespace
 
-BuildReport::BuildReport(Display display)
+BuildReport::BuildReport(Display display, bool escapes)
     : display_(display),
       progress_(display == Display::kProgress),
+      line_(stderr, escapes),
       start_(std::chrono::steady_clock::now()) {}
 
 void BuildReport::Problem(int severity, const std::string& text, const std::string& reason) {
-  if (drawn_) std::fputs("\r\033[K", stderr);
+  if (drawn_) line_.Clear();
   if (severity == 1) ++errors_;
   std::string line = std::string(severity == 1 ? "error" : "warning") + ": " +
                      WithoutStageName(text) + (reason.empty() ? "" : ": ") + reason;
@@ -91,9 +92,7 @@ void BuildReport::PatchStarted(const std::string& patchDir) {
 }
 
 void BuildReport::DrawPatching() {
-  std::fprintf(stderr, "\r\033[Kpatching: %d patches, %s", patches_,
-               FormatBytes(patch_bytes_).c_str());
-  std::fflush(stderr);
+  line_.Show("patching: " + std::to_string(patches_) + " patches, " + FormatBytes(patch_bytes_));
   drawn_ = true;
 }
 
@@ -116,20 +115,22 @@ void BuildReport::Draw(bool force) {
   if (!force && drawn_ && now - drawn_at_ < kRedrawInterval) return;
   drawn_at_ = now;
   drawn_ = true;
+  char text[160];
   if (released_ == 0) {
-    std::fprintf(stderr, "\r\033[Kkeying: %d files, %s", keyed_, FormatBytes(keyed_bytes_).c_str());
+    std::snprintf(text, sizeof(text), "keying: %d files, %s", keyed_,
+                  FormatBytes(keyed_bytes_).c_str());
   } else {
     int percent = keyed_ == 0 ? 100 : static_cast<int>(100LL * released_ / keyed_);
-    std::fprintf(stderr, "\r\033[Kcompressing: %d/%d files (%d%%), %s of %s", released_, keyed_,
-                 percent, FormatBytes(plain_bytes_).c_str(), FormatBytes(keyed_bytes_).c_str());
+    std::snprintf(text, sizeof(text), "compressing: %d/%d files (%d%%), %s of %s", released_,
+                  keyed_, percent, FormatBytes(plain_bytes_).c_str(),
+                  FormatBytes(keyed_bytes_).c_str());
   }
-  std::fflush(stderr);
+  line_.Show(text);
 }
 
 void BuildReport::Finish() {
   if (!drawn_) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
+  line_.Clear();
   drawn_ = false;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/progress_line.h"
 #include "interface/build_hooks.h"
 
 // What a build's summary counts.
@@ -31,7 +32,8 @@ class BuildReport : public ReleaseObserver {
     kProgress,  // one line on standard error instead
     kNone,      // neither: standard output is left to a JSON document
   };
-  explicit BuildReport(Display display);
+  // escapes: the terminal interprets escape sequences (see ProgressLine).
+  BuildReport(Display display, bool escapes);
 
   void Problem(int severity, const std::string& text, const std::string& reason) override;
   void FileExcluded(const std::string& lowerName, int lists) override;
@@ -61,6 +63,7 @@ class BuildReport : public ReleaseObserver {
 
   Display display_;
   bool progress_;
+  ProgressLine line_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_at_;
   int errors_ = 0;

@@ -15,6 +15,10 @@ std::string ProgramFileName();
 
 // True when stream is attached to a terminal.
 bool IsTerminal(FILE* stream);
+// True when the terminal stream is attached to interprets escape sequences
+// (such as the one that clears the rest of a line); a Windows console is
+// asked to, and one that cannot prints them as text.
+bool TerminalTakesEscapes(FILE* stream);
 
 // Creates a file that must not exist yet and opens it for binary writing;
 // null when it exists or cannot be made. ownerOnly: readable and writable by

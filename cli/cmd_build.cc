@@ -114,7 +114,8 @@ int RunBuildCommand(int argc, char** argv) {
   BuildReport::Display display = json || quiet                    ? BuildReport::Display::kNone
                                  : !verbose && IsTerminal(stderr) ? BuildReport::Display::kProgress
                                                                   : BuildReport::Display::kLines;
-  BuildReport report(display);
+  BuildReport report(display,
+                     display == BuildReport::Display::kProgress && TerminalTakesEscapes(stderr));
   // Every way out after this: the reason on standard error, and then the
   // summary as far as it goes, as text or as the JSON document.
   auto finish = [&](const std::string& failure, const std::string& patch_dir, bool signed_ok,

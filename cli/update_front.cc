@@ -19,7 +19,9 @@ void ConsoleReporter::Problem(const std::string& line) {
 
 void ConsoleReporter::BeginFetch(uint64_t bytes, int files) {
   if (quiet_) return;
-  progress_.reset(new UpdateProgress(IsTerminal(stderr), bytes, files));
+  bool terminal = IsTerminal(stderr);
+  progress_.reset(
+      new UpdateProgress(terminal, terminal && TerminalTakesEscapes(stderr), bytes, files));
 }
 
 void ConsoleReporter::StartFile(const std::string& path) {

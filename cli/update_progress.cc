@@ -23,8 +23,11 @@ std::string FormatBytes(uint64_t bytes) {
   return text;
 }
 
-UpdateProgress::UpdateProgress(bool terminal, uint64_t total_bytes, int total_files)
-    : terminal_(terminal), total_bytes_(total_bytes), total_files_(total_files) {}
+UpdateProgress::UpdateProgress(bool terminal, bool escapes, uint64_t total_bytes, int total_files)
+    : terminal_(terminal),
+      line_(stderr, escapes),
+      total_bytes_(total_bytes),
+      total_files_(total_files) {}
 
 void UpdateProgress::StartFile(const std::string& path) {
   current_ = path;
@@ -56,15 +59,13 @@ void UpdateProgress::AddTotal(uint64_t bytes) {
 }
 
 void UpdateProgress::Message(const std::string& text) {
-  if (terminal_) std::fputs("\r\033[K", stderr);
+  if (terminal_) line_.Clear();
   std::fprintf(stderr, "%s\n", text.c_str());
   if (terminal_) Draw(true);
 }
 
 void UpdateProgress::Finish() {
-  if (!terminal_) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
+  if (terminal_) line_.Clear();
 }
 
 void UpdateProgress::Draw(bool force) {
@@ -81,8 +82,9 @@ void UpdateProgress::Draw(bool force) {
   bar.append(static_cast<size_t>(kBarWidth - filled), '-');
   std::string name = current_;
   if (name.size() > kNameWidth) name = "..." + name.substr(name.size() - (kNameWidth - 3));
-  std::fprintf(stderr, "\r\033[K[%s] %3d%%  %s of %s  %d/%d files  %s", bar.c_str(), permille / 10,
-               FormatBytes(done).c_str(), FormatBytes(total_bytes_).c_str(), done_files_,
-               total_files_, name.c_str());
-  std::fflush(stderr);
+  char numbers[128];
+  std::snprintf(numbers, sizeof(numbers), "] %3d%%  %s of %s  %d/%d files  ", permille / 10,
+                FormatBytes(done).c_str(), FormatBytes(total_bytes_).c_str(), done_files_,
+                total_files_);
+  line_.Show("[" + bar + numbers + name);
 }

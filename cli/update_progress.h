@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/progress_line.h"
+
 class UpdateProgress {
  public:
-  UpdateProgress(bool terminal, uint64_t total_bytes, int total_files);
+  // escapes: the terminal interprets escape sequences (see ProgressLine).
+  UpdateProgress(bool terminal, bool escapes, uint64_t total_bytes, int total_files);
 
   // A file begins; bytes of it arrive; it ends.
   void StartFile(const std::string& path);
@@ -26,6 +29,7 @@ class UpdateProgress {
   void Draw(bool force);
 
   bool terminal_;
+  ProgressLine line_;
   uint64_t total_bytes_;
   int total_files_;
   uint64_t done_bytes_ = 0;

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "cli/cli_platform.h"
 
 std::string ProgramDirectory() {
@@ -33,6 +36,13 @@ FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
 }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+// Every terminal of these systems takes the escapes, but for one that says
+// it is dumb (an editor's shell buffer).
+bool TerminalTakesEscapes(FILE*) {
+  const char* term = std::getenv("TERM");
+  return term == nullptr || std::strcmp(term, "dumb") != 0;
+}
 
 QuietStdout::QuietStdout() {
   std::fflush(stdout);

@@ -35,6 +35,20 @@ FILE* CreateNewFile(const std::string& path, bool) {
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#  define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+// A console before Windows 10 (and some others) refuses the mode: it would
+// print an escape as text.
+bool TerminalTakesEscapes(FILE* stream) {
+  HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 QuietStdout::QuietStdout() {
   std::fflush(stdout);
   int null_fd = _open("NUL", _O_WRONLY);

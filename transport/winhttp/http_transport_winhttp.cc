@@ -58,6 +58,11 @@ std::string ErrorText(DWORD code) {
       return "the server's answer is malformed";
     case ERROR_WINHTTP_REDIRECT_FAILED:
       return "the server's redirect cannot be followed";
+    // What a WinHTTP that keeps to no header size limit says of headers
+    // that do not end.
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return "not enough memory to hold the server's answer";
     case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
       return "the server's headers are longer than " + std::to_string(kMostHeaderBytes) + " bytes";
     default:
@@ -340,6 +345,11 @@ class WinHttpTransport : public HttpTransport {
     if (!SendAndReceiveHeaders(&request.handle, headers, header_seconds, &header_error)) {
       Failure(header_error, &result);
       if (request.handle == nullptr) {
+        // WinHTTP's own timeouts end a silent server (a failure tried
+        // again); the wait runs out only while the headers keep coming, and
+        // a server that sends them without end sends them again: trying
+        // again would multiply --timeout by the tries.
+        result.status = TransferStatus::kFailed;
         result.error = "no complete answer within " + std::to_string(header_seconds) +
                        " s (headers that do not end, or a server that does not answer)";
       } else if (secure && header_error == ERROR_WINHTTP_REDIRECT_FAILED) {
