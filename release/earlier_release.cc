@@ -86,8 +86,3 @@ std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, s
   }
   return releases;
 }
-
-EarlierRelease FindEarlierRelease(const std::string& releaseDir) {
-  std::vector<EarlierRelease> releases = FindEarlierReleases(releaseDir, 1);
-  return releases.empty() ? EarlierRelease() : std::move(releases.front());
-}

@@ -1,5 +1,5 @@
-// The newest earlier release in a release folder, as a rebuild may take from
-// it: the compressed file of every path whose key has not changed is already
+// The earlier releases in a release folder, as a rebuild may take from them:
+// the compressed file of every path whose key has not changed is already
 // there, and taking it is far cheaper than compressing the same bytes again.
 #ifndef FILEDIST_RELEASE_EARLIER_RELEASE_H
 #define FILEDIST_RELEASE_EARLIER_RELEASE_H
@@ -19,13 +19,10 @@ struct EarlierRelease {
 };
 
 // Looks through the patch directories of releaseDir, newest name first, for
-// one whose compressed version list expands whole and matches its key file
-// (a build that failed halfway leaves a directory without them). Empty when
-// there is none.
-EarlierRelease FindEarlierRelease(const std::string& releaseDir);
-
-// The same for the newest count whole releases, newest first: the ones a
-// build makes binary patches from (release_patches.h).
+// the newest count whose compressed version list expands whole and matches
+// its key file (a build that failed halfway leaves a directory without
+// them): the ones a build takes from and makes binary patches from
+// (release_patches.h). Empty when there is none.
 std::vector<EarlierRelease> FindEarlierReleases(const std::string& releaseDir, size_t count);
 
 #endif  // FILEDIST_RELEASE_EARLIER_RELEASE_H

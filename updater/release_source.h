@@ -25,7 +25,6 @@ class ReleaseSource {
   explicit ReleaseSource(std::string location, FetchSettings settings = FetchSettings());
   ~ReleaseSource();
 
-  bool is_url() const { return is_url_; }
   const std::string& location() const { return location_; }
 
   // False, with *error set, when a folder source does not exist.
