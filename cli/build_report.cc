@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/update_progress.h"
+#include "util/size_text.h"
 
 namespace {
 
@@ -92,7 +92,8 @@ void BuildReport::PatchStarted(const std::string& patchDir) {
 }
 
 void BuildReport::DrawPatching() {
-  line_.Show("patching: " + std::to_string(patches_) + " patches, " + FormatBytes(patch_bytes_));
+  line_.Show("patching: " + std::to_string(patches_) + " patches, " +
+             util::FormatSize(patch_bytes_));
   drawn_ = true;
 }
 
@@ -118,12 +119,12 @@ void BuildReport::Draw(bool force) {
   char text[160];
   if (released_ == 0) {
     std::snprintf(text, sizeof(text), "keying: %d files, %s", keyed_,
-                  FormatBytes(keyed_bytes_).c_str());
+                  util::FormatSize(keyed_bytes_).c_str());
   } else {
     int percent = keyed_ == 0 ? 100 : static_cast<int>(100LL * released_ / keyed_);
     std::snprintf(text, sizeof(text), "compressing: %d/%d files (%d%%), %s of %s", released_,
-                  keyed_, percent, FormatBytes(plain_bytes_).c_str(),
-                  FormatBytes(keyed_bytes_).c_str());
+                  keyed_, percent, util::FormatSize(plain_bytes_).c_str(),
+                  util::FormatSize(keyed_bytes_).c_str());
   }
   line_.Show(text);
 }

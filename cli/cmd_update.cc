@@ -25,6 +25,7 @@
 #include "update/update_engine.h"
 #include "updater/remembered_source.h"
 #include "updater/session_hooks.h"
+#include "util/size_text.h"
 
 namespace {
 
@@ -260,7 +261,7 @@ int RunUpdateCommand(int argc, char** argv) {
     } else {
       if (!json) {
         std::printf("an update is available: %s, %zu files to fetch, %s\n", patch.c_str(),
-                    outcome.plan.fetch.size(), FormatBytes(outcome.expected_bytes).c_str());
+                    outcome.plan.fetch.size(), util::FormatSize(outcome.expected_bytes).c_str());
       }
       concluded = kUpdateAvailableStatus;
     }

@@ -2,26 +2,14 @@
 
 #include <cstdio>
 
+#include "util/size_text.h"
+
 namespace {
 
 constexpr int kBarWidth = 30;
 constexpr size_t kNameWidth = 28;
 
 }  // namespace
-
-std::string FormatBytes(uint64_t bytes) {
-  char text[32];
-  if (bytes < 1024) {
-    std::snprintf(text, sizeof(text), "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < 1024 * 1024) {
-    std::snprintf(text, sizeof(text), "%.1f KiB", bytes / 1024.0);
-  } else if (bytes < 1024ull * 1024 * 1024) {
-    std::snprintf(text, sizeof(text), "%.1f MiB", bytes / (1024.0 * 1024));
-  } else {
-    std::snprintf(text, sizeof(text), "%.2f GiB", bytes / (1024.0 * 1024 * 1024));
-  }
-  return text;
-}
 
 UpdateProgress::UpdateProgress(bool terminal, bool escapes, uint64_t total_bytes, int total_files)
     : terminal_(terminal),
@@ -48,7 +36,7 @@ void UpdateProgress::FinishFile(const std::string& path, uint64_t size, bool pla
     Draw(true);
   } else if (placed) {
     std::printf("[%d/%d] %s (%s)\n", done_files_, total_files_, path.c_str(),
-                FormatBytes(size).c_str());
+                util::FormatSize(size).c_str());
     std::fflush(stdout);
   }
 }
@@ -84,7 +72,7 @@ void UpdateProgress::Draw(bool force) {
   if (name.size() > kNameWidth) name = "..." + name.substr(name.size() - (kNameWidth - 3));
   char numbers[128];
   std::snprintf(numbers, sizeof(numbers), "] %3d%%  %s of %s  %d/%d files  ", permille / 10,
-                FormatBytes(done).c_str(), FormatBytes(total_bytes_).c_str(), done_files_,
+                util::FormatSize(done).c_str(), util::FormatSize(total_bytes_).c_str(), done_files_,
                 total_files_);
   line_.Show("[" + bar + numbers + name);
 }

@@ -39,7 +39,4 @@ class UpdateProgress {
   std::string current_;
 };
 
-// "12.3 MiB", "512 bytes".
-std::string FormatBytes(uint64_t bytes);
-
 #endif  // FILEDIST_CLI_UPDATE_PROGRESS_H

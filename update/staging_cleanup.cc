@@ -10,6 +10,7 @@
 #include "update/install_paths.h"
 #include "update/staging.h"
 #include "update/update_reporter.h"
+#include "util/size_text.h"
 
 namespace update {
 
@@ -30,7 +31,7 @@ std::string StagingLeftNote(const std::string& installDir) {
   uint64_t bytes = StagedBytes(installDir);
   if (bytes == 0) return std::string();
   return "; the staging folder '" + JoinInstallPath(installDir, {kStagingName}) + "' keeps " +
-         FormatSize(bytes) + " for the next run ('update --clean' removes it)";
+         util::FormatSize(bytes) + " for the next run ('update --clean' removes it)";
 }
 
 int CleanStaging(const std::string& installDir, UpdateReporter* reporter) {
@@ -63,7 +64,7 @@ int CleanStaging(const std::string& installDir, UpdateReporter* reporter) {
     reporter->Problem("cannot remove the staging folder '" + dir + "': " + plat::LastErrorText());
     return 1;
   }
-  reporter->Note(bytes > 0 ? "removed the staging folder (" + FormatSize(bytes) + ")"
+  reporter->Note(bytes > 0 ? "removed the staging folder (" + util::FormatSize(bytes) + ")"
                            : "no staged files to remove");
   return 0;
 }

@@ -2,26 +2,15 @@
 
 #include <cstdio>
 
-namespace update {
+#include "util/size_text.h"
 
-std::string FormatSize(uint64_t bytes) {
-  char text[64];
-  if (bytes < 1024) {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < (uint64_t{1} << 20)) {
-    std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-  } else if (bytes < (uint64_t{1} << 30)) {
-    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-  } else {
-    std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
-  }
-  return text;
-}
+namespace update {
 
 std::string PatchSummary(const PlanSizes& sizes) {
   if (sizes.patch_count == 0) return "";
   return "; " + std::to_string(sizes.patch_count) + " by patches of " +
-         FormatSize(sizes.patch_bytes) + " in place of " + FormatSize(sizes.patched_whole_bytes);
+         util::FormatSize(sizes.patch_bytes) + " in place of " +
+         util::FormatSize(sizes.patched_whole_bytes);
 }
 
 void UpdateReporter::ShowPlan(const UpdatePlan& plan, bool prune, const PlanSizes& sizes) {
@@ -37,20 +26,21 @@ void UpdateReporter::ShowPlan(const UpdatePlan& plan, bool prune, const PlanSize
       file_bytes += found->second;
     }
   }
-  Note("would fetch " + std::to_string(plan.fetch.size()) + " files, " +
-       FormatSize(plan.fetch_bytes) + " compressed" +
-       (all_known && !plan.fetch.empty() ? ", " + FormatSize(file_bytes) + " installed" : "") +
-       PatchSummary(sizes));
+  Note(
+      "would fetch " + std::to_string(plan.fetch.size()) + " files, " +
+      util::FormatSize(plan.fetch_bytes) + " compressed" +
+      (all_known && !plan.fetch.empty() ? ", " + util::FormatSize(file_bytes) + " installed" : "") +
+      PatchSummary(sizes));
   for (const PlannedFile& file : plan.fetch) {
     char line[64];
     std::snprintf(line, sizeof line, "  %-7s ", file.changed ? "changed" : "new");
     auto found = sizes.installed.find(file.record.path);
     std::string text = found == sizes.installed.end()
-                           ? FormatSize(ListedSize(file.record)) + " compressed"
-                           : FormatSize(found->second) + ", " +
-                                 FormatSize(ListedSize(file.record)) + " compressed";
+                           ? util::FormatSize(ListedSize(file.record)) + " compressed"
+                           : util::FormatSize(found->second) + ", " +
+                                 util::FormatSize(ListedSize(file.record)) + " compressed";
     auto patch = sizes.patches.find(file.record.path);
-    if (patch != sizes.patches.end()) text += ", patch " + FormatSize(patch->second);
+    if (patch != sizes.patches.end()) text += ", patch " + util::FormatSize(patch->second);
     Note(line + file.record.path + " (" + text + ")");
   }
   std::string tail =
@@ -63,8 +53,8 @@ void UpdateReporter::ShowFetched(size_t files, uint64_t listed_bytes, uint64_t r
                                  const std::string& location, const PlanSizes& sizes) {
   // What came over the network, when that is known: retries and resumed
   // files make it differ from what the release lists.
-  Note("fetched " + std::to_string(files) + " files (" + FormatSize(listed_bytes) +
-       (received > 0 ? ", " + FormatSize(received) + " received" : "") + PatchSummary(sizes) +
+  Note("fetched " + std::to_string(files) + " files (" + util::FormatSize(listed_bytes) +
+       (received > 0 ? ", " + util::FormatSize(received) + " received" : "") + PatchSummary(sizes) +
        ") from " + location);
 }
 

@@ -50,9 +50,6 @@ class UpdateReporter {
                            const std::string& location, const PlanSizes& sizes);
 };
 
-// "512 bytes", "1.5 KiB", "12.3 MiB", "1.25 GiB".
-std::string FormatSize(uint64_t bytes);
-
 // "; N by patches of P in place of W", or nothing without patches.
 std::string PatchSummary(const PlanSizes& sizes);
 
