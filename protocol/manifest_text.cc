@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "protocol/release_manifest.h"
+#include "util/whole_number.h"
 
 namespace manifest_text {
 
@@ -19,16 +20,10 @@ bool IsHexDigest(const std::string& text) { return IsLowerHex(text, 64); }
 
 bool ParseNumber(const std::string& text, const NumberForm& form, uint64_t* value) {
   if (text.empty() || text.size() > form.most_digits) return false;
+  // A leading zero is refused: the builder never writes one, and a number
+  // has one spelling only.
   if (text[0] == '0' && (text.size() > 1 || !form.zero)) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    // At most 19 digits: no overflow of 64 bits.
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (result > form.largest) return false;
-  *value = result;
-  return true;
+  return util::ParseCount(text, 0, form.largest, value);
 }
 
 bool ParseNumber(const std::string& text, uint64_t* value) {

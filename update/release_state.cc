@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "update/durable_file.h"
 #include "update/install_paths.h"
+#include "util/whole_number.h"
 
 namespace update {
 
@@ -32,12 +33,9 @@ ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence)
       text.size() - prefix - 1 > 19) {
     return ReleaseState::kDamaged;
   }
-  uint64_t value = 0;
-  for (size_t i = prefix; i + 1 < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return ReleaseState::kDamaged;
-    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+  if (!util::ParseCount(text.substr(prefix, text.size() - prefix - 1), 0, UINT64_MAX, sequence)) {
+    return ReleaseState::kDamaged;
   }
-  *sequence = value;
   return ReleaseState::kRead;
 }
 

@@ -28,4 +28,8 @@ bool ParseCount(const char* text, int low, int high, int* value) {
   return true;
 }
 
+bool ParseCount(const std::string& text, uint64_t low, uint64_t high, uint64_t* value) {
+  return text.find('\0') == std::string::npos && ParseCount(text.c_str(), low, high, value);
+}
+
 }  // namespace util

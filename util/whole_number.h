@@ -7,6 +7,7 @@
 #define FILEDIST_UTIL_WHOLE_NUMBER_H
 
 #include <cstdint>
+#include <string>
 
 namespace util {
 
@@ -15,6 +16,9 @@ namespace util {
 // The int form takes a range within 0 to INT_MAX.
 bool ParseCount(const char* text, uint64_t low, uint64_t high, uint64_t* value);
 bool ParseCount(const char* text, int low, int high, int* value);
+// The same for text read from a file, where a NUL byte is one more byte
+// that is no digit (and would otherwise end the number early).
+bool ParseCount(const std::string& text, uint64_t low, uint64_t high, uint64_t* value);
 
 }  // namespace util
 
