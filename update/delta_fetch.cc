@@ -10,6 +10,7 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
+#include "protocol/manifest_text.h"
 #include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
@@ -26,11 +27,6 @@ namespace update {
 
 namespace {
 
-// Names inside the staging folder.
-const char kIndexStaged[] = "release-patches";
-const char kIndexSignatureStaged[] = "release-patches-sig";
-const char kPatchPrefix[] = "patch.";
-const char kPatchedSuffix[] = ".patched";
 constexpr uint64_t kMaxSignatureDownload = 4096;
 constexpr size_t kReadSize = 1 << 16;
 
@@ -129,26 +125,28 @@ void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestS
   std::string error;
   std::string text;
   if (manifestSha256.empty() ||
-      !staging_->FetchRaw(fetcher_, {kPatchIndexName}, kPatchIndexSizeLimit, kIndexStaged,
-                          &error) ||
-      !ReadBoundedFile(staging_->PathOf(kIndexStaged).c_str(), kPatchIndexSizeLimit, &text)) {
+      !staging_->FetchRaw(fetcher_, {kPatchIndexName}, kPatchIndexSizeLimit,
+                          staging_names::kPatchIndex, &error) ||
+      !ReadBoundedFile(staging_->PathOf(staging_names::kPatchIndex).c_str(), kPatchIndexSizeLimit,
+                       &text)) {
     // A release without patches, or one built before there were any.
-    staging_->Discard(kIndexStaged);
+    staging_->Discard(staging_names::kPatchIndex);
     return;
   }
-  staging_->Discard(kIndexStaged);
+  staging_->Discard(staging_names::kPatchIndex);
   if (!trustedKey.empty()) {
     // Any key the Manifest may be signed with signs the index too: during a
     // key rotation the trust file holds the old key and the new one.
     std::vector<Ed25519PublicKey> keys;
     Ed25519Signature signature;
     bool fetched = staging_->FetchRaw(fetcher_, {kPatchIndexSignatureName}, kMaxSignatureDownload,
-                                      kIndexSignatureStaged, &error);
+                                      staging_names::kPatchIndexSignature, &error);
     bool signed_ok =
         fetched && ReadTrustedKeysFile(trustedKey.c_str(), &keys) &&
-        ReadSignatureFile(staging_->PathOf(kIndexSignatureStaged).c_str(), &signature) &&
+        ReadSignatureFile(staging_->PathOf(staging_names::kPatchIndexSignature).c_str(),
+                          &signature) &&
         VerifyByAnyKey(keys, text, signature);
-    staging_->Discard(kIndexSignatureStaged);
+    staging_->Discard(staging_names::kPatchIndexSignature);
     if (!signed_ok) {
       reporter_->Problem(
           "the release's patches are not signed by the trusted key; fetching "
@@ -181,7 +179,7 @@ void DeltaFetch::Choose(const UpdatePlan& plan,
     auto offered = by_path.find(file.record.path);
     auto listed = files.find(file.record.path);
     if (offered == by_path.end() || listed == files.end() || choices_.count(file.record.key) ||
-        !IsWellFormedKey(file.record.key)) {
+        !manifest_text::IsHexKey(file.record.key)) {
       continue;
     }
     // What is installed now, whatever the client list says of it: a file
@@ -260,7 +258,7 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
   // Through the same transfer as a whole file: its bytes count as they
   // arrive, and one cut off (a lost connection, a cancel) is kept for the
   // next run to go on from.
-  const std::string patch_name = kPatchPrefix + key;
+  const std::string patch_name = staging_names::PatchName(key);
   const std::string patch_path = staging_->PathOf(staging_names::PartName(patch_name));
   std::string unused_key;
   bool resumed = false;
@@ -295,7 +293,7 @@ bool DeltaFetch::Apply(const ChosenPatch& choice, const std::string& key,
     *error = "the patch is not the one listed: " + detail;
     return false;
   }
-  const std::string out_name = key + kPatchedSuffix;
+  const std::string out_name = staging_names::PatchedName(key);
   const std::string out_path = staging_->PathOf(out_name);
   bool applied = false;
   std::string found_key;

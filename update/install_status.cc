@@ -11,6 +11,7 @@
 #include "update/client_list.h"
 #include "update/durable_file.h"
 #include "update/install_paths.h"
+#include "update/staging_names.h"
 #include "util/scoped_file.h"
 
 namespace update {
@@ -185,11 +186,11 @@ InstallStatus ReadInstallStatus(const std::string& installDir) {
   std::vector<plat::DirEntry> staged;
   if (!plat::IsLinkEntry(staging) && plat::ListDirectory(staging, &staged)) {
     for (const plat::DirEntry& entry : staged) {
-      bool key_name = entry.name.size() == 32 &&
-                      entry.name.find_first_not_of("0123456789abcdef") == std::string::npos;
+      const std::string resume = staging_names::ResumeName("");
       bool partial =
-          entry.name.size() > 7 && entry.name.compare(entry.name.size() - 7, 7, ".resume") == 0;
-      if (key_name) ++status.staged_files;
+          entry.name.size() > resume.size() &&
+          entry.name.compare(entry.name.size() - resume.size(), resume.size(), resume) == 0;
+      if (manifest_text::IsHexKey(entry.name)) ++status.staged_files;
       if (partial) ++status.partial_files;
     }
   }

@@ -10,6 +10,7 @@
 #include "fileio/md5.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
+#include "protocol/manifest_text.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "update/staged_transfer.h"
@@ -84,14 +85,6 @@ std::string DecodeFailure(DecompressStatus status, const std::string& from, cons
   return std::string();
 }
 
-bool IsWellFormedKey(const std::string& key) {
-  if (key.size() != 32) return false;
-  for (char c : key) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
 Staging::Staging(const std::string& installDir)
     : install_dir_(installDir), dir_(JoinInstallPath(installDir, {kStagingName})) {}
 
@@ -135,7 +128,7 @@ bool Staging::HasChecked(const std::string& key) const {
   std::string found;
   // Asked of every file of a first install, where none is staged: an absent
   // name is told by one look, without trying to open it.
-  return IsWellFormedKey(key) && plat::NameIsTaken(CheckedPath(key)) &&
+  return manifest_text::IsHexKey(key) && plat::NameIsTaken(CheckedPath(key)) &&
          KeyOfInstalledFile(CheckedPath(key), &found) && found == key;
 }
 
@@ -152,7 +145,7 @@ void Staging::Survey() {
     const std::string& name = entry.name;
     for (size_t at = 0; at + 32 <= name.size(); ++at) {
       std::string key = name.substr(at, 32);
-      if (IsWellFormedKey(key)) keys_with_entries_.insert(key);
+      if (manifest_text::IsHexKey(key)) keys_with_entries_.insert(key);
     }
   }
   surveyed_ = true;
@@ -279,7 +272,7 @@ bool Staging::FetchRaw(ReleaseFetcher* fetcher, const std::vector<std::string>& 
 bool Staging::FetchChecked(ReleaseFetcher* fetcher, const std::vector<std::string>& parts,
                            const std::string& key, uint64_t maxFetched,
                            const FetchProgress& progress, std::string* error) {
-  if (!IsWellFormedKey(key)) {
+  if (!manifest_text::IsHexKey(key)) {
     *error = "the release lists it with the malformed key '" + key + "'";
     return false;
   }

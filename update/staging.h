@@ -114,9 +114,6 @@ class Staging {
   std::map<std::string, std::pair<std::string, uint64_t>> digests_;
 };
 
-// True for 32 lowercase hexadecimal digits: a key that may name a file.
-bool IsWellFormedKey(const std::string& key);
-
 // Removes one entry of the folder at path, a link as itself, a protected
 // file too; nothing when there is none.
 void RemoveStagedEntry(const std::string& path);

@@ -13,11 +13,15 @@
 //   patch.KEY.part         a binary patch that makes KEY, as it arrives; one
 //                          cut off is kept, and its length is where the
 //                          next run goes on from (patch.KEY.earlier while
-//                          it is taken up); KEY.patched is its result
+//                          it is taken up)
+//   KEY.patched            the installed file with that patch applied,
+//                          before it is checked against KEY
 //   release-list           the release's version list, while it is read
 //   release-ver            its key file (Ver), while it is compared
 //   release-manifest       the release's Manifest, while it is checked
 //   release-manifest-sig   its signature, while it is checked
+//   release-patches        the release's patch index, while it is read
+//   release-patches-sig    its signature, while it is checked
 //   list.new, journal.new, state.new, aside.new
 //                          the next client list, journal, release number and
 //                          aside list, each renamed over the real one
@@ -38,6 +42,8 @@ constexpr const char kReleaseList[] = "release-list";
 constexpr const char kReleaseKey[] = "release-ver";
 constexpr const char kManifest[] = "release-manifest";
 constexpr const char kSignature[] = "release-manifest-sig";
+constexpr const char kPatchIndex[] = "release-patches";
+constexpr const char kPatchIndexSignature[] = "release-patches-sig";
 constexpr const char kNewList[] = "list.new";
 constexpr const char kNewJournal[] = "journal.new";
 constexpr const char kNewState[] = "state.new";
@@ -50,6 +56,11 @@ inline std::string PartName(const std::string& base) { return base + ".part"; }
 inline std::string DownloadName(const std::string& base) { return base + ".download"; }
 inline std::string ResumeName(const std::string& base) { return base + ".resume"; }
 inline std::string EarlierName(const std::string& base) { return base + ".earlier"; }
+
+// The transfer base of the binary patch that makes the file with the key,
+// and the name of what applying it writes.
+inline std::string PatchName(const std::string& key) { return "patch." + key; }
+inline std::string PatchedName(const std::string& key) { return key + ".patched"; }
 
 }  // namespace staging_names
 }  // namespace update
