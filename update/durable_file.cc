@@ -1,7 +1,9 @@
 #include "update/durable_file.h"
 
+#include <cstdint>
 #include <cstdio>
 
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/fault_point.h"
@@ -52,15 +54,8 @@ bool WriteFileDurably(const std::string& target, const std::string& temporary,
 bool ReadFileLines(const std::string& path, std::vector<std::string>* lines) {
   // The updater's own files are never read through a link: one planted at
   // the name would make the updater act on a file it did not write.
-  FILE* file = plat::OpenRegularFile(path.c_str(), false);
-  if (file == nullptr) return false;
   std::string text;
-  char buffer[1 << 14];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  bool read = !std::ferror(file);
-  std::fclose(file);
-  if (!read) return false;
+  if (!plat::ReadBoundedFile(path, SIZE_MAX, &text, false)) return false;
   lines->clear();
   util::ForEachLine(text, [lines](std::string line) { lines->push_back(std::move(line)); });
   return true;

@@ -1,8 +1,8 @@
 #include "update/install_status.h"
 
-#include <cstdio>
 #include <vector>
 
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "protocol/channel_pointer.h"
@@ -11,7 +11,6 @@
 #include "update/client_list.h"
 #include "update/durable_file.h"
 #include "update/install_paths.h"
-#include "util/scoped_file.h"
 
 namespace update {
 
@@ -31,20 +30,6 @@ bool IsName(const std::string& text) { return manifest_text::IsName(text, "-_.")
 
 bool ParseNumber(const std::string& text, uint64_t* value) {
   return manifest_text::ParseNumber(text, manifest_text::kRecordNumber, value);
-}
-
-bool ReadNoFollow(const std::string& path, size_t limit, std::string* text) {
-  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
-  if (!file) return false;
-  text->clear();
-  char buffer[4096];
-  for (;;) {
-    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    if (text->size() + got > limit) return false;
-    text->append(buffer, got);
-  }
-  return !std::ferror(file.get());
 }
 
 }  // namespace
@@ -100,7 +85,8 @@ RecordState ReadInstallRecord(const std::string& installDir, InstallRecord* reco
   std::string path = JoinInstallPath(installDir, {kInstallRecordName});
   if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return RecordState::kNone;
   std::string text;
-  if (!ReadNoFollow(path, kRecordLimit, &text) || !ParseInstallRecord(text, record)) {
+  if (!plat::ReadBoundedFile(path, kRecordLimit, &text, false) ||
+      !ParseInstallRecord(text, record)) {
     return RecordState::kDamaged;
   }
   return RecordState::kRead;
@@ -120,7 +106,8 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
 
 bool ReadTriedSource(const std::string& installDir, TriedSource* tried) {
   std::string text;
-  if (!ReadNoFollow(JoinInstallPath(installDir, {kTriedSourceName}), kRecordLimit, &text)) {
+  if (!plat::ReadBoundedFile(JoinInstallPath(installDir, {kTriedSourceName}), kRecordLimit, &text,
+                             false)) {
     return false;
   }
   const std::string magic = std::string(kTriedMagic) + "\n";

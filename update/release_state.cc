@@ -1,7 +1,6 @@
 #include "update/release_state.h"
 
-#include <cstdio>
-
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "update/durable_file.h"
@@ -21,12 +20,7 @@ ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence)
   // Not read through a link: the number must be the one this updater wrote
   // into the folder.
   std::string text;
-  FILE* file = plat::OpenRegularFile(path.c_str(), false);
-  if (file == nullptr) return ReleaseState::kDamaged;
-  char buffer[65];
-  text.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
-  std::fclose(file);
-  if (text.size() > 64) return ReleaseState::kDamaged;
+  if (!plat::ReadBoundedFile(path, 64, &text, false)) return ReleaseState::kDamaged;
   const size_t prefix = sizeof kPrefix - 1;
   if (text.compare(0, prefix, kPrefix) != 0 || text.size() < prefix + 2 || text.back() != '\n' ||
       text.size() - prefix - 1 > 19) {
