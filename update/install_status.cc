@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "fileio/replacement_file.h"
 #include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
@@ -9,7 +10,7 @@
 #include "protocol/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
-#include "update/durable_file.h"
+#include "update/fault_point.h"
 #include "update/install_paths.h"
 
 namespace update {
@@ -99,9 +100,9 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
     *error = "the source, channel or release cannot be recorded (a line break or an odd name)";
     return false;
   }
-  return WriteFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
-                          JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
-                          FormatInstallRecord(record), error);
+  return ReplaceFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
+                            JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
+                            FormatInstallRecord(record), FaultPoint, error);
 }
 
 bool ReadTriedSource(const std::string& installDir, TriedSource* tried) {
@@ -136,11 +137,11 @@ bool WriteTriedSource(const std::string& installDir, const TriedSource& tried, s
     *error = "the source or channel cannot be recorded (a line break or an odd name)";
     return false;
   }
-  return WriteFileDurably(
+  return ReplaceFileDurably(
       JoinInstallPath(installDir, {kTriedSourceName}),
       JoinInstallPath(installDir, {kTriedSourceTemporaryName}),
       std::string(kTriedMagic) + "\nsource " + tried.source + "\nchannel " + tried.channel + "\n",
-      error);
+      FaultPoint, error);
 }
 
 void RemoveTriedSource(const std::string& installDir) {

@@ -1,9 +1,10 @@
 #include "update/release_state.h"
 
+#include "fileio/replacement_file.h"
 #include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "update/durable_file.h"
+#include "update/fault_point.h"
 #include "update/install_paths.h"
 
 namespace update {
@@ -37,8 +38,8 @@ ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence)
 
 bool WriteReleaseState(const std::string& installDir, const std::string& temporary,
                        uint64_t sequence, std::string* error) {
-  return WriteFileDurably(JoinInstallPath(installDir, {kReleaseStateName}), temporary,
-                          kPrefix + std::to_string(sequence) + "\n", error);
+  return ReplaceFileDurably(JoinInstallPath(installDir, {kReleaseStateName}), temporary,
+                            kPrefix + std::to_string(sequence) + "\n", FaultPoint, error);
 }
 
 }  // namespace update
