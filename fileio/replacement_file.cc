@@ -80,6 +80,23 @@ bool ReplacementFile::Create(const char* target) {
   return false;
 }
 
+bool ReplacementFile::CreateAt(const std::string& target, const std::string& temporary,
+                               BeforeChange before_change, std::string* error) {
+  if (created_) return false;
+  before_change_ = before_change;
+  if (plat::PathExists(temporary.c_str()) || plat::IsLinkEntry(temporary)) {
+    if (before_change_ != nullptr) before_change_();
+    plat::RemoveFile(temporary.c_str());
+  }
+  if (before_change_ != nullptr) before_change_();
+  file_ = plat::CreateNewFile(temporary, error);
+  if (file_ == nullptr) return false;
+  target_ = target;
+  path_ = temporary;
+  created_ = true;
+  return true;
+}
+
 bool ReplacementFile::Commit(bool wait_if_held) {
   if (file_ != nullptr) {
     bool written = std::ferror(file_) == 0;
@@ -112,6 +129,7 @@ bool ReplacementFile::CommitDurably(std::string* error) {
     *error = "nothing was written";
     return false;
   }
+  if (before_change_ != nullptr) before_change_();
   if (!plat::ReplaceFileAtomically(path_.c_str(), target_.c_str())) {
     *error = plat::LastErrorText();
     return false;
@@ -145,6 +163,18 @@ bool ReplaceFileDurably(const std::string& target, const std::string& text, std:
     return false;
   }
   return true;
+}
+
+bool ReplaceFileDurably(const std::string& target, const std::string& temporary,
+                        const std::string& text, ReplacementFile::BeforeChange before_change,
+                        std::string* error) {
+  ReplacementFile file;
+  if (!file.CreateAt(target, temporary, before_change, error)) return false;
+  if (std::fwrite(text.data(), 1, text.size(), file.file()) != text.size()) {
+    *error = plat::LastErrorText();
+    return false;
+  }
+  return file.CommitDurably(error);
 }
 
 bool WriteReplacement(const std::string& target, const void* data, size_t size) {

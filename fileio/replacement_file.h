@@ -15,6 +15,11 @@
 // with the object unless it has become the target.
 class ReplacementFile {
  public:
+  // Called before each change a replacement makes to the disk (a leftover
+  // removed, the temporary file made, the rename): the client's crash tests
+  // stop the process there and check that the next run converges.
+  using BeforeChange = void (*)();
+
   ReplacementFile() = default;
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
@@ -25,6 +30,17 @@ class ReplacementFile {
   // stays. False when no file can be created in that directory, and when
   // the target is a named pipe, a device or a socket.
   bool Create(const char* target);
+
+  // Creates the temporary file under the name temporary, which the caller
+  // owns on target's file system (the client's staging folder, or a fixed
+  // name beside its record): a leftover there of a run that stopped is
+  // removed first, so that a stop leaves nothing that a later run does not
+  // clear. Unlike Create, a link at target is replaced, never followed, and
+  // the file is made as the durability observer sees it. before_change
+  // (may be null) is called before each change, here and in CommitDurably.
+  // False, with *error set to the system's reason, when it cannot be made.
+  bool CreateAt(const std::string& target, const std::string& temporary, BeforeChange before_change,
+                std::string* error);
 
   // The open temporary file, for binary writing.
   FILE* file() const { return file_; }
@@ -54,6 +70,7 @@ class ReplacementFile {
   std::string target_;
   std::string path_;
   FILE* file_ = nullptr;
+  BeforeChange before_change_ = nullptr;
   bool created_ = false;
   bool whole_ = false;  // closed with every byte written
 };
@@ -72,5 +89,14 @@ bool WriteReplacement(const std::string& target, const void* data, size_t size);
 // the system's reason, when it cannot be done; target is then as it was and
 // no temporary file is left beside it.
 bool ReplaceFileDurably(const std::string& target, const std::string& text, std::string* error);
+
+// The same for the client's own state files (the client list, the journal,
+// the release number, the aside list, the install record), written through
+// a temporary name of the caller's (see ReplacementFile::CreateAt), with
+// before_change called before each change to the disk. *error gets only the
+// system's reason: the callers name the file in their own words.
+bool ReplaceFileDurably(const std::string& target, const std::string& temporary,
+                        const std::string& text, ReplacementFile::BeforeChange before_change,
+                        std::string* error);
 
 #endif  // FILEDIST_FILEIO_REPLACEMENT_FILE_H

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "release/release_preflight.h"
 #include "release/release_publish.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "protocol/release_manifest.h"
 
 namespace {
@@ -44,7 +44,7 @@ bool CompletePublishing(const std::string& releaseDir, const std::string& channe
   std::string text;
   std::string why;
   ChannelPointer next;
-  if (!ReadBoundedFile(pending_pointer.c_str(), kChannelPointerSizeLimit, &text) ||
+  if (!plat::ReadBoundedFile(pending_pointer.c_str(), kChannelPointerSizeLimit, &text) ||
       !ParseChannelPointer(text, &next, &why) || next.channel != channel) {
     *error = "'" + pending_pointer + "' is not a channel pointer; the channel '" + channel +
              "' cannot be published until it is removed";
@@ -58,7 +58,7 @@ bool CompletePublishing(const std::string& releaseDir, const std::string& channe
   }
   if (plat::PathExists(pending_signature.c_str())) {
     std::string signature;
-    if (!ReadBoundedFile(pending_signature.c_str(), kChannelPointerSizeLimit, &signature)) {
+    if (!plat::ReadBoundedFile(pending_signature.c_str(), kChannelPointerSizeLimit, &signature)) {
       *error = "cannot read '" + pending_signature + "': " + plat::LastErrorText();
       return false;
     }
@@ -87,7 +87,7 @@ bool ReadPointer(const std::string& path, bool* present, ChannelPointer* pointer
   if (!*present) return true;
   std::string text;
   std::string why;
-  if (!ReadBoundedFile(path.c_str(), kChannelPointerSizeLimit, &text) ||
+  if (!plat::ReadBoundedFile(path.c_str(), kChannelPointerSizeLimit, &text) ||
       !ParseChannelPointer(text, pointer, &why)) {
     *error = "'" + path + "' is not a channel pointer";
     return false;
@@ -111,8 +111,8 @@ bool PublishChannel(const std::string& releaseDir, const std::string& channel,
   const std::string patch_dir = plat::ChildPath(releaseDir, patchName);
   std::string head;
   uint64_t release = 0;
-  if (!ReadBoundedFile(plat::ChildPath(patch_dir, kManifestName).c_str(), kManifestSizeLimit,
-                       &head) ||
+  if (!plat::ReadBoundedFile(plat::ChildPath(patch_dir, kManifestName).c_str(), kManifestSizeLimit,
+                             &head) ||
       !ParseManifestSequence(head, &release) || release == 0) {
     *error = "'" + patch_dir + "' holds no release with a Manifest";
     return false;

@@ -9,7 +9,7 @@
 #include "fileio/io_util.h"
 #include "fileio/file_key.h"
 #include "platform/platform.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "protocol/patch_dir_name.h"
 #include "protocol/release_manifest.h"
 #include "util/text_lines.h"
@@ -36,7 +36,7 @@ constexpr size_t kRecordLimit = size_t{1} << 28;
 // The build record beside the patch directory, where there is a sound one.
 void LoadBuildRecord(const std::string& patchDir, EarlierRelease* release) {
   std::string text;
-  if (!ReadBoundedFile(BuildRecordPath(patchDir).c_str(), kRecordLimit, &text) ||
+  if (!plat::ReadBoundedFile(BuildRecordPath(patchDir).c_str(), kRecordLimit, &text) ||
       !ParseBuildRecord(text, &release->members)) {
     release->members.clear();
   }

@@ -8,7 +8,7 @@
 #include "release/channel_publish.h"
 #include "release/release_preflight.h"
 #include "release/release_publish.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "protocol/patch_dir_name.h"
 
 namespace {
@@ -46,7 +46,7 @@ bool PruneReleases(const std::string& releaseDir, const PruneSettings& settings,
   std::vector<ChannelPointer> pointers;
   if (!ReadChannelPointers(releaseDir, &pointers, error)) return false;
   std::string latest;
-  if (ReadBoundedFile(plat::ChildPath(releaseDir, kLatestName).c_str(), 256, &latest)) {
+  if (plat::ReadBoundedFile(plat::ChildPath(releaseDir, kLatestName).c_str(), 256, &latest)) {
     while (!latest.empty() && (latest.back() == '\n' || latest.back() == '\r')) latest.pop_back();
   }
   const size_t count = entries->size();

@@ -15,7 +15,7 @@
 #include "log/logger.h"
 #include "log/release_events.h"
 #include "platform/platform.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "protocol/patch_index.h"
 #include "protocol/release_manifest.h"
 #include "signing/sha256.h"
@@ -170,7 +170,8 @@ bool WriteReleasePatches(const CFileVersion& version, const std::vector<EarlierR
     std::string source;
     std::string plain;
     if (!Combine(version.paths().source_dir().c_str(), record.path.c_str(), &source) ||
-        !ReadBoundedFile(source.c_str(), static_cast<size_t>(delta::kMaxPatchSourceSize), &plain) ||
+        !plat::ReadBoundedFile(source.c_str(), static_cast<size_t>(delta::kMaxPatchSourceSize),
+                               &plain) ||
         FileKeyOfBytes(plain.data(), plain.size()) != record.key) {
       LogInfo() << "No patch for [" << record.path << "]: it changed since it was released";
       continue;

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "protocol/latest_pointer.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "protocol/channel_pointer.h"
 #include "protocol/release_manifest.h"
 
@@ -19,7 +19,8 @@ std::string Join(const std::string& dir, const std::string& name) {
 bool ReleaseFolderIsSigned(const std::string& releaseDir) {
   std::string text;
   std::string patchName;
-  if (ReadBoundedFile(Join(releaseDir, kLatestName).c_str(), kReleasePointerSizeLimit, &text) &&
+  if (plat::ReadBoundedFile(Join(releaseDir, kLatestName).c_str(), kReleasePointerSizeLimit,
+                            &text) &&
       ParseReleasePointer(text, &patchName) &&
       plat::PathExists(Join(Join(releaseDir, patchName), kManifestSignatureName).c_str())) {
     return true;

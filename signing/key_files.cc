@@ -1,6 +1,6 @@
 #include "signing/key_files.h"
 
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "signing/hex_text.h"
 
 namespace {
@@ -28,7 +28,7 @@ bool Parse(const std::string& text, const std::string& tag, unsigned char* bytes
 template <typename Bytes>
 bool ReadAndParse(const char* path, const char* tag, Bytes* bytes) {
   std::string text;
-  return ReadBoundedFile(path, kKeyFileLimit, &text) &&
+  return plat::ReadBoundedFile(path, kKeyFileLimit, &text) &&
          Parse(text, tag, bytes->data(), bytes->size());
 }
 

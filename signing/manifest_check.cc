@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/trusted_keys.h"
@@ -54,7 +54,7 @@ ManifestCheck CheckSignedManifest(const std::string& manifestFile, const std::st
     return ManifestCheck::kBadPublicKey;
   }
   std::string text;
-  if (!ReadBoundedFile(manifestFile.c_str(), kManifestSizeLimit, &text)) {
+  if (!plat::ReadBoundedFile(manifestFile.c_str(), kManifestSizeLimit, &text)) {
     *detail = manifestFile;
     return ManifestCheck::kNoManifest;
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "signing/key_files.h"
 #include "protocol/patch_index.h"
 #include "protocol/release_manifest.h"
@@ -18,7 +18,7 @@ bool SignFile(const std::string& patchDir, const char* name, const char* signatu
   std::string path = patchDir + plat::kPathSeparator + name;
   std::string signature_path = patchDir + plat::kPathSeparator + signatureName;
   std::string text;
-  if (!ReadBoundedFile(path.c_str(), limit, &text)) {
+  if (!plat::ReadBoundedFile(path.c_str(), limit, &text)) {
     *error = "cannot read '" + path + "'";
     return false;
   }

@@ -1,12 +1,12 @@
 #include "signing/trusted_keys.h"
 
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "signing/key_files.h"
 
 bool ReadTrustedKeysFile(const char* path, std::vector<Ed25519PublicKey>* keys) {
   std::string text;
   // A key line is 80 bytes with its line end.
-  if (!ReadBoundedFile(path, kTrustedKeyLimit * 96, &text)) return false;
+  if (!plat::ReadBoundedFile(path, kTrustedKeyLimit * 96, &text)) return false;
   keys->clear();
   size_t start = 0;
   while (start < text.size()) {

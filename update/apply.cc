@@ -10,8 +10,8 @@
 #include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "update/journal_check.h"
-#include "update/parallel_for.h"
 #include "update/staging_names.h"
+#include "util/parallel_for.h"
 #include "util/scoped_file.h"
 
 namespace update {
@@ -371,7 +371,7 @@ bool Applier::Apply(const std::vector<JournalEntry>& entries, bool recovering, i
     }
     size_t threads = jobs_ < 1 ? 1 : static_cast<size_t>(jobs_);
     threads = std::min(threads, spread.size() / kFilesPerPlacer + 1);
-    ParallelFor(spread.size(), threads, kPlacedInARow, [&](size_t n) {
+    util::ParallelFor(spread.size(), threads, kPlacedInARow, [&](size_t n) {
       Place(entries[spread[n]], recovering, later[spread[n]], &placements[spread[n]]);
     });
     for (size_t index : here) Place(entries[index], recovering, later[index], &placements[index]);

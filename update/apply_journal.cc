@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fileio/replacement_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "update/durable_file.h"
+#include "update/file_lines.h"
+#include "update/fault_point.h"
 #include "version/version_list.h"
 
 namespace update {
@@ -47,7 +49,7 @@ bool WriteJournal(const std::string& journalPath, const std::string& temporary,
     text += "\r\n";
   }
   text += std::string(kFooter) + "\r\n";
-  return WriteFileDurably(journalPath, temporary, text, error);
+  return ReplaceFileDurably(journalPath, temporary, text, FaultPoint, error);
 }
 
 JournalState ReadJournal(const std::string& journalPath, std::vector<JournalEntry>* entries) {

@@ -3,9 +3,10 @@
 #include <cstdio>
 
 #include "fileio/aside_name.h"
+#include "fileio/replacement_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "update/durable_file.h"
+#include "update/file_lines.h"
 #include "update/fault_point.h"
 #include "update/install_paths.h"
 
@@ -44,7 +45,7 @@ bool AsideCopies::WriteRecord(const std::vector<std::string>& paths, std::string
   }
   std::string text;
   for (const std::string& path : paths) text += path + "\r\n";
-  return WriteFileDurably(record_path_, temporary_, text, error);
+  return ReplaceFileDurably(record_path_, temporary_, text, FaultPoint, error);
 }
 
 bool AsideCopies::RemoveUnused(std::string* error) {

@@ -1,8 +1,9 @@
 #include "update/client_list.h"
 
+#include "fileio/replacement_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "update/durable_file.h"
+#include "update/fault_point.h"
 #include "version/version_list.h"
 
 namespace update {
@@ -23,7 +24,7 @@ bool WriteInstalledList(const std::string& path, const std::string& temporary,
     text += FormatVersionLine(record);
     text += "\r\n";
   }
-  if (WriteFileDurably(path, temporary, text, error)) return true;
+  if (ReplaceFileDurably(path, temporary, text, FaultPoint, error)) return true;
   *error = "cannot write the version list '" + path + "': " + *error;
   return false;
 }

@@ -10,8 +10,8 @@
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
+#include "platform/bounded_file.h"
 #include "protocol/manifest_text.h"
-#include "signing/bounded_file.h"
 #include "signing/ed25519.h"
 #include "signing/key_files.h"
 #include "signing/manifest_check.h"
@@ -127,8 +127,8 @@ void DeltaFetch::LoadIndex(const std::string& manifestSha256, uint64_t manifestS
   if (manifestSha256.empty() ||
       !staging_->FetchRaw(fetcher_, {kPatchIndexName}, kPatchIndexSizeLimit,
                           staging_names::kPatchIndex, &error) ||
-      !ReadBoundedFile(staging_->PathOf(staging_names::kPatchIndex).c_str(), kPatchIndexSizeLimit,
-                       &text)) {
+      !plat::ReadBoundedFile(staging_->PathOf(staging_names::kPatchIndex).c_str(),
+                             kPatchIndexSizeLimit, &text)) {
     // A release without patches, or one built before there were any.
     staging_->Discard(staging_names::kPatchIndex);
     return;

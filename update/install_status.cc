@@ -1,18 +1,18 @@
 #include "update/install_status.h"
 
-#include <cstdio>
 #include <vector>
 
+#include "fileio/replacement_file.h"
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "protocol/channel_pointer.h"
 #include "protocol/manifest_text.h"
 #include "update/apply_journal.h"
 #include "update/client_list.h"
-#include "update/durable_file.h"
+#include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "update/staging_names.h"
-#include "util/scoped_file.h"
 
 namespace update {
 
@@ -32,20 +32,6 @@ bool IsName(const std::string& text) { return manifest_text::IsName(text, "-_.")
 
 bool ParseNumber(const std::string& text, uint64_t* value) {
   return manifest_text::ParseNumber(text, manifest_text::kRecordNumber, value);
-}
-
-bool ReadNoFollow(const std::string& path, size_t limit, std::string* text) {
-  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
-  if (!file) return false;
-  text->clear();
-  char buffer[4096];
-  for (;;) {
-    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    if (text->size() + got > limit) return false;
-    text->append(buffer, got);
-  }
-  return !std::ferror(file.get());
 }
 
 }  // namespace
@@ -101,7 +87,8 @@ RecordState ReadInstallRecord(const std::string& installDir, InstallRecord* reco
   std::string path = JoinInstallPath(installDir, {kInstallRecordName});
   if (!plat::PathExists(path.c_str()) && !plat::IsLinkEntry(path)) return RecordState::kNone;
   std::string text;
-  if (!ReadNoFollow(path, kRecordLimit, &text) || !ParseInstallRecord(text, record)) {
+  if (!plat::ReadBoundedFile(path, kRecordLimit, &text, false) ||
+      !ParseInstallRecord(text, record)) {
     return RecordState::kDamaged;
   }
   return RecordState::kRead;
@@ -114,14 +101,15 @@ bool WriteInstallRecord(const std::string& installDir, const InstallRecord& reco
     *error = "the source, channel or release cannot be recorded (a line break or an odd name)";
     return false;
   }
-  return WriteFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
-                          JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
-                          FormatInstallRecord(record), error);
+  return ReplaceFileDurably(JoinInstallPath(installDir, {kInstallRecordName}),
+                            JoinInstallPath(installDir, {kInstallRecordTemporaryName}),
+                            FormatInstallRecord(record), FaultPoint, error);
 }
 
 bool ReadTriedSource(const std::string& installDir, TriedSource* tried) {
   std::string text;
-  if (!ReadNoFollow(JoinInstallPath(installDir, {kTriedSourceName}), kRecordLimit, &text)) {
+  if (!plat::ReadBoundedFile(JoinInstallPath(installDir, {kTriedSourceName}), kRecordLimit, &text,
+                             false)) {
     return false;
   }
   const std::string magic = std::string(kTriedMagic) + "\n";
@@ -150,11 +138,11 @@ bool WriteTriedSource(const std::string& installDir, const TriedSource& tried, s
     *error = "the source or channel cannot be recorded (a line break or an odd name)";
     return false;
   }
-  return WriteFileDurably(
+  return ReplaceFileDurably(
       JoinInstallPath(installDir, {kTriedSourceName}),
       JoinInstallPath(installDir, {kTriedSourceTemporaryName}),
       std::string(kTriedMagic) + "\nsource " + tried.source + "\nchannel " + tried.channel + "\n",
-      error);
+      FaultPoint, error);
 }
 
 void RemoveTriedSource(const std::string& installDir) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 #include "signing/key_files.h"
 #include "signing/manifest_check.h"
 #include "signing/sha256.h"
@@ -44,8 +44,8 @@ int ReleaseCheck::VerifyRelease() {
     std::string text;
     if (staging_->FetchRaw(fetcher_, {kManifestName}, kManifestSizeLimit, staging_names::kManifest,
                            &error) &&
-        ReadBoundedFile(staging_->PathOf(staging_names::kManifest).c_str(), kManifestSizeLimit,
-                        &text) &&
+        plat::ReadBoundedFile(staging_->PathOf(staging_names::kManifest).c_str(),
+                              kManifestSizeLimit, &text) &&
         ParseManifest(text, &manifest_, &error)) {
       for (const ManifestFile& file : manifest_.files) listed_[file.path] = &file;
       Sha256OfFile(staging_->PathOf(staging_names::kManifest).c_str(), &manifest_sha256_,

@@ -1,10 +1,10 @@
 #include "update/release_state.h"
 
-#include <cstdio>
-
+#include "fileio/replacement_file.h"
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
-#include "update/durable_file.h"
+#include "update/fault_point.h"
 #include "update/install_paths.h"
 #include "util/whole_number.h"
 
@@ -22,12 +22,7 @@ ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence)
   // Not read through a link: the number must be the one this updater wrote
   // into the folder.
   std::string text;
-  FILE* file = plat::OpenRegularFile(path.c_str(), false);
-  if (file == nullptr) return ReleaseState::kDamaged;
-  char buffer[65];
-  text.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
-  std::fclose(file);
-  if (text.size() > 64) return ReleaseState::kDamaged;
+  if (!plat::ReadBoundedFile(path, 64, &text, false)) return ReleaseState::kDamaged;
   const size_t prefix = sizeof kPrefix - 1;
   if (text.compare(0, prefix, kPrefix) != 0 || text.size() < prefix + 2 || text.back() != '\n' ||
       text.size() - prefix - 1 > 19) {
@@ -41,8 +36,8 @@ ReleaseState ReadReleaseState(const std::string& installDir, uint64_t* sequence)
 
 bool WriteReleaseState(const std::string& installDir, const std::string& temporary,
                        uint64_t sequence, std::string* error) {
-  return WriteFileDurably(JoinInstallPath(installDir, {kReleaseStateName}), temporary,
-                          kPrefix + std::to_string(sequence) + "\n", error);
+  return ReplaceFileDurably(JoinInstallPath(installDir, {kReleaseStateName}), temporary,
+                            kPrefix + std::to_string(sequence) + "\n", FaultPoint, error);
 }
 
 }  // namespace update

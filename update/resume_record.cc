@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "util/scoped_file.h"
@@ -55,11 +56,10 @@ bool WriteResumeRecord(const std::string& path, const ResumeRecord& record) {
 bool ReadResumeRecord(const std::string& path, ResumeRecord* record) {
   // Looked for before every transfer; most find none, told by one look.
   if (!plat::NameIsTaken(path) || plat::IsLinkEntry(path)) return false;
-  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
-  if (!file) return false;
-  char text[kMostRecordBytes + 1] = {};
-  size_t got = std::fread(text, 1, kMostRecordBytes, file.get());
-  return ParseResumeRecord(std::string(text, got), record);
+  // A longer file is none this updater wrote: refused, not cut to a record.
+  std::string text;
+  return plat::ReadBoundedFile(path, kMostRecordBytes, &text, false) &&
+         ParseResumeRecord(text, record);
 }
 
 }  // namespace update

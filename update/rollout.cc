@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/bounded_file.h"
 #include "platform/file_safety.h"
 #include "platform/platform.h"
 #include "signing/hex_text.h"
 #include "signing/random_bytes.h"
 #include "signing/sha256.h"
 #include "update/install_paths.h"
-#include "util/scoped_file.h"
 
 namespace update {
 
@@ -23,12 +23,10 @@ bool IsId(const std::string& text) {
 
 // The identifier in path; false when it is missing, a link or not one.
 bool ReadId(const std::string& path, std::string* id) {
-  util::ScopedFile file(plat::OpenRegularFile(path.c_str(), false));
-  if (!file) return false;
-  char buffer[64];
-  size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-  std::string text(buffer, got);
-  if (text.size() != 2 * kIdBytes + 1 || text.back() != '\n') return false;
+  std::string text;
+  if (!plat::ReadBoundedFile(path, 2 * kIdBytes + 1, &text, false) ||
+      text.size() != 2 * kIdBytes + 1 || text.back() != '\n')
+    return false;
   text.pop_back();
   if (!IsId(text)) return false;
   *id = text;

@@ -16,7 +16,10 @@ namespace update {
 
 // The install's identifier, made (durably, and never replacing one another
 // run made meanwhile) when there is none. Read without following a link.
-// False, with *error set.
+// False, with *error set. Its writer is its own, not ReplaceFileDurably:
+// the identifier is written once and put in place only where no file is
+// (RenameNoReplace), so that two runs at once agree on the first one's,
+// where a replacement would let the second overwrite it.
 bool LoadInstallId(const std::string& installDir, std::string* id, std::string* error);
 
 // From 0 to 9999.

@@ -10,6 +10,7 @@
 #include "protocol/latest_pointer.h"
 #include "protocol/patch_dir_name.h"
 #include "protocol/release_manifest.h"
+#include "platform/bounded_file.h"
 #include "platform/platform.h"
 
 namespace {
@@ -85,15 +86,6 @@ std::string LastComponent(std::string location) {
   }
   size_t separator = location.find_last_of("/\\");
   return separator == std::string::npos ? location : location.substr(separator + 1);
-}
-
-bool ReadSmallFile(const std::string& path, std::string* text) {
-  FilePtr in(plat::OpenRegularFile(path.c_str()), std::fclose);
-  if (!in) return false;
-  char buffer[kReleasePointerSizeLimit];
-  size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
-  text->assign(buffer, got);
-  return true;
 }
 
 std::string FileUrl(std::string url, const std::vector<std::string>& parts) {
@@ -204,7 +196,12 @@ bool ReleaseSource::FollowLatest(std::string* error) {
   } else {
     std::error_code missing;
     if (std::filesystem::exists(JoinBelow(location_, {kVersionListName}), missing)) return true;
-    if (!ReadSmallFile(JoinBelow(location_, {kLatestName}), &text)) return true;
+    // As over HTTP, a file longer than a pointer can be is no LATEST: cut
+    // to the limit it could still read as a name.
+    if (!plat::ReadBoundedFile(JoinBelow(location_, {kLatestName}), kReleasePointerSizeLimit,
+                               &text)) {
+      return true;
+    }
   }
   std::string patch;
   if (!ParseReleasePointer(text, &patch)) {

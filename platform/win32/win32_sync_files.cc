@@ -4,13 +4,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "platform/durability_observer.h"
 #include "platform/file_safety.h"
-#include "util/thread_start.h"
+#include "util/parallel_for.h"
 
 namespace plat {
 
@@ -38,26 +36,18 @@ bool FlushPath(const std::string& path) {
 std::vector<std::string> SyncFiles(const std::string&, const std::vector<std::string>& paths) {
   std::vector<std::string> failed;
   std::mutex lock;
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t index = next++; index < paths.size(); index = next++) {
-      bool flushed = FlushPath(paths[index]);
-      DurabilityObserver* observer = CurrentDurabilityObserver();
-      std::lock_guard<std::mutex> hold(lock);
-      if (!flushed) {
-        failed.push_back(paths[index]);
-      } else if (observer != nullptr) {
-        observer->PathSynced(paths[index]);
-      }
-    }
-  };
   size_t threads = std::min(kMostFlushThreads, paths.size() / kFilesPerThread + 1);
-  std::vector<std::thread> helpers;
   // Threads the system refuses leave their flushes to the others.
-  for (size_t i = 1; i < threads && util::StartThread(&helpers, work); ++i) {
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
+  util::ParallelFor(paths.size(), threads, 1, [&](size_t index) {
+    bool flushed = FlushPath(paths[index]);
+    DurabilityObserver* observer = CurrentDurabilityObserver();
+    std::lock_guard<std::mutex> hold(lock);
+    if (!flushed) {
+      failed.push_back(paths[index]);
+    } else if (observer != nullptr) {
+      observer->PathSynced(paths[index]);
+    }
+  });
   return failed;
 }
 

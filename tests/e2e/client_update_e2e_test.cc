@@ -264,6 +264,13 @@ TEST_F(ClientUpdateTest, FollowsLatestOfTheReleasesFolder) {
   WriteFileBytes(releases + testing_support::Sep() + "LATEST", "../../etc\n");
   EXPECT_EQ(Update(folder_client, {releases}, &output), 1);
   EXPECT_NE(output.find("does not name a patch directory"), std::string::npos) << output;
+
+  // A LATEST longer than a pointer can be is no LATEST, as over HTTP: it is
+  // never cut to the name at its start and followed.
+  WriteFileBytes(releases + testing_support::Sep() + "LATEST",
+                 fs::path(patch2).filename().string() + std::string(300, ' ') + "x\n");
+  EXPECT_EQ(Update(folder_client, {releases}, &output), 1) << output;
+  EXPECT_EQ(ClientFiles(folder_client).at("data/a.txt"), kVersion1.at("data/a.txt"));
 }
 
 // Certificates are checked: --ca trusts the test's own authority, and only

@@ -2,6 +2,7 @@
 // POSIX back end and under Wine against the Win32 calls.
 #include "platform/platform.h"
 #include "platform/argument_quoting.h"
+#include "platform/bounded_file.h"
 #include "platform/file_lock.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,35 @@ TEST(PlatformFiles, CopyAndReplace) {
   EXPECT_FALSE(plat::CopyFileOver(c.c_str(), b.c_str()));
   EXPECT_EQ(ReadFileBytes(b), "new");
   EXPECT_FALSE(plat::RemoveFile(b.c_str()));
+}
+
+// A small file is read whole or not at all: one longer than the limit,
+// by a byte or by more than one read, is refused and the caller's text kept,
+// never cut to a prefix that could still pass for a pointer or a record.
+TEST(PlatformFiles, BoundedReadRefusesAFileOverTheLimit) {
+  ScratchDir scratch;
+  struct Case {
+    size_t size;
+    size_t limit;
+    bool read;
+  } cases[] = {
+      {0, 0, true},         {5, 5, true},          {6, 5, false},
+      {20000, 20000, true}, {20001, 20000, false}, {40000, 256, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes, limit " + std::to_string(c.limit));
+    std::string path = scratch.Sub("f" + std::to_string(c.size));
+    std::string bytes(c.size, 'x');
+    for (size_t i = 0; i < bytes.size(); i += 7) bytes[i] = static_cast<char>('a' + i % 26);
+    WriteFileBytes(path, bytes);
+    for (bool follow : {true, false}) {
+      std::string text = "kept";
+      EXPECT_EQ(plat::ReadBoundedFile(path, c.limit, &text, follow), c.read);
+      EXPECT_EQ(text, c.read ? bytes : std::string("kept"));
+    }
+  }
+  std::string text;
+  EXPECT_FALSE(plat::ReadBoundedFile(scratch.Sub("missing"), 100, &text));
 }
 
 TEST(PlatformPaths, RelativeTest) {

@@ -1,6 +1,6 @@
 // Placing threads that the system refuses: the items are still done, each
 // once, by the threads it gave, or by the caller alone.
-#include "update/parallel_for.h"
+#include "util/parallel_for.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ TEST(ParallelFor, EveryItemOnceWithTheThreadsTheSystemGives) {
     std::mutex lock;
     std::set<std::thread::id> threads;
     util::LimitThreadStartsForTest(given);
-    update::ParallelFor(calls.size(), 4, 7, [&](size_t index) {
+    util::ParallelFor(calls.size(), 4, 7, [&](size_t index) {
       ++calls[index];
       std::lock_guard<std::mutex> hold(lock);
       threads.insert(std::this_thread::get_id());

@@ -2,13 +2,13 @@
 // calling thread takes items too, and the call returns once every item is
 // done. For work that waits on the file system (a rename, a look at a name)
 // more than on the processor.
-#ifndef FILEDIST_UPDATE_PARALLEL_FOR_H
-#define FILEDIST_UPDATE_PARALLEL_FOR_H
+#ifndef FILEDIST_UTIL_PARALLEL_FOR_H
+#define FILEDIST_UTIL_PARALLEL_FOR_H
 
 #include <cstddef>
 #include <functional>
 
-namespace update {
+namespace util {
 
 // Calls work(i) once for each i below count, from up to threads threads at
 // once (this one among them), in no set order but that each thread takes
@@ -19,6 +19,6 @@ namespace update {
 void ParallelFor(size_t count, size_t threads, size_t chunk,
                  const std::function<void(size_t)>& work);
 
-}  // namespace update
+}  // namespace util
 
-#endif  // FILEDIST_UPDATE_PARALLEL_FOR_H
+#endif  // FILEDIST_UTIL_PARALLEL_FOR_H

@@ -1,4 +1,4 @@
-#include "update/parallel_for.h"
+#include "util/parallel_for.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 
 #include "util/thread_start.h"
 
-namespace update {
+namespace util {
 
 void ParallelFor(size_t count, size_t threads, size_t chunk,
                  const std::function<void(size_t)>& work) {
@@ -29,4 +29,4 @@ void ParallelFor(size_t count, size_t threads, size_t chunk,
   for (std::thread& helper : helpers) helper.join();
 }
 
-}  // namespace update
+}  // namespace util

@@ -1,11 +1,14 @@
-#include "signing/bounded_file.h"
+#include "platform/bounded_file.h"
 
 #include <cstdio>
 
 #include "platform/platform.h"
 
-bool ReadBoundedFile(const char* path, size_t limit, std::string* contents) {
-  FILE* file = path != nullptr ? plat::OpenFile(path, "rb") : nullptr;
+namespace plat {
+
+bool ReadBoundedFile(const std::string& path, size_t limit, std::string* contents,
+                     bool followLinks) {
+  FILE* file = followLinks ? OpenFile(path.c_str(), "rb") : OpenRegularFile(path.c_str(), false);
   if (file == nullptr) return false;
   std::string text;
   char buffer[1 << 14];
@@ -25,3 +28,5 @@ bool ReadBoundedFile(const char* path, size_t limit, std::string* contents) {
   contents->swap(text);
   return true;
 }
+
+}  // namespace plat
