@@ -288,7 +288,7 @@ TEST_F(SignedRelease, AReleaseOfTenThousandFilesIsSignedCheckedAndInstalled) {
   EXPECT_FALSE(FileExists(client + sep + Native("part0/file0.txt")));
   ASSERT_EQ(Update(client, {patch}, &output), 0) << output;
   EXPECT_NE(output.find("signed by the trusted key (release 1"), std::string::npos) << output;
-  for (int i : {0, 1, 4321, kFiles - 1}) {
+  for (int i : {0, 1, kFiles / 2 + 1, kFiles - 1}) {
     std::string relative = "part" + std::to_string(i % 20) + "/file" + std::to_string(i) + ".txt";
     EXPECT_EQ(ReadFileBytes(client + sep + Native(relative)), tree[relative]) << relative;
   }
