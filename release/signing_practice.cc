@@ -2,27 +2,21 @@
 
 #include <vector>
 
-#include "platform/platform.h"
-#include "protocol/latest_pointer.h"
 #include "platform/bounded_file.h"
+#include "platform/platform.h"
 #include "protocol/channel_pointer.h"
+#include "protocol/latest_pointer.h"
 #include "protocol/release_manifest.h"
-
-namespace {
-
-std::string Join(const std::string& dir, const std::string& name) {
-  return dir + plat::kPathSeparator + name;
-}
-
-}  // namespace
 
 bool ReleaseFolderIsSigned(const std::string& releaseDir) {
   std::string text;
   std::string patchName;
-  if (plat::ReadBoundedFile(Join(releaseDir, kLatestName).c_str(), kReleasePointerSizeLimit,
-                            &text) &&
+  if (plat::ReadBoundedFile(plat::ChildPath(releaseDir, kLatestName).c_str(),
+                            kReleasePointerSizeLimit, &text) &&
       ParseReleasePointer(text, &patchName) &&
-      plat::PathExists(Join(Join(releaseDir, patchName), kManifestSignatureName).c_str())) {
+      plat::PathExists(
+          plat::ChildPath(plat::ChildPath(releaseDir, patchName), kManifestSignatureName)
+              .c_str())) {
     return true;
   }
   std::vector<plat::DirEntry> entries;

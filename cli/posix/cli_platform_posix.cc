@@ -8,20 +8,26 @@
 
 #include "cli/cli_platform.h"
 
-std::string ProgramDirectory() {
+namespace {
+
+// The running program's full path; empty when the system cannot say.
+std::string ProgramPath() {
   char buffer[4096];
   ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
   if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer) - 1) return std::string();
-  std::string path(buffer, static_cast<size_t>(length));
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  std::string path = ProgramPath();
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 std::string ProgramFileName() {
-  char buffer[4096];
-  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer) - 1) return std::string();
-  std::string path(buffer, static_cast<size_t>(length));
+  std::string path = ProgramPath();
   return path.substr(path.find_last_of('/') + 1);
 }
 

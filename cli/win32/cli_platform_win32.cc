@@ -5,22 +5,27 @@
 
 #include "cli/cli_platform.h"
 
-std::string ProgramDirectory() {
+namespace {
+
+// The running program's full path; empty when the system cannot say.
+std::string ProgramPath() {
   char buffer[1024] = {};
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
   if (length == 0 || length >= sizeof(buffer) - 1) return std::string();
-  std::string path(buffer, length);
+  return std::string(buffer, length);
+}
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  std::string path = ProgramPath();
   size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
 std::string ProgramFileName() {
-  char buffer[1024] = {};
-  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
-  if (length == 0 || length >= sizeof(buffer) - 1) return std::string();
-  std::string path(buffer, length);
-  size_t separator = path.find_last_of("\\/");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
+  std::string path = ProgramPath();
+  return path.substr(path.find_last_of("\\/") + 1);
 }
 
 // Windows keeps no owner-only mode bits; a private key file takes the
